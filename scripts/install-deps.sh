@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project builds, runs and tests with.
+# Idempotent: packages already present are skipped, and the package lists are
+# refreshed only when something is missing.
+set -euo pipefail
+
+PACKAGES=(
+  # build
+  build-essential cmake ninja-build pkg-config
+  # signalling and media libraries
+  libssl-dev portaudio19-dev libasound2-dev libgsm1-dev libsamplerate0-dev
+  libspeex1 libspeex-dev libespeak-ng-dev espeak-ng-data
+  # user interface
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev clang
+  sip-tester kamailio baresip xvfb sox
+  libosip2-dev libsofia-sip-ua-dev
+)
+
+missing=()
+for pkg in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+echo "Installing: ${missing[*]}"
+$SUDO apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,65 @@
+// The parsed form of one received SIP datagram.
+//
+// The parse knows a fixed set of header and SDP line prefixes and cuts each
+// value out by position and a few delimiters; it validates nothing and never
+// fails on content, so a STUN packet or random bytes still give a message
+// (with an empty CSeqMethod, by which the engine recognises non-SIP input).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+class TSipMessage {
+public:
+    explicit TSipMessage(std::string datagram);
+
+    int PayloadCount() const { return static_cast<int>(PayloadTypes.size()); }
+    int PayloadAt(int index) const { return PayloadTypes.at(index); }
+    int RecordRouteCount() const { return static_cast<int>(RecordRoutes.size()); }
+    std::string RecordRouteAt(int index) const;
+    // True once a Record-Route line was seen (the list may still hold only
+    // empty entries).
+    bool HasRecordRoutes() const { return HasRecordRoutes_; }
+
+    std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, 101 left out
+    std::vector<std::string> RecordRoutes;  // one entry per comma-separated Record-Route value
+    std::string DtmfSignal;
+    std::string Body;
+    std::string CallId;
+    std::string RawText;
+    std::string ViaHost;
+    std::string RequestUri;
+    std::string RequestUser;
+    std::string ToUri;
+    std::string FromUri;
+    std::string ViaPort;
+    std::string ViaRport;
+    std::string Nonce;
+    std::string StatusCode;
+    std::string Realm;
+    std::string Opaque;
+    std::string Qop;
+    std::string CSeqMethod;
+    std::string FromHeader;
+    std::string ToHeader;
+    std::string ViaHeaders;
+    std::string Contact;
+    std::string CSeqNumber;
+    std::string FromTag;
+    std::string ToTag;
+    std::string SdpAddress;
+    std::string SdpAudioPort;
+    std::string ContactHost;
+    std::string ContactPort;
+    std::string ToUser;
+    std::string ToHostPort;
+    std::string ToHost;
+    std::string FromHost;
+    std::string FromUser;
+    std::string FromHostPort;
+    std::string RecordRouteHeaders;
+
+private:
+    bool HasRecordRoutes_ = false;
+};
