@@ -7,6 +7,50 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// States and shared types
+// ---------------------------------------------------------------------------
+
+// Registration state of an account, stored as one byte.
+enum TAccountState : uint8_t {
+    asIdle = 0,
+    asStunQuery = 1,
+    asRegistering = 2,
+    asAuthenticating = 3,
+    asRegistered = 4,
+    asUnregistering = 5,
+    asUnregAuthenticating = 6,
+};
+
+// State of a call, stored as one byte. 5 and 6 are never set, but the engine
+// tests ranges that include them.
+enum TCallState : uint8_t {
+    csIdle = 0,
+    csCalling = 1,
+    csAuthenticating = 2,
+    csRinging = 3,
+    csConnected = 4,
+    csHolding = 7,
+    csTransferring = 8,
+    csTransferAuth = 9,
+};
+
+// How keypad digits are sent into a call.
+enum TDtmfMethod : uint8_t {
+    dtmfInBand = 0,
+    dtmfRFC2833 = 1,
+    dtmfSipInfo = 2,
+};
+
+// One audio frame: 20 ms of 8 kHz mono 16-bit PCM.
+constexpr int kFrameSamples = 160;
+constexpr int kFrameBytes = kFrameSamples * 2;
+
+class TSipMessage;
+class TAutoResetEvent;
+using TAutoResetEventPtr = std::shared_ptr<TAutoResetEvent>;
 
 // ---------------------------------------------------------------------------
 // Codecs
@@ -51,5 +95,384 @@ public:
 };
 using IWavFilePtr = std::shared_ptr<IWavFile>;
 
-// The remaining interfaces of the user agent (engine, event sink, account,
-// call, microphone, speaker, conference and recorder taps) follow below.
+class ISipCall;
+class ISipAccount;
+using ISipCallPtr = std::shared_ptr<ISipCall>;
+using ISipAccountPtr = std::shared_ptr<ISipAccount>;
+
+// ---------------------------------------------------------------------------
+// Audio devices
+// ---------------------------------------------------------------------------
+
+// A capture device; every captured frame goes to the attached call's
+// SendAudioFrame on the capture thread.
+class ISipMicrophone {
+public:
+    virtual ~ISipMicrophone() = default;
+
+    virtual ISipCallPtr GetCall() = 0;
+    // An empty pointer detaches; the device holds the call until then, so the
+    // owner of the call's media must detach before dropping the device.
+    virtual void SetCall(ISipCallPtr call) = 0;
+};
+using ISipMicrophonePtr = std::shared_ptr<ISipMicrophone>;
+
+// A playback device fed by a call's receive path.
+class ISipSpeaker {
+public:
+    virtual ~ISipSpeaker() = default;
+
+    // Queues `length` bytes of PCM for playback.
+    virtual void Play(const void* pcm, int length) = 0;
+    // True while another frame can be queued without waiting.
+    virtual bool CanPlay() = 0;
+};
+using ISipSpeakerPtr = std::shared_ptr<ISipSpeaker>;
+
+// ---------------------------------------------------------------------------
+// Frame taps
+// ---------------------------------------------------------------------------
+
+// Receives every frame a call sends and receives, with the call, while set on
+// the call. Both operations run on media threads and must not block.
+class ISipConference {
+public:
+    virtual ~ISipConference() = default;
+
+    virtual void ReceivedFrame(ISipCall& call, const int16_t* pcm) = 0;
+    virtual void SentFrame(ISipCall& call, const int16_t* pcm) = 0;
+};
+using ISipConferencePtr = std::shared_ptr<ISipConference>;
+
+// Receives every frame a call sends and receives while set on the call.
+class ISipRecorder {
+public:
+    virtual ~ISipRecorder() = default;
+
+    virtual void ReceivedFrame(const int16_t* pcm) = 0;
+    virtual void SentFrame(const int16_t* pcm) = 0;
+};
+using ISipRecorderPtr = std::shared_ptr<ISipRecorder>;
+
+// ---------------------------------------------------------------------------
+// Event sink
+// ---------------------------------------------------------------------------
+
+// What the user agent tells its host. Every operation runs on the thread that
+// produced the notification (signalling, RTP receive or capture thread), so an
+// implementation must not block and must not touch a user interface directly;
+// it takes its own reference to any object it keeps. CreateAudioDevices and
+// ReleaseAudioDevices are the exception: the call starts or stops its audio
+// right after they return, so they do their work before returning.
+class ISipEventHandler {
+public:
+    virtual ~ISipEventHandler() = default;
+
+    virtual void Invite(ISipCallPtr call) = 0;
+    virtual void Ringback(ISipCallPtr call) = 0;
+    virtual void Silence(ISipCallPtr call) = 0;
+    virtual void Dtmf(ISipCallPtr call, char digit) = 0;
+    virtual void InviteOk(ISipCallPtr call) = 0;
+    virtual void Bye(ISipCallPtr call) = 0;
+    virtual void WavStopped(ISipCallPtr call) = 0;
+    virtual void RegistrationOk(ISipAccountPtr account) = 0;
+    virtual void RegistrationBye(ISipAccountPtr account) = 0;
+    virtual void Log(const std::string& text) = 0;
+    virtual void CreateAudioDevices(ISipCallPtr call) = 0;
+    virtual void ReleaseAudioDevices(ISipCallPtr call) = 0;
+};
+using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
+
+// ---------------------------------------------------------------------------
+// Account
+// ---------------------------------------------------------------------------
+
+// One SIP identity at one server. Getters return copies, setters replace the
+// field; none takes the account's lock, which callers hold around any step
+// that reads or changes several fields together.
+class ISipAccount {
+public:
+    virtual ~ISipAccount() = default;
+
+    virtual std::string GetContactUri() = 0;
+    virtual int GetCSeq() = 0;
+    virtual void SetCSeq(int value) = 0;
+    virtual std::string GetDisplayName() = 0;
+    virtual void SetDisplayName(const std::string& value) = 0;
+    virtual std::string GetQuotedDisplayName() = 0;
+    virtual void Lock() = 0;
+    virtual void Unlock() = 0;
+    virtual uint8_t GetState() = 0;  // a TAccountState value
+    virtual void SetState(uint8_t value) = 0;
+    virtual std::string GetDomain() = 0;
+    virtual void SetDomain(const std::string& value) = 0;
+    virtual std::string GetProxy() = 0;
+    virtual void SetProxy(const std::string& value) = 0;
+    virtual std::string GetStunServer() = 0;
+    virtual void SetStunServer(const std::string& value) = 0;
+    virtual std::string GetUserName() = 0;
+    virtual void SetUserName(const std::string& value) = 0;
+    virtual std::string GetPassword() = 0;
+    virtual void SetPassword(const std::string& value) = 0;
+    virtual std::string GetRport() = 0;
+    virtual void SetRport(const std::string& value) = 0;
+    virtual std::string GetStunAddress() = 0;
+    virtual void SetStunAddress(const std::string& value) = 0;
+    virtual std::string GetLocalIp() = 0;
+    virtual void SetLocalIp(const std::string& value) = 0;
+    virtual int GetLocalPort() = 0;
+    virtual void SetLocalPort(int value) = 0;
+    virtual std::string GetContactHost() = 0;
+    virtual void SetPublicAddress(const std::string& value) = 0;
+    virtual std::string GetTag() = 0;
+    virtual void SetTag(const std::string& value) = 0;
+    virtual int GetServerPort() = 0;
+    virtual void SetServerPort(int value) = 0;
+    virtual std::string GetRegistrarTag() = 0;
+    virtual void SetRegistrarTag(const std::string& value) = 0;
+    virtual std::string GetAuthStatus() = 0;
+    virtual void SetAuthStatus(const std::string& value) = 0;
+    virtual std::string GetRealm() = 0;
+    virtual void SetRealm(const std::string& value) = 0;
+    virtual std::string GetNonce() = 0;
+    virtual void SetNonce(const std::string& value) = 0;
+    virtual std::string GetOpaque() = 0;
+    virtual void SetOpaque(const std::string& value) = 0;
+    virtual std::string GetQop() = 0;
+    virtual void SetQop(const std::string& value) = 0;
+    virtual std::string GetPendingMessage() = 0;
+    virtual void SetPendingMessage(const std::string& value) = 0;
+    // Registration time as a day count (days since 1899-12-30, time of day as
+    // the fraction); seconds are added as seconds / 86400.
+    virtual void SetRegTime(double value) = 0;
+    virtual double GetRegTime() = 0;
+    virtual std::string GetBranch() = 0;
+    virtual void SetBranch(const std::string& value) = 0;
+    virtual std::string GetCallId() = 0;
+    virtual void SetCallId(const std::string& value) = 0;
+    virtual std::string GetServerAddress() = 0;
+    virtual int GetExpires() = 0;
+    virtual void SetExpires(int value) = 0;
+
+    // BasicLockable, so std::lock_guard / std::unique_lock work on an account.
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
+};
+
+// ---------------------------------------------------------------------------
+// Call
+// ---------------------------------------------------------------------------
+
+// One SIP call. Getters of texts return copies; setters replace the value.
+// Lock/Unlock bracket state changes and message composition; the reference
+// fields (speaker, microphone, recorder, conference, WAV source) have small
+// locks of their own, taken inside their accessors.
+class ISipCall {
+public:
+    virtual ~ISipCall() = default;
+
+    virtual std::string GetDtmfReceived() = 0;
+    virtual void SetDtmfReceived(const std::string& value) = 0;
+    virtual TAutoResetEventPtr GetRingingEvent() = 0;
+    virtual TAutoResetEventPtr GetSilenceEvent() = 0;
+    virtual TAutoResetEventPtr GetDtmfEvent() = 0;
+    virtual TAutoResetEventPtr GetAnsweredEvent() = 0;
+    virtual TAutoResetEventPtr GetEndedEvent() = 0;
+    virtual TAutoResetEventPtr GetWavDoneEvent() = 0;
+    // One captured frame of kFrameSamples samples.
+    virtual void SendAudioFrame(const int16_t* pcm) = 0;
+    virtual ISipSpeakerPtr GetSpeaker() = 0;
+    virtual void SetSpeaker(ISipSpeakerPtr value) = 0;
+    virtual ISipMicrophonePtr GetMicrophone() = 0;
+    virtual void SetMicrophone(ISipMicrophonePtr value) = 0;
+    virtual std::string GetStatusText() = 0;
+    virtual void SetStatusText(const std::string& value) = 0;
+    virtual int GetStatusCode() = 0;
+    virtual void SetStatusCode(int value) = 0;
+    virtual std::string GetReferTarget() = 0;
+    virtual void SetReferTarget(const std::string& value) = 0;
+    virtual void TapReceivedFrame(const int16_t* pcm) = 0;
+    virtual void ReportDtmf(const std::string& digit) = 0;
+    virtual void ReportSilence() = 0;
+    virtual void SetConference(ISipConferencePtr value) = 0;
+    virtual void SetRecorder(ISipRecorderPtr value) = 0;
+    virtual ISipRecorderPtr GetRecorder() = 0;
+    virtual int GetRouteCount() = 0;
+    virtual int GetRemoteCSeq() = 0;
+    virtual void SetRemoteCSeq(int value) = 0;
+    virtual int GetCSeq() = 0;
+    virtual void SetCSeq(int value) = 0;
+    virtual std::string GetRemoteContact() = 0;
+    virtual void SetRemoteContact(const std::string& value) = 0;
+    virtual std::string GetAuthorizationLine() = 0;
+    virtual void SetAuthorizationLine(const std::string& value) = 0;
+    virtual std::string GetTarget() = 0;
+    virtual void SetTarget(const std::string& value) = 0;
+    // "Route: " + the route set joined by "," + CR LF; empty without routes.
+    virtual std::string GetRouteHeader() = 0;
+    // The route set becomes the message's Record-Route entries, last first.
+    virtual void SetRouteSet(const TSipMessage& message) = 0;
+    virtual std::string GetFromHeader() = 0;
+    virtual void SetFromHeader(const std::string& value) = 0;
+    virtual std::string GetToHeader() = 0;
+    virtual void SetToHeader(const std::string& value) = 0;
+    virtual int GetSilenceTimeout() = 0;
+    virtual void SetSilenceTimeout(int value) = 0;
+    virtual int GetSilenceThreshold() = 0;
+    virtual void SetSilenceThreshold(int value) = 0;
+    virtual uint32_t GetLastSoundTime() = 0;
+    virtual void SetLastSoundTime(uint32_t value) = 0;
+    virtual std::string GetRemoteSipPort() = 0;
+    virtual void SetRemoteSipPort(const std::string& value) = 0;
+    virtual std::string GetDirection() = 0;
+    virtual void SetDirection(const std::string& value) = 0;
+    virtual std::string GetRemoteSipHost() = 0;
+    virtual void SetRemoteSipHost(const std::string& value) = 0;
+    virtual IWavFilePtr GetWavFile() = 0;
+    virtual void SetWavFile(IWavFilePtr value) = 0;
+    // Appends keypad characters to the telephone-event queue.
+    virtual void QueueDtmf(const std::string& digits) = 0;
+    virtual int GetSdpVersion() = 0;
+    virtual void SetSdpVersion(int value) = 0;
+    virtual int GetSdpSessionId() = 0;
+    virtual void SetSdpSessionId(int value) = 0;
+    virtual bool GetEventInProgress() = 0;
+    virtual void SetEventInProgress(bool value) = 0;
+    // Creation time as a day count, like ISipAccount::GetRegTime.
+    virtual double GetStartTime() = 0;
+    virtual IAudioCodecPtr GetCodec() = 0;
+    virtual void SetCodec(IAudioCodecPtr value) = 0;
+    virtual bool GetMediaActive() = 0;
+    // Starts (sink creates the devices, RTP socket opens) or stops media.
+    virtual void SetMediaActive(bool on) = 0;
+    // "Record-Route: " / "Route: " lines, one per route entry, in the order of
+    // the Record-Route entries the set was built from.
+    virtual std::string GetRecordRouteHeaders() = 0;
+    virtual std::string GetRouteHeaders() = 0;
+    virtual bool GetIncoming() = 0;
+    virtual void SetIncoming(bool value) = 0;
+    virtual void Lock() = 0;
+    virtual void Unlock() = 0;
+    virtual std::string GetBranch() = 0;
+    virtual std::string GetViaHeaders() = 0;
+    virtual void SetViaHeaders(const std::string& value) = 0;
+    virtual std::string GetReceivedHost() = 0;
+    virtual void SetReceivedHost(const std::string& value) = 0;
+    virtual std::string GetReceivedPort() = 0;
+    virtual void SetReceivedPort(const std::string& value) = 0;
+    virtual std::string GetAuthStatus() = 0;
+    virtual void SetAuthStatus(const std::string& value) = 0;
+    virtual int GetLocalRtpPort() = 0;
+    virtual void SetLocalRtpPort(int value) = 0;
+    virtual int GetRemoteRtpPort() = 0;
+    virtual void SetRemoteRtpPort(int value) = 0;
+    virtual std::string GetRemoteRtpHost() = 0;
+    virtual void SetRemoteRtpHost(const std::string& value) = 0;
+    virtual std::string GetCallId() = 0;
+    virtual std::string GetLocalTag() = 0;
+    virtual void SetLocalTag(const std::string& value) = 0;
+    virtual std::string GetRemoteTag() = 0;
+    virtual void SetRemoteTag(const std::string& value) = 0;
+    virtual void SetCallId(const std::string& value) = 0;
+    virtual void SetBranch(const std::string& value) = 0;
+    virtual bool GetOnHold() = 0;
+    virtual void SetOnHold(bool value) = 0;
+    virtual TCallState GetState() = 0;
+    // A change to csIdle raises the sink's Bye once; while the state is
+    // csIdle every call sets the ended event.
+    virtual void SetState(TCallState value) = 0;
+    virtual std::string GetRemoteUri() = 0;
+    virtual void SetRemoteUri(const std::string& value) = 0;
+    virtual std::string GetLocalUri() = 0;
+    virtual void SetLocalUri(const std::string& value) = 0;
+    virtual bool GetSpeakerEnabled() = 0;
+    virtual void SetSpeakerEnabled(bool value) = 0;
+    virtual int GetSpeakerDevice() = 0;
+    virtual void SetSpeakerDevice(int value) = 0;
+    virtual int GetMicrophoneDevice() = 0;
+    virtual void SetMicrophoneDevice(int value) = 0;
+    virtual bool GetMicrophoneEnabled() = 0;
+    virtual void SetMicrophoneEnabled(bool value) = 0;
+    virtual ISipAccountPtr GetAccount() = 0;
+    virtual void SetAccount(ISipAccountPtr value) = 0;
+    virtual std::string GetQop() = 0;
+    virtual void SetQop(const std::string& value) = 0;
+    virtual std::string GetOpaque() = 0;
+    virtual void SetOpaque(const std::string& value) = 0;
+    virtual std::string GetNonce() = 0;
+    virtual void SetNonce(const std::string& value) = 0;
+    virtual std::string GetRealm() = 0;
+    // Resets the WAV-done event, then makes `wav` the call's sound source.
+    virtual void PlayWav(IWavFilePtr wav) = 0;
+    virtual void SetRealm(const std::string& value) = 0;
+
+    // BasicLockable, so std::lock_guard / std::unique_lock work on a call.
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
+};
+
+// ---------------------------------------------------------------------------
+// Engine
+// ---------------------------------------------------------------------------
+
+// The user agent core. Operations that send a new request raise "not active"
+// while the engine is switched off.
+class ISipEngine {
+public:
+    virtual ~ISipEngine() = default;
+
+    virtual ISipEventHandlerPtr GetEventHandler() = 0;
+    virtual void SetEventHandler(ISipEventHandlerPtr handler) = 0;
+    // Keeps, in the given order, the payload numbers a codec is registered for.
+    virtual void SetCodecs(const std::vector<int>& payloadTypes) = 0;
+    virtual int NextCSeq() = 0;
+    virtual void SendDtmfInfo(ISipCallPtr call, char digit) = 0;
+    virtual int GetSilenceThreshold() = 0;
+    virtual void SetSilenceThreshold(int value) = 0;
+    virtual int GetSilenceTimeout() = 0;
+    virtual void SetSilenceTimeout(int value) = 0;
+    virtual int GetCodecCount() = 0;
+    virtual int GetCodecAt(int index) = 0;
+    virtual void EndCall(ISipCallPtr call) = 0;
+    virtual int GetRtpPortMin() = 0;
+    virtual void SetRtpPortMin(int value) = 0;
+    virtual int GetRtpPortMax() = 0;
+    virtual void SetRtpPortMax(int value) = 0;
+    // The codec list as decimal numbers separated by single blanks.
+    virtual std::string GetCodecList() = 0;
+    virtual void PlayWavFile(ISipCallPtr call, const std::string& fileName) = 0;
+    virtual void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) = 0;
+    virtual void SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) = 0;
+    virtual void SendRegister(ISipAccountPtr account) = 0;
+    virtual void Register(ISipAccountPtr account) = 0;
+    virtual void Unregister(ISipAccountPtr account) = 0;
+    virtual void Answer(ISipCallPtr call) = 0;
+    virtual void Reject(ISipCallPtr call) = 0;
+    virtual void HangUp(ISipCallPtr call) = 0;
+    virtual void Hold(ISipCallPtr call) = 0;
+    virtual void Resume(ISipCallPtr call) = 0;
+    virtual void Transfer(ISipCallPtr call, const std::string& target) = 0;
+    virtual int GetLocalPort() = 0;
+    virtual void SetLocalPort(int value) = 0;
+    virtual bool GetActive() = 0;
+    virtual void SetActive(bool value) = 0;
+    // `server` is "host" or "host:port"; the new account is listed and
+    // returned, not yet registered.
+    virtual ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,
+                                      const std::string& userName, const std::string& password,
+                                      const std::string& proxy) = 0;
+    virtual ISipCallPtr MakeCall(ISipAccountPtr account, const std::string& number,
+                                 int microphoneDevice, int speakerDevice) = 0;
+    virtual void SendRaw(const void* buffer, std::size_t length, const std::string& address,
+                         uint16_t port) = 0;
+    // Empty when no account matches.
+    virtual ISipAccountPtr FindAccountByCallId(const std::string& text) = 0;
+    virtual void SendMessage(ISipAccountPtr account, const std::string& destination,
+                             const std::string& text) = 0;
+    // Periodic timers: registration refresh, call set-up limit.
+    virtual void Tick() = 0;
+};
+using ISipEnginePtr = std::shared_ptr<ISipEngine>;
+
+// The only way to obtain an engine: one for the given local signalling port.
+ISipEnginePtr CreateSipEngine(uint16_t localPort);
