@@ -1,0 +1,295 @@
+// One SIP call (TCall): dialog identifiers and header material, negotiated
+// media, the media objects, a small state machine and six notification
+// events.
+//
+// Threading contract:
+// - CallLock_ (Lock/Unlock, recursive) is taken by the engine around every
+//   state change and message composition, and guards DtmfQueue_.
+// - Every other lock is a leaf, held only while a reference or text is copied
+//   (or, for the tap, recorder and socket locks, across the one call into the
+//   tap or the socket), never while calling the event sink.
+// - Numbers and flags are atomics; State_ changes by exchange so that a change
+//   to csIdle raises Bye exactly once even with racing callers.
+// - EventSink_ is fixed at creation: a call keeps the sink it was given even
+//   when the engine's sink is replaced later.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "media/auto_reset_event.h"
+#include "media/call_media_path.h"
+#include "sip/sipints.h"
+
+class TUdpSocket;
+
+// Sources of time; tests replace them so that nothing has to sleep.
+struct TCallClock {
+    std::function<uint32_t()> tick;  // millisecond tick, wraps at 2^32
+    std::function<double()> now;     // date-time as a day count
+};
+// The steady millisecond tick and the local time as days since 1899-12-30.
+TCallClock SystemCallClock();
+
+// What a call is created with; the rest starts at its fixed start values.
+struct TCallSettings {
+    ISipAccountPtr account;
+    ISipEventHandlerPtr eventSink;  // may be empty: the call then raises nothing
+    std::string callId;             // empty: a fresh identifier
+    TCallClock clock = SystemCallClock();
+    // RTP send and receive paths; without them media carries nothing.
+    ICallMediaPathPtr mediaPath;
+};
+
+// RTP send state, used by the send path on the capture thread only.
+struct TRtpSendState {
+    static constexpr std::size_t kHeaderSize = 12;
+    static constexpr std::size_t kMaxPayload = 1024;
+    std::array<uint8_t, kHeaderSize + kMaxPayload> packet{};
+    int32_t payloadLength = 0;
+    int32_t sequenceNumber = 0;
+    int32_t timestamp = 0;
+};
+
+class TCall final : public ISipCall, public std::enable_shared_from_this<TCall> {
+public:
+    static constexpr uint32_t kDtmfDeadTimeMs = 120;
+
+    explicit TCall(TCallSettings settings);
+    ~TCall() override;
+    TCall(const TCall&) = delete;
+    TCall& operator=(const TCall&) = delete;
+
+    static std::shared_ptr<TCall> Create(TCallSettings settings) {
+        return std::make_shared<TCall>(std::move(settings));
+    }
+
+    // ISipCall, in interface order.
+    std::string GetDtmfReceived() override;
+    void SetDtmfReceived(const std::string& value) override;
+    TAutoResetEventPtr GetRingingEvent() override { return RingingEvent_; }
+    TAutoResetEventPtr GetSilenceEvent() override { return SilenceEvent_; }
+    TAutoResetEventPtr GetDtmfEvent() override { return DtmfEvent_; }
+    TAutoResetEventPtr GetAnsweredEvent() override { return AnsweredEvent_; }
+    TAutoResetEventPtr GetEndedEvent() override { return EndedEvent_; }
+    TAutoResetEventPtr GetWavDoneEvent() override { return WavDoneEvent_; }
+    void SendAudioFrame(const int16_t* pcm) override;
+    ISipSpeakerPtr GetSpeaker() override;
+    void SetSpeaker(ISipSpeakerPtr value) override;
+    ISipMicrophonePtr GetMicrophone() override;
+    void SetMicrophone(ISipMicrophonePtr value) override;
+    std::string GetStatusText() override { return ReadText(StatusText_); }
+    void SetStatusText(const std::string& value) override { WriteText(StatusText_, value); }
+    int GetStatusCode() override { return StatusCode_; }
+    void SetStatusCode(int value) override { StatusCode_ = value; }
+    std::string GetReferTarget() override { return ReadText(ReferTarget_); }
+    void SetReferTarget(const std::string& value) override { WriteText(ReferTarget_, value); }
+    void TapReceivedFrame(const int16_t* pcm) override;
+    void ReportDtmf(const std::string& digit) override;
+    void ReportSilence() override;
+    void SetConference(ISipConferencePtr value) override;
+    void SetRecorder(ISipRecorderPtr value) override;
+    ISipRecorderPtr GetRecorder() override;
+    int GetRouteCount() override;
+    int GetRemoteCSeq() override { return RemoteCSeq_; }
+    void SetRemoteCSeq(int value) override { RemoteCSeq_ = value; }
+    int GetCSeq() override { return CSeq_; }
+    void SetCSeq(int value) override { CSeq_ = value; }
+    std::string GetRemoteContact() override { return ReadText(RemoteContact_); }
+    void SetRemoteContact(const std::string& value) override { WriteText(RemoteContact_, value); }
+    std::string GetAuthorizationLine() override { return ReadText(AuthorizationLine_); }
+    void SetAuthorizationLine(const std::string& value) override {
+        WriteText(AuthorizationLine_, value);
+    }
+    std::string GetTarget() override { return ReadText(Target_); }
+    void SetTarget(const std::string& value) override { WriteText(Target_, value); }
+    std::string GetRouteHeader() override;
+    void SetRouteSet(const TSipMessage& message) override;
+    std::string GetFromHeader() override { return ReadText(FromHeader_); }
+    void SetFromHeader(const std::string& value) override { WriteText(FromHeader_, value); }
+    std::string GetToHeader() override { return ReadText(ToHeader_); }
+    void SetToHeader(const std::string& value) override { WriteText(ToHeader_, value); }
+    int GetSilenceTimeout() override { return SilenceTimeout_; }
+    void SetSilenceTimeout(int value) override { SilenceTimeout_ = value; }
+    int GetSilenceThreshold() override { return SilenceThreshold_; }
+    void SetSilenceThreshold(int value) override { SilenceThreshold_ = value; }
+    uint32_t GetLastSoundTime() override { return LastSoundTime_; }
+    void SetLastSoundTime(uint32_t value) override { LastSoundTime_ = value; }
+    std::string GetRemoteSipPort() override { return ReadText(RemoteSipPort_); }
+    void SetRemoteSipPort(const std::string& value) override { WriteText(RemoteSipPort_, value); }
+    std::string GetDirection() override { return ReadText(Direction_); }
+    void SetDirection(const std::string& value) override { WriteText(Direction_, value); }
+    std::string GetRemoteSipHost() override { return ReadText(RemoteSipHost_); }
+    void SetRemoteSipHost(const std::string& value) override { WriteText(RemoteSipHost_, value); }
+    IWavFilePtr GetWavFile() override;
+    void SetWavFile(IWavFilePtr value) override;
+    void QueueDtmf(const std::string& digits) override;
+    int GetSdpVersion() override { return SdpVersion_; }
+    void SetSdpVersion(int value) override { SdpVersion_.exchange(value); }
+    int GetSdpSessionId() override { return SdpSessionId_; }
+    void SetSdpSessionId(int value) override { SdpSessionId_.exchange(value); }
+    bool GetEventInProgress() override { return EventInProgress_; }
+    void SetEventInProgress(bool value) override { EventInProgress_ = value; }
+    double GetStartTime() override { return StartTime_; }
+    IAudioCodecPtr GetCodec() override;
+    void SetCodec(IAudioCodecPtr value) override;
+    bool GetMediaActive() override { return MediaActive_; }
+    void SetMediaActive(bool on) override;
+    std::string GetRecordRouteHeaders() override;
+    std::string GetRouteHeaders() override;
+    bool GetIncoming() override { return Incoming_; }
+    void SetIncoming(bool value) override { Incoming_ = value; }
+    void Lock() override { CallLock_.lock(); }
+    void Unlock() override { CallLock_.unlock(); }
+    std::string GetBranch() override { return ReadText(Branch_); }
+    std::string GetViaHeaders() override { return ReadText(ViaHeaders_); }
+    void SetViaHeaders(const std::string& value) override { WriteText(ViaHeaders_, value); }
+    std::string GetReceivedHost() override { return ReadText(ReceivedHost_); }
+    void SetReceivedHost(const std::string& value) override { WriteText(ReceivedHost_, value); }
+    std::string GetReceivedPort() override { return ReadText(ReceivedPort_); }
+    void SetReceivedPort(const std::string& value) override { WriteText(ReceivedPort_, value); }
+    std::string GetAuthStatus() override { return ReadText(AuthStatus_); }
+    void SetAuthStatus(const std::string& value) override { WriteText(AuthStatus_, value); }
+    int GetLocalRtpPort() override { return LocalRtpPort_; }
+    void SetLocalRtpPort(int value) override { LocalRtpPort_ = value; }
+    int GetRemoteRtpPort() override { return RemoteRtpPort_; }
+    void SetRemoteRtpPort(int value) override { RemoteRtpPort_ = value; }
+    std::string GetRemoteRtpHost() override { return ReadText(RemoteRtpHost_); }
+    void SetRemoteRtpHost(const std::string& value) override { WriteText(RemoteRtpHost_, value); }
+    std::string GetCallId() override { return ReadText(CallId_); }
+    std::string GetLocalTag() override { return ReadText(LocalTag_); }
+    void SetLocalTag(const std::string& value) override { WriteText(LocalTag_, value); }
+    std::string GetRemoteTag() override { return ReadText(RemoteTag_); }
+    void SetRemoteTag(const std::string& value) override { WriteText(RemoteTag_, value); }
+    void SetCallId(const std::string& value) override { WriteText(CallId_, value); }
+    void SetBranch(const std::string& value) override { WriteText(Branch_, value); }
+    bool GetOnHold() override { return OnHold_; }
+    void SetOnHold(bool value) override { OnHold_ = value; }
+    TCallState GetState() override { return State_; }
+    void SetState(TCallState value) override;
+    std::string GetRemoteUri() override { return ReadText(RemoteUri_); }
+    void SetRemoteUri(const std::string& value) override { WriteText(RemoteUri_, value); }
+    std::string GetLocalUri() override { return ReadText(LocalUri_); }
+    void SetLocalUri(const std::string& value) override { WriteText(LocalUri_, value); }
+    bool GetSpeakerEnabled() override { return SpeakerEnabled_; }
+    void SetSpeakerEnabled(bool value) override { SpeakerEnabled_.exchange(value); }
+    int GetSpeakerDevice() override { return SpeakerDevice_; }
+    void SetSpeakerDevice(int value) override { SpeakerDevice_ = value; }
+    int GetMicrophoneDevice() override { return MicrophoneDevice_; }
+    void SetMicrophoneDevice(int value) override { MicrophoneDevice_ = value; }
+    bool GetMicrophoneEnabled() override { return MicrophoneEnabled_; }
+    void SetMicrophoneEnabled(bool value) override { MicrophoneEnabled_.exchange(value); }
+    ISipAccountPtr GetAccount() override;
+    void SetAccount(ISipAccountPtr value) override;
+    std::string GetQop() override { return ReadText(Qop_); }
+    void SetQop(const std::string& value) override { WriteText(Qop_, value); }
+    std::string GetOpaque() override { return ReadText(Opaque_); }
+    void SetOpaque(const std::string& value) override { WriteText(Opaque_, value); }
+    std::string GetNonce() override { return ReadText(Nonce_); }
+    void SetNonce(const std::string& value) override { WriteText(Nonce_, value); }
+    std::string GetRealm() override { return ReadText(Realm_); }
+    void PlayWav(IWavFilePtr wav) override;
+    void SetRealm(const std::string& value) override { WriteText(Realm_, value); }
+
+    // Beyond the interface: what the engine and the RTP paths need.
+
+    // The send-side twin of TapReceivedFrame.
+    void TapSentFrame(const int16_t* pcm);
+    // The sink given at creation (empty when there was none).
+    ISipEventHandlerPtr GetEventSink() const { return EventSink_; }
+    uint32_t GetSsrc() const { return Ssrc_; }
+    uint32_t Tick() const { return Clock_.tick(); }
+    uint32_t GetLastDtmfTime() const { return LastDtmfTime_; }
+    void SetLastDtmfTime(uint32_t value) { LastDtmfTime_ = value; }
+    std::string GetInBandDigits() { return ReadText(InBandDigits_); }
+    void SetInBandDigits(const std::string& value) { WriteText(InBandDigits_, value); }
+    // The telephone-event queue: the send path looks at the first character
+    // and drops it once sent, each under the call lock.
+    std::string GetDtmfQueue();
+    void DropQueuedDtmf();
+    int GetDtmfPacketCount() const { return DtmfPacketCount_; }
+    void SetDtmfPacketCount(int value) { DtmfPacketCount_ = value; }
+    TRtpSendState& RtpSendState() { return RtpSend_; }
+    // Sends one datagram to the remote RTP address on the call's RTP socket,
+    // under the socket lock; false when media is stopped.
+    bool SendRtp(const uint8_t* data, std::size_t length);
+
+private:
+    std::string ReadText(const std::string& field) const;
+    void WriteText(std::string& field, const std::string& value);
+    void DeliverDtmf(char digit);
+    void StartMedia();
+    void StopMedia(bool notifySink);
+    void OnRtpDatagram(const uint8_t* data, std::size_t length);
+
+    const ISipEventHandlerPtr EventSink_;  // fixed at creation
+    const TCallClock Clock_;
+    const ICallMediaPathPtr MediaPath_;
+
+    // Call lock: state changes, composition, DtmfQueue_.
+    std::recursive_mutex CallLock_;
+    std::string DtmfQueue_;
+
+    // Leaf lock for the text fields and the route set, held while copying.
+    mutable std::mutex TextLock_;
+    std::string RemoteUri_, LocalUri_, AuthStatus_, CallId_, LocalTag_, RemoteTag_;
+    std::string ViaHeaders_, RemoteRtpHost_, Direction_ = "sendrecv";
+    std::string Opaque_, Qop_, Nonce_, Realm_, RemoteSipHost_, RemoteSipPort_, Branch_;
+    std::string ReceivedHost_, ReceivedPort_, FromHeader_, ToHeader_;
+    std::vector<std::string> RouteSet_;  // reverse order of the Record-Route entries
+    std::string AuthorizationLine_, Target_, RemoteContact_, ReferTarget_, StatusText_;
+    std::string InBandDigits_;
+    ISipAccountPtr Account_;
+    IAudioCodecPtr Codec_;
+
+    std::mutex DigitsLock_;  // received-digits lock
+    std::string DtmfReceived_;
+    std::mutex SpeakerLock_;
+    ISipSpeakerPtr Speaker_;
+    std::mutex MicrophoneLock_;
+    ISipMicrophonePtr Microphone_;
+    std::mutex WavLock_;
+    IWavFilePtr WavFile_;
+    std::mutex TapLock_;  // held across the call into the conference
+    ISipConferencePtr Conference_;
+    std::mutex RecorderLock_;  // held across the call into the recorder
+    ISipRecorderPtr Recorder_;
+    std::mutex SocketLock_;  // creation, destruction and every send
+    std::unique_ptr<TUdpSocket> RtpSocket_;
+
+    TRtpSendState RtpSend_;  // capture thread only
+    std::atomic<int32_t> DtmfPacketCount_{0};
+    std::atomic<int32_t> SilenceTimeout_{0};
+    std::atomic<int32_t> SilenceThreshold_{0};
+    std::atomic<uint32_t> LastSoundTime_{0};
+    std::atomic<uint32_t> LastDtmfTime_{0};
+    std::atomic<int32_t> LocalRtpPort_{0};
+    std::atomic<int32_t> RemoteRtpPort_{0};
+    const uint32_t Ssrc_;
+    std::atomic<TCallState> State_{csIdle};
+    std::atomic<bool> Incoming_{false};
+    std::atomic<bool> MediaActive_{false};
+    std::atomic<int32_t> SpeakerDevice_{-1};
+    std::atomic<int32_t> MicrophoneDevice_{-1};
+    std::atomic<bool> SpeakerEnabled_{true};
+    std::atomic<bool> MicrophoneEnabled_{true};
+    const double StartTime_;
+    std::atomic<bool> EventInProgress_{false};
+    std::atomic<bool> OnHold_{false};
+    std::atomic<int32_t> SdpVersion_{0};
+    std::atomic<int32_t> SdpSessionId_;
+    std::atomic<int32_t> CSeq_{0};
+    std::atomic<int32_t> RemoteCSeq_{0};
+    std::atomic<int32_t> StatusCode_{0};
+
+    const TAutoResetEventPtr RingingEvent_, SilenceEvent_, DtmfEvent_;
+    const TAutoResetEventPtr AnsweredEvent_, EndedEvent_, WavDoneEvent_;
+};
+using TCallPtr = std::shared_ptr<TCall>;

@@ -1,0 +1,21 @@
+// The RTP paths of a call, kept apart from the call object so that packet
+// formats, the jitter buffer and the detectors live in their own unit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+class TCall;
+
+class ICallMediaPath {
+public:
+    virtual ~ICallMediaPath() = default;
+
+    // Runs once per captured frame on the capture thread (the send side is
+    // clocked by capture: no frame, no packet).
+    virtual void SendFrame(TCall& call, const int16_t* pcm) = 0;
+    // Runs for every datagram on the call's RTP socket thread.
+    virtual void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) = 0;
+};
+using ICallMediaPathPtr = std::shared_ptr<ICallMediaPath>;
