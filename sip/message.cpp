@@ -1,0 +1,321 @@
+#include "sip/message.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "sip/text.h"
+
+namespace {
+
+using sip_text::After;
+using sip_text::Before;
+using sip_text::Mid;
+using sip_text::StartsWithNoCase;
+using sip_text::Trim;
+
+constexpr std::size_t kMaxBody = 100000;
+constexpr std::size_t kMaxCallId = 100;
+constexpr std::size_t kMaxTag = 100;
+constexpr std::size_t kMaxUriRest = 1000;
+constexpr std::size_t kMaxContact = 1000;
+constexpr std::size_t kMaxRecordRoute = 1000;
+constexpr std::size_t kMaxCSeq = 100;
+constexpr std::size_t kMaxContactPort = 15;
+constexpr std::size_t kMaxSdpAddress = 20;
+constexpr std::size_t kMaxAudioPortDigits = 10;
+
+// Splits like a string list reading text: CR LF, a lone CR and a lone LF each
+// end a line, a NUL ends the text, and a final terminator adds no empty line.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& visit) {
+    const std::size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = start;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
+        visit(text.substr(start, end - start));
+        if (end < text.size() && text[end] == '\r') ++end;
+        if (end < text.size() && text[end] == '\n') ++end;
+        start = end;
+    }
+}
+
+bool IsDecimalInteger(std::string_view token, int& value) {
+    if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+    if (token.empty()) return false;
+    const char* first = token.data();
+    const char* last = token.data() + token.size();
+    const auto result = std::from_chars(first, last, value);
+    return result.ec == std::errc() && result.ptr == last;
+}
+
+// Collects the fields while the lines are walked; the payload tokens wait
+// here until every line has been seen.
+class TMessageParser {
+public:
+    explicit TMessageParser(TSipMessage& message) : M(message) {}
+
+    void StartLine(std::string_view line);
+    void Line(std::string_view line);
+    void Finish();
+
+private:
+    void StatusLine(std::string_view line);
+    void CSeqLine(std::string_view line);
+    void PartyLine(std::string_view line, std::string& header, std::string& tag,
+                   std::string& uri, std::string& user, std::string& hostPort,
+                   std::string& host);
+    void ViaLine(std::string_view line);
+    void ContactLine(std::string_view value);
+    void RecordRouteLine(std::string_view line);
+    void ConnectionLine(std::string_view line);
+    void AudioLine(std::string_view line);
+    void ChallengeLine(std::string_view line);
+
+    TSipMessage& M;
+    std::vector<std::string_view> PayloadTokens;
+};
+
+void TMessageParser::StartLine(std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    if (blank != std::string_view::npos) {
+        const std::string_view rest = Trim(line.substr(blank));
+        const std::size_t version = rest.find("SIP/2.0");
+        if (version != std::string_view::npos) M.RequestUri = Trim(rest.substr(0, version));
+    }
+    std::string_view userFrom;
+    if (line.starts_with("INVITE ")) {
+        userFrom = Mid(line, 12);
+    } else if (line.starts_with("MESSAGE ")) {
+        userFrom = Mid(line, 13);
+    } else {
+        return;
+    }
+    const std::string_view trimmed = Trim(userFrom);
+    const std::size_t at = trimmed.find('@');
+    if (at != std::string_view::npos) M.RequestUser = Trim(trimmed.substr(0, at));
+}
+
+void TMessageParser::Line(std::string_view line) {
+    if (line.empty()) return;
+    switch (line[0] | 0x20) {
+    case 's':
+        if (StartsWithNoCase(line, "SIP/2.0")) return StatusLine(line);
+        if (StartsWithNoCase(line, "Signal=")) M.DtmfSignal = Trim(Mid(line, 8));
+        return;
+    case 'c':
+        if (StartsWithNoCase(line, "Call-ID:")) M.CallId = Trim(Mid(line, 9, kMaxCallId));
+        else if (StartsWithNoCase(line, "CSeq:")) CSeqLine(line);
+        else if (StartsWithNoCase(line, "Contact:")) ContactLine(Mid(line, 9, kMaxContact));
+        else if (line.starts_with("c=")) ConnectionLine(line);
+        return;
+    case 'i':
+        if (StartsWithNoCase(line, "i:")) M.CallId = Trim(Mid(line, 3, kMaxCallId));
+        return;
+    case 'f':
+        if (StartsWithNoCase(line, "From:") || StartsWithNoCase(line, "f:"))
+            PartyLine(line, M.FromHeader, M.FromTag, M.FromUri, M.FromUser, M.FromHostPort,
+                      M.FromHost);
+        return;
+    case 't':
+        if (StartsWithNoCase(line, "To:") || StartsWithNoCase(line, "t:"))
+            PartyLine(line, M.ToHeader, M.ToTag, M.ToUri, M.ToUser, M.ToHostPort, M.ToHost);
+        return;
+    case 'v':
+        if (StartsWithNoCase(line, "Via:") || StartsWithNoCase(line, "v:")) ViaLine(line);
+        return;
+    case 'm':
+        if (StartsWithNoCase(line, "m:")) ContactLine(Mid(line, 3, kMaxContact));
+        else if (line.starts_with("m=audio")) AudioLine(line);
+        return;
+    case 'r':
+        if (StartsWithNoCase(line, "Record-Route:")) RecordRouteLine(line);
+        return;
+    case 'w':
+        if (StartsWithNoCase(line, "WWW-Authenticate:")) ChallengeLine(line);
+        return;
+    case 'p':
+        if (StartsWithNoCase(line, "Proxy-Authenticate:")) ChallengeLine(line);
+        return;
+    default:
+        return;
+    }
+}
+
+void TMessageParser::StatusLine(std::string_view line) {
+    M.StatusCode.append(Mid(line, 9, 3));
+}
+
+void TMessageParser::CSeqLine(std::string_view line) {
+    const std::size_t lastBlank = line.rfind(' ');
+    M.CSeqMethod = lastBlank == std::string_view::npos ? line : line.substr(lastBlank + 1);
+
+    std::string_view number = Mid(line, 6, kMaxCSeq);
+    while (!number.empty() && number.front() == ' ') number.remove_prefix(1);
+    const std::size_t blank = number.find(' ');
+    M.CSeqNumber = blank == std::string_view::npos ? std::string_view() : Trim(number.substr(0, blank));
+}
+
+void TMessageParser::PartyLine(std::string_view line, std::string& header, std::string& tag,
+                               std::string& uri, std::string& user, std::string& hostPort,
+                               std::string& host) {
+    header = line;
+    const std::size_t tagAt = line.find("tag=");
+    if (tagAt != std::string_view::npos) tag = line.substr(tagAt + 4, kMaxTag);
+
+    const std::size_t open = line.find('<');
+    if (open != std::string_view::npos) {
+        const std::string_view inside = line.substr(open + 1);
+        const std::size_t close = inside.find('>');
+        uri = close == std::string_view::npos ? std::string_view() : inside.substr(0, close);
+    }
+
+    const std::size_t sip = line.find("sip:");
+    if (sip == std::string_view::npos) return;
+    const std::string_view rest = line.substr(sip + 4, kMaxUriRest);
+    const std::size_t at = rest.find('@');
+    if (at == std::string_view::npos) return;
+    user = rest.substr(0, at);
+    const std::string_view afterAt = rest.substr(at + 1);
+    hostPort = afterAt.substr(0, std::min(afterAt.size(), afterAt.find_first_of(" >")));
+    host = afterAt.substr(0, std::min(afterAt.size(), afterAt.find_first_of(" :;>")));
+}
+
+void TMessageParser::ViaLine(std::string_view line) {
+    M.ViaHeaders.append(line).append("\r\n");
+
+    const std::size_t rport = M.ViaHeaders.find("rport=");
+    if (rport != std::string::npos) {
+        std::size_t end = rport + 6;
+        while (end < M.ViaHeaders.size() && M.ViaHeaders[end] >= '0' && M.ViaHeaders[end] <= '9') ++end;
+        M.ViaRport = M.ViaHeaders.substr(rport + 6, end - rport - 6);
+    }
+
+    if (!M.ViaHost.empty()) return;
+    M.ViaHost = line;
+    const std::size_t udp = line.find("/UDP");
+    if (udp == std::string_view::npos) return;
+    std::string_view sentBy = Trim(Mid(line, udp + 1 + 5));
+    sentBy = Before(sentBy, ';');
+    M.ViaHost = sentBy;
+    M.ViaPort = "5060";
+    const std::size_t colon = sentBy.find(':');
+    if (colon != std::string_view::npos) {
+        M.ViaPort = sentBy.substr(colon + 1);
+        M.ViaHost = sentBy.substr(0, colon);
+    }
+}
+
+void TMessageParser::ContactLine(std::string_view value) {
+    std::string_view contact = Trim(value);
+    if (contact.find('<') != std::string_view::npos) contact = Trim(After(contact, '<'));
+    if (contact.find('>') != std::string_view::npos) contact = Trim(Before(contact, '>'));
+    if (contact.find(';') != std::string_view::npos) contact = Trim(Before(contact, ';'));
+    M.Contact = contact;
+
+    const std::size_t at = contact.find('@');
+    if (at == std::string_view::npos) return;
+    std::string_view host = contact.substr(at + 1);
+    // A port left over from an earlier Contact line would pair the new host
+    // with the wrong port.
+    M.ContactPort.clear();
+    const std::size_t colon = host.find(':');
+    if (colon != std::string_view::npos) {
+        M.ContactPort = host.substr(colon + 1, kMaxContactPort);
+        host = host.substr(0, colon);
+    }
+    M.ContactHost = host;
+}
+
+void TMessageParser::RecordRouteLine(std::string_view line) {
+    M.RecordRoutes.reserve(M.RecordRoutes.size() + 2);
+    std::string_view value = Trim(Mid(line, 14, kMaxRecordRoute));
+    for (std::size_t comma = value.find(','); comma != std::string_view::npos;
+         comma = value.find(',')) {
+        M.RecordRoutes.emplace_back(Trim(value.substr(0, comma)));
+        value = value.substr(comma + 1);
+    }
+    M.RecordRoutes.emplace_back(Trim(value));
+}
+
+void TMessageParser::ConnectionLine(std::string_view line) {
+    const std::size_t ip4 = line.find("IP4");
+    if (ip4 != std::string_view::npos) M.SdpAddress = Trim(Mid(line, ip4 + 1 + 4, kMaxSdpAddress));
+}
+
+void TMessageParser::AudioLine(std::string_view line) {
+    const std::string_view rest = Trim(Mid(line, 8));
+    std::size_t digits = 0;
+    while (digits < rest.size() && digits < kMaxAudioPortDigits && rest[digits] >= '0' &&
+           rest[digits] <= '9')
+        ++digits;
+    M.SdpAudioPort.append(rest.substr(0, digits));
+
+    const std::size_t profile = line.find("RTP/AVP");
+    if (profile == std::string_view::npos) return;
+    std::string_view tokens = Trim(line.substr(profile + 7));
+    while (!tokens.empty()) {
+        const std::size_t blank = tokens.find(' ');
+        const std::string_view token = tokens.substr(0, blank);
+        if (!token.empty()) PayloadTokens.push_back(token);
+        if (blank == std::string_view::npos) break;
+        tokens = tokens.substr(blank + 1);
+    }
+}
+
+void TMessageParser::ChallengeLine(std::string_view line) {
+    struct TMarker {
+        std::string_view text;
+        std::string TSipMessage::*field;
+    };
+    static constexpr TMarker kMarkers[] = {
+        {"nonce=\"", &TSipMessage::Nonce},
+        {"realm=\"", &TSipMessage::Realm},
+        {"opaque=\"", &TSipMessage::Opaque},
+        {"qop=\"", &TSipMessage::Qop},
+    };
+    for (const TMarker& marker : kMarkers) {
+        const std::size_t at = line.find(marker.text);
+        if (at == std::string_view::npos) continue;
+        const std::string_view value = line.substr(at + marker.text.size());
+        (M.*marker.field).append(Before(value, '"'));
+    }
+    if (M.Qop == "auth,auth-int") M.Qop = "auth-int";
+}
+
+void TMessageParser::Finish() {
+    M.PayloadTypes.reserve(PayloadTokens.size());
+    for (const std::string_view token : PayloadTokens) {
+        int payload = 0;
+        if (token != "101" && IsDecimalInteger(token, payload)) M.PayloadTypes.push_back(payload);
+    }
+    for (const std::string& route : M.RecordRoutes) {
+        M.RecordRouteHeaders.append("Record-Route: ").append(route).append("\r\n");
+    }
+}
+
+}  // namespace
+
+TSipMessage::TSipMessage(std::string datagram) : RawText(std::move(datagram)) {
+    const std::string_view text(RawText);
+    TMessageParser parser(*this);
+
+    int lineCount = 0;
+    ForEachLine(text, [&](std::string_view line) {
+        if (lineCount++ == 0) parser.StartLine(line);
+        parser.Line(line);
+    });
+
+    if (lineCount >= 2) {
+        const std::size_t blankLine = text.find("\r\n\r\n");
+        if (blankLine != std::string_view::npos) Body = text.substr(blankLine + 4, kMaxBody);
+    }
+    parser.Finish();
+    HasRecordRoutes_ = !RecordRoutes.empty();
+}
+
+std::string TSipMessage::RecordRouteAt(int index) const {
+    if (index < 0 || index >= RecordRouteCount()) return std::string();
+    return RecordRoutes[static_cast<std::size_t>(index)];
+}
