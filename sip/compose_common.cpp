@@ -1,0 +1,45 @@
+#include "sip/compose_common.h"
+
+#include <stdexcept>
+
+namespace sip_compose {
+
+std::string ContentLengthAndBody(std::string_view body) {
+    std::string text = "Content-Length: " + std::to_string(body.size());
+    text.append(kCrLf).append(kCrLf).append(body);
+    return text;
+}
+
+std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
+    std::string line = "Via: SIP/2.0/UDP " + account.GetLocalIp() + ":" +
+                       std::to_string(account.GetLocalPort()) + ";rport;branch=";
+    line.append(branch).append(kCrLf);
+    return line;
+}
+
+std::string AccountNameAddr(ISipAccount& account) {
+    return account.GetQuotedDisplayName() + "<sip:" + account.GetUserName() + "@" +
+           account.GetDomain() + ">";
+}
+
+ISipAccountPtr CallAccount(ISipCall& call) {
+    ISipAccountPtr account = call.GetAccount();
+    if (!account) throw std::logic_error("call without account");
+    return account;
+}
+
+TDigestChallenge AccountChallenge(ISipAccount& account) {
+    return TDigestChallenge{account.GetAuthStatus(), account.GetRealm(), account.GetNonce(),
+                            account.GetOpaque(), account.GetQop()};
+}
+
+TDigestChallenge CallChallenge(ISipCall& call) {
+    return TDigestChallenge{call.GetAuthStatus(), call.GetRealm(), call.GetNonce(),
+                            call.GetOpaque(), call.GetQop()};
+}
+
+TDigestCredentials AccountCredentials(ISipAccount& account) {
+    return TDigestCredentials{account.GetUserName(), account.GetPassword()};
+}
+
+}  // namespace sip_compose

@@ -1,0 +1,207 @@
+#include "sip/compose_dialog.h"
+
+#include "sip/auth.h"
+#include "sip/compose_common.h"
+#include "sip/sdp.h"
+#include "sip/transport.h"
+
+using namespace sip_compose;
+
+namespace {
+
+// Requests inside the dialog go to the peer's Contact, along the route set;
+// a peer that gave no Contact is reached at its URI instead.
+std::string RemoteTarget(ISipCall& call) {
+    std::string target = call.GetRemoteContact();
+    return target.empty() ? call.GetRemoteUri() : target;
+}
+
+bool InDialog(ISipCall& call) { return !call.GetRemoteTag().empty(); }
+
+std::string InviteRequestUri(ISipCall& call) {
+    return InDialog(call) ? RemoteTarget(call) : call.GetRemoteUri();
+}
+
+// The credentials line of a call request over `uri`, the URI the line shows.
+// A cnonce made for the line goes back into the call's opaque field.
+std::string CallCredentials(ISipCall& call, ISipAccount& account, TDigestRequest request,
+                            const TDigestTarget& target) {
+    TDigestChallenge challenge = CallChallenge(call);
+    const std::string keptOpaque = challenge.opaque;
+    std::string line = DigestHeaderLine(request, challenge, AccountCredentials(account), target);
+    if (challenge.opaque != keptOpaque) call.SetOpaque(challenge.opaque);
+    return line;
+}
+
+std::string ContactLine(ISipAccount& account) {
+    return "Contact: <" + account.GetContactUri() + ">\r\n";
+}
+
+std::string CallIdLine(ISipCall& call) { return "Call-ID: " + call.GetCallId() + "\r\n"; }
+
+std::string CSeqLine(int cseq, std::string_view method) {
+    std::string line = "CSeq: " + std::to_string(cseq) + " ";
+    line.append(method).append(kCrLf);
+    return line;
+}
+
+// INVITE up to and including Max-Forwards.
+std::string InviteHead(ISipCall& call, ISipAccount& account, const std::string& requestUri) {
+    std::string text = "INVITE " + requestUri + " SIP/2.0\r\n";
+    text += "From: " + AccountNameAddr(account) + ";tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + call.GetRemoteUri() + ">";
+    if (InDialog(call)) text += ";tag=" + call.GetRemoteTag();
+    text.append(kCrLf);
+    text += AccountViaLine(account, call.GetBranch());
+    if (InDialog(call)) text += call.GetRouteHeaders();
+    text += CSeqLine(call.GetCSeq(), "INVITE");
+    text += CallIdLine(call);
+    text.append(kAllowLine);
+    text += ContactLine(account);
+    text.append(kMaxForwardsLine);
+    return text;
+}
+
+std::string SdpBody(std::string_view sdp) {
+    return "Content-Type: application/sdp\r\n" + ContentLengthAndBody(sdp);
+}
+
+// The call's Via lines, or one of its own (branch before rport) when the
+// call took none over yet.
+std::string CancelVia(ISipCall& call, ISipAccount& account) {
+    std::string via = call.GetViaHeaders();
+    if (!via.empty()) return via;
+    return "Via: SIP/2.0/UDP " + account.GetLocalIp() + ":" +
+           std::to_string(account.GetLocalPort()) + ";branch=" + call.GetBranch() + ";rport\r\n";
+}
+
+// ACK up to and including Call-ID, shared by both ACK forms.
+std::string AckHead(const TSipMessage& response) {
+    const std::string ackUri =
+        response.Contact.empty() ? "sip:" + response.ToUser + "@" + response.ToHost
+                                 : response.Contact;
+    std::string text = "ACK " + ackUri + " SIP/2.0\r\n";
+    text += response.ViaHeaders;
+    text.append(kMaxForwardsLine);
+    text += response.FromHeader + "\r\n";
+    text += response.ToHeader + "\r\n";
+    text += "Call-ID: " + response.CallId + "\r\n";
+    return text;
+}
+
+std::string AckCSeqLine(const TSipMessage& response) {
+    return "CSeq: " + response.CSeqNumber + " ACK\r\n";
+}
+
+std::string ReferText(ISipCall& call, const std::string& referTarget, bool withCredentials) {
+    const ISipAccountPtr account = CallAccount(call);
+    const std::string requestUri = RemoteTarget(call);
+    std::string text = "REFER " + requestUri + " SIP/2.0\r\n";
+    text += CancelVia(call, *account);
+    text += call.GetRouteHeaders();
+    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += CallIdLine(call);
+    if (withCredentials) {
+        text += CallCredentials(call, *account, TDigestRequest::Refer,
+                                TDigestTarget{"REFER", requestUri, ""});
+    }
+    text += "Refer-To: <sip:" + referTarget + "@" + account->GetDomain() + ">\r\n";
+    text += "Referred-By: <" + call.GetLocalUri() + ">\r\n";
+    text += ContactLine(*account);
+    text += CSeqLine(call.GetCSeq(), "REFER");
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+}  // namespace
+
+std::string ComposeInvite(ISipCall& call, const std::string& payloadList) {
+    const ISipAccountPtr account = CallAccount(call);
+    return InviteHead(call, *account, InviteRequestUri(call)) +
+           SdpBody(BuildSdpOffer(call, payloadList));
+}
+
+std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payloadList) {
+    const ISipAccountPtr account = CallAccount(call);
+    const std::string requestUri = InviteRequestUri(call);
+    const std::string offer = BuildSdpOffer(call, payloadList);
+    call.SetAuthorizationLine(CallCredentials(call, *account, TDigestRequest::Invite,
+                                              TDigestTarget{"INVITE", requestUri, offer}));
+    return InviteHead(call, *account, requestUri) + call.GetAuthorizationLine() + SdpBody(offer);
+}
+
+std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = AckHead(response);
+    text += ContactLine(*account);
+    text += AckCSeqLine(response);
+    text += CallCredentials(call, *account, TDigestRequest::Ack,
+                            TDigestTarget{"ACK", call.GetRemoteUri(), ""});
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeAck(const TSipMessage& response) {
+    return AckHead(response) + AckCSeqLine(response) + "Content-Length: 0\r\n\r\n";
+}
+
+std::string ComposeBye(ISipCall& call) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = "BYE " + call.GetRemoteContact() + " SIP/2.0\r\n";
+    text += AccountViaLine(*account, call.GetBranch());
+    text += call.GetRouteHeaders();
+    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += CallIdLine(call);
+    text.append(kMaxForwardsLine);
+    text += CSeqLine(call.GetCSeq(), "BYE");
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeCancel(ISipCall& call) {
+    const ISipAccountPtr account = CallAccount(call);
+    const std::string remoteUri = call.GetRemoteUri();
+    std::string text = "CANCEL " + remoteUri + " SIP/2.0\r\n";
+    text += CancelVia(call, *account);
+    text += "From: " + account->GetQuotedDisplayName() + "<" + call.GetLocalUri() +
+            ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + remoteUri + ">\r\n";
+    text += CallIdLine(call);
+    text += CSeqLine(call.GetCSeq(), "CANCEL");
+    text += CallCredentials(call, *account, TDigestRequest::Cancel,
+                            TDigestTarget{"CANCEL", remoteUri, ""});
+    text.append(kMaxForwardsLine);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeRefer(ISipCall& call, const std::string& referTarget) {
+    return ReferText(call, referTarget, false);
+}
+
+std::string ComposeReferWithCredentials(ISipCall& call) {
+    return ReferText(call, call.GetReferTarget(), true);
+}
+
+std::string ComposeInfo(ISipCall& call, char digit) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = "INFO " + call.GetRemoteContact() + " SIP/2.0\r\n";
+    text += "Via: SIP/2.0/UDP " + account->GetLocalIp() + ":" +
+            std::to_string(account->GetLocalPort()) + ";branch=" + NewBranch() + "\r\n";
+    text += call.GetRouteHeaders();
+    text += "From: " + account->GetQuotedDisplayName() + "<" + call.GetLocalUri() +
+            ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += CallIdLine(call);
+    text += CSeqLine(call.GetCSeq(), "INFO");
+    text.append(kMaxForwardsLine);
+    text += ContactLine(*account);
+    text += "Content-Type: application/dtmf-relay\r\n";
+    std::string body = "Signal= ";
+    body += digit;
+    body += "\r\nDuration= 160\r\n";
+    text += ContentLengthAndBody(body);
+    return text;
+}

@@ -1,0 +1,37 @@
+// The requests of a call: INVITE (first and re-INVITE), ACK, BYE, CANCEL,
+// REFER and INFO. Each returns the whole datagram. The caller holds the
+// call's lock and has given the call its branch and CSeq for a new
+// transaction beforehand; the composers only read, except for the
+// credentials material noted below.
+#pragma once
+
+#include <string>
+
+#include "sip/message.h"
+#include "sip/sipints.h"
+
+// INVITE with an SDP offer of `payloadList` (payload type numbers separated
+// by single blanks). A re-INVITE (remote tag known) goes to the remote
+// target along the route set, as every other request inside the dialog.
+std::string ComposeInvite(ISipCall& call, const std::string& payloadList);
+// The same with the credentials of the call's challenge, computed over the
+// offer sent. The line is stored in the call (SetAuthorizationLine) and a
+// cnonce made for it in the call's opaque field.
+std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payloadList);
+
+// ACK for a 2xx answer to the call's INVITE, always with a credentials line
+// (a cnonce made for it is stored in the call's opaque field).
+std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response);
+// ACK for a final failure answer, built from the answer alone.
+std::string ComposeAck(const TSipMessage& response);
+
+std::string ComposeBye(ISipCall& call);
+// CANCEL of the INVITE with the call's current CSeq, with a credentials line
+// from whatever challenge the call holds.
+std::string ComposeCancel(ISipCall& call);
+// REFER to `referTarget` in the account's domain.
+std::string ComposeRefer(ISipCall& call, const std::string& referTarget);
+// REFER retried after a challenge, to the call's stored refer target.
+std::string ComposeReferWithCredentials(ISipCall& call);
+// One DTMF digit by INFO, with a branch made for this message only.
+std::string ComposeInfo(ISipCall& call, char digit);

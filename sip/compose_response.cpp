@@ -1,0 +1,112 @@
+#include "sip/compose_response.h"
+
+#include "sip/compose_common.h"
+#include "sip/sdp.h"
+
+using namespace sip_compose;
+
+namespace {
+
+std::string RequestCallIdLine(const TSipMessage& request) {
+    return "Call-ID: " + request.CallId + "\r\n";
+}
+
+std::string RequestCSeqLine(const TSipMessage& request) {
+    return "CSeq: " + request.CSeqNumber + " " + request.CSeqMethod + "\r\n";
+}
+
+// Status line, Via, To and From of a response to the call's INVITE, in the
+// call's own terms (To is this side).
+std::string CallResponseHead(ISipCall& call, const std::string& status) {
+    std::string text = "SIP/2.0 " + status + "\r\n";
+    text += call.GetViaHeaders();
+    text += "To: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "From: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    return text;
+}
+
+// Record-Route, Call-ID and CSeq of a response to the call's INVITE.
+std::string CallResponseIds(ISipCall& call) {
+    std::string text = call.GetRecordRouteHeaders();
+    text += "Call-ID: " + call.GetCallId() + "\r\n";
+    text += "CSeq: " + std::to_string(call.GetRemoteCSeq()) + " INVITE\r\n";
+    return text;
+}
+
+}  // namespace
+
+std::string ComposeResponse(const TSipMessage& request, const std::string& status) {
+    std::string text = "SIP/2.0 " + status + "\r\n";
+    text += request.ViaHeaders;
+    text += request.ToHeader + "\r\n";
+    text += request.FromHeader + "\r\n";
+    text += request.RecordRouteHeaders;
+    text += RequestCallIdLine(request);
+    text += RequestCSeqLine(request);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeOk(const TSipMessage& request) {
+    std::string text = "SIP/2.0 200 OK\r\n";
+    text += request.ViaHeaders;
+    text += request.FromHeader + "\r\n";
+    text += request.ToHeader + "\r\n";
+    text += request.RecordRouteHeaders;
+    text += RequestCallIdLine(request);
+    text += RequestCSeqLine(request);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeOptionsOk(const TSipMessage& request) {
+    std::string text = "SIP/2.0 200 OK\r\n";
+    text += request.ViaHeaders;
+    text += request.ToHeader + "\r\n";
+    text += request.FromHeader + "\r\n";
+    text += request.RecordRouteHeaders;
+    text += RequestCSeqLine(request);
+    text += "Accept: application/sdp\r\n";
+    text.append(kAllowLine);
+    text += RequestCallIdLine(request);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeNotAcceptable(const TSipMessage& request) {
+    std::string text = "SIP/2.0 488 Not Acceptable Here\r\n";
+    text += request.ViaHeaders;
+    text += request.FromHeader + "\r\n";
+    text += request.ToHeader + "\r\n";
+    text += RequestCallIdLine(request);
+    text += RequestCSeqLine(request);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeCallResponse(ISipCall& call, const std::string& status) {
+    return CallResponseHead(call, status) + CallResponseIds(call) + "Content-Length: 0\r\n\r\n";
+}
+
+std::string ComposeOkWithAnswer(ISipCall& call) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = "SIP/2.0 200 OK\r\n";
+    text += call.GetViaHeaders();
+    text += call.GetToHeader() + ";tag=" + call.GetLocalTag() + "\r\n";
+    text += call.GetFromHeader() + "\r\n";
+    text += CallResponseIds(call);
+    text += "Contact: <" + account->GetContactUri() + ">\r\n";
+    text.append(kAllowLine);
+    text += "Content-Type: application/sdp\r\n";
+    text += ContentLengthAndBody(BuildSdpAnswer(call));
+    return text;
+}
+
+std::string ComposeRedirect(ISipCall& call, const std::string& target) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = CallResponseHead(call, "302 Moved Temporarily") + CallResponseIds(call);
+    text += "Contact: <sip:" + target + "@" + account->GetDomain() + ">\r\n";
+    text.append(kAllowLine);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}

@@ -1,0 +1,25 @@
+// The responses the agent sends: those built from a received request alone,
+// and those to the INVITE a call received. Each returns the whole datagram.
+#pragma once
+
+#include <string>
+
+#include "sip/message.h"
+#include "sip/sipints.h"
+
+// "SIP/2.0 " + `status` (such as "100 Trying") echoing the request's Via,
+// To, From, Record-Route, Call-ID and CSeq. No tag is added.
+std::string ComposeResponse(const TSipMessage& request, const std::string& status);
+// "200 OK" with From before To.
+std::string ComposeOk(const TSipMessage& request);
+// "200 OK" to OPTIONS, naming what the agent accepts and allows.
+std::string ComposeOptionsOk(const TSipMessage& request);
+// "488 Not Acceptable Here" to an offer without an acceptable codec.
+std::string ComposeNotAcceptable(const TSipMessage& request);
+
+// A response (such as "486 Busy here") to the INVITE the call received.
+std::string ComposeCallResponse(ISipCall& call, const std::string& status);
+// "200 OK" to the call's INVITE with the SDP answer.
+std::string ComposeOkWithAnswer(ISipCall& call);
+// "302 Moved Temporarily" sending the caller to `target` in the domain.
+std::string ComposeRedirect(ISipCall& call, const std::string& target);
