@@ -227,6 +227,7 @@ private:
     void DeliverDtmf(char digit);
     void StartMedia();
     void StopMedia(bool notifySink);
+    void StopSocket();
     void OnRtpDatagram(const uint8_t* data, std::size_t length);
 
     const ISipEventHandlerPtr EventSink_;  // fixed at creation

@@ -1,0 +1,171 @@
+#include "media/call.h"
+
+#include <chrono>
+#include <ctime>
+#include <random>
+
+#include "sip/message.h"
+#include "sip/transport.h"
+
+namespace {
+
+int RandomBelow(int bound) {
+    thread_local std::mt19937 generator{std::random_device{}()};
+    return std::uniform_int_distribution<int>(0, bound - 1)(generator);
+}
+
+// Day number of 1970-01-01 when days count from 1899-12-30.
+constexpr double kUnixEpochDays = 25569.0;
+
+double LocalTimeAsDays() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto fraction = now - std::chrono::system_clock::from_time_t(seconds);
+    const double exact = static_cast<double>(seconds + local.tm_gmtoff) +
+                         std::chrono::duration<double>(fraction).count();
+    return kUnixEpochDays + exact / 86400.0;
+}
+
+uint32_t SteadyTick() {
+    const auto elapsed = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<uint32_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+}
+
+}  // namespace
+
+TCallClock SystemCallClock() {
+    return TCallClock{SteadyTick, LocalTimeAsDays};
+}
+
+TCall::TCall(TCallSettings settings)
+    : EventSink_(std::move(settings.eventSink)),
+      Clock_(std::move(settings.clock)),
+      MediaPath_(std::move(settings.mediaPath)),
+      CallId_(settings.callId.empty() ? NewHexId() : settings.callId),
+      LocalTag_(NewTag()),
+      Branch_(NewBranch()),
+      Account_(std::move(settings.account)),
+      Ssrc_(static_cast<uint32_t>(RandomBelow(5000)) + Clock_.tick()),
+      StartTime_(Clock_.now()),
+      SdpSessionId_(1234 + RandomBelow(55000)),
+      RingingEvent_(std::make_shared<TAutoResetEvent>()),
+      SilenceEvent_(std::make_shared<TAutoResetEvent>()),
+      DtmfEvent_(std::make_shared<TAutoResetEvent>()),
+      AnsweredEvent_(std::make_shared<TAutoResetEvent>()),
+      EndedEvent_(std::make_shared<TAutoResetEvent>()),
+      WavDoneEvent_(std::make_shared<TAutoResetEvent>()) {}
+
+TCall::~TCall() {
+    // No counted reference to a dying call can be handed out, so the sink is
+    // not asked to release the devices; the references simply go.
+    if (MediaActive_)
+        StopMedia(false);
+}
+
+std::string TCall::ReadText(const std::string& field) const {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return field;
+}
+
+void TCall::WriteText(std::string& field, const std::string& value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    field = value;
+}
+
+void TCall::SetState(TCallState value) {
+    const TCallState previous = State_.exchange(value);
+    if (previous != value && value == csIdle && EventSink_)
+        EventSink_->Bye(shared_from_this());
+    if (State_ == csIdle)
+        EndedEvent_->Set();
+}
+
+ISipAccountPtr TCall::GetAccount() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return Account_;
+}
+
+void TCall::SetAccount(ISipAccountPtr value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    Account_ = std::move(value);
+}
+
+IAudioCodecPtr TCall::GetCodec() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return Codec_;
+}
+
+void TCall::SetCodec(IAudioCodecPtr value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    Codec_ = std::move(value);
+}
+
+// Route set ------------------------------------------------------------------
+
+int TCall::GetRouteCount() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return static_cast<int>(RouteSet_.size());
+}
+
+void TCall::SetRouteSet(const TSipMessage& message) {
+    std::vector<std::string> routes;
+    for (int index = message.RecordRouteCount() - 1; index >= 0; --index)
+        routes.push_back(message.RecordRouteAt(index));
+    std::lock_guard<std::mutex> guard(TextLock_);
+    RouteSet_ = std::move(routes);
+}
+
+std::string TCall::GetRouteHeader() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    if (RouteSet_.empty())
+        return {};
+    std::string line = "Route: ";
+    for (std::size_t index = 0; index < RouteSet_.size(); ++index) {
+        if (index > 0)
+            line += ",";
+        line += RouteSet_[index];
+    }
+    return line + "\r\n";
+}
+
+namespace {
+
+std::string LinesLastFirst(const std::vector<std::string>& routes, const char* name) {
+    std::string lines;
+    for (auto entry = routes.rbegin(); entry != routes.rend(); ++entry)
+        lines += name + *entry + "\r\n";
+    return lines;
+}
+
+}  // namespace
+
+std::string TCall::GetRecordRouteHeaders() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return LinesLastFirst(RouteSet_, "Record-Route: ");
+}
+
+std::string TCall::GetRouteHeaders() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return LinesLastFirst(RouteSet_, "Route: ");
+}
+
+// Telephone-event queue -------------------------------------------------------
+
+void TCall::QueueDtmf(const std::string& digits) {
+    std::lock_guard<std::recursive_mutex> guard(CallLock_);
+    DtmfQueue_ += digits;
+}
+
+std::string TCall::GetDtmfQueue() {
+    std::lock_guard<std::recursive_mutex> guard(CallLock_);
+    return DtmfQueue_;
+}
+
+void TCall::DropQueuedDtmf() {
+    std::lock_guard<std::recursive_mutex> guard(CallLock_);
+    if (!DtmfQueue_.empty())
+        DtmfQueue_.erase(0, 1);
+}

@@ -1,0 +1,75 @@
+// Start and stop of a call's media: the sink's audio devices and the RTP
+// socket, and the entry points of the RTP paths.
+#include "media/call.h"
+#include "sip/transport.h"
+
+void TCall::SetMediaActive(bool on) {
+    if (on)
+        StartMedia();
+    else
+        StopMedia(true);
+}
+
+void TCall::StartMedia() {
+    // The sink's devices exist before the socket can deliver the first frame.
+    if (EventSink_)
+        EventSink_->CreateAudioDevices(shared_from_this());
+    StopSocket();  // a restart without a stop must free the port first
+    std::unique_ptr<TUdpSocket> socket;
+    try {
+        socket = std::make_unique<TUdpSocket>(
+            static_cast<uint16_t>(LocalRtpPort_.load()), nullptr,
+            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
+                OnRtpDatagram(buffer, length);
+            });
+    } catch (...) {
+        // Without a socket there is no media: give the devices back at once.
+        if (EventSink_)
+            EventSink_->ReleaseAudioDevices(shared_from_this());
+        throw;
+    }
+    {
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        RtpSocket_ = std::move(socket);
+    }
+    MediaActive_ = true;
+}
+
+void TCall::StopMedia(bool notifySink) {
+    MediaActive_ = false;
+    StopSocket();
+    if (notifySink && EventSink_)
+        EventSink_->ReleaseAudioDevices(shared_from_this());
+}
+
+void TCall::StopSocket() {
+    std::unique_ptr<TUdpSocket> socket;
+    {
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        socket = std::move(RtpSocket_);
+    }
+    // Joined outside the socket lock: the receive thread may be inside a
+    // handler that sends, which takes that lock.
+    socket.reset();
+}
+
+bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
+    const std::string host = GetRemoteRtpHost();
+    const auto port = static_cast<uint16_t>(RemoteRtpPort_.load());
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    if (!RtpSocket_)
+        return false;
+    return RtpSocket_->Send(host, port, data, length);
+}
+
+void TCall::SendAudioFrame(const int16_t* pcm) {
+    if (MediaPath_)
+        MediaPath_->SendFrame(*this, pcm);
+}
+
+// Runs on the RTP socket's thread, which the socket's owner (this call) joins
+// before it goes away, so `this` outlives every invocation.
+void TCall::OnRtpDatagram(const uint8_t* data, std::size_t length) {
+    if (MediaPath_)
+        MediaPath_->ReceiveDatagram(*this, data, length);
+}
