@@ -1,0 +1,62 @@
+#include "media/codecs.h"
+
+#include <algorithm>
+
+#include "media/codec_g711.h"
+#include "media/codec_gsm.h"
+#include "media/codec_speex.h"
+#include "media/speex_library.h"
+
+namespace media {
+
+void TCodecRegistry::Register(int payloadType, TCodecFactory factory) {
+    auto found = std::find_if(entries_.begin(), entries_.end(),
+                              [payloadType](const auto& e) { return e.first == payloadType; });
+    if (found != entries_.end()) {
+        found->second = std::move(factory);
+    } else {
+        entries_.emplace_back(payloadType, std::move(factory));
+    }
+}
+
+bool TCodecRegistry::IsRegistered(int payloadType) const {
+    return std::any_of(entries_.begin(), entries_.end(),
+                       [payloadType](const auto& e) { return e.first == payloadType; });
+}
+
+IAudioCodecPtr TCodecRegistry::Create(int payloadType) const {
+    for (const auto& [type, factory] : entries_) {
+        if (type == payloadType) return factory();
+    }
+    return nullptr;
+}
+
+std::vector<int> TCodecRegistry::PayloadTypes() const {
+    std::vector<int> types;
+    types.reserve(entries_.size());
+    for (const auto& entry : entries_) types.push_back(entry.first);
+    return types;
+}
+
+void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLibrary) {
+    registry.Register(TCodecPCMA::kPayloadType, [] { return std::make_shared<TCodecPCMA>(); });
+    registry.Register(TCodecPCMU::kPayloadType, [] { return std::make_shared<TCodecPCMU>(); });
+    registry.Register(TCodecGSM::kPayloadType, [] { return std::make_shared<TCodecGSM>(); });
+    // The library stays loaded for as long as the registry or any codec made
+    // from it holds a reference.
+    if (auto library = TSpeexLibrary::Load(speexLibrary)) {
+        registry.Register(TCodecSpeex::kPayloadType,
+                          [library] { return std::make_shared<TCodecSpeex>(library); });
+    }
+}
+
+TCodecRegistry& CodecRegistry() {
+    static TCodecRegistry registry = [] {
+        TCodecRegistry r;
+        RegisterBuiltinCodecs(r, kSpeexLibraryName);
+        return r;
+    }();
+    return registry;
+}
+
+}  // namespace media
