@@ -161,6 +161,9 @@ public:
     // The list lock, for callers that walk the accounts (list before account).
     void Lock() { Lock_.lock(); }
     void Unlock() { Lock_.unlock(); }
+    // BasicLockable, so std::lock_guard works on the list.
+    void lock() { Lock(); }
+    void unlock() { Unlock(); }
 
 private:
     std::recursive_mutex Lock_;
