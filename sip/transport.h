@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -26,15 +27,17 @@ constexpr std::size_t kMaxDatagram = 4096;
 // Raises "WSASocket failed" or "bind failed".
 int CreateUdpSocket(uint16_t port);
 
-// Reads one datagram. True when one was read (length may be 0), false when
-// nothing was waiting or the datagram was longer than `size` (it is lost).
+// Reads one datagram without blocking. True when one was read (length may be
+// 0), false when nothing was waiting, when the datagram was longer than
+// `size` (it is lost) or when only a stale "connection refused" was pending.
 // Raises with WinsockErrorText on any other error.
 bool UdpReceiveFrom(int socket, void* buffer, std::size_t size, std::size_t& length,
                     uint16_t& senderPort, std::string& senderAddress);
 
 // Sends one datagram to a dotted IPv4 address. False, without a system call,
 // for "0.0.0.0", an empty address or an invalid socket; false when the
-// system would block. Raises "IP address is incorrect" or the Winsock text.
+// system would block or an earlier datagram was refused by its destination.
+// Raises "IP address is incorrect" or the Winsock text.
 bool UdpSendTo(int socket, const void* buffer, std::size_t length, uint16_t port,
                const std::string& address);
 
@@ -44,7 +47,11 @@ int WinsockCodeFromErrno(int error);
 
 // First IPv4 address of an interface outside 127.0.0.0/8, else "127.0.0.1".
 std::string GetLocalAddress();
-// Local address of the interface the system would use toward `destination`.
+// The choice GetLocalAddress makes among the interface addresses (dotted
+// text, in interface order).
+std::string ChooseLocalAddress(const std::vector<std::string>& addresses);
+// Local address of the interface the system would use toward the dotted
+// `destination`; GetLocalAddress when that is unknown or a loopback address.
 std::string GetLocalAddressFor(const std::string& destination);
 // First IPv4 address of `name`, or `name` itself when it cannot be resolved.
 std::string ResolveAddress(const std::string& name);
@@ -54,6 +61,34 @@ std::string LookupAddress(const std::string& name);
 std::string NewHexId();   // 32 upper-case hex digits from 16 random bytes
 std::string NewTag();     // first 9 characters of a NewHexId
 std::string NewBranch();  // "z9hG4bK" and the first 10 characters of a NewHexId
+
+// Sole owner of a file descriptor; closes it on destruction.
+class TUniqueFd {
+public:
+    TUniqueFd() = default;
+    explicit TUniqueFd(int fd) : Fd_(fd) {}
+    ~TUniqueFd() { Reset(); }
+    TUniqueFd(TUniqueFd&& other) noexcept : Fd_(other.Release()) {}
+    TUniqueFd& operator=(TUniqueFd&& other) noexcept {
+        if (this != &other) {
+            Reset(other.Release());
+        }
+        return *this;
+    }
+    TUniqueFd(const TUniqueFd&) = delete;
+    TUniqueFd& operator=(const TUniqueFd&) = delete;
+
+    int Get() const { return Fd_; }
+    int Release() {
+        int fd = Fd_;
+        Fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+private:
+    int Fd_ = -1;
+};
 
 // A UDP socket with its own receive thread: the engine's signalling socket
 // (with a keep-alive timer) and each call's RTP socket (without one).
@@ -67,15 +102,20 @@ public:
     using TTimerHandler = std::function<void()>;
 
     static constexpr std::chrono::milliseconds kDefaultTimerPeriod{30000};
+    // Longest single wait of the thread, and so the bound on how long the
+    // destructor waits for a thread that is idle.
+    static constexpr std::chrono::milliseconds kMaxWait{100};
 
-    // Binds `port` (errors propagate to the creator) and starts the thread.
-    // The timer runs only when `onTimer` is set.
+    // Binds `port` (errors propagate to the creator; 0 takes an ephemeral
+    // port) and starts the thread. The timer runs only when `onTimer` is set.
+    // Both handlers run on the socket's own thread.
     TUdpSocket(uint16_t port, TTimerHandler onTimer, TReceiveHandler onReceive,
                std::chrono::milliseconds timerPeriod = kDefaultTimerPeriod);
     ~TUdpSocket();
     TUdpSocket(const TUdpSocket&) = delete;
     TUdpSocket& operator=(const TUdpSocket&) = delete;
 
+    // Callable from any thread; see UdpSendTo.
     bool Send(const std::string& address, uint16_t port, const void* buffer, std::size_t length);
     bool Send(const std::string& address, uint16_t port, const std::string& text) {
         return Send(address, port, text.data(), text.size());
@@ -83,14 +123,21 @@ public:
     uint16_t LocalPort() const { return LocalPort_; }
 
 private:
-    void Run();
+    using TClock = std::chrono::steady_clock;
 
-    int Socket_ = -1;
-    int WakePipe_[2] = {-1, -1};
+    void Run();
+    std::chrono::milliseconds NextWait(TClock::time_point timerDue) const;
+    void ReceiveOne(uint8_t* buffer);
+    void DrainWakeEvent();
+
+    // Set in the constructor, read-only afterwards.
+    TUniqueFd Socket_;
+    TUniqueFd WakeEvent_;  // eventfd the destructor signals to cut a wait short
     uint16_t LocalPort_ = 0;
     TTimerHandler OnTimer_;
     TReceiveHandler OnReceive_;
     std::chrono::milliseconds TimerPeriod_;
+
     std::atomic<bool> Stopping_{false};
     std::thread Thread_;  // last: starts after every other member is ready
 };
@@ -112,8 +159,12 @@ public:
     std::size_t InUseCount() const;
 
 private:
-    mutable std::mutex Lock_;
+    int DrawCandidate();  // caller holds Lock_
+    bool Taken(int port) const;  // caller holds Lock_
+
+    mutable std::mutex Lock_;  // guards every field below
     int PortMin_;
     int PortMax_;
     std::vector<int> InUse_;
+    std::mt19937 Random_;
 };
