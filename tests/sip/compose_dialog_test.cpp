@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "sip/compose_dialog.h"
+#include "sip/message.h"
+#include "tests/sip/fake_call.h"
+
+namespace {
+
+const std::string kAllow =
+    "Allow: INVITE, ACK, CANCEL, OPTIONS, BYE, REFER, NOTIFY, INFO, MESSAGE\r\n";
+
+// The offer of MakeTestCall with the default codec list.
+const std::string kOffer =
+    "v=0\r\n"
+    "o=- 4321 0 IN IP4 192.168.1.20\r\n"
+    "s=Quillon SIP component\r\n"
+    "c=IN IP4 192.168.1.20\r\n"
+    "t=0 0\r\n"
+    "m=audio 22000 RTP/AVP 0 8 3 110 101\r\n"
+    "a=rtpmap:101 telephone-event/8000\r\n"
+    "a=fmtp:101 0-15\r\n"
+    "a=ptime:20\r\n"
+    "a=sendrecv\r\n";
+
+const std::string kInviteHead =
+    "INVITE sip:2001@sip.telvira.example SIP/2.0\r\n"
+    "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+    "To: <sip:2001@sip.telvira.example>\r\n"
+    "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
+    "CSeq: 12 INVITE\r\n"
+    "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n" + kAllow +
+    "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+    "Max-Forwards: 70\r\n";
+
+const std::string kSdpHeaders =
+    "Content-Type: application/sdp\r\n"
+    "Content-Length: 205\r\n"
+    "\r\n";
+
+class DialogComposer : public ::testing::Test {
+protected:
+    std::shared_ptr<TAccount> Account = MakeTestAccount();
+    std::shared_ptr<TFakeCall> Call = MakeTestCall(Account);
+
+    void Connect() {
+        Call->RemoteTag = "srvtag1";
+        Call->RemoteContact = "sip:2001@198.51.100.5:5060";
+        Call->RecordRoutes = {"<sip:192.0.2.10;lr>"};
+    }
+    void Challenge(const char* status, const char* qop, const char* opaque) {
+        Call->AuthStatus = status;
+        Call->Realm = "telvira";
+        Call->Nonce = "n0nce";
+        Call->Qop = qop;
+        Call->Opaque = opaque;
+    }
+};
+
+// --- INVITE ------------------------------------------------------------------
+
+TEST_F(DialogComposer, FirstInviteGolden) {
+    const std::string text = ComposeInvite(*Call, "0 8 3 110");
+    EXPECT_EQ(text, kInviteHead + kSdpHeaders + kOffer);
+
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.CallId, "FEDCBA9876543210FEDCBA9876543210");
+    EXPECT_EQ(parsed.CSeqNumber, "12");
+    EXPECT_EQ(parsed.CSeqMethod, "INVITE");
+    EXPECT_EQ(parsed.FromTag, "A1B2C3D4E");
+    EXPECT_EQ(parsed.ToTag, "");
+    EXPECT_EQ(parsed.ViaHeaders,
+              "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n");
+    EXPECT_EQ(parsed.Body, kOffer);
+    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8, 3, 110}));
+}
+
+TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
+    Connect();
+    Call->Direction = "sendonly";
+    Call->SdpVersion = 1;
+    const std::string expected =
+        "INVITE sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "CSeq: 12 INVITE\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n" + kAllow +
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "Max-Forwards: 70\r\n"
+        "Content-Type: application/sdp\r\n"
+        "Content-Length: 200\r\n"
+        "\r\n"
+        "v=0\r\n"
+        "o=- 4321 1 IN IP4 192.168.1.20\r\n"
+        "s=Quillon SIP component\r\n"
+        "c=IN IP4 0.0.0.0\r\n"
+        "t=0 0\r\n"
+        "m=audio 22000 RTP/AVP 0 8 3 110 101\r\n"
+        "a=rtpmap:101 telephone-event/8000\r\n"
+        "a=fmtp:101 0-15\r\n"
+        "a=ptime:20\r\n"
+        "a=sendonly\r\n";
+    EXPECT_EQ(ComposeInvite(*Call, "0 8 3 110"), expected);
+    const TSipMessage parsed(expected);
+    EXPECT_EQ(parsed.ToTag, "srvtag1");
+}
+
+TEST_F(DialogComposer, ReInviteWithoutPeerContactFallsBackToTheRemoteUri) {
+    Connect();
+    Call->RemoteContact = "";
+    EXPECT_EQ(ComposeInvite(*Call, "0").rfind("INVITE sip:2001@sip.telvira.example SIP/2.0\r\n", 0),
+              0u);
+}
+
+TEST_F(DialogComposer, InviteWithCredentialsGoldenAndDigest) {
+    Challenge("407", "", "");
+    // HA1 = md5("1001:telvira:secret"), HA2 = md5("INVITE:sip:2001@sip.telvira.example"),
+    // response = md5(HA1 ":n0nce:" HA2), worked out with md5sum.
+    const std::string credentials =
+        "Proxy-Authorization: Digest username=\"1001\",realm=\"telvira\",nonce=\"n0nce\","
+        "uri=\"sip:2001@sip.telvira.example\",response=\"1a6ce61a57e154d96eed606d48894da2\","
+        "algorithm=MD5\r\n";
+    const std::string text = ComposeInviteWithCredentials(*Call, "0 8 3 110");
+    EXPECT_EQ(text, kInviteHead + credentials + kSdpHeaders + kOffer);
+    EXPECT_EQ(Call->AuthorizationLine, credentials);
+    EXPECT_EQ(Call->Opaque, "");
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.Body, kOffer);
+    EXPECT_EQ(parsed.CSeqNumber, "12");
+}
+
+TEST_F(DialogComposer, InviteAuthIntHashesTheOfferItSends) {
+    Challenge("401", "auth-int", "cn0001");
+    // HA2 = md5("INVITE:sip:2001@sip.telvira.example:" md5(offer)) by md5sum.
+    const std::string text = ComposeInviteWithCredentials(*Call, "0 8 3 110");
+    EXPECT_NE(text.find("Authorization: Digest username=\"1001\",realm=\"telvira\","
+                        "nonce=\"n0nce\",uri=\"sip:2001@sip.telvira.example\","
+                        "response=\"33f5a6a4ac9da0e28ffe9171f7eddc13\",qop=\"auth-int\","
+                        "cnonce=\"cn0001\",nc=00000001,opaque=\"cn0001\",algorithm=MD5\r\n"),
+              std::string::npos);
+    EXPECT_EQ(text.find("Proxy-Authorization"), std::string::npos);
+}
+
+TEST_F(DialogComposer, TargetWithAtSignHashesTheUriTheLineShows) {
+    Challenge("407", "", "");
+    Call->Target = "2001@other.example";
+    Call->RemoteUri = "sip:2001@other.example";
+    // md5(HA1 ":n0nce:" md5("INVITE:sip:2001@other.example")) by md5sum.
+    const std::string text = ComposeInviteWithCredentials(*Call, "0");
+    EXPECT_NE(text.find("uri=\"sip:2001@other.example\","
+                        "response=\"c0c28322f33bcd52e6299ba10baf76ad\""),
+              std::string::npos);
+}
+
+TEST_F(DialogComposer, CnonceOfTheInviteIsReusedByTheAck) {
+    Challenge("407", "auth", "");
+    const std::string invite = ComposeInviteWithCredentials(*Call, "0");
+    const std::string cnonce = Call->Opaque;
+    ASSERT_TRUE(std::regex_match(cnonce, std::regex("[0-9a-f]{32}")));
+    EXPECT_NE(invite.find(",cnonce=\"" + cnonce + "\",nc=00000001,qop=\"auth\",algorithm=MD5\r\n"),
+              std::string::npos);
+    EXPECT_EQ(invite.find("opaque="), std::string::npos);
+
+    const TSipMessage ok("SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 192.168.1.20:5075\r\n"
+                         "To: <sip:2001@sip.telvira.example>;tag=t\r\nCSeq: 12 INVITE\r\n\r\n");
+    const std::string ack = ComposeAckWithCredentials(*Call, ok);
+    EXPECT_NE(ack.find(",qop=\"auth\",cnonce=\"" + cnonce + "\",nc=00000001,opaque=\"" + cnonce +
+                       "\",algorithm=MD5\r\n"),
+              std::string::npos);
+    EXPECT_EQ(Call->Opaque, cnonce);
+}
+
+// --- ACK ---------------------------------------------------------------------
+
+const TSipMessage kOkToInvite(
+    "SIP/2.0 200 OK\r\n"
+    "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+    "Record-Route: <sip:192.0.2.10;lr>\r\n"
+    "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+    "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+    "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+    "CSeq: 12 INVITE\r\n"
+    "Contact: <sip:2001@198.51.100.5:5060;transport=udp>\r\n"
+    "Content-Length: 0\r\n"
+    "\r\n");
+
+TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
+    // Empty realm and nonce: md5(md5("1001::secret") "::" md5("ACK:sip:2001@sip.telvira.example")).
+    const std::string expected =
+        "ACK sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Max-Forwards: 70\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "CSeq: 12 ACK\r\n"
+        "Proxy-Authorization: Digest username=\"1001\",realm=\"\",nonce=\"\","
+        "uri=\"sip:2001@sip.telvira.example\",response=\"fb6a69266941f6e6fe79b78c5e3c32a4\","
+        "algorithm=MD5\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
+    EXPECT_EQ(text, expected);
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.CSeqNumber, "12");
+    EXPECT_EQ(parsed.CSeqMethod, "ACK");
+    EXPECT_EQ(parsed.ToTag, "srvtag1");
+    EXPECT_EQ(parsed.FromTag, "A1B2C3D4E");
+    EXPECT_EQ(parsed.ViaHeaders, kOkToInvite.ViaHeaders);
+}
+
+TEST_F(DialogComposer, PlainAckWithoutContactGoesToTheToUserAndHost) {
+    const TSipMessage busy(
+        "SIP/2.0 486 Busy Here\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bKproxy\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 INVITE\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n");
+    const std::string expected =
+        "ACK sip:2001@sip.telvira.example SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bKproxy\r\n"
+        "Max-Forwards: 70\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 ACK\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    EXPECT_EQ(ComposeAck(busy), expected);
+}
+
+// --- BYE, CANCEL -------------------------------------------------------------
+
+TEST_F(DialogComposer, ByeGoldenWithRouteSet) {
+    Connect();
+    Call->RecordRoutes = {"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"};
+    Call->Branch = "z9hG4bKBYEBYEBYE1";
+    Call->CSeq = 13;
+    const std::string expected =
+        "BYE sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKBYEBYEBYE1\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "Route: <sip:192.0.2.11;lr>\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "From: <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "Max-Forwards: 70\r\n"
+        "CSeq: 13 BYE\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    const std::string text = ComposeBye(*Call);
+    EXPECT_EQ(text, expected);
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.CSeqNumber, "13");
+    EXPECT_EQ(parsed.CSeqMethod, "BYE");
+    EXPECT_EQ(parsed.ToTag, "srvtag1");
+}
+
+TEST_F(DialogComposer, ByeWithoutRemoteTargetLeavesTheUriEmpty) {
+    EXPECT_EQ(ComposeBye(*Call).rfind("BYE  SIP/2.0\r\n", 0), 0u);
+}
+
+TEST_F(DialogComposer, CancelGoldenNeverChallenged) {
+    // Empty realm and nonce: md5(md5("1001::secret") "::" md5("CANCEL:sip:2001@sip.telvira.example")).
+    const std::string expected =
+        "CANCEL sip:2001@sip.telvira.example SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;branch=z9hG4bK99887766AA;rport\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 CANCEL\r\n"
+        "Proxy-Authorization: Digest username=\"1001\",realm=\"\",nonce=\"\","
+        "uri=\"sip:2001@sip.telvira.example\",response=\"05770d31033c2ccf70d2240464a4ba5f\","
+        "algorithm=MD5\r\n"
+        "Max-Forwards: 70\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    const std::string text = ComposeCancel(*Call);
+    EXPECT_EQ(text, expected);
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.CSeqMethod, "CANCEL");
+    EXPECT_EQ(parsed.ViaHost, "192.168.1.20");
+}
+
+TEST_F(DialogComposer, CancelReusesTheViaLinesTheCallTookOver) {
+    Call->ViaHeaders = "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n";
+    Challenge("407", "auth", "");
+    const std::string text = ComposeCancel(*Call);
+    EXPECT_NE(text.find("SIP/2.0\r\n" + Call->ViaHeaders + "From: "), std::string::npos);
+    // CANCEL never makes a cnonce: the empty opaque stands in.
+    EXPECT_NE(text.find(",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\",algorithm=MD5\r\n"),
+              std::string::npos);
+    EXPECT_EQ(Call->Opaque, "");
+}
+
+// --- REFER -------------------------------------------------------------------
+
+TEST_F(DialogComposer, ReferGolden) {
+    Connect();
+    Call->ViaHeaders = "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n";
+    Call->CSeq = 14;
+    const std::string head =
+        "REFER sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "From: <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n";
+    const std::string tail =
+        "Refer-To: <sip:3003@sip.telvira.example>\r\n"
+        "Referred-By: <sip:1001@sip.telvira.example>\r\n"
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "CSeq: 14 REFER\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    const std::string text = ComposeRefer(*Call, "3003");
+    EXPECT_EQ(text, head + tail);
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.CSeqNumber, "14");
+    EXPECT_EQ(parsed.CSeqMethod, "REFER");
+
+    // Retried after a 403 with qop auth and no opaque: "Authorization", the
+    // stored refer target, and the request URI as digest uri:
+    // md5(HA1 ":rn:00000001::auth:" md5("REFER:sip:2001@198.51.100.5:5060")) by md5sum.
+    Call->AuthStatus = "403";
+    Call->Realm = "telvira";
+    Call->Nonce = "rn";
+    Call->Qop = "auth";
+    Call->ReferTarget = "3003";
+    const std::string credentials =
+        "Authorization: Digest username=\"1001\",realm=\"telvira\",nonce=\"rn\","
+        "uri=\"sip:2001@198.51.100.5:5060\",response=\"21dba85064bbea04d672b1ab79e839f4\","
+        "qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\",algorithm=MD5\r\n";
+    EXPECT_EQ(ComposeReferWithCredentials(*Call), head + credentials + tail);
+}
+
+TEST_F(DialogComposer, ReferTargetStandsBeforeTheDomainEvenWithAnAtSign) {
+    Connect();
+    EXPECT_NE(ComposeRefer(*Call, "3003@elsewhere").find(
+                  "Refer-To: <sip:3003@elsewhere@sip.telvira.example>\r\n"),
+              std::string::npos);
+}
+
+TEST_F(DialogComposer, ReferWithoutViaTakenOverBuildsItsOwn) {
+    Connect();
+    EXPECT_NE(ComposeRefer(*Call, "3003").find(
+                  "\r\nVia: SIP/2.0/UDP 192.168.1.20:5075;branch=z9hG4bK99887766AA;rport\r\n"),
+              std::string::npos);
+}
+
+// --- INFO --------------------------------------------------------------------
+
+TEST_F(DialogComposer, InfoGoldenWithItsOwnBranch) {
+    Connect();
+    Call->CSeq = 15;
+    const std::string text = ComposeInfo(*Call, '5');
+    std::smatch ids;
+    ASSERT_TRUE(std::regex_search(text, ids, std::regex(";branch=(z9hG4bK[0-9A-F]{10})\r\n")));
+    const std::string branch = ids[1];
+    EXPECT_NE(branch, Call->Branch);
+    const std::string body = "Signal= 5\r\nDuration= 160\r\n";
+    ASSERT_EQ(body.size(), 26u);
+    const std::string expected =
+        "INFO sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;branch=" + branch + "\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 15 INFO\r\n"
+        "Max-Forwards: 70\r\n"
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "Content-Type: application/dtmf-relay\r\n"
+        "Content-Length: 26\r\n"
+        "\r\n" + body;
+    EXPECT_EQ(text, expected);
+    const TSipMessage parsed(text);
+    EXPECT_EQ(parsed.DtmfSignal, "5");
+    EXPECT_EQ(parsed.Body, body);
+    EXPECT_EQ(parsed.CSeqMethod, "INFO");
+    EXPECT_EQ(parsed.ViaRport, "");
+}
+
+}  // namespace
