@@ -17,6 +17,7 @@ constexpr size_t kPieceFrames = 8192;
 
 void AppendRawPcm16(std::string_view data, std::vector<int16_t>& out) {
     const size_t samples = data.size() / 2;
+    if (samples == 0) return;
     const size_t base = out.size();
     out.resize(base + samples);
     std::memcpy(out.data() + base, data.data(), samples * 2);

@@ -63,6 +63,7 @@ int TWavSource::Read(void* buffer, int count) {
 }
 
 void TWavSource::Append(const std::vector<int16_t>& samples) {
+    if (samples.empty()) return;
     std::lock_guard lock(mutex_);
     content_.append(reinterpret_cast<const char*>(samples.data()), samples.size() * 2);
 }
