@@ -32,6 +32,7 @@ TWaitEnd Wait(const QPointer<QNetworkReply>& reply, std::chrono::milliseconds ti
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer);  // a coarse timer may end the wait early
     bool timedOut = false;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -75,23 +76,32 @@ TPortalClient::TPortalClient(std::chrono::milliseconds timeout, QObject* parent)
     Manager_->setCookieJar(new QNetworkCookieJar(Manager_));
 }
 
+// Drops the client's idle connections unless one of its requests is still
+// running (a request of the same client that this one is nested in, or the
+// other way round): closing would cut it.
+void TPortalClient::CloseIdleConnections() {
+    for (const QNetworkReply* reply : Manager_->findChildren<QNetworkReply*>(Qt::FindDirectChildrenOnly)) {
+        if (!reply->isFinished()) return;
+    }
+    Manager_->clearConnectionCache();
+}
+
 QString TPortalClient::Fetch(const QUrl& address) {
     QNetworkRequest request(address);
     request.setRawHeader("Accept", kPortalAccept);
     request.setRawHeader("User-Agent", kPortalUserAgent);
+    // A request of this client that finished while this one was nested in
+    // it may have left its connection open.
+    CloseIdleConnections();
     const QPointer<TPortalClient> self(this);
     const QPointer<QNetworkReply> reply = Manager_->get(request);
-    ++Pending_;
     const TWaitEnd end = Wait(reply, Timeout_);
     if (end == TWaitEnd::Gone || !self) {
         throw TPortalError("portal client closed while waiting for the portal");
     }
-    --Pending_;
     if (end == TWaitEnd::TimedOut) reply->abort();
     reply->deleteLater();
-    // Only an idle client drops its connections: a nested request of this
-    // client may still be using one.
-    if (Pending_ == 0) Manager_->clearConnectionCache();
+    CloseIdleConnections();
     if (end == TWaitEnd::TimedOut) {
         throw TPortalError("portal did not answer within " + std::to_string(Timeout_.count()) + " ms");
     }

@@ -52,7 +52,8 @@ public:
     void SetTimeout(std::chrono::milliseconds value) { Timeout_ = value; }
 
 private:
+    void CloseIdleConnections();
+
     QNetworkAccessManager* Manager_;  // child of this
     std::chrono::milliseconds Timeout_;
-    int Pending_ = 0;  // requests waiting, nested ones included
 };

@@ -4,7 +4,8 @@
 // text form.
 //
 //   portal-sim [--port N] [--config FILE] [--log FILE]
-//              [--hang | --no-tags | --status CODE] [--watch-stdin]
+//              [--hang | --no-tags | --status CODE] [--delay MS]
+//              [--watch-stdin]
 //
 //   --port N        port to listen on; 0 (the default) takes any free port.
 //                   The port in use is the first line written to stdout.
@@ -15,6 +16,7 @@
 //   --hang          reads and logs each request and never answers.
 //   --no-tags       answers every request with a page holding no tags.
 //   --status CODE   answers every request with this HTTP status.
+//   --delay MS      holds each answer back this many milliseconds.
 //   --watch-stdin   ends when standard input closes, so a test that dies
 //                   leaves no simulator behind.
 //
@@ -63,6 +65,11 @@ TSimOptions Options(const QCommandLineParser& parser) {
     options.LogPath = parser.value("log");
     if (parser.isSet("hang")) options.Mode = TSimMode::Hang;
     if (parser.isSet("no-tags")) options.Mode = TSimMode::NoTags;
+    if (parser.isSet("delay")) {
+        bool ok = false;
+        options.DelayMs = parser.value("delay").toInt(&ok);
+        if (!ok || options.DelayMs < 0) throw std::runtime_error("bad --delay");
+    }
     if (parser.isSet("status")) {
         options.Mode = TSimMode::Status;
         bool ok = false;
@@ -104,6 +111,7 @@ int main(int argc, char* argv[]) {
         {"hang", "Never answer."},
         {"no-tags", "Answer without tags."},
         {"status", "Answer with this HTTP status.", "CODE"},
+        {"delay", "Hold each answer back this long.", "MS"},
         {"watch-stdin", "End when standard input closes."},
     });
     parser.process(app);

@@ -3,7 +3,9 @@
 #include <stdexcept>
 #include <utility>
 
+#include <QPointer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
@@ -95,14 +97,28 @@ void TSimServer::Handle(QTcpSocket* socket, const QByteArray& head) {
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     Log(connection, requestLine, head);
     if (Options_.Mode == TSimMode::Hang) return;
+    QByteArray message;
     if (requestLine.size() != 3) {
-        socket->write(Message(400, "bad request", connection));
+        message = Message(400, "bad request", connection);
     } else if (requestLine[0] != "GET") {
-        socket->write(Message(405, "GET only", connection));
+        message = Message(405, "GET only", connection);
     } else {
-        socket->write(Response(requestLine[1], connection));
+        message = Response(requestLine[1], connection);
     }
-    if (Header(head, "Connection").toLower() == "close") socket->disconnectFromHost();
+    Send(socket, message, Header(head, "Connection").toLower() == "close");
+}
+
+void TSimServer::Send(QTcpSocket* socket, const QByteArray& message, bool close) {
+    const auto send = [socket = QPointer<QTcpSocket>(socket), message, close] {
+        if (!socket) return;  // the client left while the answer was held back
+        socket->write(message);
+        if (close) socket->disconnectFromHost();
+    };
+    if (Options_.DelayMs > 0) {
+        QTimer::singleShot(Options_.DelayMs, this, send);
+    } else {
+        send();
+    }
 }
 
 QByteArray TSimServer::Response(const QByteArray& target, int connection) const {

@@ -24,6 +24,7 @@ struct TSimOptions {
     TSimMode Mode = TSimMode::Answer;
     int Status = 500;  // for TSimMode::Status
     QString LogPath;   // empty: no log
+    int DelayMs = 0;   // wait this long before each answer
 };
 
 class TSimServer : public QObject {
@@ -39,6 +40,7 @@ private:
     void Accept();
     void Read(QTcpSocket* socket);
     void Handle(QTcpSocket* socket, const QByteArray& head);
+    void Send(QTcpSocket* socket, const QByteArray& message, bool close);
     void Log(int connection, const QList<QByteArray>& requestLine, const QByteArray& head);
     QByteArray Response(const QByteArray& target, int connection) const;
 
