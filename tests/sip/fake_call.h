@@ -171,6 +171,19 @@ private:
 
 #include "sip/account.h"
 
+// True when `text` is `count` digits of the hexadecimal alphabet `digits`.
+inline bool IsHexText(const std::string& text, std::size_t count, const char* digits) {
+    return text.size() == count && text.find_first_not_of(digits) == std::string::npos;
+}
+
+// The text after the first `marker` in `text`, up to the next CR LF.
+inline std::string ValueAfter(const std::string& text, const std::string& marker) {
+    const auto at = text.find(marker);
+    if (at == std::string::npos) return {};
+    const auto start = at + marker.size();
+    return text.substr(start, text.find("\r\n", start) - start);
+}
+
 // The account every composer test uses: fixed identifiers in place of the
 // random ones, so whole datagrams can be written out by hand.
 inline std::shared_ptr<TAccount> MakeTestAccount() {
