@@ -153,25 +153,6 @@ private slots:
         QCOMPARE(reply.Rate.TenThousandths, rate);
     }
 
-    void validationReplies_data() {
-        QTest::addColumn<QString>("body");
-        QTest::addColumn<bool>("refused");
-        QTest::addColumn<QString>("display");
-        QTest::newRow("empty error") << "<er></er><va>V</va>" << false << "V";
-        QTest::newRow("one blank refuses") << "<er> </er><va>V</va>" << true << "V";
-        QTest::newRow("no error tag") << "<va>V</va>" << false << "V";
-    }
-    void validationReplies() {
-        QFETCH(QString, body);
-        QFETCH(bool, refused);
-        QFETCH(QString, display);
-        TPortalSim sim({"reply|va|" + SimField(body)});
-        TPortal portal(sim.BaseUrl());
-        const TValidationReply reply = portal.ValidateAfterEdit("1", "x");
-        QCOMPARE(reply.Refused(), refused);
-        QCOMPARE(reply.Display, display);
-    }
-
     void replyWithoutTags() {
         TPortalSim sim({}, {"--no-tags"});
         TPortal portal(sim.BaseUrl());
