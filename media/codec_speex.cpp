@@ -64,8 +64,8 @@ int TCodecSpeex::Decode(const uint8_t* payload, int16_t* pcm, int length) {
     api_.bits_read_from(&decodeBits_, reinterpret_cast<const char*>(payload), std::max(length, 0));
     api_.decode(decoder_, &decodeBits_, decodeOutput_.data());
     for (int i = 0; i < kFrameSamples; ++i) {
-        const float rounded = std::nearbyint(decodeOutput_[i]);
-        pcm[i] = static_cast<int16_t>(std::clamp(rounded, -32768.0f, 32767.0f));
+        const float clamped = std::clamp(decodeOutput_[i], -32768.0f, 32767.0f);
+        pcm[i] = static_cast<int16_t>(std::lrint(clamped));
     }
     return kFrameBytes;
 }
