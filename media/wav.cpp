@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <stdexcept>
 
 #include "media/pcm_convert.h"
@@ -16,12 +15,15 @@ namespace media {
 namespace {
 
 std::string ReadWholeFile(const std::string& fileName) {
-    std::ifstream in(fileName, std::ios::binary);
+    std::ifstream in(fileName, std::ios::binary | std::ios::ate);
     if (!in) {
         throw std::runtime_error("Cannot open file \"" + fileName + "\": " + std::strerror(errno));
     }
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw std::runtime_error("Cannot read file \"" + fileName + "\"");
+    const std::streamoff size = in.tellg();
+    if (size < 0) throw std::runtime_error("Cannot read file \"" + fileName + "\"");
+    std::string bytes(static_cast<size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), size)) throw std::runtime_error("Cannot read file \"" + fileName + "\"");
     return bytes;
 }
 
