@@ -67,8 +67,12 @@ public:
     // RTP payload type number.
     virtual int GetPayloadType() = 0;
     // Decodes `length` payload bytes into `pcm`; returns the PCM bytes written.
+    // G.711 writes two bytes per payload byte, so `pcm` must hold 2 * length
+    // bytes (the receive path bounds the length); GSM and Speex always write
+    // 320 bytes and never read past `length`.
     virtual int Decode(const uint8_t* payload, int16_t* pcm, int length) = 0;
-    // Encodes exactly 160 samples; returns the payload bytes written.
+    // Encodes exactly 160 samples; returns the payload bytes written, never
+    // more than 160 (G.711), so a 160-byte `payload` suffices for every codec.
     virtual int Encode(const int16_t* pcm, uint8_t* payload) = 0;
 };
 using IAudioCodecPtr = std::shared_ptr<IAudioCodec>;
