@@ -204,6 +204,10 @@ public:
     void TapSentFrame(const int16_t* pcm);
     // The sink given at creation (empty when there was none).
     ISipEventHandlerPtr GetEventSink() const { return EventSink_; }
+    // Delivers a digit without the dead time (digits that come by SIP INFO):
+    // the sink's Dtmf, then, for 0-9, "*" and "#", the received digits grow
+    // and the digit event is pulsed.
+    void DeliverDtmf(char digit);
     uint32_t GetSsrc() const { return Ssrc_; }
     uint32_t Tick() const { return Clock_.tick(); }
     uint32_t GetLastDtmfTime() const { return LastDtmfTime_; }
@@ -224,7 +228,6 @@ public:
 private:
     std::string ReadText(const std::string& field) const;
     void WriteText(std::string& field, const std::string& value);
-    void DeliverDtmf(char digit);
     void StartMedia();
     void StopMedia(bool notifySink);
     void StopSocket();

@@ -254,6 +254,18 @@ TEST_F(CallTest, DeadTimeSurvivesTheTickWrapping) {
     EXPECT_EQ(call->GetDtmfReceived(), "13");
 }
 
+TEST_F(CallTest, DigitsBySipInfoSkipTheDeadTime) {
+    const TCallPtr call = NewCall(Sink);
+    call->DeliverDtmf('4');
+    call->DeliverDtmf('4');
+    call->DeliverDtmf('B');
+    EXPECT_EQ(call->GetDtmfReceived(), "44");
+    EXPECT_EQ(Sink->Events(), (std::vector<std::string>{"dtmf:4", "dtmf:4", "dtmf:B"}));
+    // Nor do they start one for digits reported later.
+    call->ReportDtmf("5");
+    EXPECT_EQ(call->GetDtmfReceived(), "445");
+}
+
 TEST_F(CallTest, EmptyDigitDeliversNothingButRestartsTheDeadTime) {
     const TCallPtr call = NewCall(Sink);
     call->ReportDtmf("");
