@@ -41,3 +41,8 @@ bool TAutoResetEvent::Wait(std::chrono::milliseconds timeout) {
         Signalled_ = false;
     return true;
 }
+
+int TAutoResetEvent::Waiting() {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return Waiters_;
+}

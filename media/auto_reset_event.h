@@ -23,6 +23,8 @@ public:
     // True when the event was signalled (the signal is consumed) or a pulse
     // released this waiter; false after `timeout` without either.
     bool Wait(std::chrono::milliseconds timeout);
+    // Threads inside Wait now, released or not yet returned included.
+    int Waiting();
 
 private:
     std::mutex Lock_;

@@ -40,30 +40,42 @@ TEST(AutoResetEventTest, WaitTimesOutAfterRoughlyItsTimeout) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 30ms);
 }
 
+namespace {
+
+// Polls `done` for up to two seconds.
+template <class TDone>
+bool Eventually(TDone done) {
+    for (int tries = 0; tries < 2000 && !done(); ++tries)
+        std::this_thread::sleep_for(1ms);
+    return done();
+}
+
+}  // namespace
+
 // Each Set and each Pulse releases exactly one of several waiters.
 TEST(AutoResetEventTest, SetAndPulseReleaseOneWaiterEach) {
     TAutoResetEvent event;
     std::atomic<int> released{0};
-    std::atomic<int> waiting{0};
     std::vector<std::thread> waiters;
     for (int index = 0; index < 3; ++index) {
         waiters.emplace_back([&] {
-            ++waiting;
-            if (event.Wait(5s))
+            if (event.Wait(10s))
                 ++released;
         });
     }
-    while (waiting < 3)
-        std::this_thread::yield();
-    std::this_thread::sleep_for(20ms);  // let all three reach the wait
+    ASSERT_TRUE(Eventually([&] { return event.Waiting() == 3; }));
 
     event.Set();
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return released == 1 && event.Waiting() == 2; }));
+    std::this_thread::sleep_for(20ms);
     EXPECT_EQ(released, 1);
+
     event.Pulse();
-    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(Eventually([&] { return released == 2 && event.Waiting() == 1; }));
+    std::this_thread::sleep_for(20ms);
     EXPECT_EQ(released, 2);
     EXPECT_FALSE(event.Wait(0ms));  // the pulse left no signal behind
+
     event.Set();
     for (std::thread& waiter : waiters)
         waiter.join();
