@@ -1,0 +1,359 @@
+#include "sip/engine.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "media/codecs.h"
+#include "sip/message.h"
+
+namespace {
+
+// The pause after a BYE or CANCEL so that it leaves before its call's media
+// and the call itself are torn down.
+constexpr std::chrono::milliseconds kHangUpPause{100};
+
+std::vector<int> RegisteredOnly(const std::vector<int>& payloadTypes) {
+    std::vector<int> kept;
+    for (const int payloadType : payloadTypes) {
+        if (media::CodecRegistry().IsRegistered(payloadType)) kept.push_back(payloadType);
+    }
+    return kept;
+}
+
+}  // namespace
+
+ISipEnginePtr CreateSipEngine(uint16_t localPort) {
+    return std::make_shared<TSipEngine>(localPort);
+}
+
+TSipEngine::TSipEngine(uint16_t localPort, TSipEngineOptions options)
+    : Options_(std::move(options)),
+      LocalPort_(localPort),
+      Codecs_(RegisteredOnly({0, 8, 3, 110})) {}
+
+TSipEngine::~TSipEngine() {
+    try {
+        SetActive(false);
+    } catch (...) {
+        // Switching off on destruction is best effort: a failed send must not
+        // escape a destructor.
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Codec list
+// ---------------------------------------------------------------------------
+
+void TSipEngine::SetCodecs(const std::vector<int>& payloadTypes) {
+    std::vector<int> kept = RegisteredOnly(payloadTypes);
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    Codecs_ = std::move(kept);
+}
+
+int TSipEngine::GetCodecCount() {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    return static_cast<int>(Codecs_.size());
+}
+
+int TSipEngine::GetCodecAt(int index) {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    return Codecs_.at(static_cast<std::size_t>(index));
+}
+
+std::string TSipEngine::GetCodecList() {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    std::string list;
+    for (const int payloadType : Codecs_) {
+        if (!list.empty()) list += ' ';
+        list += std::to_string(payloadType);
+    }
+    return list;
+}
+
+int TSipEngine::ChoosePayload(const std::vector<int>& offered) {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    for (const int payloadType : Codecs_) {
+        if (std::find(offered.begin(), offered.end(), payloadType) != offered.end())
+            return payloadType;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------------------
+// Port pool
+// ---------------------------------------------------------------------------
+
+void TSipEngine::SetRtpPortMin(int value) { Ports_.SetBounds(value, Ports_.GetMax()); }
+
+void TSipEngine::SetRtpPortMax(int value) { Ports_.SetBounds(Ports_.GetMin(), value); }
+
+// ---------------------------------------------------------------------------
+// Lifecycle
+// ---------------------------------------------------------------------------
+
+void TSipEngine::SetActive(bool value) {
+    if (value) {
+        if (Active_.exchange(true)) throw ESipError("Already active");
+        // Marked active first: when the port is taken the error reaches the
+        // caller and the engine stays on without a socket until switched off.
+        auto socket = std::make_unique<TUdpSocket>(
+            static_cast<uint16_t>(LocalPort_.load()), [this] { OnTimer(); },
+            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
+                Receive(buffer, length);
+            },
+            std::min(Options_.timerPeriod, Options_.keepAlivePeriod));
+        LastKeepAlive_ = std::chrono::steady_clock::now();
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        Socket_ = std::move(socket);
+        return;
+    }
+
+    std::vector<ISipCallPtr> connected;
+    {
+        std::lock_guard<TSipCalls> list(Calls_);
+        for (int i = 0; i < Calls_.Count(); ++i) {
+            if (Calls_.Get(i)->GetState() == csConnected) connected.push_back(Calls_.Get(i));
+        }
+    }
+    for (const ISipCallPtr& call : connected) {
+        HangUp(call);
+        std::this_thread::sleep_for(kHangUpPause);
+    }
+    std::vector<ISipAccountPtr> registered;
+    {
+        std::lock_guard<TSipAccounts> list(Accounts_);
+        for (int i = 0; i < Accounts_.Count(); ++i) {
+            ISipAccountPtr account = Accounts_.AccountAt(i);
+            if (account->GetState() == asRegistered) registered.push_back(account);
+        }
+    }
+    for (const ISipAccountPtr& account : registered) {
+        if (Active_) Unregister(account);
+        std::this_thread::sleep_for(kHangUpPause);
+    }
+    Accounts_.Clear();
+    {
+        // Media of calls still listed stops with them: their sockets' threads
+        // must not outlive the list.
+        std::vector<ISipCallPtr> remaining;
+        {
+            std::lock_guard<TSipCalls> list(Calls_);
+            for (int i = 0; i < Calls_.Count(); ++i) remaining.push_back(Calls_.Get(i));
+        }
+        for (const ISipCallPtr& call : remaining) {
+            {
+                std::lock_guard<ISipCall> guard(*call);
+                if (call->GetMediaActive()) call->SetMediaActive(false);
+            }
+            Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
+        }
+        Calls_.Clear();
+    }
+    {
+        std::lock_guard<std::mutex> guard(CallNotesLock_);
+        Established_.clear();
+        EndedSince_.clear();
+    }
+    Active_ = false;
+    std::unique_ptr<TUdpSocket> socket;
+    {
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        socket = std::move(Socket_);
+    }
+    socket.reset();  // joins the receive thread outside the socket lock
+}
+
+uint16_t TSipEngine::BoundPort() const {
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    return Socket_ ? Socket_->LocalPort() : 0;
+}
+
+void TSipEngine::RequireActive() const {
+    if (!Active_) throw ESipError("not active");
+}
+
+// ---------------------------------------------------------------------------
+// Sending
+// ---------------------------------------------------------------------------
+
+void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::string& address,
+                         uint16_t port) {
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    if (Socket_) Socket_->Send(address, port, buffer, length);
+}
+
+void TSipEngine::SendText(const std::string& text, const std::string& address, int port) {
+    SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
+}
+
+void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
+    SendText(text, account.GetServerAddress(), account.GetServerPort());
+}
+
+namespace {
+
+bool IsPortNumber(const std::string& text, int& port) {
+    if (text.empty() || text.size() > 5) return false;
+    port = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        port = port * 10 + (c - '0');
+    }
+    return port > 0 && port < 65536;
+}
+
+}  // namespace
+
+// "100 Trying", "180 Ringing" and the "200 OK" to a BYE go back to the sent-by
+// of the request's first Via; everything else goes to the account's server.
+void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
+                           const std::string& text) {
+    // A sent-by that names no reachable host falls back to the server too.
+    std::string address = message.ViaHost.empty() ? std::string() : LookupAddress(message.ViaHost);
+    if (address.empty()) address = account.GetServerAddress();
+    int port = 0;
+    if (!IsPortNumber(message.ViaPort, port)) port = account.GetServerPort();
+    SendText(text, address, port);
+}
+
+// ---------------------------------------------------------------------------
+// Receive path and timers
+// ---------------------------------------------------------------------------
+
+void TSipEngine::Receive(const uint8_t* buffer, std::size_t length) {
+    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    const TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    Dispatch(message);
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
+}
+
+void TSipEngine::OnTimer() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - LastKeepAlive_ >= Options_.keepAlivePeriod) {
+        LastKeepAlive_ = now;
+        KeepAlive();
+    }
+    if (Options_.autoTick) Tick();
+}
+
+void TSipEngine::KeepAlive() {
+    static const std::string kKeepAlive = "\r\n\r\n";
+    std::lock_guard<TSipAccounts> list(Accounts_);
+    for (int i = 0; i < Accounts_.Count(); ++i) {
+        ISipAccountPtr account = Accounts_.AccountAt(i);
+        SendToAccount(*account, kKeepAlive);
+    }
+}
+
+void TSipEngine::Tick() {
+    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    TickAccounts();
+    TickCalls();
+}
+
+void TSipEngine::TickAccounts() {
+    std::vector<ISipAccountPtr> timedOut;
+    {
+        std::lock_guard<TSipAccounts> list(Accounts_);
+        const double now = Now();
+        for (int i = 0; i < Accounts_.Count(); ++i) {
+            ISipAccountPtr account = Accounts_.AccountAt(i);
+            std::lock_guard<ISipAccount> guard(*account);
+            const double elapsed = SecondsBetween(account->GetRegTime(), now);
+            switch (account->GetState()) {
+            case asRegistered:
+                if (elapsed > kRefreshSeconds && Active_) SendRegister(account);
+                break;
+            case asRegistering:
+            case asAuthenticating:
+            case asUnregistering:
+                if (elapsed > kRegisterTimeoutSeconds) {
+                    account->SetState(asIdle);
+                    timedOut.push_back(account);
+                }
+                break;
+            case asStunQuery:
+                // A STUN server that does not answer must not keep the booth
+                // unregistered: register with the local address instead.
+                if (elapsed > kStunTimeoutSeconds && Active_) SendRegister(account);
+                break;
+            default:
+                break;
+            }
+        }
+    }
+    for (const ISipAccountPtr& account : timedOut) RaiseRegistrationBye(account);
+}
+
+void TSipEngine::TickCalls() {
+    std::vector<ISipCallPtr> expired;
+    std::vector<ISipCallPtr> stale;
+    const double now = Now();
+    {
+        std::lock_guard<TSipCalls> list(Calls_);
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        std::unordered_map<const ISipCall*, double> endedSince;
+        for (int i = 0; i < Calls_.Count(); ++i) {
+            ISipCallPtr call = Calls_.Get(i);
+            const TCallState state = call->GetState();
+            if ((state == csCalling || state == csAuthenticating || state == csRinging) &&
+                SecondsBetween(call->GetStartTime(), now) > kSetupTimeoutSeconds) {
+                expired.push_back(call);
+            } else if (state == csIdle) {
+                // An ended call still listed (an abandoned or rejected incoming
+                // call, a cancelled call whose final answer never came) would
+                // hold its RTP port for ever.
+                const auto seen = EndedSince_.find(call.get());
+                const double since = seen == EndedSince_.end() ? now : seen->second;
+                endedSince[call.get()] = since;
+                if (SecondsBetween(since, now) > kEndedCallSeconds) stale.push_back(call);
+            }
+        }
+        EndedSince_ = std::move(endedSince);
+    }
+    for (const ISipCallPtr& call : expired) {
+        call->SetState(csIdle);
+        call->SetStatusText("408");
+        EndCall(call);
+    }
+    for (const ISipCallPtr& call : stale) EndCall(call);
+}
+
+// ---------------------------------------------------------------------------
+// Accounts
+// ---------------------------------------------------------------------------
+
+ISipAccountPtr TSipEngine::AddAccount(const std::string& stunServer, const std::string& server,
+                                      const std::string& userName, const std::string& password,
+                                      const std::string& proxy) {
+    const TServerText split = SplitServerText(server);
+    auto account = std::make_shared<TAccount>(stunServer, split.domain, userName, password, proxy);
+    account->SetServerPort(split.port);
+    account->SetLocalPort(LocalPort_);
+    Accounts_.AddAccountRef(account);
+    return account;
+}
+
+ISipAccountPtr TSipEngine::FindAccountByCallId(const std::string& text) {
+    return Accounts_.FindAccount(text);
+}
+
+// The account whose user name equals one of the request's users, else the
+// first listed account.
+ISipAccountPtr TSipEngine::FindAccountFor(const std::string& user, const std::string& otherUser) {
+    std::lock_guard<TSipAccounts> list(Accounts_);
+    for (int i = 0; i < Accounts_.Count(); ++i) {
+        ISipAccountPtr account = Accounts_.AccountAt(i);
+        const std::string name = account->GetUserName();
+        if (!name.empty() && (name == user || name == otherUser)) return account;
+    }
+    return Accounts_.FirstAccount();
+}
+
+void TSipEngine::RaiseRegistrationOk(const ISipAccountPtr& account) {
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.RegistrationOk(account); });
+}
+
+void TSipEngine::RaiseRegistrationBye(const ISipAccountPtr& account) {
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.RegistrationBye(account); });
+}

@@ -1,0 +1,207 @@
+// The user agent core (TSipEngine): the signalling socket, the accounts, the
+// calls, the RTP port pool, the CSeq counter and the dispatch of every
+// received message.
+//
+// Threading contract:
+// - Received datagrams, the keep-alive and the periodic Tick run on the
+//   signalling socket's thread, one at a time (DispatchLock_ also serialises a
+//   Tick called from elsewhere with that thread).
+// - Interface operations run on the caller's thread.
+// - Lock order: dispatch, then a list (accounts or calls), then an element
+//   (account or call). A path holding a call's lock releases it before it
+//   touches the call list (EndCall).
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "media/call.h"
+#include "media/call_list.h"
+#include "sip/account.h"
+#include "sip/event_sink.h"
+#include "sip/sipints.h"
+#include "sip/transport.h"
+
+class TSipMessage;
+
+// What tests and hosts may change about the engine's timing and media.
+struct TSipEngineOptions {
+    // How often the signalling thread wakes for its own timers (Tick).
+    std::chrono::milliseconds timerPeriod{1000};
+    // Spacing of the CR LF CR LF keep-alive to every account's server.
+    std::chrono::milliseconds keepAlivePeriod{30000};
+    // Run Tick on the signalling thread at every timer period.
+    bool autoTick = true;
+    // Time source for registration stamps, call creation and Tick.
+    TCallClock clock = SystemCallClock();
+    // Builds the RTP paths of each new call; without it media carries nothing.
+    std::function<ICallMediaPathPtr()> mediaPathFactory;
+};
+
+class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
+public:
+    // Registration refresh, registration answer limit, STUN answer limit,
+    // call set-up limit and the limit for an ended call left listed.
+    static constexpr double kRefreshSeconds = 600;
+    static constexpr double kRegisterTimeoutSeconds = 20;
+    static constexpr double kStunTimeoutSeconds = 3;
+    static constexpr double kSetupTimeoutSeconds = 120;
+    static constexpr double kEndedCallSeconds = 32;
+
+    explicit TSipEngine(uint16_t localPort, TSipEngineOptions options = {});
+    ~TSipEngine() override;
+    TSipEngine(const TSipEngine&) = delete;
+    TSipEngine& operator=(const TSipEngine&) = delete;
+
+    // ISipEngine, in interface order.
+    ISipEventHandlerPtr GetEventHandler() override { return Sink_.Get(); }
+    void SetEventHandler(ISipEventHandlerPtr handler) override { Sink_.Set(std::move(handler)); }
+    void SetCodecs(const std::vector<int>& payloadTypes) override;
+    int NextCSeq() override { return ++CSeqCounter_; }
+    void SendDtmfInfo(ISipCallPtr call, char digit) override;
+    int GetSilenceThreshold() override { return SilenceThreshold_; }
+    void SetSilenceThreshold(int value) override { SilenceThreshold_.exchange(value); }
+    int GetSilenceTimeout() override { return SilenceTimeout_; }
+    void SetSilenceTimeout(int value) override { SilenceTimeout_.exchange(value); }
+    int GetCodecCount() override;
+    int GetCodecAt(int index) override;
+    void EndCall(ISipCallPtr call) override;
+    int GetRtpPortMin() override { return Ports_.GetMin(); }
+    void SetRtpPortMin(int value) override;
+    int GetRtpPortMax() override { return Ports_.GetMax(); }
+    void SetRtpPortMax(int value) override;
+    std::string GetCodecList() override;
+    void PlayWavFile(ISipCallPtr call, const std::string& fileName) override;
+    void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) override;
+    void SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) override;
+    void SendRegister(ISipAccountPtr account) override;
+    void Register(ISipAccountPtr account) override;
+    void Unregister(ISipAccountPtr account) override;
+    void Answer(ISipCallPtr call) override;
+    void Reject(ISipCallPtr call) override;
+    void HangUp(ISipCallPtr call) override;
+    void Hold(ISipCallPtr call) override;
+    void Resume(ISipCallPtr call) override;
+    void Transfer(ISipCallPtr call, const std::string& target) override;
+    int GetLocalPort() override { return LocalPort_; }
+    void SetLocalPort(int value) override { LocalPort_ = value; }
+    bool GetActive() override { return Active_; }
+    void SetActive(bool value) override;
+    ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,
+                              const std::string& userName, const std::string& password,
+                              const std::string& proxy) override;
+    ISipCallPtr MakeCall(ISipAccountPtr account, const std::string& number,
+                         int microphoneDevice, int speakerDevice) override;
+    void SendRaw(const void* buffer, std::size_t length, const std::string& address,
+                 uint16_t port) override;
+    ISipAccountPtr FindAccountByCallId(const std::string& text) override;
+    void SendMessage(ISipAccountPtr account, const std::string& destination,
+                     const std::string& text) override;
+    void Tick() override;
+
+    // Beyond the interface, for the host and for tests.
+    TSipAccounts& Accounts() { return Accounts_; }
+    TSipCalls& Calls() { return Calls_; }
+    const TRtpPortPool& Ports() const { return Ports_; }
+    // The bound signalling port (differs from GetLocalPort when that is 0).
+    uint16_t BoundPort() const;
+    // Handles one datagram as the receive thread does.
+    void Receive(const uint8_t* buffer, std::size_t length);
+
+private:
+    // Receive path and timers.
+    void OnTimer();
+    void KeepAlive();
+    void Dispatch(const TSipMessage& message);
+    void TickAccounts();
+    void TickCalls();
+    double Now() const { return Options_.clock.now(); }
+    static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
+
+    // Sending.
+    void SendText(const std::string& text, const std::string& address, int port);
+    void SendToAccount(ISipAccount& account, const std::string& text);
+    void SendToVia(const TSipMessage& message, ISipAccount& account, const std::string& text);
+    void RequireActive() const;
+
+    // Lookups.
+    ISipAccountPtr FindAccountFor(const std::string& user, const std::string& otherUser = "");
+    ISipCallPtr FindCall(const std::string& callId) { return Calls_.FindByCallId(callId); }
+
+    // Rules for received messages by CSeq method (engine_dispatch.cpp).
+    void OnStunAnswer(const TSipMessage& message);
+    void OnCancel(const TSipMessage& message);
+    void OnBye(const TSipMessage& message);
+    void OnInfo(const TSipMessage& message);
+    void OnOptions(const TSipMessage& message);
+    void OnMessage(const TSipMessage& message);
+    void OnNotify(const TSipMessage& message);
+    void OnRegister(const TSipMessage& message);
+    void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
+    void StoreChallenge(ISipAccount& account, const TSipMessage& message);
+
+    // Registration (engine_register.cpp).
+    void SendRegisterWithCredentials(ISipAccount& account);
+    void SendMessageWithCredentials(ISipAccount& account, const TSipMessage& challenge);
+    void SendStunRequest(ISipAccount& account);
+    void RaiseRegistrationOk(const ISipAccountPtr& account);
+    void RaiseRegistrationBye(const ISipAccountPtr& account);
+
+    // Calls (engine_calls.cpp, engine_invite.cpp).
+    std::shared_ptr<TCall> NewCall(const ISipAccountPtr& account, const std::string& callId);
+    void SendInvite(ISipCall& call, bool withCredentials);
+    void SendCallText(ISipCall& call, const std::string& text);
+    void ChooseCodec(ISipCall& call, const TSipMessage& message);
+    int ChoosePayload(const std::vector<int>& offered);
+    void OnInvite(const TSipMessage& message);
+    void OnIncomingInvite(const TSipMessage& message);
+    void OnInviteResponse(const ISipCallPtr& call, const TSipMessage& message);
+    void OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& message);
+    void OnReInvite(ISipCall& call, const TSipMessage& message);
+    void OnInviteProgress(const ISipCallPtr& call, const TSipMessage& message);
+    void OnInviteOk(const ISipCallPtr& call, const TSipMessage& message);
+    void OnInviteFailure(const ISipCallPtr& call, const TSipMessage& message);
+    void OnRefer(const TSipMessage& message);
+    void FailCall(const ISipCallPtr& call, const std::string& statusText);
+    void MarkEstablished(const ISipCall& call);
+    bool IsEstablished(const ISipCall& call);
+    void StartMedia(ISipCall& call);
+
+    const TSipEngineOptions Options_;
+    std::atomic<int> LocalPort_;
+    std::atomic<bool> Active_{false};
+    std::atomic<int> CSeqCounter_{0};
+    std::atomic<int> SilenceThreshold_{800};
+    std::atomic<int> SilenceTimeout_{5000};
+
+    mutable std::mutex CodecLock_;
+    std::vector<int> Codecs_;  // guarded by CodecLock_
+
+    TEventSinkRef Sink_;
+    TSipAccounts Accounts_;
+    TSipCalls Calls_;
+    TRtpPortPool Ports_;
+
+    // Calls that reached the connected state: a failed re-INVITE of one of
+    // them leaves it up instead of ending it. Calls seen ended but still
+    // listed, with the time they were first seen so.
+    std::mutex CallNotesLock_;
+    std::unordered_set<const ISipCall*> Established_;
+    std::unordered_map<const ISipCall*, double> EndedSince_;
+
+    std::recursive_mutex DispatchLock_;
+    std::chrono::steady_clock::time_point LastKeepAlive_;  // signalling thread only
+
+    // Every send takes SocketLock_ for its one system call; switching off
+    // moves the socket out under the lock and joins its thread outside it.
+    mutable std::mutex SocketLock_;
+    std::unique_ptr<TUdpSocket> Socket_;  // guarded by SocketLock_; present while active
+};

@@ -1,0 +1,213 @@
+// The engine's call operations: placing, answering, refusing, holding,
+// resuming, transferring and ending calls, and sending digits and sounds.
+#include <thread>
+
+#include "media/codecs.h"
+#include "media/wav.h"
+#include "sip/compose.h"
+#include "sip/engine.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds kHangUpPause{100};
+
+}  // namespace
+
+std::shared_ptr<TCall> TSipEngine::NewCall(const ISipAccountPtr& account,
+                                           const std::string& callId) {
+    TCallSettings settings;
+    settings.account = account;
+    settings.eventSink = Sink_.Get();
+    settings.callId = callId;
+    settings.clock = Options_.clock;
+    if (Options_.mediaPathFactory) settings.mediaPath = Options_.mediaPathFactory();
+    return TCall::Create(std::move(settings));
+}
+
+void TSipEngine::SendCallText(ISipCall& call, const std::string& text) {
+    const ISipAccountPtr account = call.GetAccount();
+    if (account) SendToAccount(*account, text);
+}
+
+ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& number,
+                                 int microphoneDevice, int speakerDevice) {
+    const std::shared_ptr<TCall> call = NewCall(account, "");
+    call->SetMicrophoneDevice(microphoneDevice);
+    call->SetSpeakerDevice(speakerDevice);
+    call->SetRemoteSipHost(account->GetServerAddress());
+    call->SetIncoming(false);
+    call->SetSilenceTimeout(SilenceTimeout_);
+    call->SetSilenceThreshold(SilenceThreshold_);
+    call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    call->SetTarget(number);
+    call->SetCSeq(NextCSeq());
+    if (number.find('@') != std::string::npos)
+        call->SetRemoteUri("sip:" + number);
+    else
+        call->SetRemoteUri("sip:" + number + "@" + account->GetDomain());
+    call->SetLocalUri("sip:" + account->GetUserName() + "@" + account->GetDomain());
+    Calls_.Add(call);
+
+    std::lock_guard<ISipCall> guard(*call);
+    const std::string invite = ComposeInvite(*call, GetCodecList());
+    call->SetState(csCalling);
+    SendCallText(*call, invite);
+    return call;
+}
+
+void TSipEngine::SendInvite(ISipCall& call, bool withCredentials) {
+    RequireActive();
+    call.SetCSeq(NextCSeq());
+    const std::string invite = withCredentials ? ComposeInviteWithCredentials(call, GetCodecList())
+                                               : ComposeInvite(call, GetCodecList());
+    SendCallText(call, invite);
+}
+
+void TSipEngine::Answer(ISipCallPtr call) {
+    std::lock_guard<ISipCall> guard(*call);
+    SendCallText(*call, ComposeOkWithAnswer(*call));
+    call->SetState(csConnected);
+    MarkEstablished(*call);
+    StartMedia(*call);
+}
+
+void TSipEngine::Reject(ISipCallPtr call) {
+    SendCallText(*call, ComposeCallResponse(*call, "486 Busy here"));
+}
+
+void TSipEngine::HangUp(ISipCallPtr call) {
+    std::lock_guard<ISipCall> guard(*call);
+    call->GetEndedEvent()->Set();
+    const TCallState state = call->GetState();
+    if (state == csConnected || state == csHolding) {
+        call->SetBranch(NewBranch());
+        call->SetCSeq(NextCSeq());
+        SendCallText(*call, ComposeBye(*call));
+    } else if (!call->GetIncoming()) {
+        SendCallText(*call, ComposeCancel(*call));
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+    }
+}
+
+void TSipEngine::Hold(ISipCallPtr call) {
+    std::lock_guard<ISipCall> guard(*call);
+    call->SetOnHold(true);
+    call->SetDirection("sendonly");
+    call->SetSdpVersion(call->GetSdpVersion() + 1);
+    call->SetBranch(NewBranch());
+    call->SetState(csHolding);
+    SendInvite(*call, !call->GetAuthStatus().empty());
+}
+
+void TSipEngine::Resume(ISipCallPtr call) {
+    std::lock_guard<ISipCall> guard(*call);
+    call->SetOnHold(false);
+    call->SetDirection("sendrecv");
+    call->SetSdpVersion(call->GetSdpVersion() + 1);
+    call->SetBranch(NewBranch());
+    SendInvite(*call, !call->GetAuthStatus().empty());
+    call->SetState(csConnected);
+}
+
+void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
+    std::lock_guard<ISipCall> guard(*call);
+    if (call->GetIncoming() && call->GetState() == csRinging) {
+        SendCallText(*call, ComposeRedirect(*call, target));
+        call->SetState(csIdle);
+        return;
+    }
+    RequireActive();
+    call->SetReferTarget(target);
+    call->SetState(csTransferring);
+    call->SetCSeq(NextCSeq());
+    SendCallText(*call, ComposeRefer(*call, target));
+}
+
+void TSipEngine::EndCall(ISipCallPtr call) {
+    bool hangUp = false;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        hangUp = call->GetMediaActive() && call->GetState() != csIdle;
+    }
+    if (hangUp) {
+        HangUp(call);
+        std::this_thread::sleep_for(kHangUpPause);
+    }
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        if (call->GetMediaActive()) {
+            call->SetMediaActive(false);
+            if (call->GetState() != csIdle) call->SetState(csIdle);
+        }
+    }
+    Calls_.Remove(call);
+    Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    Established_.erase(call.get());
+    EndedSince_.erase(call.get());
+}
+
+void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {
+    call->SetCSeq(NextCSeq());
+    SendCallText(*call, ComposeInfo(*call, digit));
+}
+
+void TSipEngine::SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) {
+    std::lock_guard<ISipCall> guard(*call);
+    call->QueueDtmf(digits);
+}
+
+void TSipEngine::PlayWavFile(ISipCallPtr call, const std::string& fileName) {
+    auto wav = std::make_shared<media::TWavFile>(fileName);
+    std::lock_guard<ISipCall> guard(*call);
+    call->PlayWav(wav);
+}
+
+void TSipEngine::SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) {
+    call->PlayWav(media::TWavStream::FromText(text, voiceIndex));
+}
+
+// ---------------------------------------------------------------------------
+// Helpers shared with the INVITE rules
+// ---------------------------------------------------------------------------
+
+void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
+    const int payloadType = ChoosePayload(message.PayloadTypes);
+    // An answer without any codec of ours keeps the codec the call has: a call
+    // without one would carry no voice at all.
+    if (payloadType < 0) return;
+    const IAudioCodecPtr codec = call.GetCodec();
+    if (codec && codec->GetPayloadType() == payloadType) return;
+    call.SetCodec(media::CodecRegistry().Create(payloadType));
+}
+
+void TSipEngine::StartMedia(ISipCall& call) {
+    if (!call.GetCodec()) {
+        std::lock_guard<std::mutex> guard(CodecLock_);
+        if (!Codecs_.empty()) call.SetCodec(media::CodecRegistry().Create(Codecs_.front()));
+    }
+    // Another program may hold the port the pool handed out: move the call
+    // to another one rather than leave it without voice.
+    constexpr int kAttempts = 8;
+    for (int attempt = 1;; ++attempt) {
+        try {
+            call.SetMediaActive(true);
+            return;
+        } catch (const ESipError& error) {
+            if (std::string(error.what()) != "bind failed" || attempt == kAttempts) throw;
+        }
+        const int taken = call.GetLocalRtpPort();
+        call.SetLocalRtpPort(Ports_.AllocateRtpPort());
+        Ports_.ReleaseRtpPort(taken);
+    }
+}
+
+void TSipEngine::MarkEstablished(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    Established_.insert(&call);
+}
+
+bool TSipEngine::IsEstablished(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    return Established_.count(&call) != 0;
+}

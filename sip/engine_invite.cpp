@@ -1,0 +1,313 @@
+// Received messages about INVITE transactions (new incoming calls, answers to
+// the engine's INVITEs, re-INVITEs of the far end) and answers to REFER.
+#include "media/codecs.h"
+#include "sip/compose.h"
+#include "sip/engine.h"
+#include "sip/message.h"
+
+namespace {
+
+int NumberOr(const std::string& text, int fallback) {
+    if (text.empty() || text.size() > 9) return fallback;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return fallback;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+bool InSetUp(TCallState state) {
+    return state == csCalling || state == csAuthenticating || state == csRinging;
+}
+
+bool IsFinal(const std::string& status) { return !status.empty() && status[0] != '1'; }
+
+// A final failure of three characters: a first digit above 2 (a non-digit
+// counts as one).
+bool IsFinalFailure(const std::string& status) {
+    if (status.size() != 3) return false;
+    const char first = status[0];
+    return first < '0' || first > '9' || first > '2';
+}
+
+}  // namespace
+
+void TSipEngine::OnInvite(const TSipMessage& message) {
+    std::lock_guard<TSipCalls> list(Calls_);
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (!call) {
+        if (message.StatusCode.empty()) OnIncomingInvite(message);
+        return;
+    }
+    const ISipAccountPtr account = call->GetAccount();
+    if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
+
+    const TCallState state = call->GetState();
+    if (InSetUp(state) || state == csConnected || state == csHolding) {
+        OnInviteResponse(call, message);
+        return;
+    }
+    if (state == csIdle && IsFinal(message.StatusCode)) {
+        // The final answer of a call already ended (a cancelled call whose
+        // 487 follows the 200 to the CANCEL): acknowledge it and let the call
+        // go, or it would hold its RTP port for ever.
+        if (message.StatusCode != "487") SendToAccount(*account, ComposeAck(message));
+        EndCall(call);
+    }
+}
+
+void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
+    if (message.RequestUser.empty()) return;
+    const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
+    if (!account) return;
+
+    int payloadType = ChoosePayload(message.PayloadTypes);
+    if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
+        payloadType = GetCodecAt(0);
+    if (payloadType < 0) {
+        SendToAccount(*account, ComposeNotAcceptable(message));
+        return;
+    }
+
+    const std::shared_ptr<TCall> call = NewCall(account, message.CallId);
+    std::lock_guard<ISipCall> guard(*call);
+    call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    call->SetRemoteSipHost(account->GetServerAddress());
+    call->SetRemoteRtpHost(message.SdpAddress);
+    call->SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+    call->SetSilenceTimeout(SilenceTimeout_);
+    call->SetSilenceThreshold(SilenceThreshold_);
+    call->SetFromHeader(message.FromHeader);
+    call->SetToHeader(message.ToHeader);
+    call->SetLocalUri(message.ToUri);
+    call->SetRemoteUri(message.FromUri);
+    call->SetRemoteTag(message.FromTag);
+    call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetSpeakerEnabled(true);
+    call->SetMicrophoneEnabled(true);
+    call->SetIncoming(true);
+    call->SetViaHeaders(message.ViaHeaders);
+    call->SetReceivedHost(message.ViaHost);
+    call->SetReceivedPort(message.ViaPort);
+    call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call->SetCSeq(NextCSeq());
+    call->SetRouteSet(message);
+    call->SetRemoteContact(message.Contact);
+    call->SetTarget(message.FromUser);
+    call->SetRemoteSipHost(ResolveAddress(message.ContactHost));
+    call->SetRemoteSipPort(message.ContactPort);
+    Calls_.Add(call);
+
+    SendToVia(message, *account, ComposeResponse(message, "100 Trying"));
+    call->SetFromHeader(message.FromHeader);
+    call->SetToHeader(message.ToHeader);
+    SendToVia(message, *account, ComposeResponse(message, "180 Ringing"));
+    const bool offered = Sink_.Notify([&](ISipEventHandler& sink) { sink.Invite(call); });
+    if (!offered) Reject(call);
+}
+
+void TSipEngine::OnInviteResponse(const ISipCallPtr& call, const TSipMessage& message) {
+    std::unique_lock<ISipCall> guard(*call);
+    const std::string& status = message.StatusCode;
+    const TCallState state = call->GetState();
+    call->SetStatusCode(NumberOr(status, 0));
+
+    if (status == "401" || status == "403" || status == "407") {
+        guard.unlock();
+        return OnInviteChallenge(call, message);
+    }
+    if (status.empty()) {
+        if (state == csConnected) OnReInvite(*call, message);
+        return;
+    }
+    if (status == "100") {
+        if (state == csCalling || state == csAuthenticating) call->SetViaHeaders(message.ViaHeaders);
+        return;
+    }
+    if (status == "180" || status == "183") {
+        if (InSetUp(state)) {
+            guard.unlock();
+            OnInviteProgress(call, message);
+        }
+        return;
+    }
+    guard.unlock();
+    if (status == "200") return OnInviteOk(call, message);
+    OnInviteFailure(call, message);
+}
+
+void TSipEngine::OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& message) {
+    bool fail = false;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        SendCallText(*call, ComposeAck(message));
+        const bool established = IsEstablished(*call);
+        const bool cseqMatches = std::to_string(call->GetCSeq()) == message.CSeqNumber;
+        // Inside a dialog the route set is fixed; a challenge from a proxy
+        // carries none and must not erase it.
+        if (cseqMatches && !established) call->SetRouteSet(message);
+        const TCallState state = call->GetState();
+        // A re-INVITE for resume leaves the call connected while it waits, so
+        // its challenge arrives in the connected state.
+        const bool retry = state == csCalling || state == csHolding ||
+                           (established && state == csConnected);
+        if (retry && message.StatusCode != "403" && cseqMatches) {
+            call->SetAuthStatus(message.StatusCode);
+            call->SetOpaque(message.Opaque);
+            call->SetState(csAuthenticating);
+            call->SetQop(message.Qop);
+            call->SetNonce(message.Nonce);
+            call->SetRealm(message.Realm);
+            call->SetBranch(NewBranch());
+            SendInvite(*call, true);
+            return;
+        }
+        if (!cseqMatches) return;
+        if (established) {
+            // A refused hold or resume: the far end still has the call.
+            call->SetOnHold(false);
+            call->SetDirection("sendrecv");
+            call->SetState(csConnected);
+            return;
+        }
+        SendCallText(*call, ComposeAck(message));
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+        call->SetState(csIdle);
+        call->GetEndedEvent()->Set();
+        call->SetStatusText(message.StatusCode);
+        fail = true;
+    }
+    if (fail) EndCall(call);
+}
+
+void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
+    call.SetViaHeaders(message.ViaHeaders);
+    call.SetRouteSet(message);
+    call.SetRemoteContact(message.Contact);
+    call.SetCSeq(NumberOr(message.CSeqNumber, 0));
+    call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call.SetFromHeader(message.FromHeader);
+    call.SetToHeader("To: <" + message.ToUri + ">");
+    // Packets go to the stored address one by one, so a far end that moved
+    // is reached without restarting the media.
+    call.SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+    call.SetRemoteRtpHost(message.SdpAddress);
+    if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
+    call.SetSdpVersion(call.GetSdpVersion() + 1);
+    SendCallText(call, ComposeOkWithAnswer(call));
+}
+
+void TSipEngine::OnInviteProgress(const ISipCallPtr& call, const TSipMessage& message) {
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        call->SetState(csRinging);
+        call->SetViaHeaders(message.ViaHeaders);
+        call->SetRouteSet(message);
+        call->SetRemoteContact(message.Contact);
+        call->SetCSeq(NumberOr(message.CSeqNumber, 1));
+        call->SetRemoteCSeq(0);
+        call->SetRemoteTag(message.ToTag);
+        call->SetRemoteUri(message.ToUri);
+        call->SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+        call->SetRemoteRtpHost(message.SdpAddress);
+        if (!message.PayloadTypes.empty()) ChooseCodec(*call, message);
+        if (call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
+    }
+    if (message.StatusCode != "180") return;
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.Ringback(call); });
+    call->GetRingingEvent()->Pulse();
+}
+
+void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message) {
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        const ISipAccountPtr account = call->GetAccount();
+        if (!message.PayloadTypes.empty()) ChooseCodec(*call, message);
+        if (call->GetRemoteTag().empty())
+            call->SetRemoteTag(call->GetIncoming() ? message.FromTag : message.ToTag);
+        const TCallState state = call->GetState();
+        if (state == csHolding || (state == csAuthenticating && IsEstablished(*call) && call->GetOnHold()))
+            call->SetState(csHolding);
+        else
+            call->SetState(csConnected);
+        call->SetViaHeaders(message.ViaHeaders);
+        if (!message.RecordRouteHeaders.empty()) call->SetRouteSet(message);
+        call->SetReceivedHost(message.ViaHost);
+        call->SetReceivedPort(message.ViaPort);
+        call->SetRemoteContact(message.Contact);
+
+        if (message.ContactHost != account->GetDomain() &&
+            message.ContactHost != account->GetServerAddress()) {
+            const std::string address = LookupAddress(message.ContactHost);
+            call->SetRemoteSipHost(address.empty() ? account->GetServerAddress() : address);
+            if (!address.empty()) call->SetRemoteSipPort(message.ContactPort);
+        }
+
+        const int sdpPort = NumberOr(message.SdpAudioPort, 0);
+        const bool moved = call->GetRemoteRtpPort() != sdpPort || call->GetRemoteRtpHost() != message.SdpAddress;
+        if (moved && call->GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
+            !message.SdpAddress.empty() && sdpPort != 0) {
+            if (call->GetMediaActive()) call->SetMediaActive(false);
+            call->SetRemoteRtpPort(sdpPort);
+            call->SetRemoteRtpHost(message.SdpAddress);
+            StartMedia(*call);
+        }
+        SendCallText(*call, ComposeAckWithCredentials(*call, message));
+        MarkEstablished(*call);
+    }
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.InviteOk(call); });
+    call->GetAnsweredEvent()->Set();
+}
+
+void TSipEngine::OnInviteFailure(const ISipCallPtr& call, const TSipMessage& message) {
+    const std::string& status = message.StatusCode;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        const TCallState state = call->GetState();
+        if (!IsFinalFailure(status) || state == csConnected) {
+            // A refused re-INVITE of a connected call leaves it connected.
+            if (IsFinal(status)) SendCallText(*call, ComposeAck(message));
+            return;
+        }
+        SendCallText(*call, ComposeAck(message));
+        if (IsEstablished(*call)) {
+            // A refused hold or resume: the far end still has the call.
+            call->SetOnHold(false);
+            call->SetDirection("sendrecv");
+            call->SetState(csConnected);
+            return;
+        }
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+        call->SetState(csIdle);
+        call->SetStatusText(status);
+    }
+    EndCall(call);
+}
+
+void TSipEngine::OnRefer(const TSipMessage& message) {
+    const std::string& status = message.StatusCode;
+    if (status != "401" && status != "403" && status != "407") return;
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (!call) return;
+    std::lock_guard<ISipCall> guard(*call);
+    SendCallText(*call, ComposeAck(message));
+    if (std::to_string(call->GetCSeq()) == message.CSeqNumber && !IsEstablished(*call))
+        call->SetRouteSet(message);
+    if (call->GetState() != csTransferring) {
+        call->SetState(csConnected);
+        return;
+    }
+    call->SetAuthStatus(status);
+    call->SetOpaque(message.Opaque);
+    call->SetState(csAuthenticating);
+    call->SetQop(message.Qop);
+    call->SetNonce(message.Nonce);
+    call->SetRealm(message.Realm);
+    call->SetBranch(NewBranch());
+    call->SetState(csTransferAuth);
+    RequireActive();
+    call->SetCSeq(NextCSeq());
+    SendCallText(*call, ComposeReferWithCredentials(*call));
+}

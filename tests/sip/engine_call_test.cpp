@@ -1,0 +1,318 @@
+#include <regex>
+
+#include "engine_test_fixture.h"
+#include "sip/auth.h"
+
+namespace sip_test {
+namespace {
+
+const std::string kProxyChallenge =
+    "Proxy-Authenticate: Digest realm=\"test\", nonce=\"n7\", qop=\"auth\"\r\n";
+
+class EngineOutgoingCall : public EngineTest {};
+
+TEST_F(EngineOutgoingCall, RemoteUriFollowsTheNumber) {
+    const ISipAccountPtr account = AddAccount();
+    EXPECT_EQ(Engine->MakeCall(account, "4711", -1, -1)->GetRemoteUri(), "sip:4711@127.0.0.1");
+    EXPECT_EQ(Engine->MakeCall(account, "4711@10.0.0.1", -1, -1)->GetRemoteUri(), "sip:4711@10.0.0.1");
+}
+
+TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
+    const ISipAccountPtr account = AddAccount("4711", "secret");
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    EXPECT_EQ(call->GetState(), csCalling);
+    const std::string invite = Server.NextOf("INVITE");
+    Server.Send(Respond(invite, "407 Proxy Authentication Required", "px", kProxyChallenge), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    const std::string retry = Server.NextOf("INVITE");
+    ASSERT_FALSE(retry.empty());
+    EXPECT_EQ(call->GetState(), csAuthenticating);
+
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(retry, found, std::regex("Proxy-Authorization: Digest username=\"4711\","
+                                                           "realm=\"test\",nonce=\"n7\",uri=\"([^\"]*)\","
+                                                           "response=\"([0-9a-f]{32})\",cnonce=\"([0-9a-f]{32})\"")));
+    EXPECT_EQ(found[2].str(), DigestResponseForUri("INVITE", found[1].str(), "4711", "test", "secret",
+                                                   "auth", "n7", found[3].str(), ""));
+
+    Server.Send(Respond(retry, "200 OK", "callee", "Contact: <sip:5550100@127.0.0.1>\r\n",
+                        SdpBody(FreeUdpPort(), "8 101")),
+                Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    ASSERT_TRUE(Sink->WaitFor("InviteOk"));
+    EXPECT_EQ(call->GetState(), csConnected);
+    EXPECT_EQ(call->GetRemoteTag(), "callee");
+    ASSERT_TRUE(call->GetCodec());
+    EXPECT_EQ(call->GetCodec()->GetPayloadType(), 8);
+    EXPECT_EQ(Sink->Count("InviteOk"), 1);
+    EXPECT_TRUE(call->GetAnsweredEvent()->Wait(std::chrono::milliseconds(0)));
+}
+
+TEST_F(EngineOutgoingCall, BusyEndsTheCallAndFreesThePort) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const int port = call->GetLocalRtpPort();
+    EXPECT_TRUE(Engine->Ports().InUse(port));
+    Server.Send(Respond(Server.NextOf("INVITE"), "486 Busy Here", "b"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_EQ(call->GetState(), csIdle);
+    EXPECT_EQ(call->GetStatusText(), "486");
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_FALSE(Engine->Ports().InUse(port));
+}
+
+TEST_F(EngineOutgoingCall, ForbiddenIsAcknowledgedTwiceAndNotRetried) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    Server.Send(Respond(Server.NextOf("INVITE"), "403 Forbidden", "f"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_EQ(call->GetStatusText(), "403");
+    EXPECT_TRUE(Server.NextOf("INVITE", "", std::chrono::milliseconds(200)).empty());
+}
+
+TEST_F(EngineOutgoingCall, SecondChallengeEndsTheCall) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string challenge = "WWW-Authenticate: Digest realm=\"test\", nonce=\"n\"\r\n";
+    Server.Send(Respond(Server.NextOf("INVITE"), "401 Unauthorized", "a", challenge), Port);
+    Server.Send(Respond(Server.NextOf("INVITE"), "401 Unauthorized", "a", challenge), Port);
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_EQ(call->GetStatusText(), "401");
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+}
+
+TEST_F(EngineOutgoingCall, RingingAndEarlyMedia) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string invite = Server.NextOf("INVITE");
+    Server.Send(Respond(invite, "180 Ringing", "r"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Ringback"));
+    EXPECT_EQ(call->GetState(), csRinging);
+    EXPECT_FALSE(call->GetMediaActive());
+    Server.Send(Respond(invite, "183 Session Progress", "r", "", SdpBody(FreeUdpPort(), "0")), Port);
+    ASSERT_TRUE(Sink->WaitFor("CreateAudioDevices"));
+    EXPECT_TRUE(call->GetMediaActive());
+    EXPECT_EQ(Sink->Count("Ringback"), 1);
+}
+
+TEST_F(EngineOutgoingCall, CancelledCallIsRemovedWhenItsFinalAnswerArrives) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const int port = call->GetLocalRtpPort();
+    const std::string invite = Server.NextOf("INVITE");
+    Engine->HangUp(call);
+    const std::string cancel = Server.NextOf("CANCEL");
+    ASSERT_FALSE(cancel.empty());
+    Server.Send(Respond(cancel, "200 OK"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    Server.Send(Respond(invite, "487 Request Terminated", "t"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(200)).empty());
+    for (int i = 0; i < 50 && Engine->Calls().Count() > 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_FALSE(Engine->Ports().InUse(port));
+    EXPECT_EQ(Sink->Count("Bye"), 1);
+}
+
+TEST_F(EngineOutgoingCall, UnansweredCallEndsWith408AfterTwoMinutes) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    AdvanceSeconds(100);
+    Engine->Tick();
+    EXPECT_EQ(call->GetState(), csCalling);
+    AdvanceSeconds(21);
+    Engine->Tick();
+    EXPECT_EQ(call->GetState(), csIdle);
+    EXPECT_EQ(call->GetStatusText(), "408");
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+}
+
+class EngineConnectedCall : public EngineTest {};
+
+TEST_F(EngineConnectedCall, RefusedHoldKeepsTheCallUp) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = ConnectedCall(account);
+    Engine->Hold(call);
+    const std::string reinvite = Server.NextOf("INVITE");
+    ASSERT_FALSE(reinvite.empty());
+    EXPECT_NE(reinvite.find("a=sendonly"), std::string::npos);
+    EXPECT_EQ(call->GetState(), csHolding);
+    Server.Send(Respond(reinvite, "488 Not Acceptable Here", "callee1"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(call->GetState(), csConnected);
+    EXPECT_EQ(Engine->Calls().Count(), 1);
+    EXPECT_EQ(Sink->Count("Bye"), 0);
+}
+
+TEST_F(EngineConnectedCall, HoldAnsweredStaysHeldResumeReturnsConnected) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = ConnectedCall(account);
+    Engine->Hold(call);
+    const std::string hold = Server.NextOf("INVITE");
+    Server.Send(Respond(hold, "200 OK", "callee1", "", SdpBody(FreeUdpPort(), "0")), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    ASSERT_TRUE(Sink->WaitFor("InviteOk", 2));
+    EXPECT_EQ(call->GetState(), csHolding);
+    Engine->Resume(call);
+    const std::string resume = Server.NextOf("INVITE");
+    EXPECT_NE(resume.find("a=sendrecv"), std::string::npos);
+    Server.Send(Respond(resume, "200 OK", "callee1", "", SdpBody(FreeUdpPort(), "0")), Port);
+    ASSERT_TRUE(Sink->WaitFor("InviteOk", 3));
+    EXPECT_EQ(call->GetState(), csConnected);
+}
+
+TEST_F(EngineConnectedCall, ByeFromFarEndIsAnsweredAndEndsTheCall) {
+    const ISipAccountPtr account = AddAccount();
+    std::string invite;
+    const ISipCallPtr call = ConnectedCall(account, &invite);
+    const TSipMessage m(invite);
+    const std::string bye = "BYE sip:4711@127.0.0.1 SIP/2.0\r\n"
+                            "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) + ";branch=z9hG4bKb1\r\n"
+                            "From: <sip:5550100@127.0.0.1>;tag=callee1\r\n" + m.FromHeader.substr(6).insert(0, "To: ") + "\r\n"
+                            "Call-ID: " + m.CallId + "\r\nCSeq: 9 BYE\r\nContent-Length: 0\r\n\r\n";
+    Server.Send(bye, Port);
+    const TSipMessage ok(Server.NextOf("BYE", "200"));
+    EXPECT_EQ(ok.CallId, m.CallId);
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
+    EXPECT_EQ(Sink->Count("ReleaseAudioDevices"), 1);
+}
+
+TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
+    const ISipAccountPtr account = AddAccount();
+    std::string invite;
+    const ISipCallPtr call = ConnectedCall(account, &invite);
+    const auto info = [&](const std::string& signal) {
+        const std::string body = "Signal=" + signal + "\r\nDuration=160\r\n";
+        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bKi\r\n"
+               "From: <sip:5550100@127.0.0.1>;tag=callee1\r\nTo: <sip:4711@127.0.0.1>\r\n"
+               "Call-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: 20 INFO\r\n"
+               "Content-Type: application/dtmf-relay\r\nContent-Length: " + std::to_string(body.size()) +
+               "\r\n\r\n" + body;
+    };
+    Server.Send(info("5"), Port);
+    EXPECT_TRUE(Server.NextOf("INFO", "200", std::chrono::milliseconds(300)).empty());  // not registered
+
+    account->SetState(asRegistered);
+    Server.Send(info("11"), Port);
+    EXPECT_FALSE(Server.NextOf("INFO", "200").empty());
+    Server.Send(info("13"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Dtmf B"));
+    EXPECT_EQ(Sink->Count("Dtmf #"), 1);
+    EXPECT_EQ(call->GetDtmfReceived(), "#");
+}
+
+class EngineIncomingCall : public EngineTest {
+protected:
+    std::string Invite(const std::string& callId, const std::string& sdp) {
+        return "INVITE sip:4711@127.0.0.1 SIP/2.0\r\n"
+               "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) + ";branch=z9hG4bKin\r\n"
+               "From: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>\r\n"
+               "Call-ID: " + callId + "\r\nCSeq: 1 INVITE\r\nContact: <sip:caller@127.0.0.1:" +
+               std::to_string(Server.Port()) + ">\r\nContent-Type: application/sdp\r\n"
+               "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    }
+};
+
+TEST_F(EngineIncomingCall, WithoutSinkTheCallIsRefusedBusy) {
+    AddAccount();
+    Engine->SetEventHandler(nullptr);
+    Server.Send(Invite("in-1", SdpBody(40000, "0 101")), Port);
+    EXPECT_FALSE(Server.NextOf("INVITE", "100").empty());
+    EXPECT_FALSE(Server.NextOf("INVITE", "180").empty());
+    const std::string busy = Server.NextOf("INVITE", "486");
+    EXPECT_NE(busy.find("486 Busy here"), std::string::npos);
+}
+
+TEST_F(EngineIncomingCall, NoCommonCodecIsNotAcceptable) {
+    AddAccount();
+    Server.Send(Invite("in-2", SdpBody(40000, "18 101")), Port);
+    EXPECT_FALSE(Server.NextOf("INVITE", "488").empty());
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_EQ(Sink->Count("Invite"), 0);
+}
+
+TEST_F(EngineIncomingCall, OfferWithoutPayloadsTakesFirstCodecAndAnsweredCallConnects) {
+    AddAccount();
+    Server.Send(Invite("in-3", ""), Port);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    const ISipCallPtr call = Sink->OfferedCall();
+    ASSERT_TRUE(call->GetCodec());
+    EXPECT_EQ(call->GetCodec()->GetPayloadType(), Engine->GetCodecAt(0));
+    EXPECT_EQ(call->GetState(), csIdle);
+    EXPECT_TRUE(call->GetIncoming());
+    EXPECT_EQ(call->GetTarget(), "caller");
+    Engine->HangUp(call);  // an unanswered incoming call gets nothing
+    Server.NextOf("INVITE", "180");
+    EXPECT_TRUE(Server.Silent());
+    Engine->Answer(call);
+    const TSipMessage ok(Server.NextOf("INVITE", "200"));
+    EXPECT_FALSE(ok.Body.empty());
+    EXPECT_EQ(call->GetState(), csConnected);
+}
+
+TEST_F(EngineIncomingCall, AbandonedOfferIsRemovedByTick) {
+    AddAccount();
+    Server.Send(Invite("in-4", SdpBody(40000, "8")), Port);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Engine->Tick();
+    AdvanceSeconds(33);
+    Engine->Tick();
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
+}
+
+TEST_F(EngineIncomingCall, CallerCancelsBeforeAnswer) {
+    AddAccount();
+    const std::string invite = Invite("in-5", SdpBody(40000, "0"));
+    Server.Send(invite, Port);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Sink->OfferedCall()->SetState(csRinging);  // offered to the user, as the host does
+    std::string cancel = invite.substr(0, invite.find("Content-Type"));
+    cancel.replace(0, 6, "CANCEL");
+    cancel.replace(cancel.find("CSeq: 1 INVITE"), 14, "CSeq: 1 CANCEL");
+    cancel += "Content-Length: 0\r\n\r\n";
+    Server.Send(cancel, Port);
+    EXPECT_FALSE(Server.NextOf("CANCEL", "200").empty());
+    EXPECT_FALSE(Server.NextOf("INVITE", "487").empty());
+    ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+}
+
+class EngineBadInput : public EngineTest {};
+
+TEST_F(EngineBadInput, MalformedTrafficNeverStopsSignalling) {
+    const ISipAccountPtr account = AddAccount();
+    const std::vector<std::string> junk = {
+        "",
+        "SIP/2.0 200 OK\r\nCall-ID: nobody\r\nCSeq: 1 INVITE\r\n\r\n",
+        "BYE sip:x SIP/2.0\r\nCall-ID: nobody\r\nCSeq: 2 BYE\r\n\r\n",
+        "SIP/2.0 401 Unauthorized\r\nCall-ID: x\r\nCSeq: 1 REGISTER\r\nWWW-Authenticate: Digest\r\n\r\n",
+        std::string("\x01\x01\x00\x00\x21\x12", 6),
+        "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP\r\n\r\n",
+        "INVITE sip:@ SIP/2.0\r\nCall-ID: q\r\nCSeq: x INVITE\r\n\r\n",
+        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q2\r\nCSeq: 1 INVITE\r\nVia: x\r\n\r\nm=audio 99999999999 RTP/AVP 0",
+        "SUBSCRIBE sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 SUBSCRIBE\r\n\r\n",
+        "ACK sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 ACK\r\n\r\n",
+        std::string(4000, '\xff'),
+    };
+    for (const std::string& text : junk) Server.Send(text, Port);
+    // q2 is a well-formed enough offer to be offered; everything else gets nothing.
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Engine->EndCall(Sink->OfferedCall());
+    Server.Clear();
+
+    const ISipCallPtr call = ConnectedCall(account);
+    EXPECT_EQ(call->GetState(), csConnected);
+    Engine->HangUp(call);
+    EXPECT_FALSE(Server.NextOf("BYE").empty());
+}
+
+}  // namespace
+}  // namespace sip_test
