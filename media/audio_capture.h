@@ -1,0 +1,81 @@
+// What every capture device shares: the attached call, the capture thread
+// that owns the device, and the hand-over of each 20 ms frame to the call.
+//
+// The thread works only on a TCaptureState that it shares with the device
+// object, never on the object itself: the call it feeds may drop the last
+// reference to the device from inside SendAudioFrame, on the capture thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "media/audio_clock.h"
+#include "sip/sipints.h"
+
+namespace media {
+
+class TCaptureState {
+public:
+    ISipCallPtr GetCall();
+    void SetCall(ISipCallPtr call);
+    // Hands one frame of kFrameSamples samples to the attached call, if any;
+    // the reference is copied out of the lock before the call is used.
+    void Deliver(const int16_t* frame);
+
+    // Waits until `deadline`; false when the device is being destroyed.
+    bool WaitUntil(TAudioClock::time_point deadline);
+    bool IsStopping();
+    void RequestStop();
+
+    // The thread reports that its device is open (empty text) or could not
+    // be opened (the error's text, empty for errors that raise nothing).
+    // Only the first report counts.
+    void SetOpened(bool opened, const std::string& error);
+    void WaitOpened();
+    bool IsOpened();
+    std::string GetOpenError();
+
+private:
+    std::mutex Mutex_;
+    std::condition_variable Changed_;
+    // Guarded by Mutex_.
+    ISipCallPtr Call_;
+    bool Stopping_ = false;
+    bool Reported_ = false;
+    bool Opened_ = false;
+    std::string OpenError_;
+};
+
+// Base of TMicrophone and the project's own capture devices.
+class TCaptureDevice : public ISipMicrophone {
+public:
+    // Stops and joins the capture thread.
+    ~TCaptureDevice() override;
+    TCaptureDevice(const TCaptureDevice&) = delete;
+    TCaptureDevice& operator=(const TCaptureDevice&) = delete;
+
+    ISipCallPtr GetCall() override { return State_->GetCall(); }
+    void SetCall(ISipCallPtr call) override { State_->SetCall(std::move(call)); }
+
+    // Whether the device opened; if not, the capture error's text (empty
+    // when the error has no text) and no frame is ever delivered.
+    bool IsOpened() { return State_->IsOpened(); }
+    std::string GetOpenError() { return State_->GetOpenError(); }
+
+protected:
+    TCaptureDevice();
+    // Runs `body` on the capture thread and returns once it has reported
+    // whether its device opened.
+    void Start(std::function<void(TCaptureState&)> body);
+
+private:
+    const std::shared_ptr<TCaptureState> State_;
+    std::thread Thread_;
+};
+
+}  // namespace media

@@ -1,0 +1,69 @@
+// The project's own audio devices, which need no sound card: a whole call
+// with media runs on them in tests, in CI and on a booth without a card.
+//
+// TFileMicrophone plays a WAV file into the call, or silence without one.
+// Frames are paced by absolute 20 ms deadlines on the steady clock (see
+// TFramePacer), so a call of hours sends exactly one frame per 20 ms of wall
+// time. When the file's audio ends, silence follows for the rest of the call
+// rather than a loop: a test then finds the file's audio once, at a known
+// place, and a click measured for delay cannot repeat.
+//
+// TFileSpeaker takes frames at the rate a sound card plays them and writes
+// them into a WAV file, or discards them without one. It behaves as a card
+// with 20 ms periods: at every period boundary it gives back the buffer that
+// was playing and starts the next queued frame; with nothing queued the
+// period is silent. The file is therefore a time line of what a listener
+// would have heard from the speaker's creation on, silences included, which
+// is what delay measurements need.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "media/audio_capture.h"
+#include "media/audio_playback_queue.h"
+#include "media/audio_wav_writer.h"
+#include "sip/sipints.h"
+
+namespace media {
+
+class TFileMicrophone : public TCaptureDevice {
+public:
+    // An empty name captures silence. Any WAV file TWavFile reads will do
+    // (it converts to 8000 Hz mono 16-bit); throws std::runtime_error naming
+    // the file when it cannot be read.
+    explicit TFileMicrophone(const std::string& fileName);
+};
+
+class TFileSpeaker : public ISipSpeaker {
+public:
+    // An empty name discards. Otherwise the file is created at once (throws
+    // std::runtime_error naming it when it cannot be) and completed when the
+    // speaker is destroyed; frames still queued then are not written.
+    explicit TFileSpeaker(const std::string& fileName);
+    ~TFileSpeaker() override;
+    TFileSpeaker(const TFileSpeaker&) = delete;
+    TFileSpeaker& operator=(const TFileSpeaker&) = delete;
+
+    void Play(const void* pcm, int length) override { Queue_.Play(pcm, length); }
+    bool CanPlay() override { return Queue_.CanPlay(); }
+    // Frames queued or playing.
+    int GetBusyCount() { return Queue_.GetBusyCount(); }
+
+private:
+    void Run();
+    bool WaitUntil(TAudioClock::time_point deadline);
+
+    TPlaybackQueue Queue_;
+    std::unique_ptr<TWavWriter> Writer_;  // used by the playback thread only
+    std::mutex Mutex_;
+    std::condition_variable Stop_;
+    bool Stopping_ = false;  // guarded by Mutex_
+    std::thread Thread_;     // last: starts once the fields above exist
+};
+
+}  // namespace media

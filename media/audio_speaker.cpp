@@ -1,0 +1,66 @@
+#include "media/audio_speaker.h"
+
+#include <portaudio.h>
+
+#include <vector>
+
+#include "media/audio_clock.h"
+#include "media/audio_format_converter.h"
+#include "media/audio_portaudio.h"
+
+namespace media {
+
+TSpeaker::TSpeaker(int device) : Thread_([this, device] { Run(device); }) {
+    std::unique_lock<std::mutex> lock(Mutex_);
+    Reported_.wait(lock, [this] { return HasReported_; });
+}
+
+TSpeaker::~TSpeaker() {
+    Stopping_ = true;
+    Queue_.Wake();
+    Thread_.join();
+}
+
+bool TSpeaker::IsOpened() {
+    std::lock_guard<std::mutex> guard(Mutex_);
+    return Opened_;
+}
+
+void TSpeaker::ReportOpened(bool opened) {
+    {
+        std::lock_guard<std::mutex> guard(Mutex_);
+        HasReported_ = true;
+        Opened_ = opened;
+    }
+    Reported_.notify_all();
+}
+
+void TSpeaker::Run(int device) {
+    TryRaiseThreadPriority();
+    const TPortAudioPtr library = TPortAudio::Acquire();
+    TPortAudioStream stream;
+    const bool opened =
+        library->IsInitialized() && stream.Open(device, false, kDeviceLatency) == paNoError;
+    ReportOpened(opened);
+    std::vector<int16_t> frame;
+    std::vector<int16_t> converted;
+    if (!opened) {
+        // Nothing is ever released: the queue fills and CanPlay turns false.
+        while (!Stopping_)
+            Queue_.WaitTake(frame, TAudioClock::now() + std::chrono::milliseconds(200));
+        return;
+    }
+    TAudioFormatConverter converter(stream.GetFormat(), false);
+    while (!Stopping_) {
+        if (!Queue_.WaitTake(frame, TAudioClock::now() + std::chrono::milliseconds(200)))
+            continue;
+        converter.ToDevice(frame, converted);
+        const auto frames = converted.size() / static_cast<size_t>(stream.GetFormat().channels);
+        // Returns once the device has room: the buffer is given back when its
+        // frame is in the card's hands, as with a played-out wave buffer.
+        Pa_WriteStream(stream.Get(), converted.data(), static_cast<unsigned long>(frames));
+        Queue_.Release();
+    }
+}
+
+}  // namespace media
