@@ -139,8 +139,8 @@ private:
     void DispatchInvite(const ISipCallPtr& call);
     void DispatchBye(const ISipCallPtr& call);
     void DispatchRingback(const ISipCallPtr& call);
-    template <class TEmit>
-    void Guarded(TEmit&& emitEvent);
+    // Runs one emission; an error thrown by a slot becomes HandlerError.
+    void Guarded(const std::function<void()>& emitEvent);
 
     std::shared_ptr<TSipClientEventTarget> Target_;  // shared with the sink
     ISipEnginePtr Engine_;

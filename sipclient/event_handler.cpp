@@ -1,0 +1,121 @@
+#include "sipclient/event_handler.h"
+
+#include <QMetaObject>
+
+#include <utility>
+
+#include "sipclient/log_message.h"
+
+// ---------------------------------------------------------------------------
+// TSipClientEventTarget
+// ---------------------------------------------------------------------------
+
+void TSipClientEventTarget::Post(std::function<void(TSipClient&)> dispatch) {
+    std::lock_guard guard(Lock_);
+    if (!Client_)
+        return;
+    TSipClient* client = Client_;
+    // The functor, and with it the reference it carries, lives in the queued
+    // event: it is released after the dispatch, or when the component is
+    // destroyed with the event still queued.
+    QMetaObject::invokeMethod(
+        client, [client, dispatch = std::move(dispatch)] { dispatch(*client); },
+        Qt::QueuedConnection);
+}
+
+void TSipClientEventTarget::Detach() {
+    std::lock_guard guard(Lock_);
+    Client_ = nullptr;
+}
+
+void TSipClientEventTarget::SetDevices(TAudioDeviceFactory factory) {
+    std::lock_guard guard(Lock_);
+    Devices_ = std::move(factory);
+}
+
+TAudioDeviceFactory TSipClientEventTarget::GetDevices() {
+    std::lock_guard guard(Lock_);
+    return Devices_;
+}
+
+// ---------------------------------------------------------------------------
+// Queued notifications
+// ---------------------------------------------------------------------------
+
+void TSipClientEventHandler::Invite(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) { client.DispatchInvite(call); });
+}
+
+void TSipClientEventHandler::Ringback(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) { client.DispatchRingback(call); });
+}
+
+void TSipClientEventHandler::Silence(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) {
+        client.Guarded([&] { emit client.OnSilence(&client, call); });
+    });
+}
+
+void TSipClientEventHandler::Dtmf(ISipCallPtr call, char digit) {
+    Target_->Post([call, digit](TSipClient& client) {
+        const QString text(QChar::fromLatin1(digit));
+        client.Guarded([&] { emit client.OnDtmf(&client, call, text); });
+    });
+}
+
+void TSipClientEventHandler::InviteOk(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) {
+        client.Guarded([&] { emit client.OnInviteOk(&client, call); });
+    });
+}
+
+void TSipClientEventHandler::Bye(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) { client.DispatchBye(call); });
+}
+
+void TSipClientEventHandler::WavStopped(ISipCallPtr call) {
+    Target_->Post([call](TSipClient& client) {
+        client.Guarded([&] { emit client.OnWavStopped(&client, call); });
+    });
+}
+
+void TSipClientEventHandler::RegistrationOk(ISipAccountPtr account) {
+    Target_->Post([account](TSipClient& client) {
+        client.Guarded([&] { emit client.OnRegistrationOk(&client, account); });
+    });
+}
+
+void TSipClientEventHandler::RegistrationBye(ISipAccountPtr account) {
+    Target_->Post([account](TSipClient& client) {
+        client.Guarded([&] { emit client.OnRegistrationBye(&client, account); });
+    });
+}
+
+void TSipClientEventHandler::Log(const std::string& text) {
+    ILogMessagePtr message = std::make_shared<TLogMessage>(text);
+    Target_->Post([message](TSipClient& client) { client.DispatchLog(message->GetText()); });
+}
+
+// ---------------------------------------------------------------------------
+// Audio devices, synchronous
+// ---------------------------------------------------------------------------
+
+void TSipClientEventHandler::CreateAudioDevices(ISipCallPtr call) {
+    const TAudioDeviceFactory devices = Target_->GetDevices();
+    if (devices.speaker)
+        call->SetSpeaker(devices.speaker(*call));
+    if (devices.microphone) {
+        ISipMicrophonePtr microphone = devices.microphone(*call);
+        call->SetMicrophone(microphone);
+        if (microphone)
+            microphone->SetCall(call);
+    }
+}
+
+void TSipClientEventHandler::ReleaseAudioDevices(ISipCallPtr call) {
+    if (ISipMicrophonePtr microphone = call->GetMicrophone()) {
+        microphone->SetCall(nullptr);
+        call->SetMicrophone(nullptr);
+    }
+    call->SetSpeaker(nullptr);
+}

@@ -1,0 +1,59 @@
+// TSipClientEventHandler: the engine's event sink installed by TSipClient.
+//
+// Every notification except the device ones is queued to the component's
+// thread with Qt::QueuedConnection, carrying its own counted reference; posts
+// to one receiver keep their order. The sink never waits for the component.
+//
+// The sink may outlive the component (a call keeps the sink it was created
+// with), so it reaches the component only through TSipClientEventTarget,
+// which the component detaches in its destructor: later notifications are
+// dropped, like messages posted to a window that no longer exists.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "sip/sipints.h"
+#include "sipclient/sipclient.h"
+
+class TSipClientEventTarget {
+public:
+    explicit TSipClientEventTarget(TSipClient* client) : Client_(client) {}
+
+    // Queues `dispatch(client)` to the component's thread; dropped once the
+    // component is gone. The lock is held only for the post itself.
+    void Post(std::function<void(TSipClient&)> dispatch);
+    void Detach();
+
+    void SetDevices(TAudioDeviceFactory factory);
+    TAudioDeviceFactory GetDevices();
+
+private:
+    std::mutex Lock_;
+    TSipClient* Client_;           // guarded by Lock_; null once detached
+    TAudioDeviceFactory Devices_;  // guarded by Lock_
+};
+
+class TSipClientEventHandler final : public ISipEventHandler {
+public:
+    explicit TSipClientEventHandler(std::shared_ptr<TSipClientEventTarget> target)
+        : Target_(std::move(target)) {}
+
+    void Invite(ISipCallPtr call) override;
+    void Ringback(ISipCallPtr call) override;
+    void Silence(ISipCallPtr call) override;
+    void Dtmf(ISipCallPtr call, char digit) override;
+    void InviteOk(ISipCallPtr call) override;
+    void Bye(ISipCallPtr call) override;
+    void WavStopped(ISipCallPtr call) override;
+    void RegistrationOk(ISipAccountPtr account) override;
+    void RegistrationBye(ISipAccountPtr account) override;
+    void Log(const std::string& text) override;
+    // Synchronous, on the thread that starts or stops the call's media.
+    void CreateAudioDevices(ISipCallPtr call) override;
+    void ReleaseAudioDevices(ISipCallPtr call) override;
+
+private:
+    const std::shared_ptr<TSipClientEventTarget> Target_;
+};
