@@ -1,0 +1,62 @@
+// The command-line user agent: one TSipClient, one optional account, the
+// current call (the last placed or offered), commands from standard input
+// run one after another, events written to standard output one per line.
+#pragma once
+
+#include <QObject>
+#include <QTimer>
+
+#include <deque>
+#include <optional>
+#include <string>
+
+#include "sipclient/sipclient.h"
+#include "tools/softphone_cli/cli_options.h"
+
+class TCliAgent : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TCliAgent(const TCliOptions& options, QObject* parent = nullptr);
+
+    // Activates the user agent; errors (a taken port) reach the caller.
+    void Start();
+    // Queues one input line, or the end of input; called on the agent's thread.
+    void Enqueue(std::optional<std::string> line);
+
+signals:
+    void Finished();
+
+private:
+    // Event output.
+    void ConnectEvents();
+    static void Print(const std::string& line);
+    static void PrintError(const std::string& text);
+
+    // Commands (cli_commands.cpp).
+    void RunQueue();
+    void Execute(const std::string& line);
+    void RunCallCommand(const std::string& name, const std::string& argument);
+    void SendDigits(const std::string& digits);
+    void Pause(int milliseconds);
+    ISipAccountPtr RequireAccount() const;
+    ISipCallPtr RequireCall() const;
+
+    // Leaving: hang up, unregister, then finish once both are confirmed or
+    // after a bounded wait.
+    void Quit();
+    void CheckQuitDone();
+
+    const TCliOptions Options_;
+    TSipClient Client_;
+    ISipAccountPtr Account_;
+    ISipCallPtr Call_;
+    bool Registered_ = false;
+    bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
+
+    std::deque<std::optional<std::string>> Queue_;
+    bool Paused_ = false;
+    bool Quitting_ = false;
+    QTimer PauseTimer_;
+    QTimer QuitTimer_;
+};

@@ -1,0 +1,92 @@
+#include "tools/softphone_cli/cli_options.h"
+
+#include <charconv>
+#include <functional>
+#include <map>
+#include <stdexcept>
+
+const char* const kCliUsage =
+    "usage: softphone-cli [--local-port N] [--server HOST[:PORT]] [--user U] [--password P]\n"
+    "                     [--proxy HOST] [--stun HOST] [--display-name NAME] [--expires SECONDS]\n"
+    "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
+    "                     [--rtp-ports MIN-MAX] [--auto-answer] [--log]\n";
+
+int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
+    int value = 0;
+    const char* end = text.data() + text.size();
+    const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    if (text.empty() || ec != std::errc() || ptr != end || value < min || value > max)
+        throw std::invalid_argument("bad " + what + ": \"" + text + "\" (expected " +
+                                    std::to_string(min) + " to " + std::to_string(max) + ")");
+    return value;
+}
+
+namespace {
+
+TDtmfMethod ParseDtmf(const std::string& text) {
+    if (text == "inband") return dtmfInBand;
+    if (text == "rfc2833") return dtmfRFC2833;
+    if (text == "info") return dtmfSipInfo;
+    throw std::invalid_argument("bad --dtmf: \"" + text + "\" (expected inband, rfc2833 or info)");
+}
+
+void ParseRtpPorts(const std::string& text, TCliOptions& options) {
+    const auto dash = text.find('-');
+    if (dash == std::string::npos)
+        throw std::invalid_argument("bad --rtp-ports: \"" + text + "\" (expected MIN-MAX)");
+    options.rtpPortMin = ParseBoundedInt(text.substr(0, dash), 1, 65535, "--rtp-ports minimum");
+    options.rtpPortMax = ParseBoundedInt(text.substr(dash + 1), 1, 65535, "--rtp-ports maximum");
+    if (options.rtpPortMin > options.rtpPortMax)
+        throw std::invalid_argument("bad --rtp-ports: minimum above maximum");
+}
+
+using TSetter = std::function<void(TCliOptions&, const std::string&)>;
+
+const std::map<std::string, TSetter>& ValueOptions() {
+    static const std::map<std::string, TSetter> table = {
+        {"--local-port", [](TCliOptions& o, const std::string& v) {
+             o.localPort = ParseBoundedInt(v, 0, 65535, "--local-port");
+         }},
+        {"--server", [](TCliOptions& o, const std::string& v) { o.server = v; }},
+        {"--user", [](TCliOptions& o, const std::string& v) { o.user = v; }},
+        {"--password", [](TCliOptions& o, const std::string& v) { o.password = v; }},
+        {"--proxy", [](TCliOptions& o, const std::string& v) { o.proxy = v; }},
+        {"--stun", [](TCliOptions& o, const std::string& v) { o.stun = v; }},
+        {"--display-name", [](TCliOptions& o, const std::string& v) { o.displayName = v; }},
+        {"--expires", [](TCliOptions& o, const std::string& v) {
+             o.expires = ParseBoundedInt(v, 1, 86400 * 7, "--expires");
+         }},
+        {"--dtmf", [](TCliOptions& o, const std::string& v) { o.dtmf = ParseDtmf(v); }},
+        {"--mic", [](TCliOptions& o, const std::string& v) { o.mic = v; }},
+        {"--speaker", [](TCliOptions& o, const std::string& v) { o.speaker = v; }},
+        {"--rtp-ports", [](TCliOptions& o, const std::string& v) { ParseRtpPorts(v, o); }},
+    };
+    return table;
+}
+
+}  // namespace
+
+TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
+    TCliOptions options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& name = args[i];
+        if (name == "--auto-answer") {
+            options.autoAnswer = true;
+            continue;
+        }
+        if (name == "--log") {
+            options.log = true;
+            continue;
+        }
+        const auto& table = ValueOptions();
+        const auto it = table.find(name);
+        if (it == table.end())
+            throw std::invalid_argument("unknown option: " + name);
+        if (i + 1 >= args.size())
+            throw std::invalid_argument("missing value for " + name);
+        it->second(options, args[++i]);
+    }
+    if (!options.server.empty() && options.user.empty())
+        throw std::invalid_argument("--server needs --user");
+    return options;
+}

@@ -1,0 +1,34 @@
+// Command-line options of softphone-cli.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sip/sipints.h"
+
+struct TCliOptions {
+    int localPort = 5075;
+    std::string server;  // registrar and domain, "host" or "host:port"
+    std::string user;
+    std::string password;
+    std::string proxy;
+    std::string stun;
+    std::string displayName;
+    int expires = 0;  // 0: the account's own default
+    TDtmfMethod dtmf = dtmfInBand;
+    std::string mic;      // device name, "null" or a ".wav" path; empty: default
+    std::string speaker;  // same choices as mic
+    int rtpPortMin = 22000;
+    int rtpPortMax = 24000;
+    bool autoAnswer = false;
+    bool log = false;
+};
+
+// Throws std::invalid_argument with a text fit for the user.
+TCliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// Parses a whole decimal number in [min, max]; throws std::invalid_argument
+// naming `what` otherwise.
+int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what);
+
+extern const char* const kCliUsage;
