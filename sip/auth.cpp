@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <initializer_list>
 #include <stdexcept>
 
 #include "sip/transport.h"
@@ -24,6 +25,17 @@ std::string Quoted(std::string_view text) {
     quoted.reserve(text.size() + 2);
     quoted.append("\"").append(text).append("\"");
     return quoted;
+}
+
+std::string JoinWithColons(std::initializer_list<std::string_view> parts) {
+    std::string joined;
+    bool first = true;
+    for (const std::string_view part : parts) {
+        if (!first) joined.append(":");
+        joined.append(part);
+        first = false;
+    }
+    return joined;
 }
 
 bool MakesCnonce(TDigestRequest request) {
@@ -76,14 +88,12 @@ std::string DigestResponseForUri(std::string_view method, std::string_view diges
                                  std::string_view password, std::string_view qop,
                                  std::string_view nonce, std::string_view cnonce,
                                  std::string_view body) {
-    const std::string ha1 =
-        Md5Hex(std::string(userName) + ":" + std::string(realm) + ":" + std::string(password));
-    std::string a2 = std::string(method) + ":" + std::string(digestUri);
-    if (qop == "auth-int") a2 += ":" + Md5Hex(body);
+    const std::string ha1 = Md5Hex(JoinWithColons({userName, realm, password}));
+    std::string a2 = JoinWithColons({method, digestUri});
+    if (qop == "auth-int") a2.append(":").append(Md5Hex(body));
     const std::string ha2 = Md5Hex(a2);
-    if (qop.empty()) return Md5Hex(ha1 + ":" + std::string(nonce) + ":" + ha2);
-    return Md5Hex(ha1 + ":" + std::string(nonce) + ":00000001:" + std::string(cnonce) + ":" +
-                  std::string(qop) + ":" + ha2);
+    if (qop.empty()) return Md5Hex(JoinWithColons({ha1, nonce, ha2}));
+    return Md5Hex(JoinWithColons({ha1, nonce, "00000001", cnonce, qop, ha2}));
 }
 
 std::string DigestResponse(std::string_view method, std::string_view uriUser,

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 
 #include "sip/text.h"
 
@@ -30,14 +31,20 @@ template <typename Visit>
 void ForEachLine(std::string_view text, Visit&& visit) {
     const std::size_t nul = text.find('\0');
     if (nul != std::string_view::npos) text = text.substr(0, nul);
-    std::size_t start = 0;
-    while (start < text.size()) {
-        std::size_t end = start;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
-        visit(text.substr(start, end - start));
-        if (end < text.size() && text[end] == '\r') ++end;
-        if (end < text.size() && text[end] == '\n') ++end;
-        start = end;
+    const char* const begin = text.data();
+    const char* const end = begin + text.size();
+    const char* start = begin;
+    while (start < end) {
+        // Lines nearly always end in LF; a lone CR is looked for only within
+        // the stretch before it.
+        const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(end - start));
+        const char* stop = lf ? static_cast<const char*>(lf) : end;
+        const void* cr = std::memchr(start, '\r', static_cast<std::size_t>(stop - start));
+        if (cr) stop = static_cast<const char*>(cr);
+        visit(std::string_view(start, static_cast<std::size_t>(stop - start)));
+        if (stop < end && *stop == '\r') ++stop;
+        if (stop < end && *stop == '\n') ++stop;
+        start = stop;
     }
 }
 
@@ -183,13 +190,17 @@ void TMessageParser::PartyLine(std::string_view line, std::string& header, std::
 }
 
 void TMessageParser::ViaLine(std::string_view line) {
+    // The first "rport=" of all the Via lines so far decides the value, so
+    // only a line before any such mark can change it.
+    const bool rportSeen = M.ViaHeaders.find("rport=") != std::string::npos;
     M.ViaHeaders.append(line).append("\r\n");
-
-    const std::size_t rport = M.ViaHeaders.find("rport=");
-    if (rport != std::string::npos) {
-        std::size_t end = rport + 6;
-        while (end < M.ViaHeaders.size() && M.ViaHeaders[end] >= '0' && M.ViaHeaders[end] <= '9') ++end;
-        M.ViaRport = M.ViaHeaders.substr(rport + 6, end - rport - 6);
+    if (!rportSeen) {
+        const std::size_t rport = M.ViaHeaders.find("rport=");
+        if (rport != std::string::npos) {
+            std::size_t end = rport + 6;
+            while (end < M.ViaHeaders.size() && M.ViaHeaders[end] >= '0' && M.ViaHeaders[end] <= '9') ++end;
+            M.ViaRport = M.ViaHeaders.substr(rport + 6, end - rport - 6);
+        }
     }
 
     if (!M.ViaHost.empty()) return;
