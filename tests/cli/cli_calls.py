@@ -1,0 +1,259 @@
+#!/usr/bin/env python3
+"""Whole calls of softphone-cli against real peers on 127.0.0.1.
+
+Usage: cli_calls.py CLI_PATH CASE. Each case starts its peers and agents as
+child processes, drives the agents through their standard input, checks the
+events they print, and stops everything within its own time bound. Exit 0 on
+success; 77 when a peer program is not installed (CTest reports a skip).
+"""
+import os
+import queue
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SIPP_PORT = 15160
+CALLER_PORT = 15175
+CALLEE_PORT = 15176
+
+
+class Failure(Exception):
+    pass
+
+
+class Agent:
+    """One softphone-cli child: commands in, one event per line out."""
+
+    def __init__(self, cli, name, args, workdir):
+        self.name = name
+        self.stderr = open(os.path.join(workdir, name + ".err"), "w+")
+        self.proc = subprocess.Popen([cli] + args, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self.stderr,
+                                     text=True, bufsize=1)
+        self.events = queue.Queue()
+        self.seen = []
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
+
+    def _read(self):
+        for line in self.proc.stdout:
+            self.events.put(line.rstrip("\n"))
+        self.events.put(None)
+
+    def send(self, command):
+        self.proc.stdin.write(command + "\n")
+        self.proc.stdin.flush()
+
+    def expect(self, prefix, timeout=10):
+        """Waits for an event starting with prefix; returns the whole line."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise Failure(f"{self.name}: no '{prefix}' within {timeout}s; saw {self.seen}")
+            try:
+                line = self.events.get(timeout=left)
+            except queue.Empty:
+                continue
+            if line is None:
+                raise Failure(f"{self.name}: exited before '{prefix}'; saw {self.seen}")
+            self.seen.append(line)
+            if line.startswith(prefix):
+                return line
+
+    def finish(self, timeout=10):
+        """Ends input, expects exit code 0."""
+        try:
+            self.proc.stdin.close()
+        except BrokenPipeError:
+            pass
+        try:
+            code = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            raise Failure(f"{self.name}: did not exit after end of input")
+        if code != 0:
+            raise Failure(f"{self.name}: exit code {code}; stderr: {self.errors()}")
+
+    def errors(self):
+        self.stderr.seek(0)
+        return self.stderr.read()
+
+    def kill(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def sipp(scenario, workdir, extra=(), target=None):
+    args = ["sipp", "-sf", os.path.join(HERE, "scenarios", scenario),
+            "-i", "127.0.0.1", "-mi", "127.0.0.1", "-p", str(SIPP_PORT),
+            "-m", "1", "-nostdin", "-timeout", "30", "-timeout_error",
+            "-trace_err", "-error_file", os.path.join(workdir, "sipp_errors.log")]
+    args += list(extra)
+    if target:
+        args.append(target)
+    out = open(os.path.join(workdir, "sipp.out"), "w")
+    return subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, cwd=workdir)
+
+
+def wait_sipp(proc, workdir, timeout=20):
+    try:
+        code = proc.wait(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        raise Failure("SIPp did not finish")
+    if code != 0:
+        log = ""
+        for name in ("sipp.out", "sipp_errors.log"):
+            path = os.path.join(workdir, name)
+            if os.path.exists(path):
+                log += open(path).read()[-2000:]
+        raise Failure(f"SIPp exit code {code}: {log}")
+
+
+def caller_args(port, user, server, extra=()):
+    return ["--local-port", str(port), "--server", server, "--user", user,
+            "--rtp-ports", f"{26000 + (port % 100) * 10}-{26009 + (port % 100) * 10}",
+            "--mic", "null", "--speaker", "null"] + list(extra)
+
+
+def case_sipp_answer(cli, workdir):
+    peer = sipp("uas_answer.xml", workdir)
+    time.sleep(0.5)  # SIPp binds its port
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("ringback")
+        agent.expect("answered")
+        agent.send("wait 1")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
+def case_sipp_busy(cli, workdir):
+    peer = sipp("uas_reject486.xml", workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("call 100")
+        line = agent.expect("bye")
+        if "486" not in line:
+            raise Failure(f"expected the 486 status in '{line}'")
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
+def case_sipp_cancel(cli, workdir):
+    # The agent must be listening before SIPp calls it.
+    agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    peer = None
+    try:
+        time.sleep(0.5)
+        peer = sipp("uac_cancel.xml", workdir, ["-s", "alice"], f"127.0.0.1:{CALLER_PORT}")
+        line = agent.expect("incoming")
+        if line != "incoming caller":
+            raise Failure(f"expected 'incoming caller', got '{line}'")
+        agent.expect("bye")
+        wait_sipp(peer, workdir)
+        agent.finish()
+    finally:
+        agent.kill()
+        if peer:
+            peer.kill()
+
+
+def start_kamailio(workdir):
+    run = os.path.join(workdir, "run")
+    os.makedirs(run, exist_ok=True)
+    log = open(os.path.join(workdir, "kamailio.log"), "w")
+    proc = subprocess.Popen(
+        ["kamailio", "-f", os.path.join(HERE, "kamailio.cfg"), "-P", os.path.join(workdir, "kamailio.pid"),
+         "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
+         "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"'],
+        stdout=log, stderr=subprocess.STDOUT)
+    time.sleep(1.0)
+    if proc.poll() is not None:
+        raise Failure("Kamailio did not start: " + open(os.path.join(workdir, "kamailio.log")).read()[-2000:])
+    return proc
+
+
+def case_kamailio_two_agents(cli, workdir):
+    proxy = start_kamailio(workdir)
+    callee = caller = None
+    try:
+        callee = Agent(cli, "callee", caller_args(CALLEE_PORT, "bob", "127.0.0.1",
+                                                  ["--password", "bobpw", "--auto-answer"]), workdir)
+        caller = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", "127.0.0.1",
+                                                  ["--password", "alicepw"]), workdir)
+        callee.send("register")
+        callee.expect("registered")
+        caller.send("register")
+        caller.expect("registered")
+        caller.send("call bob")
+        callee.expect("incoming alice")
+        caller.expect("answered", timeout=15)
+        callee.send("wait 1")
+        callee.send("hangup")
+        callee.expect("bye")
+        caller.expect("bye")
+        # Leaving unregisters: each agent reports its registration gone.
+        caller.send("quit")
+        caller.expect("registration-lost")
+        callee.send("quit")
+        callee.expect("registration-lost")
+        caller.finish()
+        callee.finish()
+    finally:
+        for agent in (caller, callee):
+            if agent:
+                agent.kill()
+        proxy.terminate()
+        try:
+            proxy.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proxy.kill()
+
+
+CASES = {
+    "sipp_answer": (case_sipp_answer, ["sipp"]),
+    "sipp_busy": (case_sipp_busy, ["sipp"]),
+    "sipp_cancel": (case_sipp_cancel, ["sipp"]),
+    "kamailio_two_agents": (case_kamailio_two_agents, ["kamailio"]),
+}
+
+
+def main():
+    cli, name = sys.argv[1], sys.argv[2]
+    run, tools = CASES[name]
+    for tool in tools:
+        if shutil.which(tool) is None:
+            print(f"skipped: {tool} not installed")
+            return 77
+    with tempfile.TemporaryDirectory(prefix="cli_" + name + "_") as workdir:
+        try:
+            run(cli, workdir)
+        except Failure as failure:
+            print(f"FAILED {name}: {failure}")
+            for file in sorted(os.listdir(workdir)):
+                if file.endswith(".err"):
+                    print(f"--- {file}\n" + open(os.path.join(workdir, file)).read()[-3000:])
+            return 1
+    print(f"passed {name}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
