@@ -32,6 +32,9 @@ void TCall::StartMedia() {
         std::lock_guard<std::mutex> guard(SocketLock_);
         RtpSocket_ = std::move(socket);
     }
+    // Silence is measured from the start of media, not from tick 0, so a
+    // silent line is not reported on its first received frame.
+    LastSoundTime_ = Clock_.tick();
     MediaActive_ = true;
 }
 

@@ -25,6 +25,7 @@
 
 #include "media/call.h"
 #include "media/call_list.h"
+#include "media/rtp_session.h"
 #include "sip/account.h"
 #include "sip/event_sink.h"
 #include "sip/sipints.h"
@@ -42,8 +43,9 @@ struct TSipEngineOptions {
     bool autoTick = true;
     // Time source for registration stamps, call creation and Tick.
     TCallClock clock = SystemCallClock();
-    // Builds the RTP paths of each new call; without it media carries nothing.
-    std::function<ICallMediaPathPtr()> mediaPathFactory;
+    // Builds the RTP paths of each new call (Part 2.2 by default); set to an
+    // empty function, media carries nothing.
+    std::function<ICallMediaPathPtr()> mediaPathFactory = media::NewRtpMediaPath;
 };
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {

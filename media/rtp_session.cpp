@@ -1,0 +1,247 @@
+#include "media/rtp_session.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "media/call.h"
+#include "media/codecs.h"
+#include "media/dtmf_detector.h"
+#include "media/silence_detector.h"
+#include "media/telephone_event.h"
+
+namespace media {
+
+const std::array<int16_t, 160> kQuietFrame = {
+    -8, -16, 0, -8, -8, -8, -8, 0, -8, 0, -8, -8, 0, 0, 0, 0, 0, 0, 0, -8,
+    -16, 0, -8, -8, -8, -8, 0, -8, 0, 0, -8, -8, -8, 0, 0, -8, -8, -8, -8, 0,
+    0, -8, -8, 0, 0, -8, 0, 0, 0, 0, -8, 0, 0, 0, 0, 0, 0, -8, 0, 0,
+    0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, -8, -8, -8,
+    8, 0, 0, 0, -8, 0, -8, 0, 0, -8, 0, -8, -8, 0, 0, 0, 0, 0, 0, 8,
+    0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    0, 8, 0, 0, 8, 0, 8, 8, 0, 0, 8, 0, 8, 0, 0, 0, -8, -8, 8, 0,
+    0, 0, -8, 0, 0, 0, -8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+};
+
+namespace {
+
+constexpr std::size_t kPcmFrameBytes = 320;
+constexpr std::size_t kEventPacketBytes = TRtpMediaPath::kHeaderSize + kTelephoneEventBytes;
+
+void PutSequence(uint8_t* packet, int32_t sequenceNumber) {
+    packet[2] = static_cast<uint8_t>(sequenceNumber >> 8);
+    packet[3] = static_cast<uint8_t>(sequenceNumber);
+}
+
+void PutTimestamp(uint8_t* packet, uint32_t timestamp) {
+    packet[4] = static_cast<uint8_t>(timestamp >> 24);
+    packet[5] = static_cast<uint8_t>(timestamp >> 16);
+    packet[6] = static_cast<uint8_t>(timestamp >> 8);
+    packet[7] = static_cast<uint8_t>(timestamp);
+}
+
+uint32_t GetTimestamp(const uint8_t* packet) {
+    return static_cast<uint32_t>(packet[4]) << 24 | static_cast<uint32_t>(packet[5]) << 16 |
+           static_cast<uint32_t>(packet[6]) << 8 | packet[7];
+}
+
+bool IsSwitchablePayloadType(int payloadType) {
+    return payloadType == 0 || payloadType == 3 || payloadType == 8;
+}
+
+}  // namespace
+
+// Send path ---------------------------------------------------------------------
+
+void TRtpMediaPath::SendPrepared(TCall& call) {
+    TRtpSendState& state = call.RtpSendState();
+    uint8_t* packet = state.packet.data();
+    const std::size_t audioLength = kHeaderSize + static_cast<std::size_t>(state.payloadLength);
+    const std::string queue = call.GetDtmfQueue();
+    if (queue.empty()) {
+        call.SendRtp(packet, audioLength);
+        return;
+    }
+    const int event = TelephoneEventOf(queue[0]);
+    if (event < 0) {
+        call.DropQueuedDtmf();
+        call.SendRtp(packet, audioLength);
+        return;
+    }
+    // The prepared audio packet becomes a telephone-event packet with its
+    // sequence number; every packet of the digit keeps the first one's
+    // timestamp.
+    const int sent = call.GetDtmfPacketCount();
+    if (sent == 0)
+        DigitTimestamp_ = GetTimestamp(packet);
+    else
+        PutTimestamp(packet, DigitTimestamp_);
+    packet[1] = kTelephoneEventPayloadType;
+    const int number = sent + 1;
+    WriteTelephoneEvent(packet + kHeaderSize, event, number);
+    call.SetDtmfPacketCount(number);
+    call.SendRtp(packet, kEventPacketBytes);
+    if (number < kEventPacketsPerDigit)
+        return;
+    for (int copy = 0; copy < kEventEndCopies; ++copy) {
+        ++state.sequenceNumber;
+        PutSequence(packet, state.sequenceNumber - 1);
+        call.SendRtp(packet, kEventPacketBytes);
+    }
+    call.SetDtmfPacketCount(0);
+    call.DropQueuedDtmf();
+}
+
+void TRtpMediaPath::SendFrame(TCall& call, const int16_t* pcm) {
+    TRtpSendState& state = call.RtpSendState();
+    uint8_t* packet = state.packet.data();
+    if (packet[0] != 0 && !call.GetOnHold())
+        SendPrepared(call);
+
+    const IAudioCodecPtr codec = call.GetCodec();  // a counted copy for this frame
+    if (!codec) {
+        packet[0] = 0;  // nothing can be encoded: nothing to send next time
+        return;
+    }
+    packet[0] = 0x80;
+    packet[1] = static_cast<uint8_t>(codec->GetPayloadType() & 0x7F);
+    PutSequence(packet, state.sequenceNumber);
+    PutTimestamp(packet, static_cast<uint32_t>(state.timestamp));
+    const uint32_t ssrc = call.GetSsrc();
+    for (int index = 0; index < 4; ++index)
+        packet[8 + index] = static_cast<uint8_t>(ssrc >> (8 * index));
+
+    bool fromWav = false;
+    if (const IWavFilePtr wav = call.GetWavFile()) {
+        if (wav->GetSize() < wav->GetPosition() + static_cast<int64_t>(kPcmFrameBytes)) {
+            // Stays set: repeats every frame until another source is set.
+            if (const ISipEventHandlerPtr sink = call.GetEventSink())
+                sink->WavStopped(call.shared_from_this());
+            call.GetWavDoneEvent()->Set();
+        } else {
+            fromWav = wav->Read(Frame_.data(), static_cast<int>(kPcmFrameBytes)) == static_cast<int>(kPcmFrameBytes);
+        }
+    }
+    std::memset(packet + kHeaderSize, 0, TRtpSendState::kMaxPayload);
+    if (!fromWav) {
+        if (call.GetMicrophoneEnabled())
+            std::memcpy(Frame_.data(), pcm, kPcmFrameBytes);
+        else
+            Frame_ = kQuietFrame;
+    }
+    call.TapSentFrame(Frame_.data());
+
+    // Every codec writes at most 160 bytes per frame (IAudioCodec), well
+    // within the 1024-byte payload.
+    state.payloadLength = codec->Encode(Frame_.data(), packet + kHeaderSize);
+    state.payloadLength = std::clamp<int32_t>(state.payloadLength, 0, TRtpSendState::kMaxPayload);
+    ++state.sequenceNumber;
+    state.timestamp += codec->GetFrameSize();
+    if (call.GetOnHold())
+        packet[0] = 0;
+}
+
+// Receive path ------------------------------------------------------------------
+
+void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, std::size_t length) {
+    const auto event = ReadTelephoneEvent(payload, length);
+    if (!event)
+        return;  // shorter than 4 bytes
+    if (!event->end && !call.GetEventInProgress() && event->event <= 15)
+        call.ReportDtmf(std::string(1, TKeypadToneDetector::kResultTable[event->event]));
+    call.SetEventInProgress(!event->end);
+}
+
+void TRtpMediaPath::RunDetectors(TCall& call, const int16_t* pcm) {
+    TKeypadToneDetector::TEnergies energies{};
+    const char found = TKeypadToneDetector::Detect(pcm, &energies);
+    const uint32_t now = call.Tick();
+    std::string digits = call.GetInBandDigits();
+    const std::string before = digits;
+    if (found != 0) {
+        digits += found;
+        if (digits.size() > 2)
+            digits.erase(0, digits.size() - 2);
+    }
+    if (digits.size() == 2) {
+        if (now - call.GetLastDtmfTime() < kInBandRepeatMs) {
+            digits.clear();
+            call.SetLastDtmfTime(now);
+        } else if (digits[0] == digits[1]) {
+            call.ReportDtmf(std::string(1, digits[0]));
+            call.SetLastDtmfTime(now);
+            digits.clear();
+        }
+    }
+    if (digits != before)
+        call.SetInBandDigits(digits);
+    if (digits.size() != 2)
+        TSilenceDetector::OnFrame(call, TKeypadToneDetector::Largest(energies), now);
+}
+
+void TRtpMediaPath::PlayOut(TCall& call) {
+    const ISipSpeakerPtr speaker = call.GetSpeaker();
+    if (!speaker)
+        return;
+    int length = 0;
+    while (speaker->CanPlay() && JitterBuffer_.Get(PlayBuffer_.data(), length)) {
+        // Taps always read a whole frame: a short frame is padded with zeros.
+        if (length < static_cast<int>(kPcmFrameBytes))
+            std::memset(PlayBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
+        if (!call.GetSpeakerEnabled())
+            std::memset(PlayBuffer_.data(), 0, PlayBuffer_.size());
+        const auto* pcm = reinterpret_cast<const int16_t*>(PlayBuffer_.data());
+        call.TapReceivedFrame(pcm);
+        speaker->Play(PlayBuffer_.data(), length);
+    }
+}
+
+void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) {
+    if (length == 0)
+        return;
+    length = std::min(length, kMaxDatagram);
+    if (length < kHeaderSize)
+        return;  // no header to read
+    const int payloadType = data[1] & 0x7F;
+    if (payloadType == kTelephoneEventPayloadType) {
+        ReceiveTelephoneEvent(call, data + kHeaderSize, length - kHeaderSize);
+        return;
+    }
+
+    IAudioCodecPtr codec = call.GetCodec();
+    if (IsSwitchablePayloadType(payloadType) && (!codec || codec->GetPayloadType() != payloadType)) {
+        // From now on both directions use the peer's codec; the reference is
+        // replaced under the call's lock, the send path holds its own copy.
+        if (IAudioCodecPtr fresh = CodecRegistry().Create(payloadType)) {
+            call.SetCodec(fresh);
+            codec = std::move(fresh);
+        }
+    }
+    if (!codec || codec->GetPayloadType() != payloadType)
+        return;
+
+    std::size_t payloadLength = length - kHeaderSize;
+    if (data[0] & 0x20) {
+        const std::size_t padding = data[length - 1];
+        if (padding > payloadLength)
+            return;  // a padding count beyond the payload: malformed
+        payloadLength -= padding;
+    }
+    if (payloadLength == 0)
+        return;
+    payloadLength = std::min(payloadLength, static_cast<std::size_t>(kMaxDecodePayload));
+    auto* pcm = reinterpret_cast<int16_t*>(Decoded_.data());
+    int decoded = codec->Decode(data + kHeaderSize, pcm, static_cast<int>(payloadLength));
+    decoded = std::clamp(decoded, 0, static_cast<int>(kDecodeBufferBytes));
+    const int32_t sequenceNumber = data[2] << 8 | data[3];
+    JitterBuffer_.Put(Decoded_.data(), decoded, sequenceNumber);
+    if (decoded >= static_cast<int>(kPcmFrameBytes))
+        RunDetectors(call, pcm);
+    PlayOut(call);
+}
+
+ICallMediaPathPtr NewRtpMediaPath() {
+    return std::make_shared<TRtpMediaPath>();
+}
+
+}  // namespace media

@@ -1,0 +1,69 @@
+// The RTP paths of a call (Part 2.2): the send path run once per captured
+// frame on the capture thread, and the receive handler run for every datagram
+// on the call's RTP socket thread, with the jitter buffer and the detectors.
+//
+// Threading: SendFrame touches the call's TRtpSendState and this object's send
+// members only; ReceiveDatagram touches the jitter buffer and the receive
+// members only. The codec reference they share is read and replaced through
+// TCall::GetCodec/SetCodec, which guard it with a lock; each path works on its
+// own counted copy, so a replacement never frees a codec in use.
+//
+// Received datagrams are untrusted. Bounds (beyond the Part):
+// - fewer than 12 bytes: dropped (no header to read);
+// - a padding count larger than the payload: dropped;
+// - a telephone event shorter than 4 bytes: dropped;
+// - the payload given to a codec is cut to kMaxDecodePayload = 512 bytes, so
+//   G.711 (2 bytes out per byte in) writes at most 1024 bytes: within the
+//   1026-byte decode buffer and one 1024-byte jitter slot (GSM and Speex read
+//   only their frame and write 320 bytes).
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "media/call_media_path.h"
+#include "media/jitter_buffer.h"
+
+namespace media {
+
+// The fixed frame sent in place of captured audio while the microphone is
+// disabled.
+extern const std::array<int16_t, 160> kQuietFrame;
+
+class TRtpMediaPath final : public ICallMediaPath {
+public:
+    static constexpr std::size_t kHeaderSize = 12;
+    static constexpr std::size_t kMaxDatagram = 12 + 1024;
+    static constexpr std::size_t kDecodeBufferBytes = 1026;
+    static constexpr int kMaxDecodePayload = 512;
+    static constexpr uint32_t kInBandRepeatMs = 250;
+
+    void SendFrame(TCall& call, const int16_t* pcm) override;
+    void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) override;
+
+    // Receive thread only (tests and benchmarks look inside).
+    TJitterBuffer& JitterBuffer() { return JitterBuffer_; }
+
+private:
+    void SendPrepared(TCall& call);
+    void ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, std::size_t length);
+    void RunDetectors(TCall& call, const int16_t* pcm);
+    void PlayOut(TCall& call);
+
+    // Send side (capture thread).
+    uint32_t DigitTimestamp_ = 0;  // timestamp of the current digit's first event packet
+    std::array<int16_t, 160> Frame_{};
+
+    // Receive side (RTP socket thread).
+    TJitterBuffer JitterBuffer_;
+    alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
+    alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
+};
+
+// A fresh media path per call: the engine's default.
+ICallMediaPathPtr NewRtpMediaPath();
+
+}  // namespace media
