@@ -1,7 +1,8 @@
 #include "sipclient/audio_devices.h"
 
+#include "media/audio_devices.h"
+
 TAudioDeviceFactory DefaultAudioDeviceFactory() {
-    // No device back-end is available in the media library yet; the call's
-    // receive path then drops decoded audio and its send path stays idle.
-    return {};
+    return {[](ISipCall& call) { return media::CreateSpeaker(call.GetSpeakerDevice()); },
+            [](ISipCall& call) { return media::CreateMicrophone(call.GetMicrophoneDevice()); }};
 }

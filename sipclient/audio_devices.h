@@ -1,9 +1,9 @@
-// The audio devices a call gets when nothing else was chosen.
+// The audio devices a call gets unless the application chose others.
 #pragma once
 
 #include "sipclient/sipclient.h"
 
-// Today this builds no devices: calls run with no speaker and no microphone.
-// This is the one place to plug in the media library's device factory (device
-// by name, "null", or a ".wav" path; SOFTPHONE_MIC / SOFTPHONE_SPEAKER).
+// The media library's devices for the call's SpeakerDevice and
+// MicrophoneDevice numbers: sound cards, "null" or WAV files, with the
+// SOFTPHONE_MIC / SOFTPHONE_SPEAKER override applied there.
 TAudioDeviceFactory DefaultAudioDeviceFactory();
