@@ -23,6 +23,7 @@ TWavWriter::TWavWriter(const std::string& fileName) : File_(std::fopen(fileName.
         throw std::runtime_error("Cannot create " + fileName);
     const std::string header = MakePcmWavHeader(kChannels, kRate, kBits, 0);
     std::fwrite(header.data(), 1, header.size(), File_.get());
+    std::fflush(File_.get());
 }
 
 TWavWriter::~TWavWriter() {
