@@ -190,14 +190,17 @@ def start_kamailio(workdir):
     return proc
 
 
-def case_kamailio_two_agents(cli, workdir):
+def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
+    """Digest registration and a call through Kamailio (INVITE challenged with
+    407), DTMF by SIP INFO, optionally hold and resume, then one side hangs up
+    and the other sees bye."""
     proxy = start_kamailio(workdir)
     callee = caller = None
     try:
         callee = Agent(cli, "callee", caller_args(CALLEE_PORT, "bob", "127.0.0.1",
                                                   ["--password", "bobpw", "--auto-answer"]), workdir)
         caller = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", "127.0.0.1",
-                                                  ["--password", "alicepw"]), workdir)
+                                                  ["--password", "alicepw", "--dtmf", "info"]), workdir)
         callee.send("register")
         callee.expect("registered")
         caller.send("register")
@@ -205,10 +208,24 @@ def case_kamailio_two_agents(cli, workdir):
         caller.send("call bob")
         callee.expect("incoming alice")
         caller.expect("answered", timeout=15)
-        callee.send("wait 1")
-        callee.send("hangup")
-        callee.expect("bye")
-        caller.expect("bye")
+        caller.send("dtmf 12")
+        callee.expect("dtmf 1")
+        callee.expect("dtmf 2")
+        if hold_resume:
+            # Hold and resume re-INVITE through the proxy; the call must survive.
+            caller.send("hold")
+            caller.send("wait 1")
+            caller.send("resume")
+            caller.send("wait 1")
+            caller.send("dtmf 3")
+            callee.expect("dtmf 3", timeout=5)
+            if any(line.startswith("bye") for line in caller.seen + callee.seen):
+                raise Failure("the call ended during hold and resume")
+        ender, other = (caller, callee) if caller_hangs_up else (callee, caller)
+        ender.send("wait 1")
+        ender.send("hangup")
+        ender.expect("bye")
+        other.expect("bye")
         # Leaving unregisters: each agent reports its registration gone.
         caller.send("quit")
         caller.expect("registration-lost")
@@ -227,11 +244,20 @@ def case_kamailio_two_agents(cli, workdir):
             proxy.kill()
 
 
+def case_kamailio_two_agents(cli, workdir):
+    two_agents_through_kamailio(cli, workdir, hold_resume=False, caller_hangs_up=False)
+
+
+def case_kamailio_hold_resume(cli, workdir):
+    two_agents_through_kamailio(cli, workdir, hold_resume=True, caller_hangs_up=True)
+
+
 CASES = {
     "sipp_answer": (case_sipp_answer, ["sipp"]),
     "sipp_busy": (case_sipp_busy, ["sipp"]),
     "sipp_cancel": (case_sipp_cancel, ["sipp"]),
     "kamailio_two_agents": (case_kamailio_two_agents, ["kamailio"]),
+    "kamailio_hold_resume": (case_kamailio_hold_resume, ["kamailio"]),
 }
 
 
