@@ -125,7 +125,9 @@ void TSipEngine::OnMessage(const TSipMessage& message) {
 }
 
 void TSipEngine::OnNotify(const TSipMessage& message) {
-    if (!message.StatusCode.empty()) return;
+    // A transfer's NOTIFY carries a "SIP/2.0 200 OK" sipfrag body, which the
+    // parser also reads as a status line: a request is told by its URI.
+    if (!message.StatusCode.empty() && message.RequestUri.empty()) return;
     const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
     if (!account) return;
     const ISipCallPtr call = FindCall(message.CallId);

@@ -105,7 +105,11 @@ int TChildProcess::Wait(std::chrono::milliseconds timeout) {
 
 bool TChildProcess::Running() {
     if (Pid_ <= 0) return false;
-    return Wait(0ms) == -1 && Pid_ > 0;
+    int status = 0;
+    if (waitpid(Pid_, &status, WNOHANG) != Pid_) return true;
+    Pid_ = -1;
+    ExitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return false;
 }
 
 void TChildProcess::Stop() {
@@ -152,8 +156,13 @@ bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout) {
 TKamailio::TKamailio(const std::vector<std::string>& defines) {
     const std::filesystem::path dir = Dir_.Path();
     std::filesystem::create_directories(dir / "run");
+    Port_ = sip_test::FreeUdpPort();
+    std::string config = ReadFile(SourceDir() / "kamailio.cfg");
+    for (std::size_t at = config.find("5060"); at != std::string::npos; at = config.find("5060", at))
+        config.replace(at, 4, std::to_string(Port_));
+    std::ofstream(dir / "kamailio.cfg") << config;
     std::vector<std::string> argv = {FindProgram("kamailio"),
-                                     "-f", (SourceDir() / "kamailio.cfg").string(),
+                                     "-f", (dir / "kamailio.cfg").string(),
                                      "-P", (dir / "kamailio.pid").string(),
                                      "-Y", (dir / "run").string(),
                                      "-w", dir.string(),
@@ -172,12 +181,12 @@ TKamailio::TKamailio(const std::vector<std::string>& defines) {
 bool TKamailio::Ping() {
     sip_test::TFakePeer peer;
     const std::string port = std::to_string(peer.Port());
-    peer.Send("OPTIONS sip:127.0.0.1:5060 SIP/2.0\r\n"
+    peer.Send("OPTIONS sip:" + Server() + " SIP/2.0\r\n"
               "Via: SIP/2.0/UDP 127.0.0.1:" + port + ";branch=z9hG4bKping" + port + "\r\n"
               "From: <sip:ping@127.0.0.1>;tag=p1\r\nTo: <sip:127.0.0.1>\r\n"
               "Call-ID: ping" + port + "\r\nCSeq: 1 OPTIONS\r\nMax-Forwards: 70\r\n"
               "Content-Length: 0\r\n\r\n",
-              kPort);
+              Port_);
     return !peer.NextOf("OPTIONS", "200", 300ms).empty();
 }
 
@@ -225,6 +234,14 @@ TTestEngine::TTestEngine() {
 TTestEngine::~TTestEngine() {
     Engine.reset();
     Sink->ForgetCalls();
+}
+
+ISipAccountPtr TTestEngine::AddAccount(const std::string& stunServer, const std::string& server,
+                                       const std::string& user, const std::string& password) {
+    const ISipAccountPtr account = Engine->AddAccount(stunServer, server, user, password, "");
+    std::lock_guard<ISipAccount> guard(*account);
+    account->SetLocalIp("127.0.0.1");
+    return account;
 }
 
 bool TTestEngine::Idle() {

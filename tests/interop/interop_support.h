@@ -71,14 +71,17 @@ std::string RunToEnd(const std::vector<std::string>& argv, const std::filesystem
 // in the background is ready to receive), false when `timeout` passes first.
 bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout = 5s);
 
-// Kamailio as registrar and proxy on 127.0.0.1:5060 with the test users
-// alice/alicepw, bob/bobpw and carol/carolpw.
+// Kamailio as registrar and proxy on 127.0.0.1 with the test users
+// alice/alicepw, bob/bobpw and carol/carolpw. It listens on a free port
+// rather than 5060, which other programs on the machine may hold.
 class TKamailio {
 public:
-    static constexpr uint16_t kPort = 5060;
     // Starts it with the given -A defines; Ready() tells whether it answers.
     explicit TKamailio(const std::vector<std::string>& defines = {});
     bool Ready() const { return Ready_; }
+    uint16_t Port() const { return Port_; }
+    // "127.0.0.1:port", the server text of an account registering here.
+    std::string Server() const { return "127.0.0.1:" + std::to_string(Port_); }
     // The registrations it holds (kamcmd ul.dump).
     std::string Locations();
     // Its log (every request and reply it saw is written there).
@@ -87,6 +90,7 @@ public:
 private:
     bool Ping();
     TTempDir Dir_;
+    uint16_t Port_ = 0;
     std::unique_ptr<TChildProcess> Process_;
     bool Ready_ = false;
 };
@@ -117,6 +121,10 @@ private:
 struct TTestEngine {
     TTestEngine();
     ~TTestEngine();
+    // Adds an account whose Via and Contact name 127.0.0.1, so that every
+    // peer reaches the engine on loopback whatever the host's own address.
+    ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,
+                              const std::string& user, const std::string& password);
     void AdvanceSeconds(double seconds) { Days = Days.load() + seconds / 86400.0; }
     // No call listed and no RTP port held.
     bool Idle();

@@ -27,13 +27,13 @@ protected:
         ASSERT_TRUE(Proxy->Ready()) << Proxy->Log();
     }
 
-    static ISipAccountPtr AddAccount(TTestEngine& engine, const std::string& user,
-                                     const std::string& password) {
-        return engine.Engine->AddAccount("", "127.0.0.1:5060", user, password, "");
+    ISipAccountPtr AddAccount(TTestEngine& engine, const std::string& user,
+                              const std::string& password) {
+        return engine.AddAccount("", Proxy->Server(), user, password);
     }
 
     // Registers `user` and waits for the registrar's 200.
-    static ISipAccountPtr Registered(TTestEngine& engine, const std::string& user) {
+    ISipAccountPtr Registered(TTestEngine& engine, const std::string& user) {
         const ISipAccountPtr account = AddAccount(engine, user, user + "pw");
         engine.Engine->Register(account);
         EXPECT_TRUE(engine.Sink->WaitFor("RegistrationOk", 1, 5s));
@@ -104,7 +104,6 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
     EXPECT_EQ(incoming->GetState(), csConnected);
 
     std::string log = Proxy->Log();
-    EXPECT_NE(log.find("Proxy-Authorization"), std::string::npos);
     EXPECT_EQ(CountOf(log, "REQ INVITE sip:bob@127.0.0.1"), 2) << log;
     EXPECT_NE(log.find("RELAY INVITE sip:bob@" + ContactOf(bob)), std::string::npos) << log;
     // The ACK of the 200 must be passed on to bob, not dropped.

@@ -26,8 +26,7 @@ protected:
     void SetUp() override {
         INTEROP_REQUIRE("sipp");
         PeerPort = FreeUdpPort();
-        Account = E.Engine->AddAccount("", "127.0.0.1:" + std::to_string(PeerPort), "alice",
-                                       "alicepw", "");
+        Account = E.AddAccount("", "127.0.0.1:" + std::to_string(PeerPort), "alice", "alicepw");
     }
 
     // Starts SIPp as the called party and places a call to it.
@@ -128,7 +127,7 @@ TEST_F(SippPeer, ReInviteOfConnectedCallIsAnsweredWithSdp) {
 TEST_F(SippPeer, TransferByReferEndsAfterNotify) {
     const ISipCallPtr call = ConnectedCall("uas_refer.xml");
     E.Engine->Transfer(call, "5550199");
-    EXPECT_TRUE(E.Sink->WaitFor("Bye", 1, 10s)) << Peer->Errors();
+    EXPECT_TRUE(E.Sink->WaitFor("Bye", 1, 10s)) << Peer->Errors() << Peer->Trace();
     ExpectPeerPassedAndEngineIdle();
 
     const std::string trace = Peer->Trace();

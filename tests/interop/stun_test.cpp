@@ -45,7 +45,7 @@ TEST(StunRegistration, ContactCarriesTheMappedAddress) {
 
     TTestEngine carol;
     const ISipAccountPtr account =
-        carol.Engine->AddAccount("127.0.0.1", "127.0.0.1:5060", "carol", "carolpw", "");
+        carol.AddAccount("127.0.0.1", proxy.Server(), "carol", "carolpw");
     carol.Engine->Register(account);
     ASSERT_TRUE(carol.Sink->WaitFor("RegistrationOk", 1, 5s)) << proxy.Log();
     EXPECT_EQ(stun.Requests.load(), 1);
