@@ -134,6 +134,9 @@ std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payl
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = AckHead(response);
+    // The ACK of a 2xx is a request of its own inside the dialog: a proxy
+    // that record-routed passes it on only along the route set.
+    text += call.GetRouteHeaders();
     text += ContactLine(*account);
     text += AckCSeqLine(response);
     text += CallCredentials(call, *account, TDigestRequest::Ack,

@@ -158,8 +158,10 @@ TKamailio::TKamailio(const std::vector<std::string>& defines) {
     std::filesystem::create_directories(dir / "run");
     Port_ = sip_test::FreeUdpPort();
     std::string config = ReadFile(SourceDir() / "kamailio.cfg");
-    for (std::size_t at = config.find("5060"); at != std::string::npos; at = config.find("5060", at))
-        config.replace(at, 4, std::to_string(Port_));
+    const std::string listen = "listen=udp:127.0.0.1:5060";
+    const std::size_t at = config.find(listen);
+    if (at == std::string::npos) throw std::runtime_error("kamailio.cfg has no listen line");
+    config.replace(at, listen.size(), "listen=udp:127.0.0.1:" + std::to_string(Port_));
     std::ofstream(dir / "kamailio.cfg") << config;
     std::vector<std::string> argv = {FindProgram("kamailio"),
                                      "-f", (dir / "kamailio.cfg").string(),
