@@ -6,9 +6,11 @@ child processes, drives the agents through their standard input, checks the
 events they print, and stops everything within its own time bound. Exit 0 on
 success; 77 when a peer program is not installed (CTest reports a skip).
 """
+import json
 import os
 import queue
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -256,12 +258,91 @@ def case_kamailio_hold_resume(cli, workdir):
     two_agents_through_kamailio(cli, workdir, hold_resume=True, caller_hangs_up=True)
 
 
+def start_baresip(workdir):
+    confdir = os.path.join(workdir, "baresip")
+    os.makedirs(os.path.join(confdir, "rec"), exist_ok=True)
+    config = open(os.path.join(HERE, "baresip.conf.in")).read().replace("@CONFDIR@", confdir)
+    open(os.path.join(confdir, "config"), "w").write(config)
+    open(os.path.join(confdir, "accounts"), "w").write(
+        "<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma\n")
+    env = dict(os.environ, HOME=workdir)
+    out = open(os.path.join(workdir, "baresip.out"), "w")
+    proc = subprocess.Popen(["baresip", "-f", confdir], stdin=subprocess.DEVNULL,
+                            stdout=out, stderr=subprocess.STDOUT, env=env)
+    time.sleep(1.0)
+    if proc.poll() is not None:
+        raise Failure("baresip did not start: " + open(os.path.join(workdir, "baresip.out")).read()[-2000:])
+    return proc
+
+
+def case_baresip_answers(cli, workdir):
+    """We call an independent user agent that answers by itself."""
+    peer = start_baresip(workdir)
+    agent = None
+    try:
+        agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", "127.0.0.1:5190"), workdir)
+        agent.send("call carol")
+        agent.expect("answered", timeout=15)
+        agent.send("wait 1")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+    finally:
+        if agent:
+            agent.kill()
+        peer.terminate()
+        try:
+            peer.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            peer.kill()
+
+
+def baresip_command(command, params=""):
+    """Sends one netstring-framed JSON command to baresip's control port."""
+    body = json.dumps({"command": command, "params": params, "token": "t"})
+    with socket.create_connection(("127.0.0.1", 5194), timeout=5) as conn:
+        conn.sendall(f"{len(body)}:{body},".encode())
+        conn.settimeout(5)
+        try:
+            conn.recv(4096)
+        except socket.timeout:
+            pass
+
+
+def case_baresip_calls(cli, workdir):
+    """An independent user agent calls us; we answer and hang up."""
+    peer = start_baresip(workdir)
+    agent = None
+    try:
+        agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", "127.0.0.1:5190"), workdir)
+        time.sleep(0.5)
+        baresip_command("dial", f"sip:alice@127.0.0.1:{CALLER_PORT}")
+        line = agent.expect("incoming", timeout=10)
+        if line != "incoming carol":
+            raise Failure(f"expected 'incoming carol', got '{line}'")
+        agent.send("answer")
+        agent.send("wait 1")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+    finally:
+        if agent:
+            agent.kill()
+        peer.terminate()
+        try:
+            peer.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            peer.kill()
+
+
 CASES = {
     "sipp_answer": (case_sipp_answer, ["sipp"]),
     "sipp_busy": (case_sipp_busy, ["sipp"]),
     "sipp_cancel": (case_sipp_cancel, ["sipp"]),
     "kamailio_two_agents": (case_kamailio_two_agents, ["kamailio"]),
     "kamailio_hold_resume": (case_kamailio_hold_resume, ["kamailio"]),
+    "baresip_answers": (case_baresip_answers, ["baresip"]),
+    "baresip_calls": (case_baresip_calls, ["baresip"]),
 }
 
 
