@@ -335,7 +335,26 @@ def case_baresip_calls(cli, workdir):
             peer.kill()
 
 
+def case_errors(cli, workdir):
+    """Bad commands and arguments are reported and skipped; bad options stop."""
+    script = "bogus\ncall\nhangup\nwait x\ndtmf 1\nregister\nwait 0.1\n"
+    done = subprocess.run([cli, "--local-port", str(CALLER_PORT)], input=script, text=True,
+                          capture_output=True, timeout=15)
+    errors = done.stderr.splitlines()
+    expected = ["error: unknown command: bogus", "error: call needs NUMBER",
+                "error: no current call", 'error: bad wait: "x" (expected 0 to 3600 seconds)',
+                "error: no current call", "error: no account: start with --server and --user"]
+    if done.returncode != 0 or errors != expected or done.stdout:
+        raise Failure(f"exit {done.returncode}, stdout {done.stdout!r}, stderr {errors}")
+    for args in (["--dtmf", "morse"], ["--local-port", "70000"], ["--rtp-ports", "9-8"],
+                 ["--server", "127.0.0.1"], ["--user"], ["--bogus"]):
+        bad = subprocess.run([cli] + args, input="", text=True, capture_output=True, timeout=15)
+        if bad.returncode == 0 or not bad.stderr.startswith("error: "):
+            raise Failure(f"{args}: exit {bad.returncode}, stderr {bad.stderr!r}")
+
+
 CASES = {
+    "errors": (case_errors, []),
     "sipp_answer": (case_sipp_answer, ["sipp"]),
     "sipp_busy": (case_sipp_busy, ["sipp"]),
     "sipp_cancel": (case_sipp_cancel, ["sipp"]),
