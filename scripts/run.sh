@@ -1,11 +1,20 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the program and runs it.
+# Installs what is missing, builds the booth program and starts it. Arguments
+# go to the program: --sip-server HOST[:PORT], --portal-url URL, --web-url URL.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 BUILD=build/release
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSOFTPHONE_TESTS=OFF -DSOFTPHONE_BENCH=OFF >/dev/null
-cmake --build "$BUILD" -j "$(nproc)"
-# Until the booth program exists the program is the message inspector: it
-# parses a SIP message (a file, or "-" for standard input) and prints its fields.
-exec "$BUILD/tools/sipparse" "${1:-tools/samples/invite.txt}"
+cmake --build "$BUILD" -j "$(nproc)" --target softphone
+PROGRAM="$BUILD/app/softphone"
+# A window needs a display. Without one the program runs on a virtual X
+# display when Xvfb is installed, else on Qt's offscreen platform (drawn, not
+# seen); a platform chosen by the caller is left alone.
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+  if command -v xvfb-run >/dev/null 2>&1; then
+    exec xvfb-run -a "$PROGRAM" "$@"
+  fi
+  export QT_QPA_PLATFORM=offscreen
+fi
+exec "$PROGRAM" "$@"

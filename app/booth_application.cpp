@@ -1,0 +1,22 @@
+#include "app/booth_application.h"
+
+#include <exception>
+
+#include "app/booth_texts.h"
+#include "app/message_boxes.h"
+
+TBoothApplication::TBoothApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setApplicationName(QString::fromUtf8(kAppTitle));
+    setApplicationVersion(QString::fromUtf8(kProgramVersion));
+}
+
+bool TBoothApplication::notify(QObject* receiver, QEvent* event) {
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& error) {
+        ShowError(activeWindow(), QString::fromUtf8(error.what()));
+    } catch (...) {
+        ShowError(activeWindow(), QStringLiteral("Error desconocido"));
+    }
+    return false;
+}

@@ -1,0 +1,54 @@
+// The booth's stored values: the account and the chosen devices under the
+// group "Account", and the provider addresses that staging and tests put in
+// place of the real ones under "Provider". QSettings keeps them in the
+// user's configuration folder ($XDG_CONFIG_HOME/Telvira Softphone.conf); the
+// file holds the password in clear, so only its owner may read it.
+//
+// Errors are never raised: an unreadable file reads as empty values and a
+// refused write is left to QSettings' status.
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+class QSettings;
+
+inline constexpr char kSettingsOrganization[] = "Telvira Softphone";
+
+struct TAccountSettings {
+    QString Username;
+    QString Password;
+    QString WaveIn;   // capture device name
+    QString WaveOut;  // playback device name
+
+    friend bool operator==(const TAccountSettings&, const TAccountSettings&) = default;
+};
+
+// Provider addresses as stored; empty means "not set".
+struct TProviderSettings {
+    QString SipServer;
+    QString PortalUrl;
+    QString WebUrl;
+};
+
+class TBoothSettings {
+public:
+    TBoothSettings();
+    ~TBoothSettings();
+    TBoothSettings(const TBoothSettings&) = delete;
+    TBoothSettings& operator=(const TBoothSettings&) = delete;
+
+    TAccountSettings ReadAccount() const;
+    TProviderSettings ReadProvider() const;
+    void WriteCredentials(const QString& username, const QString& password);
+    void WriteAccount(const TAccountSettings& account);
+
+    QString FileName() const;
+
+private:
+    // Writes to disk now and narrows the file to its owner.
+    void Save();
+
+    std::unique_ptr<QSettings> Settings_;
+};

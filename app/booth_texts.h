@@ -1,0 +1,27 @@
+// Fixed texts of the booth program that more than one window uses.
+#pragma once
+
+// The application title: window caption, message box caption and the key of
+// the single-instance guard.
+inline constexpr char kAppTitle[] = "Softphone Telvira";
+
+// The version as the status bar shows it; the portal compares its digits.
+inline constexpr char kProgramVersion[] = "1.164";
+
+inline constexpr char kAlreadyRunningText[] = "Este programa ya se encuentra en ejecución!";
+inline constexpr char kRefusedAccountText[] = "ERROR: Usuario o contraseña incorrecta.";
+inline constexpr char kUpdateQuestionText[] =
+    "Existe una nueva actualización para este programa, ¿desea ir al sitio de descarga?";
+inline constexpr char kQuitQuestionText[] = "¿Desea salir del Softphone Telvira?";
+
+inline constexpr char kPromptCaption[] = "Validación de Datos";
+inline constexpr char kAccountPromptText[] = "Por favor ingrese el numero de cuenta Telvira:";
+inline constexpr char kPasswordPromptText[] = "Por favor digite la contraseña:";
+
+inline constexpr char kOnlineText[] = "En Linea";
+inline constexpr char kOfflineText[] = "Desconectado";
+inline constexpr char kLineDisplayName[] = "Linea 1";
+inline constexpr int kRegistrationExpiry = 3000;
+
+// The first entry of each device list, standing for the system's default.
+inline constexpr char kDefaultDeviceEntry[] = "Default";

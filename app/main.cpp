@@ -1,0 +1,41 @@
+// softphone: the booth program.
+//
+//   softphone [--sip-server HOST[:PORT]] [--portal-url URL] [--web-url URL]
+//
+// The options (or the settings keys Provider/sipserver, Provider/portalurl
+// and Provider/weburl) put staging or test servers in place of the
+// provider's.
+#include <cstdio>
+#include <exception>
+
+#include "app/booth_application.h"
+#include "app/booth_options.h"
+#include "app/booth_texts.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "app/single_instance.h"
+
+int main(int argc, char* argv[]) {
+    TBoothApplication app(argc, argv);
+    TCommandLine commandLine;
+    try {
+        commandLine = ParseCommandLine(app.arguments());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "softphone: %s\n", error.what());
+        return 2;
+    }
+    TSingleInstance guard(QString::fromUtf8(kAppTitle));
+    if (!guard.IsFirst()) {
+        // The first copy comes forward before the notice, so the notice is
+        // what the user reads last, in front of it.
+        guard.AskFirstToShow();
+        ShowMessage(nullptr, QString::fromUtf8(kAlreadyRunningText));
+        return 0;
+    }
+    const TBoothSettings settings;
+    TMainWindow window(ResolveProviderAddresses(commandLine.Overrides, settings.ReadProvider()));
+    QObject::connect(&guard, &TSingleInstance::ShowRequested, &window, &TMainWindow::ShowWindow);
+    window.Start();
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,130 @@
+// The booth's main window: account, balance, booth state, keypad, the last
+// five calls and the connection state, with the start-up validation, going
+// on and off line and the closing question.
+//
+// Threading: user-interface thread only. Portal requests wait in a local
+// event loop, so registration events and clicks may run inside Start().
+#pragma once
+
+#include <functional>
+
+#include <QMainWindow>
+#include <QString>
+#include <QStringList>
+
+#include "app/booth_options.h"
+#include "app/booth_settings.h"
+#include "app/device_lists.h"
+#include "app/portal_reply.h"
+#include "sipclient/sipclient.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+class TClickableLabel;
+class TPortal;
+
+class TMainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    // Builds the window and its component; nothing is read or sent yet.
+    explicit TMainWindow(const TProviderAddresses& addresses,
+                         TDeviceNameSource deviceNames = SystemDeviceNames, QWidget* parent = nullptr);
+    ~TMainWindow() override;
+
+    // The creation steps after the layout: stored values, device lists,
+    // first-run prompts, start-up validation (and going on line).
+    void Start();
+
+    TSipClient& Client() { return *Client_; }
+    TPortal& Portal() { return *Portal_; }
+
+public slots:
+    // "&En Linea": activates the component when needed and registers a new
+    // account with the stored number and password.
+    void GoOnline();
+    // "&Desconectado": unregisters the window's account.
+    void GoOffline();
+    // Restores, shows and raises the window (a later copy of the program,
+    // the tray).
+    void ShowWindow();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private slots:
+    void RegistrationOk(TSipClient* sender, ISipAccountPtr account);
+    void RegistrationBye(TSipClient* sender, ISipAccountPtr account);
+    void KeypadClicked();
+    void ClearClicked();
+    void OpenWebSite();
+    void OpenCallDetail();
+
+private:
+    // Layout, in main_window_layout.cpp.
+    void BuildLayout();
+    QWidget* BuildAccountGroup(QWidget* parent);
+    QWidget* BuildBoothGroup(QWidget* parent);
+    QWidget* BuildCallGroup(QWidget* parent);
+    QWidget* BuildPhoneGroup(QWidget* parent);
+    QWidget* BuildRegisterGroup(QWidget* parent);
+    QWidget* BuildAudioGroup(QWidget* parent);
+    void BuildMenu();
+    void BuildStatusBar();
+
+    void SetupClient();
+    void AskForCredentials();
+    void ValidateAtStart();
+    void ShowRegister(const TCallRegister& calls);
+    void ShowOnline(bool online);
+    bool ConfirmAndEndCall();
+    void SaveOnClose();
+    // Runs a user action; an error is shown in the booth's error box.
+    void Guarded(const std::function<void()>& action);
+
+    TProviderAddresses Addresses_;
+    TDeviceNameSource DeviceNames_;
+    TBoothSettings Settings_;
+    TAccountSettings Account_;
+    QString DialString_;  // the number last dialled, as sent to the SIP side
+    ISipCallPtr CurrentCall_;
+    ISipAccountPtr SipAccount_;
+    int TickCount_ = 0;
+    bool CloseConfirmed_ = false;
+
+    // Children of this window.
+    TSipClient* Client_ = nullptr;
+    TPortal* Portal_ = nullptr;
+    QTimer* CallTimer_ = nullptr;  // the per-second call timer, idle here
+    TClickableLabel* Logo_ = nullptr;
+    TClickableLabel* AccountValue_ = nullptr;
+    QLabel* Balance_ = nullptr;
+    QLabel* BoothState_ = nullptr;
+    QLabel* Phone_ = nullptr;
+    QLabel* Destination_ = nullptr;
+    QLabel* RatePerMinute_ = nullptr;
+    QLabel* Duration_ = nullptr;
+    QLabel* TotalCost_ = nullptr;
+    QPushButton* CallButton_ = nullptr;
+    QPushButton* HangUpButton_ = nullptr;
+    QLineEdit* Number_ = nullptr;
+    QTableWidget* Register_ = nullptr;
+    QComboBox* Speakers_ = nullptr;
+    QComboBox* Microphones_ = nullptr;
+    QLabel* Panels_[3] = {};
+    // Menu items; the dialogs, the about box and the tray connect to the
+    // ones without a handler here.
+    QAction* MinimizeAction_ = nullptr;
+    QAction* QuitAction_ = nullptr;
+    QAction* OnlineAction_ = nullptr;
+    QAction* OfflineAction_ = nullptr;
+    QAction* AccountDialogAction_ = nullptr;
+    QAction* AudioDialogAction_ = nullptr;
+    QAction* AboutAction_ = nullptr;
+};

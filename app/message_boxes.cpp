@@ -1,0 +1,33 @@
+#include "app/message_boxes.h"
+
+#include <QCoreApplication>
+#include <QMessageBox>
+
+#include "app/booth_texts.h"
+
+namespace {
+
+QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
+                                 QMessageBox::StandardButtons buttons) {
+    QCoreApplication::processEvents();
+    QMessageBox box(icon, QString::fromUtf8(kAppTitle), text, buttons, parent);
+    box.setObjectName(QStringLiteral("boothMessageBox"));
+    const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
+    QCoreApplication::processEvents();
+    return answer;
+}
+
+}  // namespace
+
+void ShowMessage(QWidget* parent, const QString& text) {
+    Show(parent, QMessageBox::Information, text, QMessageBox::Ok);
+}
+
+void ShowError(QWidget* parent, const QString& text) {
+    Show(parent, QMessageBox::Critical, text, QMessageBox::Ok);
+}
+
+bool AskYesNo(QWidget* parent, const QString& text) {
+    return Show(parent, QMessageBox::Question, text, QMessageBox::Yes | QMessageBox::No) ==
+           QMessageBox::Yes;
+}

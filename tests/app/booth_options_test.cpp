@@ -1,0 +1,117 @@
+// Where the booth finds its provider, and the device list choice: tables of
+// command lines, stored values and device names.
+#include <stdexcept>
+
+#include <QTest>
+
+#include "app/booth_options.h"
+#include "app/device_lists.h"
+#include "app/provider.h"
+#include "tests/app/test_registry.h"
+
+class BoothOptions : public QObject {
+    Q_OBJECT
+
+private slots:
+    void sipServerForms_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("name") << "sip1.telvira.example" << true;
+        QTest::newRow("address and port") << "127.0.0.1:5060" << true;
+        QTest::newRow("highest port") << "host:65535" << true;
+        QTest::newRow("port zero") << "host:0" << false;
+        QTest::newRow("port too high") << "host:65536" << false;
+        QTest::newRow("signed port") << "host:+5060" << false;
+        QTest::newRow("empty port") << "host:" << false;
+        QTest::newRow("no host") << ":5060" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("two colons") << "a:1:2" << false;
+        QTest::newRow("URI, not a host") << "sip:host" << false;
+        QTest::newRow("blank inside") << "ho st" << false;
+    }
+    void sipServerForms() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(IsSipServerAddress(text), valid);
+    }
+
+    void webAddressForms_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("http with port") << "http://127.0.0.1:8080" << true;
+        QTest::newRow("https") << "https://portal.example" << true;
+        QTest::newRow("no scheme") << "portal.example" << false;
+        QTest::newRow("ftp") << "ftp://portal.example" << false;
+        QTest::newRow("no host") << "http://" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+    void webAddressForms() {
+        QFETCH(QString, text);
+        QFETCH(bool, valid);
+        QCOMPARE(IsWebAddress(text), valid);
+    }
+
+    void commandLineWinsOverSettingsOverDefaults() {
+        const TProviderSettings none;
+        const TProviderSettings stored{"10.0.0.1:5070", "http://stored:1", "http://storedweb:2"};
+        const TProviderSettings given{"127.0.0.1:5060", "http://127.0.0.1:8000", "http://127.0.0.1:8001"};
+        const TProviderAddresses defaults{DefaultSipServers().first(), DefaultPortalBaseUrl(), DefaultWebBaseUrl()};
+        QCOMPARE(ResolveProviderAddresses(none, none), defaults);
+        QCOMPARE(defaults.SipServer, QStringLiteral("sip1.telvira.example"));
+        QCOMPARE(ResolveProviderAddresses(none, stored),
+                 (TProviderAddresses{stored.SipServer, stored.PortalUrl, stored.WebUrl}));
+        QCOMPARE(ResolveProviderAddresses(given, stored),
+                 (TProviderAddresses{given.SipServer, given.PortalUrl, given.WebUrl}));
+        // Each address on its own: a command line naming only the portal.
+        QCOMPARE(ResolveProviderAddresses({"", "http://127.0.0.1:8000", ""}, stored),
+                 (TProviderAddresses{stored.SipServer, "http://127.0.0.1:8000", stored.WebUrl}));
+        // A damaged stored value falls back to the provider's own.
+        QCOMPARE(ResolveProviderAddresses(none, {"bad host:x", "nonsense", "also nonsense"}), defaults);
+    }
+
+    void commandLineOptions() {
+        const TCommandLine line = ParseCommandLine({"softphone", "--sip-server", "127.0.0.1:5060", "--portal-url",
+                                                    "http://127.0.0.1:8000", "--web-url=http://127.0.0.1:8001"});
+        QCOMPARE(line.Overrides.SipServer, QStringLiteral("127.0.0.1:5060"));
+        QCOMPARE(line.Overrides.PortalUrl, QStringLiteral("http://127.0.0.1:8000"));
+        QCOMPARE(line.Overrides.WebUrl, QStringLiteral("http://127.0.0.1:8001"));
+        QVERIFY(ParseCommandLine({"softphone"}).Overrides.SipServer.isEmpty());
+    }
+
+    void commandLineRefusals_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("unknown option") << QStringList{"softphone", "--sip", "x"};
+        QTest::newRow("missing value") << QStringList{"softphone", "--portal-url"};
+        QTest::newRow("bad server") << QStringList{"softphone", "--sip-server", "host:99999"};
+        QTest::newRow("bad portal") << QStringList{"softphone", "--portal-url", "127.0.0.1:8000"};
+        QTest::newRow("bad web") << QStringList{"softphone", "--web-url", "www"};
+        QTest::newRow("stray argument") << QStringList{"softphone", "extra"};
+    }
+    void commandLineRefusals() {
+        QFETCH(QStringList, arguments);
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, ParseCommandLine(arguments));
+    }
+
+    void deviceListChoice_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("index");
+        QTest::newRow("nothing stored: Default") << "" << 0;
+        QTest::newRow("exact name") << "USB Headset" << 2;
+        QTest::newRow("letter case ignored") << "usb headset" << 2;
+        QTest::newRow("first of two equal names") << "Line" << 1;
+        QTest::newRow("Default by name") << "DEFAULT" << 0;
+        QTest::newRow("unplugged device: no selection") << "Old Card" << -1;
+        QTest::newRow("prefix is no match") << "USB" << -1;
+    }
+    void deviceListChoice() {
+        QFETCH(QString, stored);
+        QFETCH(int, index);
+        const QStringList entries = DeviceListEntries({"Line", "USB Headset", "line"});
+        QCOMPARE(entries.first(), QStringLiteral("Default"));
+        QCOMPARE(entries.size(), 4);
+        QCOMPARE(DeviceListSelection(entries, stored), index);
+    }
+};
+BOOTH_TEST_CLASS(BoothOptions);
+
+#include "booth_options_test.moc"
