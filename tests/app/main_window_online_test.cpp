@@ -85,6 +85,27 @@ private slots:
         QVERIFY(ShowsOnline(window.get()));
     }
 
+    // Enter presses "&Llamar" only while it is enabled; Escape "&Colgar".
+    void enterAndEscapePressTheCallButtons() {
+        TPortalSim sim(AliceConfig());
+        TModalDriver driver;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        window->show();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window.get()));
+        QSignalSpy calls(Find<QPushButton>(window.get(), "callButton"), &QPushButton::clicked);
+        QSignalSpy hangUps(Find<QPushButton>(window.get(), "hangUpButton"), &QPushButton::clicked);
+        QTest::keyClick(window.get(), Qt::Key_Return);
+        QCOMPARE(calls.count(), 0);
+        window->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(window.get()), kRegistrationMs);
+        QTest::keyClick(window.get(), Qt::Key_Return);
+        QTest::keyClick(window.get(), Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(calls.count(), 2);
+        QTest::keyClick(window.get(), Qt::Key_Escape);
+        QCOMPARE(hangUps.count(), 1);
+    }
+
 private:
     std::unique_ptr<TKamailioProcess> Kamailio_;
 };
