@@ -177,7 +177,26 @@ def case_sipp_cancel(cli, workdir):
             peer.kill()
 
 
+def wait_port_free(port, timeout=30):
+    """Waits until nothing holds the UDP port. Kamailio binds with address
+    reuse, so a second one started by another test run would not fail but
+    split the traffic; a plain bind of ours does fail while one runs."""
+    deadline = time.monotonic() + timeout
+    while True:
+        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            probe.bind(("127.0.0.1", port))
+            return
+        except OSError:
+            if time.monotonic() > deadline:
+                raise Failure(f"UDP port {port} stayed taken")
+            time.sleep(0.5)
+        finally:
+            probe.close()
+
+
 def start_kamailio(workdir):
+    wait_port_free(5060)
     run = os.path.join(workdir, "run")
     os.makedirs(run, exist_ok=True)
     log = open(os.path.join(workdir, "kamailio.log"), "w")
