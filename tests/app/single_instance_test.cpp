@@ -1,6 +1,7 @@
 // One booth program at a time: the guard's lock and notice within this
 // process, and the real program started as a second copy while this test
 // holds the guard.
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -60,6 +61,30 @@ private slots:
         QCOMPARE(sim.Targets(), QStringList{});
         second.kill();
         second.waitForFinished(5000);
+    }
+
+    // A copy that died without cleaning up must not lock the booth out.
+    void lockOfAKilledProgramIsTakenOver() {
+        ClearBoothSettings();
+        TBoothSettings().WriteAccount({kTestAccount, kTestPassword, QString(), QString()});
+        QProcess first;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_CONFIG_HOME", IsolatedConfigHome());
+        environment.insert("XDG_RUNTIME_DIR", IsolatedRuntimeDir());
+        first.setProcessEnvironment(environment);
+        first.setProcessChannelMode(QProcess::ForwardedChannels);
+        first.start(QStringLiteral(SOFTPHONE_PATH),
+                    {"--portal-url", "http://127.0.0.1:9", "--sip-server", "127.0.0.1:9"});
+        QVERIFY(first.waitForStarted(5000));
+        const QString lock = IsolatedRuntimeDir() + QStringLiteral("/Softphone Telvira.lock");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(lock), 20000);
+        QVERIFY(!TSingleInstance(QString::fromUtf8(kAppTitle), IsolatedRuntimeDir()).IsFirst());
+        first.kill();
+        QVERIFY(first.waitForFinished(5000));
+        QVERIFY(QFile::exists(lock));
+        TSingleInstance next(QString::fromUtf8(kAppTitle), IsolatedRuntimeDir());
+        QVERIFY(next.IsFirst());
     }
 };
 BOOTH_TEST_CLASS(SingleInstance);
