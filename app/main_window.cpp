@@ -16,6 +16,7 @@
 #include <QTimer>
 
 #include "app/booth_texts.h"
+#include "app/call_rules.h"
 #include "app/clickable_label.h"
 #include "app/message_boxes.h"
 #include "app/portal.h"
@@ -195,7 +196,7 @@ bool TMainWindow::ConfirmAndEndCall() {
     if (!AskYesNo(this, QString::fromUtf8(kQuitQuestionText))) return false;
     CallTimer_->stop();
     try {
-        if (CurrentCall_ && !(CurrentCall_->GetIncoming() && CurrentCall_->GetState() == csRinging))
+        if (CurrentCall_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))
             Client_->HangUp(CurrentCall_);
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));

@@ -1,10 +1,11 @@
-// Where the booth finds its provider, and the device list choice: tables of
-// command lines, stored values and device names.
+// Where the booth finds its provider, the device list choice and which calls
+// closing ends: tables of command lines, stored values, names and states.
 #include <stdexcept>
 
 #include <QTest>
 
 #include "app/booth_options.h"
+#include "app/call_rules.h"
 #include "app/device_lists.h"
 #include "app/provider.h"
 #include "tests/app/test_registry.h"
@@ -110,6 +111,24 @@ private slots:
         QCOMPARE(entries.first(), QStringLiteral("Default"));
         QCOMPARE(entries.size(), 4);
         QCOMPARE(DeviceListSelection(entries, stored), index);
+    }
+
+    void callsHungUpOnClose_data() {
+        QTest::addColumn<bool>("incoming");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<bool>("hangUp");
+        QTest::newRow("outgoing, ringing") << false << int(csRinging) << true;
+        QTest::newRow("outgoing, calling") << false << int(csCalling) << true;
+        QTest::newRow("outgoing, connected") << false << int(csConnected) << true;
+        QTest::newRow("incoming, ringing: left alone") << true << int(csRinging) << false;
+        QTest::newRow("incoming, connected") << true << int(csConnected) << true;
+        QTest::newRow("incoming, holding") << true << int(csHolding) << true;
+    }
+    void callsHungUpOnClose() {
+        QFETCH(bool, incoming);
+        QFETCH(int, state);
+        QFETCH(bool, hangUp);
+        QCOMPARE(IsCallToHangUp(incoming, static_cast<TCallState>(state)), hangUp);
     }
 };
 BOOTH_TEST_CLASS(BoothOptions);

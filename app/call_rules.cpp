@@ -1,0 +1,3 @@
+#include "app/call_rules.h"
+
+bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
