@@ -12,15 +12,16 @@ namespace {
 
 constexpr uint16_t kStunPort = 3478;
 
-// Answers every binding request with a 32-byte binding response whose first
-// attribute is MAPPED-ADDRESS `mapped`:`mappedPort`.
+// Answers binding requests from port `client` with a 32-byte binding response
+// whose first attribute is MAPPED-ADDRESS `mapped`:`mappedPort`. Requests
+// from elsewhere (other tests' engines) get nothing.
 class TStunResponder {
 public:
-    TStunResponder(std::array<uint8_t, 4> mapped, uint16_t mappedPort)
+    TStunResponder(uint16_t client, std::array<uint8_t, 4> mapped, uint16_t mappedPort)
         : Socket_(kStunPort, nullptr,
-                  [this, mapped, mappedPort](const std::string& address, uint16_t port,
-                                             const uint8_t* data, std::size_t length) {
-                      if (length < 20 || data[0] != 0x00 || data[1] != 0x01) return;
+                  [this, client, mapped, mappedPort](const std::string& address, uint16_t port,
+                                                     const uint8_t* data, std::size_t length) {
+                      if (port != client || length < 20 || data[0] != 0x00 || data[1] != 0x01) return;
                       ++Requests;
                       std::vector<uint8_t> answer = {0x01, 0x01, 0x00, 0x0C};
                       answer.insert(answer.end(), data + 4, data + 20);
@@ -41,9 +42,8 @@ TEST(StunRegistration, ContactCarriesTheMappedAddress) {
     INTEROP_REQUIRE("kamcmd");
     TKamailio proxy;
     ASSERT_TRUE(proxy.Ready()) << proxy.Log();
-    TStunResponder stun({203, 0, 113, 7}, 40000);
-
     TTestEngine carol;
+    TStunResponder stun(carol.Port, {203, 0, 113, 7}, 40000);
     const ISipAccountPtr account =
         carol.AddAccount("127.0.0.1", proxy.Server(), "carol", "carolpw");
     carol.Engine->Register(account);

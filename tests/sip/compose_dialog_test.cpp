@@ -211,6 +211,17 @@ TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
     EXPECT_EQ(parsed.ViaHeaders, kOkToInvite.ViaHeaders);
 }
 
+// A record-routing proxy passes the ACK of a 2xx on only along the route set.
+TEST_F(DialogComposer, AckForTwoHundredFollowsTheRouteSet) {
+    Call->RecordRoutes = {"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"};
+    const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
+    EXPECT_NE(text.find("Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+                        "Route: <sip:192.0.2.10;lr>\r\nRoute: <sip:192.0.2.11;lr>\r\n"
+                        "Contact: "),
+              std::string::npos)
+        << text;
+}
+
 TEST_F(DialogComposer, PlainAckWithoutContactGoesToTheToUserAndHost) {
     const TSipMessage busy(
         "SIP/2.0 486 Busy Here\r\n"

@@ -1,4 +1,5 @@
 #include <regex>
+#include <thread>
 
 #include "engine_test_fixture.h"
 #include "sip/auth.h"
@@ -312,6 +313,81 @@ TEST_F(EngineBadInput, MalformedTrafficNeverStopsSignalling) {
     EXPECT_EQ(call->GetState(), csConnected);
     Engine->HangUp(call);
     EXPECT_FALSE(Server.NextOf("BYE").empty());
+}
+
+// Answers that come out of order, twice, truncated or without the fields the
+// engine keys on: the engine drops them, keeps no call or RTP port for them,
+// and places the next call as usual.
+TEST_F(EngineBadInput, OutOfOrderAndTruncatedAnswersLeakNothing) {
+    const ISipAccountPtr account = AddAccount();
+    const std::string server = std::to_string(Server.Port());
+
+    // A BYE from the far end before its 200, then the 200 twice.
+    ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string invite = Server.NextOf("INVITE");
+    ASSERT_FALSE(invite.empty());
+    Server.Send("BYE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + server +
+                    ";branch=z9hG4bKbye1\r\nFrom: <sip:5550100@127.0.0.1>;tag=callee1\r\n"
+                    "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag() + "\r\nCall-ID: " +
+                    call->GetCallId() + "\r\nCSeq: 9 BYE\r\nContent-Length: 0\r\n\r\n",
+                Port);
+    EXPECT_FALSE(Server.NextOf("BYE", "200").empty());
+    const std::string late = Respond(invite, "200 OK", "callee1", "", SdpBody(FreeUdpPort(), "0"));
+    Server.Send(late, Port);
+    Server.Send(late, Port);
+    EXPECT_EQ(call->GetState(), csIdle);
+
+    // A proxy challenge with no nonce, twice: one retry, then the call ends.
+    call = Engine->MakeCall(account, "5550101", -1, -1);
+    std::string offer = Server.NextOf("INVITE");
+    const std::string noNonce = "Proxy-Authenticate: Digest realm=\"test\"\r\n";
+    Server.Send(Respond(offer, "407 Proxy Authentication Required", "p1", noNonce), Port);
+    offer = Server.NextOf("INVITE");
+    ASSERT_FALSE(offer.empty());
+    Server.Send(Respond(offer, "407 Proxy Authentication Required", "p1", noNonce), Port);
+    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(call->GetState(), csIdle);
+
+    // A 180 for a live call without its CSeq line is not taken for ringing.
+    call = Engine->MakeCall(account, "5550102", -1, -1);
+    offer = Server.NextOf("INVITE");
+    std::string ringing = Respond(offer, "180 Ringing", "r1");
+    ringing.erase(ringing.find("CSeq:"), ringing.find("\r\n", ringing.find("CSeq:")) + 2 - ringing.find("CSeq:"));
+    Server.Send(ringing, Port);
+    EXPECT_TRUE(Server.Silent());
+    EXPECT_EQ(call->GetState(), csCalling);
+    Engine->EndCall(call);
+
+    // A STUN answer for an account waiting for it, cut before the address.
+    const ISipAccountPtr stunAccount =
+        Engine->AddAccount("127.0.0.1", "127.0.0.1:" + server, "4712", "secret", "");
+    Engine->Register(stunAccount);
+    ASSERT_EQ(stunAccount->GetState(), asStunQuery);
+    const std::string callId = stunAccount->GetCallId();
+    std::string stun = std::string("\x01\x01\x00\x0c", 4) + callId.substr(callId.size() - 17, 16) +
+                       std::string("\x00\x01\x00\x08", 4);
+    Server.Send(stun, Port);
+    const std::string reg = Server.NextOf("REGISTER");
+    ASSERT_FALSE(reg.empty()) << "a short answer still ends the STUN step";
+    EXPECT_NE(reg.find("Contact: <sip:4712@" + stunAccount->GetLocalIp() + ":"), std::string::npos) << reg;
+    EXPECT_EQ(stunAccount->GetContactHost(), stunAccount->GetLocalIp());
+
+    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    ASSERT_EQ(Engine->Calls().Count(), 0) << "left: " << Engine->Calls().Get(0)->GetTarget() << " state "
+                                          << int(Engine->Calls().Get(0)->GetState());
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
+    Server.Clear();
+    const ISipCallPtr good = ConnectedCall(account);
+    const int byes = Sink->Count("Bye");
+    Engine->HangUp(good);
+    const std::string bye = Server.NextOf("BYE");
+    ASSERT_FALSE(bye.empty());
+    Server.Send(Respond(bye, "200 OK"), Port);
+    EXPECT_TRUE(Sink->WaitFor("Bye", byes + 1));
+    // Bye is raised as the call ends, just before it leaves the list.
+    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
 }
 
 }  // namespace

@@ -1,0 +1,121 @@
+// The signalling thread's cost per dispatched message: TSipEngine::Receive
+// (parse, dispatch, compose and send the answer, Log) on canned datagrams,
+// the way the receive thread calls it.
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+#include "sip/engine.h"
+#include "sip/transport.h"
+
+namespace {
+
+// An engine on an ephemeral port whose account's server is a socket that
+// nobody reads: answers are really sent, and dropped by the kernel.
+struct TBenchEngine {
+    TBenchEngine() : Server(0, nullptr, [](const std::string&, uint16_t, const uint8_t*, std::size_t) {}) {
+        TSipEngineOptions options;
+        options.autoTick = false;
+        options.keepAlivePeriod = std::chrono::hours(1);
+        options.timerPeriod = std::chrono::hours(1);
+        Engine = std::make_shared<TSipEngine>(0, options);
+        Engine->SetActive(true);
+        Account = Engine->AddAccount("", "127.0.0.1:" + std::to_string(Server.LocalPort()), "4711",
+                                     "secret", "");
+        std::lock_guard<ISipAccount> guard(*Account);
+        Account->SetLocalIp("127.0.0.1");
+    }
+    void Feed(const std::string& text) {
+        Engine->Receive(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    }
+
+    TUdpSocket Server;
+    std::shared_ptr<TSipEngine> Engine;
+    ISipAccountPtr Account;
+};
+
+std::string Sdp(int port) {
+    return "v=0\r\no=peer 1 1 IN IP4 127.0.0.1\r\ns=peer\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+           "m=audio " + std::to_string(port) + " RTP/AVP 0 101\r\na=rtpmap:0 PCMU/8000\r\n"
+           "a=rtpmap:101 telephone-event/8000\r\n";
+}
+
+std::string Headers(const std::string& start, const std::string& callId, const std::string& cseq,
+                    const std::string& fromTag, const std::string& toTag) {
+    return start + "\r\n"
+           "Via: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bKbench1;rport\r\n"
+           "Record-Route: <sip:127.0.0.1:5060;lr;ftag=" + fromTag + ">\r\n"
+           "From: <sip:5550100@127.0.0.1>;tag=" + fromTag + "\r\n"
+           "To: <sip:4711@127.0.0.1>" + (toTag.empty() ? "" : ";tag=" + toTag) + "\r\n"
+           "Call-ID: " + callId + "\r\nCSeq: " + cseq + "\r\n"
+           "Contact: <sip:5550100@127.0.0.1:5060>\r\nMax-Forwards: 70\r\n";
+}
+
+std::string WithBody(std::string head, const std::string& type, const std::string& body) {
+    if (!type.empty()) head += "Content-Type: " + type + "\r\n";
+    return head + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
+
+void BM_OptionsAnswered(benchmark::State& state) {
+    TBenchEngine bench;
+    const std::string options = WithBody(
+        Headers("OPTIONS sip:4711@127.0.0.1 SIP/2.0", "opt1", "1 OPTIONS", "o1", ""), "", "");
+    for (auto _ : state) bench.Feed(options);
+}
+BENCHMARK(BM_OptionsAnswered);
+
+void BM_ResponseForUnknownCall(benchmark::State& state) {
+    TBenchEngine bench;
+    const std::string ok = WithBody(Headers("SIP/2.0 200 OK", "nobody", "1 INVITE", "a", "b"),
+                                    "application/sdp", Sdp(30000));
+    for (auto _ : state) bench.Feed(ok);
+}
+BENCHMARK(BM_ResponseForUnknownCall);
+
+void BM_InfoDigitOnConnectedCall(benchmark::State& state) {
+    TBenchEngine bench;
+    {
+        std::lock_guard<ISipAccount> guard(*bench.Account);
+        bench.Account->SetState(asRegistered);
+    }
+    const ISipCallPtr call = bench.Engine->MakeCall(bench.Account, "5550100", -1, -1);
+    const std::string callId = call->GetCallId();
+    bench.Feed(WithBody(Headers("SIP/2.0 200 OK", callId, std::to_string(call->GetCSeq()) + " INVITE",
+                                call->GetLocalTag(), "far1"),
+                        "application/sdp", Sdp(30000)));
+    if (call->GetState() != csConnected) state.SkipWithError("call did not connect");
+    const std::string info = WithBody(
+        Headers("INFO sip:4711@127.0.0.1 SIP/2.0", callId, "5 INFO", "far1", call->GetLocalTag()),
+        "application/dtmf-relay", "Signal=5\r\nDuration=160\r\n");
+    for (auto _ : state) bench.Feed(info);
+    bench.Engine->EndCall(call);
+}
+BENCHMARK(BM_InfoDigitOnConnectedCall);
+
+void BM_ReInviteOnConnectedCall(benchmark::State& state) {
+    TBenchEngine bench;
+    const ISipCallPtr call = bench.Engine->MakeCall(bench.Account, "5550100", -1, -1);
+    const std::string callId = call->GetCallId();
+    bench.Feed(WithBody(Headers("SIP/2.0 200 OK", callId, std::to_string(call->GetCSeq()) + " INVITE",
+                                call->GetLocalTag(), "far1"),
+                        "application/sdp", Sdp(30000)));
+    if (call->GetState() != csConnected) state.SkipWithError("call did not connect");
+    const std::string reinvite = WithBody(
+        Headers("INVITE sip:4711@127.0.0.1 SIP/2.0", callId, "7 INVITE", "far1", call->GetLocalTag()),
+        "application/sdp", Sdp(30002));
+    for (auto _ : state) bench.Feed(reinvite);
+    bench.Engine->EndCall(call);
+}
+BENCHMARK(BM_ReInviteOnConnectedCall);
+
+void BM_StunJunk(benchmark::State& state) {
+    TBenchEngine bench;
+    const std::string junk("\x01\x01\x00\x0c" "0123456789ABCDEF" "\x00\x01\x00\x08", 24);
+    for (auto _ : state) bench.Feed(junk);
+}
+BENCHMARK(BM_StunJunk);
+
+}  // namespace
+
+BENCHMARK_MAIN();
