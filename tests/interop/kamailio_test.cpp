@@ -116,6 +116,21 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
     EXPECT_NE(Proxy->Log().find("RELAY BYE sip:bob@" + ContactOf(bob)), std::string::npos);
     EXPECT_TRUE(alice.WaitIdle());
     EXPECT_TRUE(bob.WaitIdle());
+
+    // Again, and this time the callee hangs up: its BYE takes the route set
+    // the other way.
+    alice.Engine->MakeCall(aliceAccount, "bob", -1, -1);
+    ASSERT_TRUE(bob.Sink->WaitFor("Invite", 2, 5s)) << Proxy->Log();
+    const ISipCallPtr second = bob.Sink->OfferedCall();
+    bob.Engine->Answer(second);
+    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk", 2, 5s)) << Proxy->Log();
+    bob.Engine->HangUp(second);
+    EXPECT_TRUE(alice.Sink->WaitFor("Bye", 2, 5s)) << Proxy->Log();
+    EXPECT_TRUE(bob.Sink->WaitFor("Bye", 2, 5s)) << Proxy->Log();
+    EXPECT_NE(Proxy->Log().find("RELAY BYE sip:alice@" + ContactOf(alice)), std::string::npos)
+        << Proxy->Log();
+    EXPECT_TRUE(alice.WaitIdle());
+    EXPECT_TRUE(bob.WaitIdle());
     bob.Sink->ForgetCalls();
 }
 
