@@ -113,9 +113,18 @@ void TSipClientEventHandler::CreateAudioDevices(ISipCallPtr call) {
 }
 
 void TSipClientEventHandler::ReleaseAudioDevices(ISipCallPtr call) {
-    if (ISipMicrophonePtr microphone = call->GetMicrophone()) {
+    ISipMicrophonePtr microphone = call->GetMicrophone();
+    if (microphone) {
         microphone->SetCall(nullptr);
         call->SetMicrophone(nullptr);
     }
+    ISipSpeakerPtr speaker = call->GetSpeaker();
     call->SetSpeaker(nullptr);
+    // Dropping the last reference to a device joins its thread. The engine
+    // calls this with the call's lock held, and a capture thread may be
+    // waiting for that lock inside the call's send path, so the devices are
+    // finished on the component's thread instead, where no call lock is held.
+    if (microphone || speaker)
+        Target_->Post([microphone = std::move(microphone), speaker = std::move(speaker)](
+                          TSipClient&) {});
 }
