@@ -253,3 +253,41 @@ TEST(EventHandover, AudioDevicesAreBuiltAndReleasedSynchronously) {
 }
 
 }  // namespace
+
+namespace {
+
+// A microphone whose end, like a capture thread's, needs the call's lock.
+class TLockNeedingMicrophone final : public ISipMicrophone {
+public:
+    TLockNeedingMicrophone(ISipCall& call, bool& couldLock) : Call_(call), CouldLock_(couldLock) {}
+    ~TLockNeedingMicrophone() override {
+        auto capture = std::async(std::launch::async, [this] {
+            std::lock_guard guard(Call_);
+        });
+        CouldLock_ = capture.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+    }
+    ISipCallPtr GetCall() override { return nullptr; }
+    void SetCall(ISipCallPtr) override {}
+
+private:
+    ISipCall& Call_;
+    bool& CouldLock_;
+};
+
+TEST(EventHandover, ReleasedDevicesEndOutsideTheCallLock) {
+    TSipClient client;
+    std::shared_ptr<TSipClientEventTarget> target;
+    const ISipEventHandlerPtr sink = SinkOf(client, target);
+    const auto call = NewTestCall();
+    bool couldLock = false;
+    call->SetMicrophone(std::make_shared<TLockNeedingMicrophone>(*call, couldLock));
+    {
+        std::lock_guard guard(*call);  // the engine releases media under it
+        sink->ReleaseAudioDevices(call);
+        EXPECT_EQ(call->GetMicrophone(), nullptr);
+    }
+    PumpQueued();
+    EXPECT_TRUE(couldLock) << "the device was finished while the call's lock was held";
+}
+
+}  // namespace
