@@ -58,8 +58,8 @@ TEST_F(EngineOutgoingCall, BusyEndsTheCallAndFreesThePort) {
     EXPECT_FALSE(Server.NextOf("ACK").empty());
     ASSERT_TRUE(Sink->WaitFor("Bye"));
     EXPECT_EQ(call->GetState(), csIdle);
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     EXPECT_EQ(call->GetStatusText(), "486");
-    EXPECT_EQ(Engine->Calls().Count(), 0);
     EXPECT_FALSE(Engine->Ports().InUse(port));
 }
 
@@ -81,8 +81,8 @@ TEST_F(EngineOutgoingCall, SecondChallengeEndsTheCall) {
     Server.Send(Respond(Server.NextOf("INVITE"), "401 Unauthorized", "a", challenge), Port);
     Server.Send(Respond(Server.NextOf("INVITE"), "401 Unauthorized", "a", challenge), Port);
     ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     EXPECT_EQ(call->GetStatusText(), "401");
-    EXPECT_EQ(Engine->Calls().Count(), 0);
 }
 
 TEST_F(EngineOutgoingCall, RingingAndEarlyMedia) {
@@ -95,7 +95,7 @@ TEST_F(EngineOutgoingCall, RingingAndEarlyMedia) {
     EXPECT_FALSE(call->GetMediaActive());
     Server.Send(Respond(invite, "183 Session Progress", "r", "", SdpBody(FreeUdpPort(), "0")), Port);
     ASSERT_TRUE(Sink->WaitFor("CreateAudioDevices"));
-    EXPECT_TRUE(call->GetMediaActive());
+    EXPECT_TRUE(WaitUntil([&] { return call->GetMediaActive(); }));
     EXPECT_EQ(Sink->Count("Ringback"), 1);
 }
 
@@ -112,9 +112,7 @@ TEST_F(EngineOutgoingCall, CancelledCallIsRemovedWhenItsFinalAnswerArrives) {
     Server.Send(Respond(invite, "487 Request Terminated", "t"), Port);
     EXPECT_FALSE(Server.NextOf("ACK").empty());
     EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(200)).empty());
-    for (int i = 0; i < 50 && Engine->Calls().Count() > 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     EXPECT_FALSE(Engine->Ports().InUse(port));
     EXPECT_EQ(Sink->Count("Bye"), 1);
 }
@@ -180,7 +178,7 @@ TEST_F(EngineConnectedCall, ByeFromFarEndIsAnsweredAndEndsTheCall) {
     const TSipMessage ok(Server.NextOf("BYE", "200"));
     EXPECT_EQ(ok.CallId, m.CallId);
     ASSERT_TRUE(Sink->WaitFor("Bye"));
-    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
     EXPECT_EQ(Sink->Count("ReleaseAudioDevices"), 1);
 }
@@ -283,7 +281,7 @@ TEST_F(EngineIncomingCall, CallerCancelsBeforeAnswer) {
     EXPECT_FALSE(Server.NextOf("CANCEL", "200").empty());
     EXPECT_FALSE(Server.NextOf("INVITE", "487").empty());
     ASSERT_TRUE(Sink->WaitFor("Bye"));
-    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
 }
 
 class EngineBadInput : public EngineTest {};
