@@ -25,3 +25,8 @@ inline constexpr int kRegistrationExpiry = 3000;
 
 // The first entry of each device list, standing for the system's default.
 inline constexpr char kDefaultDeviceEntry[] = "Default";
+
+// The booth's state during a call.
+inline constexpr char kFreeText[] = "Libre";
+inline constexpr char kRingingText[] = "Timbrando";
+inline constexpr char kInCallText[] = "Llamada en Curso";

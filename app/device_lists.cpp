@@ -29,3 +29,7 @@ void FillDeviceList(QComboBox& list, const QStringList& deviceNames, const QStri
     list.addItems(entries);
     list.setCurrentIndex(DeviceListSelection(entries, storedName));
 }
+
+int DeviceIndex(const QStringList& deviceNames, const QString& chosen) {
+    return static_cast<int>(deviceNames.indexOf(chosen));
+}

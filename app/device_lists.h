@@ -24,3 +24,8 @@ int DeviceListSelection(const QStringList& entries, const QString& storedName);
 
 // Refills a list and selects the stored name in it.
 void FillDeviceList(QComboBox& list, const QStringList& deviceNames, const QString& storedName);
+
+// The device number of a chosen list entry: the position of the first
+// device named exactly so (letter case counts), else -1, the system's
+// default device ("Default" and devices that have gone away).
+int DeviceIndex(const QStringList& deviceNames, const QString& chosen);

@@ -12,10 +12,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTimer>
 
+#include "app/about_box.h"
+#include "app/account_dialog.h"
+#include "app/audio_dialog.h"
 #include "app/booth_texts.h"
+#include "app/booth_tray.h"
 #include "app/call_rules.h"
 #include "app/clickable_label.h"
 #include "app/message_boxes.h"
@@ -29,10 +34,18 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
       DeviceNames_(std::move(deviceNames)),
       Client_(new TSipClient(this)),
       Portal_(new TPortal(addresses.PortalUrl, this)),
-      CallTimer_(new QTimer(this)) {
+      CallTimer_(new QTimer(this)),
+      AudioDialog_(new TAudioDialog(this)),
+      AccountDialog_(new TAccountDialog(this)),
+      AboutBox_(new TAboutBox(this)),
+      Tray_(new TBoothTray(this)),
+      TrayAvailable_(&QSystemTrayIcon::isSystemTrayAvailable) {
+    CallTimer_->setObjectName(QStringLiteral("callTimer"));
     CallTimer_->setInterval(1000);
+    connect(CallTimer_, &QTimer::timeout, this, &TMainWindow::TimerTick);
     BuildLayout();
     SetupClient();
+    ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
@@ -50,6 +63,10 @@ void TMainWindow::SetupClient() {
     Client_->SetAudioDeviceFactory(DefaultAudioDeviceFactory());
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);
+    // No OnInvite handler: an incoming call keeps ringing until its caller
+    // gives up.
+    connect(Client_, &TSipClient::OnInviteOk, this, &TMainWindow::InviteOk);
+    connect(Client_, &TSipClient::OnBye, this, &TMainWindow::Bye);
     // A handler of ours that fails inside a component event is shown like
     // any other failed action.
     connect(Client_, &TSipClient::HandlerError, this,

@@ -25,8 +25,15 @@ class QLineEdit;
 class QPushButton;
 class QTableWidget;
 class QTimer;
+class TAboutBox;
+class TAccountDialog;
+class TAudioDialog;
+class TBoothTray;
 class TClickableLabel;
 class TPortal;
+
+// Whether the desktop has a notification area; tests put their own answer.
+using TTrayAvailability = std::function<bool()>;
 
 class TMainWindow : public QMainWindow {
     Q_OBJECT
@@ -43,6 +50,9 @@ public:
 
     TSipClient& Client() { return *Client_; }
     TPortal& Portal() { return *Portal_; }
+    // The call placed last by "&Llamar"; it stays after the call has ended.
+    ISipCallPtr CurrentCall() const { return CurrentCall_; }
+    void SetTrayAvailability(TTrayAvailability value) { TrayAvailable_ = std::move(value); }
 
 public slots:
     // "&En Linea": activates the component when needed and registers a new
@@ -53,16 +63,27 @@ public slots:
     // Restores, shows and raises the window (a later copy of the program,
     // the tray).
     void ShowWindow();
+    // "&Minimizar": into the notification area, or the taskbar without one.
+    void HideToTray();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private slots:
     void RegistrationOk(TSipClient* sender, ISipAccountPtr account);
     void RegistrationBye(TSipClient* sender, ISipAccountPtr account);
     void KeypadClicked();
     void ClearClicked();
+    void CallClicked();
+    void HangUpClicked();
+    void InviteOk(TSipClient* sender, ISipCallPtr call);
+    void Bye(TSipClient* sender, ISipCallPtr call);
+    void TimerTick();
+    void OpenAudioDialog();
+    void OpenAccountDialog();
+    void OpenAboutBox();
     void OpenWebSite();
     void OpenCallDetail();
 
@@ -83,6 +104,19 @@ private:
     void ValidateAtStart();
     void ShowRegister(const TCallRegister& calls);
     void ShowOnline(bool online);
+    // "&Llamar" in its order: the booth shows the call before placing it,
+    // then asks the portal for the destination and the rate.
+    void PlaceCall();
+    void ShowDestinationAndRate();
+    // After a call: the portal's new balance and register, then the
+    // controls for the next call.
+    void RefreshAfterCall();
+    void SetConfigurationEnabled(bool enabled);
+    // After the account dialog: the portal's word on the credentials, then
+    // a new registration with them.
+    void ValidateAfterEdit();
+    void RefuseAccount();
+    void ConnectDialogs();
     bool ConfirmAndEndCall();
     void SaveOnClose();
     // Runs a user action; an error is shown in the booth's error box.
@@ -101,7 +135,12 @@ private:
     // Children of this window.
     TSipClient* Client_ = nullptr;
     TPortal* Portal_ = nullptr;
-    QTimer* CallTimer_ = nullptr;  // the per-second call timer, idle here
+    QTimer* CallTimer_ = nullptr;  // the per-second call timer
+    TAudioDialog* AudioDialog_ = nullptr;
+    TAccountDialog* AccountDialog_ = nullptr;
+    TAboutBox* AboutBox_ = nullptr;
+    TBoothTray* Tray_ = nullptr;
+    TTrayAvailability TrayAvailable_;
     TClickableLabel* Logo_ = nullptr;
     TClickableLabel* AccountValue_ = nullptr;
     QLabel* Balance_ = nullptr;
@@ -118,8 +157,7 @@ private:
     QComboBox* Speakers_ = nullptr;
     QComboBox* Microphones_ = nullptr;
     QLabel* Panels_[3] = {};
-    // Menu items; the dialogs, the about box and the tray connect to the
-    // ones without a handler here.
+    // Menu items.
     QAction* MinimizeAction_ = nullptr;
     QAction* QuitAction_ = nullptr;
     QAction* OnlineAction_ = nullptr;

@@ -19,6 +19,7 @@
 #include "app/clickable_label.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
+#include "app/register_delegate.h"
 
 namespace {
 
@@ -123,9 +124,11 @@ QWidget* TMainWindow::BuildCallGroup(QWidget* parent) {
     CallButton_->setFont(BoothFont(10, true));
     CallButton_->setDefault(true);
     CallButton_->setEnabled(false);
+    connect(CallButton_, &QPushButton::clicked, this, &TMainWindow::CallClicked);
     HangUpButton_ = new QPushButton(QStringLiteral("&Colgar"), group);
     HangUpButton_->setObjectName(QStringLiteral("hangUpButton"));
     HangUpButton_->setGeometry(160, 19, 89, 41);
+    connect(HangUpButton_, &QPushButton::clicked, this, &TMainWindow::HangUpClicked);
     // A main window has no default or cancel button of its own: Enter and
     // Escape are shortcuts for the window, and a disabled button ignores them.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
@@ -170,6 +173,8 @@ QWidget* TMainWindow::BuildRegisterGroup(QWidget* parent) {
         {QStringLiteral("Fecha y Hora"), QStringLiteral("Nro Telef."), QStringLiteral("Destino"),
          QStringLiteral("Tiempo"), QStringLiteral("TOTAL")});
     Register_->verticalHeader()->hide();
+    Register_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
+    Register_->setItemDelegate(new TRegisterDelegate(Register_));
     Register_->horizontalHeader()->setFixedHeight(17);
     Register_->verticalHeader()->setDefaultSectionSize(17);
     Register_->verticalHeader()->setMinimumSectionSize(17);

@@ -1,0 +1,113 @@
+// The main window's menu dialogs and its place in the notification area.
+#include <exception>
+
+#include <QAction>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QTimer>
+
+#include "app/about_box.h"
+#include "app/account_dialog.h"
+#include "app/audio_dialog.h"
+#include "app/booth_texts.h"
+#include "app/booth_tray.h"
+#include "app/clickable_label.h"
+#include "app/main_window.h"
+#include "app/message_boxes.h"
+#include "app/portal.h"
+
+namespace {
+
+QStringList Entries(const QComboBox& list) {
+    QStringList entries;
+    for (int i = 0; i < list.count(); ++i) entries.append(list.itemText(i));
+    return entries;
+}
+
+}  // namespace
+
+void TMainWindow::ConnectDialogs() {
+    connect(AudioDialogAction_, &QAction::triggered, this, &TMainWindow::OpenAudioDialog);
+    connect(AccountDialogAction_, &QAction::triggered, this, &TMainWindow::OpenAccountDialog);
+    connect(AboutAction_, &QAction::triggered, this, &TMainWindow::OpenAboutBox);
+    connect(MinimizeAction_, &QAction::triggered, this, &TMainWindow::HideToTray);
+    connect(Tray_, &TBoothTray::ShowRequested, this, &TMainWindow::ShowWindow);
+    connect(Tray_, &TBoothTray::CloseRequested, this, &QWidget::close);
+    Tray_->Show();
+}
+
+// Devices plugged in since the last opening appear; the choice takes effect
+// from the next call.
+void TMainWindow::OpenAudioDialog() {
+    FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
+    FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
+    AudioDialog_->Fill(Entries(*Speakers_), Entries(*Microphones_), Account_.WaveIn, Account_.WaveOut);
+    if (AudioDialog_->exec() != QDialog::Accepted) return;
+    Account_.WaveIn = AudioDialog_->WaveIn();
+    Account_.WaveOut = AudioDialog_->WaveOut();
+    Microphones_->setCurrentIndex(DeviceListSelection(Entries(*Microphones_), Account_.WaveIn));
+    Speakers_->setCurrentIndex(DeviceListSelection(Entries(*Speakers_), Account_.WaveOut));
+}
+
+// Either button leads to a validation: even unchanged credentials are
+// checked again and registered anew.
+void TMainWindow::OpenAccountDialog() {
+    AccountDialog_->SetCredentials(Account_.Username, Account_.Password);
+    if (AccountDialog_->exec() == QDialog::Accepted) {
+        Account_.Username = AccountDialog_->Username();
+        Account_.Password = AccountDialog_->Password();
+    }
+    ValidateAfterEdit();
+}
+
+void TMainWindow::ValidateAfterEdit() {
+    TValidationReply reply;
+    try {
+        reply = Portal_->ValidateAfterEdit(Account_.Username, Account_.Password);
+    } catch (const std::exception&) {
+        return;  // the portal is unreachable: nothing changes
+    }
+    if (reply.Refused()) {
+        RefuseAccount();
+        return;
+    }
+    AccountValue_->setText(reply.Display);
+    Balance_->setText(FormatCurrency(reply.Balance, locale()));
+    Guarded([this] {
+        if (SipAccount_) GoOffline();
+        GoOnline();
+    });
+}
+
+// The window stays disabled, as after a refusal at start: only the tray's
+// "&Cerrar" is left.
+void TMainWindow::RefuseAccount() {
+    ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
+    Settings_.WriteCredentials(QString(), QString());
+    try {
+        if (SipAccount_) Client_->UnregisterAccount(SipAccount_);
+    } catch (const std::exception&) {
+        // An engine that never started has nothing to unregister.
+    }
+    setEnabled(false);
+}
+
+void TMainWindow::OpenAboutBox() {
+    AboutBox_->SetVersion(Panels_[2]->text());
+    AboutBox_->exec();
+}
+
+// The title bar's minimise button goes to the notification area too.
+void TMainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable_ && TrayAvailable_())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+void TMainWindow::HideToTray() {
+    if (TrayAvailable_ && TrayAvailable_())
+        hide();
+    else
+        showMinimized();
+}
