@@ -12,9 +12,8 @@ constexpr int kColumns[3] = {10, 12, 13};
 // into the result table.
 constexpr int kKeyIndex[4][3] = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 0, 11}};
 constexpr int kCallProgressBin = 1;
-// The Part names the result "D" and calls it index 13; in the 0-based table
-// (the one telephone events use, event 15 = "D") index 13 is "B". The named
-// character is kept: "D".
+// The call-progress result is the character "D": in the 0-based table (the
+// one telephone events use) that is index 15.
 constexpr int kCallProgressIndex = 15;
 
 }  // namespace

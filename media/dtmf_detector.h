@@ -1,18 +1,16 @@
-// The keypad-tone detector of the receive path (Part 2.2): 18 Goertzel bins
-// over one 160-sample frame, a row/column pair gives a key, one lone bin at
-// 433 Hz a call-progress "D".
+// The keypad-tone detector of the receive path: 18 Goertzel bins over one
+// 160-sample frame, a row/column pair gives a key, one lone bin at 433 Hz a
+// call-progress "D".
 //
-// Mends of the Part (issue 6):
-// - Samples are reduced as written (arithmetic shift right by 9, kept as one
-//   byte) but that byte is read as a SIGNED value, x = v / 128. Read unsigned
-//   as the Part says, every negative sample flips and half the keys are lost.
+// - Samples are reduced to one byte (arithmetic shift right by 9) and that
+//   byte is read as a SIGNED value, x = v / 128. Read unsigned, every negative
+//   sample flips and half the keys are lost.
 // - A bin is "on" above a FIFTH of the largest energy (kOnFraction), not a
 //   tenth: at a tenth the 1300 Hz guard fires beside the 1336 Hz column and
 //   2, 5, 8, 0 are never found.
-// Kept: the bins, the result table, the call-progress rule and the levels 100
-// and 2000. Note that with 16-bit input reduced this way |x| <= 0.5, so the
-// largest possible energy of one bin is about (0.5 * 160 / 2)^2 = 1600 and the
-// "D" rule (above 2000) cannot fire on real audio; it is kept as written.
+// With 16-bit input reduced this way |x| <= 0.5, so the largest possible
+// energy of one bin is about (0.5 * 160 / 2)^2 = 1600 and the call-progress
+// rule (above 2000) cannot fire on real audio; its level is kept as it is.
 #pragma once
 
 #include <array>

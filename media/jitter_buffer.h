@@ -1,5 +1,5 @@
-// TJitterBuffer: the four-slot reorder buffer of a call's receive path
-// (Part 2.2), exactly as written there. Used by the RTP receive thread only,
+// TJitterBuffer: the four-slot reorder buffer of a call's receive path. Used
+// by the RTP receive thread only,
 // so it takes no lock; it works in its four fixed slots and allocates nothing.
 #pragma once
 

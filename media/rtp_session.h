@@ -1,4 +1,4 @@
-// The RTP paths of a call (Part 2.2): the send path run once per captured
+// The RTP paths of a call: the send path run once per captured
 // frame on the capture thread, and the receive handler run for every datagram
 // on the call's RTP socket thread, with the jitter buffer and the detectors.
 //
@@ -8,7 +8,7 @@
 // TCall::GetCodec/SetCodec, which guard it with a lock; each path works on its
 // own counted copy, so a replacement never frees a codec in use.
 //
-// Received datagrams are untrusted. Bounds (beyond the Part):
+// Received datagrams are untrusted. Bounds:
 // - fewer than 12 bytes: dropped (no header to read);
 // - a padding count larger than the payload: dropped;
 // - a telephone event shorter than 4 bytes: dropped;

@@ -1,4 +1,4 @@
-// The silence rule of the receive path (Part 2.2): a received frame is silent
+// The silence rule of the receive path: a received frame is silent
 // when the threshold is greater than the largest of the detector's 18 bin
 // energies; after SilenceTimeout ms of silent frames a connected call reports
 // silence, and again every timeout while it lasts. Judged only on received

@@ -1,4 +1,4 @@
-// RFC 2833 telephone events as the call writes and reads them (Part 2.2), and
+// RFC 2833 telephone events as the call writes and reads them, and
 // the in-band way of sending a keypad digit (the key's tone played as the
 // call's WAV source).
 #pragma once

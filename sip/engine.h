@@ -43,7 +43,7 @@ struct TSipEngineOptions {
     bool autoTick = true;
     // Time source for registration stamps, call creation and Tick.
     TCallClock clock = SystemCallClock();
-    // Builds the RTP paths of each new call (Part 2.2 by default); set to an
+    // Builds the RTP paths of each new call (the RTP paths by default); set to an
     // empty function, media carries nothing.
     std::function<ICallMediaPathPtr()> mediaPathFactory = media::NewRtpMediaPath;
 };

@@ -183,7 +183,10 @@ void TSipEngine::OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& m
 
 void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
     call.SetViaHeaders(message.ViaHeaders);
-    call.SetRouteSet(message);
+    // The route set is fixed when the dialog starts; a proxy that does not
+    // record-route requests inside the dialog sends the re-INVITE without
+    // Record-Route lines, and clearing the set would strand our later BYE.
+    if (message.HasRecordRoutes()) call.SetRouteSet(message);
     call.SetRemoteContact(message.Contact);
     call.SetCSeq(NumberOr(message.CSeqNumber, 0));
     call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));

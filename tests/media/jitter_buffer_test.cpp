@@ -1,4 +1,4 @@
-// TJitterBuffer sequences of Part 2.2.
+// TJitterBuffer sequences: order, loss, duplicates, late packets.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -39,7 +39,7 @@ TEST(JitterBuffer, InOrderFramesComeOutAtOnce) {
     }
 }
 
-// As written, LastPlayed 0 means "none yet" and step 3 drops s <= LastPlayed:
+// By design, LastPlayed 0 means "none yet" and step 3 drops s <= LastPlayed:
 // the very first packet of a sender (sequence number 0) is dropped, and
 // playout starts with 1.
 TEST(JitterBuffer, FirstFrameZeroIsDroppedAsWritten) {

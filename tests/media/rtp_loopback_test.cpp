@@ -1,5 +1,5 @@
 // Two calls wired back to back over real loopback UDP sockets (no SIP), each
-// with the RTP path of Part 2.2, driven by a paced sender thread calling
+// with its RTP path, driven by a paced sender thread calling
 // SendAudioFrame every 20 ms on a steady clock.
 #include <gtest/gtest.h>
 
@@ -116,7 +116,7 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
     const auto expected = ThroughMuLaw(source);
     // The WAV frame k (from 0) is read at A's run k and sent at run k + 1 with
     // sequence number k. The jitter buffer drops the very first packet
-    // (sequence number 0, as written), so B plays from WAV frame 1 on.
+    // (sequence number 0 counts as "none played yet"), so B plays from WAV frame 1 on.
     ASSERT_GE(heard.size(), expected.size() - 160);
     std::vector<int16_t> want(expected.begin() + 160, expected.end());
     std::vector<int16_t> got(heard.begin(), heard.begin() + static_cast<long>(want.size()));

@@ -1,4 +1,4 @@
-// The RTP send path and receive handler of Part 2.2, driven directly: packets
+// The RTP send path and receive handler, driven directly: packets
 // byte for byte on a loopback peer, datagrams handed to the receive handler.
 #include <gtest/gtest.h>
 
@@ -246,7 +246,7 @@ TEST_F(RtpPathTest, PlayoutStopsWhileTheSpeakerIsFull) {
     EXPECT_EQ(Speaker->Played.load(), 5);
 }
 
-// As written, while nothing has been taken out yet (LastPlayed 0) every put
+// While nothing has been taken out yet (LastPlayed 0) every put
 // moves LastPlayed to s - 1: frames that a full speaker held back at the
 // start wait until the buffer holds four, then play from the oldest.
 TEST_F(RtpPathTest, FramesHeldBackAtTheStartPlayWhenTheBufferIsFull) {

@@ -256,6 +256,31 @@ TEST_F(EngineIncomingCall, OfferWithoutPayloadsTakesFirstCodecAndAnsweredCallCon
     EXPECT_EQ(call->GetState(), csConnected);
 }
 
+TEST_F(EngineIncomingCall, ReInviteWithoutRecordRouteKeepsTheRouteSet) {
+    AddAccount();
+    std::string invite = Invite("in-rr", SdpBody(40000, "0"));
+    invite.insert(invite.find("From:"), "Record-Route: <sip:127.0.0.1:" + std::to_string(Server.Port()) + ";lr>\r\n");
+    Server.Send(invite, Port);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    const ISipCallPtr call = Sink->OfferedCall();
+    Engine->Answer(call);
+    ASSERT_FALSE(Server.NextOf("INVITE", "200").empty());
+
+    std::string reinvite = Invite("in-rr", SdpBody(40002, "0"));
+    reinvite.replace(reinvite.find("CSeq: 1 INVITE"), 14, "CSeq: 2 INVITE");
+    reinvite.replace(reinvite.find("To: <sip:4711@127.0.0.1>"), 24,
+                     "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag());
+    Server.Send(reinvite, Port);
+    ASSERT_FALSE(Server.NextOf("INVITE", "200").empty());
+    EXPECT_EQ(call->GetRemoteRtpPort(), 40002);
+
+    Engine->HangUp(call);
+    const std::string bye = Server.NextOf("BYE");
+    ASSERT_FALSE(bye.empty());
+    EXPECT_NE(bye.find("Route: <sip:127.0.0.1:" + std::to_string(Server.Port()) + ";lr>"), std::string::npos)
+        << bye;
+}
+
 TEST_F(EngineIncomingCall, AbandonedOfferIsRemovedByTick) {
     AddAccount();
     Server.Send(Invite("in-4", SdpBody(40000, "8")), Port);
