@@ -33,7 +33,9 @@ TBoothTray::TBoothTray(QWidget* window)
 }
 
 void TBoothTray::Show() {
-    Icon_->show();
+    // Without a notification area the icon would only warn; it blinks
+    // unseen and is shown if one appears later.
+    if (QSystemTrayIcon::isSystemTrayAvailable()) Icon_->show();
     Blink_->start();
 }
 

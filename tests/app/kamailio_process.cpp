@@ -6,15 +6,17 @@
 #include <QThread>
 #include <QUdpSocket>
 
-TKamailioProcess::TKamailioProcess() {
+TKamailioProcess::TKamailioProcess(const QStringList& defines) {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("kamailio"), {"/usr/sbin", "/usr/bin"});
     if (program.isEmpty() || !Dir_.isValid()) return;
     const QString dir = Dir_.path();
     Process_.setStandardOutputFile(dir + QStringLiteral("/kamailio.log"));
     Process_.setProcessChannelMode(QProcess::MergedChannels);
-    Process_.start(program, {"-f", QStringLiteral(BOOTH_TEST_SOURCE_DIR "/kamailio.cfg"), "-P",
-                             dir + "/kamailio.pid", "-Y", dir + "/run", "-w", dir, "-m", "64", "-M", "8",
-                             "-DD", "-E", "-A", "CTLSOCK=\"unix:" + dir + "/ctl\""});
+    QStringList args{"-f", QStringLiteral(BOOTH_TEST_SOURCE_DIR "/kamailio.cfg"), "-P",
+                     dir + "/kamailio.pid", "-Y", dir + "/run", "-w", dir, "-m", "64", "-M", "8",
+                     "-DD", "-E", "-A", "CTLSOCK=\"unix:" + dir + "/ctl\""};
+    for (const QString& name : defines) args << QStringLiteral("-A") << name;
+    Process_.start(program, args);
     if (!Process_.waitForStarted(5000)) return;
     const QDeadlineTimer deadline(10000);
     while (!deadline.hasExpired() && Process_.state() == QProcess::Running) {

@@ -5,11 +5,13 @@
 
 #include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class TKamailioProcess {
 public:
-    TKamailioProcess();
+    // `defines` switch options of the configuration on ("NOPROXYAUTH").
+    explicit TKamailioProcess(const QStringList& defines = {});
     ~TKamailioProcess();
     TKamailioProcess(const TKamailioProcess&) = delete;
     TKamailioProcess& operator=(const TKamailioProcess&) = delete;

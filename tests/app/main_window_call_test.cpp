@@ -1,0 +1,209 @@
+// Calls from the booth window through a real registrar (Kamailio on
+// 127.0.0.1:5060, account alice/alicepw) to SIPp peers, with the portal
+// simulator pricing them (callers reach the booth through the registrar,
+// which answers their requests to it): a whole booth session, a call refused before
+// answer, and an incoming call abandoned during a conversation. The call
+// timer is driven by the test, so no real minutes pass.
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "app/money.h"
+#include "tests/app/booth_test_support.h"
+#include "tests/app/kamailio_process.h"
+#include "tests/app/modal_driver.h"
+#include "tests/app/portal_sim.h"
+#include "tests/app/sipp_peer.h"
+#include "tests/app/test_registry.h"
+
+namespace {
+
+constexpr int kSipMs = 10000;
+
+QStringList AliceConfig() {
+    return {QStringLiteral("account|alice|alicepw|Alice|5000000"),
+            QStringLiteral("call|alice|%1|00541155551234|%2|00:01:00|300.00")
+                .arg(SimField("2026-12-07 23:00"), SimField("Argentina Buenos Aires")),
+            QStringLiteral("rate|5411|%1|150").arg(SimField("Argentina Buenos Aires"))};
+}
+
+QString Text(QObject* window, const char* label) { return Find<QLabel>(window, label)->text(); }
+
+QString Currency(qint64 units) { return FormatCurrency(MoneyFromUnits(units), QLocale()); }
+
+int BalanceRequests(const TPortalSim& sim) {
+    int count = 0;
+    for (const QString& target : sim.Targets()) count += target.endsWith(u"&ac=cr") ? 1 : 0;
+    return count;
+}
+
+// One tick of the call timer, as if a second had passed.
+void Tick(QObject* window) {
+    QVERIFY(QMetaObject::invokeMethod(Find<QTimer>(window, "callTimer"), "timeout"));
+}
+
+// Ticks until the duration shows `shown` (at most 70 ticks).
+void TickUntil(QObject* window, const QString& shown) {
+    for (int i = 0; i < 70 && Text(window, "duration") != shown; ++i) Tick(window);
+    QCOMPARE(Text(window, "duration"), shown);
+}
+
+bool ShowsOnline(QObject* window) {
+    return Text(window, "connectionPanel") == QStringLiteral("En Linea") &&
+           Find<QPushButton>(window, "callButton")->isEnabled();
+}
+
+bool ReadyForNextCall(QObject* window) {
+    return Find<QPushButton>(window, "callButton")->isEnabled() && Find<QLineEdit>(window, "number")->isEnabled();
+}
+
+}  // namespace
+
+class MainWindowCall : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        UseBoothTestLocale();
+        if (!TSippPeer::Installed()) QSKIP("SIPp is not installed");
+        qputenv("SOFTPHONE_MIC", "null");
+        qputenv("SOFTPHONE_SPEAKER", "null");
+        // Callers from SIPp reach the booth through the registrar without
+        // credentials of their own.
+        Kamailio_ = std::make_unique<TKamailioProcess>(QStringList{QStringLiteral("NOPROXYAUTH")});
+        if (!Kamailio_->Ready()) QSKIP("Kamailio is not installed or did not start");
+    }
+    void cleanupTestCase() { Kamailio_.reset(); }
+    void init() { ClearBoothSettings(); }
+
+    // Start, on line, a call answered after ringing, timed and priced by
+    // driven ticks, hung up, balance and register refreshed, closed.
+    void wholeBoothSession() {
+        // A stored capture device that has gone away; a playback device
+        // stored in other letter case.
+        TBoothSettings().WriteAccount({"alice", "alicepw", QStringLiteral("Gone Mic"), QStringLiteral("speaker two")});
+        TPortalSim sim(AliceConfig());
+        TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
+        TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::Yes)});
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        window->Start();
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+
+        const QString typed = QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port());
+        Find<QLineEdit>(w, "number")->setText(typed);
+        Find<QPushButton>(w, "callButton")->click();
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Timbrando"));
+        QCOMPARE(Text(w, "phone"), typed);
+        QVERIFY(!Find<QLineEdit>(w, "number")->isEnabled());
+        QVERIFY(!Find<QPushButton>(w, "callButton")->isEnabled());
+        QVERIFY(!Find<QAction>(w, "audioDialogAction")->isEnabled());
+        QVERIFY(!Find<QAction>(w, "accountDialogAction")->isEnabled());
+        QCOMPARE(Text(w, "destination"), QStringLiteral("Argentina Buenos Aires"));
+        QCOMPARE(Text(w, "ratePerMinute"), Currency(150));
+        QCOMPARE(window->CurrentCall()->GetSpeakerDevice(), 1);
+        QCOMPARE(window->CurrentCall()->GetMicrophoneDevice(), -1);
+
+        // While it rings a key still builds the number.
+        Find<QPushButton>(w, "key7")->click();
+        QCOMPARE(Find<QLineEdit>(w, "number")->text(), typed + QLatin1Char('7'));
+
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
+        auto* timer = Find<QTimer>(w, "callTimer");
+        QVERIFY(timer->isActive());
+        timer->stop();
+        TickUntil(w, QStringLiteral("00:00:03"));
+        QCOMPARE(Text(w, "totalCost"), Currency(150));
+        TickUntil(w, QStringLiteral("00:00:59"));
+        QCOMPARE(Text(w, "totalCost"), Currency(150));
+        Tick(w);
+        QCOMPARE(Text(w, "duration"), QStringLiteral("00:01:00"));
+        QCOMPARE(Text(w, "totalCost"), Currency(300));
+
+        // In conversation a key is a tone, not a digit.
+        Find<QPushButton>(w, "key5")->click();
+        QCOMPARE(Find<QLineEdit>(w, "number")->text(), typed + QLatin1Char('7'));
+
+        // What start-up showed is wiped, so only the refresh can bring it back.
+        Find<QLabel>(w, "balance")->clear();
+        Find<QTableWidget>(w, "register")->clearContents();
+        Find<QPushButton>(w, "hangUpButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Libre"), kSipMs);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
+        QVERIFY(!timer->isActive());
+        QVERIFY(Find<QAction>(w, "audioDialogAction")->isEnabled());
+        QCOMPARE(BalanceRequests(sim), 1);
+        QCOMPARE(Text(w, "balance"), FormatCurrency(MoneyFromUnits(50), QLocale()));
+        QTableWidgetItem* newest = Find<QTableWidget>(w, "register")->item(0, 2);
+        QVERIFY(newest);
+        QCOMPARE(newest->text(), QStringLiteral("Argentina Buenos Aires"));
+        // The finished call stays on show until the next one.
+        QCOMPARE(Text(w, "duration"), QStringLiteral("00:01:00"));
+        QCOMPARE(Text(w, "totalCost"), Currency(300));
+        QVERIFY(peer.Finish());
+
+        QVERIFY(window->close());
+        QCOMPARE(boxes.Seen().size(), 1);
+    }
+
+    // Kamailio knows no "bob" on line: the call ends before answer.
+    void callRefusedBeforeAnswer() {
+        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TPortalSim sim(AliceConfig());
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        window->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        Find<QLineEdit>(w, "number")->setText(QStringLiteral("bob"));
+        Find<QPushButton>(w, "callButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Libre"));
+        QCOMPARE(Text(w, "duration"), QStringLiteral("00:00:00"));
+        QCOMPARE(Text(w, "totalCost"), Currency(0));
+        QTest::qWait(500);
+        QCOMPARE(BalanceRequests(sim), 1);
+        QCOMPARE(boxes.Seen(), QStringList{});
+    }
+
+    // A caller who gives up on the booth while a customer talks must not end
+    // the customer's timing and charging.
+    void abandonedIncomingCallLeavesTheConversation() {
+        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TPortalSim sim(AliceConfig());
+        TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        window->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
+        Find<QPushButton>(w, "callButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
+        {
+            TSippPeer caller(QStringLiteral("uac_cancel.xml"), {"-s", "alice"}, QStringLiteral("127.0.0.1:5060"));
+            QVERIFY(caller.Finish());
+        }
+        QTest::qWait(300);
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Llamada en Curso"));
+        QVERIFY(Find<QTimer>(w, "callTimer")->isActive());
+        QVERIFY(!Find<QPushButton>(w, "callButton")->isEnabled());
+        QCOMPARE(BalanceRequests(sim), 0);
+        Find<QPushButton>(w, "hangUpButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
+        QVERIFY(peer.Finish());
+        QCOMPARE(boxes.Seen(), QStringList{});
+    }
+
+private:
+    std::unique_ptr<TKamailioProcess> Kamailio_;
+};
+BOOTH_TEST_CLASS(MainWindowCall);
+
+#include "main_window_call_test.moc"
