@@ -213,7 +213,7 @@ bool TMainWindow::ConfirmAndEndCall() {
     if (!AskYesNo(this, QString::fromUtf8(kQuitQuestionText))) return false;
     CallTimer_->stop();
     try {
-        if (CurrentCall_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))
+        if (CurrentCall_ && CallOpen_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))
             Client_->HangUp(CurrentCall_);
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));

@@ -130,6 +130,7 @@ private:
     ISipCallPtr CurrentCall_;
     ISipAccountPtr SipAccount_;
     int TickCount_ = 0;
+    bool CallOpen_ = false;  // from MakeCall to the window's call's bye
     bool CloseConfirmed_ = false;
 
     // Children of this window.

@@ -37,6 +37,7 @@ void TMainWindow::PlaceCall() {
     const int capture = DeviceIndex(DeviceNames_(true), Microphones_->currentText());
     const int playback = DeviceIndex(DeviceNames_(false), Speakers_->currentText());
     CurrentCall_ = Client_->MakeCall(SipAccount_, DialString_.toStdString(), capture, playback);
+    CallOpen_ = true;
     CallButton_->setEnabled(false);
     Duration_->setText(QStringLiteral("00:00:00"));
     TickCount_ = 0;
@@ -57,8 +58,11 @@ void TMainWindow::ShowDestinationAndRate() {
     }
 }
 
+// A call that has ended is not hung up again: the engine would send a stray
+// CANCEL for it.
 void TMainWindow::HangUpClicked() {
-    if (!CurrentCall_ || !IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState())) return;
+    if (!CurrentCall_ || !CallOpen_) return;
+    if (!IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState())) return;
     Guarded([this] { Client_->HangUp(CurrentCall_); });
 }
 
@@ -72,6 +76,7 @@ void TMainWindow::InviteOk(TSipClient*, ISipCallPtr call) {
 
 void TMainWindow::Bye(TSipClient*, ISipCallPtr call) {
     if (!call || call != CurrentCall_) return;
+    CallOpen_ = false;
     CallTimer_->stop();
     BoothState_->setText(QString::fromUtf8(kFreeText));
     SetConfigurationEnabled(true);

@@ -147,6 +147,9 @@ private slots:
         QCOMPARE(Text(w, "duration"), QStringLiteral("00:01:00"));
         QCOMPARE(Text(w, "totalCost"), Currency(300));
         QVERIFY(peer.Finish());
+        // The call is over: "&Colgar" has nothing left to end.
+        Find<QPushButton>(w, "hangUpButton")->click();
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Libre"));
 
         QVERIFY(window->close());
         QCOMPARE(boxes.Seen().size(), 1);
