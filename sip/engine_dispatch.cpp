@@ -3,18 +3,11 @@
 #include "sip/compose.h"
 #include "sip/engine.h"
 #include "sip/message.h"
+#include "sip/text.h"
 
 namespace {
 
-int NumberOr(const std::string& text, int fallback) {
-    if (text.empty() || text.size() > 9) return fallback;
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return fallback;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
+using sip_text::NumberOr;
 
 // INFO bodies carry 10 to 15 for the keys beyond the digits.
 std::string KeyOfSignal(const std::string& signal) {

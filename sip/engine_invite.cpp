@@ -4,17 +4,22 @@
 #include "sip/compose.h"
 #include "sip/engine.h"
 #include "sip/message.h"
+#include "sip/text.h"
 
 namespace {
 
-int NumberOr(const std::string& text, int fallback) {
-    if (text.empty() || text.size() > 9) return fallback;
-    int value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return fallback;
-        value = value * 10 + (c - '0');
-    }
-    return value;
+using sip_text::NumberOr;
+
+// The call keeps the challenge for its retry, and a fresh branch for the new
+// transaction.
+void TakeChallenge(ISipCall& call, const TSipMessage& message) {
+    call.SetAuthStatus(message.StatusCode);
+    call.SetOpaque(message.Opaque);
+    call.SetState(csAuthenticating);
+    call.SetQop(message.Qop);
+    call.SetNonce(message.Nonce);
+    call.SetRealm(message.Realm);
+    call.SetBranch(NewBranch());
 }
 
 bool InSetUp(TCallState state) {
@@ -153,13 +158,7 @@ void TSipEngine::OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& m
         const bool retry = state == csCalling || state == csHolding ||
                            (established && state == csConnected);
         if (retry && message.StatusCode != "403" && cseqMatches) {
-            call->SetAuthStatus(message.StatusCode);
-            call->SetOpaque(message.Opaque);
-            call->SetState(csAuthenticating);
-            call->SetQop(message.Qop);
-            call->SetNonce(message.Nonce);
-            call->SetRealm(message.Realm);
-            call->SetBranch(NewBranch());
+            TakeChallenge(*call, message);
             SendInvite(*call, true);
             return;
         }
@@ -302,13 +301,7 @@ void TSipEngine::OnRefer(const TSipMessage& message) {
         call->SetState(csConnected);
         return;
     }
-    call->SetAuthStatus(status);
-    call->SetOpaque(message.Opaque);
-    call->SetState(csAuthenticating);
-    call->SetQop(message.Qop);
-    call->SetNonce(message.Nonce);
-    call->SetRealm(message.Realm);
-    call->SetBranch(NewBranch());
+    TakeChallenge(*call, message);
     call->SetState(csTransferAuth);
     RequireActive();
     call->SetCSeq(NextCSeq());

@@ -51,4 +51,16 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
+// A decimal number of at most nine digits, else `fallback` (signs, blanks
+// and overlong numbers included).
+inline int NumberOr(std::string_view text, int fallback) {
+    if (text.empty() || text.size() > 9) return fallback;
+    int value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return fallback;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
 }  // namespace sip_text
