@@ -31,12 +31,20 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     const QCommandLineOption portal(QStringLiteral("portal-url"), QStringLiteral("billing portal"),
                                     QStringLiteral("URL"));
     const QCommandLineOption web(QStringLiteral("web-url"), QStringLiteral("web site"), QStringLiteral("URL"));
-    parser.addOptions({sip, portal, web});
+    const QCommandLineOption demo(QStringLiteral("demo-call"), QStringLiteral("number to dial"),
+                                  QStringLiteral("NUMBER"));
+    const QCommandLineOption pictures(QStringLiteral("screenshots"), QStringLiteral("picture folder"),
+                                      QStringLiteral("DIR"));
+    parser.addOptions({sip, portal, web, demo, pictures});
     if (!parser.parse(arguments)) throw std::invalid_argument(parser.errorText().toStdString());
     if (!parser.positionalArguments().isEmpty())
         throw std::invalid_argument("unexpected argument: " + parser.positionalArguments().first().toStdString());
     TCommandLine result;
     result.Overrides = {parser.value(sip), parser.value(portal), parser.value(web)};
+    result.DemoCall = parser.value(demo);
+    result.ScreenshotDir = parser.value(pictures);
+    if (parser.isSet(pictures) && result.DemoCall.isEmpty())
+        throw std::invalid_argument("--screenshots needs --demo-call");
     if (parser.isSet(sip) && !IsSipServerAddress(result.Overrides.SipServer))
         throw std::invalid_argument("--sip-server takes HOST[:PORT]");
     if (parser.isSet(portal) && !IsWebAddress(result.Overrides.PortalUrl))

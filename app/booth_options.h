@@ -22,9 +22,15 @@ struct TProviderAddresses {
 // What the command line asked for; absent options stay empty.
 struct TCommandLine {
     TProviderSettings Overrides;
+    // The demonstration: a number dialled once the booth is on line, and a
+    // folder for pictures of the window (the program ends after the call
+    // when one is given).
+    QString DemoCall;
+    QString ScreenshotDir;
 };
 
-// Reads --sip-server HOST[:PORT], --portal-url URL and --web-url URL from
+// Reads --sip-server HOST[:PORT], --portal-url URL, --web-url URL,
+// --demo-call NUMBER and --screenshots DIR from
 // the program's arguments (the first being the program). Throws
 // std::invalid_argument with a message for the user on an unknown option, a
 // missing value or a value of the wrong form.

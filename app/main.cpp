@@ -1,16 +1,20 @@
 // softphone: the booth program.
 //
 //   softphone [--sip-server HOST[:PORT]] [--portal-url URL] [--web-url URL]
+//             [--demo-call NUMBER [--screenshots DIR]]
 //
 // The options (or the settings keys Provider/sipserver, Provider/portalurl
 // and Provider/weburl) put staging or test servers in place of the
-// provider's.
+// provider's. --demo-call dials one number once on line and hangs up after
+// a few seconds; with --screenshots the window's pictures are saved there
+// and the program ends after the call.
 #include <cstdio>
 #include <exception>
 
 #include "app/booth_application.h"
 #include "app/booth_options.h"
 #include "app/booth_texts.h"
+#include "app/demo_run.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/single_instance.h"
@@ -37,5 +41,6 @@ int main(int argc, char* argv[]) {
     QObject::connect(&guard, &TSingleInstance::ShowRequested, &window, &TMainWindow::ShowWindow);
     window.Start();
     window.show();
+    if (!commandLine.DemoCall.isEmpty()) new TDemoRun(&window, commandLine.DemoCall, commandLine.ScreenshotDir);
     return app.exec();
 }

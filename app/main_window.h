@@ -54,6 +54,13 @@ public:
     ISipCallPtr CurrentCall() const { return CurrentCall_; }
     void SetTrayAvailability(TTrayAvailability value) { TrayAvailable_ = std::move(value); }
 
+    // What the demonstration run needs: the booth state shown, whether a
+    // call can be placed now, and the operator's two gestures.
+    QString BoothState() const;
+    bool ReadyToCall() const;
+    void Dial(const QString& number);
+    void HangUpCall();
+
 public slots:
     // "&En Linea": activates the component when needed and registers a new
     // account with the stored number and password.

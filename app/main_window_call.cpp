@@ -16,6 +16,17 @@
 #include "app/message_boxes.h"
 #include "app/portal.h"
 
+QString TMainWindow::BoothState() const { return BoothState_->text(); }
+
+bool TMainWindow::ReadyToCall() const { return CallButton_->isEnabled() && Number_->isEnabled(); }
+
+void TMainWindow::Dial(const QString& number) {
+    Number_->setText(number);
+    if (CallButton_->isEnabled()) CallButton_->click();
+}
+
+void TMainWindow::HangUpCall() { HangUpButton_->click(); }
+
 void TMainWindow::CallClicked() {
     try {
         PlaceCall();

@@ -77,6 +77,9 @@ private slots:
         QCOMPARE(line.Overrides.PortalUrl, QStringLiteral("http://127.0.0.1:8000"));
         QCOMPARE(line.Overrides.WebUrl, QStringLiteral("http://127.0.0.1:8001"));
         QVERIFY(ParseCommandLine({"softphone"}).Overrides.SipServer.isEmpty());
+        const TCommandLine demo = ParseCommandLine({"softphone", "--demo-call", "5491155550000", "--screenshots", "/tmp/x"});
+        QCOMPARE(demo.DemoCall, QStringLiteral("5491155550000"));
+        QCOMPARE(demo.ScreenshotDir, QStringLiteral("/tmp/x"));
     }
 
     void commandLineRefusals_data() {
@@ -87,6 +90,7 @@ private slots:
         QTest::newRow("bad portal") << QStringList{"softphone", "--portal-url", "127.0.0.1:8000"};
         QTest::newRow("bad web") << QStringList{"softphone", "--web-url", "www"};
         QTest::newRow("stray argument") << QStringList{"softphone", "extra"};
+        QTest::newRow("pictures without a call") << QStringList{"softphone", "--screenshots", "/tmp/x"};
     }
     void commandLineRefusals() {
         QFETCH(QStringList, arguments);
