@@ -7,6 +7,7 @@ events they print, and stops everything within its own time bound. Exit 0 on
 success; 77 when a peer program is not installed (CTest reports a skip).
 """
 import json
+import math
 import os
 import queue
 import shutil
@@ -16,6 +17,7 @@ import sys
 import tempfile
 import threading
 import time
+import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIPP_PORT = 15160
@@ -368,6 +370,190 @@ def case_errors(cli, workdir):
             raise Failure(f"{args}: exit {bad.returncode}, stderr {bad.stderr!r}")
 
 
+# ---------------------------------------------------------------------------
+# Audio crossing a call. The agents run on file devices: the caller's
+# microphone plays a generated WAV, the far side's speaker records a WAV
+# timeline, and the recording is analysed here.
+
+RATE = 8000
+FRAME = 160          # 20 ms; 1 kHz is exactly 20 cycles in it, so bin-centred
+TONE_HZ = 1000
+TONE_AMPLITUDE = 8000  # about -12 dBFS: no clipping through G.711
+TONE_LEAD = 0.5      # seconds of silence before the tone in the source
+TONE_SECONDS = 2.0
+
+
+def write_tone_wav(path):
+    """8 kHz mono 16-bit: silence, a steady 1 kHz tone, then the file ends
+    (the file microphone sends silence after it)."""
+    samples = [0] * int(TONE_LEAD * RATE)
+    samples += [int(TONE_AMPLITUDE * math.sin(2 * math.pi * TONE_HZ * n / RATE))
+                for n in range(int(TONE_SECONDS * RATE))]
+    with wave.open(path, "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes(b"".join(v.to_bytes(2, "little", signed=True) for v in samples))
+
+
+def read_wav(path):
+    with wave.open(path, "rb") as source:
+        if (source.getnchannels(), source.getsampwidth(), source.getframerate()) != (1, 2, RATE):
+            raise Failure(f"{path}: not 8 kHz mono 16-bit: {source.getparams()}")
+        data = source.readframes(source.getnframes())
+    return [int.from_bytes(data[i:i + 2], "little", signed=True) for i in range(0, len(data) - 1, 2)]
+
+
+def goertzel_amplitude(frame, freq):
+    """Amplitude of the freq component in the frame (a full-scale sine of
+    amplitude A gives A)."""
+    coeff = 2 * math.cos(2 * math.pi * freq / RATE)
+    s1 = s2 = 0.0
+    for x in frame:
+        s1, s2 = x + coeff * s1 - s2, s1
+    power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+    return 2 * math.sqrt(max(power, 0.0)) / len(frame)
+
+
+def tone_figures(samples):
+    """Per 20 ms frame, the 1 kHz amplitude and how much of the frame's energy
+    it holds; returns (seconds of clean tone, median tone amplitude, loudest
+    1 kHz amplitude outside the tone, frame count)."""
+    amplitudes, is_tone = [], []
+    for start in range(0, len(samples) - FRAME + 1, FRAME):
+        frame = samples[start:start + FRAME]
+        amplitude = goertzel_amplitude(frame, TONE_HZ)
+        energy = sum(x * x for x in frame) / FRAME
+        # A pure sine of amplitude A has mean energy A^2 / 2.
+        purity = (amplitude * amplitude / 2) / energy if energy else 0.0
+        amplitudes.append(amplitude)
+        is_tone.append(amplitude > TONE_AMPLITUDE / 4 and purity > 0.9)
+    tone = sorted(a for a, t in zip(amplitudes, is_tone) if t)
+    # Frames beside the tone may hold its first or last samples: not "elsewhere".
+    near = [any(is_tone[max(i - 1, 0):i + 2]) for i in range(len(is_tone))]
+    other = [a for a, n in zip(amplitudes, near) if not n]
+    median = tone[len(tone) // 2] if tone else 0.0
+    return len(tone) * FRAME / RATE, median, max(other, default=0.0), len(amplitudes)
+
+
+def check_tone_recorded(path, label):
+    """The recording holds the source tone once, at about its level and for
+    about its length, and quiet elsewhere; prints the figures."""
+    samples = read_wav(path)
+    seconds, level, leak, frames = tone_figures(samples)
+    ratio_db = 20 * math.log10(level / max(leak, 1.0)) if level else float("-inf")
+    print(f"{label}: {len(samples) / RATE:.2f} s recorded, tone {seconds:.2f} s at "
+          f"{level:.0f} (sent {TONE_AMPLITUDE}), 1 kHz elsewhere at most {leak:.1f}, "
+          f"tone/elsewhere {ratio_db:.1f} dB")
+    if seconds == 0:
+        raise Failure(f"{label}: no 1 kHz tone in the recording ({frames} frames)")
+    # G.711 keeps a -12 dBFS sine within a fraction of a dB; a gain or
+    # decoding fault shows here.
+    if not 0.8 * TONE_AMPLITUDE < level < 1.2 * TONE_AMPLITUDE:
+        raise Failure(f"{label}: tone level {level:.0f}, sent {TONE_AMPLITUDE}")
+    # Lost, repeated or looped frames change the tone's length; a frame or
+    # two at the edges may hold only part of it.
+    if abs(seconds - TONE_SECONDS) > 0.1:
+        raise Failure(f"{label}: tone lasted {seconds:.2f} s, sent {TONE_SECONDS} s")
+    if ratio_db < 40:
+        raise Failure(f"{label}: 1 kHz outside the tone only {ratio_db:.1f} dB below it")
+
+
+def case_sipp_echo_audio(cli, workdir):
+    """A tone sent to a peer that returns our RTP as it came arrives in our
+    own recording: the send path, the peer's address from its SDP, and the
+    receive path to the speaker all work."""
+    mic = os.path.join(workdir, "tone.wav")
+    heard = os.path.join(workdir, "heard.wav")
+    write_tone_wav(mic)
+    peer = sipp("uas_answer.xml", workdir, ["-mp", "16300", "-rtp_echo"])
+    time.sleep(0.5)  # SIPp binds its ports
+    args = caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}")
+    args[args.index("--mic") + 1] = mic
+    args[args.index("--speaker") + 1] = heard
+    agent = None
+    try:
+        agent = Agent(cli, "caller", args, workdir)
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send(f"wait {TONE_LEAD + TONE_SECONDS + 1.5}")
+        agent.send("hangup")
+        agent.expect("bye", timeout=15)
+        agent.finish()  # the speaker completes its file when the call is gone
+        wait_sipp(peer, workdir)
+    finally:
+        if agent:
+            agent.kill()
+        peer.kill()
+    check_tone_recorded(heard, "echoed")
+
+
+def expect_digits(callee, caller, digits):
+    """The caller sends the digits; the callee reports each one, in order,
+    and nothing else (a digit reported twice, or the 1 kHz tone taken for a
+    digit, fails here)."""
+    caller.send("dtmf " + digits)
+    for digit in digits:
+        callee.expect("dtmf " + digit, timeout=8)
+    caller.send("wait 1")  # time for a late duplicate to show
+    caller.send("hangup")
+    caller.expect("bye")
+    callee.expect("bye")
+    reported = [line for line in callee.seen if line.startswith("dtmf")]
+    if reported != ["dtmf " + digit for digit in digits]:
+        raise Failure(f"callee reported {reported}, caller sent {digits}")
+
+
+def case_kamailio_audio_dtmf(cli, workdir):
+    """Through Kamailio: an in-band call whose digits the callee hears as
+    tones, then an RFC 2833 call carrying a 1 kHz tone that must reach the
+    callee's recording. The recording is read after the callee exits, so it
+    holds the second call."""
+    mic = os.path.join(workdir, "tone.wav")
+    heard = os.path.join(workdir, "heard.wav")
+    write_tone_wav(mic)
+    proxy = start_kamailio(workdir)
+    callee = caller = None
+    try:
+        callee_args = caller_args(CALLEE_PORT, "bob", "127.0.0.1", ["--password", "bobpw", "--auto-answer"])
+        callee_args[callee_args.index("--speaker") + 1] = heard
+        callee = Agent(cli, "callee", callee_args, workdir)
+        callee.send("register")
+        callee.expect("registered")
+
+        for method, digits, source in (("inband", "159#", "null"), ("rfc2833", "2580*", mic)):
+            args = caller_args(CALLER_PORT, "alice", "127.0.0.1",
+                               ["--password", "alicepw", "--dtmf", method])
+            args[args.index("--mic") + 1] = source
+            caller = Agent(cli, "caller-" + method, args, workdir)
+            caller.send("register")
+            caller.expect("registered")
+            callee.seen.clear()
+            caller.send("call bob")
+            callee.expect("incoming alice")
+            caller.expect("answered", timeout=15)
+            if source == mic:
+                # Let the tone play out before the digits.
+                caller.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
+            expect_digits(callee, caller, digits)
+            caller.send("quit")
+            caller.finish()
+            caller = None
+
+        callee.send("quit")
+        callee.finish()
+    finally:
+        for agent in (caller, callee):
+            if agent:
+                agent.kill()
+        proxy.terminate()
+        try:
+            proxy.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proxy.kill()
+    check_tone_recorded(heard, "through Kamailio")
+
+
 CASES = {
     "errors": (case_errors, []),
     "sipp_answer": (case_sipp_answer, ["sipp"]),
@@ -377,6 +563,8 @@ CASES = {
     "kamailio_hold_resume": (case_kamailio_hold_resume, ["kamailio"]),
     "baresip_answers": (case_baresip_answers, ["baresip"]),
     "baresip_calls": (case_baresip_calls, ["baresip"]),
+    "sipp_echo_audio": (case_sipp_echo_audio, ["sipp"]),
+    "kamailio_audio_dtmf": (case_kamailio_audio_dtmf, ["kamailio"]),
 }
 
 

@@ -10,6 +10,10 @@ namespace {
 
 // Space between digits sent one at a time: a keypad tone lasts 350 ms.
 constexpr int kDigitSpacingMs = 400;
+// A receiver ignores an in-band tone that starts within 250 ms of the last
+// frame of the previous one, so in-band digits need the tone, that quiet
+// time and a margin for packet jitter.
+constexpr int kInBandDigitSpacingMs = 350 + 250 + 150;
 
 struct TCommandLine {
     std::string name;
@@ -167,9 +171,10 @@ void TCliAgent::SendDigits(const std::string& digits) {
     // One digit now; the rest go back to the front of the queue so that each
     // tone (or INFO) is spaced from the previous one.
     Client_.SendDtmf(call, digits.substr(0, 1));
-    if (Client_.GetDtmfMethod() == dtmfInBand)
+    const bool inBand = Client_.GetDtmfMethod() == dtmfInBand;
+    if (inBand)
         SoundPending_ = true;
-    Pause(kDigitSpacingMs);
+    Pause(inBand ? kInBandDigitSpacingMs : kDigitSpacingMs);
     if (digits.size() > 1)
         Queue_.push_front("dtmf " + digits.substr(1));
 }
