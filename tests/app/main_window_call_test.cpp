@@ -13,6 +13,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "app/booth_texts.h"
 #include "app/money.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
@@ -56,6 +57,10 @@ void TickUntil(QObject* window, const QString& shown) {
 bool ShowsOnline(QObject* window) {
     return Text(window, "connectionPanel") == QStringLiteral("En Linea") &&
            Find<QPushButton>(window, "callButton")->isEnabled();
+}
+
+int RegisterRequests(const TKamailioProcess& kamailio) {
+    return static_cast<int>(kamailio.Log().count(QStringLiteral("REQ REGISTER ")));
 }
 
 bool ReadyForNextCall(QObject* window) {
@@ -202,6 +207,50 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
         QVERIFY(peer.Finish());
         QCOMPARE(boxes.Seen(), QStringList{});
+    }
+
+    // Closing during a conversation: No must leave the customer talking and
+    // being timed; Yes must end the call at the far end, take the booth off
+    // the registrar and keep its settings before the window goes.
+    void closeQuestionDuringCall() {
+        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TPortalSim sim(AliceConfig());
+        TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
+        TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::No), TModalAnswer::Pressed(QMessageBox::Yes)});
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        window->Start();
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
+        Find<QPushButton>(w, "callButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
+        auto* timer = Find<QTimer>(w, "callTimer");
+        QVERIFY(timer->isActive());
+
+        const QString question = QString::fromUtf8(kAppTitle) + QLatin1Char('|') + QString::fromUtf8(kQuitQuestionText);
+        QVERIFY(!window->close());
+        QCOMPARE(boxes.Seen(), QStringList{question});
+        QVERIFY(window->isVisible());
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Llamada en Curso"));
+        // The real timer, not a driven tick: No must not have stopped it.
+        QVERIFY(timer->isActive());
+        const QString before = Text(w, "duration");
+        QTRY_VERIFY_WITH_TIMEOUT(Text(w, "duration") != before, 3000);
+
+        // Only the close may write the settings back from here on.
+        ClearBoothSettings();
+        const int registers = RegisterRequests(*Kamailio_);
+        const QString microphone = Find<QComboBox>(w, "microphones")->currentText();
+        const QString speaker = Find<QComboBox>(w, "speakers")->currentText();
+        QVERIFY(window->close());
+        QCOMPARE(boxes.Seen(), (QStringList{question, question}));
+        QVERIFY(!window->isVisible());
+        QVERIFY(!timer->isActive());
+        QVERIFY(peer.Finish());
+        QTRY_VERIFY_WITH_TIMEOUT(RegisterRequests(*Kamailio_) > registers, kSipMs);
+        QCOMPARE(TBoothSettings().ReadAccount(), (TAccountSettings{"alice", "alicepw", microphone, speaker}));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Libre"), kSipMs);
     }
 
 private:
