@@ -14,7 +14,7 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
-  sip-tester kamailio baresip xvfb sox python3
+  sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3
   libosip2-dev libsofia-sip-ua-dev
 )
 
