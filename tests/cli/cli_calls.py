@@ -160,6 +160,26 @@ def case_sipp_busy(cli, workdir):
         peer.kill()
 
 
+def case_sipp_proxy_auth(cli, workdir):
+    # The peer challenges with 407 and only answers an INVITE that carries a
+    # well-formed Proxy-Authorization for that challenge.
+    peer = sipp("uas_auth407.xml", workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}",
+                                             ["--password", "alicepw"]), workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("wait 1")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
 def case_sipp_cancel(cli, workdir):
     # The agent must be listening before SIPp calls it.
     agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
@@ -331,17 +351,21 @@ def case_baresip_calls(cli, workdir):
     peer = start_baresip(workdir)
     agent = None
     try:
-        agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", "127.0.0.1:5190"), workdir)
+        heard = os.path.join(workdir, "heard_from_baresip.wav")
+        args = caller_args(CALLER_PORT, "alice", "127.0.0.1:5190")
+        args[args.index("--speaker") + 1] = heard
+        agent = Agent(cli, "callee", args, workdir)
         time.sleep(0.5)
         baresip_command("dial", f"sip:alice@127.0.0.1:{CALLER_PORT}")
         line = agent.expect("incoming", timeout=10)
         if line != "incoming carol":
             raise Failure(f"expected 'incoming carol', got '{line}'")
         agent.send("answer")
-        agent.send("wait 1")
+        agent.send("wait 2")
         agent.send("hangup")
         agent.expect("bye")
         agent.finish()
+        check_sine_heard(heard, BARESIP_TONE_HZ, "from baresip")
     finally:
         if agent:
             agent.kill()
@@ -350,6 +374,30 @@ def case_baresip_calls(cli, workdir):
             peer.wait(timeout=5)
         except subprocess.TimeoutExpired:
             peer.kill()
+
+
+# baresip's configured source is its sine generator at this pitch.
+BARESIP_TONE_HZ = 440
+
+
+def check_sine_heard(path, freq, label):
+    """Most 20 ms frames of the recording hold an almost pure freq tone: a
+    media path that drops, garbles or mis-decodes the peer's audio fails."""
+    samples = read_wav(path)
+    clean = 0
+    frames = 0
+    for start in range(0, len(samples) - FRAME + 1, FRAME):
+        frame = samples[start:start + FRAME]
+        frames += 1
+        energy = sum(x * x for x in frame) / FRAME
+        amplitude = goertzel_amplitude(frame, freq)
+        if energy > 1000 and (amplitude * amplitude / 2) / energy > 0.9:
+            clean += 1
+    seconds = clean * FRAME / RATE
+    print(f"{label}: {frames * FRAME / RATE:.2f} s recorded, {seconds:.2f} s of clean {freq} Hz")
+    # The call lasts about 2 s after answering; allow for media start-up.
+    if seconds < 1.0:
+        raise Failure(f"{label}: only {seconds:.2f} s of {freq} Hz in {frames} frames")
 
 
 def case_errors(cli, workdir):
@@ -559,6 +607,7 @@ CASES = {
     "sipp_answer": (case_sipp_answer, ["sipp"]),
     "sipp_busy": (case_sipp_busy, ["sipp"]),
     "sipp_cancel": (case_sipp_cancel, ["sipp"]),
+    "sipp_proxy_auth": (case_sipp_proxy_auth, ["sipp"]),
     "kamailio_two_agents": (case_kamailio_two_agents, ["kamailio"]),
     "kamailio_hold_resume": (case_kamailio_hold_resume, ["kamailio"]),
     "baresip_answers": (case_baresip_answers, ["baresip"]),
