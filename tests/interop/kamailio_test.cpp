@@ -8,15 +8,7 @@
 namespace interop {
 namespace {
 
-template <typename TPredicate>
-bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using sip_test::WaitUntil;
 
 class KamailioProxy : public ::testing::Test {
 protected:

@@ -10,16 +10,7 @@ namespace {
 
 using sip_test::FreeUdpPort;
 
-// Polls `done` every 20 ms until it holds or `timeout` passes.
-template <typename TPredicate>
-bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 5s) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
+using sip_test::WaitUntil;
 
 class SippPeer : public ::testing::Test {
 protected:

@@ -35,18 +35,6 @@ protected:
 
     virtual std::chrono::milliseconds KeepAlivePeriod() const { return std::chrono::minutes(10); }
 
-    // Events are raised before the engine finishes the step that raised them
-    // (a call leaves the list after its Bye), so checks of the aftermath poll.
-    template <class TCondition>
-    static bool WaitUntil(TCondition condition, std::chrono::milliseconds timeout = std::chrono::milliseconds(2000)) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!condition()) {
-            if (std::chrono::steady_clock::now() > deadline) return false;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return true;
-    }
-
     void AdvanceSeconds(double seconds) { Days = Days.load() + seconds / 86400.0; }
 
     ISipAccountPtr AddAccount(const std::string& user = "4711", const std::string& password = "secret") {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sip/message.h"
@@ -74,6 +75,19 @@ private:
     std::vector<std::string> Events_;
     ISipCallPtr Offered_;
 };
+
+// Polls `done` until it holds or `timeout` passes. Events are raised before
+// the engine finishes the step that raised them (a call leaves the list after
+// its Bye), so checks of the aftermath poll.
+template <typename TPredicate>
+bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 5000ms) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
+}
 
 // A free UDP port on this machine (bound once and released).
 uint16_t FreeUdpPort();
