@@ -8,10 +8,10 @@
 namespace media {
 namespace {
 
-void RunFileCapture(TCaptureState& state, const IWavFilePtr& source) {
+void RunFileCapture(TCaptureState& state, const IWavFilePtr& source, TAudioClock::time_point start) {
     TryRaiseThreadPriority();
     state.SetOpened(true, "");
-    TFramePacer pacer(TAudioClock::now());
+    TFramePacer pacer(start);
     std::array<int16_t, kFrameSamples> frame{};
     while (state.WaitUntil(pacer.GetDeadline())) {
         frame.fill(0);
@@ -28,7 +28,7 @@ TFileMicrophone::TFileMicrophone(const std::string& fileName) {
     IWavFilePtr source;
     if (!fileName.empty())
         source = std::make_shared<TWavFile>(fileName);
-    Start([source](TCaptureState& state) { RunFileCapture(state, source); });
+    Start([source, start = Start_](TCaptureState& state) { RunFileCapture(state, source, start); });
 }
 
 TFileSpeaker::TFileSpeaker(const std::string& fileName)
@@ -51,7 +51,7 @@ bool TFileSpeaker::WaitUntil(TAudioClock::time_point deadline) {
 
 void TFileSpeaker::Run() {
     TryRaiseThreadPriority();
-    TFramePacer pacer(TAudioClock::now());
+    TFramePacer pacer(Start_);
     bool playing = false;
     std::vector<int16_t> frame;
     while (WaitUntil(pacer.GetDeadline())) {

@@ -37,6 +37,14 @@ public:
     // (it converts to 8000 Hz mono 16-bit); throws std::runtime_error naming
     // the file when it cannot be read.
     explicit TFileMicrophone(const std::string& fileName);
+
+    // Origin of the capture time line: frame k (from 0) holds the audio of
+    // the 20 ms starting k periods after it and is delivered when that span
+    // ends, as a sound card delivers a filled buffer.
+    TAudioClock::time_point GetTimeLineStart() const { return Start_; }
+
+private:
+    const TAudioClock::time_point Start_ = TAudioClock::now();
 };
 
 class TFileSpeaker : public ISipSpeaker {
@@ -53,6 +61,10 @@ public:
     bool CanPlay() override { return Queue_.CanPlay(); }
     // Frames queued or playing.
     int GetBusyCount() { return Queue_.GetBusyCount(); }
+    // Origin of the file's time line: sample n of the file was heard one
+    // period plus n samples after it (the first period starts one period
+    // after creation).
+    TAudioClock::time_point GetTimeLineStart() const { return Start_; }
 
 private:
     void Run();
@@ -63,6 +75,7 @@ private:
     std::mutex Mutex_;
     std::condition_variable Stop_;
     bool Stopping_ = false;  // guarded by Mutex_
+    const TAudioClock::time_point Start_ = TAudioClock::now();
     std::thread Thread_;     // last: starts once the fields above exist
 };
 

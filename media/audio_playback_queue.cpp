@@ -31,9 +31,30 @@ int TPlaybackQueue::GetBusyCount() {
     return Busy_;
 }
 
+int TPlaybackQueue::GetTrimmedCount() {
+    std::lock_guard<std::mutex> guard(Mutex_);
+    return Trimmed_;
+}
+
+void TPlaybackQueue::DropOldestWaiting() {
+    // The later waiting frames move one buffer toward the head, keeping the
+    // play order; buffers already taken stay where the device expects them.
+    for (int index = Playing_; index + 1 < Busy_; ++index)
+        Buffers_[static_cast<size_t>((Head_ + index) % kBufferCount)] =
+            Buffers_[static_cast<size_t>((Head_ + index + 1) % kBufferCount)];
+    --Busy_;
+    ++Trimmed_;
+}
+
 bool TPlaybackQueue::TakeLocked(std::vector<int16_t>& samples) {
     if (Playing_ == Busy_)
         return false;
+    const int waitingAfterTake = Busy_ - Playing_ - 1;
+    StandingTakes_ = waitingAfterTake > kCushionFrames ? StandingTakes_ + 1 : 0;
+    if (StandingTakes_ >= kTrimTakes) {
+        DropOldestWaiting();  // leaves at least the cushion to take from
+        StandingTakes_ = 0;
+    }
     const TBuffer& buffer = Buffers_[static_cast<size_t>((Head_ + Playing_) % kBufferCount)];
     samples.assign(buffer.samples.begin(), buffer.samples.begin() + buffer.count);
     ++Playing_;

@@ -20,6 +20,8 @@ class TPlaybackQueue {
 public:
     static constexpr int kBufferCount = 16;
     static constexpr int kBufferBytes = 2560;
+    static constexpr int kCushionFrames = 1;
+    static constexpr int kTrimTakes = 50;
 
     // Copies the frame into the next free buffer; drops it when all sixteen
     // are busy. Lengths above kBufferBytes are cut to it; odd bytes and empty
@@ -28,6 +30,8 @@ public:
     bool CanPlay();
     // Busy buffers, queued or playing.
     int GetBusyCount();
+    // Frames dropped to bring the delay back down since creation.
+    int GetTrimmedCount();
 
     // Copies the oldest frame not yet taken into `samples`; false when none.
     // Its buffer stays busy until Release.
@@ -45,6 +49,7 @@ private:
         int count = 0;
     };
     bool TakeLocked(std::vector<int16_t>& samples);
+    void DropOldestWaiting();
 
     std::mutex Mutex_;
     std::condition_variable Queued_;
@@ -55,6 +60,8 @@ private:
     int Busy_ = 0;
     int Playing_ = 0;
     bool WakeRequested_ = false;
+    int StandingTakes_ = 0;  // takes in a row that left the cushion waiting
+    int Trimmed_ = 0;
 };
 
 }  // namespace media

@@ -3,6 +3,7 @@
 // and write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -134,6 +135,27 @@ TEST(AudioFileMicrophone, NullCaptureIsPacedAtFiftyFramesASecond) {
         EXPECT_EQ(frame, std::vector<int16_t>(kFrameSamples, 0));
 }
 
+TEST(AudioFileMicrophone, FramesAreDeliveredAtTheEndOfTheirSpanOnTheTimeLine) {
+    // Delay measurements place each captured sample on the device's time
+    // line: frame k must never arrive before its 20 ms have passed.
+    auto call = std::make_shared<TRecordingCall>();
+    TFileMicrophone microphone("");
+    microphone.SetCall(call);
+    ASSERT_TRUE(call->WaitForFrames(10, 5s));
+    microphone.SetCall(nullptr);
+    const auto start = microphone.GetTimeLineStart();
+    std::lock_guard<std::mutex> guard(call->Mutex);
+    // Attached after creation, so the first recorded frame may be a later one:
+    // find its index from its time, then check every frame against the grid.
+    const auto first = (call->Times[0] - start) / kFramePeriod - 1;
+    ASSERT_GE(first, 0);
+    for (size_t f = 0; f < call->Times.size(); ++f) {
+        const auto spanEnd = start + kFramePeriod * (first + 1 + static_cast<long>(f));
+        EXPECT_GE(call->Times[f], spanEnd) << f;
+        EXPECT_LT(call->Times[f], spanEnd + kFramePeriod) << f;  // never a whole period late here
+    }
+}
+
 TEST(AudioFileMicrophone, DetachedCaptureGoesOnAndUnreadableFileThrows) {
     TFileMicrophone microphone("");
     std::this_thread::sleep_for(60ms);  // frames with no call are dropped
@@ -193,6 +215,30 @@ TEST(AudioFileSpeaker, RecordsThePlayedFramesInOrderOnATimeLine) {
     ASSERT_GE(samples.end() - first, static_cast<long>(ramp.size() + kFrameSamples));
     EXPECT_TRUE(std::equal(ramp.begin(), ramp.end(), first));
     EXPECT_TRUE(std::all_of(first + static_cast<long>(ramp.size()), samples.end(), [](int16_t s) { return s == 0; }));
+}
+
+TEST(AudioFileSpeaker, FilePositionsMapToTheTimeTheyWereHeard) {
+    // A frame handed over at time t starts playing at the next period
+    // boundary; its place in the file gives that boundary on the time line.
+    const std::string name = TempWav("timeline");
+    const auto ramp = Ramp(kFrameSamples);
+    TAudioClock::time_point start, handed;
+    {
+        TFileSpeaker speaker(name);
+        start = speaker.GetTimeLineStart();
+        std::this_thread::sleep_for(107ms);  // well inside some period
+        handed = TAudioClock::now();
+        speaker.Play(ramp.data(), kFrameBytes);
+        ASSERT_TRUE(WaitFor([&] { return speaker.GetBusyCount() == 0; }, 5s));
+    }
+    const std::string bytes = ReadFile(name);
+    std::remove(name.c_str());
+    const auto samples = Samples(bytes, 44);
+    const auto first = std::find(samples.begin(), samples.end(), ramp[0]);
+    ASSERT_NE(first, samples.end());
+    const auto heard = start + kFramePeriod + SamplesDuration(first - samples.begin());
+    EXPECT_GE(heard, handed);
+    EXPECT_LT(heard, handed + kFramePeriod * 2);  // the next boundary, a wake-up late at most
 }
 
 TEST(AudioFileSpeaker, NullSpeakerTakesFramesAtTheRealTimeRate) {
