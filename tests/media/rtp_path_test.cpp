@@ -49,9 +49,11 @@ protected:
     }
     // An RTP datagram of the payload type with the payload.
     static Bytes Rtp(int payloadType, int sequenceNumber, const Bytes& payload, uint8_t first = 0x80) {
-        Bytes d = {first, static_cast<uint8_t>(payloadType), static_cast<uint8_t>(sequenceNumber >> 8),
-                   static_cast<uint8_t>(sequenceNumber), 0, 0, 0, 0, 1, 2, 3, 4};
-        d.insert(d.end(), payload.begin(), payload.end());
+        const uint8_t header[12] = {first, static_cast<uint8_t>(payloadType), static_cast<uint8_t>(sequenceNumber >> 8),
+                                    static_cast<uint8_t>(sequenceNumber), 0, 0, 0, 0, 1, 2, 3, 4};
+        Bytes d(sizeof header + payload.size());
+        std::copy(std::begin(header), std::end(header), d.begin());
+        std::copy(payload.begin(), payload.end(), d.begin() + sizeof header);
         return d;
     }
     static Bytes Event(int event, bool end, int sequenceNumber) {
