@@ -9,3 +9,4 @@ cmake --build "$BUILD" -j "$(nproc)"
 for b in "$BUILD"/bench/bench_*; do
   [ -x "$b" ] && "$b" "$@"
 done
+"$BUILD"/bench/latency_bench
