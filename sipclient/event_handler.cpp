@@ -28,6 +28,32 @@ void TSipClientEventTarget::Detach() {
     Client_ = nullptr;
 }
 
+void TSipClientEventTarget::Finish(ISipMicrophonePtr microphone, ISipSpeakerPtr speaker) {
+    std::lock_guard guard(Lock_);
+    if (Client_) {
+        TSipClient* client = Client_;
+        QMetaObject::invokeMethod(
+            client, [microphone = std::move(microphone), speaker = std::move(speaker)] {},
+            Qt::QueuedConnection);
+        return;
+    }
+    if (microphone)
+        ParkedMicrophones_.push_back(std::move(microphone));
+    if (speaker)
+        ParkedSpeakers_.push_back(std::move(speaker));
+}
+
+void TSipClientEventTarget::ReleaseParked() {
+    std::vector<ISipMicrophonePtr> microphones;
+    std::vector<ISipSpeakerPtr> speakers;
+    {
+        std::lock_guard guard(Lock_);
+        microphones.swap(ParkedMicrophones_);
+        speakers.swap(ParkedSpeakers_);
+    }
+    // Dropped here, outside the lock: each joins its device thread.
+}
+
 void TSipClientEventTarget::SetDevices(TAudioDeviceFactory factory) {
     std::lock_guard guard(Lock_);
     Devices_ = std::move(factory);
@@ -123,8 +149,7 @@ void TSipClientEventHandler::ReleaseAudioDevices(ISipCallPtr call) {
     // Dropping the last reference to a device joins its thread. The engine
     // calls this with the call's lock held, and a capture thread may be
     // waiting for that lock inside the call's send path, so the devices are
-    // finished on the component's thread instead, where no call lock is held.
+    // finished where no call lock is held.
     if (microphone || speaker)
-        Target_->Post([microphone = std::move(microphone), speaker = std::move(speaker)](
-                          TSipClient&) {});
+        Target_->Finish(std::move(microphone), std::move(speaker));
 }

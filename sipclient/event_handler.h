@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "sip/sipints.h"
 #include "sipclient/sipclient.h"
@@ -26,6 +27,15 @@ public:
     void Post(std::function<void(TSipClient&)> dispatch);
     void Detach();
 
+    // Audio devices given back by a call are finished on the component's
+    // thread, never where they are given back (under the call's lock, with
+    // a capture thread that may be waiting for it). Once detached there is
+    // no component thread to post to: they are kept until ReleaseParked,
+    // which the component calls when its engine is off and no call lock is
+    // held, or until the target itself goes.
+    void Finish(ISipMicrophonePtr microphone, ISipSpeakerPtr speaker);
+    void ReleaseParked();
+
     void SetDevices(TAudioDeviceFactory factory);
     TAudioDeviceFactory GetDevices();
 
@@ -33,6 +43,9 @@ private:
     std::mutex Lock_;
     TSipClient* Client_;           // guarded by Lock_; null once detached
     TAudioDeviceFactory Devices_;  // guarded by Lock_
+    // Guarded by Lock_; devices given back after Detach.
+    std::vector<ISipMicrophonePtr> ParkedMicrophones_;
+    std::vector<ISipSpeakerPtr> ParkedSpeakers_;
 };
 
 class TSipClientEventHandler final : public ISipEventHandler {

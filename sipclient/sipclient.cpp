@@ -30,6 +30,9 @@ TSipClient::~TSipClient() {
         }
         Engine_.reset();
     }
+    // Devices the calls gave back while the engine switched off; no call
+    // lock is held here, so their threads can finish.
+    Target_->ReleaseParked();
 }
 
 void TSipClient::SetSilenceThreshold(int value) {

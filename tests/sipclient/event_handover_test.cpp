@@ -290,4 +290,24 @@ TEST(EventHandover, ReleasedDevicesEndOutsideTheCallLock) {
     EXPECT_TRUE(couldLock) << "the device was finished while the call's lock was held";
 }
 
+TEST(EventHandover, DevicesGivenBackDuringTheComponentsDestructionEndOutsideTheCallLock) {
+    // Switching the engine off ends every call while the component is being
+    // destroyed, when nothing can be posted to it any more.
+    const auto call = NewTestCall();
+    bool couldLock = false;
+    {
+        TSipClient client;
+        std::shared_ptr<TSipClientEventTarget> target;
+        const ISipEventHandlerPtr sink = SinkOf(client, target);
+        call->SetMicrophone(std::make_shared<TLockNeedingMicrophone>(*call, couldLock));
+        target->Detach();  // destruction has begun
+        {
+            std::lock_guard guard(*call);
+            sink->ReleaseAudioDevices(call);
+            EXPECT_EQ(call->GetMicrophone(), nullptr);
+        }
+    }  // the component's destructor finishes what was given back
+    EXPECT_TRUE(couldLock) << "the device was finished while the call's lock was held";
+}
+
 }  // namespace
