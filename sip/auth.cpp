@@ -83,6 +83,8 @@ std::string Md5Hex(std::string_view text) {
     return HexLower(digest.data(), length);
 }
 
+void PrepareDigest() { Md5Hex({}); }
+
 std::string DigestResponseForUri(std::string_view method, std::string_view digestUri,
                                  std::string_view userName, std::string_view realm,
                                  std::string_view password, std::string_view qop,

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "media/codecs.h"
+#include "sip/auth.h"
 #include "sip/message.h"
 
 namespace {
@@ -94,6 +95,7 @@ void TSipEngine::SetRtpPortMax(int value) { Ports_.SetBounds(Ports_.GetMin(), va
 void TSipEngine::SetActive(bool value) {
     if (value) {
         if (Active_.exchange(true)) throw ESipError("Already active");
+        PrepareDigest();
         // Marked active first: when the port is taken the error reaches the
         // caller and the engine stays on without a socket until switched off.
         auto socket = std::make_unique<TUdpSocket>(
