@@ -659,7 +659,7 @@ COLUMNS = [  # heading, width, number format
 
 
 def table_line(values):
-    cells = [f"{value:{spec}}".rjust(width) for (_, width, spec), value in zip(COLUMNS, values)]
+    cells = [f"{value:{layout}}".rjust(width) for (_, width, layout), value in zip(COLUMNS, values)]
     cells[0] = cells[0].strip().ljust(COLUMNS[0][1])
     return "  ".join(cells)
 
