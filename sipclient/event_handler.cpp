@@ -12,8 +12,11 @@
 
 void TSipClientEventTarget::Post(std::function<void(TSipClient&)> dispatch) {
     std::lock_guard guard(Lock_);
-    if (!Client_)
-        return;
+    if (Client_)
+        PostLocked(std::move(dispatch));
+}
+
+void TSipClientEventTarget::PostLocked(std::function<void(TSipClient&)> dispatch) {
     TSipClient* client = Client_;
     // The functor, and with it the reference it carries, lives in the queued
     // event: it is released after the dispatch, or when the component is
@@ -31,10 +34,7 @@ void TSipClientEventTarget::Detach() {
 void TSipClientEventTarget::Finish(ISipMicrophonePtr microphone, ISipSpeakerPtr speaker) {
     std::lock_guard guard(Lock_);
     if (Client_) {
-        TSipClient* client = Client_;
-        QMetaObject::invokeMethod(
-            client, [microphone = std::move(microphone), speaker = std::move(speaker)] {},
-            Qt::QueuedConnection);
+        PostLocked([microphone = std::move(microphone), speaker = std::move(speaker)](TSipClient&) {});
         return;
     }
     if (microphone)

@@ -40,6 +40,9 @@ public:
     TAudioDeviceFactory GetDevices();
 
 private:
+    // Lock_ held and Client_ set.
+    void PostLocked(std::function<void(TSipClient&)> dispatch);
+
     std::mutex Lock_;
     TSipClient* Client_;           // guarded by Lock_; null once detached
     TAudioDeviceFactory Devices_;  // guarded by Lock_
