@@ -16,6 +16,8 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev clang
   sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3
   libosip2-dev libsofia-sip-ua-dev
+  # packaging: the .deb and its checks
+  dpkg-dev file desktop-file-utils
 )
 
 missing=()
