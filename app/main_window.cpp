@@ -104,8 +104,9 @@ void TMainWindow::AskForCredentials() {
 }
 
 // The window is shown meanwhile; the answer comes through the event loop.
+// While the portal stays away the note says so, not that it is validating.
 void TMainWindow::ValidateAtStart() {
-    ShowNote(QString::fromUtf8(kValidatingText));
+    if (Panels_[1]->text() != QString::fromUtf8(kPortalDownText)) ShowNote(QString::fromUtf8(kValidatingText));
     Portal_->ValidateAtStart(Account_.Username, Account_.Password, Panels_[2]->text(), this,
                              [this](const std::optional<TValidationReply>& reply) {
                                  StartValidated(reply);

@@ -97,10 +97,8 @@ void TMainWindow::ShowRateMissing() {
 
 void TMainWindow::ShowCharge(const TCallCharge& charge) {
     Duration_->setText(DurationText(charge.Seconds));
-    if (charge.Cost)
-        ShowMoney(TotalCost_, *charge.Cost);
-    else if (!Flow_->Rate() && RatePerMinute_->text() == QString::fromUtf8(kRateUnavailableText))
-        TotalCost_->setText(QString::fromUtf8(kRateUnavailableText));
+    // Without a cost the label keeps what the rate's absence put there.
+    if (charge.Cost) ShowMoney(TotalCost_, *charge.Cost);
 }
 
 // A call the line refused never reached the provider: nothing to refresh.

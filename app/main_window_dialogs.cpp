@@ -74,6 +74,9 @@ void TMainWindow::ValidateAfterEdit() {
     }
     // Kept at once: a crash before the close must not lose the new account.
     Settings_.WriteAccount(Account_);
+    // The start-up validation has nothing left to do.
+    PortalRetryTimer_->stop();
+    ShowNote(QString());
     AccountValue_->setText(reply.Display);
     ShowMoney(Balance_, reply.Balance);
     ShowRegister(reply.Calls);

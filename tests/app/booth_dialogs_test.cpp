@@ -123,6 +123,9 @@ private slots:
         auto window = MakeWindow(sim.BaseUrl());
         QVERIFY(StartAndWait(*window));
         Find<QLabel>(window.get(), "accountValue")->setText(QStringLiteral("00000"));
+        // Only the dialog's validation can bring these back.
+        Find<QTableWidget>(window.get(), "register")->clearContents();
+        ClearBoothSettings();
         QWidget* dialog = Find<QWidget>(window.get(), "accountDialog");
         QStringList seen;
         TDialogDriver driver(dialog, [&](QWidget* shown) {
@@ -141,6 +144,12 @@ private slots:
         QCOMPARE(CountTargets(sim, QStringLiteral("?id=5550001&dv=") + "p%26w%23%20%2B%251" + "&ac=va"), 2);
         QVERIFY(sim.Targets().constLast().endsWith(u"&ac=va"));
         QCOMPARE(Find<QLabel>(window.get(), "accountValue")->text(), QStringLiteral("Cuenta 5550001"));
+        QTableWidgetItem* newest = Find<QTableWidget>(window.get(), "register")->item(0, 0);
+        QVERIFY(newest);
+        QCOMPARE(newest->text(), QStringLiteral("2026-12-01 10:00"));
+        // Written at once, not at the close.
+        QCOMPARE(TBoothSettings().ReadAccount().Username, QString::fromLatin1(kTestAccount));
+        QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
         QVERIFY(window->isEnabled());
         QCOMPARE(boxes.Seen(), QStringList{});
     }

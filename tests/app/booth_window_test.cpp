@@ -2,6 +2,7 @@
 // field's cleaning, the register with every value whole, Qt's standard
 // buttons in Spanish, money in a locale without a currency. The SIP server
 // given is a loopback port where nothing answers.
+#include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDialogButtonBox>
@@ -121,6 +122,22 @@ private slots:
         for (QString& text : shown) text.remove(u'&');
         shown.sort();
         QCOMPARE(shown, (QStringList{"No", "Sí"}));
+    }
+
+    // The agent refuses the call (its engine is off): the error is shown
+    // and the booth is free again with every control back.
+    void callRefusedByTheAgent() {
+        auto window = MakeWindow(QStringLiteral("http://127.0.0.1:9"));
+        TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::Ok)});
+        Find<QLineEdit>(window.get(), "number")->setText(QStringLiteral("5491155550000"));
+        QVERIFY(QMetaObject::invokeMethod(window.get(), "CallClicked"));
+        QCOMPARE(boxes.Seen(), QStringList{QStringLiteral("Softphone Telvira|not active")});
+        QCOMPARE(Find<QLabel>(window.get(), "boothState")->text(), QStringLiteral("Libre"));
+        QCOMPARE(Find<QLabel>(window.get(), "textPanel")->text(), QStringLiteral("Llamada no realizada"));
+        QVERIFY(Find<QLineEdit>(window.get(), "number")->isEnabled());
+        QVERIFY(Find<QAction>(window.get(), "audioDialogAction")->isEnabled());
+        QVERIFY(Find<QAction>(window.get(), "accountDialogAction")->isEnabled());
+        QVERIFY(!window->CallFlow().IsOpen());
     }
 
     // A booth whose system has no locale set shows money like its captions.
