@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <exception>
+#include <mutex>
 
 #include <QAction>
 #include <QCloseEvent>
@@ -178,6 +179,7 @@ void TMainWindow::GoOnline() {
     SipAccount_->SetExpires(kRegistrationExpiry);
     SipAccount_->SetDisplayName(kLineDisplayName);
     Client_->RegisterAccount(SipAccount_);
+    RegisterClock_.start();
     Line_->SetAccount(SipAccount_);
 }
 
@@ -204,10 +206,18 @@ void TMainWindow::RegistrationBye(TSipClient*, ISipAccountPtr account) {
     if (WantOnline_) RegistrationFailed(account);
 }
 
-// The account keeps the status of the challenge it answered: credentials
-// were sent and refused. Without one the registrar never answered.
+// A registrar that answers our credentials with a refusal does so at once
+// and leaves the challenge's status on the account; one that never answers
+// is given up by the engine only after its wait (20 s). Anything else, a
+// refresh of the engine's own included, reads as the server not answering.
 void TMainWindow::RegistrationFailed(const ISipAccountPtr& account) {
-    const bool refused = !account->GetAuthStatus().empty();
+    constexpr qint64 kRefusalMs = 10000;
+    bool refused = false;
+    if (RegisterClock_.isValid() && RegisterClock_.elapsed() < kRefusalMs) {
+        // The engine changes the account's fields under its lock.
+        std::lock_guard<ISipAccount> guard(*account);
+        refused = !account->GetAuthStatus().empty();
+    }
     ShowNote(QString::fromUtf8(refused ? kAccountRefusedText : kSipServerSilentText));
     SipRetryTimer_->start(SipRetry_.Next());
 }
@@ -218,6 +228,7 @@ void TMainWindow::RetryOnline() {
     if (!WantOnline_ || !SipAccount_) return;
     try {
         Client_->RegisterAccount(SipAccount_);
+        RegisterClock_.start();
     } catch (const std::exception& error) {
         ShowNote(QString::fromUtf8(error.what()));
         SipRetryTimer_->start(SipRetry_.Next());

@@ -14,6 +14,7 @@
 #include <chrono>
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
@@ -173,6 +174,7 @@ private:
     bool Online_ = false;      // registered, by the registrar's word
     bool WantOnline_ = false;  // going or staying on line (not "&Desconectado")
     bool Refreshing_ = false;  // the after-call refresh is on its way
+    QElapsedTimer RegisterClock_;  // since the window last asked to register
     TRetryDelay PortalRetry_{std::chrono::seconds(2), std::chrono::seconds(60)};
     TRetryDelay SipRetry_{std::chrono::seconds(5), std::chrono::seconds(120)};
 

@@ -115,6 +115,21 @@ private slots:
         QCOMPARE(boxes.Seen(), QStringList{});
     }
 
+    // The portal takes a password the registrar does not: the booth says
+    // the account was refused rather than that the server is silent.
+    void sipServerRefusesTheAccount() {
+        TKamailioProcess kamailio;
+        if (!kamailio.Ready()) QSKIP("Kamailio is not installed or did not start");
+        TBoothSettings().WriteAccount({"alice", "stale", QString(), QString()});
+        TPortalSim sim({QStringLiteral("account|alice|stale|Alice|5000000")});
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        window->SetRetryDelays(60s, 60s);
+        QVERIFY(StartAndWait(*window));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(window.get(), "textPanel"), QStringLiteral("Cuenta rechazada"), kSipMs);
+        QVERIFY(!ShowsOnline(window.get()));
+    }
+
     // The rate request is never answered: the call goes on, the booth says
     // the rate is missing where rate and cost stand, asks a bounded number
     // of times, and the call still ends and refreshes normally.
