@@ -71,7 +71,8 @@ public:
     void SetTrayAvailability(TTrayAvailability value) { TrayAvailable_ = std::move(value); }
 
     // What the demonstration run needs: the booth state shown, whether a
-    // call can be placed now, and the operator's two gestures.
+    // call can be placed now (given a number), and the operator's two
+    // gestures.
     QString BoothState() const;
     bool ReadyToCall() const;
     void Dial(const QString& number);

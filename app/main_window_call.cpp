@@ -21,7 +21,8 @@ ISipCallPtr TMainWindow::CurrentCall() const { return Line_->CurrentCall(); }
 
 QString TMainWindow::BoothState() const { return BoothState_->text(); }
 
-bool TMainWindow::ReadyToCall() const { return CallButton_->isEnabled() && Number_->isEnabled(); }
+// Whatever the number field holds: "&Llamar" itself also waits for a number.
+bool TMainWindow::ReadyToCall() const { return Online_ && !Flow_->IsOpen() && !Refreshing_ && Number_->isEnabled(); }
 
 void TMainWindow::Dial(const QString& number) {
     Number_->setText(number);
