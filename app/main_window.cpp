@@ -159,7 +159,9 @@ void TMainWindow::ShowRegister(const TCallRegister& calls) {
     FitRegisterColumns();
 }
 
-void TMainWindow::ShowMoney(QLabel* label, TMoney amount) { label->setText(FormatCurrency(amount, MoneyLocale(locale()))); }
+void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
+    label->setText(FormatCurrency(amount, MoneyLocale(locale())));
+}
 
 // An empty text gives the panel its standing line back.
 void TMainWindow::ShowNote(const QString& text) {

@@ -202,7 +202,8 @@ void TMainWindow::FitRegisterColumns() {
     // vertical header, and no scroll bar for five rows).
     const int room = Register_->width() - 2 * Register_->frameWidth();
     const int destination = Register_->columnWidth(kDestination) + room - used;
-    Register_->setColumnWidth(kDestination, std::max(destination, Register_->horizontalHeader()->sectionSizeHint(kDestination)));
+    const int least = Register_->horizontalHeader()->sectionSizeHint(kDestination);
+    Register_->setColumnWidth(kDestination, std::max(destination, least));
 }
 
 // Outside the client area and disabled: never seen, it only holds the device
