@@ -16,7 +16,11 @@ TClientTransactions::TClientTransactions(TSend send, TTimers timers)
 
 void TClientTransactions::OnSent(const std::string& text, const TDestination& destination,
                                  TTime now) {
-    const TWireFacts facts = WireFactsOfText(text);
+    OnSent(WireFactsOfText(text), text, destination, now);
+}
+
+void TClientTransactions::OnSent(const TWireFacts& facts, const std::string& text,
+                                 const TDestination& destination, TTime now) {
     if (!facts.request) return;
     std::lock_guard<std::mutex> guard(Lock_);
     if (facts.method == "ACK") return KeepAck(facts, text);
@@ -98,9 +102,10 @@ std::vector<TTimedOut> TClientTransactions::Poll(TTime now) {
     return timedOut;
 }
 
-bool TClientTransactions::AwaitsFirstResponse(const std::string& inviteBranch) const {
+bool TClientTransactions::AwaitsFirstResponse(const std::string& inviteBranch,
+                                              const std::string& callId) const {
     std::lock_guard<std::mutex> guard(Lock_);
-    const auto found = Entries_.find("INVITE " + inviteBranch);
+    const auto found = Entries_.find("INVITE " + inviteBranch + ' ' + callId);
     return found != Entries_.end() && found->second.state == TState::kTrying;
 }
 

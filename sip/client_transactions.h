@@ -55,15 +55,18 @@ public:
     // one with the same branch), an ACK is kept with its INVITE; anything
     // else is left alone.
     void OnSent(const std::string& text, const TDestination& destination, TTime now);
+    // The same when the sender has the facts of `text` at hand already.
+    void OnSent(const TWireFacts& facts, const std::string& text, const TDestination& destination,
+                TTime now);
     // Called for every received response.
     TResponseMatch OnResponse(const TWireFacts& response, TTime now);
     // Sends what is due and ends transactions whose time is up; returns those
     // that ended unanswered (Timer B or F).
     std::vector<TTimedOut> Poll(TTime now);
 
-    // True while the INVITE transaction of `branch` has no response at all:
-    // a CANCEL must wait (RFC 3261 9.1).
-    bool AwaitsFirstResponse(const std::string& inviteBranch) const;
+    // True while the INVITE transaction of `branch` and `callId` has no
+    // response at all: a CANCEL must wait (RFC 3261 9.1).
+    bool AwaitsFirstResponse(const std::string& inviteBranch, const std::string& callId) const;
     // Forgets every transaction (the engine switched off).
     void Clear();
     std::size_t Count() const;

@@ -48,7 +48,11 @@ bool TServerTransactions::OnAck(const TWireFacts& ack) {
 
 void TServerTransactions::OnSent(const std::string& text, const TDestination& destination,
                                  TTime now) {
-    const TWireFacts facts = WireFactsOfText(text);
+    OnSent(WireFactsOfText(text), text, destination, now);
+}
+
+void TServerTransactions::OnSent(const TWireFacts& facts, const std::string& text,
+                                 const TDestination& destination, TTime now) {
     if (facts.request || facts.status == 0) return;
     std::lock_guard<std::mutex> guard(Lock_);
     TEntry& entry = Entries_[facts.Key()];

@@ -48,6 +48,9 @@ public:
     // Called for every datagram the agent sends on its own; responses are
     // kept with their transaction.
     void OnSent(const std::string& text, const TDestination& destination, TTime now);
+    // The same when the sender has the facts of `text` at hand already.
+    void OnSent(const TWireFacts& facts, const std::string& text, const TDestination& destination,
+                TTime now);
     // Sends what is due and forgets what is over; returns the INVITE final
     // responses that ran out of time without an ACK.
     std::vector<TUnacknowledged> Poll(TTime now);

@@ -18,9 +18,12 @@ struct TWireFacts {
     std::string cseq;
 
     bool IsSip() const { return request || status != 0; }
-    // "METHOD branch": requests and responses of one transaction share it;
-    // an ACK to a final failure shares its INVITE's.
-    std::string Key() const { return (method == "ACK" ? std::string("INVITE") : method) + ' ' + branch; }
+    // "METHOD branch Call-ID": requests and responses of one transaction
+    // share it; an ACK to a final failure shares its INVITE's. The Call-ID
+    // keeps apart peers that reuse a branch across calls.
+    std::string Key() const {
+        return (method == "ACK" ? std::string("INVITE") : method) + ' ' + branch + ' ' + callId;
+    }
 };
 
 // The facts of a datagram the agent composed. Anything that is not a SIP

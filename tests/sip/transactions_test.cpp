@@ -63,13 +63,13 @@ TEST(WireFacts, KeyIsBranchAndCSeqMethodWithFallbackForBranchlessPeers) {
         std::string key;
     };
     const Case cases[] = {
-        {Request("INVITE", "z9hG4bKa"), true, 0, "INVITE z9hG4bKa"},
-        {Response(180, "INVITE", "z9hG4bKa"), false, 180, "INVITE z9hG4bKa"},
-        {Request("CANCEL", "z9hG4bKa"), true, 0, "CANCEL z9hG4bKa"},
+        {Request("INVITE", "z9hG4bKa"), true, 0, "INVITE z9hG4bKa call-1"},
+        {Response(180, "INVITE", "z9hG4bKa"), false, 180, "INVITE z9hG4bKa call-1"},
+        {Request("CANCEL", "z9hG4bKa"), true, 0, "CANCEL z9hG4bKa call-1"},
         // An ACK to a failure belongs to its INVITE.
-        {Request("ACK", "z9hG4bKa"), true, 0, "INVITE z9hG4bKa"},
+        {Request("ACK", "z9hG4bKa"), true, 0, "INVITE z9hG4bKa call-1"},
         {"BYE sip:a@b SIP/2.0\r\nVia: SIP/2.0/UDP h\r\nCall-ID: c9\r\nCSeq: 4 BYE\r\n\r\n", true, 0,
-         "BYE c9/4"},
+         "BYE c9/4 c9"},
         {"\r\n\r\n", false, 0, ""},
         {std::string("\x00\x01\x00\x08", 4), false, 0, ""},
     };
@@ -165,10 +165,11 @@ TEST(ClientTransactions, CancelWaitsUntilTheInviteHasAnyResponse) {
     Wire wire;
     TClientTransactions layer(wire.Sender());
     layer.OnSent(Request("INVITE", "z9hG4bKc"), {"127.0.0.1", 5060}, wire.now);
-    EXPECT_TRUE(layer.AwaitsFirstResponse("z9hG4bKc"));
-    EXPECT_FALSE(layer.AwaitsFirstResponse("z9hG4bKunknown"));
+    EXPECT_TRUE(layer.AwaitsFirstResponse("z9hG4bKc", "call-1"));
+    EXPECT_FALSE(layer.AwaitsFirstResponse("z9hG4bKunknown", "call-1"));
+    EXPECT_FALSE(layer.AwaitsFirstResponse("z9hG4bKc", "call-2"));
     layer.OnResponse(Received(Response(100, "INVITE", "z9hG4bKc")), wire.now);
-    EXPECT_FALSE(layer.AwaitsFirstResponse("z9hG4bKc"));
+    EXPECT_FALSE(layer.AwaitsFirstResponse("z9hG4bKc", "call-1"));
     // A second provisional is not the first.
     EXPECT_FALSE(layer.OnResponse(Received(Response(180, "INVITE", "z9hG4bKc")), wire.now).first);
 }
