@@ -83,7 +83,7 @@ def start_kamailio(workdir, extra_alias_port=None):
     if extra_alias_port:
         # The relay in front of it is the same server to the agents.
         cfg = cfg.replace(f'alias="localhost:{KAMAILIO_PORT}"',
-                          f'alias="localhost:{KAMAILIO_PORT}"\nalias="127.0.0.1:{extra_alias_port}"')
+                          f'alias="localhost:{KAMAILIO_PORT}"\nalias=udp:127.0.0.1:{extra_alias_port}')
     path = os.path.join(workdir, "kamailio.cfg")
     open(path, "w").write(cfg)
     run = os.path.join(workdir, "run")
@@ -234,7 +234,7 @@ def case_sipp_no_ack(cli, workdir):
     peer = None
     try:
         time.sleep(0.5)
-        peer = sipp("uac_no_ack.xml", workdir, ["-s", "alice", "-trace_msg", "-message_file",
+        peer = sipp("uac_no_ack.xml", workdir, ["-s", "alice", "-timeout", "50", "-trace_msg", "-message_file",
                                                 os.path.join(workdir, "messages.log")],
                     f"127.0.0.1:{CALLER_PORT}")
         agent.expect("incoming")
@@ -258,7 +258,7 @@ def case_sipp_no_ack(cli, workdir):
 def case_sipp_registrar_expires30(cli, workdir):
     """A registrar granting 30 s: refreshed before each expiry, one
     'registered' for the whole time, the removal answered on leaving."""
-    peer = sipp("registrar_expires30.xml", workdir)
+    peer = sipp("registrar_expires30.xml", workdir, ["-timeout", "50"])
     agent = None
     try:
         time.sleep(0.5)
