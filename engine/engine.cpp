@@ -455,16 +455,28 @@ void TSipEngine::TickCalls() {
         EndedSince_ = std::move(endedSince);
     }
     for (const ISipCallPtr& call : expired) {
-        // The far end learns of it too: a CANCEL for our INVITE, a final
-        // response for its own.
-        if (call->GetIncoming()) {
+        // The far end learns of it too: a final response for its INVITE, a
+        // CANCEL for ours. A cancelled call stays listed, ended, until the
+        // INVITE's final answer (a 487, or a 200 that crossed the CANCEL and
+        // needs its ACK and BYE) or the limit for ended calls.
+        bool cancelled = false;
+        {
             std::lock_guard<ISipCall> guard(*call);
-            SendCallText(*call, ComposeCallResponse(*call, "480 Temporarily Unavailable"));
-        } else {
-            std::lock_guard<ISipCall> guard(*call);
-            SendCancelOrWait(*call);
+            if (call->GetIncoming()) {
+                SendCallText(*call, ComposeCallResponse(*call, "480 Temporarily Unavailable"));
+            } else {
+                SendCancelOrWait(*call);
+                cancelled = !TakeAwaitingCancel(*call);
+            }
         }
-        FailCall(call, "408");
+        if (!cancelled) {
+            FailCall(call, "408");
+            continue;
+        }
+        std::lock_guard<ISipCall> guard(*call);
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+        call->SetStatusText("408");
+        call->SetState(csIdle);
     }
     for (const ISipCallPtr& call : stale) EndCall(call);
 }

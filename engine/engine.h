@@ -3,13 +3,18 @@
 // received message.
 //
 // Threading contract:
-// - Received datagrams, the keep-alive and the periodic Tick run on the
-//   signalling socket's thread, one at a time (DispatchLock_ also serialises a
-//   Tick called from elsewhere with that thread).
+// - Received datagrams, the keep-alive, the transaction timers and the
+//   periodic Tick run on the signalling socket's thread, one at a time
+//   (DispatchLock_ also serialises a Tick, a PollTransactions or a switch-off
+//   called from elsewhere with that thread).
+// - Every SIP message sent passes SendText once, which hands it to the
+//   transaction layer (Client_, Server_) for retransmission; every received
+//   one passes Admit, which stops copies of what was handled already.
 // - Interface operations run on the caller's thread.
 // - Lock order: dispatch, then a list (accounts or calls), then an element
-//   (account or call). A path holding a call's lock releases it before it
-//   touches the call list (EndCall).
+//   (account or call), then the transaction layer, then the socket. A path
+//   holding a call's lock releases it before it touches the call list
+//   (EndCall).
 #pragma once
 
 #include <atomic>

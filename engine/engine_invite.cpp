@@ -42,7 +42,13 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
     std::lock_guard<TSipCalls> list(Calls_);
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) {
-        if (message.StatusCode.empty()) OnIncomingInvite(message);
+        if (message.StatusCode.empty()) return OnIncomingInvite(message);
+        // A failure for a call already let go (ended by the set-up limit or
+        // the host) still gets its ACK, or the far end sends it for 32 s.
+        if (IsFinalFailure(message.StatusCode)) {
+            const ISipAccountPtr account = FindAccountFor(message.FromUser, message.ToUser);
+            if (account) SendToAccount(*account, ComposeAck(message));
+        }
         return;
     }
     if (!message.StatusCode.empty() && IsCancelled(*call)) return OnCancelledInviteResponse(call, message);

@@ -155,6 +155,33 @@ TEST_F(EngineTransactions, AnswerAfterTheCallerCancelledDoesNothing) {
     EXPECT_TRUE(Server.NextOf("INVITE", "200", 300ms).empty());
 }
 
+// The set-up limit tells the far end: a CANCEL for a ringing outgoing call
+// (whose 487 is still acknowledged), a final response to an incoming one.
+TEST_F(EngineTransactions, SetUpLimitCancelsOrAnswersInsteadOfDroppingSilently) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr outgoing = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string invite = Server.NextOf("INVITE");
+    Server.Send(Respond(invite, "180 Ringing", "r5"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Ringback"));
+    Server.Send(IncomingInvite("late-1"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Sink->OfferedCall()->SetState(csRinging);  // offered to the user, as the host does
+    ASSERT_FALSE(Server.NextOf("INVITE", "180").empty());
+
+    AdvanceSeconds(121);
+    Engine->Tick();
+    const std::string cancel = Server.NextOf("CANCEL");
+    ASSERT_FALSE(cancel.empty());
+    EXPECT_FALSE(Server.NextOf("INVITE", "480").empty());
+    ASSERT_TRUE(Sink->WaitFor("Bye", 2));
+    EXPECT_EQ(outgoing->GetStatusText(), "408");
+    Server.Send(Respond(cancel, "200 OK", "r5"), Port);
+    Server.Send(Respond(invite, "487 Request Terminated", "r5"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
+    EXPECT_EQ(Sink->Count("Bye"), 2);
+}
+
 // A registrar that grants less than asked is refreshed at half of it; when it
 // falls silent the loss is reported once, retried with back-off, and the
 // recovery reported.
