@@ -26,6 +26,7 @@
 
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
+#include "media/call_quality.h"
 #include "sip/sipints.h"
 
 class TUdpSocket;
@@ -224,6 +225,10 @@ public:
     // Sends one datagram to the remote RTP address on the call's RTP socket,
     // under the socket lock; false when media is stopped.
     bool SendRtp(const uint8_t* data, std::size_t length);
+    // The received audio's quality figures, as the receive path last
+    // published them (kept after the media stops, for the call's record).
+    media::TCallQuality GetQuality() const;
+    void SetQuality(const media::TCallQuality& value);
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -265,6 +270,8 @@ private:
     ISipConferencePtr Conference_;
     std::mutex RecorderLock_;  // held across the call into the recorder
     ISipRecorderPtr Recorder_;
+    mutable std::mutex QualityLock_;  // leaf: guards Quality_
+    media::TCallQuality Quality_;
     std::mutex SocketLock_;  // creation, destruction and every send
     std::unique_ptr<TUdpSocket> RtpSocket_;
 

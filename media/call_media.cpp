@@ -32,6 +32,8 @@ void TCall::StartMedia() {
         std::lock_guard<std::mutex> guard(SocketLock_);
         RtpSocket_ = std::move(socket);
     }
+    if (MediaPath_)
+        MediaPath_->Start(*this);
     // Silence is measured from the start of media, not from tick 0, so a
     // silent line is not reported on its first received frame.
     LastSoundTime_ = Clock_.tick();
@@ -41,6 +43,8 @@ void TCall::StartMedia() {
 void TCall::StopMedia(bool notifySink) {
     MediaActive_ = false;
     StopSocket();
+    if (MediaPath_)
+        MediaPath_->Stop(*this);
     if (notifySink && EventSink_)
         EventSink_->ReleaseAudioDevices(shared_from_this());
 }
@@ -75,4 +79,14 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
 void TCall::OnRtpDatagram(const uint8_t* data, std::size_t length) {
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
+}
+
+media::TCallQuality TCall::GetQuality() const {
+    std::lock_guard<std::mutex> guard(QualityLock_);
+    return Quality_;
+}
+
+void TCall::SetQuality(const media::TCallQuality& value) {
+    std::lock_guard<std::mutex> guard(QualityLock_);
+    Quality_ = value;
 }

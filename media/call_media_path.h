@@ -17,5 +17,10 @@ public:
     virtual void SendFrame(TCall& call, const int16_t* pcm) = 0;
     // Runs for every datagram on the call's RTP socket thread.
     virtual void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) = 0;
+    // The call's media starts (its socket is open) and stops (the socket's
+    // thread has ended): a path with a thread of its own starts and joins it
+    // here.
+    virtual void Start(TCall& /*call*/) {}
+    virtual void Stop(TCall& /*call*/) {}
 };
 using ICallMediaPathPtr = std::shared_ptr<ICallMediaPath>;
