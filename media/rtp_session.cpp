@@ -153,8 +153,7 @@ void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, s
 }
 
 void TRtpMediaPath::RunDetectors(TCall& call, const int16_t* pcm) {
-    TKeypadToneDetector::TEnergies energies{};
-    const char found = TKeypadToneDetector::Detect(pcm, &energies);
+    const char found = TKeypadToneDetector::Detect(pcm);
     const uint32_t now = call.Tick();
     std::string digits = call.GetInBandDigits();
     const std::string before = digits;
@@ -176,7 +175,7 @@ void TRtpMediaPath::RunDetectors(TCall& call, const int16_t* pcm) {
     if (digits != before)
         call.SetInBandDigits(digits);
     if (digits.size() != 2)
-        TSilenceDetector::OnFrame(call, TKeypadToneDetector::Largest(energies), now);
+        TSilenceDetector::OnFrame(call, TSilenceDetector::Rms(pcm, TKeypadToneDetector::kFrameSamples), now);
 }
 
 void TRtpMediaPath::PlayOut(TCall& call) {
