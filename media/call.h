@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -47,6 +48,8 @@ struct TCallSettings {
     TCallClock clock = SystemCallClock();
     // RTP send and receive paths; without them media carries nothing.
     ICallMediaPathPtr mediaPath;
+    // How often control reports go out on the RTP port + 1.
+    std::chrono::milliseconds reportInterval{5000};
 };
 
 // RTP send state, used by the send path on the capture thread only.
@@ -229,6 +232,13 @@ public:
     // published them (kept after the media stops, for the call's record).
     media::TCallQuality GetQuality() const;
     void SetQuality(const media::TCallQuality& value);
+    // What the send path has sent since media started, for sender reports:
+    // packets, payload octets and the last packet's RTP timestamp.
+    uint32_t GetSentPackets() const { return SentPackets_; }
+    uint32_t GetSentOctets() const { return SentOctets_; }
+    uint32_t GetLastSentTimestamp() const { return LastSentTimestamp_; }
+    // The SSRC as it goes out in the RTP header's bytes.
+    uint32_t GetWireSsrc() const;
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -237,6 +247,8 @@ private:
     void StopMedia(bool notifySink);
     void StopSocket();
     void OnRtpDatagram(const uint8_t* data, std::size_t length);
+    void StartControl();
+    void SendControlReport();
 
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
@@ -274,6 +286,11 @@ private:
     media::TCallQuality Quality_;
     std::mutex SocketLock_;  // creation, destruction and every send
     std::unique_ptr<TUdpSocket> RtpSocket_;
+    std::unique_ptr<TUdpSocket> ControlSocket_;  // RTCP; none when port + 1 is taken
+    const std::chrono::milliseconds ReportInterval_;
+    std::atomic<uint32_t> SentPackets_{0};
+    std::atomic<uint32_t> SentOctets_{0};
+    std::atomic<uint32_t> LastSentTimestamp_{0};
 
     TRtpSendState RtpSend_;  // capture thread only
     std::atomic<int32_t> DtmfPacketCount_{0};

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class TCall;
 
@@ -22,5 +23,10 @@ public:
     // here.
     virtual void Start(TCall& /*call*/) {}
     virtual void Stop(TCall& /*call*/) {}
+    // Control reports (RTCP) on the RTP port + 1: one received on the control
+    // socket's thread, and the compound report to send, every report
+    // interval on the same thread (empty: nothing to send).
+    virtual void ReceiveControl(TCall& /*call*/, const uint8_t* /*data*/, std::size_t /*length*/) {}
+    virtual std::vector<uint8_t> ComposeControl(TCall& /*call*/) { return {}; }
 };
 using ICallMediaPathPtr = std::shared_ptr<ICallMediaPath>;

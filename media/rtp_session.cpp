@@ -207,6 +207,8 @@ void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_
             std::lock_guard<std::mutex> guard(ReceiveLock_);
             Statistics_.OnPacket(static_cast<uint16_t>(data[2] << 8 | data[3]), GetTimestamp(data),
                                  NowMs(call), false);
+            SourceSsrc_ = static_cast<uint32_t>(data[8]) << 24 | static_cast<uint32_t>(data[9]) << 16 |
+                          static_cast<uint32_t>(data[10]) << 8 | data[11];
         }
         ReceiveTelephoneEvent(call, data + kHeaderSize, length - kHeaderSize);
         return;
@@ -298,6 +300,8 @@ void TRtpMediaPath::ReceiveAdaptive(TCall& call, const uint8_t* data, int decode
         Statistics_.OnPacket(sequenceNumber, GetTimestamp(data), now, true);
         Buffer_.Put(Decoded_.data(), decoded, sequenceNumber, now);
         PayloadType_ = data[1] & 0x7F;
+        SourceSsrc_ = static_cast<uint32_t>(data[8]) << 24 | static_cast<uint32_t>(data[9]) << 16 |
+                      static_cast<uint32_t>(data[10]) << 8 | data[11];
     }
     // Detectors hear the audio as it comes, concealment never reaches them.
     if (decoded >= static_cast<int>(kPcmFrameBytes))
@@ -362,6 +366,51 @@ TCallQuality TRtpMediaPath::QualityLocked() {
     quality.payloadType = PayloadType_;
     Estimate(quality);
     return quality;
+}
+
+void TRtpMediaPath::ReceiveControl(TCall& call, const uint8_t* data, std::size_t length) {
+    const uint64_t arrival = NtpNow();
+    const auto report = ParseRtcp(data, length, call.GetWireSsrc());
+    if (!report)
+        return;  // not a well-formed compound report: ignored
+    std::lock_guard<std::mutex> guard(ReceiveLock_);
+    if (report->senderNtp) {
+        LastReportNtp_ = NtpMiddle(*report->senderNtp);
+        LastReportArrival_ = arrival;
+    }
+    if (report->aboutUs) {
+        if (const auto rtt = RoundTripMs(*report->aboutUs, arrival))
+            RttMs_ = *rtt;
+    }
+}
+
+std::vector<uint8_t> TRtpMediaPath::ComposeControl(TCall& call) {
+    std::optional<TRtcpSenderInfo> sender;
+    if (call.GetSentPackets() > 0)
+        sender = TRtcpSenderInfo{NtpNow(), call.GetLastSentTimestamp(), call.GetSentPackets(), call.GetSentOctets()};
+    std::optional<TRtcpReportBlock> block;
+    {
+        std::lock_guard<std::mutex> guard(ReceiveLock_);
+        if (Statistics_.Received() > 0) {
+            TRtcpReportBlock about;
+            about.ssrc = SourceSsrc_;
+            about.fractionLost = Statistics_.TakeFractionLost();
+            about.cumulativeLost = static_cast<int32_t>(std::clamp<int64_t>(Statistics_.Lost(), -0x800000, 0x7FFFFF));
+            about.highestSequence = Statistics_.ExtendedHighest();
+            about.jitter = static_cast<uint32_t>(Statistics_.JitterUnits());
+            if (LastReportNtp_ != 0) {
+                about.lastSenderReport = LastReportNtp_;
+                about.delaySinceLast = NtpMiddle(NtpNow()) - NtpMiddle(LastReportArrival_);
+            }
+            block = about;
+        }
+    }
+    if (!sender && !block)
+        return {};
+    std::string cname = call.GetLocalUri();
+    if (cname.rfind("sip:", 0) == 0)
+        cname.erase(0, 4);
+    return ComposeRtcp(call.GetWireSsrc(), sender, block, cname.empty() ? "telvira" : cname);
 }
 
 TCallQuality TRtpMediaPath::Quality() {

@@ -33,6 +33,7 @@
 #include "media/loss_concealer.h"
 #include "media/playout_thread.h"
 #include "media/receive_statistics.h"
+#include "media/rtcp.h"
 
 namespace media {
 
@@ -64,6 +65,8 @@ public:
     void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) override;
     void Start(TCall& call) override;
     void Stop(TCall& call) override;
+    void ReceiveControl(TCall& call, const uint8_t* data, std::size_t length) override;
+    std::vector<uint8_t> ComposeControl(TCall& call) override;
 
     // Receive thread only (tests and benchmarks look inside): the four-slot
     // buffer of the fixed mode.
@@ -106,6 +109,9 @@ private:
     double TickMs_ = 0;
     int64_t Outputs_ = 0;
     int PayloadType_ = 0;
+    uint32_t SourceSsrc_ = 0;         // the far end's, from its RTP
+    uint32_t LastReportNtp_ = 0;      // middle bits of its last sender report's time
+    uint64_t LastReportArrival_ = 0;  // our NTP time when it came
     double RttMs_ = -1;
 
     std::mutex ThreadLock_;  // guards Playout_ (start and stop come from other threads)
