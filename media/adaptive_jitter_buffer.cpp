@@ -65,9 +65,10 @@ bool TAdaptiveJitterBuffer::Holds(int64_t frame) const {
 bool TAdaptiveJitterBuffer::TryGrowOverGap(int64_t frame, double nowMs) {
     if (frame < RealBefore_ || nowMs - LastAdjustMs_ < kAdjustGapMs)
         return false;
-    const double grown = Offset_ + static_cast<double>(Next_ - frame) * kFrameMs;
-    if (grown - WindowMin() > kMaxDelayMs)
+    const double step = static_cast<double>(Next_ - frame) * kFrameMs;
+    if (step > kMaxGrowthMs || Offset_ + step - WindowMin() > kMaxDelayMs)
         return false;
+    const double grown = Offset_ + step;
     Offset_ = grown;
     Next_ = frame;
     LastAdjustMs_ = nowMs;
@@ -82,8 +83,8 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
     if (lateBy <= 0)
         return 0;
     const int frames = static_cast<int>(std::ceil(lateBy / kFrameMs));
-    // An outlier beyond the cap is let go rather than followed.
-    if (Offset_ + frames * kFrameMs - WindowMin() > kMaxDelayMs)
+    // An outlier beyond the cap or the step is let go rather than followed.
+    if (frames * kFrameMs > kMaxGrowthMs || Offset_ + frames * kFrameMs - WindowMin() > kMaxDelayMs)
         return 0;
     return frames;
 }

@@ -17,7 +17,8 @@
 //   time, until it would have been in time;
 // - when even the slowest transit of the last kShrinkWindowMs would have been
 //   a frame and a margin early, one frame is skipped;
-// at most one change per kAdjustGapMs and never above kMaxDelayMs.
+// at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
+// never above kMaxDelayMs.
 //
 // Pure: the caller passes the local time (ms) and keeps it to one thread or a
 // lock.
@@ -38,6 +39,9 @@ public:
     static constexpr double kMarginMs = 10;
     static constexpr double kEarlyMs = kMarginMs + 2;
     static constexpr double kMaxDelayMs = 200;
+    // The most one growth may add: a longer hold-up is an outage, not
+    // jitter, and is concealed and let go rather than followed.
+    static constexpr double kMaxGrowthMs = 100;
     static constexpr double kAdjustGapMs = 200;
     static constexpr double kGrowWindowMs = 2000;
     static constexpr double kShrinkWindowMs = 6000;

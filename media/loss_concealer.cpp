@@ -29,12 +29,15 @@ void TLossConcealer::Remember(const int16_t* pcm, int count) {
 
 void TLossConcealer::StartGap() {
     const int16_t* end = History_.data() + kHistory;
+    // Early in a call less audio is known: the search shrinks to fit it.
+    const int longest = std::min(kPitchMax, Known_ / 2 - 5);
+    const int span = std::min(kMatchSpan, Known_ - longest - longest / 4);
     // The lag at which the most recent audio best matches itself.
     int best = kPitchMin;
     long bestScore = std::numeric_limits<long>::max();
-    for (int lag = kPitchMin; lag <= kPitchMax; ++lag) {
+    for (int lag = kPitchMin; lag <= longest; ++lag) {
         long score = 0;
-        for (int n = 1; n <= kMatchSpan && score < bestScore; ++n)
+        for (int n = 1; n <= span && score < bestScore; ++n)
             score += std::abs(end[-n] - end[-n - lag]);
         if (score < bestScore) {
             bestScore = score;
@@ -70,13 +73,13 @@ int16_t TLossConcealer::NextSynthetic() {
 }
 
 void TLossConcealer::Fill(int16_t* pcm, int count) {
-    if (Known_ < kPitchMax + kMatchSpan + kPitchMax / 4) {
+    if (Gap_ == 0 && Known_ >= kMinimumKnown)
+        StartGap();
+    if (Period_ == 0) {
         std::fill(pcm, pcm + count, int16_t{0});  // nothing heard yet to go on
         Gap_ += count;
         return;
     }
-    if (Gap_ == 0)
-        StartGap();
     for (int n = 0; n < count; ++n)
         pcm[n] = NextSynthetic();
 }

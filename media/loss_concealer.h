@@ -24,6 +24,9 @@ public:
     static constexpr int kMatchSpan = 160;
     static constexpr int kHoldMs = 60;
     static constexpr int kFadeMs = 40;
+    // Less real audio than this (two shortest periods and a margin): a gap
+    // is left silent, there is nothing to go on.
+    static constexpr int kMinimumKnown = 2 * kPitchMin + 10;
 
     // A real frame about to be played: remembered, and blended with the
     // concealment when it ends a gap (the samples are changed in place).

@@ -319,9 +319,10 @@ double TRtpMediaPath::Service(TCall& call) {
     std::lock_guard<std::mutex> guard(ReceiveLock_);
     const double now = NowMs(call);
     for (;;) {
-        // While the device is behind, frames wait here rather than be lost.
+        // While the device is behind, frames wait here rather than be lost;
+        // it is asked again half a frame later.
         if (speaker && !speaker->CanPlay())
-            break;
+            return TAdaptiveJitterBuffer::kFrameMs / 2;
         int length = 0;
         const auto output = Buffer_.Get(now, OutBuffer_.data(), length);
         if (output == TAdaptiveJitterBuffer::TOutput::None)
