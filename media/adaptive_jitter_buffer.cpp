@@ -62,6 +62,11 @@ bool TAdaptiveJitterBuffer::Holds(int64_t frame) const {
     return slot.frame == frame && !slot.played;
 }
 
+double TAdaptiveJitterBuffer::EarlyMs(int64_t frame) const {
+    const auto& slot = Slots_[static_cast<std::size_t>((frame % kSlotCount + kSlotCount) % kSlotCount)];
+    return slot.arrivalMs >= Due(frame) - kEarlyMs ? kEarlyMs : 0;
+}
+
 bool TAdaptiveJitterBuffer::TryGrowOverGap(int64_t frame, double nowMs) {
     if (frame < RealBefore_ || nowMs - LastAdjustMs_ < kAdjustGapMs)
         return false;
@@ -155,7 +160,7 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
     if (Idle_)
         return TOutput::None;
     const bool present = Holds(Next_);
-    if (nowMs < Due(Next_) - (present ? kEarlyMs : 0))
+    if (nowMs < Due(Next_) - (present ? EarlyMs(Next_) : 0))
         return TOutput::None;
     if (PendingGrowth_ == 0 && (PendingGrowth_ = GrowthWanted(nowMs)) > 0) {
         LastAdjustMs_ = nowMs;
@@ -208,7 +213,7 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
 double TAdaptiveJitterBuffer::NextEventMs() const {
     if (Idle_)
         return std::numeric_limits<double>::max();
-    return Due(Next_) - (Holds(Next_) ? kEarlyMs : 0);
+    return Due(Next_) - (Holds(Next_) ? EarlyMs(Next_) : 0);
 }
 
 }  // namespace media

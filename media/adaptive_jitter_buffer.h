@@ -4,8 +4,11 @@
 // comes after its time is discarded as late.
 //
 // The schedule: frame s (sequence number, counted on from the first) is due
-// at Offset + s * kFrameMs. A frame that is there may go up to kEarlyMs before
-// its time, which on a clean line means at once on arrival, as with no buffer.
+// at Offset + s * kFrameMs, and a concealment goes out then. A frame that
+// comes up to kEarlyMs before its time goes out at once, which on a clean
+// line means on arrival, as with no buffer; one that came earlier waits for
+// its time, so that on a jittery line frames and concealments keep the same
+// place against the sound card's periods and the card never runs dry.
 //
 // The delay follows the measured jitter, one whole frame at a time so the
 // frames keep their phase against the sound card:
@@ -101,6 +104,9 @@ private:
     bool WantsShrink(double nowMs) const;
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
     bool Holds(int64_t frame) const;
+    // How early a frame that is there may go: kEarlyMs when it came within
+    // that of its time, else 0.
+    double EarlyMs(int64_t frame) const;
     double WindowMax(double sinceMs) const;
     double WindowMin() const;
 

@@ -157,7 +157,10 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
         EXPECT_LE(delay, 60.0 + 20.0 * concealed) << "frame " << frame;
     }
     EXPECT_GT(measured, 90);
-    EXPECT_LE(total / measured, 30.0);
+    // A frame that comes more than the buffer's early allowance before its
+    // time waits for it: when the first packet was slow on a busy machine,
+    // up to that allowance more.
+    EXPECT_LE(total / measured, 30.0 + media::TAdaptiveJitterBuffer::kEarlyMs);
     std::printf("capture-to-speaker delay: mean %.2f ms, worst %.2f ms over %d frames\n", total / measured, worst,
                 measured);
 }
