@@ -121,7 +121,9 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
     // back over it: B's speaker then holds an extra frame of concealment, so
     // the source's frames are matched in order, skipping those (and the
     // start of a frame after concealment, which is blended into it).
-    const int64_t concealed = B.path->Quality().concealed;
+    const media::TCallQuality quality = B.path->Quality();  // before the speaker's lock is taken
+    const int64_t concealed = quality.concealed;
+    const double buffered = std::max(0.0, quality.bufferDelayMs - media::TAdaptiveJitterBuffer::kMarginMs);
     std::vector<size_t> playedIndexOfFrame;  // where WAV frame k was heard
     size_t at = 0;
     for (size_t frame = 0; frame < 99; ++frame) {
@@ -158,9 +160,10 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
     }
     EXPECT_GT(measured, 90);
     // A frame that comes more than the buffer's early allowance before its
-    // time waits for it: when the first packet was slow on a busy machine,
-    // up to that allowance more.
-    EXPECT_LE(total / measured, 30.0 + media::TAdaptiveJitterBuffer::kEarlyMs);
+    // time waits for it (when the first packet was slow, up to that
+    // allowance more), and on a busy machine the buffer grows for the
+    // scheduling jitter it measures: the delay it reports comes on top.
+    EXPECT_LE(total / measured, 30.0 + media::TAdaptiveJitterBuffer::kEarlyMs + buffered);
     std::printf("capture-to-speaker delay: mean %.2f ms, worst %.2f ms over %d frames\n", total / measured, worst,
                 measured);
 }
