@@ -21,6 +21,7 @@
 #include "app/clickable_label.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
+#include "app/quality_mark.h"
 #include "app/register_delegate.h"
 
 namespace {
@@ -264,4 +265,9 @@ void TMainWindow::BuildStatusBar() {
         Panels_[i]->setFixedWidth(widths[i]);
         statusBar()->addWidget(Panels_[i]);
     }
+    statusBar()->addPermanentWidget(new TQualityMark(
+        [this]() -> std::optional<media::TCallQuality> {
+            return CurrentCall_ ? std::optional(TSipClient::GetCallQuality(CurrentCall_)) : std::nullopt;
+        },
+        statusBar()));
 }

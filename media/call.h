@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@
 
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
+#include "media/call_quality.h"
 #include "sip/sipints.h"
 
 class TUdpSocket;
@@ -46,6 +48,8 @@ struct TCallSettings {
     TCallClock clock = SystemCallClock();
     // RTP send and receive paths; without them media carries nothing.
     ICallMediaPathPtr mediaPath;
+    // How often control reports go out on the RTP port + 1.
+    std::chrono::milliseconds reportInterval{5000};
 };
 
 // RTP send state, used by the send path on the capture thread only.
@@ -224,6 +228,17 @@ public:
     // Sends one datagram to the remote RTP address on the call's RTP socket,
     // under the socket lock; false when media is stopped.
     bool SendRtp(const uint8_t* data, std::size_t length);
+    // The received audio's quality figures, as the receive path last
+    // published them (kept after the media stops, for the call's record).
+    media::TCallQuality GetQuality() const;
+    void SetQuality(const media::TCallQuality& value);
+    // What the send path has sent since media started, for sender reports:
+    // packets, payload octets and the last packet's RTP timestamp.
+    uint32_t GetSentPackets() const { return SentPackets_; }
+    uint32_t GetSentOctets() const { return SentOctets_; }
+    uint32_t GetLastSentTimestamp() const { return LastSentTimestamp_; }
+    // The SSRC as it goes out in the RTP header's bytes.
+    uint32_t GetWireSsrc() const;
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -232,6 +247,8 @@ private:
     void StopMedia(bool notifySink);
     void StopSocket();
     void OnRtpDatagram(const uint8_t* data, std::size_t length);
+    void StartControl();
+    void SendControlReport();
 
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
@@ -265,8 +282,15 @@ private:
     ISipConferencePtr Conference_;
     std::mutex RecorderLock_;  // held across the call into the recorder
     ISipRecorderPtr Recorder_;
+    mutable std::mutex QualityLock_;  // leaf: guards Quality_
+    media::TCallQuality Quality_;
     std::mutex SocketLock_;  // creation, destruction and every send
     std::unique_ptr<TUdpSocket> RtpSocket_;
+    std::unique_ptr<TUdpSocket> ControlSocket_;  // RTCP; none when port + 1 is taken
+    const std::chrono::milliseconds ReportInterval_;
+    std::atomic<uint32_t> SentPackets_{0};
+    std::atomic<uint32_t> SentOctets_{0};
+    std::atomic<uint32_t> LastSentTimestamp_{0};
 
     TRtpSendState RtpSend_;  // capture thread only
     std::atomic<int32_t> DtmfPacketCount_{0};

@@ -10,3 +10,4 @@ for b in "$BUILD"/bench/bench_*; do
   [ -x "$b" ] && "$b" "$@"
 done
 "$BUILD"/bench/latency_bench
+"$BUILD"/bench/impaired_bench

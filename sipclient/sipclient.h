@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 
+#include "media/call_quality.h"
 #include "sip/sipints.h"
 
 Q_DECLARE_METATYPE(ISipCallPtr)
@@ -107,6 +108,10 @@ public:
     void Hold(ISipCallPtr call);
     void Resume(ISipCallPtr call);
     void Transfer(ISipCallPtr call, const std::string& target);
+    // The quality figures of a call's received audio as its media last
+    // published them (kept after the call ends, for its record); all zero for
+    // a call that never had media. Any thread.
+    static media::TCallQuality GetCallQuality(const ISipCallPtr& call);
     void PlayWavFile(ISipCallPtr call, const std::string& fileName);
     void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex = 0);
     void SendMessage(ISipAccountPtr account, const std::string& destination,

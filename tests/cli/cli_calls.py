@@ -536,6 +536,57 @@ def case_sipp_echo_audio(cli, workdir):
     check_tone_recorded(heard, "echoed")
 
 
+def write_silence_wav(path, seconds):
+    with wave.open(path, "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes(b"\0\0" * int(seconds * RATE))
+
+
+def case_sipp_sounds_and_stats(cli, workdir):
+    """A short sound, then a long one: each reports its end once, the long
+    one at its real end (not at once from the short one's notices). The
+    stats command and the end of the call print the call's figures."""
+    short = os.path.join(workdir, "short.wav")
+    long = os.path.join(workdir, "long.wav")
+    write_silence_wav(short, 0.2)
+    write_silence_wav(long, 1.5)
+    peer = sipp("uas_answer.xml", workdir, ["-mp", "16300", "-rtp_echo"])
+    time.sleep(0.5)
+    agent = None
+    try:
+        agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("play " + short)
+        agent.expect("wav-stopped", timeout=5)
+        agent.send("wait 0.5")  # the short sound's notices go on meanwhile
+        agent.send("play " + long)
+        started = time.monotonic()
+        agent.expect("wav-stopped", timeout=5)
+        took = time.monotonic() - started
+        if not 1.2 < took < 2.5:
+            raise Failure(f"the long sound's end came after {took:.2f} s, it lasts 1.5 s")
+        agent.send("stats")
+        line = agent.expect("stats")
+        figures = line.split()
+        if figures[1] != "received" or int(figures[2]) < 50:
+            raise Failure(f"stats after 2 s of echoed audio: '{line}'")
+        agent.send("hangup")
+        agent.expect("stats", timeout=15)
+        agent.expect("bye", timeout=15)
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        if agent:
+            agent.kill()
+        peer.kill()
+    stopped = [line for line in agent.seen if line == "wav-stopped"]
+    if len(stopped) != 2:
+        raise Failure(f"expected two wav-stopped, saw {agent.seen}")
+
+
 def expect_digits(callee, caller, digits):
     """The caller sends the digits; the callee reports each one, in order,
     and nothing else (a digit reported twice, or the 1 kHz tone taken for a
@@ -613,6 +664,7 @@ CASES = {
     "baresip_answers": (case_baresip_answers, ["baresip"]),
     "baresip_calls": (case_baresip_calls, ["baresip"]),
     "sipp_echo_audio": (case_sipp_echo_audio, ["sipp"]),
+    "sipp_sounds_and_stats": (case_sipp_sounds_and_stats, ["sipp"]),
     "kamailio_audio_dtmf": (case_kamailio_audio_dtmf, ["kamailio"]),
 }
 

@@ -7,6 +7,16 @@ namespace {
 
 // Bound on the wait for the BYE and unregistration answers when leaving.
 constexpr int kQuitWaitMs = 3000;
+constexpr int64_t kFrameBytes = 320;
+
+// The call's current sound has played to its end. A call repeats its
+// "sound stopped" notice until another sound is set, so notices of an earlier
+// sound can arrive after the next one started: they are told apart by
+// looking at the sound now set.
+bool CurrentSoundEnded(const ISipCallPtr& call) {
+    const IWavFilePtr wav = call->GetWavFile();
+    return !wav || wav->GetSize() < wav->GetPosition() + kFrameBytes;
+}
 
 }  // namespace
 
@@ -77,14 +87,15 @@ void TCliAgent::ConnectEvents() {
     connect(&Client_, &TSipClient::OnDtmf, this,
             [](TSipClient*, ISipCallPtr, const QString& digit) { Print("dtmf " + digit.toStdString()); });
     connect(&Client_, &TSipClient::OnSilence, this, [](TSipClient*, ISipCallPtr) { Print("silence"); });
-    connect(&Client_, &TSipClient::OnWavStopped, this, [this](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnWavStopped, this, [this](TSipClient*, ISipCallPtr call) {
         // The call repeats this on every frame until another sound is set.
-        if (!SoundPending_)
+        if (!SoundPending_ || call != Call_ || !CurrentSoundEnded(call))
             return;
         SoundPending_ = false;
         Print("wav-stopped");
     });
     connect(&Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
+        PrintStats(call);
         const std::string status = call->GetStatusText();
         Print(status.empty() ? "bye" : "bye " + status);
         if (call == Call_)
@@ -93,6 +104,10 @@ void TCliAgent::ConnectEvents() {
     });
     connect(&Client_, &TSipClient::HandlerError, this,
             [](TSipClient*, const QString& text) { PrintError(text.toStdString()); });
+}
+
+void TCliAgent::PrintStats(const ISipCallPtr& call) {
+    Print("stats " + TSipClient::GetCallQuality(call).Text());
 }
 
 void TCliAgent::Quit() {

@@ -32,6 +32,8 @@ private:
     void ConnectEvents();
     static void Print(const std::string& line);
     static void PrintError(const std::string& text);
+    // "stats" and the call's quality figures.
+    static void PrintStats(const ISipCallPtr& call);
 
     // Commands (cli_commands.cpp).
     void RunQueue();

@@ -121,6 +121,9 @@ void TCliAgent::Execute(const std::string& line) {
     } else if (name == "call") {
         RequireArgument(command, "NUMBER");
         Call_ = Client_.MakeCall(RequireAccount(), command.argument, -1, -1);
+    } else if (name == "stats") {
+        RequireNoArgument(command);
+        PrintStats(RequireCall());
     } else if (name == "message") {
         const TCommandLine message = SplitCommand(command.argument);
         if (message.name.empty() || message.argument.empty())
