@@ -267,7 +267,8 @@ void TMainWindow::BuildStatusBar() {
     }
     statusBar()->addPermanentWidget(new TQualityMark(
         [this]() -> std::optional<media::TCallQuality> {
-            return CurrentCall_ ? std::optional(TSipClient::GetCallQuality(CurrentCall_)) : std::nullopt;
+            const ISipCallPtr call = CurrentCall();
+            return call ? std::optional(TSipClient::GetCallQuality(call)) : std::nullopt;
         },
         statusBar()));
 }
