@@ -75,6 +75,16 @@ void TCall::WriteText(std::string& field, const std::string& value) {
     field = value;
 }
 
+TDigestUse TCall::GetDigestUse() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return DigestUse_;
+}
+
+void TCall::SetDigestUse(const TDigestUse& value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    DigestUse_ = value;
+}
+
 void TCall::SetState(TCallState value) {
     const TCallState previous = State_.exchange(value);
     if (previous != value && value == csIdle && EventSink_)

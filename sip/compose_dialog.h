@@ -15,21 +15,23 @@
 // target along the route set, as every other request inside the dialog.
 std::string ComposeInvite(ISipCall& call, const std::string& payloadList);
 // The same with the credentials of the call's challenge, computed over the
-// offer sent. The line is stored in the call (SetAuthorizationLine) and a
-// cnonce made for it in the call's opaque field.
+// offer sent. The line is stored in the call (SetAuthorizationLine) and the
+// use of the challenge's nonce counted in the call (SetDigestUse).
 std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payloadList);
 
-// ACK for a 2xx answer to the call's INVITE, always with a credentials line
-// (a cnonce made for it is stored in the call's opaque field).
+// ACK for a 2xx answer to the call's INVITE, a new transaction with a branch
+// of its own; with a credentials line when the call was challenged (the use
+// of the nonce is counted in the call).
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response);
 // ACK for a final failure answer, built from the answer alone.
 std::string ComposeAck(const TSipMessage& response);
 
 std::string ComposeBye(ISipCall& call);
 // CANCEL of the INVITE with the call's current CSeq, with a credentials line
-// from whatever challenge the call holds.
+// when the call holds a challenge.
 std::string ComposeCancel(ISipCall& call);
-// REFER to `referTarget` in the account's domain.
+// REFER to `referTarget` in the account's domain, with a Via of the account
+// and the call's branch (the caller gives it a new one).
 std::string ComposeRefer(ISipCall& call, const std::string& referTarget);
 // REFER retried after a challenge, to the call's stored refer target.
 std::string ComposeReferWithCredentials(ISipCall& call);

@@ -119,6 +119,7 @@ void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
     RequireActive();
     call->SetReferTarget(target);
     call->SetState(csTransferring);
+    call->SetBranch(NewBranch());
     call->SetCSeq(NextCSeq());
     SendCallText(*call, ComposeRefer(*call, target));
 }

@@ -44,6 +44,15 @@ enum TDtmfMethod : uint8_t {
     dtmfSipInfo = 2,
 };
 
+// How the credentials of one challenge have been used so far: the nonce
+// they answer, the client nonce made for it and how many requests carried
+// that nonce (the nonce count, RFC 2617). A new nonce starts a new use.
+struct TDigestUse {
+    std::string nonce;
+    std::string cnonce;
+    uint32_t count = 0;
+};
+
 // One audio frame: 20 ms of 8 kHz mono 16-bit PCM.
 constexpr int kFrameSamples = 160;
 constexpr int kFrameBytes = kFrameSamples * 2;
@@ -244,6 +253,8 @@ public:
     virtual void SetOpaque(const std::string& value) = 0;
     virtual std::string GetQop() = 0;
     virtual void SetQop(const std::string& value) = 0;
+    virtual TDigestUse GetDigestUse() = 0;
+    virtual void SetDigestUse(const TDigestUse& value) = 0;
     virtual std::string GetPendingMessage() = 0;
     virtual void SetPendingMessage(const std::string& value) = 0;
     // Registration time as a day count (days since 1899-12-30, time of day as
@@ -403,6 +414,8 @@ public:
     virtual void SetQop(const std::string& value) = 0;
     virtual std::string GetOpaque() = 0;
     virtual void SetOpaque(const std::string& value) = 0;
+    virtual TDigestUse GetDigestUse() = 0;
+    virtual void SetDigestUse(const TDigestUse& value) = 0;
     virtual std::string GetNonce() = 0;
     virtual void SetNonce(const std::string& value) = 0;
     virtual std::string GetRealm() = 0;

@@ -32,7 +32,7 @@ TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
     std::smatch found;
     ASSERT_TRUE(std::regex_search(retry, found, std::regex("Proxy-Authorization: Digest username=\"4711\","
                                                            "realm=\"test\",nonce=\"n7\",uri=\"([^\"]*)\","
-                                                           "response=\"([0-9a-f]{32})\",cnonce=\"([0-9a-f]{32})\"")));
+                                                           "response=\"([0-9a-f]{32})\",qop=auth,cnonce=\"([0-9a-f]{32})\",nc=00000001,")));
     EXPECT_EQ(found[2].str(), DigestResponseForUri("INVITE", found[1].str(), "4711", "test", "secret",
                                                    "auth", "n7", found[3].str(), ""));
 
