@@ -151,8 +151,8 @@ def case_sipp_busy(cli, workdir):
     try:
         agent.send("call 100")
         line = agent.expect("bye")
-        if "486" not in line:
-            raise Failure(f"expected the 486 status in '{line}'")
+        if line != "bye 1 486 Busy Here":
+            raise Failure(f"expected 'bye 1 486 Busy Here', got '{line}'")
         agent.finish()
         wait_sipp(peer, workdir)
     finally:
@@ -178,6 +178,68 @@ def case_sipp_proxy_auth(cli, workdir):
     finally:
         agent.kill()
         peer.kill()
+
+
+def case_sipp_reject(cli, workdir):
+    """The operator refuses an incoming call: the caller gets 486 and the
+    agent prints the call's bye with its number and status."""
+    agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    peer = None
+    try:
+        time.sleep(0.5)
+        peer = sipp("uac_reject.xml", workdir, ["-s", "alice"], f"127.0.0.1:{CALLER_PORT}")
+        agent.expect("incoming caller")
+        agent.send("reject")
+        line = agent.expect("bye")
+        if line != "bye 1 486 Busy Here":
+            raise Failure(f"expected 'bye 1 486 Busy Here', got '{line}'")
+        wait_sipp(peer, workdir)
+        agent.send("calls")
+        agent.expect("no calls")
+        agent.finish()
+    finally:
+        agent.kill()
+        if peer:
+            peer.kill()
+
+
+def case_two_calls(cli, workdir):
+    """A second call does not orphan the first: both are listed by number,
+    each can be hung up by its number, and each records into its own file."""
+    peer = sipp("uas_answer.xml", workdir, ["-m", "2"])
+    time.sleep(0.5)
+    heard = os.path.join(workdir, "heard.wav")
+    args = caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}")
+    args[args.index("--speaker") + 1] = heard
+    agent = Agent(cli, "caller", args, workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("calls")
+        listed = [agent.expect("call 1 "), agent.expect("call 2 ")]
+        if listed != ["call 1 connected 100", "call 2 connected 100 current"]:
+            raise Failure(f"calls listed {listed}")
+        agent.send("wait 1")
+        # Our BYE is answered 200 OK, and that is the status each call ends with.
+        agent.send("hangup 1")
+        if agent.expect("bye") != "bye 1 200 OK":
+            raise Failure(f"first bye was '{agent.seen[-1]}'")
+        agent.send("hangup")
+        if agent.expect("bye") != "bye 2 200 OK":
+            raise Failure(f"second bye was '{agent.seen[-1]}'")
+        agent.send("hangup")
+        agent.finish()
+        if "error: no current call" not in agent.errors():
+            raise Failure(f"hangup without calls: {agent.errors()!r}")
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+    for name in ("heard.wav", "heard-2.wav"):
+        if len(read_wav(os.path.join(workdir, name))) < RATE // 2:
+            raise Failure(f"{name} holds less than half a second")
 
 
 def case_sipp_cancel(cli, workdir):
@@ -257,8 +319,10 @@ def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
         if hold_resume:
             # Hold and resume re-INVITE through the proxy; the call must survive.
             caller.send("hold")
+            caller.expect("held")
             caller.send("wait 1")
             caller.send("resume")
+            caller.expect("resumed")
             caller.send("wait 1")
             caller.send("dtmf 3")
             callee.expect("dtmf 3", timeout=5)
@@ -411,6 +475,21 @@ def case_errors(cli, workdir):
                 "error: no current call", "error: no account: start with --server and --user"]
     if done.returncode != 0 or errors != expected or done.stdout:
         raise Failure(f"exit {done.returncode}, stdout {done.stdout!r}, stderr {errors}")
+    # Errors about the network say which host or port they are about.
+    script = "register\ncall 100\nhangup 7\nwait 0.1\n"
+    done = subprocess.run([cli, "--local-port", str(CALLER_PORT), "--server", "no-such-host.invalid",
+                           "--user", "alice"], input=script, text=True, capture_output=True, timeout=15)
+    errors = done.stderr.splitlines()
+    expected = ["error: IP address is incorrect (server no-such-host.invalid:5060)"] * 2 + \
+               ["error: no call 7"]
+    if done.returncode != 0 or errors != expected:
+        raise Failure(f"exit {done.returncode}, stderr {errors}")
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
+        taken.bind(("0.0.0.0", CALLER_PORT))
+        done = subprocess.run([cli, "--local-port", str(CALLER_PORT)], input="", text=True,
+                              capture_output=True, timeout=15)
+    if done.returncode == 0 or f"SIP port {CALLER_PORT}" not in done.stderr:
+        raise Failure(f"taken port: exit {done.returncode}, stderr {done.stderr!r}")
     for args in (["--dtmf", "morse"], ["--local-port", "70000"], ["--rtp-ports", "9-8"],
                  ["--server", "127.0.0.1"], ["--user"], ["--bogus"]):
         bad = subprocess.run([cli] + args, input="", text=True, capture_output=True, timeout=15)
@@ -555,8 +634,8 @@ def expect_digits(callee, caller, digits):
 def case_kamailio_audio_dtmf(cli, workdir):
     """Through Kamailio: an in-band call whose digits the callee hears as
     tones, then an RFC 2833 call carrying a 1 kHz tone that must reach the
-    callee's recording. The recording is read after the callee exits, so it
-    holds the second call."""
+    callee's recording. Each call records into its own file; the second
+    call's (heard-2.wav) is read after the callee exits."""
     mic = os.path.join(workdir, "tone.wav")
     heard = os.path.join(workdir, "heard.wav")
     write_tone_wav(mic)
@@ -599,7 +678,9 @@ def case_kamailio_audio_dtmf(cli, workdir):
             proxy.wait(timeout=5)
         except subprocess.TimeoutExpired:
             proxy.kill()
-    check_tone_recorded(heard, "through Kamailio")
+    if not os.path.exists(heard):
+        raise Failure("the first call's recording was not kept")
+    check_tone_recorded(os.path.join(workdir, "heard-2.wav"), "through Kamailio")
 
 
 CASES = {
@@ -607,6 +688,8 @@ CASES = {
     "sipp_answer": (case_sipp_answer, ["sipp"]),
     "sipp_busy": (case_sipp_busy, ["sipp"]),
     "sipp_cancel": (case_sipp_cancel, ["sipp"]),
+    "sipp_reject": (case_sipp_reject, ["sipp"]),
+    "two_calls": (case_two_calls, ["sipp"]),
     "sipp_proxy_auth": (case_sipp_proxy_auth, ["sipp"]),
     "kamailio_two_agents": (case_kamailio_two_agents, ["kamailio"]),
     "kamailio_hold_resume": (case_kamailio_hold_resume, ["kamailio"]),

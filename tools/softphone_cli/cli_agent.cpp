@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 
@@ -27,7 +28,11 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
 }
 
 void TCliAgent::Start() {
-    Client_.SetActive(true);
+    try {
+        Client_.SetActive(true);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("SIP port " + std::to_string(Options_.localPort) + ": " + e.what());
+    }
     if (Options_.server.empty())
         return;
     Account_ = Client_.AddAccount(Options_.server, Options_.user, Options_.password,
@@ -61,7 +66,7 @@ void TCliAgent::ConnectEvents() {
         CheckQuitDone();
     });
     connect(&Client_, &TSipClient::OnInvite, this, [this](TSipClient*, ISipCallPtr call) {
-        Call_ = call;
+        AdoptCall(call);
         Print("incoming " + call->GetTarget());
         if (Options_.autoAnswer)
             Client_.Answer(call);
@@ -83,10 +88,7 @@ void TCliAgent::ConnectEvents() {
         Print("wav-stopped");
     });
     connect(&Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
-        const std::string status = call->GetStatusText();
-        Print(status.empty() ? "bye" : "bye " + status);
-        if (call == Call_)
-            Call_.reset();
+        PrintBye(call);
         CheckQuitDone();
     });
     connect(&Client_, &TSipClient::HandlerError, this,
@@ -96,15 +98,19 @@ void TCliAgent::ConnectEvents() {
 void TCliAgent::Quit() {
     Quitting_ = true;
     Queue_.clear();
-    if (Call_ && Call_->GetState() != csIdle) {
+    // Every call ends, not only the current one; a copy, as ending one may
+    // take it off the list at once.
+    const auto calls = Calls_.All();
+    for (const auto& [number, call] : calls) {
         try {
-            Client_.HangUp(Call_);
+            if (call->GetState() == csIdle)
+                Calls_.Remove(call);
+            else
+                HangUpCommand(std::to_string(number));
         } catch (const std::exception& e) {
             PrintError(e.what());
-            Call_.reset();
+            Calls_.Remove(call);
         }
-    } else {
-        Call_.reset();
     }
     if (Account_ && Registered_) {
         try {
@@ -119,7 +125,7 @@ void TCliAgent::Quit() {
 }
 
 void TCliAgent::CheckQuitDone() {
-    if (Quitting_ && !Call_ && !Registered_) {
+    if (Quitting_ && Calls_.Empty() && !Registered_) {
         QuitTimer_.stop();
         emit Finished();
     }
