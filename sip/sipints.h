@@ -360,8 +360,9 @@ public:
     virtual bool GetMediaActive() = 0;
     // Starts (sink creates the devices, RTP socket opens) or stops media.
     virtual void SetMediaActive(bool on) = 0;
-    // "Record-Route: " / "Route: " lines, one per route entry, in the order of
-    // the Record-Route entries the set was built from.
+    // "Record-Route: " lines in the order of the Record-Route entries the
+    // set was built from; "Route: " lines in that order for an incoming
+    // call and in reverse for an outgoing one (RFC 3261 12.1.1, 12.1.2).
     virtual std::string GetRecordRouteHeaders() = 0;
     virtual std::string GetRouteHeaders() = 0;
     virtual bool GetIncoming() = 0;
