@@ -202,6 +202,25 @@ std::string ComposeReferWithCredentials(ISipCall& call) {
     return ReferText(call, call.GetReferTarget(), true);
 }
 
+std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool final) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = "NOTIFY " + RemoteTarget(call) + " SIP/2.0\r\n";
+    text += AccountViaLine(*account, call.GetBranch());
+    text += call.GetRouteHeaders();
+    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += CallIdLine(call);
+    text += CSeqLine(call.GetCSeq(), "NOTIFY");
+    text += ContactLine(*account);
+    text.append(kMaxForwardsLine);
+    text += "Event: refer\r\n";
+    text += final ? "Subscription-State: terminated;reason=noresource\r\n"
+                  : "Subscription-State: active;expires=60\r\n";
+    text += "Content-Type: message/sipfrag;version=2.0\r\n";
+    text += ContentLengthAndBody(sipfrag + "\r\n");
+    return text;
+}
+
 std::string ComposeInfo(ISipCall& call, char digit) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = "INFO " + call.GetRemoteContact() + " SIP/2.0\r\n";

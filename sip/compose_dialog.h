@@ -35,5 +35,10 @@ std::string ComposeCancel(ISipCall& call);
 std::string ComposeRefer(ISipCall& call, const std::string& referTarget);
 // REFER retried after a challenge, to the call's stored refer target.
 std::string ComposeReferWithCredentials(ISipCall& call);
+// NOTIFY of the progress of a transfer we were asked for (RFC 3515): the
+// status line `sipfrag` (such as "SIP/2.0 100 Trying") as a message/sipfrag
+// body, the subscription still active or, with `final`, terminated. Sent in
+// the call's dialog with the call's branch and CSeq.
+std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool final);
 // One DTMF digit by INFO, with a branch made for this message only.
 std::string ComposeInfo(ISipCall& call, char digit);

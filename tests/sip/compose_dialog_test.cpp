@@ -368,6 +368,33 @@ TEST_F(DialogComposer, ReferNeverCarriesTheViaLinesOfTheCall) {
               "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKREFER00001\r\n");
 }
 
+// --- NOTIFY of a transfer ----------------------------------------------------
+
+TEST_F(DialogComposer, ReferNotifyGolden) {
+    Connect();
+    Call->Branch = "z9hG4bKNOTIFY0001";
+    Call->CSeq = 16;
+    const std::string head =
+        "NOTIFY sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKNOTIFY0001\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "From: <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 16 NOTIFY\r\n"
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "Max-Forwards: 70\r\n"
+        "Event: refer\r\n";
+    EXPECT_EQ(ComposeReferNotify(*Call, "SIP/2.0 100 Trying", false),
+              head + "Subscription-State: active;expires=60\r\n"
+                     "Content-Type: message/sipfrag;version=2.0\r\n"
+                     "Content-Length: 20\r\n\r\nSIP/2.0 100 Trying\r\n");
+    const TSipMessage last(ComposeReferNotify(*Call, "SIP/2.0 486 Busy Here", true));
+    EXPECT_NE(last.RawText.find("Subscription-State: terminated;reason=noresource\r\n"), std::string::npos);
+    EXPECT_EQ(last.Body, "SIP/2.0 486 Busy Here\r\n");
+    EXPECT_EQ(last.CSeqMethod, "NOTIFY");
+}
+
 // --- INFO --------------------------------------------------------------------
 
 TEST_F(DialogComposer, InfoGoldenWithItsOwnBranch) {
