@@ -193,6 +193,15 @@ public:
     virtual void Log(const std::string& text) = 0;
     virtual void CreateAudioDevices(ISipCallPtr call) = 0;
     virtual void ReleaseAudioDevices(ISipCallPtr call) = 0;
+
+    // Instant messages; a host that shows none need not override these.
+    // A MESSAGE for the account arrived from the user `from`.
+    virtual void MessageReceived(ISipAccountPtr /*account*/, const std::string& /*from*/,
+                                 const std::string& /*text*/) {}
+    // The final answer to a message the account sent to `target`: a status
+    // of 200 to 299 means delivered.
+    virtual void MessageStatus(ISipAccountPtr /*account*/, const std::string& /*target*/,
+                               int /*status*/) {}
 };
 using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
 

@@ -113,7 +113,7 @@ public:
                      const std::string& text);
 
 signals:
-    // The ten events, in the order of the engine's sink table.
+    // The events, in the order of the engine's sink table.
     void OnLog(TSipClient* sender, const QString& text);
     void OnInvite(TSipClient* sender, ISipCallPtr call);
     void OnInviteOk(TSipClient* sender, ISipCallPtr call);
@@ -124,6 +124,12 @@ signals:
     void OnSilence(TSipClient* sender, ISipCallPtr call);
     void OnRegistrationOk(TSipClient* sender, ISipAccountPtr account);
     void OnRegistrationBye(TSipClient* sender, ISipAccountPtr account);
+    // A MESSAGE arrived from the user `from`.
+    void OnMessage(TSipClient* sender, ISipAccountPtr account, const QString& from,
+                   const QString& text);
+    // The final answer to a message sent to `target` (200 to 299: delivered).
+    void OnMessageStatus(TSipClient* sender, ISipAccountPtr account, const QString& target,
+                         int status);
 
     // A slot connected to one of the events above threw; `text` is its
     // message. The event's references are released all the same.

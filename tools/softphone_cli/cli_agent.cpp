@@ -91,6 +91,7 @@ void TCliAgent::ConnectEvents() {
         PrintBye(call);
         CheckQuitDone();
     });
+    ConnectMessageEvents();
     connect(&Client_, &TSipClient::HandlerError, this,
             [](TSipClient*, const QString& text) { PrintError(text.toStdString()); });
 }

@@ -32,6 +32,7 @@ signals:
 private:
     // Event output.
     void ConnectEvents();
+    void ConnectMessageEvents();
     static void Print(const std::string& line);
     static void PrintError(const std::string& text);
 
