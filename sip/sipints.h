@@ -202,6 +202,10 @@ public:
     // of 200 to 299 means delivered.
     virtual void MessageStatus(ISipAccountPtr /*account*/, const std::string& /*target*/,
                                int /*status*/) {}
+    // How a transfer the call asked for ended: the final status the far end
+    // reported (200 to 299: transferred, the call then ends), or its refusal
+    // of the REFER; on failure the call is connected again.
+    virtual void TransferStatus(ISipCallPtr /*call*/, int /*status*/) {}
 };
 using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
 

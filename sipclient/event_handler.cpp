@@ -137,6 +137,12 @@ void TSipClientEventHandler::MessageStatus(ISipAccountPtr account, const std::st
     });
 }
 
+void TSipClientEventHandler::TransferStatus(ISipCallPtr call, int status) {
+    Target_->Post([call, status](TSipClient& client) {
+        client.Guarded([&] { emit client.OnTransferStatus(&client, call, status); });
+    });
+}
+
 // ---------------------------------------------------------------------------
 // Audio devices, synchronous
 // ---------------------------------------------------------------------------

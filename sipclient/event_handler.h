@@ -69,6 +69,7 @@ public:
     void MessageReceived(ISipAccountPtr account, const std::string& from,
                          const std::string& text) override;
     void MessageStatus(ISipAccountPtr account, const std::string& target, int status) override;
+    void TransferStatus(ISipCallPtr call, int status) override;
     // Synchronous, on the thread that starts or stops the call's media.
     void CreateAudioDevices(ISipCallPtr call) override;
     void ReleaseAudioDevices(ISipCallPtr call) override;

@@ -130,6 +130,8 @@ signals:
     // The final answer to a message sent to `target` (200 to 299: delivered).
     void OnMessageStatus(TSipClient* sender, ISipAccountPtr account, const QString& target,
                          int status);
+    // How a transfer the call asked for ended (200 to 299: transferred).
+    void OnTransferStatus(TSipClient* sender, ISipCallPtr call, int status);
 
     // A slot connected to one of the events above threw; `text` is its
     // message. The event's references are released all the same.

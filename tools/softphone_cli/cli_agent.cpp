@@ -92,6 +92,7 @@ void TCliAgent::ConnectEvents() {
         CheckQuitDone();
     });
     ConnectMessageEvents();
+    ConnectTransferEvents();
     connect(&Client_, &TSipClient::HandlerError, this,
             [](TSipClient*, const QString& text) { PrintError(text.toStdString()); });
 }

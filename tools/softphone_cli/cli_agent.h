@@ -33,6 +33,7 @@ private:
     // Event output.
     void ConnectEvents();
     void ConnectMessageEvents();
+    void ConnectTransferEvents();
     static void Print(const std::string& line);
     static void PrintError(const std::string& text);
 

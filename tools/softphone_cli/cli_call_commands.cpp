@@ -1,5 +1,6 @@
 // The commands and events that deal with several calls by number: adopting
-// a new call, its bye line, `calls`, `hangup [N]` and `reject`.
+// a new call, its bye line, `calls`, `hangup [N]`, `reject` and how a
+// transfer ended.
 #include <climits>
 #include <stdexcept>
 
@@ -13,6 +14,17 @@ bool EndsWithWav(const std::string& name) {
 }
 
 }  // namespace
+
+void TCliAgent::ConnectTransferEvents() {
+    connect(&Client_, &TSipClient::OnTransferStatus, this,
+            [this](TSipClient*, ISipCallPtr call, int status) {
+                const std::string number = std::to_string(Calls_.NumberOf(call));
+                if (status >= 200 && status < 300)
+                    Print("transferred " + number);
+                else
+                    Print("transfer-failed " + number + " " + StatusWithReason(std::to_string(status)));
+            });
+}
 
 int TCliAgent::SpeakerDeviceFor(int number) const {
     if (!EndsWithWav(Options_.speaker))
