@@ -20,9 +20,16 @@ import time
 import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-SIPP_PORT = 15160
-CALLER_PORT = 15175
-CALLEE_PORT = 15176
+# Several worktrees on one machine may run these at once: an offset moves
+# every fixed port of this file (Kamailio's 5060 excepted).
+PORT_OFFSET = int(os.environ.get("SOFTPHONE_TEST_PORT_OFFSET", "0"))
+SIPP_PORT = 15160 + PORT_OFFSET
+# The agent's server in the cases where the caller is somewhere else: every
+# response must reach the caller, not this port.
+ELSEWHERE_PORT = 15161 + PORT_OFFSET
+TARGET_PORT = 15162 + PORT_OFFSET
+CALLER_PORT = 15175 + PORT_OFFSET
+CALLEE_PORT = 15176 + PORT_OFFSET
 
 
 class Failure(Exception):
@@ -93,31 +100,34 @@ class Agent:
             self.proc.wait()
 
 
-def sipp(scenario, workdir, extra=(), target=None):
+def sipp(scenario, workdir, extra=(), target=None, port=SIPP_PORT, name="sipp"):
     args = ["sipp", "-sf", os.path.join(HERE, "scenarios", scenario),
-            "-i", "127.0.0.1", "-mi", "127.0.0.1", "-p", str(SIPP_PORT),
+            "-i", "127.0.0.1", "-mi", "127.0.0.1", "-p", str(port),
             "-m", "1", "-nostdin", "-timeout", "30", "-timeout_error",
-            "-trace_err", "-error_file", os.path.join(workdir, "sipp_errors.log")]
+            "-trace_err", "-error_file", os.path.join(workdir, name + "_errors.log"),
+            "-trace_msg", "-message_file", os.path.join(workdir, name + "_messages.log")]
+    if port != SIPP_PORT:
+        args += ["-mp", str(16000 + port % 100 * 10)]
     args += list(extra)
     if target:
         args.append(target)
-    out = open(os.path.join(workdir, "sipp.out"), "w")
+    out = open(os.path.join(workdir, name + ".out"), "w")
     return subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, cwd=workdir)
 
 
-def wait_sipp(proc, workdir, timeout=20):
+def wait_sipp(proc, workdir, timeout=20, name="sipp"):
     try:
         code = proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
         proc.kill()
-        raise Failure("SIPp did not finish")
+        raise Failure(f"{name} did not finish")
     if code != 0:
         log = ""
-        for name in ("sipp.out", "sipp_errors.log"):
-            path = os.path.join(workdir, name)
+        for suffix in (".out", "_errors.log"):
+            path = os.path.join(workdir, name + suffix)
             if os.path.exists(path):
                 log += open(path).read()[-2000:]
-        raise Failure(f"SIPp exit code {code}: {log}")
+        raise Failure(f"{name} exit code {code}: {log}")
 
 
 def caller_args(port, user, server, extra=()):
@@ -683,6 +693,202 @@ def case_kamailio_audio_dtmf(cli, workdir):
     check_tone_recorded(os.path.join(workdir, "heard-2.wav"), "through Kamailio")
 
 
+# ---------------------------------------------------------------------------
+# Dialogs as real peers run them. The callers call from a port other than
+# the agent's server, so a response sent anywhere but to the sender fails.
+
+def callee_elsewhere(cli, workdir, extra=()):
+    """An agent whose server is at ELSEWHERE_PORT (where nothing answers)."""
+    agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{ELSEWHERE_PORT}",
+                                             list(extra)), workdir)
+    time.sleep(0.5)
+    return agent
+
+
+def run_caller(cli, workdir, scenario, agent_steps, extra=(), sipp_extra=()):
+    agent = callee_elsewhere(cli, workdir, extra)
+    peer = None
+    try:
+        peer = sipp(scenario, workdir, ["-s", "alice"] + list(sipp_extra), f"127.0.0.1:{CALLER_PORT}")
+        agent_steps(agent)
+        wait_sipp(peer, workdir)
+        agent.finish()
+    finally:
+        agent.kill()
+        if peer:
+            peer.kill()
+    return agent
+
+
+def case_caller_answered(cli, workdir):
+    def steps(agent):
+        agent.expect("incoming caller")
+        agent.expect("bye 1", timeout=15)
+    run_caller(cli, workdir, "uac_answered.xml", steps, ["--auto-answer"])
+
+
+def case_caller_rejected(cli, workdir):
+    def steps(agent):
+        agent.expect("incoming caller")
+        agent.send("reject")
+        agent.expect("bye 1 486 Busy Here")
+    run_caller(cli, workdir, "uac_reject.xml", steps)
+
+
+def case_caller_cancels(cli, workdir):
+    def steps(agent):
+        agent.expect("incoming caller")
+        agent.expect("bye 1")
+    run_caller(cli, workdir, "uac_cancel.xml", steps)
+
+
+def case_requests_outside_calls(cli, workdir):
+    """OPTIONS and MESSAGE answered 200 without registering, the message
+    shown; INFO, NOTIFY and BYE of an unknown dialog answered 481."""
+    def steps(agent):
+        agent.expect("message caller Hola desde SIPp")
+    agent = run_caller(cli, workdir, "uac_out_of_dialog.xml", steps)
+    if any(line.startswith(("incoming", "bye", "dtmf")) for line in agent.seen):
+        raise Failure(f"events for requests outside any call: {agent.seen}")
+
+
+def case_bad_sdp_port(cli, workdir):
+    agent = run_caller(cli, workdir, "uac_bad_port.xml", lambda agent: None, ["--auto-answer"])
+    if agent.seen:
+        raise Failure(f"offers without a usable port reached the operator: {agent.seen}")
+
+
+def case_offer_directions(cli, workdir):
+    def steps(agent):
+        agent.expect("incoming caller")
+        agent.expect("bye 1", timeout=15)
+    run_caller(cli, workdir, "uac_directions.xml", steps, ["--auto-answer"])
+
+
+def case_reinvite_without_offer(cli, workdir):
+    def steps(agent):
+        agent.expect("incoming caller")
+        agent.expect("bye 1", timeout=15)
+    run_caller(cli, workdir, "uac_reinvite_no_sdp.xml", steps, ["--auto-answer"])
+
+
+def case_forked_answer(cli, workdir):
+    """183 from one fork, 200 from another and a 200 from a third: the call
+    is the second fork's, the third is acknowledged and ended."""
+    peer = sipp("uas_forking.xml", workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("wait 2")
+        agent.send("calls")
+        if agent.expect("call ") != "call 1 connected 100 current":
+            raise Failure(f"calls listed '{agent.seen[-1]}'")
+        agent.send("hangup")
+        agent.expect("bye 1")
+        agent.finish()
+        wait_sipp(peer, workdir)
+        if agent.seen.count("answered") != 1:
+            raise Failure(f"one call answered, events {agent.seen}")
+    finally:
+        agent.kill()
+        peer.kill()
+
+
+def transfer_out(cli, workdir, scenario, outcome):
+    peer = sipp(scenario, workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("answered")
+        agent.send("transfer 300")
+        line = agent.expect("transfer")
+        if line != outcome:
+            raise Failure(f"expected '{outcome}', got '{line}'")
+        if outcome == "transferred 1":
+            agent.expect("bye 1")
+        else:
+            agent.send("calls")
+            if agent.expect("call ") != "call 1 connected 100 current":
+                raise Failure(f"after a failed transfer: '{agent.seen[-1]}'")
+            agent.send("hangup")
+            agent.expect("bye 1")
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
+def case_transfer_out_ok(cli, workdir):
+    transfer_out(cli, workdir, "uas_refer_ok.xml", "transferred 1")
+
+
+def case_transfer_out_fails(cli, workdir):
+    transfer_out(cli, workdir, "uas_refer_fail.xml", "transfer-failed 1 486 Busy Here")
+
+
+def case_transfer_out_refused(cli, workdir):
+    transfer_out(cli, workdir, "uas_refer_refused.xml", "transfer-failed 1 603 Decline")
+
+
+def case_transfer_in(cli, workdir):
+    """A caller from another port asks the agent to transfer the call to a
+    third party (the agent's server here): the agent answers 202, calls the
+    target, reports 100 and then 200 by NOTIFY, and ends the first call."""
+    target = sipp("uas_answer.xml", workdir, port=TARGET_PORT, name="target")
+    agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{TARGET_PORT}",
+                                             ["--auto-answer"]), workdir)
+    caller = None
+    try:
+        time.sleep(0.5)
+        caller = sipp("uac_refer.xml", workdir,
+                      ["-s", "alice", "-set", "target", f"sip:transfer@127.0.0.1:{TARGET_PORT}"],
+                      f"127.0.0.1:{CALLER_PORT}", name="caller")
+        agent.expect("incoming caller")
+        agent.expect("answered", timeout=15)
+        agent.expect("bye 1", timeout=15)
+        wait_sipp(caller, workdir, name="caller")
+        agent.send("calls")
+        if agent.expect("call ") != "call 2 connected transfer current":
+            raise Failure(f"after the transfer: '{agent.seen[-1]}'")
+        agent.send("hangup")
+        agent.expect("bye 2")
+        agent.finish()
+        wait_sipp(target, workdir, name="target")
+    finally:
+        agent.kill()
+        target.kill()
+        if caller:
+            caller.kill()
+
+
+def message_out(cli, workdir, scenario, outcome):
+    peer = sipp(scenario, workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "sender", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("message bob Hola, que tal")
+        line = agent.expect("message-")
+        if line != outcome:
+            raise Failure(f"expected '{outcome}', got '{line}'")
+        agent.finish()
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
+def case_message_delivered(cli, workdir):
+    message_out(cli, workdir, "uas_message_ok.xml", "message-delivered bob")
+
+
+def case_message_refused(cli, workdir):
+    message_out(cli, workdir, "uas_message_404.xml", "message-failed bob 404 Not Found")
+
+
 CASES = {
     "errors": (case_errors, []),
     "sipp_answer": (case_sipp_answer, ["sipp"]),
@@ -697,6 +903,20 @@ CASES = {
     "baresip_calls": (case_baresip_calls, ["baresip"]),
     "sipp_echo_audio": (case_sipp_echo_audio, ["sipp"]),
     "kamailio_audio_dtmf": (case_kamailio_audio_dtmf, ["kamailio"]),
+    "caller_answered": (case_caller_answered, ["sipp"]),
+    "caller_rejected": (case_caller_rejected, ["sipp"]),
+    "caller_cancels": (case_caller_cancels, ["sipp"]),
+    "requests_outside_calls": (case_requests_outside_calls, ["sipp"]),
+    "bad_sdp_port": (case_bad_sdp_port, ["sipp"]),
+    "offer_directions": (case_offer_directions, ["sipp"]),
+    "reinvite_without_offer": (case_reinvite_without_offer, ["sipp"]),
+    "forked_answer": (case_forked_answer, ["sipp"]),
+    "transfer_out_ok": (case_transfer_out_ok, ["sipp"]),
+    "transfer_out_fails": (case_transfer_out_fails, ["sipp"]),
+    "transfer_out_refused": (case_transfer_out_refused, ["sipp"]),
+    "transfer_in": (case_transfer_in, ["sipp"]),
+    "message_delivered": (case_message_delivered, ["sipp"]),
+    "message_refused": (case_message_refused, ["sipp"]),
 }
 
 
@@ -713,7 +933,7 @@ def main():
         except Failure as failure:
             print(f"FAILED {name}: {failure}")
             for file in sorted(os.listdir(workdir)):
-                if file.endswith(".err"):
+                if file.endswith((".err", "_errors.log")):
                     print(f"--- {file}\n" + open(os.path.join(workdir, file)).read()[-3000:])
             return 1
     print(f"passed {name}")
