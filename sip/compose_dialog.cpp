@@ -3,6 +3,7 @@
 #include "sip/auth.h"
 #include "sip/compose_common.h"
 #include "sip/sdp.h"
+#include "sip/text.h"
 #include "sip/transport.h"
 
 using namespace sip_compose;
@@ -200,6 +201,43 @@ std::string ComposeRefer(ISipCall& call, const std::string& referTarget) {
 
 std::string ComposeReferWithCredentials(ISipCall& call) {
     return ReferText(call, call.GetReferTarget(), true);
+}
+
+namespace {
+
+// Route lines of a 2xx's Record-Route entries, last first (our side called).
+std::string ForkRouteLines(const TSipMessage& answer) {
+    std::string lines;
+    for (int index = answer.RecordRouteCount() - 1; index >= 0; --index)
+        lines += "Route: " + answer.RecordRouteAt(index) + "\r\n";
+    return lines;
+}
+
+std::string ForkRequest(ISipCall& call, const TSipMessage& answer, std::string_view method,
+                        int cseq) {
+    const ISipAccountPtr account = CallAccount(call);
+    const std::string target =
+        answer.Contact.empty() ? "sip:" + answer.ToUser + "@" + answer.ToHost : answer.Contact;
+    std::string text = std::string(method) + " " + target + " SIP/2.0\r\n";
+    text += AccountViaLine(*account, NewBranch());
+    text += ForkRouteLines(answer);
+    text += answer.FromHeader + "\r\n";
+    text += answer.ToHeader + "\r\n";
+    text += "Call-ID: " + answer.CallId + "\r\n";
+    text += CSeqLine(cseq, method);
+    text.append(kMaxForwardsLine);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+}  // namespace
+
+std::string ComposeAckForFork(ISipCall& call, const TSipMessage& answer) {
+    return ForkRequest(call, answer, "ACK", sip_text::NumberOr(answer.CSeqNumber, 0));
+}
+
+std::string ComposeByeForFork(ISipCall& call, const TSipMessage& answer, int cseq) {
+    return ForkRequest(call, answer, "BYE", cseq);
 }
 
 std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool final) {

@@ -35,6 +35,12 @@ std::string ComposeCancel(ISipCall& call);
 std::string ComposeRefer(ISipCall& call, const std::string& referTarget);
 // REFER retried after a challenge, to the call's stored refer target.
 std::string ComposeReferWithCredentials(ISipCall& call);
+// ACK and BYE for a 2xx from another fork than the one the call keeps
+// (RFC 3261 13.2.2.4): that fork's tag, Contact and route set, a branch of
+// their own; the BYE with `cseq`.
+std::string ComposeAckForFork(ISipCall& call, const TSipMessage& answer);
+std::string ComposeByeForFork(ISipCall& call, const TSipMessage& answer, int cseq);
+
 // NOTIFY of the progress of a transfer we were asked for (RFC 3515): the
 // status line `sipfrag` (such as "SIP/2.0 100 Trying") as a message/sipfrag
 // body, the subscription still active or, with `final`, terminated. Sent in

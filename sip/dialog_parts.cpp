@@ -1,5 +1,7 @@
 #include "sip/dialog_parts.h"
 
+#include <utility>
+
 #include "sip/text.h"
 
 namespace {
@@ -51,6 +53,26 @@ std::optional<int> SipfragStatus(std::string_view body) {
     const int status = NumberOr(code, 0);
     if (status < 100 || status > 699) return std::nullopt;
     return status;
+}
+
+std::string ReasonPhrase(int status) {
+    static const std::pair<int, const char*> kReasons[] = {
+        {100, "Trying"}, {180, "Ringing"}, {181, "Call Is Being Forwarded"}, {182, "Queued"},
+        {183, "Session Progress"}, {200, "OK"}, {202, "Accepted"}, {300, "Multiple Choices"},
+        {301, "Moved Permanently"}, {302, "Moved Temporarily"}, {380, "Alternative Service"},
+        {400, "Bad Request"}, {401, "Unauthorized"}, {403, "Forbidden"}, {404, "Not Found"},
+        {405, "Method Not Allowed"}, {407, "Proxy Authentication Required"},
+        {408, "Request Timeout"}, {410, "Gone"}, {415, "Unsupported Media Type"},
+        {480, "Temporarily Unavailable"}, {481, "Call/Transaction Does Not Exist"},
+        {482, "Loop Detected"}, {483, "Too Many Hops"}, {484, "Address Incomplete"},
+        {486, "Busy Here"}, {487, "Request Terminated"}, {488, "Not Acceptable Here"},
+        {491, "Request Pending"}, {500, "Server Internal Error"}, {501, "Not Implemented"},
+        {502, "Bad Gateway"}, {503, "Service Unavailable"}, {504, "Server Time-out"},
+        {600, "Busy Everywhere"}, {603, "Decline"}, {604, "Does Not Exist Anywhere"},
+        {606, "Not Acceptable"}};
+    for (const auto& [code, reason] : kReasons)
+        if (code == status) return reason;
+    return "Unknown";
 }
 
 std::optional<THostPort> UriHostPort(std::string_view uri) {

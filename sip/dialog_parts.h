@@ -20,6 +20,10 @@ std::string DialableTarget(std::string_view uri);
 // begins `body`; nothing when the body begins otherwise.
 std::optional<int> SipfragStatus(std::string_view body);
 
+// The reason phrase RFC 3261 gives a status code ("Busy Here" for 486);
+// "Unknown" for a code it does not name.
+std::string ReasonPhrase(int status);
+
 struct THostPort {
     std::string host;
     int port = 5060;

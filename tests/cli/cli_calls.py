@@ -852,7 +852,7 @@ def case_transfer_in(cli, workdir):
         agent.expect("bye 1", timeout=15)
         wait_sipp(caller, workdir, name="caller")
         agent.send("calls")
-        if agent.expect("call ") != "call 2 connected transfer current":
+        if agent.expect("call ") != f"call 2 connected transfer@127.0.0.1:{TARGET_PORT} current":
             raise Failure(f"after the transfer: '{agent.seen[-1]}'")
         agent.send("hangup")
         agent.expect("bye 2")

@@ -36,7 +36,8 @@ TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
     EXPECT_EQ(found[2].str(), DigestResponseForUri("INVITE", found[1].str(), "4711", "test", "secret",
                                                    "auth", "n7", found[3].str(), ""));
 
-    Server.Send(Respond(retry, "200 OK", "callee", "Contact: <sip:5550100@127.0.0.1>\r\n",
+    Server.Send(Respond(retry, "200 OK", "callee",
+                        "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
                         SdpBody(FreeUdpPort(), "8 101")),
                 Port);
     EXPECT_FALSE(Server.NextOf("ACK").empty());
@@ -183,20 +184,22 @@ TEST_F(EngineConnectedCall, ByeFromFarEndIsAnsweredAndEndsTheCall) {
     EXPECT_EQ(Sink->Count("ReleaseAudioDevices"), 1);
 }
 
-TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
+// Every request gets its answer, registered or not (RFC 3261 8.2).
+TEST_F(EngineConnectedCall, InfoDigitsAreReportedRegisteredOrNot) {
     const ISipAccountPtr account = AddAccount();
     std::string invite;
     const ISipCallPtr call = ConnectedCall(account, &invite);
     const auto info = [&](const std::string& signal) {
         const std::string body = "Signal=" + signal + "\r\nDuration=160\r\n";
-        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bKi\r\n"
+        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+               std::to_string(Server.Port()) + ";branch=z9hG4bKi" + signal + "\r\n"
                "From: <sip:5550100@127.0.0.1>;tag=callee1\r\nTo: <sip:4711@127.0.0.1>\r\n"
                "Call-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: 20 INFO\r\n"
                "Content-Type: application/dtmf-relay\r\nContent-Length: " + std::to_string(body.size()) +
                "\r\n\r\n" + body;
     };
     Server.Send(info("5"), Port);
-    EXPECT_TRUE(Server.NextOf("INFO", "200", std::chrono::milliseconds(300)).empty());  // not registered
+    EXPECT_FALSE(Server.NextOf("INFO", "200").empty());  // not registered
 
     account->SetState(asRegistered);
     Server.Send(info("11"), Port);
@@ -204,7 +207,7 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
     Server.Send(info("13"), Port);
     ASSERT_TRUE(Sink->WaitFor("Dtmf B"));
     EXPECT_EQ(Sink->Count("Dtmf #"), 1);
-    EXPECT_EQ(call->GetDtmfReceived(), "#");
+    EXPECT_EQ(call->GetDtmfReceived(), "5#");
 }
 
 class EngineIncomingCall : public EngineTest {
@@ -321,14 +324,19 @@ TEST_F(EngineBadInput, MalformedTrafficNeverStopsSignalling) {
         std::string("\x01\x01\x00\x00\x21\x12", 6),
         "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP\r\n\r\n",
         "INVITE sip:@ SIP/2.0\r\nCall-ID: q\r\nCSeq: x INVITE\r\n\r\n",
-        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q2\r\nCSeq: 1 INVITE\r\nVia: x\r\n\r\nm=audio 99999999999 RTP/AVP 0",
+        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q2\r\nCSeq: 1 INVITE\r\nVia: x\r\n\r\nm=audio 4000 RTP/AVP 0",
+        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q3\r\nCSeq: 1 INVITE\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+            std::to_string(Server.Port()) + "\r\n\r\nm=audio 99999999999 RTP/AVP 0",
         "SUBSCRIBE sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 SUBSCRIBE\r\n\r\n",
         "ACK sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 ACK\r\n\r\n",
         std::string(4000, '\xff'),
     };
     for (const std::string& text : junk) Server.Send(text, Port);
-    // q2 is a well-formed enough offer to be offered; everything else gets nothing.
+    // q2 is a well-formed enough offer to be offered; q3's port is none, so
+    // it is refused; everything else gets nothing.
     ASSERT_TRUE(Sink->WaitFor("Invite"));
+    EXPECT_FALSE(Server.NextOf("INVITE", "488").empty());
+    EXPECT_EQ(Sink->Count("Invite"), 1);
     Engine->EndCall(Sink->OfferedCall());
     Server.Clear();
 

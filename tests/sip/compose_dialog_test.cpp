@@ -368,6 +368,35 @@ TEST_F(DialogComposer, ReferNeverCarriesTheViaLinesOfTheCall) {
               "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKREFER00001\r\n");
 }
 
+// A second 2xx from another fork: ACK and BYE go to that fork, along its
+// own route set, never to the dialog the call keeps.
+TEST_F(DialogComposer, AckAndByeForAnotherFork) {
+    Connect();
+    const TSipMessage fork(
+        "SIP/2.0 200 OK\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Record-Route: <sip:192.0.2.10;lr>, <sip:192.0.2.11;lr>\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=fork2\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 INVITE\r\n"
+        "Contact: <sip:2001@198.51.100.9:5062>\r\n\r\n");
+    const TSipMessage ack(ComposeAckForFork(*Call, fork));
+    const TSipMessage bye(ComposeByeForFork(*Call, fork, 13));
+    EXPECT_EQ(ack.RawText.rfind("ACK sip:2001@198.51.100.9:5062 SIP/2.0\r\n", 0), 0u);
+    EXPECT_EQ(bye.RawText.rfind("BYE sip:2001@198.51.100.9:5062 SIP/2.0\r\n", 0), 0u);
+    for (const TSipMessage* request : {&ack, &bye}) {
+        EXPECT_EQ(request->ToTag, "fork2");
+        EXPECT_EQ(request->FromTag, "A1B2C3D4E");
+        EXPECT_EQ(request->ViaHeaders.find("z9hG4bK99887766AA"), std::string::npos);
+        EXPECT_NE(request->RawText.find("Route: <sip:192.0.2.11;lr>\r\nRoute: <sip:192.0.2.10;lr>\r\n"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ack.CSeqNumber, "12");
+    EXPECT_EQ(bye.CSeqNumber, "13");
+    EXPECT_EQ(bye.CSeqMethod, "BYE");
+}
+
 // --- NOTIFY of a transfer ----------------------------------------------------
 
 TEST_F(DialogComposer, ReferNotifyGolden) {

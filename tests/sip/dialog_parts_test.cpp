@@ -34,6 +34,12 @@ TEST(SipfragStatus, StatusLines) {
     for (const auto& [body, status] : rows) EXPECT_EQ(SipfragStatus(body), status) << body;
 }
 
+TEST(ReasonPhrase, KnownAndUnknownCodes) {
+    EXPECT_EQ(ReasonPhrase(486), "Busy Here");
+    EXPECT_EQ(ReasonPhrase(481), "Call/Transaction Does Not Exist");
+    EXPECT_EQ(ReasonPhrase(299), "Unknown");
+}
+
 TEST(UriHostPort, RouteAndContactForms) {
     struct TRow {
         const char* uri;

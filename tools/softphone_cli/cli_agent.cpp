@@ -71,10 +71,12 @@ void TCliAgent::ConnectEvents() {
         if (Options_.autoAnswer)
             Client_.Answer(call);
     });
-    connect(&Client_, &TSipClient::OnRingback, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("ringback");
     });
-    connect(&Client_, &TSipClient::OnInviteOk, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnInviteOk, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("answered");
     });
     connect(&Client_, &TSipClient::OnDtmf, this,

@@ -49,6 +49,9 @@ private:
     // Calls by number (cli_call_commands.cpp).
     // Numbers a new call, makes it current and gives it its recording file.
     int AdoptCall(const ISipCallPtr& call);
+    // A call the agent placed by itself (a transfer it was asked for) joins
+    // the list when it is first heard of.
+    void AdoptUnknownCall(const ISipCallPtr& call);
     void PrintBye(const ISipCallPtr& call);
     void ListCalls() const;
     // "hangup" or "hangup N"; a ringing incoming call is refused instead.

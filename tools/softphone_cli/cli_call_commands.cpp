@@ -39,6 +39,11 @@ int TCliAgent::AdoptCall(const ISipCallPtr& call) {
     return number;
 }
 
+void TCliAgent::AdoptUnknownCall(const ISipCallPtr& call) {
+    if (Calls_.NumberOf(call) == 0 && call->GetState() != csIdle)
+        AdoptCall(call);
+}
+
 void TCliAgent::PrintBye(const ISipCallPtr& call) {
     const int number = Calls_.NumberOf(call);
     if (number == 0)
