@@ -39,12 +39,12 @@ class Failure(Exception):
 class Agent:
     """One softphone-cli child: commands in, one event per line out."""
 
-    def __init__(self, cli, name, args, workdir):
+    def __init__(self, cli, name, args, workdir, env=None):
         self.name = name
         self.stderr = open(os.path.join(workdir, name + ".err"), "w+")
         self.proc = subprocess.Popen([cli] + args, stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=self.stderr,
-                                     text=True, bufsize=1)
+                                     text=True, bufsize=1, env=env)
         self.events = queue.Queue()
         self.seen = []
         self.reader = threading.Thread(target=self._read, daemon=True)
@@ -889,6 +889,121 @@ def case_message_refused(cli, workdir):
     message_out(cli, workdir, "uas_message_404.xml", "message-failed bob 404 Not Found")
 
 
+# ---------------------------------------------------------------------------
+# A flood of INVITEs that are never completed, from one sender.
+
+def junk_invites(count, agent_port, seed=7):
+    """Datagrams of a flood: INVITEs with fresh Call-IDs and offers, some
+    with ports that are none, some cut short, some plain garbage."""
+    import random
+    rng = random.Random(seed)
+    for n in range(count):
+        kind = n % 4
+        if kind == 3:
+            yield bytes(rng.getrandbits(8) for _ in range(rng.randint(1, 300)))
+            continue
+        port = rng.choice(["4000", "70000", "4000x"]) if kind == 2 else str(rng.randint(1024, 65000))
+        body = ("v=0\r\no=x 1 1 IN IP4 127.0.0.1\r\ns=x\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+                f"m=audio {port} RTP/AVP 0 8\r\n")
+        text = (f"INVITE sip:alice@127.0.0.1:{agent_port} SIP/2.0\r\n"
+                f"Via: SIP/2.0/UDP 127.0.0.1:9;branch=z9hG4bKflood{n}\r\n"
+                f"From: <sip:junk{n}@127.0.0.1>;tag=f{n}\r\nTo: <sip:alice@127.0.0.1>\r\n"
+                f"Call-ID: flood-{n}-{rng.getrandbits(32)}\r\nCSeq: 1 INVITE\r\n"
+                f"Contact: <sip:junk{n}@127.0.0.1:9>\r\nContent-Type: application/sdp\r\n"
+                f"Content-Length: {len(body)}\r\n\r\n{body}")
+        if kind == 1:
+            text = text[:rng.randint(20, len(text))]
+        yield text.encode()
+
+
+def rss_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    return 0
+
+
+def flood_agent(cli, workdir, count, pace=200):
+    """Starts an agent with one RTP port, floods it with `count` INVITEs, and
+    returns (agent, RSS before in KiB, RSS after in KiB, seconds taken)."""
+    env = dict(os.environ)
+    # A small quarantine, or the sanitizer's own holding of freed memory
+    # reads as growth.
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":quarantine_size_mb=4"
+    args = caller_args(CALLER_PORT, "alice", f"127.0.0.1:{ELSEWHERE_PORT}")
+    args[args.index("--rtp-ports") + 1] = "26990-26991"
+    agent = Agent(cli, "flooded", args, workdir, env)
+    time.sleep(0.5)
+    agent.send("calls")
+    agent.expect("no calls")
+    before = rss_kib(agent.proc.pid)
+    started = time.monotonic()
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sender:
+        sender.setblocking(False)
+        for n, datagram in enumerate(junk_invites(count, CALLER_PORT)):
+            sender.sendto(datagram, ("127.0.0.1", CALLER_PORT))
+            if n % pace == pace - 1:
+                time.sleep(0.01)  # about 20,000 a second at most: the socket buffer keeps up
+            try:
+                while sender.recv(4096):
+                    pass
+            except BlockingIOError:
+                pass
+    seconds = time.monotonic() - started
+    time.sleep(1.0)
+    return agent, before, rss_kib(agent.proc.pid), seconds
+
+
+def case_invite_flood(cli, workdir):
+    """3,000 INVITEs never completed: a handful ring (the rest are turned
+    away), none takes an RTP port, memory stays put, and once the operator
+    has refused the ringing ones a real call gets the one RTP port there is."""
+    agent, before, after, seconds = flood_agent(cli, workdir, 3000)
+    peer = None
+    try:
+        drain(agent)
+        agent.send("calls")
+        time.sleep(1.0)
+        ringing = [line for line in drain(agent) if line.startswith("call ")]
+        listed = len(ringing)
+        print(f"flood: 3000 datagrams in {seconds:.2f} s; RSS {before} -> {after} KiB; "
+              f"{listed} calls ringing")
+        if listed == 0 or listed > 8 or any(" ringing " not in line for line in ringing):
+            raise Failure(f"calls after the flood: {ringing}")
+        if after - before > 16 * 1024:
+            raise Failure(f"memory grew by {after - before} KiB")
+        for line in ringing:
+            agent.send("hangup " + line.split()[1])
+        agent.send("wait 0.5")
+        agent.send("calls")
+        agent.expect("no calls", timeout=15)
+        agent.send("answer")  # no call yet: an error, and nothing else
+        peer = sipp("uac_answered.xml", workdir, ["-s", "alice"], f"127.0.0.1:{CALLER_PORT}")
+        agent.expect("incoming caller", timeout=15)
+        agent.send("answer")
+        agent.expect("bye", timeout=15)
+        wait_sipp(peer, workdir)
+        agent.finish()
+    finally:
+        agent.kill()
+        if peer:
+            peer.kill()
+
+
+def drain(agent, quiet=0.3):
+    lines = []
+    while True:
+        try:
+            line = agent.events.get(timeout=quiet)
+        except queue.Empty:
+            return lines
+        if line is None:
+            return lines
+        agent.seen.append(line)
+        lines.append(line)
+
+
 CASES = {
     "errors": (case_errors, []),
     "sipp_answer": (case_sipp_answer, ["sipp"]),
@@ -917,6 +1032,7 @@ CASES = {
     "transfer_in": (case_transfer_in, ["sipp"]),
     "message_delivered": (case_message_delivered, ["sipp"]),
     "message_refused": (case_message_refused, ["sipp"]),
+    "invite_flood": (case_invite_flood, ["sipp"]),
 }
 
 

@@ -222,6 +222,45 @@ protected:
     }
 };
 
+// A caller elsewhere than the server, behind a NAT that rewrote its port:
+// every response reaches the datagram's source, none the server.
+TEST_F(EngineIncomingCall, ResponsesGoToTheSenderByRport) {
+    AddAccount();
+    TFakePeer caller;
+    std::string invite = Invite("in-nat", SdpBody(40000, "0 101"));
+    const std::string via = "127.0.0.1:" + std::to_string(Server.Port()) + ";branch=z9hG4bKin";
+    invite.replace(invite.find(via), via.size(), "10.9.9.9:5099;rport;branch=z9hG4bKnat");
+    caller.Send(invite, Port);
+    const TSipMessage ringing(caller.NextOf("INVITE", "180"));
+    ASSERT_FALSE(ringing.RawText.empty());
+    EXPECT_NE(ringing.ViaHeaders.find(";rport=" + std::to_string(caller.Port()) + ";"), std::string::npos)
+        << ringing.ViaHeaders;
+    EXPECT_NE(ringing.ViaHeaders.find(";received=127.0.0.1"), std::string::npos);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Engine->Answer(Sink->OfferedCall());
+    const TSipMessage ok(caller.NextOf("INVITE", "200"));
+    EXPECT_EQ(ok.ToTag, ringing.ToTag);  // 180 already carries our tag
+    EXPECT_FALSE(ok.ToTag.empty());
+    EXPECT_TRUE(Server.NextOf("INVITE", "", std::chrono::milliseconds(300)).empty());
+}
+
+// Calls nobody answers take no RTP port, and only a few may ring at once.
+TEST_F(EngineIncomingCall, UnansweredCallsHoldNoPortAndOnlyEightRing) {
+    AddAccount();
+    for (int n = 0; n < TSipEngine::kMaxRingingIncoming; ++n) {
+        std::string invite = Invite("ring-" + std::to_string(n), SdpBody(40000, "0 101"));
+        invite.replace(invite.find("z9hG4bKin"), 9, "z9hG4bKr" + std::to_string(n));
+        Server.Send(invite, Port);
+    }
+    ASSERT_TRUE(Sink->WaitFor("Invite", TSipEngine::kMaxRingingIncoming));
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
+    Server.Send(Invite("ring-extra", SdpBody(40000, "0 101")), Port);
+    EXPECT_FALSE(Server.NextOf("INVITE", "486").empty());
+    EXPECT_EQ(Engine->Calls().Count(), TSipEngine::kMaxRingingIncoming);
+    Engine->Answer(Sink->OfferedCall());
+    EXPECT_EQ(Engine->Ports().InUseCount(), 1u);
+}
+
 TEST_F(EngineIncomingCall, WithoutSinkTheCallIsRefusedBusy) {
     AddAccount();
     Engine->SetEventHandler(nullptr);
