@@ -369,13 +369,12 @@ def case_kamailio_hold_resume(cli, workdir):
     two_agents_through_kamailio(cli, workdir, hold_resume=True, caller_hangs_up=True)
 
 
-def start_baresip(workdir):
+def start_baresip(workdir, account="<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma"):
     confdir = os.path.join(workdir, "baresip")
     os.makedirs(os.path.join(confdir, "rec"), exist_ok=True)
     config = open(os.path.join(HERE, "baresip.conf.in")).read().replace("@CONFDIR@", confdir)
     open(os.path.join(confdir, "config"), "w").write(config)
-    open(os.path.join(confdir, "accounts"), "w").write(
-        "<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma\n")
+    open(os.path.join(confdir, "accounts"), "w").write(account + "\n")
     env = dict(os.environ, HOME=workdir)
     out = open(os.path.join(workdir, "baresip.out"), "w")
     proc = subprocess.Popen(["baresip", "-f", confdir], stdin=subprocess.DEVNULL,
@@ -1004,6 +1003,94 @@ def drain(agent, quiet=0.3):
         lines.append(line)
 
 
+# ---------------------------------------------------------------------------
+# Transfers with an independent user agent, through Kamailio: baresip is
+# alice, the agents are bob and carol.
+
+BARESIP_ALICE = ("<sip:alice@127.0.0.1>;auth_pass=alicepw;regint=600;answermode=auto;"
+                 "audio_codecs=pcmu,pcma")
+
+
+def registered_agent(cli, workdir, name, port, extra=()):
+    agent = Agent(cli, name, caller_args(port, name, "127.0.0.1", ["--password", name + "pw"] + list(extra)),
+                  workdir)
+    agent.send("register")
+    agent.expect("registered")
+    return agent
+
+
+def with_kamailio_and_baresip(cli, workdir, run):
+    proxy = start_kamailio(workdir)
+    peer = None
+    agents = []
+    try:
+        peer = start_baresip(workdir, BARESIP_ALICE)
+        time.sleep(1.0)  # baresip registers
+        run(peer, agents)
+    finally:
+        for agent in agents:
+            agent.kill()
+        for process in (peer, proxy):
+            if process:
+                process.terminate()
+                try:
+                    process.wait(timeout=5)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+
+
+def case_baresip_transfers_the_agent(cli, workdir):
+    """bob calls baresip, baresip transfers bob to carol: bob is asked by
+    REFER, calls carol, and the first call ends once carol answers."""
+    def run(peer, agents):
+        bob = registered_agent(cli, workdir, "bob", CALLER_PORT)
+        agents.append(bob)
+        carol = registered_agent(cli, workdir, "carol", CALLEE_PORT, ["--auto-answer"])
+        agents.append(carol)
+        bob.send("call alice")
+        bob.expect("answered", timeout=15)
+        time.sleep(1.0)
+        baresip_command("transfer", "sip:carol@127.0.0.1")
+        carol.expect("incoming bob", timeout=15)
+        bob.expect("bye 1", timeout=15)
+        bob.send("calls")
+        line = bob.expect("call ")
+        if not line.startswith("call 2 connected carol@127.0.0.1"):
+            raise Failure(f"bob after the transfer: '{line}'")
+        bob.send("hangup")
+        bob.expect("bye 2")
+        carol.expect("bye 1")
+        for agent in (bob, carol):
+            agent.send("quit")
+            agent.finish()
+    with_kamailio_and_baresip(cli, workdir, run)
+
+
+def case_agent_transfers_baresip(cli, workdir):
+    """baresip calls bob, bob transfers baresip to carol: baresip takes the
+    REFER, calls carol, reports by NOTIFY, and bob's call ends."""
+    def run(peer, agents):
+        bob = registered_agent(cli, workdir, "bob", CALLER_PORT, ["--auto-answer"])
+        agents.append(bob)
+        carol = registered_agent(cli, workdir, "carol", CALLEE_PORT, ["--auto-answer"])
+        agents.append(carol)
+        baresip_command("dial", "sip:bob@127.0.0.1")
+        bob.expect("incoming alice", timeout=15)
+        time.sleep(1.5)
+        bob.send("transfer carol")
+        carol.expect("incoming alice", timeout=15)
+        if bob.expect("transfer", timeout=15) != "transferred 1":
+            raise Failure(f"bob: '{bob.seen[-1]}'")
+        bob.expect("bye 1", timeout=10)
+        time.sleep(1.0)
+        carol.send("hangup")
+        carol.expect("bye 1")
+        for agent in (bob, carol):
+            agent.send("quit")
+            agent.finish()
+    with_kamailio_and_baresip(cli, workdir, run)
+
+
 CASES = {
     "errors": (case_errors, []),
     "sipp_answer": (case_sipp_answer, ["sipp"]),
@@ -1033,6 +1120,8 @@ CASES = {
     "message_delivered": (case_message_delivered, ["sipp"]),
     "message_refused": (case_message_refused, ["sipp"]),
     "invite_flood": (case_invite_flood, ["sipp"]),
+    "baresip_transfers_the_agent": (case_baresip_transfers_the_agent, ["baresip", "kamailio"]),
+    "agent_transfers_baresip": (case_agent_transfers_baresip, ["baresip", "kamailio"]),
 }
 
 
