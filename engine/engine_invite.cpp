@@ -29,6 +29,13 @@ bool InSetUp(TCallState state) {
     return state == csCalling || state == csAuthenticating || state == csRinging;
 }
 
+// The audio port of an SDP answer, 0 when it has none or names no port
+// (nothing is sent then, rather than to some other port).
+int AnsweredPort(const TSipMessage& message) {
+    const TSdpAudio answer = ReadSdpAudio(message.Body);
+    return answer.present ? SdpPort(answer.portToken).value_or(0) : 0;
+}
+
 bool IsFinal(const std::string& status) { return !status.empty() && status[0] != '1'; }
 
 // A final failure of three characters: a first digit above 2 (a non-digit
@@ -260,7 +267,7 @@ void TSipEngine::OnInviteProgress(const ISipCallPtr& call, const TSipMessage& me
         call->SetRemoteCSeq(0);
         call->SetRemoteTag(message.ToTag);
         call->SetRemoteUri(message.ToUri);
-        call->SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+        call->SetRemoteRtpPort(AnsweredPort(message));
         call->SetRemoteRtpHost(message.SdpAddress);
         if (!message.PayloadTypes.empty()) ChooseCodec(*call, message);
         if (call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
@@ -311,7 +318,7 @@ void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message)
             if (!address.empty()) call->SetRemoteSipPort(message.ContactPort);
         }
 
-        const int sdpPort = NumberOr(message.SdpAudioPort, 0);
+        const int sdpPort = AnsweredPort(message);
         const bool moved = call->GetRemoteRtpPort() != sdpPort || call->GetRemoteRtpHost() != message.SdpAddress;
         if (moved && call->GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
             !message.SdpAddress.empty() && sdpPort != 0) {
