@@ -52,9 +52,16 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
     std::lock_guard<TSipCalls> list(Calls_);
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) {
-        if (message.StatusCode.empty()) OnIncomingInvite(message);
+        if (message.StatusCode.empty()) return OnIncomingInvite(message);
+        // A failure for a call already let go (ended by the set-up limit or
+        // the host) still gets its ACK, or the far end sends it for 32 s.
+        if (IsFinalFailure(message.StatusCode)) {
+            const ISipAccountPtr account = FindAccountFor(message.FromUser, message.ToUser);
+            if (account) SendToAccount(*account, ComposeAck(message));
+        }
         return;
     }
+    if (!message.StatusCode.empty() && IsCancelled(*call)) return OnCancelledInviteResponse(call, message);
     const ISipAccountPtr account = call->GetAccount();
     if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
 
@@ -125,7 +132,6 @@ void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetRouteSet(message);
     call->SetRemoteContact(message.Contact);
     call->SetTarget(message.FromUser);
-    call->SetRemoteSipHost(ResolveAddress(message.ContactHost));
     call->SetRemoteSipPort(message.ContactPort);
     Calls_.Add(call);
 
@@ -285,7 +291,12 @@ void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message)
         // and end that dialog; the call stays with the fork it has.
         std::lock_guard<ISipCall> guard(*call);
         SendToAnswerer(*call, message, ComposeAckForFork(*call, message));
-        SendToAnswerer(*call, message, ComposeByeForFork(*call, message, NextCSeq()));
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> notes(CallNotesLock_);
+            ended = !EndedForks_[call.get()].insert(message.ToTag).second;
+        }
+        if (!ended) SendToAnswerer(*call, message, ComposeByeForFork(*call, message, NextCSeq()));
         return;
     }
     {
@@ -310,13 +321,6 @@ void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message)
         call->SetReceivedHost(message.ViaHost);
         call->SetReceivedPort(message.ViaPort);
         call->SetRemoteContact(message.Contact);
-
-        if (message.ContactHost != account->GetDomain() &&
-            message.ContactHost != account->GetServerAddress()) {
-            const std::string address = LookupAddress(message.ContactHost);
-            call->SetRemoteSipHost(address.empty() ? account->GetServerAddress() : address);
-            if (!address.empty()) call->SetRemoteSipPort(message.ContactPort);
-        }
 
         const int sdpPort = AnsweredPort(message);
         const bool moved = call->GetRemoteRtpPort() != sdpPort || call->GetRemoteRtpHost() != message.SdpAddress;
@@ -358,6 +362,37 @@ void TSipEngine::OnInviteFailure(const ISipCallPtr& call, const TSipMessage& mes
         call->SetStatusText(status);
     }
     EndCall(call);
+}
+
+// Answers to the INVITE of a call the agent cancelled: the first provisional
+// lets a waiting CANCEL go; a 2xx that crossed the CANCEL is acknowledged as
+// any 2xx and ended with BYE, so the far end is not left connected and
+// billed; a failure (the 487) is acknowledged and ends the call.
+void TSipEngine::OnCancelledInviteResponse(const ISipCallPtr& call, const TSipMessage& message) {
+    const std::string& status = message.StatusCode;
+    if (status[0] == '1') {
+        if (!TakeAwaitingCancel(*call)) return;
+        std::lock_guard<ISipCall> guard(*call);
+        SendCallText(*call, ComposeCancel(*call));
+        return;
+    }
+    if (status[0] != '2') {
+        SendCallText(*call, ComposeAck(message));
+        FailCall(call, call->GetState() == csIdle ? call->GetStatusText() : status);
+        return;
+    }
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        call->SetRemoteTag(message.ToTag);
+        call->SetRemoteUri(message.ToUri);
+        if (message.HasRecordRoutes()) call->SetRouteSet(message);
+        call->SetRemoteContact(message.Contact);
+        SendCallText(*call, ComposeAckWithCredentials(*call, message));
+        call->SetBranch(NewBranch());
+        call->SetCSeq(NextCSeq());
+        SendCallText(*call, ComposeBye(*call));
+    }
+    FailCall(call, call->GetStatusText());
 }
 
 // The answer to our REFER: 202 means the outcome comes by NOTIFY; a
@@ -425,11 +460,21 @@ void TSipEngine::OnReferRequest(const TSipMessage& message) {
 }
 
 // Requests to the fork that sent `answer`: its first route, else its Contact.
+// The ACK goes out as it is: kept by the INVITE's transaction it would be
+// sent again for the fork the call keeps.
 void TSipEngine::SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text) {
     const std::string next = answer.RecordRouteCount() > 0
                                  ? answer.RecordRouteAt(answer.RecordRouteCount() - 1)
                                  : answer.Contact;
-    const std::optional<THostPort> target = UriHostPort(next);
-    if (target && IsDottedAddress(target->host)) return SendText(text, target->host, target->port);
-    SendCallText(call, text);
+    std::optional<THostPort> target = UriHostPort(next);
+    if (!target || !IsDottedAddress(target->host)) {
+        const ISipAccountPtr account = call.GetAccount();
+        if (!account) return;
+        target = THostPort{account->GetServerAddress(), account->GetServerPort()};
+    }
+    if (text.starts_with("ACK ")) {
+        SendRaw(text.data(), text.size(), target->host, static_cast<uint16_t>(target->port));
+    } else {
+        SendText(text, target->host, target->port);
+    }
 }

@@ -11,7 +11,7 @@ namespace {
 // The first five lines every REGISTER variant shares.
 std::string RegisterHead(ISipAccount& account) {
     const std::string nameAddr = AccountNameAddr(account);
-    std::string text = "REGISTER sip:" + account.GetDomain() + " SIP/2.0\r\n";
+    std::string text = "REGISTER sip:" + DomainPart(account) + " SIP/2.0\r\n";
     text += AccountViaLine(account, account.GetBranch());
     text += "From: " + nameAddr + ";tag=" + account.GetTag() + "\r\n";
     text += "To: " + nameAddr + "\r\n";
@@ -38,7 +38,7 @@ std::string ExpiresLine(ISipAccount& account) {
 // The account counts the uses of its challenge's nonce across refreshes.
 std::string RegisterCredentials(ISipAccount& account, TDigestRequest request) {
     TDigestUse use = account.GetDigestUse();
-    const TDigestTarget target{"REGISTER", "sip:" + account.GetDomain(), ""};
+    const TDigestTarget target{"REGISTER", "sip:" + DomainPart(account), ""};
     std::string line = DigestHeaderLine(request, AccountChallenge(account), use,
                                         AccountCredentials(account), target);
     account.SetDigestUse(use);
@@ -46,7 +46,7 @@ std::string RegisterCredentials(ISipAccount& account, TDigestRequest request) {
 }
 
 std::string MessageUri(ISipAccount& account, const std::string& target) {
-    return "sip:" + target + "@" + account.GetDomain();
+    return "sip:" + target + "@" + DomainPart(account);
 }
 
 }  // namespace
