@@ -8,6 +8,7 @@
 #include "sip/compose.h"
 #include "sip/message.h"
 #include "sip/transaction_key.h"
+#include "sip/via.h"
 
 namespace {
 
@@ -112,9 +113,8 @@ void TSipEngine::SetActive(bool value) {
         // caller and the engine stays on without a socket until switched off.
         auto socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(LocalPort_.load()), [this] { OnTimer(); },
-            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
-                Receive(buffer, length);
-            },
+            [this](const std::string& address, uint16_t port, const uint8_t* buffer,
+                   std::size_t length) { Receive(buffer, length, address, port); },
             std::min({Options_.timerPeriod, Options_.keepAlivePeriod,
                       std::chrono::milliseconds(kTransactionPeriod)}));
         LastKeepAlive_ = std::chrono::steady_clock::now();
@@ -223,50 +223,54 @@ void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
     SendText(text, account.GetServerAddress(), account.GetServerPort());
 }
 
-namespace {
-
 bool IsDottedAddress(const std::string& text) {
     int dots = 0;
+    int digits = 0;
     for (const char c : text) {
-        if (c == '.') ++dots;
-        else if (c < '0' || c > '9') return false;
+        if (c == '.') {
+            if (digits == 0) return false;
+            ++dots;
+            digits = 0;
+        } else if (c < '0' || c > '9' || ++digits > 3) {
+            return false;
+        }
     }
-    return dots == 3;
+    return dots == 3 && digits > 0;
 }
 
-bool IsPortNumber(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5) return false;
-    port = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        port = port * 10 + (c - '0');
+// Every response goes to the top Via of its request (RFC 3261 18.2.2, RFC
+// 3581): its received address and rport, else its sent-by. The receive path
+// stamped received, so only a request that came with no source (a test
+// feeding text) can leave a name here; that goes to the server, since no
+// name is looked up on the signalling thread.
+void TSipEngine::SendResponse(const std::string& viaHeaders, ISipAccount* account,
+                              const std::string& text) {
+    const TResponseDestination destination = ResponseDestination(viaHeaders);
+    if (IsDottedAddress(destination.host)) {
+        SendText(text, destination.host, destination.port);
+    } else if (account) {
+        SendToAccount(*account, text);
     }
-    return port > 0 && port < 65536;
 }
 
-}  // namespace
-
-// "100 Trying", "180 Ringing" and the "200 OK" to a BYE go back to the sent-by
-// of the request's first Via; everything else goes to the account's server.
-void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
+void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount* account,
                            const std::string& text) {
-    // A sent-by given by name falls back to the server too: no name is
-    // looked up on the signalling thread for a response.
-    const std::string address =
-        IsDottedAddress(message.ViaHost) ? message.ViaHost : account.GetServerAddress();
-    int port = 0;
-    if (!IsPortNumber(message.ViaPort, port)) port = account.GetServerPort();
-    SendText(text, address, port);
+    SendResponse(message.ViaHeaders, account, text);
 }
 
 // ---------------------------------------------------------------------------
 // Receive path and timers
 // ---------------------------------------------------------------------------
 
-void TSipEngine::Receive(const uint8_t* buffer, std::size_t length) {
+void TSipEngine::Receive(const uint8_t* buffer, std::size_t length,
+                         const std::string& sourceAddress, uint16_t sourcePort) {
     std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
     if (!Active_) return;
-    const TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    // A request's top Via learns where the datagram really came from, so its
+    // responses reach the sender behind a NAT or on another node.
+    if (!message.RequestUri.empty() && !sourceAddress.empty())
+        message.ViaHeaders = StampTopVia(message.ViaHeaders, sourceAddress, sourcePort);
     if (Admit(message)) Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
 }
@@ -283,8 +287,19 @@ bool TSipEngine::Admit(const TSipMessage& message) {
         }
         return Server_.OnRequest(facts, SteadyNow()) == sip_transaction::TRequestKind::kNew;
     }
+    // A 2xx from another fork of our INVITE would look like a copy to the
+    // transaction (which would acknowledge it for the first fork); its tag
+    // tells the dialog rules otherwise.
+    if (IsOtherForkAnswer(message)) return true;
     const auto match = Client_.OnResponse(facts, SteadyNow());
     return match.kind != sip_transaction::TResponseKind::kRetransmission;
+}
+
+bool TSipEngine::IsOtherForkAnswer(const TSipMessage& message) {
+    if (message.CSeqMethod != "INVITE" || !message.StatusCode.starts_with('2')) return false;
+    const ISipCallPtr call = FindCall(message.CallId);
+    return call && !call->GetIncoming() && IsEstablished(*call) && !message.ToTag.empty() &&
+           message.ToTag != call->GetRemoteTag();
 }
 
 void TSipEngine::OnTimer() {

@@ -40,6 +40,9 @@
 
 class TSipMessage;
 
+// A dotted IPv4 address ("192.0.2.1"), not a name.
+bool IsDottedAddress(const std::string& text);
+
 // What tests and hosts may change about the engine's timing and media.
 struct TSipEngineOptions {
     // How often the signalling thread wakes for its own timers (Tick).
@@ -62,6 +65,8 @@ struct TSipEngineOptions {
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
 public:
+    // Incoming calls that may ring at once; more are answered 486.
+    static constexpr int kMaxRingingIncoming = 8;
     // Longest registration refresh, registration answer limit (Timer F),
     // first and longest wait before a failed registration is tried again,
     // STUN answer limit, call set-up limit and the limit for an ended call
@@ -131,8 +136,10 @@ public:
     const TRtpPortPool& Ports() const { return Ports_; }
     // The bound signalling port (differs from GetLocalPort when that is 0).
     uint16_t BoundPort() const;
-    // Handles one datagram as the receive thread does.
-    void Receive(const uint8_t* buffer, std::size_t length);
+    // Handles one datagram as the receive thread does; the source, when
+    // given, marks a request's top Via for its responses.
+    void Receive(const uint8_t* buffer, std::size_t length, const std::string& sourceAddress = {},
+                 uint16_t sourcePort = 0);
     // Sends the retransmissions that are due and acts on transactions that
     // ran out of time (the signalling thread does this with autoTick).
     void PollTransactions();
@@ -156,7 +163,15 @@ private:
     // Sending.
     void SendText(const std::string& text, const std::string& address, int port);
     void SendToAccount(ISipAccount& account, const std::string& text);
-    void SendToVia(const TSipMessage& message, ISipAccount& account, const std::string& text);
+    void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text);
+    // A response to the request whose Via lines are `viaHeaders`; the server
+    // of `account` (may be null) when they name no address.
+    void SendResponse(const std::string& viaHeaders, ISipAccount* account, const std::string& text);
+    // A response to the INVITE the call received.
+    void SendCallResponse(ISipCall& call, const std::string& text);
+    // A request inside the call's dialog: to the first route, else to the
+    // remote target, else to the account's server.
+    void SendDialogRequest(ISipCall& call, const std::string& text);
     void RequireActive() const;
 
     // Lookups.
@@ -171,6 +186,14 @@ private:
     void OnOptions(const TSipMessage& message);
     void OnMessage(const TSipMessage& message);
     void OnNotify(const TSipMessage& message);
+    void OnAck(const TSipMessage& message);
+    void OnReferRequest(const TSipMessage& message);
+    void AnswerNoDialog(const TSipMessage& message);
+    void SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text);
+    bool IsOtherForkAnswer(const TSipMessage& message);
+    // A request has a Request-URI; a response (or a request's sipfrag body
+    // read as a status line) does not.
+    static bool IsRequest(const TSipMessage& message);
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
@@ -206,6 +229,19 @@ private:
     bool IsCancelled(const ISipCall& call);
     bool TakeAwaitingCancel(const ISipCall& call);
     void MarkEstablished(const ISipCall& call);
+    // An incoming call offered and not answered yet (the host may not have
+    // seen it: it is idle until then).
+    bool IsRingingIncoming(ISipCall& call);
+    int RingingIncomingCount();
+    // A call whose SDP answer is to come in the ACK (we made the offer).
+    void MarkAwaitingAnswer(const ISipCall& call, bool awaiting);
+    bool IsAwaitingAnswer(const ISipCall& call);
+    // Takes the remote media of an SDP answer or offer; false when its port
+    // is no port.
+    bool TakeRemoteMedia(ISipCall& call, const TSipMessage& message);
+    // A transfer we were asked for: the call placed to the target reports to
+    // the call that asked (NOTIFY sipfrag), and ends it once answered.
+    void ReportTransfer(const ISipCallPtr& placed, int status);
     bool IsEstablished(const ISipCall& call);
     void StartMedia(ISipCall& call);
 
@@ -229,6 +265,12 @@ private:
     // listed, with the time they were first seen so.
     std::mutex CallNotesLock_;
     std::unordered_set<const ISipCall*> Established_;
+    std::unordered_set<const ISipCall*> AwaitingAnswer_;
+    // Tags of the other forks whose dialogs a call ended with BYE: a copy of
+    // their 2xx is only acknowledged again.
+    std::unordered_map<const ISipCall*, std::unordered_set<std::string>> EndedForks_;
+    // Calls placed for a REFER we accepted, with the call that asked.
+    std::unordered_map<const ISipCall*, std::weak_ptr<ISipCall>> TransferOrigins_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
     // Calls the agent cancelled, and whether the CANCEL still waits for the
     // INVITE's first provisional response.

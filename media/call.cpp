@@ -76,6 +76,16 @@ void TCall::WriteText(std::string& field, const std::string& value) {
     field = value;
 }
 
+TDigestUse TCall::GetDigestUse() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return DigestUse_;
+}
+
+void TCall::SetDigestUse(const TDigestUse& value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    DigestUse_ = value;
+}
+
 void TCall::SetState(TCallState value) {
     const TCallState previous = State_.exchange(value);
     if (previous != value && value == csIdle && EventSink_)
@@ -148,9 +158,18 @@ std::string TCall::GetRecordRouteHeaders() {
     return LinesLastFirst(RouteSet_, "Record-Route: ");
 }
 
+// The caller's route set is the Record-Route list as received (RFC 3261
+// 12.1.1); ours, as the calling side, is that list reversed (12.1.2), which
+// is the order the set is stored in.
 std::string TCall::GetRouteHeaders() {
+    const bool incoming = GetIncoming();
     std::lock_guard<std::mutex> guard(TextLock_);
-    return LinesLastFirst(RouteSet_, "Route: ");
+    if (incoming)
+        return LinesLastFirst(RouteSet_, "Route: ");
+    std::string lines;
+    for (const std::string& route : RouteSet_)
+        lines += "Route: " + route + "\r\n";
+    return lines;
 }
 
 // Telephone-event queue -------------------------------------------------------

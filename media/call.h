@@ -196,6 +196,8 @@ public:
     void SetQop(const std::string& value) override { WriteText(Qop_, value); }
     std::string GetOpaque() override { return ReadText(Opaque_); }
     void SetOpaque(const std::string& value) override { WriteText(Opaque_, value); }
+    TDigestUse GetDigestUse() override;
+    void SetDigestUse(const TDigestUse& value) override;
     std::string GetNonce() override { return ReadText(Nonce_); }
     void SetNonce(const std::string& value) override { WriteText(Nonce_, value); }
     std::string GetRealm() override { return ReadText(Realm_); }
@@ -264,6 +266,7 @@ private:
     std::string ViaHeaders_, RemoteRtpHost_, Direction_ = "sendrecv";
     std::string Opaque_, Qop_, Nonce_, Realm_, RemoteSipHost_, RemoteSipPort_, Branch_;
     std::string ReceivedHost_, ReceivedPort_, FromHeader_, ToHeader_;
+    TDigestUse DigestUse_;
     std::vector<std::string> RouteSet_;  // reverse order of the Record-Route entries
     std::string AuthorizationLine_, Target_, RemoteContact_, ReferTarget_, StatusText_;
     std::string InBandDigits_;

@@ -11,3 +11,5 @@ for b in "$BUILD"/bench/bench_*; do
 done
 "$BUILD"/bench/latency_bench
 "$BUILD"/bench/impaired_bench
+# softphone-cli under 20,000 junk INVITEs: memory and calls left.
+python3 bench/invite_flood.py "$BUILD"/tools/softphone-cli 20000

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 
@@ -37,7 +38,11 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
 }
 
 void TCliAgent::Start() {
-    Client_.SetActive(true);
+    try {
+        Client_.SetActive(true);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("SIP port " + std::to_string(Options_.localPort) + ": " + e.what());
+    }
     if (Options_.server.empty())
         return;
     Account_ = Client_.AddAccount(Options_.server, Options_.user, Options_.password,
@@ -73,15 +78,17 @@ void TCliAgent::ConnectEvents() {
         CheckQuitDone();
     });
     connect(&Client_, &TSipClient::OnInvite, this, [this](TSipClient*, ISipCallPtr call) {
-        Call_ = call;
+        AdoptCall(call);
         Print("incoming " + call->GetTarget());
         if (Options_.autoAnswer)
             Client_.Answer(call);
     });
-    connect(&Client_, &TSipClient::OnRingback, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("ringback");
     });
-    connect(&Client_, &TSipClient::OnInviteOk, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnInviteOk, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("answered");
     });
     connect(&Client_, &TSipClient::OnDtmf, this,
@@ -89,19 +96,20 @@ void TCliAgent::ConnectEvents() {
     connect(&Client_, &TSipClient::OnSilence, this, [](TSipClient*, ISipCallPtr) { Print("silence"); });
     connect(&Client_, &TSipClient::OnWavStopped, this, [this](TSipClient*, ISipCallPtr call) {
         // The call repeats this on every frame until another sound is set.
-        if (!SoundPending_ || call != Call_ || !CurrentSoundEnded(call))
+        if (!SoundPending_ || call != Calls_.Current() || !CurrentSoundEnded(call))
             return;
         SoundPending_ = false;
         Print("wav-stopped");
     });
     connect(&Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
-        PrintStats(call);
-        const std::string status = call->GetStatusText();
-        Print(status.empty() ? "bye" : "bye " + status);
-        if (call == Call_)
-            Call_.reset();
+        // A call whose bye was printed already (a rejected one) has no more to say.
+        if (Calls_.NumberOf(call) != 0)
+            PrintStats(call);
+        PrintBye(call);
         CheckQuitDone();
     });
+    ConnectMessageEvents();
+    ConnectTransferEvents();
     connect(&Client_, &TSipClient::HandlerError, this,
             [](TSipClient*, const QString& text) { PrintError(text.toStdString()); });
 }
@@ -113,15 +121,19 @@ void TCliAgent::PrintStats(const ISipCallPtr& call) {
 void TCliAgent::Quit() {
     Quitting_ = true;
     Queue_.clear();
-    if (Call_ && Call_->GetState() != csIdle) {
+    // Every call ends, not only the current one; a copy, as ending one may
+    // take it off the list at once.
+    const auto calls = Calls_.All();
+    for (const auto& [number, call] : calls) {
         try {
-            Client_.HangUp(Call_);
+            if (call->GetState() == csIdle)
+                Calls_.Remove(call);
+            else
+                HangUpCommand(std::to_string(number));
         } catch (const std::exception& e) {
             PrintError(e.what());
-            Call_.reset();
+            Calls_.Remove(call);
         }
-    } else {
-        Call_.reset();
     }
     if (Account_ && Registered_) {
         try {
@@ -136,7 +148,7 @@ void TCliAgent::Quit() {
 }
 
 void TCliAgent::CheckQuitDone() {
-    if (Quitting_ && !Call_ && !Registered_) {
+    if (Quitting_ && Calls_.Empty() && !Registered_) {
         QuitTimer_.stop();
         emit Finished();
     }

@@ -1,6 +1,7 @@
 // The command-line user agent: one TSipClient, one optional account, the
-// current call (the last placed or offered), commands from standard input
-// run one after another, events written to standard output one per line.
+// numbered calls (the current one is the last placed or offered), commands
+// from standard input run one after another, events written to standard
+// output one per line.
 #pragma once
 
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "sipclient/sipclient.h"
+#include "tools/softphone_cli/cli_call_list.h"
 #include "tools/softphone_cli/cli_options.h"
 
 class TCliAgent : public QObject {
@@ -30,6 +32,8 @@ signals:
 private:
     // Event output.
     void ConnectEvents();
+    void ConnectMessageEvents();
+    void ConnectTransferEvents();
     static void Print(const std::string& line);
     static void PrintError(const std::string& text);
     // "stats" and the call's quality figures.
@@ -44,6 +48,23 @@ private:
     ISipAccountPtr RequireAccount() const;
     ISipCallPtr RequireCall() const;
 
+    // Calls by number (cli_call_commands.cpp).
+    // Numbers a new call, makes it current and gives it its recording file.
+    int AdoptCall(const ISipCallPtr& call);
+    // A call the agent placed by itself (a transfer it was asked for) joins
+    // the list when it is first heard of.
+    void AdoptUnknownCall(const ISipCallPtr& call);
+    void PrintBye(const ISipCallPtr& call);
+    void ListCalls() const;
+    // "hangup" or "hangup N"; a ringing incoming call is refused instead.
+    void HangUpCommand(const std::string& argument);
+    void RejectCall(const ISipCallPtr& call);
+    // The speaker device of call `number`: a numbered file for a WAV name.
+    int SpeakerDeviceFor(int number) const;
+    // Runs a request to the account's server; an error names the server.
+    template <typename Action>
+    void TowardServer(Action&& action);
+
     // Leaving: hang up, unregister, then finish once both are confirmed or
     // after a bounded wait.
     void Quit();
@@ -52,7 +73,7 @@ private:
     const TCliOptions Options_;
     TSipClient Client_;
     ISipAccountPtr Account_;
-    ISipCallPtr Call_;
+    TCliCallList Calls_;
     bool Registered_ = false;
     bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
 
