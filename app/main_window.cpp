@@ -21,6 +21,10 @@
 #include "app/audio_dialog.h"
 #include "app/booth_texts.h"
 #include "app/booth_tray.h"
+#include "app/call_journal.h"
+#include "app/call_recorder.h"
+#include "app/cash_close_window.h"
+#include "app/journal_db.h"
 #include "app/call_rules.h"
 #include "app/clickable_label.h"
 #include "app/message_boxes.h"
@@ -44,6 +48,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     CallTimer_->setInterval(1000);
     connect(CallTimer_, &QTimer::timeout, this, &TMainWindow::TimerTick);
     BuildLayout();
+    SetupTill();
     SetupClient();
     ConnectDialogs();
     adjustSize();
@@ -51,7 +56,8 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TMainWindow::~TMainWindow() = default;
+// The close window reads the journal: it goes before the journal does.
+TMainWindow::~TMainWindow() { delete CashClose_; }
 
 void TMainWindow::SetupClient() {
     Client_->SetLocalPort(TSipClient::kDefaultLocalPort);
@@ -212,6 +218,8 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 bool TMainWindow::ConfirmAndEndCall() {
     if (!AskYesNo(this, QString::fromUtf8(kQuitQuestionText))) return false;
     CallTimer_->stop();
+    // The journal keeps the call as it stood: its bye may never arrive.
+    if (CallOpen_) Recorder_->Ended(0, QStringLiteral("Programa cerrado"));
     try {
         if (CurrentCall_ && CallOpen_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))
             Client_->HangUp(CurrentCall_);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QMainWindow>
 #include <QString>
@@ -16,6 +17,7 @@
 #include "app/booth_settings.h"
 #include "app/device_lists.h"
 #include "app/portal_reply.h"
+#include "app/till.h"
 #include "sipclient/sipclient.h"
 
 class QAction;
@@ -29,7 +31,11 @@ class TAboutBox;
 class TAccountDialog;
 class TAudioDialog;
 class TBoothTray;
+class TCallJournal;
+class TCallRecorder;
+class TCashCloseWindow;
 class TClickableLabel;
+class TJournalDb;
 class TPortal;
 
 // Whether the desktop has a notification area; tests put their own answer.
@@ -60,6 +66,21 @@ public:
     bool ReadyToCall() const;
     void Dial(const QString& number);
     void HangUpCall();
+
+    // The till: the local call journal (null when it could not be opened),
+    // the customer's price of the last call as shown, and the till's
+    // windows.
+    TJournalDb* Journal() { return Journal_.get(); }
+    TCallRecorder& Recorder() { return *Recorder_; }
+    QString AmountToCharge() const;
+    void SetClock(TClock clock);
+    // "Cobrar": charges the last call, when it has something to charge.
+    void ChargeLastCall();
+    // "Cierre de caja", kept open beside the booth.
+    TCashCloseWindow* OpenCashClose();
+    // "Tarifas de venta", after the administrator PIN.
+    void OpenRatesDialog();
+    void ReprintLastReceipt();
 
 public slots:
     // "&En Linea": activates the component when needed and registers a new
@@ -126,6 +147,10 @@ private:
     void ConnectDialogs();
     bool ConfirmAndEndCall();
     void SaveOnClose();
+    // The till, in main_window_till.cpp.
+    void SetupTill();
+    void BuildTillMenu();
+    void ShowToCharge();
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
 
@@ -139,6 +164,11 @@ private:
     int TickCount_ = 0;
     bool CallOpen_ = false;  // from MakeCall to the window's call's bye
     bool CloseConfirmed_ = false;
+    TClock Clock_;
+    std::unique_ptr<TJournalDb> Journal_;
+    std::unique_ptr<TCallJournal> CallJournal_;
+    std::unique_ptr<TCallRecorder> Recorder_;
+    std::unique_ptr<TTill> Till_;
 
     // Children of this window.
     TSipClient* Client_ = nullptr;
@@ -158,7 +188,10 @@ private:
     QLabel* RatePerMinute_ = nullptr;
     QLabel* Duration_ = nullptr;
     QLabel* TotalCost_ = nullptr;
+    QLabel* ToCharge_ = nullptr;
     QPushButton* CallButton_ = nullptr;
+    QPushButton* ChargeButton_ = nullptr;
+    TCashCloseWindow* CashClose_ = nullptr;
     QPushButton* HangUpButton_ = nullptr;
     QLineEdit* Number_ = nullptr;
     QTableWidget* Register_ = nullptr;
@@ -173,4 +206,8 @@ private:
     QAction* AccountDialogAction_ = nullptr;
     QAction* AudioDialogAction_ = nullptr;
     QAction* AboutAction_ = nullptr;
+    QAction* ChargeAction_ = nullptr;
+    QAction* ReprintAction_ = nullptr;
+    QAction* CashCloseAction_ = nullptr;
+    QAction* RatesAction_ = nullptr;
 };

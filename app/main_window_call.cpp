@@ -11,10 +11,12 @@
 #include <QTimer>
 
 #include "app/booth_texts.h"
+#include "app/call_recorder.h"
 #include "app/call_rules.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/portal.h"
+#include "app/portal_reply.h"
 
 QString TMainWindow::BoothState() const { return BoothState_->text(); }
 
@@ -49,6 +51,8 @@ void TMainWindow::PlaceCall() {
     const int playback = DeviceIndex(DeviceNames_(false), Speakers_->currentText());
     CurrentCall_ = Client_->MakeCall(SipAccount_, DialString_.toStdString(), capture, playback);
     CallOpen_ = true;
+    Recorder_->Placed(typed, DialString_);
+    ShowToCharge();
     CallButton_->setEnabled(false);
     Duration_->setText(QStringLiteral("00:00:00"));
     TickCount_ = 0;
@@ -65,6 +69,7 @@ void TMainWindow::ShowDestinationAndRate() {
         const TRateReply reply = Portal_->DestinationAndRate(Account_.Username, Account_.Password, DialString_);
         Destination_->setText(reply.Destination);
         RatePerMinute_->setText(FormatCurrency(reply.Rate, locale()));
+        Recorder_->Rated(reply.Destination, MoneyFromHundredths(RoundToHundredths(reply.Rate)));
     } catch (const std::exception&) {
     }
 }
@@ -83,12 +88,15 @@ void TMainWindow::InviteOk(TSipClient*, ISipCallPtr call) {
     if (!call || call != CurrentCall_) return;
     CallTimer_->start();
     BoothState_->setText(QString::fromUtf8(kInCallText));
+    Recorder_->Answered();
 }
 
 void TMainWindow::Bye(TSipClient*, ISipCallPtr call) {
     if (!call || call != CurrentCall_) return;
     CallOpen_ = false;
     CallTimer_->stop();
+    Recorder_->Ended(call->GetStatusCode(), QString::fromStdString(call->GetStatusText()));
+    ShowToCharge();
     BoothState_->setText(QString::fromUtf8(kFreeText));
     SetConfigurationEnabled(true);
     // The component holds the call's lock while its handlers run: the
@@ -112,7 +120,11 @@ void TMainWindow::TimerTick() {
     Duration_->setText(NextDuration(Duration_->text()));
     ++TickCount_;
     try {
-        TotalCost_->setText(FormatCurrency(RunningCost(RatePerMinute_->text(), TickCount_), locale()));
+        const TMoney cost = RunningCost(RatePerMinute_->text(), TickCount_);
+        TotalCost_->setText(FormatCurrency(cost, locale()));
+        // The customer's price comes from the same rate the label shows.
+        Recorder_->Tick(TickCount_, MoneyFromHundredths(WholeNumber(Digits(RatePerMinute_->text()))), cost);
+        ShowToCharge();
     } catch (const std::exception&) {
         // A rate too large to price leaves the last cost shown.
     }
