@@ -85,6 +85,11 @@ public:
     std::optional<TJournalCall> Call(std::int64_t id);
     // Calls started in [from, to), oldest first.
     std::vector<TJournalCall> Calls(const QDateTime& from, const QDateTime& to);
+    // At most `count` of them that come after `after` (a call of the same
+    // list), for reading a long list a page at a time.
+    std::vector<TJournalCall> CallsAfter(const QDateTime& from, const QDateTime& to, const TJournalCall& after,
+                                         int count);
+    std::vector<TJournalCall> FirstCalls(const QDateTime& from, const QDateTime& to, int count);
     // The most recent calls, newest first.
     std::vector<TJournalCall> Latest(int count);
 

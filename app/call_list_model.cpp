@@ -14,10 +14,25 @@ const char* const kHeaders[cColumns] = {"Fecha y hora", "Número", "Destino", "D
 TCallListModel::TCallListModel(const QLocale& locale, QObject* parent)
     : QAbstractTableModel(parent), Locale_(locale) {}
 
-void TCallListModel::SetCalls(std::vector<TJournalCall> calls) {
+void TCallListModel::SetSource(TPageReader reader) {
     beginResetModel();
-    Calls_ = std::move(calls);
+    Reader_ = std::move(reader);
+    Calls_ = Reader_ ? Reader_(nullptr, kPage) : std::vector<TJournalCall>{};
+    AtEnd_ = static_cast<int>(Calls_.size()) < kPage;
     endResetModel();
+}
+
+bool TCallListModel::canFetchMore(const QModelIndex& parent) const { return !parent.isValid() && !AtEnd_; }
+
+void TCallListModel::fetchMore(const QModelIndex& parent) {
+    if (!canFetchMore(parent) || Calls_.empty()) return;
+    std::vector<TJournalCall> page = Reader_(&Calls_.back(), kPage);
+    AtEnd_ = static_cast<int>(page.size()) < kPage;
+    if (page.empty()) return;
+    const int first = static_cast<int>(Calls_.size());
+    beginInsertRows(QModelIndex(), first, first + static_cast<int>(page.size()) - 1);
+    Calls_.insert(Calls_.end(), std::make_move_iterator(page.begin()), std::make_move_iterator(page.end()));
+    endInsertRows();
 }
 
 int TCallListModel::rowCount(const QModelIndex& parent) const {

@@ -1,6 +1,10 @@
 #include "app/cash_close.h"
 
+#include <QSqlQuery>
 #include <QStringList>
+#include <QVariant>
+
+#include "app/journal_db.h"
 
 namespace {
 
@@ -30,6 +34,34 @@ TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls) {
             totals.UnpaidAmount = Plus(totals.UnpaidAmount, call.Figures.CustomerPrice);
         }
     }
+    totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
+    return totals;
+}
+
+// The rules of IsPaid and IsUnpaid, in SQL.
+TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTime& to) {
+    QSqlQuery query = RunSql(
+        db.Db(),
+        QStringLiteral("SELECT COUNT(*), COALESCE(SUM(answered_at IS NOT NULL), 0), COALESCE(SUM(seconds), 0), COALESCE(SUM(charged_minutes), 0),"
+                       " COALESCE(SUM(provider_cost), 0), COALESCE(SUM(customer_price), 0),"
+                       " COALESCE(SUM(CASE WHEN paid_at IS NOT NULL THEN customer_price END), 0),"
+                       " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND customer_price > 0), 0),"
+                       " COALESCE(SUM(CASE WHEN paid_at IS NULL AND state != 'abierta' AND customer_price > 0"
+                       "  THEN customer_price END), 0)"
+                       " FROM calls WHERE started_at >= ? AND started_at < ?"),
+        {JournalTime(from), JournalTime(to)});
+    TCloseTotals totals;
+    if (!query.next()) return totals;
+    auto whole = [&query](int column) { return static_cast<std::int64_t>(query.value(column).toLongLong()); };
+    totals.Calls = static_cast<int>(whole(0));
+    totals.Answered = static_cast<int>(whole(1));
+    totals.Seconds = whole(2);
+    totals.ChargedMinutes = whole(3);
+    totals.ProviderCost = TMoney{whole(4)};
+    totals.Sales = TMoney{whole(5)};
+    totals.Takings = TMoney{whole(6)};
+    totals.Unpaid = static_cast<int>(whole(7));
+    totals.UnpaidAmount = TMoney{whole(8)};
     totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
     return totals;
 }

@@ -9,6 +9,8 @@
 
 #include "app/call_journal.h"
 
+class TJournalDb;
+
 struct TCloseTotals {
     int Calls = 0;
     int Answered = 0;
@@ -25,6 +27,10 @@ struct TCloseTotals {
 };
 
 TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls);
+
+// The same figures summed by the database over the calls started in
+// [from, to), without reading the calls themselves.
+TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTime& to);
 
 // A conversation time as h:mm:ss, hours growing past 24.
 QString DurationText(std::int64_t seconds);

@@ -128,10 +128,10 @@ void TCashCloseWindow::BuildLayout() {
     for (int column = 0; column < 8; ++column) Table_->setColumnWidth(column, widths[column]);
     layout->addWidget(Table_, 1);
 
-    Totals_ = new QLabel(this);
-    Totals_->setObjectName(QStringLiteral("totals"));
-    Totals_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(Totals_);
+    TotalsLabel_ = new QLabel(this);
+    TotalsLabel_->setObjectName(QStringLiteral("totals"));
+    TotalsLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(TotalsLabel_);
 
     auto* shiftBox = new QGroupBox(QStringLiteral("Turno"), this);
     auto* shiftLayout = new QHBoxLayout(shiftBox);
@@ -184,11 +184,12 @@ void TCashCloseWindow::ShowDays(const QDate& first, const QDate& last) {
     DayEdit_->setDate(first);
     LastDayEdit_->setDate(last);
     const QString format = QStringLiteral("dd/MM/yyyy");
-    Report_.Period = first == last ? QStringLiteral("Día %1").arg(first.toString(format))
-                                   : QStringLiteral("Del %1 al %2").arg(first.toString(format), last.toString(format));
-    Report_.Shift.reset();
-    Report_.Calls = Journal_->Calls(first.startOfDay(), last.addDays(1).startOfDay());
-    ShowReport();
+    Period_ = first == last ? QStringLiteral("Día %1").arg(first.toString(format))
+                            : QStringLiteral("Del %1 al %2").arg(first.toString(format), last.toString(format));
+    Shift_.reset();
+    From_ = first.startOfDay();
+    To_ = last.addDays(1).startOfDay();
+    ShowPeriod();
 }
 
 void TCashCloseWindow::ShowShift(std::int64_t shiftId) {
@@ -200,11 +201,11 @@ void TCashCloseWindow::ShowShift(std::int64_t shiftId) {
     Days_.reset();
     ByShift_->setChecked(true);
     ShiftList_->setCurrentIndex(ShiftList_->findData(qint64(shiftId)));
-    Report_.Period = ShiftName(*chosen);
-    Report_.Shift = chosen;
-    const QDateTime end = chosen->IsOpen() ? Clock_().addSecs(1) : chosen->Closed.addMSecs(1);
-    Report_.Calls = Journal_->Calls(chosen->Opened, end);
-    ShowReport();
+    Period_ = ShiftName(*chosen);
+    Shift_ = chosen;
+    From_ = chosen->Opened;
+    To_ = chosen->IsOpen() ? Clock_().addSecs(1) : chosen->Closed.addMSecs(1);
+    ShowPeriod();
 }
 
 void TCashCloseWindow::Reload() {
@@ -214,11 +215,14 @@ void TCashCloseWindow::Reload() {
         ShowDays(Days_->first, Days_->second);
 }
 
-TCloseTotals TCashCloseWindow::Totals() const { return CloseTotals(Report_.Calls); }
+TCloseReport TCashCloseWindow::FullReport() const { return {Period_, Journal_->Calls(From_, To_), Shift_}; }
 
-void TCashCloseWindow::ShowReport() {
-    Model_->SetCalls(Report_.Calls);
-    const TCloseTotals totals = Totals();
+void TCashCloseWindow::ShowPeriod() {
+    Totals_ = JournalTotals(Db_, From_, To_);
+    Model_->SetSource([this, from = From_, to = To_](const TJournalCall* after, int count) {
+        return after ? Journal_->CallsAfter(from, to, *after, count) : Journal_->FirstCalls(from, to, count);
+    });
+    const TCloseTotals& totals = Totals_;
     auto money = [this](TMoney amount) { return FormatCurrency(amount, locale()); };
     QString text = QStringLiteral("Llamadas: %1 (atendidas %2)   Tiempo: %3   Minutos: %4\n"
                                   "Costo proveedor: %5   Ventas: %6   Recaudado: %7   Margen: %8\n"
@@ -231,22 +235,21 @@ void TCashCloseWindow::ShowReport() {
                             money(totals.Margin))
                        .arg(totals.Unpaid)
                        .arg(money(totals.UnpaidAmount));
-    if (Report_.Shift && !Report_.Shift->IsOpen()) {
+    if (Shift_ && !Shift_->IsOpen()) {
         text += QStringLiteral("\nEfectivo esperado: %1   Contado: %2   Diferencia: %3")
-                    .arg(money(Report_.Shift->Expected), money(Report_.Shift->Counted),
-                         money(Report_.Shift->Difference()));
+                    .arg(money(Shift_->Expected), money(Shift_->Counted), money(Shift_->Difference()));
     }
-    Totals_->setText(text);
+    TotalsLabel_->setText(text);
 }
 
 void TCashCloseWindow::ExportCsv(const QString& fileName) const {
     QFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(CloseCsv(Report_.Calls).toUtf8()) < 0)
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(CloseCsv(FullReport().Calls).toUtf8()) < 0)
         throw std::runtime_error(("No se pudo guardar " + fileName + ": " + file.errorString()).toStdString());
 }
 
 void TCashCloseWindow::ExportPdf(const QString& fileName) const {
-    WritePdf(CloseHtml(Report_, Settings_.ReadShop(), locale()), fileName, QPageSize(QPageSize::A4));
+    WritePdf(CloseHtml(FullReport(), Settings_.ReadShop(), locale()), fileName, QPageSize(QPageSize::A4));
 }
 
 void TCashCloseWindow::OpenShift(TMoney openingCash) {
@@ -306,7 +309,8 @@ void TCashCloseWindow::ExportCsvClicked() {
 
 void TCashCloseWindow::PrintClicked() {
     try {
-        PrintWithDialog(this, CloseHtml(Report_, Settings_.ReadShop(), locale()), QStringLiteral("Cierre de caja"));
+        PrintWithDialog(this, CloseHtml(FullReport(), Settings_.ReadShop(), locale()),
+                        QStringLiteral("Cierre de caja"));
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));
     }

@@ -39,8 +39,10 @@ public:
     // Reads the chosen period again (after a call ended, a payment).
     void Reload();
 
-    const TCloseReport& Report() const { return Report_; }
-    TCloseTotals Totals() const;
+    // The figures of the period shown, summed by the database.
+    const TCloseTotals& Totals() const { return Totals_; }
+    // Every call of the period, for the export and the printout.
+    TCloseReport FullReport() const;
 
     // Throw std::runtime_error when the file cannot be written.
     void ExportCsv(const QString& fileName) const;
@@ -53,7 +55,7 @@ public:
 private:
     void BuildLayout();
     void FillShiftList();
-    void ShowReport();
+    void ShowPeriod();
     void ShowShiftState();
     std::optional<std::int64_t> SelectedCall() const;
     // The buttons' own steps, asking for what they need.
@@ -70,7 +72,12 @@ private:
     std::unique_ptr<TCallJournal> Journal_;
     std::unique_ptr<TShiftJournal> Shifts_;
     std::unique_ptr<TTill> Till_;
-    TCloseReport Report_;
+    // The period shown: [From_, To_), and its shift when one was chosen.
+    QString Period_;
+    QDateTime From_;
+    QDateTime To_;
+    std::optional<TShift> Shift_;
+    TCloseTotals Totals_;
     std::optional<std::pair<QDate, QDate>> Days_;
     std::optional<std::int64_t> ShiftId_;
 
@@ -82,6 +89,6 @@ private:
     QComboBox* ShiftList_ = nullptr;
     QTableView* Table_ = nullptr;
     TCallListModel* Model_ = nullptr;
-    QLabel* Totals_ = nullptr;
+    QLabel* TotalsLabel_ = nullptr;
     QLabel* ShiftState_ = nullptr;
 };

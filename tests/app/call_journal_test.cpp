@@ -292,6 +292,26 @@ private slots:
         QCOMPARE(calls[0].Figures.Seconds, 600);
     }
 
+    // Pages of a long list, with calls started in the same millisecond
+    // across a page boundary, give every call once and in order.
+    void pagesOfALongList() {
+        TJournalDb db(Folder_.filePath("pages.sqlite"));
+        TCallJournal journal(db);
+        for (int i = 0; i < 23; ++i) journal.Placed(kMorning.addSecs(i / 4), "1", "001");
+        journal.Placed(kMorning.addDays(1), "2", "002");  // outside the day
+        const QDateTime dayEnd = kMorning.addDays(1);
+        std::vector<std::int64_t> paged;
+        std::vector<TJournalCall> page = journal.FirstCalls(kMorning, dayEnd, 5);
+        while (!page.empty()) {
+            for (const TJournalCall& call : page) paged.push_back(call.Id);
+            page = journal.CallsAfter(kMorning, dayEnd, page.back(), 5);
+        }
+        std::vector<std::int64_t> whole;
+        for (const TJournalCall& call : journal.Calls(kMorning, dayEnd)) whole.push_back(call.Id);
+        QCOMPARE(whole.size(), std::size_t(23));
+        QCOMPARE(paged, whole);
+    }
+
     void checkoutOnlyOnceAndOnlyAfterTheEnd() {
         TJournalDb db(Folder_.filePath("pay.sqlite"));
         TCallJournal journal(db);

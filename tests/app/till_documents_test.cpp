@@ -129,12 +129,14 @@ private slots:
         clock = kMorning.addSecs(500);
         const TShift shift = window.CloseShift(MoneyFromUnits(1350));
         QCOMPARE(shift.Expected, MoneyFromUnits(1360));
-        QCOMPARE(window.Report().Calls.size(), std::size_t(3));
+        QCOMPARE(window.Totals().Calls, 3);
 
         window.ShowDay(kMorning.date());
         const TCloseTotals totals = window.Totals();
         QCOMPARE(totals, (TCloseTotals{3, 2, 91, 3, MoneyFromUnits(450), MoneyFromUnits(540), MoneyFromUnits(360),
                                        MoneyFromUnits(90), 1, MoneyFromUnits(180)}));
+        // The database's sums agree with the calls added up one by one.
+        QCOMPARE(CloseTotals(window.FullReport().Calls), totals);
         QCOMPARE(Find<QTableView>(&window, "callTable")->model()->rowCount(), 3);
         const QString shown = Find<QLabel>(&window, "totals")->text().replace(QChar(0x00A0), u' ');
         VERIFY_CONTAINS(shown, "Margen: $ 90,00");
