@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include "app/booth_call_flow.h"
 #include "app/call_journal.h"
 #include "app/call_recorder.h"
 #include "app/cash_close_window.h"
@@ -29,19 +30,22 @@ constexpr char kNoJournalText[] = "Sin registro local de llamadas";
 // full or read-only disk) must not keep the booth from selling calls: the
 // status bar says so and the calls are priced all the same.
 void TMainWindow::SetupTill() {
-    Clock_ = [] { return QDateTime::currentDateTime(); };
-    TClock clock = [this] { return Clock_(); };
+    WallClock_ = [] { return QDateTime::currentDateTime(); };
+    TClock clock = [this] { return WallClock_(); };
     try {
         Journal_ = std::make_unique<TJournalDb>(TJournalDb::DefaultFileName());
         CallJournal_ = std::make_unique<TCallJournal>(*Journal_);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "softphone: %s\n", error.what());
-        Panels_[1]->setText(QString::fromUtf8(kNoJournalText));
+        JournalWarning_ = QString::fromUtf8(kNoJournalText);
         Panels_[1]->setToolTip(QString::fromUtf8(error.what()));
+        ShowNote(QString());
     }
     Recorder_ = std::make_unique<TCallRecorder>(CallJournal_.get(), clock, [this](const QString& text) {
-        Panels_[1]->setText(QString::fromUtf8(kNoJournalText));
+        std::fprintf(stderr, "softphone: %s\n", qPrintable(text));
+        JournalWarning_ = QString::fromUtf8(kNoJournalText);
         Panels_[1]->setToolTip(text);
+        ShowNote(QString());
     });
     if (Journal_) {
         try {
@@ -52,6 +56,23 @@ void TMainWindow::SetupTill() {
         Till_ = std::make_unique<TTill>(*CallJournal_, Settings_, clock);
     }
     for (QAction* action : {ReprintAction_, CashCloseAction_, RatesAction_}) action->setEnabled(Journal_ != nullptr);
+    // The call flow's steps go to the journal as they happen.
+    connect(Flow_, &TBoothCallFlow::Placed, this, [this](const QString& typed, const QString& dialString) {
+        Recorder_->Placed(typed, dialString);
+        ShowToCharge();
+    });
+    connect(Flow_, &TBoothCallFlow::RateKnown, this,
+            [this](const QString& destination, TMoney rate) { Recorder_->Rated(destination, rate); });
+    connect(Flow_, &TBoothCallFlow::Answered, this, [this] { Recorder_->Answered(); });
+    connect(Flow_, &TBoothCallFlow::Charged, this, [this](const TCallCharge& charge) {
+        Recorder_->Tick(charge.Seconds, Flow_->Rate().value_or(TMoney{}), charge.Cost.value_or(TMoney{}));
+        ShowToCharge();
+    });
+    connect(Flow_, &TBoothCallFlow::Ended, this, [this](const TCallEnd& end) {
+        Recorder_->Ended(end.Status, end.Reason);
+        ShowToCharge();
+        if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
+    });
 }
 
 void TMainWindow::BuildTillMenu() {
@@ -73,7 +94,7 @@ void TMainWindow::BuildTillMenu() {
     connect(RatesAction_, &QAction::triggered, this, &TMainWindow::OpenRatesDialog);
 }
 
-void TMainWindow::SetClock(TClock clock) { Clock_ = std::move(clock); }
+void TMainWindow::SetWallClock(TClock clock) { WallClock_ = std::move(clock); }
 
 QString TMainWindow::AmountToCharge() const { return ToCharge_->text(); }
 
@@ -105,7 +126,7 @@ void TMainWindow::ReprintLastReceipt() {
 TCashCloseWindow* TMainWindow::OpenCashClose() {
     if (!Journal_) return nullptr;
     if (!CashClose_) {
-        CashClose_ = new TCashCloseWindow(*Journal_, Settings_, [this] { return Clock_(); }, this);
+        CashClose_ = new TCashCloseWindow(*Journal_, Settings_, [this] { return WallClock_(); }, this);
         CashClose_->setModal(false);
     } else {
         CashClose_->Reload();

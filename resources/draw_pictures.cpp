@@ -4,8 +4,9 @@
 //
 //   booth-pictures OUTPUT_FOLDER
 //
-// Writes logo.jpg (433 x 105), window_icon_16/32/48.png, tray_1.png and
-// tray_2.png (16 x 16: the handset alone, then with its call waves).
+// Writes logo.jpg (433 x 105), window_icon_16/32/48/128/256.png (the larger
+// two only for the desktop's menus and launchers), tray_1.png and tray_2.png
+// (16 x 16: the handset alone, then with its call waves).
 #include <cstdio>
 
 #include <QDir>
@@ -135,6 +136,8 @@ int main(int argc, char* argv[]) {
                     Save(WindowIcon(16), folder, "window_icon_16.png", "png") &&
                     Save(WindowIcon(32), folder, "window_icon_32.png", "png") &&
                     Save(WindowIcon(48), folder, "window_icon_48.png", "png") &&
+                    Save(WindowIcon(128), folder, "window_icon_128.png", "png") &&
+                    Save(WindowIcon(256), folder, "window_icon_256.png", "png") &&
                     Save(TrayIcon(false), folder, "tray_1.png", "png") &&
                     Save(TrayIcon(true), folder, "tray_2.png", "png");
     return ok ? 0 : 1;
