@@ -78,9 +78,14 @@ void TBoothSettings::WriteAccount(const TAccountSettings& account) {
 
 TShopSettings TBoothSettings::ReadShop() const {
     Settings_->beginGroup(QStringLiteral("Shop"));
-    TShopSettings shop{Settings_->value(QStringLiteral("name")).toString(),
-                       Settings_->value(QStringLiteral("address")).toString(),
-                       Settings_->value(QStringLiteral("booth")).toString()};
+    // A comma in a value written by hand without quotes makes QSettings read
+    // a list; an address has commas.
+    auto text = [this](const char* key) {
+        const QVariant value = Settings_->value(QString::fromLatin1(key));
+        return value.typeId() == QMetaType::QStringList ? value.toStringList().join(QStringLiteral(", "))
+                                                        : value.toString();
+    };
+    TShopSettings shop{text("name"), text("address"), text("booth")};
     Settings_->endGroup();
     return shop;
 }

@@ -114,7 +114,7 @@ void TCashCloseWindow::BuildLayout() {
             ShowDays(DayEdit_->date(), std::max(DayEdit_->date(), LastDayEdit_->date()));
     });
 
-    Model_ = new TCallListModel(locale(), this);
+    Model_ = new TCallListModel(MoneyLocale(locale()), this);
     Table_ = new QTableView(this);
     Table_->setObjectName(QStringLiteral("callTable"));
     Table_->setModel(Model_);
@@ -124,7 +124,7 @@ void TCashCloseWindow::BuildLayout() {
     Table_->verticalHeader()->setDefaultSectionSize(18);
     // Fixed widths: sizing the columns to their contents would read every row.
     Table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    const int widths[] = {125, 110, 150, 65, 75, 75, 80, 55};
+    const int widths[] = {140, 110, 140, 65, 75, 75, 80, 55};
     for (int column = 0; column < 8; ++column) Table_->setColumnWidth(column, widths[column]);
     layout->addWidget(Table_, 1);
 
@@ -173,7 +173,7 @@ void TCashCloseWindow::ShowShiftState() {
     const std::optional<TShift> current = Shifts_->Current();
     ShiftState_->setText(current ? QStringLiteral("Turno abierto desde %1, fondo inicial %2")
                                        .arg(current->Opened.toLocalTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")),
-                                            FormatCurrency(current->OpeningCash, locale()))
+                                            FormatCurrency(current->OpeningCash, MoneyLocale(locale())))
                                  : QStringLiteral("Sin turno abierto"));
 }
 
@@ -223,7 +223,7 @@ void TCashCloseWindow::ShowPeriod() {
         return after ? Journal_->CallsAfter(from, to, *after, count) : Journal_->FirstCalls(from, to, count);
     });
     const TCloseTotals& totals = Totals_;
-    auto money = [this](TMoney amount) { return FormatCurrency(amount, locale()); };
+    auto money = [this](TMoney amount) { return FormatCurrency(amount, MoneyLocale(locale())); };
     QString text = QStringLiteral("Llamadas: %1 (atendidas %2)   Tiempo: %3   Minutos: %4\n"
                                   "Costo proveedor: %5   Ventas: %6   Recaudado: %7   Margen: %8\n"
                                   "Sin cobrar: %9 (%10)")
@@ -249,7 +249,8 @@ void TCashCloseWindow::ExportCsv(const QString& fileName) const {
 }
 
 void TCashCloseWindow::ExportPdf(const QString& fileName) const {
-    WritePdf(CloseHtml(FullReport(), Settings_.ReadShop(), locale()), fileName, QPageSize(QPageSize::A4));
+    WritePdf(CloseHtml(FullReport(), Settings_.ReadShop(), MoneyLocale(locale())), fileName,
+             QPageSize(QPageSize::A4));
 }
 
 void TCashCloseWindow::OpenShift(TMoney openingCash) {
@@ -289,8 +290,9 @@ void TCashCloseWindow::CloseShiftClicked() {
     try {
         const TShift shift = CloseShift(*counted);
         ShowMessage(this, QStringLiteral("Efectivo esperado: %1\nEfectivo contado: %2\nDiferencia: %3")
-                              .arg(FormatCurrency(shift.Expected, locale()), FormatCurrency(shift.Counted, locale()),
-                                   FormatCurrency(shift.Difference(), locale())));
+                              .arg(FormatCurrency(shift.Expected, MoneyLocale(locale())),
+                                   FormatCurrency(shift.Counted, MoneyLocale(locale())),
+                                   FormatCurrency(shift.Difference(), MoneyLocale(locale()))));
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));
     }
@@ -309,7 +311,7 @@ void TCashCloseWindow::ExportCsvClicked() {
 
 void TCashCloseWindow::PrintClicked() {
     try {
-        PrintWithDialog(this, CloseHtml(FullReport(), Settings_.ReadShop(), locale()),
+        PrintWithDialog(this, CloseHtml(FullReport(), Settings_.ReadShop(), MoneyLocale(locale())),
                         QStringLiteral("Cierre de caja"));
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));

@@ -169,8 +169,8 @@ void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
     label->setText(FormatCurrency(amount, MoneyLocale(locale())));
 }
 
-// An empty text gives the panel its standing line back.
-// With no note the panel says the journal is not recording, when it is not.
+// An empty text gives the panel its standing line back, or says the journal
+// is not recording when it is not.
 void TMainWindow::ShowNote(const QString& text) {
     if (!text.isEmpty())
         Panels_[1]->setText(text);

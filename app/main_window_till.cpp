@@ -101,7 +101,7 @@ QString TMainWindow::AmountToCharge() const { return ToCharge_->text(); }
 // The amount stays until the next "&Llamar"; "Cobrar" is offered once the
 // call has ended with something to charge and until it is charged.
 void TMainWindow::ShowToCharge() {
-    ToCharge_->setText(FormatCurrency(Recorder_->Figures().CustomerPrice, locale()));
+    ShowMoney(ToCharge_, Recorder_->Figures().CustomerPrice);
     const bool chargeable = Till_ && !Recorder_->IsOpen() && Recorder_->LastCallId() &&
                             Recorder_->Figures().CustomerPrice > TMoney{};
     ChargeButton_->setEnabled(chargeable);

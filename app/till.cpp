@@ -23,7 +23,7 @@ bool TTill::Checkout(QWidget* parent, std::int64_t callId) {
             ShowMessage(parent, QStringLiteral("La llamada ya fue cobrada."));
             return false;
         }
-        const QLocale locale = parent ? parent->locale() : QLocale();
+        const QLocale locale = MoneyLocale(parent ? parent->locale() : QLocale());
         TCheckoutDialog dialog(call->Figures.CustomerPrice, call->Number, locale, parent);
         if (dialog.exec() != QDialog::Accepted) return false;
         const std::optional<TMoney> received = dialog.Received();
@@ -48,7 +48,7 @@ void TTill::Reprint(QWidget* parent, std::int64_t callId) {
 void TTill::PrintReceipt(QWidget* parent, std::int64_t callId, bool reprint) {
     const std::optional<TJournalCall> call = Journal_.Call(callId);
     if (!call) return;
-    const QLocale locale = parent ? parent->locale() : QLocale();
+    const QLocale locale = MoneyLocale(parent ? parent->locale() : QLocale());
     PrintWithDialog(parent, ReceiptHtml(*call, Settings_.ReadShop(), locale, reprint), QStringLiteral("Recibo"));
 }
 

@@ -241,6 +241,18 @@ private slots:
         QVERIFY(!TBoothSettings().HasAdminPin());
     }
 
+    // An address typed into the settings file by hand, with its comma and
+    // without quotes, reads back whole.
+    void shopAddressWrittenByHand() {
+        ClearBoothSettings();
+        const QString file = TBoothSettings().FileName();
+        QFile raw(file);
+        QVERIFY(raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        raw.write("[Shop]\nname=Locutorio Sol\naddress=Av. de Mayo 100, Buenos Aires\nbooth=2\n");
+        raw.close();
+        QCOMPARE(TBoothSettings().ReadShop(), (TShopSettings{"Locutorio Sol", "Av. de Mayo 100, Buenos Aires", "2"}));
+    }
+
 private:
     QTemporaryDir Folder_;
 };
