@@ -1,6 +1,5 @@
 #include "app/amount_text.h"
 
-
 #include <QRegularExpression>
 
 std::optional<std::int64_t> ParseDecimal(const QString& text, int maxDecimals) {

@@ -35,9 +35,10 @@ QString ReceiptHtml(const TJournalCall& call, const TShopSettings& shop, const Q
                 .arg(Escaped(FormatCurrency(call.Figures.CustomerPrice, locale)));
     if (call.IsPaid()) {
         html += Row(QStringLiteral("Recibido:"), FormatCurrency(call.AmountReceived, locale));
-        html += Row(QStringLiteral("Vuelto:"),
-                    FormatCurrency(TMoney{call.AmountReceived.TenThousandths - call.Figures.CustomerPrice.TenThousandths},
-                                   locale));
+        html +=
+            Row(QStringLiteral("Vuelto:"),
+                FormatCurrency(TMoney{call.AmountReceived.TenThousandths - call.Figures.CustomerPrice.TenThousandths},
+                               locale));
     }
     html += QStringLiteral("</table><p align=\"center\">Gracias por su visita</p></body></html>");
     return html;
@@ -59,7 +60,8 @@ QString CloseHtml(const TCloseReport& report, const TShopSettings& shop, const Q
     html += Row(QStringLiteral("Ventas:"), money(totals.Sales));
     html += Row(QStringLiteral("Recaudado:"), money(totals.Takings));
     html += Row(QStringLiteral("Margen:"), money(totals.Margin));
-    html += Row(QStringLiteral("Sin cobrar:"), QStringLiteral("%1 (%2)").arg(totals.Unpaid).arg(money(totals.UnpaidAmount)));
+    html += Row(QStringLiteral("Sin cobrar:"),
+                QStringLiteral("%1 (%2)").arg(totals.Unpaid).arg(money(totals.UnpaidAmount)));
     if (report.Shift) {
         const TShift& shift = *report.Shift;
         html += Row(QStringLiteral("Fondo inicial:"), money(shift.OpeningCash));
@@ -69,12 +71,14 @@ QString CloseHtml(const TCloseReport& report, const TShopSettings& shop, const Q
             html += Row(QStringLiteral("Diferencia:"), money(shift.Difference()));
         }
     }
-    html += QStringLiteral("</table><br><table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">"
-                           "<tr><th>Fecha y hora</th><th>Número</th><th>Destino</th><th>Duración</th>"
-                           "<th>Costo</th><th>A cobrar</th><th>Estado</th><th>Cobrada</th></tr>");
+    html += QStringLiteral(
+        "</table><br><table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">"
+        "<tr><th>Fecha y hora</th><th>Número</th><th>Destino</th><th>Duración</th>"
+        "<th>Costo</th><th>A cobrar</th><th>Estado</th><th>Cobrada</th></tr>");
     for (const TJournalCall& call : report.Calls) {
-        html += QStringLiteral("<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td align=\"right\">%5</td>"
-                               "<td align=\"right\">%6</td><td>%7</td><td>%8</td></tr>")
+        html += QStringLiteral(
+                    "<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td align=\"right\">%5</td>"
+                    "<td align=\"right\">%6</td><td>%7</td><td>%8</td></tr>")
                     .arg(When(call.Started), Escaped(call.Number), Escaped(call.Destination),
                          DurationText(call.Figures.Seconds), Escaped(money(call.Figures.ProviderCost)),
                          Escaped(money(call.Figures.CustomerPrice)), StateText(call),

@@ -85,8 +85,8 @@ void TCallJournal::Progress(std::int64_t id, const QDateTime& at, const TCallFig
     UpdateOpen(id,
                QStringLiteral("updated_at = ?, seconds = ?, charged_minutes = ?, provider_cost = ?,"
                               " customer_price = ?"),
-               {JournalTime(at), figures.Seconds, qint64(figures.ChargedMinutes), qint64(figures.ProviderCost.TenThousandths),
-                qint64(figures.CustomerPrice.TenThousandths)});
+               {JournalTime(at), figures.Seconds, qint64(figures.ChargedMinutes),
+                qint64(figures.ProviderCost.TenThousandths), qint64(figures.CustomerPrice.TenThousandths)});
 }
 
 void TCallJournal::Ended(std::int64_t id, const QDateTime& at, const TCallFigures& figures, int sipStatus,

@@ -52,10 +52,10 @@ struct TJournalCall {
     QDateTime Ended;     // invalid while open
     TCallFigures Figures;
     TJournalState State = TJournalState::Open;
-    int SipStatus = 0;   // 0 when none is known
+    int SipStatus = 0;  // 0 when none is known
     QString EndReason;
     std::optional<TCallQuality> Quality;
-    QDateTime PaidAt;    // invalid while unpaid
+    QDateTime PaidAt;  // invalid while unpaid
     TMoney AmountReceived;
 
     bool IsPaid() const { return PaidAt.isValid(); }
@@ -74,8 +74,8 @@ public:
     // The running figures; written every second, so a crash loses at most one.
     void Progress(std::int64_t id, const QDateTime& at, const TCallFigures& figures);
     // Closes the call with its final figures and the SIP status that ended it.
-    void Ended(std::int64_t id, const QDateTime& at, const TCallFigures& figures, int sipStatus,
-               const QString& reason, const std::optional<TCallQuality>& quality = std::nullopt);
+    void Ended(std::int64_t id, const QDateTime& at, const TCallFigures& figures, int sipStatus, const QString& reason,
+               const std::optional<TCallQuality>& quality = std::nullopt);
     // The quality figures may arrive after the end.
     void SetQuality(std::int64_t id, const TCallQuality& quality);
     // Checkout. Throws std::logic_error "La llamada ya fue cobrada." for a

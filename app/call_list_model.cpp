@@ -6,13 +6,12 @@ namespace {
 
 enum TColumn { cWhen, cNumber, cDestination, cDuration, cCost, cPrice, cState, cPaid, cColumns };
 
-const char* const kHeaders[cColumns] = {"Fecha y hora", "Número", "Destino", "Duración",
-                                        "Costo", "A cobrar", "Estado", "Cobrada"};
+const char* const kHeaders[cColumns] = {"Fecha y hora", "Número",   "Destino", "Duración",
+                                        "Costo",        "A cobrar", "Estado",  "Cobrada"};
 
 }  // namespace
 
-TCallListModel::TCallListModel(const QLocale& locale, QObject* parent)
-    : QAbstractTableModel(parent), Locale_(locale) {}
+TCallListModel::TCallListModel(const QLocale& locale, QObject* parent) : QAbstractTableModel(parent), Locale_(locale) {}
 
 void TCallListModel::SetSource(TPageReader reader) {
     beginResetModel();

@@ -40,16 +40,17 @@ TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls) {
 
 // The rules of IsPaid and IsUnpaid, in SQL.
 TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTime& to) {
-    QSqlQuery query = RunSql(
-        db.Db(),
-        QStringLiteral("SELECT COUNT(*), COALESCE(SUM(answered_at IS NOT NULL), 0), COALESCE(SUM(seconds), 0), COALESCE(SUM(charged_minutes), 0),"
-                       " COALESCE(SUM(provider_cost), 0), COALESCE(SUM(customer_price), 0),"
-                       " COALESCE(SUM(CASE WHEN paid_at IS NOT NULL THEN customer_price END), 0),"
-                       " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND customer_price > 0), 0),"
-                       " COALESCE(SUM(CASE WHEN paid_at IS NULL AND state != 'abierta' AND customer_price > 0"
-                       "  THEN customer_price END), 0)"
-                       " FROM calls WHERE started_at >= ? AND started_at < ?"),
-        {JournalTime(from), JournalTime(to)});
+    QSqlQuery query =
+        RunSql(db.Db(),
+               QStringLiteral("SELECT COUNT(*), COALESCE(SUM(answered_at IS NOT NULL), 0), COALESCE(SUM(seconds), 0), "
+                              "COALESCE(SUM(charged_minutes), 0),"
+                              " COALESCE(SUM(provider_cost), 0), COALESCE(SUM(customer_price), 0),"
+                              " COALESCE(SUM(CASE WHEN paid_at IS NOT NULL THEN customer_price END), 0),"
+                              " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND customer_price > 0), 0),"
+                              " COALESCE(SUM(CASE WHEN paid_at IS NULL AND state != 'abierta' AND customer_price > 0"
+                              "  THEN customer_price END), 0)"
+                              " FROM calls WHERE started_at >= ? AND started_at < ?"),
+               {JournalTime(from), JournalTime(to)});
     TCloseTotals totals;
     if (!query.next()) return totals;
     auto whole = [&query](int column) { return static_cast<std::int64_t>(query.value(column).toLongLong()); };

@@ -224,17 +224,18 @@ void TCashCloseWindow::ShowPeriod() {
     });
     const TCloseTotals& totals = Totals_;
     auto money = [this](TMoney amount) { return FormatCurrency(amount, MoneyLocale(locale())); };
-    QString text = QStringLiteral("Llamadas: %1 (atendidas %2)   Tiempo: %3   Minutos: %4\n"
-                                  "Costo proveedor: %5   Ventas: %6   Recaudado: %7   Margen: %8\n"
-                                  "Sin cobrar: %9 (%10)")
-                       .arg(totals.Calls)
-                       .arg(totals.Answered)
-                       .arg(DurationText(totals.Seconds))
-                       .arg(totals.ChargedMinutes)
-                       .arg(money(totals.ProviderCost), money(totals.Sales), money(totals.Takings),
-                            money(totals.Margin))
-                       .arg(totals.Unpaid)
-                       .arg(money(totals.UnpaidAmount));
+    QString text =
+        QStringLiteral(
+            "Llamadas: %1 (atendidas %2)   Tiempo: %3   Minutos: %4\n"
+            "Costo proveedor: %5   Ventas: %6   Recaudado: %7   Margen: %8\n"
+            "Sin cobrar: %9 (%10)")
+            .arg(totals.Calls)
+            .arg(totals.Answered)
+            .arg(DurationText(totals.Seconds))
+            .arg(totals.ChargedMinutes)
+            .arg(money(totals.ProviderCost), money(totals.Sales), money(totals.Takings), money(totals.Margin))
+            .arg(totals.Unpaid)
+            .arg(money(totals.UnpaidAmount));
     if (Shift_ && !Shift_->IsOpen()) {
         text += QStringLiteral("\nEfectivo esperado: %1   Contado: %2   Diferencia: %3")
                     .arg(money(Shift_->Expected), money(Shift_->Counted), money(Shift_->Difference()));
@@ -249,8 +250,7 @@ void TCashCloseWindow::ExportCsv(const QString& fileName) const {
 }
 
 void TCashCloseWindow::ExportPdf(const QString& fileName) const {
-    WritePdf(CloseHtml(FullReport(), Settings_.ReadShop(), MoneyLocale(locale())), fileName,
-             QPageSize(QPageSize::A4));
+    WritePdf(CloseHtml(FullReport(), Settings_.ReadShop(), MoneyLocale(locale())), fileName, QPageSize(QPageSize::A4));
 }
 
 void TCashCloseWindow::OpenShift(TMoney openingCash) {

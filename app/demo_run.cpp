@@ -121,8 +121,8 @@ void TDemoRun::TillPictures() {
         checkout.close();
         if (!call->IsPaid()) journal.Paid(*id, QDateTime::currentDateTime(), received);
         call = journal.Call(*id);
-        WritePdf(ReceiptHtml(*call, shop, MoneyLocale(Window_->locale()), false), folder.filePath(QStringLiteral("receipt.pdf")),
-                 ReceiptPageSize());
+        WritePdf(ReceiptHtml(*call, shop, MoneyLocale(Window_->locale()), false),
+                 folder.filePath(QStringLiteral("receipt.pdf")), ReceiptPageSize());
         TRatesDialog rates(Window_);
         rates.Fill(Window_->Recorder().SellingRates(), shop);
         rates.show();

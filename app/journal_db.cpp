@@ -76,8 +76,7 @@ std::unique_ptr<QLockFile> TakeWriterLock(const QString& fileName) {
     auto lock = std::make_unique<QLockFile>(fileName + QStringLiteral(".writer"));
     lock->setStaleLockTime(0);
     if (!lock->tryLock(0)) {
-        if (lock->error() == QLockFile::LockFailedError)
-            Fail(QStringLiteral("otro programa lo está escribiendo"));
+        if (lock->error() == QLockFile::LockFailedError) Fail(QStringLiteral("otro programa lo está escribiendo"));
         Fail(QStringLiteral("no se puede crear %1.writer").arg(fileName));
     }
     return lock;

@@ -102,8 +102,8 @@ QString TMainWindow::AmountToCharge() const { return ToCharge_->text(); }
 // call has ended with something to charge and until it is charged.
 void TMainWindow::ShowToCharge() {
     ShowMoney(ToCharge_, Recorder_->Figures().CustomerPrice);
-    const bool chargeable = Till_ && !Recorder_->IsOpen() && Recorder_->LastCallId() &&
-                            Recorder_->Figures().CustomerPrice > TMoney{};
+    const bool chargeable =
+        Till_ && !Recorder_->IsOpen() && Recorder_->LastCallId() && Recorder_->Figures().CustomerPrice > TMoney{};
     ChargeButton_->setEnabled(chargeable);
     ChargeAction_->setEnabled(chargeable);
 }
@@ -126,7 +126,8 @@ void TMainWindow::ReprintLastReceipt() {
 TCashCloseWindow* TMainWindow::OpenCashClose() {
     if (!Journal_) return nullptr;
     if (!CashClose_) {
-        CashClose_ = new TCashCloseWindow(*Journal_, Settings_, [this] { return WallClock_(); }, this);
+        CashClose_ = new TCashCloseWindow(
+            *Journal_, Settings_, [this] { return WallClock_(); }, this);
         CashClose_->setModal(false);
     } else {
         CashClose_->Reload();

@@ -25,9 +25,7 @@ QLineEdit* Field(QWidget* parent, const char* name) {
     return field;
 }
 
-QString Decimal(std::int64_t tenThousandths, int decimals) {
-    return FormatDecimal(tenThousandths, decimals, u',');
-}
+QString Decimal(std::int64_t tenThousandths, int decimals) { return FormatDecimal(tenThousandths, decimals, u','); }
 
 }  // namespace
 
@@ -188,9 +186,9 @@ void TRatesDialog::TryAccept() {
 bool AskAdminPin(QWidget* parent, const TBoothSettings& settings) {
     if (!settings.HasAdminPin()) return true;
     bool ok = false;
-    const QString pin = QInputDialog::getText(parent, QStringLiteral("Administrador"),
-                                              QStringLiteral("PIN de administrador:"), QLineEdit::Password,
-                                              QString(), &ok);
+    const QString pin =
+        QInputDialog::getText(parent, QStringLiteral("Administrador"), QStringLiteral("PIN de administrador:"),
+                              QLineEdit::Password, QString(), &ok);
     if (!ok) return false;
     if (settings.AdminPinMatches(pin)) return true;
     ShowError(parent, QStringLiteral("PIN incorrecto."));

@@ -28,9 +28,7 @@ bool AllDigits(const QString& text) {
 
 }  // namespace
 
-QString RatedNumber(const QString& dialString) {
-    return dialString.startsWith(u"00") ? dialString.mid(2) : dialString;
-}
+QString RatedNumber(const QString& dialString) { return dialString.startsWith(u"00") ? dialString.mid(2) : dialString; }
 
 const TPrefixRule* MatchingRule(const TSellingRates& rates, const QString& number) {
     const TPrefixRule* best = nullptr;
@@ -91,8 +89,7 @@ QString SellingRatesFault(const TSellingRates& rates) {
     for (const TPrefixRule& rule : rates.Rules) {
         if (!AllDigits(rule.Prefix))
             return QStringLiteral("El prefijo \"%1\" debe tener solo dígitos.").arg(rule.Prefix);
-        if (!seen.insert(rule.Prefix).second)
-            return QStringLiteral("El prefijo %1 está repetido.").arg(rule.Prefix);
+        if (!seen.insert(rule.Prefix).second) return QStringLiteral("El prefijo %1 está repetido.").arg(rule.Prefix);
         if (rule.Factor < 0 || rule.Price.TenThousandths < 0)
             return QStringLiteral("Los importes y factores no pueden ser negativos.");
     }

@@ -21,8 +21,8 @@ struct TPrefixRule {
 
     QString Prefix;
     TKind Kind = TKind::Factor;
-    TMoney Price;                      // per minute, when Kind is Price
-    std::int64_t Factor = kUnitFactor; // when Kind is Factor
+    TMoney Price;                       // per minute, when Kind is Price
+    std::int64_t Factor = kUnitFactor;  // when Kind is Factor
 
     friend bool operator==(const TPrefixRule&, const TPrefixRule&) = default;
 };
@@ -30,9 +30,9 @@ struct TPrefixRule {
 struct TSellingRates {
     std::int64_t Factor = kUnitFactor;  // for numbers no rule matches
     std::vector<TPrefixRule> Rules;
-    TMoney Minimum;                     // least charge for a call that was answered
-    TMoney RoundingStep;                // zero: no rounding
-    int IncrementSeconds = 60;          // 60, 30 or 6
+    TMoney Minimum;             // least charge for a call that was answered
+    TMoney RoundingStep;        // zero: no rounding
+    int IncrementSeconds = 60;  // 60, 30 or 6
 
     friend bool operator==(const TSellingRates&, const TSellingRates&) = default;
 };

@@ -13,10 +13,14 @@ TSellingRates LoadSellingRates(TJournalDb& db) {
     while (settings.next()) {
         const QString name = settings.value(0).toString();
         const qint64 value = settings.value(1).toLongLong();
-        if (name == u"factor") rates.Factor = value;
-        else if (name == u"minimum") rates.Minimum = TMoney{value};
-        else if (name == u"rounding_step") rates.RoundingStep = TMoney{value};
-        else if (name == u"increment_seconds") rates.IncrementSeconds = static_cast<int>(value);
+        if (name == u"factor")
+            rates.Factor = value;
+        else if (name == u"minimum")
+            rates.Minimum = TMoney{value};
+        else if (name == u"rounding_step")
+            rates.RoundingStep = TMoney{value};
+        else if (name == u"increment_seconds")
+            rates.IncrementSeconds = static_cast<int>(value);
     }
     QSqlQuery rules = RunSql(db.Db(), QStringLiteral("SELECT prefix, kind, value FROM selling_rules ORDER BY prefix"));
     while (rules.next()) {

@@ -11,7 +11,8 @@
 std::vector<TShift> TShiftJournal::Select(const QString& where, const QVariantList& values) {
     QSqlQuery query = RunSql(Db_.Db(),
                              "SELECT id, opened_at, opening_cash, closed_at, cash_expected, cash_counted"
-                             " FROM shifts " + where,
+                             " FROM shifts " +
+                                 where,
                              values);
     std::vector<TShift> shifts;
     while (query.next()) {
@@ -63,7 +64,8 @@ TShift TShiftJournal::Close(const QDateTime& at, TMoney counted) {
         shift->Closed = at;
         RunSql(Db_.Db(),
                QStringLiteral("UPDATE shifts SET closed_at = ?, cash_expected = ?, cash_counted = ? WHERE id = ?"),
-               {JournalTime(at), qint64(shift->Expected.TenThousandths), qint64(counted.TenThousandths), qint64(shift->Id)});
+               {JournalTime(at), qint64(shift->Expected.TenThousandths), qint64(counted.TenThousandths),
+                qint64(shift->Id)});
     });
     return *shift;
 }

@@ -38,7 +38,8 @@ void WriteCalls(const QString& file, int calls) {
     const auto start = TClockType::now();
     QDateTime clock = kYearStart;
     for (int i = 0; i < calls; ++i) {
-        const std::int64_t id = journal.Placed(clock, QStringLiteral("5491155550000"), QStringLiteral("005491155550000"));
+        const std::int64_t id =
+            journal.Placed(clock, QStringLiteral("5491155550000"), QStringLiteral("005491155550000"));
         journal.Rated(id, QStringLiteral("Argentina - Movil"), MoneyFromUnits(150));
         journal.Answered(id, clock.addSecs(5));
         for (int second = 1; second <= 180; ++second) {
@@ -77,11 +78,20 @@ void SeedYear(const QString& file, int calls) {
             const int seconds = 30 + i % 400;
             const qint64 minutes = seconds / 60 + 1;
             const QVariant paid = i % 10 == 0 ? QVariant() : QVariant(at + 600000);
-            const QVariantList values = {at, at + seconds * 1000LL, at + 5000, at + seconds * 1000LL + 5000,
+            const QVariantList values = {at,
+                                         at + seconds * 1000LL,
+                                         at + 5000,
+                                         at + seconds * 1000LL + 5000,
                                          QStringLiteral("54911%1").arg(i, 8, 10, QLatin1Char('0')),
                                          QStringLiteral("0054911%1").arg(i, 8, 10, QLatin1Char('0')),
-                                         QStringLiteral("Argentina - Movil"), qint64(1500000), seconds, minutes,
-                                         minutes * 1500000, minutes * 1800000, paid, qint64(20000000)};
+                                         QStringLiteral("Argentina - Movil"),
+                                         qint64(1500000),
+                                         seconds,
+                                         minutes,
+                                         minutes * 1500000,
+                                         minutes * 1800000,
+                                         paid,
+                                         qint64(20000000)};
             for (int v = 0; v < values.size(); ++v) insert.bindValue(v, values[v]);
             insert.exec();
         }
@@ -109,8 +119,8 @@ void OpenClose(const QString& file, const QDate& first, const QDate& last, const
     window.show();
     QApplication::processEvents();
     const double opened = MsSince(start);
-    std::printf("close window over %s: %d calls, opened in %.0f ms%s\n", what, window.Totals().Calls,
-                opened, opened < 1000 ? "" : "  (over one second)");
+    std::printf("close window over %s: %d calls, opened in %.0f ms%s\n", what, window.Totals().Calls, opened,
+                opened < 1000 ? "" : "  (over one second)");
 }
 
 }  // namespace

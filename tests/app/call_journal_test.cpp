@@ -6,9 +6,9 @@
 #include <thread>
 
 #include <QFile>
-#include <QSysInfo>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -85,8 +85,7 @@ private slots:
                 journal.Progress(id, clock, FiguresAt(tick, rates));
             }
             clock = clock.addMSecs(400);
-            journal.Ended(id, clock, FiguresAt(61, rates), 200, QStringLiteral("BYE"),
-                          TCallQuality{4.2, 12.5, 0.3});
+            journal.Ended(id, clock, FiguresAt(61, rates), 200, QStringLiteral("BYE"), TCallQuality{4.2, 12.5, 0.3});
             // Writes the call's state does not allow.
             QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.Progress(id, clock, FiguresAt(62, rates)));
             QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.Answered(id + 1, clock));
@@ -167,8 +166,9 @@ private slots:
                 TJournalDb second(file);
                 QFAIL("a second writer opened the journal");
             } catch (const std::runtime_error& error) {
-                QCOMPARE(QString::fromUtf8(error.what()),
-                         QStringLiteral("No se puede abrir el registro de llamadas: otro programa lo está escribiendo"));
+                QCOMPARE(
+                    QString::fromUtf8(error.what()),
+                    QStringLiteral("No se puede abrir el registro de llamadas: otro programa lo está escribiendo"));
             }
             TJournalDb reader(file, TJournalAccess::Reader);
             QCOMPARE(reader.SchemaVersion(), TJournalDb::CurrentSchemaVersion());
@@ -204,9 +204,10 @@ private slots:
                                        " INTEGER NOT NULL DEFAULT 0, customer_price INTEGER NOT NULL DEFAULT 0,"
                                        " state TEXT NOT NULL DEFAULT 'abierta', sip_status INTEGER,"
                                        " end_reason TEXT NOT NULL DEFAULT '')"));
-            RunSql(old, QStringLiteral("INSERT INTO calls (started_at, updated_at, ended_at, number, dial_string,"
-                                       " seconds, customer_price, state) VALUES (?, ?, ?, '123', '123', 5, 7000,"
-                                       " 'terminada')"),
+            RunSql(old,
+                   QStringLiteral("INSERT INTO calls (started_at, updated_at, ended_at, number, dial_string,"
+                                  " seconds, customer_price, state) VALUES (?, ?, ?, '123', '123', 5, 7000,"
+                                  " 'terminada')"),
                    {JournalTime(kMorning), JournalTime(kMorning), JournalTime(kMorning)});
             RunSql(old, QStringLiteral("PRAGMA user_version = 1"));
             old.close();

@@ -28,7 +28,8 @@ private slots:
         TCallJournal journal(db);
         QDateTime clock = kMorning;
         QStringList errors;
-        TCallRecorder recorder(&journal, [&clock] { return clock; }, [&errors](const QString& e) { errors << e; });
+        TCallRecorder recorder(
+            &journal, [&clock] { return clock; }, [&errors](const QString& e) { errors << e; });
         TSellingRates rates;
         rates.Rules = {{"5411", TPrefixRule::TKind::Price, MoneyFromUnits(200), kUnitFactor}};
         rates.IncrementSeconds = 30;
@@ -75,7 +76,8 @@ private slots:
         TJournalDb db(Folder_.filePath("failing.sqlite"));
         TCallJournal journal(db);
         QStringList errors;
-        TCallRecorder recorder(&journal, [] { return kMorning; }, [&errors](const QString& e) { errors << e; });
+        TCallRecorder recorder(
+            &journal, [] { return kMorning; }, [&errors](const QString& e) { errors << e; });
         recorder.Placed("1", "001");
         recorder.Answered();
         recorder.Tick(1, MoneyFromUnits(10), MoneyFromUnits(10));
@@ -89,7 +91,8 @@ private slots:
         QCOMPARE(journal.Call(*recorder.LastCallId())->Figures.Seconds, 1);
 
         // Without any journal the booth still prices its calls.
-        TCallRecorder bare(nullptr, [] { return kMorning; }, nullptr);
+        TCallRecorder bare(
+            nullptr, [] { return kMorning; }, nullptr);
         bare.Placed("1", "001");
         bare.Answered();
         QCOMPARE(bare.Tick(1, MoneyFromUnits(10), MoneyFromUnits(10)).CustomerPrice, MoneyFromUnits(10));

@@ -56,12 +56,12 @@ private slots:
         const qint64 by6[] = {0, 15, 75, 90, 150, 165, 165};
         for (int i = 0; i < 7; ++i) {
             const QByteArray at = QByteArray::number(seconds[i]) + " s";
-            QTest::newRow(("60 s at " + at).constData()) << Increment(60) << "5411" << qint64(1500000) << seconds[i]
-                                           << by60[i] * 10000;
-            QTest::newRow(("30 s at " + at).constData()) << Increment(30) << "5411" << qint64(1500000) << seconds[i]
-                                           << by30[i] * 10000;
-            QTest::newRow(("6 s at " + at).constData()) << Increment(6) << "5411" << qint64(1500000) << seconds[i]
-                                          << by6[i] * 10000;
+            QTest::newRow(("60 s at " + at).constData())
+                << Increment(60) << "5411" << qint64(1500000) << seconds[i] << by60[i] * 10000;
+            QTest::newRow(("30 s at " + at).constData())
+                << Increment(30) << "5411" << qint64(1500000) << seconds[i] << by30[i] * 10000;
+            QTest::newRow(("6 s at " + at).constData())
+                << Increment(6) << "5411" << qint64(1500000) << seconds[i] << by6[i] * 10000;
         }
         TSellingRates factor = Increment(60);
         factor.Factor = 13500;
@@ -83,14 +83,16 @@ private slots:
         for (const bool longestFirst : {false, true}) {
             const QByteArray order = longestFirst ? " (longest first)" : " (shortest first)";
             const TSellingRates rates = PrefixRates(longestFirst);
-            QTest::newRow(("price rule beats shorter factor" + order).constData()) << rates << "541155" << qint64(10000) << 1
-                                                                     << qint64(20000);
-            QTest::newRow(("own factor rule" + order).constData()) << rates << "5491155" << qint64(10000) << 1 << qint64(20000);
-            QTest::newRow(("short prefix" + order).constData()) << rates << "5422" << qint64(10000) << 1 << qint64(12000);
-            QTest::newRow(("no rule: default factor" + order).constData()) << rates << "1305" << qint64(10000) << 1
-                                                            << qint64(10000);
-            QTest::newRow(("number shorter than the prefix" + order).constData()) << rates << "5" << qint64(10000) << 1
-                                                                   << qint64(10000);
+            QTest::newRow(("price rule beats shorter factor" + order).constData())
+                << rates << "541155" << qint64(10000) << 1 << qint64(20000);
+            QTest::newRow(("own factor rule" + order).constData())
+                << rates << "5491155" << qint64(10000) << 1 << qint64(20000);
+            QTest::newRow(("short prefix" + order).constData())
+                << rates << "5422" << qint64(10000) << 1 << qint64(12000);
+            QTest::newRow(("no rule: default factor" + order).constData())
+                << rates << "1305" << qint64(10000) << 1 << qint64(10000);
+            QTest::newRow(("number shorter than the prefix" + order).constData())
+                << rates << "5" << qint64(10000) << 1 << qint64(10000);
         }
         TSellingRates minimum = Increment(60);
         minimum.Minimum = Units(0.50);
@@ -124,8 +126,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(std::invalid_argument, ChargedIncrements(10, 0));
         TSellingRates huge;
         huge.Factor = kUnitFactor * 1000;
-        QVERIFY_THROWS_EXCEPTION(std::overflow_error,
-                                 CustomerPrice(huge, "1", TMoney{std::int64_t(1) << 50}, 100000));
+        QVERIFY_THROWS_EXCEPTION(std::overflow_error, CustomerPrice(huge, "1", TMoney{std::int64_t(1) << 50}, 100000));
         QCOMPARE(RatedNumber("0054911"), QStringLiteral("54911"));
         QCOMPARE(RatedNumber("999456"), QStringLiteral("999456"));
     }

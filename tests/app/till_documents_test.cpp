@@ -6,11 +6,11 @@
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "app/booth_documents.h"
@@ -78,16 +78,16 @@ private slots:
     }
 
     void receiptPdfCarriesTheCallsFigures() {
-        TJournalCall call = EndedCall(QStringLiteral("Perú - Lima <móvil>"), 61, MoneyFromUnits(300),
-                                      MoneyFromHundredths(27050));
+        TJournalCall call =
+            EndedCall(QStringLiteral("Perú - Lima <móvil>"), 61, MoneyFromUnits(300), MoneyFromHundredths(27050));
         const QString first = Folder_.filePath("receipt.pdf");
         WritePdf(ReceiptHtml(call, kShop, kArgentina, false), first, ReceiptPageSize());
         const QString text = PdfText(first);
-        for (const QString& part : {QStringLiteral("Locutorio El Sol"), QStringLiteral("Av. Corrientes 1234, CABA"),
-                                    QStringLiteral("Cabina: Cabina 3"), QStringLiteral("Fecha: 08/12/2026 09:00:00"),
-                                    QStringLiteral("Número: 5491155550000"),
-                                    QStringLiteral("Destino: Perú - Lima <móvil>"), QStringLiteral("Duración: 0:01:01"),
-                                    QStringLiteral("Importe: $ 270,50")})
+        for (const QString& part :
+             {QStringLiteral("Locutorio El Sol"), QStringLiteral("Av. Corrientes 1234, CABA"),
+              QStringLiteral("Cabina: Cabina 3"), QStringLiteral("Fecha: 08/12/2026 09:00:00"),
+              QStringLiteral("Número: 5491155550000"), QStringLiteral("Destino: Perú - Lima <móvil>"),
+              QStringLiteral("Duración: 0:01:01"), QStringLiteral("Importe: $ 270,50")})
             VERIFY_CONTAINS(text, part);
         QVERIFY(!text.contains("COPIA"));
         QVERIFY(!text.contains("Vuelto"));
@@ -118,8 +118,8 @@ private slots:
         TCashCloseWindow window(db, settings, [&clock] { return clock; });
         window.setLocale(kArgentina);
         window.OpenShift(MoneyFromUnits(1000));
-        const std::int64_t paid = JournalCall(journal, kMorning.addSecs(60), 61, MoneyFromUnits(300),
-                                              MoneyFromUnits(360));
+        const std::int64_t paid =
+            JournalCall(journal, kMorning.addSecs(60), 61, MoneyFromUnits(300), MoneyFromUnits(360));
         journal.Paid(paid, kMorning.addSecs(200), MoneyFromUnits(400));
         JournalCall(journal, kMorning.addSecs(300), 30, MoneyFromUnits(150), MoneyFromUnits(180));
         const std::int64_t unanswered = journal.Placed(kMorning.addSecs(400), "999", "999");
