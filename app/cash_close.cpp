@@ -17,6 +17,14 @@ QString CsvField(QString text) {
     return text;
 }
 
+// The status and its text, once: the line may give the number as the text.
+QString EndText(const TJournalCall& call) {
+    if (call.SipStatus <= 0) return call.EndReason;
+    const QString status = QString::number(call.SipStatus);
+    return call.EndReason.isEmpty() || call.EndReason.startsWith(status) ? status + call.EndReason.mid(status.size())
+                                                                        : status + u' ' + call.EndReason;
+}
+
 }  // namespace
 
 TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls) {
@@ -109,8 +117,7 @@ QString CloseCsv(const std::vector<TJournalCall>& calls) {
             PlainAmount(call.Figures.ProviderCost),
             PlainAmount(call.Figures.CustomerPrice),
             StateText(call),
-            CsvField(call.SipStatus > 0 ? QStringLiteral("%1 %2").arg(call.SipStatus).arg(call.EndReason)
-                                        : call.EndReason),
+            CsvField(EndText(call)),
             call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"),
         };
         csv += fields.join(u',') + QStringLiteral("\r\n");

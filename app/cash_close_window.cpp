@@ -78,7 +78,7 @@ TCashCloseWindow::TCashCloseWindow(TJournalDb& db, const TBoothSettings& setting
 TCashCloseWindow::~TCashCloseWindow() = default;
 
 void TCashCloseWindow::BuildLayout() {
-    resize(760, 560);
+    resize(800, 560);
     auto* layout = new QVBoxLayout(this);
     auto* period = new QHBoxLayout;
     ByDay_ = new QRadioButton(QStringLiteral("Día:"), this);

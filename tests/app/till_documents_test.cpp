@@ -241,6 +241,38 @@ private slots:
         QVERIFY(!TBoothSettings().HasAdminPin());
     }
 
+    // Texts from the portal and the line as CSV fields: a spreadsheet must
+    // neither split them nor run them as formulas.
+    void csvFields_data() {
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QString>("fields");  // destination to reason
+        QTest::newRow("plain") << "Perú" << 200 << "BYE" << "Perú,0:00:00,0,0.00,0.00,0.00,terminada,200 BYE";
+        QTest::newRow("status as its text") << "X" << 200 << "200" << "X,0:00:00,0,0.00,0.00,0.00,terminada,200";
+        QTest::newRow("no status") << "X" << 0 << "interrumpida"
+                                   << "X,0:00:00,0,0.00,0.00,0.00,terminada,interrumpida";
+        QTest::newRow("comma") << "Lima, Perú" << 486 << "Busy Here"
+                               << "\"Lima, Perú\",0:00:00,0,0.00,0.00,0.00,terminada,486 Busy Here";
+        QTest::newRow("quote") << "A \"B\"" << 0 << "" << "\"A \"\"B\"\"\",0:00:00,0,0.00,0.00,0.00,terminada,";
+        QTest::newRow("formula") << "=HYPERLINK(\"x\")" << 0 << "@SUM(1)"
+                                 << "\"'=HYPERLINK(\"\"x\"\")\",0:00:00,0,0.00,0.00,0.00,terminada,'@SUM(1)";
+    }
+    void csvFields() {
+        QFETCH(QString, destination);
+        QFETCH(int, status);
+        QFETCH(QString, reason);
+        QFETCH(QString, fields);
+        TJournalCall call = EndedCall(destination, 0, TMoney{}, TMoney{});
+        call.Answered = call.Started;
+        call.Figures.ChargedMinutes = 0;
+        call.SipStatus = status;
+        call.EndReason = reason;
+        const QStringList lines = CloseCsv({call}).split("\r\n");
+        QCOMPARE(lines.size(), 3);  // header, the call, nothing after the last CRLF
+        QCOMPARE(lines[1], "2026-12-08 09:00:00,5491155550000," + fields + ",no");
+    }
+
     // An address typed into the settings file by hand, with its comma and
     // without quotes, reads back whole.
     void shopAddressWrittenByHand() {
