@@ -1,8 +1,10 @@
 #include "app/booth_settings.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QSettings>
 
 namespace {
@@ -18,6 +20,14 @@ void CreateNarrowed(const QString& fileName) {
     QFile file(fileName);
     if (file.open(QIODevice::WriteOnly)) file.setPermissions(kOwnerOnly);
 }
+
+// "salt$hash", both hexadecimal.
+QString PinRecord(const QByteArray& salt, const QString& pin) {
+    const QByteArray hash = QCryptographicHash::hash(salt + pin.toUtf8(), QCryptographicHash::Sha256);
+    return QString::fromLatin1(salt.toHex() + '$' + hash.toHex());
+}
+
+const QString kPinKey = QStringLiteral("Admin/pin");
 
 }  // namespace
 
@@ -63,6 +73,51 @@ void TBoothSettings::WriteAccount(const TAccountSettings& account) {
     Settings_->setValue(QStringLiteral("wavein"), account.WaveIn);
     Settings_->setValue(QStringLiteral("waveout"), account.WaveOut);
     Settings_->endGroup();
+    Save();
+}
+
+TShopSettings TBoothSettings::ReadShop() const {
+    Settings_->beginGroup(QStringLiteral("Shop"));
+    // A comma in a value written by hand without quotes makes QSettings read
+    // a list; an address has commas.
+    auto text = [this](const char* key) {
+        const QVariant value = Settings_->value(QString::fromLatin1(key));
+        return value.typeId() == QMetaType::QStringList ? value.toStringList().join(QStringLiteral(", "))
+                                                        : value.toString();
+    };
+    TShopSettings shop{text("name"), text("address"), text("booth")};
+    Settings_->endGroup();
+    return shop;
+}
+
+void TBoothSettings::WriteShop(const TShopSettings& shop) {
+    Settings_->beginGroup(QStringLiteral("Shop"));
+    Settings_->setValue(QStringLiteral("name"), shop.Name);
+    Settings_->setValue(QStringLiteral("address"), shop.Address);
+    Settings_->setValue(QStringLiteral("booth"), shop.Booth);
+    Settings_->endGroup();
+    Save();
+}
+
+bool TBoothSettings::HasAdminPin() const { return !Settings_->value(kPinKey).toString().isEmpty(); }
+
+// A damaged record matches no PIN: the guard stays shut rather than open.
+bool TBoothSettings::AdminPinMatches(const QString& pin) const {
+    const QString record = Settings_->value(kPinKey).toString();
+    const qsizetype dollar = record.indexOf(u'$');
+    if (dollar <= 0) return false;
+    const QByteArray salt = QByteArray::fromHex(record.left(dollar).toLatin1());
+    return PinRecord(salt, pin) == record;
+}
+
+void TBoothSettings::WriteAdminPin(const QString& pin) {
+    if (pin.isEmpty()) {
+        Settings_->remove(kPinKey);
+    } else {
+        QByteArray salt(16, 0);
+        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), salt.size() / 4);
+        Settings_->setValue(kPinKey, PinRecord(salt, pin));
+    }
     Save();
 }
 

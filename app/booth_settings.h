@@ -25,6 +25,15 @@ struct TAccountSettings {
     friend bool operator==(const TAccountSettings&, const TAccountSettings&) = default;
 };
 
+// The shop as its receipts name it: under the group "Shop".
+struct TShopSettings {
+    QString Name;
+    QString Address;
+    QString Booth;  // this booth's name or number
+
+    friend bool operator==(const TShopSettings&, const TShopSettings&) = default;
+};
+
 // Provider addresses as stored; empty means "not set".
 struct TProviderSettings {
     QString SipServer;
@@ -43,6 +52,17 @@ public:
     TProviderSettings ReadProvider() const;
     void WriteCredentials(const QString& username, const QString& password);
     void WriteAccount(const TAccountSettings& account);
+
+    TShopSettings ReadShop() const;
+    void WriteShop(const TShopSettings& shop);
+
+    // The administrator PIN that guards the selling rates (group "Admin",
+    // key "pin"): kept as a salted SHA-256, never in clear. No PIN stored
+    // means nothing is guarded yet.
+    bool HasAdminPin() const;
+    bool AdminPinMatches(const QString& pin) const;
+    // An empty PIN removes the guard.
+    void WriteAdminPin(const QString& pin);
 
     QString FileName() const;
 

@@ -1,6 +1,9 @@
 // The demonstration run: once the booth is on line it dials one number, lets
 // the call run a few seconds, hangs up and waits for the refreshed balance,
-// taking pictures of the window on the way when asked to. A newcomer sees
+// taking pictures of the window on the way when asked to, then of the
+// till's windows (checkout, selling rates, the day's close) with the
+// receipt and the close as PDF files. The demonstration prices its call with
+// selling rates of its own, kept in memory only. A newcomer sees
 // the whole booth cycle without typing; with pictures the program ends
 // after the call (run under a virtual display).
 #pragma once
@@ -10,6 +13,7 @@
 #include <QString>
 #include <QTimer>
 
+class QWidget;
 class TMainWindow;
 
 class TDemoRun : public QObject {
@@ -20,10 +24,13 @@ public:
     TDemoRun(TMainWindow* window, const QString& number, const QString& screenshotDir);
 
 private:
-    enum class TStage { WaitOnline, Ringing, Talking, Ending, Done };
+    enum class TStage { WaitOnline, Ringing, Talking, Ending, Till, Done };
 
     void Step();
     void Picture(const char* name);
+    // The till after the call: checkout, receipt, selling rates, the close.
+    void TillPictures();
+    void SaveWidget(QWidget* widget, const char* name);
     void Finish(int exitCode);
 
     TMainWindow* Window_;

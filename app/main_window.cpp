@@ -23,6 +23,10 @@
 #include "app/audio_dialog.h"
 #include "app/booth_texts.h"
 #include "app/booth_tray.h"
+#include "app/call_journal.h"
+#include "app/call_recorder.h"
+#include "app/cash_close_window.h"
+#include "app/journal_db.h"
 #include "app/call_rules.h"
 #include "app/clickable_label.h"
 #include "app/message_boxes.h"
@@ -52,6 +56,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     connect(PortalRetryTimer_, &QTimer::timeout, this, &TMainWindow::ValidateAtStart);
     connect(SipRetryTimer_, &QTimer::timeout, this, &TMainWindow::RetryOnline);
     BuildLayout();
+    SetupTill();
     SetupClient();
     SetupCallFlow();
     ConnectDialogs();
@@ -60,7 +65,8 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TMainWindow::~TMainWindow() = default;
+// The close window reads the journal: it goes before the journal does.
+TMainWindow::~TMainWindow() { delete CashClose_; }
 
 void TMainWindow::SetupClient() {
     Client_->SetLocalPort(TSipClient::kDefaultLocalPort);
@@ -163,9 +169,13 @@ void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
     label->setText(FormatCurrency(amount, MoneyLocale(locale())));
 }
 
-// An empty text gives the panel its standing line back.
+// An empty text gives the panel its standing line back, or says the journal
+// is not recording when it is not.
 void TMainWindow::ShowNote(const QString& text) {
-    Panels_[1]->setText(text.isEmpty() ? QString::fromUtf8(kStatusLineText) : text);
+    if (!text.isEmpty())
+        Panels_[1]->setText(text);
+    else
+        Panels_[1]->setText(JournalWarning_.isEmpty() ? QString::fromUtf8(kStatusLineText) : JournalWarning_);
 }
 
 void TMainWindow::GoOnline() {
@@ -299,6 +309,8 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 bool TMainWindow::ConfirmAndEndCall() {
     if (!AskYesNo(this, QuitQuestion())) return false;
     Clock_->StopTicks();
+    // The journal keeps the call as it stood: its end may never arrive.
+    if (Flow_->IsOpen()) Recorder_->Ended(0, QStringLiteral("Programa cerrado"));
     try {
         Flow_->HangUp();
     } catch (const std::exception& error) {

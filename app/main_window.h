@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -24,6 +25,7 @@
 #include "app/device_lists.h"
 #include "app/portal_rate_source.h"
 #include "app/portal_reply.h"
+#include "app/till.h"
 #include "app/retry_delay.h"
 #include "sipclient/sipclient.h"
 
@@ -38,7 +40,11 @@ class TAboutBox;
 class TAccountDialog;
 class TAudioDialog;
 class TBoothTray;
+class TCallJournal;
+class TCallRecorder;
+class TCashCloseWindow;
 class TClickableLabel;
+class TJournalDb;
 class TPortal;
 class TQtCallClock;
 class TSipBoothLine;
@@ -77,6 +83,20 @@ public:
     void Dial(const QString& number);
     void HangUpCall();
 
+    // The till: the local call journal (null when it could not be opened),
+    // the customer's price of the last call as shown, and the till's
+    // windows.
+    TJournalDb* Journal() { return Journal_.get(); }
+    TCallRecorder& Recorder() { return *Recorder_; }
+    QString AmountToCharge() const;
+    void SetWallClock(TClock clock);
+    // "Cobrar": charges the last call, when it has something to charge.
+    void ChargeLastCall();
+    // "Cierre de caja", kept open beside the booth.
+    TCashCloseWindow* OpenCashClose();
+    // "Tarifas de venta", after the administrator PIN.
+    void OpenRatesDialog();
+    void ReprintLastReceipt();
 signals:
     // A start-up validation attempt has been answered (or has failed) and
     // its outcome is shown.
@@ -165,6 +185,10 @@ private:
     void ConnectDialogs();
     bool ConfirmAndEndCall();
     void SaveOnClose();
+    // The till, in main_window_till.cpp.
+    void SetupTill();
+    void BuildTillMenu();
+    void ShowToCharge();
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
 
@@ -174,6 +198,12 @@ private:
     TAccountSettings Account_;
     ISipAccountPtr SipAccount_;
     bool CloseConfirmed_ = false;
+    TClock WallClock_;  // the journal's dates and times
+    QString JournalWarning_;  // why calls are not being recorded, if they are not
+    std::unique_ptr<TJournalDb> Journal_;
+    std::unique_ptr<TCallJournal> CallJournal_;
+    std::unique_ptr<TCallRecorder> Recorder_;
+    std::unique_ptr<TTill> Till_;
     bool Online_ = false;      // registered, by the registrar's word
     bool WantOnline_ = false;  // going or staying on line (not "&Desconectado")
     bool Refreshing_ = false;  // the after-call refresh is on its way
@@ -205,7 +235,10 @@ private:
     QLabel* RatePerMinute_ = nullptr;
     QLabel* Duration_ = nullptr;
     QLabel* TotalCost_ = nullptr;
+    QLabel* ToCharge_ = nullptr;
     QPushButton* CallButton_ = nullptr;
+    QPushButton* ChargeButton_ = nullptr;
+    TCashCloseWindow* CashClose_ = nullptr;
     QPushButton* HangUpButton_ = nullptr;
     QLineEdit* Number_ = nullptr;
     QTableWidget* Register_ = nullptr;
@@ -220,4 +253,8 @@ private:
     QAction* AccountDialogAction_ = nullptr;
     QAction* AudioDialogAction_ = nullptr;
     QAction* AboutAction_ = nullptr;
+    QAction* ChargeAction_ = nullptr;
+    QAction* ReprintAction_ = nullptr;
+    QAction* CashCloseAction_ = nullptr;
+    QAction* RatesAction_ = nullptr;
 };

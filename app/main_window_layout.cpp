@@ -105,8 +105,10 @@ QWidget* TMainWindow::BuildAccountGroup(QWidget* parent) {
     return group;
 }
 
+// Seven rows: the provider's figures and, under "Costo Total:", what the
+// customer pays ("A cobrar:"), running during the call and kept after it.
 QWidget* TMainWindow::BuildBoothGroup(QWidget* parent) {
-    auto* group = Group(parent, "Estado de la Cabina", {8, 192, 257, 129}, "boothGroup");
+    auto* group = Group(parent, "Estado de la Cabina", {8, 192, 257, 146}, "boothGroup");
     const char* captions[] = {"Estado:", "Telefono:", "Destino:", "Costo/min:", "Duración:", "Costo Total:"};
     const char* initial[] = {"Libre", "---", "---", "$ 0,00", "00:00:00", "$ 0,00"};
     const char* names[] = {"boothState", "phone", "destination", "ratePerMinute", "duration", "totalCost"};
@@ -116,22 +118,31 @@ QWidget* TMainWindow::BuildBoothGroup(QWidget* parent) {
         *values[row] = Label(group, initial[row], {100, 18 + 17 * row, 150, 17}, names[row]);
     }
     TotalCost_->setFont(BoothFont(8, true));
+    Label(group, "A cobrar:", {16, 18 + 17 * 6, 80, 17});
+    ToCharge_ = Label(group, "$ 0,00", {100, 16 + 17 * 6, 150, 20}, "amountToCharge");
+    ToCharge_->setFont(BoothFont(10, true));
+    ToCharge_->setStyleSheet(QStringLiteral("color: #006400"));
     return group;
 }
 
 QWidget* TMainWindow::BuildCallGroup(QWidget* parent) {
-    auto* group = Group(parent, "Llamada", {8, 328, 257, 73}, "callGroup");
+    auto* group = Group(parent, "Llamada", {8, 345, 257, 56}, "callGroup");
     CallButton_ = new QPushButton(QStringLiteral("&Llamar"), group);
     CallButton_->setObjectName(QStringLiteral("callButton"));
-    CallButton_->setGeometry(8, 19, 145, 41);
+    CallButton_->setGeometry(8, 15, 110, 35);
     CallButton_->setFont(BoothFont(10, true));
     CallButton_->setDefault(true);
     CallButton_->setEnabled(false);
     connect(CallButton_, &QPushButton::clicked, this, &TMainWindow::CallClicked);
     HangUpButton_ = new QPushButton(QStringLiteral("&Colgar"), group);
     HangUpButton_->setObjectName(QStringLiteral("hangUpButton"));
-    HangUpButton_->setGeometry(160, 19, 89, 41);
+    HangUpButton_->setGeometry(122, 15, 62, 35);
     connect(HangUpButton_, &QPushButton::clicked, this, &TMainWindow::HangUpClicked);
+    ChargeButton_ = new QPushButton(QStringLiteral("C&obrar"), group);
+    ChargeButton_->setObjectName(QStringLiteral("chargeCallButton"));
+    ChargeButton_->setGeometry(188, 15, 61, 35);
+    ChargeButton_->setEnabled(false);
+    connect(ChargeButton_, &QPushButton::clicked, this, &TMainWindow::ChargeLastCall);
     // A main window has no default or cancel button of its own: Enter and
     // Escape are shortcuts for the window, and a disabled button ignores them.
     for (const auto key : {Qt::Key_Return, Qt::Key_Enter})
@@ -248,6 +259,7 @@ void TMainWindow::BuildMenu() {
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Opciones"));
     AccountDialogAction_ = action(options, "Configuración &Cuenta", "accountDialogAction");
     AudioDialogAction_ = action(options, "Configuración de &Audio", "audioDialogAction");
+    BuildTillMenu();
     QMenu* help = menuBar()->addMenu(QStringLiteral("A&yuda"));
     AboutAction_ = action(help, "&Acerca de...", "aboutAction");
 }

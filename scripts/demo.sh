@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 BUILD="$1"
 DEMO="$PWD/build/demo"
 mkdir -p "$DEMO/run" "$DEMO/config"
-rm -f "$DEMO"/*.png
+rm -f "$DEMO"/*.png "$DEMO"/*.pdf "$DEMO"/*.csv
 
 PIDS=()
 cleanup() { for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done; }
@@ -22,7 +22,8 @@ trap cleanup EXIT
 
 # The demonstration account lives in its own settings folder, so a real
 # account stored by the user is never touched.
-printf '[Account]\nusername=demo\npassword=demopw\n' > "$DEMO/config/Telvira Softphone.conf"
+printf '[Account]\nusername=demo\npassword=demopw\n\n[Shop]\nname=Locutorio Demo\naddress=\"Av. de Mayo 100, Buenos Aires\"\nbooth=Cabina 1\n' \
+  > "$DEMO/config/Telvira Softphone.conf"
 chmod 600 "$DEMO/config/Telvira Softphone.conf"
 
 "$BUILD/tools/portal-sim" --port 18080 --config tools/demo/portal.conf --log "$DEMO/portal.log" \
@@ -38,12 +39,15 @@ sleep 2
 
 ARGS=(--sip-server 127.0.0.1:5060 --portal-url http://127.0.0.1:18080 --demo-call 5491155550000)
 export XDG_CONFIG_HOME="$DEMO/config"
+# The demonstration's call journal too.
+export XDG_DATA_HOME="$DEMO/data"
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   # No screen and no sound card to speak of: silent devices, pictures
   # instead of a window, and the program ends after the call.
   export SOFTPHONE_MIC="${SOFTPHONE_MIC:-null}" SOFTPHONE_SPEAKER="${SOFTPHONE_SPEAKER:-null}"
   xvfb-run -a -s "-screen 0 1024x768x24" "$BUILD/app/softphone" "${ARGS[@]}" --screenshots "$DEMO"
   echo "Pictures of the booth: $DEMO/booth-online.png, booth-in-call.png, booth-after-call.png"
+  echo "The till: $DEMO/till-checkout.png, till-rates.png, till-cash-close.png, receipt.pdf, close.pdf, close.csv"
 else
   "$BUILD/app/softphone" "${ARGS[@]}"
 fi

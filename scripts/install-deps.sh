@@ -12,12 +12,16 @@ PACKAGES=(
   libspeex1 libspeex-dev libespeak-ng-dev espeak-ng-data
   # user interface
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
+  # the call journal (SQLite through Qt SQL)
+  libqt6sql6-sqlite
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
   sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3
   libosip2-dev libsofia-sip-ua-dev
   # packaging: the .deb and its checks
   dpkg-dev file desktop-file-utils
+  # receipts and the close checked as text
+  poppler-utils
 )
 
 missing=()

@@ -20,6 +20,8 @@ void IsolateOnce() {
     static const bool done = [] {
         const QString base = TestFolder().path();
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(base + QStringLiteral("/config")));
+        // The call journal goes to the data folder.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(base + QStringLiteral("/data")));
         const QString runtime = base + QStringLiteral("/runtime");
         QDir().mkpath(runtime);
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);

@@ -5,6 +5,7 @@
 // answer, and an incoming call abandoned during a conversation. The call
 // timer is driven by the test, so no real minutes pass.
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,10 @@
 #include <QTimer>
 
 #include "app/booth_texts.h"
+#include "app/call_journal.h"
+#include "app/call_recorder.h"
+#include "app/journal_db.h"
+#include "app/selling_rate_store.h"
 #include "app/money.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
@@ -92,12 +97,26 @@ private slots:
         TBoothSettings().WriteAccount({"alice", "alicepw", QStringLiteral("Gone Mic"), QStringLiteral("speaker two")});
         TPortalSim sim(AliceConfig());
         TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
-        TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::Yes)});
+        // The customer pays 20% over the provider's rate.
+        {
+            TJournalDb journal(TJournalDb::DefaultFileName());
+            TSellingRates rates;
+            rates.Factor = 12000;
+            SaveSellingRates(journal, rates);
+        }
+        // "Cobrar" with a 500 note and no receipt, then the closing question.
+        TModalDriver boxes({TModalAnswer::Acted([](QWidget* checkout) {
+                                Find<QLineEdit>(checkout, "receivedField")->setText(QStringLiteral("500"));
+                                Find<QCheckBox>(checkout, "printReceipt")->setChecked(false);
+                                Find<QPushButton>(checkout, "chargeButton")->click();
+                            }),
+                            TModalAnswer::Pressed(QMessageBox::Yes)});
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
         QVERIFY(StartAndWait(*window));
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        QVERIFY(window->Journal());
 
         const QString typed = QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port());
         Find<QLineEdit>(w, "number")->setText(typed);
@@ -125,11 +144,23 @@ private slots:
         timer->stop();
         TickUntil(w, QStringLiteral("00:00:03"));
         QCOMPARE(Text(w, "totalCost"), Currency(150));
+        QCOMPARE(Text(w, "amountToCharge"), Currency(180));
+        // What the journal holds a second after the screen showed it.
+        const std::int64_t id = *window->Recorder().LastCallId();
+        {
+            TJournalDb reader(TJournalDb::DefaultFileName(), TJournalAccess::Reader);
+            const TJournalCall running = *TCallJournal(reader).Call(id);
+            QCOMPARE(running.State, TJournalState::Open);
+            QCOMPARE(running.Figures.Seconds, 3);
+            QCOMPARE(running.Figures.CustomerPrice, MoneyFromUnits(180));
+        }
+        QVERIFY(!Find<QPushButton>(w, "chargeCallButton")->isEnabled());
         TickUntil(w, QStringLiteral("00:00:59"));
         QCOMPARE(Text(w, "totalCost"), Currency(150));
         Tick(w);
         QCOMPARE(Text(w, "duration"), QStringLiteral("00:01:00"));
         QCOMPARE(Text(w, "totalCost"), Currency(300));
+        QCOMPARE(Text(w, "amountToCharge"), Currency(360));
 
         // In conversation a key is a tone, not a digit.
         Find<QPushButton>(w, "key5")->click();
@@ -151,13 +182,34 @@ private slots:
         // The finished call stays on show until the next one.
         QCOMPARE(Text(w, "duration"), QStringLiteral("00:01:00"));
         QCOMPARE(Text(w, "totalCost"), Currency(300));
+        QCOMPARE(Text(w, "amountToCharge"), Currency(360));
         QVERIFY(peer.Finish());
+
+        // The record of the whole call, then "Cobrar".
+        TJournalDb reader(TJournalDb::DefaultFileName(), TJournalAccess::Reader);
+        TCallJournal journal(reader);
+        TJournalCall call = *journal.Call(id);
+        QCOMPARE(call.State, TJournalState::Ended);
+        QCOMPARE(call.Number, typed);
+        QCOMPARE(call.Destination, QStringLiteral("Argentina Buenos Aires"));
+        QCOMPARE(call.Rate, MoneyFromUnits(150));
+        QVERIFY(call.Answered.isValid());
+        QVERIFY(call.Ended >= call.Answered);
+        QCOMPARE(call.Figures, (TCallFigures{60, 2, MoneyFromUnits(300), MoneyFromUnits(360)}));
+        QVERIFY(!call.IsPaid());
+        QVERIFY(Find<QPushButton>(w, "chargeCallButton")->isEnabled());
+        Find<QPushButton>(w, "chargeCallButton")->click();
+        call = *journal.Call(id);
+        QVERIFY(call.IsPaid());
+        QCOMPARE(call.AmountReceived, MoneyFromUnits(500));
+        QVERIFY(!Find<QPushButton>(w, "chargeCallButton")->isEnabled());
+        QCOMPARE(Text(w, "amountToCharge"), Currency(360));
         // The call is over: "&Colgar" has nothing left to end.
         Find<QPushButton>(w, "hangUpButton")->click();
         QCOMPARE(Text(w, "boothState"), QStringLiteral("Libre"));
 
         QVERIFY(window->close());
-        QCOMPARE(boxes.Seen().size(), 1);
+        QCOMPARE(boxes.Seen().size(), 2);
     }
 
     // Kamailio knows no "bob" on line: the call ends before answer and the

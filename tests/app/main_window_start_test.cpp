@@ -184,8 +184,8 @@ private slots:
             const char* title;
             QRect place;
         } groups[] = {{"accountGroup", "Control de Cuenta", {8, 112, 257, 73}},
-                      {"boothGroup", "Estado de la Cabina", {8, 192, 257, 129}},
-                      {"callGroup", "Llamada", {8, 328, 257, 73}},
+                      {"boothGroup", "Estado de la Cabina", {8, 192, 257, 146}},
+                      {"callGroup", "Llamada", {8, 345, 257, 56}},
                       {"phoneGroup", "Telefono", {272, 112, 169, 289}},
                       {"registerGroup", "Registro de las ultimas 5 llamadas", {8, 408, 433, 137}}};
         for (const auto& group : groups) {
@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(widths, grid->width() - 2 * grid->frameWidth());
         QStringList menus;
         for (QAction* menu : window->menuBar()->actions()) menus << menu->text();
-        QCOMPARE(menus, (QStringList{"&Archivo", "&Estado", "&Opciones", "A&yuda"}));
+        QCOMPARE(menus, (QStringList{"&Archivo", "&Estado", "&Opciones", "&Caja", "A&yuda"}));
         QVERIFY(!Find<QPushButton>(window.get(), "callButton")->isEnabled());
         QVERIFY(Find<QAction>(window.get(), "offlineAction")->isChecked());
         QVERIFY(Find<QLineEdit>(window.get(), "number")->hasFocus());

@@ -14,7 +14,10 @@ void TModalDriver::Poll() {
     if (!modal || modal->property("answeredByTest").toBool()) return;
     modal->setProperty("answeredByTest", true);
     const TModalAnswer answer = Answers_.isEmpty() ? TModalAnswer::Cancelled() : Answers_.takeFirst();
-    if (auto* input = qobject_cast<QInputDialog*>(modal)) {
+    if (answer.Kind == TModalAnswer::Act) {
+        Seen_.append(modal->windowTitle() + QStringLiteral("|?"));
+        answer.Action(modal);
+    } else if (auto* input = qobject_cast<QInputDialog*>(modal)) {
         Seen_.append(input->windowTitle() + QLatin1Char('|') + input->labelText());
         Masked_.append(input->textEchoMode() != QLineEdit::Normal);
         if (answer.Kind == TModalAnswer::Type) {

@@ -3,6 +3,8 @@
 // its own nested event loop and never returns to the test while a box is up.
 #pragma once
 
+#include <functional>
+
 #include <QList>
 #include <QMessageBox>
 #include <QObject>
@@ -11,14 +13,18 @@
 #include <QTimer>
 
 struct TModalAnswer {
-    enum TKind { Type, Cancel, Press };
+    enum TKind { Type, Cancel, Press, Act };
     TKind Kind = Cancel;
     QString Text;                                               // for Type
     QMessageBox::StandardButton Button = QMessageBox::NoButton;  // for Press
+    std::function<void(QWidget*)> Action;                       // for Act: any other dialog
 
-    static TModalAnswer Typed(const QString& text) { return {Type, text, QMessageBox::NoButton}; }
-    static TModalAnswer Cancelled() { return {Cancel, QString(), QMessageBox::NoButton}; }
-    static TModalAnswer Pressed(QMessageBox::StandardButton button) { return {Press, QString(), button}; }
+    static TModalAnswer Typed(const QString& text) { return {Type, text, QMessageBox::NoButton, {}}; }
+    static TModalAnswer Cancelled() { return {Cancel, QString(), QMessageBox::NoButton, {}}; }
+    static TModalAnswer Pressed(QMessageBox::StandardButton button) { return {Press, QString(), button, {}}; }
+    static TModalAnswer Acted(std::function<void(QWidget*)> action) {
+        return {Act, QString(), QMessageBox::NoButton, std::move(action)};
+    }
 };
 
 class TModalDriver : public QObject {

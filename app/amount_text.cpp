@@ -1,0 +1,32 @@
+#include "app/amount_text.h"
+
+#include <QRegularExpression>
+
+std::optional<std::int64_t> ParseDecimal(const QString& text, int maxDecimals) {
+    QString plain = text.trimmed();
+    if (plain.startsWith(u'$')) plain = plain.mid(1).trimmed();
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,15})(?:[.,]([0-9]*))?$"));
+    const QRegularExpressionMatch match = form.match(plain);
+    if (!match.hasMatch()) return std::nullopt;
+    QString decimals = match.captured(2);
+    if (decimals.size() > maxDecimals || decimals.size() > 4) return std::nullopt;
+    decimals = decimals.leftJustified(4, u'0');
+    return match.captured(1).toLongLong() * 10000 + decimals.toLongLong();
+}
+
+QString FormatDecimal(std::int64_t tenThousandths, int decimals, QChar point) {
+    std::int64_t scale = 1;
+    for (int i = decimals; i < 4; ++i) scale *= 10;
+    const bool negative = tenThousandths < 0;
+    std::uint64_t size = negative ? 0 - static_cast<std::uint64_t>(tenThousandths) : tenThousandths;
+    size = (size + scale / 2) / scale;
+    std::uint64_t unit = 1;
+    for (int i = 0; i < decimals; ++i) unit *= 10;
+    QString text = QString::number(size / unit);
+    if (decimals > 0) {
+        QString fraction = QString::number(size % unit).rightJustified(decimals, u'0');
+        while (fraction.size() > 2 && fraction.endsWith(u'0')) fraction.chop(1);
+        text += point + fraction;
+    }
+    return negative ? u'-' + text : text;
+}

@@ -1,0 +1,126 @@
+#include "app/cash_close.h"
+
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariant>
+
+#include "app/journal_db.h"
+
+namespace {
+
+TMoney Plus(TMoney a, TMoney b) { return TMoney{a.TenThousandths + b.TenThousandths}; }
+
+QString CsvField(QString text) {
+    if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) text.prepend(u'\'');
+    if (text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+        text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
+    return text;
+}
+
+// The status and its text, once: the line may give the number as the text.
+QString EndText(const TJournalCall& call) {
+    if (call.SipStatus <= 0) return call.EndReason;
+    const QString status = QString::number(call.SipStatus);
+    return call.EndReason.isEmpty() || call.EndReason.startsWith(status) ? status + call.EndReason.mid(status.size())
+                                                                        : status + u' ' + call.EndReason;
+}
+
+}  // namespace
+
+TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls) {
+    TCloseTotals totals;
+    for (const TJournalCall& call : calls) {
+        ++totals.Calls;
+        if (call.Answered.isValid()) ++totals.Answered;
+        totals.Seconds += call.Figures.Seconds;
+        totals.ChargedMinutes += call.Figures.ChargedMinutes;
+        totals.ProviderCost = Plus(totals.ProviderCost, call.Figures.ProviderCost);
+        totals.Sales = Plus(totals.Sales, call.Figures.CustomerPrice);
+        if (call.IsPaid()) totals.Takings = Plus(totals.Takings, call.Figures.CustomerPrice);
+        if (call.IsUnpaid()) {
+            ++totals.Unpaid;
+            totals.UnpaidAmount = Plus(totals.UnpaidAmount, call.Figures.CustomerPrice);
+        }
+    }
+    totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
+    return totals;
+}
+
+// The rules of IsPaid and IsUnpaid, in SQL.
+TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTime& to) {
+    QSqlQuery query =
+        RunSql(db.Db(),
+               QStringLiteral("SELECT COUNT(*), COALESCE(SUM(answered_at IS NOT NULL), 0), COALESCE(SUM(seconds), 0), "
+                              "COALESCE(SUM(charged_minutes), 0),"
+                              " COALESCE(SUM(provider_cost), 0), COALESCE(SUM(customer_price), 0),"
+                              " COALESCE(SUM(CASE WHEN paid_at IS NOT NULL THEN customer_price END), 0),"
+                              " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND customer_price > 0), 0),"
+                              " COALESCE(SUM(CASE WHEN paid_at IS NULL AND state != 'abierta' AND customer_price > 0"
+                              "  THEN customer_price END), 0)"
+                              " FROM calls WHERE started_at >= ? AND started_at < ?"),
+               {JournalTime(from), JournalTime(to)});
+    TCloseTotals totals;
+    if (!query.next()) return totals;
+    auto whole = [&query](int column) { return static_cast<std::int64_t>(query.value(column).toLongLong()); };
+    totals.Calls = static_cast<int>(whole(0));
+    totals.Answered = static_cast<int>(whole(1));
+    totals.Seconds = whole(2);
+    totals.ChargedMinutes = whole(3);
+    totals.ProviderCost = TMoney{whole(4)};
+    totals.Sales = TMoney{whole(5)};
+    totals.Takings = TMoney{whole(6)};
+    totals.Unpaid = static_cast<int>(whole(7));
+    totals.UnpaidAmount = TMoney{whole(8)};
+    totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
+    return totals;
+}
+
+QString DurationText(std::int64_t seconds) {
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString PlainAmount(TMoney amount) {
+    const std::int64_t hundredths = RoundToHundredths(amount);
+    const std::int64_t size = hundredths < 0 ? -hundredths : hundredths;
+    return QStringLiteral("%1%2.%3")
+        .arg(hundredths < 0 ? QStringLiteral("-") : QString())
+        .arg(size / 100)
+        .arg(size % 100, 2, 10, QLatin1Char('0'));
+}
+
+QString StateText(const TJournalCall& call) {
+    switch (call.State) {
+        case TJournalState::Open:
+            return QStringLiteral("en curso");
+        case TJournalState::Interrupted:
+            return QStringLiteral("interrumpida");
+        case TJournalState::Ended:
+            break;
+    }
+    return call.Answered.isValid() ? QStringLiteral("terminada") : QStringLiteral("no atendida");
+}
+
+QString CloseCsv(const std::vector<TJournalCall>& calls) {
+    QString csv = QStringLiteral(
+        "Fecha y hora,Número,Destino,Duración,Minutos,Tarifa,Costo proveedor,A cobrar,Estado,Motivo,Cobrada\r\n");
+    for (const TJournalCall& call : calls) {
+        const QStringList fields = {
+            call.Started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+            CsvField(call.Number),
+            CsvField(call.Destination),
+            DurationText(call.Figures.Seconds),
+            QString::number(call.Figures.ChargedMinutes),
+            PlainAmount(call.Rate),
+            PlainAmount(call.Figures.ProviderCost),
+            PlainAmount(call.Figures.CustomerPrice),
+            StateText(call),
+            CsvField(EndText(call)),
+            call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"),
+        };
+        csv += fields.join(u',') + QStringLiteral("\r\n");
+    }
+    return csv;
+}
