@@ -5,7 +5,7 @@
 #include "media/codecs.h"
 #include "media/wav.h"
 #include "sip/compose.h"
-#include "sip/engine.h"
+#include "engine/engine.h"
 
 namespace {
 
