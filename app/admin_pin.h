@@ -28,6 +28,14 @@ inline constexpr char kPinPromptText[] = "Ingrese el PIN de administrador:";
 inline constexpr char kWrongPinText[] = "PIN incorrecto.";
 inline constexpr char kPinLockedText[] = "Demasiados intentos con un PIN incorrecto. Espere un minuto.";
 inline constexpr char kBadNewPinText[] = "El PIN debe tener de 4 a 8 dígitos.";
+inline constexpr char kNewPinPromptText[] = "Nuevo PIN de administrador (de 4 a 8 dígitos, vacío para quitarlo):";
+inline constexpr char kRepeatPinPromptText[] = "Repita el nuevo PIN:";
+inline constexpr char kPinMismatchText[] = "Los dos PIN no coinciden; el PIN no se cambió.";
+
+// The configuration menu's entries of the administrator.
+inline constexpr char kAutostartMenuText[] = "Iniciar con la sesión";
+inline constexpr char kKioskMenuText[] = "Modo &quiosco";
+inline constexpr char kAdminPinMenuText[] = "PIN de &administrador...";
 
 class TAdminPin {
 public:

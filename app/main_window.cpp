@@ -43,6 +43,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     CallTimer_->setObjectName(QStringLiteral("callTimer"));
     CallTimer_->setInterval(1000);
     connect(CallTimer_, &QTimer::timeout, this, &TMainWindow::TimerTick);
+    SetupAdminGuard();
     BuildLayout();
     SetupClient();
     ConnectDialogs();
@@ -209,8 +210,12 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 
 // The closing question; on Yes the call timer stops and a call of ours is
 // hung up (an incoming call still ringing is not ours to end).
+// With an administrator PIN set, closing asks for it first; in kiosk mode
+// the PIN is the closing question.
 bool TMainWindow::ConfirmAndEndCall() {
-    if (!AskYesNo(this, QString::fromUtf8(kQuitQuestionText))) return false;
+    if (!AdminAllows()) return false;
+    if (!(AdminPin_.IsSet() && AdminPin_.KioskMode()) && !AskYesNo(this, QString::fromUtf8(kQuitQuestionText)))
+        return false;
     CallTimer_->stop();
     try {
         if (CurrentCall_ && CallOpen_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))

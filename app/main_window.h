@@ -7,11 +7,13 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
+#include "app/admin_pin.h"
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
 #include "app/device_lists.h"
@@ -22,6 +24,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -60,6 +63,8 @@ public:
     bool ReadyToCall() const;
     void Dial(const QString& number);
     void HangUpCall();
+    // Shows the window normally or, when the settings say so, in kiosk mode.
+    void ShowAsConfigured();
 
 public slots:
     // "&En Linea": activates the component when needed and registers a new
@@ -93,6 +98,10 @@ private slots:
     void OpenAboutBox();
     void OpenWebSite();
     void OpenCallDetail();
+    // Administrator entries, in main_window_admin.cpp.
+    void ToggleAutostart(bool enabled);
+    void ToggleKioskMode(bool enabled);
+    void ChangeAdminPin();
 
 private:
     // Layout, in main_window_layout.cpp.
@@ -128,10 +137,16 @@ private:
     void SaveOnClose();
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
+    void SetupAdminGuard();
+    void BuildAdminMenu(QMenu* options);
+    // Asks for the administrator PIN when one is set; false refuses.
+    bool AdminAllows();
 
     TProviderAddresses Addresses_;
     TDeviceNameSource DeviceNames_;
     TBoothSettings Settings_;
+    TAdminPin AdminPin_;
+    std::unique_ptr<TAdminGuard> AdminGuard_;
     TAccountSettings Account_;
     QString DialString_;  // the number last dialled, as sent to the SIP side
     ISipCallPtr CurrentCall_;
@@ -173,4 +188,7 @@ private:
     QAction* AccountDialogAction_ = nullptr;
     QAction* AudioDialogAction_ = nullptr;
     QAction* AboutAction_ = nullptr;
+    QAction* AutostartAction_ = nullptr;
+    QAction* KioskAction_ = nullptr;
+    QAction* AdminPinAction_ = nullptr;
 };

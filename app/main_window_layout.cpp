@@ -228,6 +228,7 @@ void TMainWindow::BuildMenu() {
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Opciones"));
     AccountDialogAction_ = action(options, "Configuración &Cuenta", "accountDialogAction");
     AudioDialogAction_ = action(options, "Configuración de &Audio", "audioDialogAction");
+    BuildAdminMenu(options);
     QMenu* help = menuBar()->addMenu(QStringLiteral("A&yuda"));
     AboutAction_ = action(help, "&Acerca de...", "aboutAction");
 }

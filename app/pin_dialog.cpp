@@ -9,7 +9,7 @@
 
 #include "app/admin_pin.h"
 
-TPinDialog::TPinDialog(QWidget* parent) : QDialog(parent), Pin_(new QLineEdit(this)) {
+TPinDialog::TPinDialog(QWidget* parent, const QString& prompt) : QDialog(parent), Pin_(new QLineEdit(this)) {
     setObjectName(QStringLiteral("adminPinDialog"));
     setWindowTitle(QString::fromUtf8(kPinCaption));
     Pin_->setObjectName(QStringLiteral("adminPinEdit"));
@@ -22,15 +22,15 @@ TPinDialog::TPinDialog(QWidget* parent) : QDialog(parent), Pin_(new QLineEdit(th
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(QString::fromUtf8(kPinPromptText), this));
+    layout->addWidget(new QLabel(prompt.isEmpty() ? QString::fromUtf8(kPinPromptText) : prompt, this));
     layout->addWidget(Pin_);
     layout->addWidget(buttons);
 }
 
 QString TPinDialog::Pin() const { return Pin_->text(); }
 
-std::optional<QString> AskForAdminPin(QWidget* parent) {
-    TPinDialog dialog(parent);
+std::optional<QString> AskForAdminPin(QWidget* parent, const QString& prompt) {
+    TPinDialog dialog(parent, prompt);
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.Pin();
 }

@@ -12,7 +12,8 @@ class TPinDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit TPinDialog(QWidget* parent = nullptr);
+    // `prompt` is the line above the field (the administrator's prompt when empty).
+    explicit TPinDialog(QWidget* parent = nullptr, const QString& prompt = QString());
     QString Pin() const;
 
 private:
@@ -20,4 +21,4 @@ private:
 };
 
 // Shows the prompt modally; the PIN typed, or empty when cancelled.
-std::optional<QString> AskForAdminPin(QWidget* parent);
+std::optional<QString> AskForAdminPin(QWidget* parent, const QString& prompt = QString());

@@ -133,8 +133,8 @@ private slots:
         TModalDriver driver({TModalAnswer::Typed(QStringLiteral("48x21")), TModalAnswer::Cancelled()});
         QCOMPARE(AskForAdminPin(nullptr), std::optional<QString>(QStringLiteral("4821")));
         QCOMPARE(AskForAdminPin(nullptr), std::nullopt);
-        QCOMPARE(driver.Seen(), QStringList({QStringLiteral("PIN de administrador|PIN"),
-                                             QStringLiteral("PIN de administrador|PIN")}));
+        const QString seen = QStringLiteral("PIN de administrador|Ingrese el PIN de administrador:");
+        QCOMPARE(driver.Seen(), QStringList({seen, seen}));
         TPinDialog dialog;
         QCOMPARE(dialog.findChild<QLineEdit*>(QStringLiteral("adminPinEdit"))->echoMode(), QLineEdit::Password);
     }

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 
 TModalDriver::TModalDriver(QList<TModalAnswer> answers) : Answers_(std::move(answers)) {
@@ -33,7 +34,8 @@ void TModalDriver::Poll() {
             box->done(QMessageBox::Cancel);
     } else if (auto* pin = modal->findChild<QLineEdit*>(QStringLiteral("adminPinEdit"))) {
         // The administrator's PIN prompt: typed key by key through its validator.
-        Seen_.append(modal->windowTitle() + QStringLiteral("|PIN"));
+        const auto* prompt = modal->findChild<QLabel*>();
+        Seen_.append(modal->windowTitle() + QLatin1Char('|') + (prompt ? prompt->text() : QString()));
         auto* dialog = qobject_cast<QDialog*>(modal);
         if (answer.Kind == TModalAnswer::Type) {
             for (const QChar c : answer.Text) pin->insert(QString(c));
