@@ -18,6 +18,9 @@ inline constexpr char kPromptCaption[] = "Validación de Datos";
 inline constexpr char kAccountPromptText[] = "Por favor ingrese el numero de cuenta Telvira:";
 inline constexpr char kPasswordPromptText[] = "Por favor digite la contraseña:";
 
+// The status bar's middle panel when the call guards have nothing to say.
+inline constexpr char kStatusPanelText[] = "Telefonía por Internet - Telvira";
+
 inline constexpr char kOnlineText[] = "En Linea";
 inline constexpr char kOfflineText[] = "Desconectado";
 inline constexpr char kLineDisplayName[] = "Linea 1";

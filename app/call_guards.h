@@ -21,12 +21,13 @@
 #include "app/money.h"
 #include "sipclient/answer_listener.h"
 
-inline constexpr char kOneMinuteLeftText[] = "Atención: queda un minuto de saldo.";
-inline constexpr char kTenSecondsLeftText[] = "Atención: quedan 10 segundos de saldo.";
-inline constexpr char kCreditHangUpText[] = "Saldo agotado: la llamada se cortó.";
-inline constexpr char kCreditRanOutText[] = "Saldo agotado: la llamada sigue sin saldo.";
-inline constexpr char kNoRateText[] = "Sin tarifa: esta llamada no se controla contra el saldo.";
-inline constexpr char kLowBalanceText[] = "Saldo bajo: alcanza para menos de %1 minutos a la última tarifa.";
+// Status texts, short enough for the status bar's middle panel.
+inline constexpr char kOneMinuteLeftText[] = "Queda 1 minuto de saldo";
+inline constexpr char kTenSecondsLeftText[] = "Quedan 10 segundos de saldo";
+inline constexpr char kCreditHangUpText[] = "Saldo agotado: llamada cortada";
+inline constexpr char kCreditRanOutText[] = "Saldo agotado: la llamada sigue";
+inline constexpr char kNoRateText[] = "Sin tarifa: saldo sin control";
+inline constexpr char kLowBalanceText[] = "Saldo bajo: menos de %1 minutos";
 inline constexpr char kFalseAnswerText[] = "posible falsa atención";
 inline constexpr char kNoAudioText[] = "sin audio del destino";
 

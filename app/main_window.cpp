@@ -46,6 +46,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     SetupAdminGuard();
     BuildLayout();
     SetupClient();
+    SetupCallGuards();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -107,6 +108,7 @@ void TMainWindow::ValidateAtStart() {
         GoOnline();
         AccountValue_->setText(reply.Display);
         Balance_->setText(FormatCurrency(reply.Balance, locale()));
+        LastBalance_ = reply.Balance;
         ShowRegister(reply.Calls);
         if (IsNewerVersion(reply.Version, VersionDigits(Panels_[2]->text())) &&
             AskYesNo(this, QString::fromUtf8(kUpdateQuestionText)))

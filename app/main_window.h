@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include <QMainWindow>
 #include <QString>
@@ -16,6 +17,7 @@
 #include "app/admin_pin.h"
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
+#include "app/call_guards.h"
 #include "app/device_lists.h"
 #include "app/portal_reply.h"
 #include "sipclient/sipclient.h"
@@ -138,6 +140,10 @@ private:
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
     void SetupAdminGuard();
+    // The credit and answer guards of the window's call, in main_window_guards.cpp.
+    void SetupCallGuards();
+    void ShowGuardText(const QString& text, bool alarm);
+    void ShowAnswerFlags();
     void BuildAdminMenu(QMenu* options);
     // Asks for the administrator PIN when one is set; false refuses.
     bool AdminAllows();
@@ -152,12 +158,16 @@ private:
     ISipCallPtr CurrentCall_;
     ISipAccountPtr SipAccount_;
     int TickCount_ = 0;
+    TMoney LastBalance_;                  // as the portal last gave it
+    std::optional<TMoney> CallRate_;      // the current call's, once the portal said
+    bool CallAnswered_ = false;
     bool CallOpen_ = false;  // from MakeCall to the window's call's bye
     bool CloseConfirmed_ = false;
 
     // Children of this window.
     TSipClient* Client_ = nullptr;
     TPortal* Portal_ = nullptr;
+    TCallGuards* Guards_ = nullptr;
     QTimer* CallTimer_ = nullptr;  // the per-second call timer
     TAudioDialog* AudioDialog_ = nullptr;
     TAccountDialog* AccountDialog_ = nullptr;

@@ -47,6 +47,9 @@ void TMainWindow::PlaceCall() {
     DialString_ = DialString(typed);
     const int capture = DeviceIndex(DeviceNames_(true), Microphones_->currentText());
     const int playback = DeviceIndex(DeviceNames_(false), Speakers_->currentText());
+    CallRate_.reset();
+    CallAnswered_ = false;
+    ShowGuardText(QString(), false);
     CurrentCall_ = Client_->MakeCall(SipAccount_, DialString_.toStdString(), capture, playback);
     CallOpen_ = true;
     CallButton_->setEnabled(false);
@@ -65,6 +68,9 @@ void TMainWindow::ShowDestinationAndRate() {
         const TRateReply reply = Portal_->DestinationAndRate(Account_.Username, Account_.Password, DialString_);
         Destination_->setText(reply.Destination);
         RatePerMinute_->setText(FormatCurrency(reply.Rate, locale()));
+        CallRate_ = reply.Rate;
+        // A rate that comes after the answer still arms the credit guard.
+        if (CallAnswered_) Guards_->RateKnown(CallRate_);
     } catch (const std::exception&) {
     }
 }
@@ -83,12 +89,16 @@ void TMainWindow::InviteOk(TSipClient*, ISipCallPtr call) {
     if (!call || call != CurrentCall_) return;
     CallTimer_->start();
     BoothState_->setText(QString::fromUtf8(kInCallText));
+    CallAnswered_ = true;
+    Guards_->CallAnswered(call, LastBalance_, CallRate_);
 }
 
 void TMainWindow::Bye(TSipClient*, ISipCallPtr call) {
     if (!call || call != CurrentCall_) return;
     CallOpen_ = false;
     CallTimer_->stop();
+    Guards_->CallEnded();
+    ShowAnswerFlags();
     BoothState_->setText(QString::fromUtf8(kFreeText));
     SetConfigurationEnabled(true);
     // The component holds the call's lock while its handlers run: the
@@ -100,6 +110,8 @@ void TMainWindow::RefreshAfterCall() {
     try {
         const TBalanceReply reply = Portal_->BalanceAndRegister(Account_.Username, Account_.Password);
         Balance_->setText(FormatCurrency(reply.Balance, locale()));
+        LastBalance_ = reply.Balance;
+        Guards_->BalanceRefreshed(reply.Balance);
         ShowRegister(reply.Calls);
     } catch (const std::exception&) {
         // The old balance and register stay until the next call.
@@ -116,6 +128,7 @@ void TMainWindow::TimerTick() {
     } catch (const std::exception&) {
         // A rate too large to price leaves the last cost shown.
     }
+    Guards_->Tick(TickCount_);
 }
 
 void TMainWindow::SetConfigurationEnabled(bool enabled) {

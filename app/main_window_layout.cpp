@@ -236,7 +236,7 @@ void TMainWindow::BuildMenu() {
 void TMainWindow::BuildStatusBar() {
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->setSizeGripEnabled(false);
-    const char* texts[] = {kOfflineText, "Telefonía por Internet - Telvira", kProgramVersion};
+    const char* texts[] = {kOfflineText, kStatusPanelText, kProgramVersion};
     const int widths[] = {90, 260, 60};
     const char* names[] = {"connectionPanel", "textPanel", "versionPanel"};
     for (int i = 0; i < 3; ++i) {

@@ -44,15 +44,15 @@ private slots:
         QTest::addColumn<int>("topUpAt");
         QTest::addColumn<QString>("events");
         QTest::newRow("warn and hang up")
-            << true << 100 << 0 << 0 << "120:Atención: queda 120:red 170:Atención: quedan 179:Saldo agotado: 179:hangup 201:black";
+            << true << 100 << 0 << 0 << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 179:hangup 201:black";
         QTest::newRow("warn only") << false << 100 << 0 << 0
-                                   << "120:Atención: queda 120:red 170:Atención: quedan 179:Saldo agotado: 201:black";
+                                   << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 201:black";
         QTest::newRow("no rate") << true << 0 << 0 << 0 << "0:Sin tarifa:";
         QTest::newRow("rate after ninety seconds") << true << 0 << 90 << 0
-                                                   << "0:Sin tarifa: 120:Atención: queda 120:red 170:Atención: quedan "
+                                                   << "0:Sin tarifa: 120:Queda 1 120:red 170:Quedan 10 "
                                                       "179:Saldo agotado: 179:hangup 201:black";
         QTest::newRow("top-up clears the red") << true << 100 << 0 << 150
-                                               << "120:Atención: queda 120:red 150:black";
+                                               << "120:Queda 1 120:red 150:black";
     }
     void creditTimeLine() {
         QFETCH(bool, hangUp);
@@ -79,8 +79,8 @@ private slots:
         guards.CallEnded();  // the red goes with the call
         QCOMPARE(run.Events.join(u' '), events);
         // A tone for each warning: two beeps, then three.
-        const bool warned = events.contains(u"quedan");
-        QCOMPARE(run.Played.size(), size_t(warned ? 2 : events.contains(u"queda") ? 1 : 0));
+        const bool warned = events.contains(u"Quedan");
+        QCOMPARE(run.Played.size(), size_t(warned ? 2 : events.contains(u"Queda") ? 1 : 0));
         if (warned) {
             QCOMPARE(run.Played[0], guards.ToneFile(2));
             QCOMPARE(run.Played[1], guards.ToneFile(3));
