@@ -141,6 +141,25 @@ private slots:
         second = 4;
         QTRY_COMPARE(run.Events, QStringList{QStringLiteral("4:posible falsa atención")});
         guards.CallEnded();
+
+        // A flag still queued from the media side when the next call is
+        // answered belongs to the old call and is never shown.
+        run.Events.clear();
+        const ISipCallPtr next = TCall::Create(TCallSettings{});
+        guards.CallAnswered(next, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        const ISipCallPtr later = TCall::Create(TCallSettings{});
+        for (int ms = 20; ms <= 2000; ms += 20) {
+            now += std::chrono::milliseconds(20);
+            for (int n = 0; n < 160; ++n)
+                frame[n] = static_cast<int16_t>(8000 * std::sin(2 * 3.14159265358979 * 425 * (ms * 8 + n) / 8000.0));
+            next->TapReceivedFrame(frame);
+        }
+        guards.CallEnded();
+        guards.CallAnswered(later, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        QTest::qWait(50);
+        QCOMPARE(run.Events, QStringList{});
+        QCOMPARE(guards.AnswerFlags(), QStringList{});
+        guards.CallEnded();
     }
 };
 BOOTH_TEST_CLASS(CallGuards);
