@@ -35,13 +35,13 @@ std::string TCallGuards::ToneFile(int beeps) const {
     return Tones_.filePath(QStringLiteral("aviso-saldo-%1.wav").arg(beeps)).toStdString();
 }
 
-void TCallGuards::CallAnswered(const ISipCallPtr& call, TMoney balance, std::optional<TMoney> ratePerMinute) {
+void TCallGuards::CallAnswered(const ISipCallPtr& call, std::optional<TMoney> ratePerMinute) {
     Call_ = call;
     Active_ = true;
     WarningShown_ = false;
     Flags_.clear();
     Credit_ = TCreditGuard(Settings_.Credit);
-    Credit_.SetBalance(balance);
+    Credit_.SetBalance(LastBalance_);
     Listener_->Listen(call);
     RateKnown(ratePerMinute);
 }
@@ -95,6 +95,12 @@ void TCallGuards::CallEnded() {
 }
 
 void TCallGuards::BalanceRefreshed(TMoney balance) {
+    LastBalance_ = balance;
+    // During a call the credit warnings say more than the notice would.
+    if (Active_) {
+        BalanceKnown(balance);
+        return;
+    }
     if (IsLowBalance(balance, LastRate_, Settings_.LowBalanceMinutes))
         emit StatusText(QString::fromUtf8(kLowBalanceText).arg(Settings_.LowBalanceMinutes));
 }

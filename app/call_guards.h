@@ -41,16 +41,17 @@ public:
     TCallGuards(TGuardSettings settings, TSoundPlayer player, QObject* parent = nullptr,
                 TAnswerListener::TClock clock = std::chrono::steady_clock::now);
 
-    // The answer of the booth's call: the balance before it and its rate
-    // when the portal already gave one.
-    void CallAnswered(const ISipCallPtr& call, TMoney balance, std::optional<TMoney> ratePerMinute);
+    // The answer of the booth's call, with its rate when the portal already
+    // gave one; the balance is the one the portal last refreshed.
+    void CallAnswered(const ISipCallPtr& call, std::optional<TMoney> ratePerMinute);
     // Later figures from the portal during the call.
     void RateKnown(std::optional<TMoney> ratePerMinute);
     void BalanceKnown(TMoney balance);
     // Seconds of conversation, from the call flow's timer.
     void Tick(std::int64_t elapsedSeconds);
     void CallEnded();
-    // After each portal refresh outside a call: the low-balance notice.
+    // After each portal refresh (start-up, account, after a call): kept for
+    // the next call, and the low-balance notice when it is low.
     void BalanceRefreshed(TMoney balance);
 
     bool CostWarning() const { return Active_ && Credit_.Warning(); }
@@ -80,6 +81,7 @@ private:
     ISipCallPtr Call_;
     bool Active_ = false;
     bool WarningShown_ = false;
+    TMoney LastBalance_;
     std::optional<TMoney> LastRate_;
     QStringList Flags_;
 };

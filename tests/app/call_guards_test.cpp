@@ -69,10 +69,11 @@ private slots:
         Record(guards, run, second);
         const ISipCallPtr call = TCall::Create(TCallSettings{});
         const auto money = [](int hundredths) { return MoneyFromHundredths(hundredths); };
-        guards.CallAnswered(call, money(300), rate ? std::optional(money(rate)) : std::nullopt);
+        guards.BalanceRefreshed(money(300));
+        guards.CallAnswered(call, rate ? std::optional(money(rate)) : std::nullopt);
         for (second = 1; second <= 200; ++second) {
             if (second == rateAt) guards.RateKnown(money(100));
-            if (second == topUpAt) guards.BalanceKnown(money(600));
+            if (second == topUpAt) guards.BalanceRefreshed(money(600));
             guards.Tick(second);
             if (second == topUpAt) break;
         }
@@ -111,7 +112,8 @@ private slots:
         TCallGuards guards(settings, {}, nullptr, [&] { return now; });
         Record(guards, run, second);
         const ISipCallPtr call = TCall::Create(TCallSettings{});
-        guards.CallAnswered(call, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        guards.BalanceRefreshed(MoneyFromHundredths(100000));
+        guards.CallAnswered(call, MoneyFromHundredths(100));
         for (second = 1; second <= 12; ++second) {
             now += std::chrono::seconds(1);
             guards.Tick(second);
@@ -130,7 +132,8 @@ private slots:
         TCallGuards guards(TGuardSettings{}, {}, nullptr, [&] { return now; });
         Record(guards, run, second);
         const ISipCallPtr call = TCall::Create(TCallSettings{});
-        guards.CallAnswered(call, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        guards.BalanceRefreshed(MoneyFromHundredths(100000));
+        guards.CallAnswered(call, MoneyFromHundredths(100));
         int16_t frame[160];
         for (int ms = 20; ms <= 4000; ms += 20) {
             now += std::chrono::milliseconds(20);
@@ -146,7 +149,7 @@ private slots:
         // answered belongs to the old call and is never shown.
         run.Events.clear();
         const ISipCallPtr next = TCall::Create(TCallSettings{});
-        guards.CallAnswered(next, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        guards.CallAnswered(next, MoneyFromHundredths(100));
         const ISipCallPtr later = TCall::Create(TCallSettings{});
         for (int ms = 20; ms <= 2000; ms += 20) {
             now += std::chrono::milliseconds(20);
@@ -155,7 +158,7 @@ private slots:
             next->TapReceivedFrame(frame);
         }
         guards.CallEnded();
-        guards.CallAnswered(later, MoneyFromHundredths(100000), MoneyFromHundredths(100));
+        guards.CallAnswered(later, MoneyFromHundredths(100));
         QTest::qWait(50);
         QCOMPARE(run.Events, QStringList{});
         QCOMPARE(guards.AnswerFlags(), QStringList{});
