@@ -41,7 +41,7 @@ void TCallGuards::CallAnswered(const ISipCallPtr& call, std::optional<TMoney> ra
     WarningShown_ = false;
     Flags_.clear();
     Credit_ = TCreditGuard(Settings_.Credit);
-    Credit_.SetBalance(LastBalance_);
+    if (LastBalance_) Credit_.SetBalance(*LastBalance_);
     Listener_->Listen(call);
     RateKnown(ratePerMinute);
 }
@@ -50,6 +50,10 @@ void TCallGuards::RateKnown(std::optional<TMoney> ratePerMinute) {
     if (ratePerMinute && ratePerMinute->TenThousandths <= 0) ratePerMinute.reset();
     if (ratePerMinute) LastRate_ = ratePerMinute;
     if (!Active_) return;
+    if (!LastBalance_) {
+        emit StatusText(QString::fromUtf8(kNoBalanceText));
+        return;
+    }
     Credit_.SetRate(ratePerMinute);
     if (!Credit_.Guarding()) emit StatusText(QString::fromUtf8(kNoRateText));
     ShowWarning();
@@ -57,7 +61,11 @@ void TCallGuards::RateKnown(std::optional<TMoney> ratePerMinute) {
 
 void TCallGuards::BalanceKnown(TMoney balance) {
     if (!Active_) return;
+    const bool first = !LastBalance_;
+    LastBalance_ = balance;
     Credit_.SetBalance(balance);
+    // The rate told before the first balance arms the guard now.
+    if (first && LastRate_) RateKnown(LastRate_);
     ShowWarning();
 }
 
@@ -95,12 +103,12 @@ void TCallGuards::CallEnded() {
 }
 
 void TCallGuards::BalanceRefreshed(TMoney balance) {
-    LastBalance_ = balance;
     // During a call the credit warnings say more than the notice would.
     if (Active_) {
         BalanceKnown(balance);
         return;
     }
+    LastBalance_ = balance;
     if (IsLowBalance(balance, LastRate_, Settings_.LowBalanceMinutes))
         emit StatusText(QString::fromUtf8(kLowBalanceText).arg(Settings_.LowBalanceMinutes));
 }

@@ -27,6 +27,7 @@ inline constexpr char kTenSecondsLeftText[] = "Quedan 10 segundos de saldo";
 inline constexpr char kCreditHangUpText[] = "Saldo agotado: llamada cortada";
 inline constexpr char kCreditRanOutText[] = "Saldo agotado: la llamada sigue";
 inline constexpr char kNoRateText[] = "Sin tarifa: saldo sin control";
+inline constexpr char kNoBalanceText[] = "Saldo desconocido: sin control";
 inline constexpr char kLowBalanceText[] = "Saldo bajo: menos de %1 minutos";
 inline constexpr char kFalseAnswerText[] = "posible falsa atención";
 inline constexpr char kNoAudioText[] = "sin audio del destino";
@@ -81,7 +82,9 @@ private:
     ISipCallPtr Call_;
     bool Active_ = false;
     bool WarningShown_ = false;
-    TMoney LastBalance_;
+    // Empty until the portal first gave one (it may be down at start-up):
+    // a balance of zero assumed would cut every call at its first second.
+    std::optional<TMoney> LastBalance_;
     std::optional<TMoney> LastRate_;
     QStringList Flags_;
 };

@@ -43,16 +43,22 @@ private slots:
         QTest::addColumn<int>("rateAt");
         QTest::addColumn<int>("topUpAt");
         QTest::addColumn<QString>("events");
+        QTest::addColumn<bool>("balanceKnown");  // false: the portal never gave one
         QTest::newRow("warn and hang up")
-            << true << 100 << 0 << 0 << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 179:hangup 201:black";
+            << true << 100 << 0 << 0 << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 179:hangup 201:black" << true;
         QTest::newRow("warn only") << false << 100 << 0 << 0
-                                   << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 201:black";
-        QTest::newRow("no rate") << true << 0 << 0 << 0 << "0:Sin tarifa:";
+                                   << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 201:black" << true;
+        QTest::newRow("no rate") << true << 0 << 0 << 0 << "0:Sin tarifa:" << true;
         QTest::newRow("rate after ninety seconds") << true << 0 << 90 << 0
                                                    << "0:Sin tarifa: 120:Queda 1 120:red 170:Quedan 10 "
-                                                      "179:Saldo agotado: 179:hangup 201:black";
+                                                      "179:Saldo agotado: 179:hangup 201:black" << true;
         QTest::newRow("top-up clears the red") << true << 100 << 0 << 150
-                                               << "120:Queda 1 120:red 150:black";
+                                               << "120:Queda 1 120:red 150:black" << true;
+        QTest::newRow("portal down at start-up") << true << 100 << 0 << 0 << "0:Saldo desconocido:" << false;
+        QTest::newRow("balance after a portal outage") << true << 100 << 0 << 30
+                                                       << "0:Saldo desconocido: 120:Queda 1 120:red 170:Quedan 10 "
+                                                          "179:Saldo agotado: 179:hangup 201:black"
+                                                       << false;
     }
     void creditTimeLine() {
         QFETCH(bool, hangUp);
@@ -60,6 +66,7 @@ private slots:
         QFETCH(int, rateAt);
         QFETCH(int, topUpAt);
         QFETCH(QString, events);
+        QFETCH(bool, balanceKnown);
         TGuardSettings settings;
         settings.Credit.HangUpAtZero = hangUp;
         settings.Answer.WatchMs = 0;  // the far end is not judged here
@@ -69,13 +76,13 @@ private slots:
         Record(guards, run, second);
         const ISipCallPtr call = TCall::Create(TCallSettings{});
         const auto money = [](int hundredths) { return MoneyFromHundredths(hundredths); };
-        guards.BalanceRefreshed(money(300));
+        if (balanceKnown) guards.BalanceRefreshed(money(300));
         guards.CallAnswered(call, rate ? std::optional(money(rate)) : std::nullopt);
         for (second = 1; second <= 200; ++second) {
             if (second == rateAt) guards.RateKnown(money(100));
-            if (second == topUpAt) guards.BalanceRefreshed(money(600));
+            if (second == topUpAt) guards.BalanceRefreshed(money(balanceKnown ? 600 : 300));
             guards.Tick(second);
-            if (second == topUpAt) break;
+            if (second == topUpAt && balanceKnown) break;
         }
         guards.CallEnded();  // the red goes with the call
         QCOMPARE(run.Events.join(u' '), events);
