@@ -4,8 +4,9 @@
 
 #include "media/codecs.h"
 #include "media/wav.h"
-#include "sip/compose.h"
 #include "engine/engine.h"
+#include "sip/compose.h"
+#include "sip/compose_common.h"
 
 namespace {
 
@@ -44,8 +45,8 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     if (number.find('@') != std::string::npos)
         call->SetRemoteUri("sip:" + number);
     else
-        call->SetRemoteUri("sip:" + number + "@" + account->GetDomain());
-    call->SetLocalUri("sip:" + account->GetUserName() + "@" + account->GetDomain());
+        call->SetRemoteUri("sip:" + number + "@" + sip_compose::DomainPart(*account));
+    call->SetLocalUri("sip:" + account->GetUserName() + "@" + sip_compose::DomainPart(*account));
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
@@ -64,7 +65,11 @@ void TSipEngine::SendInvite(ISipCall& call, bool withCredentials) {
 }
 
 void TSipEngine::Answer(ISipCallPtr call) {
+    // A call the caller cancelled (or that ended otherwise) meanwhile is no
+    // longer listed: answering it would send a 200 nobody acknowledges.
+    if (FindCall(call->GetCallId()) != call) return;
     std::lock_guard<ISipCall> guard(*call);
+    if (!call->GetIncoming() || IsEstablished(*call)) return;
     SendCallText(*call, ComposeOkWithAnswer(*call));
     call->SetState(csConnected);
     MarkEstablished(*call);
@@ -84,9 +89,49 @@ void TSipEngine::HangUp(ISipCallPtr call) {
         call->SetCSeq(NextCSeq());
         SendCallText(*call, ComposeBye(*call));
     } else if (!call->GetIncoming()) {
-        SendCallText(*call, ComposeCancel(*call));
+        SendCancelOrWait(*call);
         if (call->GetMediaActive()) call->SetMediaActive(false);
     }
+}
+
+// A CANCEL may only follow a provisional response (RFC 3261 9.1): before
+// one it waits, and goes out when the first arrives. Either way the call is
+// marked, so a 200 crossing the CANCEL is acknowledged and ended with BYE.
+// The caller holds the call's lock.
+void TSipEngine::SendCancelOrWait(ISipCall& call) {
+    const bool wait = Client_.AwaitsFirstResponse(call.GetBranch(), call.GetCallId());
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        if (Cancelled_.count(&call) != 0) return;
+        Cancelled_[&call] = wait;
+    }
+    if (!wait) SendCallText(call, ComposeCancel(call));
+}
+
+bool TSipEngine::IsCancelled(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    return Cancelled_.count(&call) != 0;
+}
+
+// True once for a call whose CANCEL waited for a provisional response.
+bool TSipEngine::TakeAwaitingCancel(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    const auto found = Cancelled_.find(&call);
+    if (found == Cancelled_.end() || !found->second) return false;
+    found->second = false;
+    return true;
+}
+
+// Ends a call here with `statusText` for the host (the far end has been
+// told already, or cannot be).
+void TSipEngine::FailCall(const ISipCallPtr& call, const std::string& statusText) {
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+        call->SetStatusText(statusText);
+        call->SetState(csIdle);
+    }
+    EndCall(call);
 }
 
 void TSipEngine::Hold(ISipCallPtr call) {
@@ -145,6 +190,7 @@ void TSipEngine::EndCall(ISipCallPtr call) {
     std::lock_guard<std::mutex> notes(CallNotesLock_);
     Established_.erase(call.get());
     EndedSince_.erase(call.get());
+    Cancelled_.erase(call.get());
 }
 
 void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {

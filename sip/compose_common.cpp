@@ -19,7 +19,7 @@ std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
 
 std::string AccountNameAddr(ISipAccount& account) {
     return account.GetQuotedDisplayName() + "<sip:" + account.GetUserName() + "@" +
-           account.GetDomain() + ">";
+           DomainPart(account) + ">";
 }
 
 ISipAccountPtr CallAccount(ISipCall& call) {
@@ -40,6 +40,12 @@ TDigestChallenge CallChallenge(ISipCall& call) {
 
 TDigestCredentials AccountCredentials(ISipAccount& account) {
     return TDigestCredentials{account.GetUserName(), account.GetPassword()};
+}
+
+std::string DomainPart(ISipAccount& account) {
+    const int port = account.GetServerPort();
+    if (port == 5060 || port <= 0) return account.GetDomain();
+    return account.GetDomain() + ":" + std::to_string(port);
 }
 
 }  // namespace sip_compose
