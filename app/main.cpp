@@ -40,7 +40,7 @@ int main(int argc, char* argv[]) {
     TMainWindow window(ResolveProviderAddresses(commandLine.Overrides, settings.ReadProvider()));
     QObject::connect(&guard, &TSingleInstance::ShowRequested, &window, &TMainWindow::ShowWindow);
     window.Start();
-    window.show();
+    window.ShowAsConfigured();
     if (!commandLine.DemoCall.isEmpty()) new TDemoRun(&window, commandLine.DemoCall, commandLine.ScreenshotDir);
     return app.exec();
 }

@@ -55,10 +55,12 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     for (QTimer* timer : {PortalRetryTimer_, SipRetryTimer_}) timer->setSingleShot(true);
     connect(PortalRetryTimer_, &QTimer::timeout, this, &TMainWindow::ValidateAtStart);
     connect(SipRetryTimer_, &QTimer::timeout, this, &TMainWindow::RetryOnline);
+    SetupAdminGuard();
     BuildLayout();
     SetupTill();
     SetupClient();
     SetupCallFlow();
+    SetupCallGuards();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -146,6 +148,7 @@ void TMainWindow::StartValidated(const std::optional<TValidationReply>& reply) {
     }
     AccountValue_->setText(reply->Display);
     ShowMoney(Balance_, reply->Balance);
+    Guards_->BalanceRefreshed(reply->Balance);
     ShowRegister(reply->Calls);
     try {
         if (IsNewerVersion(reply->Version, VersionDigits(Panels_[2]->text())) &&
@@ -170,12 +173,14 @@ void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
 }
 
 // An empty text gives the panel its standing line back, or says the journal
-// is not recording when it is not.
+// is not recording when it is not. A note in red (a far-end flag, see
+// main_window_guards.cpp) is black again once another note takes its place.
 void TMainWindow::ShowNote(const QString& text) {
     if (!text.isEmpty())
         Panels_[1]->setText(text);
     else
         Panels_[1]->setText(JournalWarning_.isEmpty() ? QString::fromUtf8(kStatusLineText) : JournalWarning_);
+    Panels_[1]->setStyleSheet(QString());
 }
 
 void TMainWindow::GoOnline() {
@@ -305,9 +310,12 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 }
 
 // The closing question; on Yes the call timer stops and a call of ours is
-// hung up (an incoming call still ringing is not ours to end).
+// hung up (an incoming call still ringing is not ours to end). With an
+// administrator PIN set, closing asks for it first; in kiosk mode the PIN
+// is the closing question.
 bool TMainWindow::ConfirmAndEndCall() {
-    if (!AskYesNo(this, QuitQuestion())) return false;
+    if (!AdminAllows()) return false;
+    if (!(AdminPin_.IsSet() && AdminPin_.KioskMode()) && !AskYesNo(this, QuitQuestion())) return false;
     Clock_->StopTicks();
     // The journal keeps the call as it stood: its end may never arrive.
     if (Flow_->IsOpen()) Recorder_->Ended(0, QStringLiteral("Programa cerrado"));

@@ -19,9 +19,11 @@
 #include <QString>
 #include <QStringList>
 
+#include "app/admin_pin.h"
 #include "app/booth_call_flow.h"
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
+#include "app/call_guards.h"
 #include "app/device_lists.h"
 #include "app/portal_rate_source.h"
 #include "app/portal_reply.h"
@@ -33,6 +35,7 @@ class QAction;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QPushButton;
 class QTableWidget;
 class QTimer;
@@ -82,6 +85,8 @@ public:
     bool ReadyToCall() const;
     void Dial(const QString& number);
     void HangUpCall();
+    // Shows the window normally or, when the settings say so, in kiosk mode.
+    void ShowAsConfigured();
 
     // The till: the local call journal (null when it could not be opened),
     // the customer's price of the last call as shown, and the till's
@@ -152,6 +157,10 @@ private:
 
     void SetupClient();
     void SetupCallFlow();
+    // The credit and answer guards of the booth's call, in main_window_guards.cpp.
+    void SetupCallGuards();
+    void ShowGuardText(const QString& text, bool alarm);
+    void ShowAnswerFlags();
     void AskForCredentials();
     // Start-up validation, asked again with growing waits while the portal
     // cannot be reached.
@@ -191,10 +200,20 @@ private:
     void ShowToCharge();
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
+    // Administrator side, in main_window_admin.cpp.
+    void SetupAdminGuard();
+    void BuildAdminMenu(QMenu* options);
+    // Asks for the administrator PIN when one is set; false refuses.
+    bool AdminAllows();
+    void ToggleAutostart(bool enabled);
+    void ToggleKioskMode(bool enabled);
+    void ChangeAdminPin();
 
     TProviderAddresses Addresses_;
     TDeviceNameSource DeviceNames_;
     TBoothSettings Settings_;
+    TAdminPin AdminPin_;
+    std::unique_ptr<TAdminGuard> AdminGuard_;
     TAccountSettings Account_;
     ISipAccountPtr SipAccount_;
     bool CloseConfirmed_ = false;
@@ -219,6 +238,7 @@ private:
     TSipBoothLine* Line_ = nullptr;
     TPortalRateSource Rates_;
     TBoothCallFlow* Flow_ = nullptr;
+    TCallGuards* Guards_ = nullptr;
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;
     TAudioDialog* AudioDialog_ = nullptr;
@@ -257,4 +277,7 @@ private:
     QAction* ReprintAction_ = nullptr;
     QAction* CashCloseAction_ = nullptr;
     QAction* RatesAction_ = nullptr;
+    QAction* AutostartAction_ = nullptr;
+    QAction* KioskAction_ = nullptr;
+    QAction* AdminPinAction_ = nullptr;
 };

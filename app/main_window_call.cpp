@@ -125,6 +125,7 @@ void TMainWindow::RefreshAfterCall() {
                                 [this](const std::optional<TBalanceReply>& reply) {
                                     if (reply) {
                                         ShowMoney(Balance_, reply->Balance);
+                                        Guards_->BalanceRefreshed(reply->Balance);
                                         ShowRegister(reply->Calls);
                                     }
                                     ReadyForNextCall();

@@ -40,6 +40,7 @@ void TMainWindow::ConnectDialogs() {
 // Devices plugged in since the last opening appear; the choice takes effect
 // from the next call.
 void TMainWindow::OpenAudioDialog() {
+    if (!AdminAllows()) return;
     FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
     FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
     AudioDialog_->Fill(Entries(*Speakers_), Entries(*Microphones_), Account_.WaveIn, Account_.WaveOut);
@@ -53,6 +54,7 @@ void TMainWindow::OpenAudioDialog() {
 // Either button leads to a validation: even unchanged credentials are
 // checked again and registered anew.
 void TMainWindow::OpenAccountDialog() {
+    if (!AdminAllows()) return;
     AccountDialog_->SetCredentials(Account_.Username, Account_.Password);
     if (AccountDialog_->exec() == QDialog::Accepted) {
         Account_.Username = AccountDialog_->Username();
@@ -91,6 +93,7 @@ void TMainWindow::EditValidated(const std::optional<TValidationReply>& reply) {
     ShowNote(QString());
     AccountValue_->setText(reply->Display);
     ShowMoney(Balance_, reply->Balance);
+    Guards_->BalanceRefreshed(reply->Balance);
     ShowRegister(reply->Calls);
     Guarded([this] {
         if (SipAccount_) GoOffline();

@@ -260,6 +260,7 @@ void TMainWindow::BuildMenu() {
     AccountDialogAction_ = action(options, "Configuración &Cuenta", "accountDialogAction");
     AudioDialogAction_ = action(options, "Configuración de &Audio", "audioDialogAction");
     BuildTillMenu();
+    BuildAdminMenu(options);
     QMenu* help = menuBar()->addMenu(QStringLiteral("A&yuda"));
     AboutAction_ = action(help, "&Acerca de...", "aboutAction");
 }

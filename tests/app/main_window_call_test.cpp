@@ -31,8 +31,10 @@ namespace {
 
 constexpr int kSipMs = 10000;
 
-QStringList AliceConfig() {
-    return {QStringLiteral("account|alice|alicepw|Alice|5000000"),
+// Balance in hundred-thousandths, as the portal writes it: 1000.00 pays a
+// few minutes at the 150.00 rate, so the credit guard leaves the call alone.
+QStringList AliceConfig(const QString& balance = QStringLiteral("100000000")) {
+    return {QStringLiteral("account|alice|alicepw|Alice|%1").arg(balance),
             QStringLiteral("call|alice|%1|00541155551234|%2|00:01:00|300.00")
                 .arg(SimField("2026-12-07 23:00"), SimField("Argentina Buenos Aires")),
             QStringLiteral("rate|5411|%1|150").arg(SimField("Argentina Buenos Aires"))};
@@ -175,7 +177,7 @@ private slots:
         QVERIFY(!timer->isActive());
         QVERIFY(Find<QAction>(w, "audioDialogAction")->isEnabled());
         QCOMPARE(BalanceRequests(sim), 1);
-        QCOMPARE(Text(w, "balance"), FormatCurrency(MoneyFromUnits(50), QLocale()));
+        QCOMPARE(Text(w, "balance"), FormatCurrency(MoneyFromUnits(1000), QLocale()));
         QTableWidgetItem* newest = Find<QTableWidget>(w, "register")->item(0, 2);
         QVERIFY(newest);
         QCOMPARE(newest->text(), QStringLiteral("Argentina Buenos Aires"));
@@ -210,6 +212,44 @@ private slots:
 
         QVERIFY(window->close());
         QCOMPARE(boxes.Seen().size(), 2);
+    }
+
+    // 300.00 of balance at 150.00 a minute pays two minutes: the operator
+    // is warned at 00:01:00 and 00:01:50 with the cost in red, and the
+    // booth hangs up at 00:01:59, before a third minute is charged.
+    void creditGuardWarnsAndHangsUp() {
+        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TPortalSim sim(AliceConfig(QStringLiteral("30000000")));
+        TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        window->Start();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
+        Find<QPushButton>(w, "callButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "ratePerMinute"), Currency(150), kSipMs);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
+        Find<QTimer>(w, "callTimer")->stop();
+        auto* cost = Find<QLabel>(w, "totalCost");
+        TickUntil(w, QStringLiteral("00:00:59"));
+        QVERIFY(!cost->styleSheet().contains(u"red"));
+        Tick(w);
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Queda 1 minuto de saldo"));
+        QVERIFY(cost->styleSheet().contains(u"red"));
+        TickUntil(w, QStringLiteral("00:01:50"));
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Quedan 10 segundos de saldo"));
+        TickUntil(w, QStringLiteral("00:01:58"));
+        QCOMPARE(Text(w, "boothState"), QStringLiteral("Llamada en Curso"));
+        Tick(w);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Libre"), kSipMs);
+        QCOMPARE(Text(w, "totalCost"), Currency(300));
+        QVERIFY(!cost->styleSheet().contains(u"red"));
+        QVERIFY(peer.Finish());
+        QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
+        // The refreshed balance (300.00) is under ten minutes at 150.00.
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo bajo: menos de 10 minutos"));
+        QCOMPARE(boxes.Seen(), QStringList{});
     }
 
     // Kamailio knows no "bob" on line: the call ends before answer and the

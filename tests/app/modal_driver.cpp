@@ -2,7 +2,10 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
 
 TModalDriver::TModalDriver(QList<TModalAnswer> answers) : Answers_(std::move(answers)) {
     connect(&Timer_, &QTimer::timeout, this, &TModalDriver::Poll);
@@ -34,6 +37,17 @@ void TModalDriver::Poll() {
             button->click();
         else
             box->done(QMessageBox::Cancel);
+    } else if (auto* pin = modal->findChild<QLineEdit*>(QStringLiteral("adminPinEdit"))) {
+        // The administrator's PIN prompt: typed key by key through its validator.
+        const auto* prompt = modal->findChild<QLabel*>();
+        Seen_.append(modal->windowTitle() + QLatin1Char('|') + (prompt ? prompt->text() : QString()));
+        auto* dialog = qobject_cast<QDialog*>(modal);
+        if (answer.Kind == TModalAnswer::Type) {
+            for (const QChar c : answer.Text) pin->insert(QString(c));
+            dialog->accept();
+        } else {
+            dialog->reject();
+        }
     } else {
         Seen_.append(modal->windowTitle() + QStringLiteral("|?"));
         modal->close();

@@ -65,9 +65,10 @@ TTempDir::~TTempDir() {
 }
 
 TChildProcess::TChildProcess(const std::vector<std::string>& argv,
-                             const std::filesystem::path& output) {
+                             const std::filesystem::path& output, const std::filesystem::path& workingDir) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    if (!workingDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workingDir.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
@@ -198,7 +199,7 @@ std::string TKamailio::Locations() {
 }
 
 TSipp::TSipp(const std::string& scenario, uint16_t port, const std::string& target,
-             const std::vector<std::string>& extra)
+             const std::vector<std::string>& extra, const std::filesystem::path& workingDir)
     : Port_(port) {
     const std::filesystem::path dir = Dir_.Path();
     std::vector<std::string> argv = {FindProgram("sipp")};
@@ -212,7 +213,7 @@ TSipp::TSipp(const std::string& scenario, uint16_t port, const std::string& targ
         "-trace_err", "-error_file", (dir / "errors.log").string()};
     argv.insert(argv.end(), common.begin(), common.end());
     argv.insert(argv.end(), extra.begin(), extra.end());
-    Process_ = std::make_unique<TChildProcess>(argv, dir / "sipp.out");
+    Process_ = std::make_unique<TChildProcess>(argv, dir / "sipp.out", workingDir);
     if (target.empty()) WaitForUdpBound(port);
 }
 

@@ -48,7 +48,9 @@ private:
 // child still running (SIGTERM, then SIGKILL) and reaps it.
 class TChildProcess {
 public:
-    TChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& output);
+    // `workingDir` empty: the child starts in ours.
+    TChildProcess(const std::vector<std::string>& argv, const std::filesystem::path& output,
+                  const std::filesystem::path& workingDir = {});
     ~TChildProcess();
     TChildProcess(const TChildProcess&) = delete;
     TChildProcess& operator=(const TChildProcess&) = delete;
@@ -100,8 +102,10 @@ private:
 class TSipp {
 public:
     // `target` empty makes a server on `port`; else SIPp calls `target`.
+    // A relative `scenario` is one of tests/interop/scenarios. SIPp reads the
+    // audio files its scenario names from `workingDir` (ours when empty).
     TSipp(const std::string& scenario, uint16_t port, const std::string& target = "",
-          const std::vector<std::string>& extra = {});
+          const std::vector<std::string>& extra = {}, const std::filesystem::path& workingDir = {});
     // Waits for SIPp's exit code (0 when the scenario passed).
     int Wait(std::chrono::milliseconds timeout = 40s) { return Process_->Wait(timeout); }
     // What SIPp sent and received, word for word.

@@ -1,0 +1,22 @@
+// The settings of the booth's guards, in the booth's settings file: the
+// credit guard and the low-balance notice under "Credit", the answer
+// supervision's thresholds under "AnswerSupervision". A value missing, not
+// a number or out of its range reads as its default, so a file edited by
+// hand never switches a guard off by accident.
+#pragma once
+
+#include "app/credit_guard.h"
+#include "media/answer_supervision.h"
+
+class QSettings;
+
+struct TGuardSettings {
+    TCreditGuardSettings Credit;
+    // A balance that pays for fewer minutes than this at the last rate is
+    // shown as low after each portal refresh; 0 turns the notice off.
+    int LowBalanceMinutes = 10;
+    media::TAnswerSupervisionSettings Answer;
+};
+
+TGuardSettings ReadGuardSettings(QSettings& settings);
+void WriteGuardSettings(QSettings& settings, const TGuardSettings& values);

@@ -1,0 +1,30 @@
+#include "app/kiosk_mode.h"
+
+#include <QLayout>
+#include <QScreen>
+#include <QWidget>
+
+void ApplyKioskMode(QWidget& window, bool kiosk) {
+    // Frameless alone: Qt adds the usual buttons back to a window whose
+    // hints are changed one by one. Changing the flags hides the window; it
+    // is shown again below.
+    window.setWindowFlags(kiosk ? Qt::Window | Qt::FramelessWindowHint : Qt::Window);
+    // The booth's window keeps the size of its controls; the screen is
+    // larger, so the constraint is lifted while in kiosk mode.
+    if (QLayout* layout = window.layout())
+        layout->setSizeConstraint(kiosk ? QLayout::SetDefaultConstraint : QLayout::SetFixedSize);
+    if (!kiosk) {
+        window.showNormal();
+        return;
+    }
+    window.setMinimumSize(0, 0);
+    window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    // Without a window manager (a bare X server at a booth) nobody acts on
+    // the full-screen request: the window takes the screen itself.
+    if (const QScreen* screen = window.screen()) window.setGeometry(screen->geometry());
+    window.showFullScreen();
+}
+
+bool InKioskMode(const QWidget& window) {
+    return window.isFullScreen() && window.windowFlags().testFlag(Qt::FramelessWindowHint);
+}
