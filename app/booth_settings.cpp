@@ -1,5 +1,7 @@
 #include "app/booth_settings.h"
 
+#include "app/admin_pin.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -21,13 +23,6 @@ void CreateNarrowed(const QString& fileName) {
     if (file.open(QIODevice::WriteOnly)) file.setPermissions(kOwnerOnly);
 }
 
-// "salt$hash", both hexadecimal.
-QString PinRecord(const QByteArray& salt, const QString& pin) {
-    const QByteArray hash = QCryptographicHash::hash(salt + pin.toUtf8(), QCryptographicHash::Sha256);
-    return QString::fromLatin1(salt.toHex() + '$' + hash.toHex());
-}
-
-const QString kPinKey = QStringLiteral("Admin/pin");
 
 }  // namespace
 
@@ -99,26 +94,16 @@ void TBoothSettings::WriteShop(const TShopSettings& shop) {
     Save();
 }
 
-bool TBoothSettings::HasAdminPin() const { return !Settings_->value(kPinKey).toString().isEmpty(); }
+// One PIN for the whole booth: the till's windows and the guarded actions
+// read and write the same record, in the administrator's format.
+bool TBoothSettings::HasAdminPin() const { return TAdminPin(FileName()).IsSet(); }
 
-// A damaged record matches no PIN: the guard stays shut rather than open.
-bool TBoothSettings::AdminPinMatches(const QString& pin) const {
-    const QString record = Settings_->value(kPinKey).toString();
-    const qsizetype dollar = record.indexOf(u'$');
-    if (dollar <= 0) return false;
-    const QByteArray salt = QByteArray::fromHex(record.left(dollar).toLatin1());
-    return PinRecord(salt, pin) == record;
-}
+bool TBoothSettings::AdminPinMatches(const QString& pin) const { return TAdminPin(FileName()).Matches(pin); }
 
 void TBoothSettings::WriteAdminPin(const QString& pin) {
-    if (pin.isEmpty()) {
-        Settings_->remove(kPinKey);
-    } else {
-        QByteArray salt(16, 0);
-        QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), salt.size() / 4);
-        Settings_->setValue(kPinKey, PinRecord(salt, pin));
-    }
-    Save();
+    Settings_->sync();
+    TAdminPin(FileName()).Set(pin);
+    Settings_->sync();
 }
 
 void TBoothSettings::Save() {

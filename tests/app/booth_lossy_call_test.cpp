@@ -154,8 +154,10 @@ private:
     std::thread Thread_;
 };
 
+// Balance in hundred-thousandths: 10000.00 pays over an hour at 150.00, so
+// neither the credit guard nor the low-balance note touches the call.
 QStringList AliceConfig() {
-    return {QStringLiteral("account|alice|alicepw|Alice|5000000"),
+    return {QStringLiteral("account|alice|alicepw|Alice|1000000000"),
             QStringLiteral("rate|5411|%1|150").arg(SimField("Argentina Buenos Aires"))};
 }
 

@@ -27,7 +27,7 @@ constexpr int kSipMs = 15000;
 constexpr int kRegisterGivesUpMs = 35000;
 
 QStringList AliceConfig() {
-    return {QStringLiteral("account|alice|alicepw|Alice|5000000"),
+    return {QStringLiteral("account|alice|alicepw|Alice|100000000"),
             QStringLiteral("rate|5411|%1|150").arg(SimField("Argentina Buenos Aires"))};
 }
 
@@ -121,7 +121,7 @@ private slots:
         TKamailioProcess kamailio;
         if (!kamailio.Ready()) QSKIP("Kamailio is not installed or did not start");
         TBoothSettings().WriteAccount({"alice", "stale", QString(), QString()});
-        TPortalSim sim({QStringLiteral("account|alice|stale|Alice|5000000")});
+        TPortalSim sim({QStringLiteral("account|alice|stale|Alice|100000000")});
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         window->SetRetryDelays(60s, 60s);
