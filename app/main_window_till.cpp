@@ -19,10 +19,20 @@
 #include "app/message_boxes.h"
 #include "app/rates_dialog.h"
 #include "app/selling_rate_store.h"
+#include "sipclient/sipclient.h"
 
 namespace {
 
 constexpr char kNoJournalText[] = "Sin registro local de llamadas";
+
+// The far end's voice as the media side measured it, for the call's record;
+// nothing for a call that never carried audio.
+std::optional<TCallQuality> QualityForJournal(const ISipCallPtr& call) {
+    if (!call) return std::nullopt;
+    const media::TCallQuality measured = TSipClient::GetCallQuality(call);
+    if (measured.received == 0) return std::nullopt;
+    return TCallQuality{measured.mos, measured.jitterMs, measured.lossPercent};
+}
 
 }  // namespace
 
@@ -69,7 +79,7 @@ void TMainWindow::SetupTill() {
         ShowToCharge();
     });
     connect(Flow_, &TBoothCallFlow::Ended, this, [this](const TCallEnd& end) {
-        Recorder_->Ended(end.Status, end.Reason);
+        Recorder_->Ended(end.Status, end.Reason, QualityForJournal(CurrentCall()));
         ShowToCharge();
         if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
     });

@@ -198,6 +198,8 @@ private slots:
         QVERIFY(call.Answered.isValid());
         QVERIFY(call.Ended >= call.Answered);
         QCOMPARE(call.Figures, (TCallFigures{60, 2, MoneyFromUnits(300), MoneyFromUnits(360)}));
+        // The peer sent no audio: no voice figures rather than a perfect score.
+        QVERIFY(!call.Quality);
         QVERIFY(!call.IsPaid());
         QVERIFY(Find<QPushButton>(w, "chargeCallButton")->isEnabled());
         Find<QPushButton>(w, "chargeCallButton")->click();
