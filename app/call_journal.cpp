@@ -12,7 +12,7 @@ namespace {
 const QString kColumns = QStringLiteral(
     "id, started_at, number, dial_string, destination, rate, answered_at, ended_at, seconds, charged_minutes,"
     " provider_cost, customer_price, state, sip_status, end_reason, quality_mos, quality_jitter_ms,"
-    " quality_loss_percent, paid_at, amount_received");
+    " quality_loss_percent, paid_at, amount_received, answer_flags");
 
 TJournalState StateFromText(const QString& text) {
     if (text == u"terminada") return TJournalState::Ended;
@@ -41,6 +41,7 @@ TJournalCall ReadRow(const QSqlQuery& row) {
         call.Quality = TCallQuality{row.value(15).toDouble(), row.value(16).toDouble(), row.value(17).toDouble()};
     call.PaidAt = FromJournalTime(row.value(18));
     call.AmountReceived = TMoney{row.value(19).toLongLong()};
+    call.AnswerFlags = row.value(20).toString();
     return call;
 }
 
@@ -108,6 +109,13 @@ void TCallJournal::SetQuality(std::int64_t id, const TCallQuality& quality) {
            QStringLiteral("UPDATE calls SET quality_mos = ?, quality_jitter_ms = ?, quality_loss_percent = ?"
                           " WHERE id = ?"),
            {quality.Mos, quality.JitterMs, quality.LossPercent, qint64(id)});
+}
+
+// Whenever the far end's first seconds raise a flag, during or after the
+// call: the record is kept whole either way.
+void TCallJournal::SetAnswerFlags(std::int64_t id, const QString& flags) {
+    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET answer_flags = ? WHERE id = ?"),
+           {flags.isEmpty() ? QVariant() : QVariant(flags), qint64(id)});
 }
 
 // The check and the write are one statement, so a second "Cobrar" racing

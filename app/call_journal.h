@@ -55,6 +55,7 @@ struct TJournalCall {
     int SipStatus = 0;  // 0 when none is known
     QString EndReason;
     std::optional<TCallQuality> Quality;
+    QString AnswerFlags;  // the far end's flags after the answer, "; " between them
     QDateTime PaidAt;  // invalid while unpaid
     TMoney AmountReceived;
 
@@ -78,6 +79,7 @@ public:
                const std::optional<TCallQuality>& quality = std::nullopt);
     // The quality figures may arrive after the end.
     void SetQuality(std::int64_t id, const TCallQuality& quality);
+    void SetAnswerFlags(std::int64_t id, const QString& flags);
     // Checkout. Throws std::logic_error "La llamada ya fue cobrada." for a
     // call paid before, and "La llamada todavía está en curso." for an open one.
     void Paid(std::int64_t id, const QDateTime& at, TMoney received);

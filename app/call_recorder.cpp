@@ -50,6 +50,10 @@ const TCallFigures& TCallRecorder::Tick(int seconds, TMoney providerRate, TMoney
     return Figures_;
 }
 
+void TCallRecorder::AnswerFlagged(const QStringList& flags) {
+    if (CallId_) Record([&] { Journal_->SetAnswerFlags(*CallId_, flags.join(QStringLiteral("; "))); });
+}
+
 void TCallRecorder::Ended(int sipStatus, const QString& reason, const std::optional<TCallQuality>& quality) {
     if (!Open_) return;
     Open_ = false;

@@ -38,6 +38,8 @@ public:
     const TCallFigures& Tick(int seconds, TMoney providerRate, TMoney providerCost);
     // The end, with the SIP status that ended it (0 when none).
     void Ended(int sipStatus, const QString& reason, const std::optional<TCallQuality>& quality = std::nullopt);
+    // The far end's flags of the call placed last (they may come after its end).
+    void AnswerFlagged(const QStringList& flags);
 
     bool IsOpen() const { return Open_; }
     // The journal's id of the call placed last, kept after its end; empty

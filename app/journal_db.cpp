@@ -57,6 +57,10 @@ const QStringList kMigrations[] = {
     {QStringLiteral("ALTER TABLE calls ADD COLUMN quality_mos REAL"),
      QStringLiteral("ALTER TABLE calls ADD COLUMN quality_jitter_ms REAL"),
      QStringLiteral("ALTER TABLE calls ADD COLUMN quality_loss_percent REAL")},
+    // 5: what the booth heard from the far end after the answer ("posible
+    // falsa atención", "sin audio del destino"), so the operator can refuse
+    // to charge.
+    {QStringLiteral("ALTER TABLE calls ADD COLUMN answer_flags TEXT")},
 };
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));

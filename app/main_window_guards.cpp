@@ -6,6 +6,7 @@
 #include <QSettings>
 
 #include "app/booth_texts.h"
+#include "app/call_recorder.h"
 #include "app/main_window.h"
 #include "app/sip_booth_line.h"
 
@@ -29,7 +30,12 @@ void TMainWindow::SetupCallGuards() {
         ShowAnswerFlags();
     });
     connect(Guards_, &TCallGuards::StatusText, this, [this](const QString& text) { ShowGuardText(text, false); });
-    connect(Guards_, &TCallGuards::AnswerFlagged, this, [this](const QString& text) { ShowGuardText(text, true); });
+    connect(Guards_, &TCallGuards::AnswerFlagged, this, [this](const QString& text) {
+        ShowGuardText(text, true);
+        // Into the call's record too, so the close shows which calls the
+        // operator may have refused to charge.
+        Recorder_->AnswerFlagged(Guards_->AnswerFlags());
+    });
     connect(Guards_, &TCallGuards::CostWarningChanged, this, [this](bool warning) {
         TotalCost_->setStyleSheet(warning ? QStringLiteral("color: red") : QString());
     });

@@ -86,6 +86,8 @@ private slots:
             }
             clock = clock.addMSecs(400);
             journal.Ended(id, clock, FiguresAt(61, rates), 200, QStringLiteral("BYE"), TCallQuality{4.2, 12.5, 0.3});
+            // The far end's flag may be raised after the call has ended.
+            journal.SetAnswerFlags(id, QStringLiteral("sin audio del destino"));
             // Writes the call's state does not allow.
             QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.Progress(id, clock, FiguresAt(62, rates)));
             QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.Answered(id + 1, clock));
@@ -108,6 +110,7 @@ private slots:
         QCOMPARE(call.Figures, (TCallFigures{61, 2, MoneyFromUnits(300), MoneyFromUnits(270)}));
         QVERIFY(call.Quality.has_value());
         QCOMPARE(*call.Quality, (TCallQuality{4.2, 12.5, 0.3}));
+        QCOMPARE(call.AnswerFlags, QStringLiteral("sin audio del destino"));
         QVERIFY(call.IsUnpaid());
     }
 
