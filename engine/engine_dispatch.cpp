@@ -88,10 +88,10 @@ void TSipEngine::OnBye(const TSipMessage& message) {
     {
         std::lock_guard<ISipCall> guard(*call);
         call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+        call->SetStatusText(IsRequest(message) ? std::string() : message.StatusCode);
         call->SetState(csIdle);
         if (IsRequest(message)) SendToVia(message, nullptr, ComposeOk(message));
     }
-    call->SetStatusText(IsRequest(message) ? std::string() : message.StatusCode);
     EndCall(call);
 }
 

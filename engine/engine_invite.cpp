@@ -204,9 +204,11 @@ void TSipEngine::OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& m
         }
         SendCallText(*call, ComposeAck(message));
         if (call->GetMediaActive()) call->SetMediaActive(false);
+        // The status first: the host reads it as soon as the change to idle
+        // raises its Bye.
+        call->SetStatusText(message.StatusCode);
         call->SetState(csIdle);
         call->GetEndedEvent()->Set();
-        call->SetStatusText(message.StatusCode);
         fail = true;
     }
     if (fail) EndCall(call);
@@ -358,8 +360,8 @@ void TSipEngine::OnInviteFailure(const ISipCallPtr& call, const TSipMessage& mes
             return;
         }
         if (call->GetMediaActive()) call->SetMediaActive(false);
-        call->SetState(csIdle);
         call->SetStatusText(status);
+        call->SetState(csIdle);
     }
     EndCall(call);
 }
