@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "sip/header_values.h"
+
 namespace sip_compose {
 
 std::string ContentLengthAndBody(std::string_view body) {
@@ -18,7 +20,7 @@ std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
 }
 
 std::string AccountNameAddr(ISipAccount& account) {
-    return account.GetQuotedDisplayName() + "<sip:" + account.GetUserName() + "@" +
+    return account.GetQuotedDisplayName() + "<sip:" + sip_header::EscapeUserPart(account.GetUserName()) + "@" +
            account.GetDomain() + ">";
 }
 

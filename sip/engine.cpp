@@ -185,6 +185,9 @@ void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::stri
 }
 
 void TSipEngine::SendText(const std::string& text, const std::string& address, int port) {
+    // The answer to a message repeats most of it: one longer than the agent
+    // reads could never be answered in a way it hears.
+    if (text.size() > kMaxDatagram) throw ESipError("message too long");
     SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
 }
 

@@ -6,6 +6,7 @@
 #include "media/wav.h"
 #include "sip/compose.h"
 #include "sip/engine.h"
+#include "sip/header_values.h"
 
 namespace {
 
@@ -31,6 +32,9 @@ void TSipEngine::SendCallText(ISipCall& call, const std::string& text) {
 
 ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& number,
                                  int microphoneDevice, int speakerDevice) {
+    // A number that cannot be written in a URI is refused before the call
+    // takes a port.
+    const std::string remoteUri = sip_header::TargetUri(number, account->GetDomain());
     const std::shared_ptr<TCall> call = NewCall(account, "");
     call->SetMicrophoneDevice(microphoneDevice);
     call->SetSpeakerDevice(speakerDevice);
@@ -41,11 +45,9 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     call->SetLocalRtpPort(Ports_.AllocateRtpPort());
     call->SetTarget(number);
     call->SetCSeq(NextCSeq());
-    if (number.find('@') != std::string::npos)
-        call->SetRemoteUri("sip:" + number);
-    else
-        call->SetRemoteUri("sip:" + number + "@" + account->GetDomain());
-    call->SetLocalUri("sip:" + account->GetUserName() + "@" + account->GetDomain());
+    call->SetRemoteUri(remoteUri);
+    call->SetLocalUri("sip:" + sip_header::EscapeUserPart(account->GetUserName()) + "@" +
+                      account->GetDomain());
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
@@ -110,6 +112,7 @@ void TSipEngine::Resume(ISipCallPtr call) {
 }
 
 void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
+    sip_header::RequireDialTarget(target);
     std::lock_guard<ISipCall> guard(*call);
     if (call->GetIncoming() && call->GetState() == csRinging) {
         SendCallText(*call, ComposeRedirect(*call, target));
