@@ -7,16 +7,22 @@
 #include <QTimer>
 
 #include <deque>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "sipclient/sipclient.h"
 #include "tools/softphone_cli/cli_options.h"
+#include "tools/softphone_cli/speech_worker.h"
 
 class TCliAgent : public QObject {
     Q_OBJECT
 
 public:
+    // Longest text `say` takes, in characters: about half a minute of speech,
+    // synthesised in a few seconds at most.
+    static constexpr std::size_t kMaxSayCharacters = 500;
+
     explicit TCliAgent(const TCliOptions& options, QObject* parent = nullptr);
 
     // Activates the user agent; errors (a taken port) reach the caller.
@@ -42,6 +48,12 @@ private:
     ISipAccountPtr RequireAccount() const;
     ISipCallPtr RequireCall() const;
 
+    // Sounds (cli_sounds.cpp).
+    static std::unique_ptr<TSpeechWorker> MakeSpeechWorker();
+    void PlaySound(const ISipCallPtr& call, const std::string& fileNames);
+    void SaySound(const ISipCallPtr& call, const std::string& text);
+    void SpeechReady(const ISipCallPtr& call, const TSpeechWorker::TResult& result);
+
     // Leaving: hang up, unregister, then finish once both are confirmed or
     // after a bounded wait.
     void Quit();
@@ -59,4 +71,6 @@ private:
     bool Quitting_ = false;
     QTimer PauseTimer_;
     QTimer QuitTimer_;
+    // Last: destroyed (and joined) first, while the rest is still whole.
+    std::unique_ptr<TSpeechWorker> Speech_ = MakeSpeechWorker();
 };

@@ -150,13 +150,8 @@ void TCliAgent::RunCallCommand(const std::string& name, const std::string& argum
     else if (name == "resume") Client_.Resume(call);
     else if (name == "transfer") Client_.Transfer(call, argument);
     else if (name == "dtmf") SendDigits(argument);
-    else if (name == "play") {
-        Client_.PlayWavFile(call, argument);
-        SoundPending_ = true;
-    } else {
-        Client_.SpeakText(call, argument, 0);
-        SoundPending_ = true;
-    }
+    else if (name == "play") PlaySound(call, argument);
+    else SaySound(call, argument);
 }
 
 void TCliAgent::SendDigits(const std::string& digits) {
