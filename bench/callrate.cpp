@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "sip/engine.h"
+#include "engine/engine.h"
 
 namespace {
 

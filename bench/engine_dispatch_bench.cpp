@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "sip/transport.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "tests/sip/sip_test_peer.h"
 
 namespace interop {

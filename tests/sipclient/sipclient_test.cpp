@@ -11,7 +11,7 @@
 #include "media/keypad_tones.h"
 #include "media/wav.h"
 #include "sip/account.h"
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "sipclient/sipclient.h"
 #include "tests/sipclient/sipclient_test_support.h"
 

@@ -1,7 +1,7 @@
 // The handling of every received message that is not about placing or
 // answering a call: CANCEL, BYE, INFO, OPTIONS, MESSAGE and NOTIFY.
 #include "sip/compose.h"
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "sip/message.h"
 #include "sip/text.h"
 

@@ -5,8 +5,8 @@
 #include "media/codecs.h"
 #include "media/wav.h"
 #include "sip/compose.h"
-#include "sip/engine.h"
 #include "sip/header_values.h"
+#include "engine/engine.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the engine's INVITEs, re-INVITEs of the far end) and answers to REFER.
 #include "media/codecs.h"
 #include "sip/compose.h"
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "sip/message.h"
 #include "sip/text.h"
 

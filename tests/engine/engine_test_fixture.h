@@ -8,8 +8,8 @@
 #include <memory>
 #include <thread>
 
-#include "sip/engine.h"
-#include "sip_test_peer.h"
+#include "engine/engine.h"
+#include "tests/sip/sip_test_peer.h"
 
 namespace sip_test {
 

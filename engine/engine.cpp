@@ -1,4 +1,4 @@
-#include "sip/engine.h"
+#include "engine/engine.h"
 
 #include <algorithm>
 #include <thread>

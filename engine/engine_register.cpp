@@ -1,6 +1,6 @@
 // Registration, STUN and instant messages of the engine's accounts.
 #include "sip/compose_register.h"
-#include "sip/engine.h"
+#include "engine/engine.h"
 #include "sip/message.h"
 
 namespace {
