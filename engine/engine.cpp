@@ -100,9 +100,8 @@ void TSipEngine::SetActive(bool value) {
         // caller and the engine stays on without a socket until switched off.
         auto socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(LocalPort_.load()), [this] { OnTimer(); },
-            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
-                Receive(buffer, length);
-            },
+            [this](const std::string& address, uint16_t port, const uint8_t* buffer,
+                   std::size_t length) { Receive(buffer, length, TDatagramSource{address, port}); },
             std::min(Options_.timerPeriod, Options_.keepAlivePeriod));
         LastKeepAlive_ = std::chrono::steady_clock::now();
         std::lock_guard<std::mutex> guard(SocketLock_);
@@ -225,9 +224,10 @@ void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
 // Receive path and timers
 // ---------------------------------------------------------------------------
 
-void TSipEngine::Receive(const uint8_t* buffer, std::size_t length) {
+void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source) {
     std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
     const TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    Source_ = source;
     Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
 }

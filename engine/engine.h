@@ -33,6 +33,12 @@
 
 class TSipMessage;
 
+// Where a received datagram came from; empty when not known.
+struct TDatagramSource {
+    std::string address;
+    uint16_t port = 0;
+};
+
 // What tests and hosts may change about the engine's timing and media.
 struct TSipEngineOptions {
     // How often the signalling thread wakes for its own timers (Tick).
@@ -115,8 +121,9 @@ public:
     const TRtpPortPool& Ports() const { return Ports_; }
     // The bound signalling port (differs from GetLocalPort when that is 0).
     uint16_t BoundPort() const;
-    // Handles one datagram as the receive thread does.
-    void Receive(const uint8_t* buffer, std::size_t length);
+    // Handles one datagram as the receive thread does; without a source the
+    // checks of who sent it are left out.
+    void Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source = {});
 
 private:
     // Receive path and timers.
@@ -149,6 +156,13 @@ private:
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
+
+    // Who may act on a call (engine_dialog.cpp). Each answers 481 or 500
+    // itself where that is due and returns whether the message may go on.
+    bool FromCallPeer(ISipCall& call);
+    bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
+    bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
+    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool byBranch = true);
 
     // Registration (engine_register.cpp).
     void SendRegisterWithCredentials(ISipAccount& account);
@@ -200,6 +214,7 @@ private:
     std::unordered_map<const ISipCall*, double> EndedSince_;
 
     std::recursive_mutex DispatchLock_;
+    TDatagramSource Source_;  // of the datagram being dispatched; guarded by DispatchLock_
     std::chrono::steady_clock::time_point LastKeepAlive_;  // signalling thread only
 
     // Every send takes SocketLock_ for its one system call; switching off

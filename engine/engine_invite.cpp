@@ -42,7 +42,18 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
     std::lock_guard<TSipCalls> list(Calls_);
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) {
-        if (message.StatusCode.empty()) OnIncomingInvite(message);
+        if (!message.StatusCode.empty()) return;
+        // A To tag names a dialog, and no call here has this Call-ID.
+        if (message.ToTag.empty()) return OnIncomingInvite(message);
+        const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
+        if (account) SendToVia(message, *account, ComposeResponse(message, "481 Call/Transaction Does Not Exist"));
+        return;
+    }
+    if (message.StatusCode.empty()) {
+        // Without a To tag, a copy of the INVITE that made the call, which
+        // its answer covers already; with one, a re-INVITE of the dialog.
+        if (message.ToTag.empty() || !AdmitInDialogRequest(call, message)) return;
+    } else if (!AdmitResponse(call, message)) {
         return;
     }
     const ISipAccountPtr account = call->GetAccount();
@@ -292,7 +303,7 @@ void TSipEngine::OnRefer(const TSipMessage& message) {
     const std::string& status = message.StatusCode;
     if (status != "401" && status != "403" && status != "407") return;
     const ISipCallPtr call = FindCall(message.CallId);
-    if (!call) return;
+    if (!call || !AdmitResponse(call, message, false)) return;
     std::lock_guard<ISipCall> guard(*call);
     SendCallText(*call, ComposeAck(message));
     if (std::to_string(call->GetCSeq()) == message.CSeqNumber && !IsEstablished(*call))
