@@ -80,6 +80,16 @@ int TSipEngine::ChoosePayload(const std::vector<int>& offered) {
     return -1;
 }
 
+std::vector<int> TSipEngine::CommonPayloadTypes(const std::vector<int>& listed) {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    std::vector<int> common;
+    for (const int payloadType : listed) {
+        if (std::find(Codecs_.begin(), Codecs_.end(), payloadType) != Codecs_.end())
+            common.push_back(payloadType);
+    }
+    return common;
+}
+
 // ---------------------------------------------------------------------------
 // Port pool
 // ---------------------------------------------------------------------------

@@ -177,6 +177,8 @@ private:
     void SendCallText(ISipCall& call, const std::string& text);
     void ChooseCodec(ISipCall& call, const TSipMessage& message);
     int ChoosePayload(const std::vector<int>& offered);
+    // The payload types of `listed` that the engine offers too, in their order.
+    std::vector<int> CommonPayloadTypes(const std::vector<int>& listed);
     void OnInvite(const TSipMessage& message);
     void OnIncomingInvite(const TSipMessage& message);
     void OnInviteResponse(const ISipCallPtr& call, const TSipMessage& message);

@@ -179,6 +179,8 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // An answer without any codec of ours keeps the codec the call has: a call
     // without one would carry no voice at all.
     if (payloadType < 0) return;
+    // The peer may send any codec of its answer that was offered.
+    call.SetNegotiatedPayloadTypes(CommonPayloadTypes(message.PayloadTypes));
     const IAudioCodecPtr codec = call.GetCodec();
     if (codec && codec->GetPayloadType() == payloadType) return;
     call.SetCodec(media::CodecRegistry().Create(payloadType));

@@ -100,6 +100,7 @@ void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetRemoteUri(message.FromUri);
     call->SetRemoteTag(message.FromTag);
     call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);
@@ -207,6 +208,9 @@ void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
     call.SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
     call.SetRemoteRtpHost(message.SdpAddress);
     if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    // Our answer names the call's codec only, so only it is agreed.
+    if (const IAudioCodecPtr codec = call.GetCodec())
+        call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
     call.SetSdpVersion(call.GetSdpVersion() + 1);
     SendCallText(call, ComposeOkWithAnswer(call));

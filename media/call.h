@@ -26,6 +26,7 @@
 
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
+#include "media/rtp_source_filter.h"
 #include "sip/sipints.h"
 
 class TUdpSocket;
@@ -140,6 +141,8 @@ public:
     double GetStartTime() override { return StartTime_; }
     IAudioCodecPtr GetCodec() override;
     void SetCodec(IAudioCodecPtr value) override;
+    std::vector<int> GetNegotiatedPayloadTypes() override;
+    void SetNegotiatedPayloadTypes(const std::vector<int>& value) override;
     bool GetMediaActive() override { return MediaActive_; }
     void SetMediaActive(bool on) override;
     std::string GetRecordRouteHeaders() override;
@@ -224,6 +227,8 @@ public:
     // Sends one datagram to the remote RTP address on the call's RTP socket,
     // under the socket lock; false when media is stopped.
     bool SendRtp(const uint8_t* data, std::size_t length);
+    // What the receive side dropped as not the peer's (read from any thread).
+    const media::TRtpSourceFilter& RtpFilter() const { return RtpFilter_; }
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -231,8 +236,10 @@ private:
     void StartMedia();
     void StopMedia(bool notifySink);
     void StopSocket();
-    void OnRtpDatagram(const uint8_t* data, std::size_t length);
+    void OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                       std::size_t length);
 
+    media::TRtpSourceFilter RtpFilter_;    // RTP socket thread only, but its counters
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;
@@ -252,6 +259,7 @@ private:
     std::string InBandDigits_;
     ISipAccountPtr Account_;
     IAudioCodecPtr Codec_;
+    std::vector<int> NegotiatedPayloadTypes_;
 
     std::mutex DigitsLock_;  // received-digits lock
     std::string DtmfReceived_;

@@ -19,9 +19,8 @@ void TCall::StartMedia() {
     try {
         socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(LocalRtpPort_.load()), nullptr,
-            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
-                OnRtpDatagram(buffer, length);
-            });
+            [this](const std::string& address, uint16_t port, const uint8_t* buffer,
+                   std::size_t length) { OnRtpDatagram(address, port, buffer, length); });
     } catch (...) {
         // Without a socket there is no media: give the devices back at once.
         if (EventSink_)
@@ -71,8 +70,22 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
 }
 
 // Runs on the RTP socket's thread, which the socket's owner (this call) joins
-// before it goes away, so `this` outlives every invocation.
-void TCall::OnRtpDatagram(const uint8_t* data, std::size_t length) {
+// before it goes away, so `this` outlives every invocation. Only the peer's
+// packets, in a codec both sides agreed on, reach the RTP path: anybody else
+// could otherwise talk into the call or switch its codec.
+void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                          std::size_t length) {
+    if (!RtpFilter_.AcceptSource(address, port, GetRemoteRtpHost(), RemoteRtpPort_.load(),
+                                 std::chrono::steady_clock::now())) {
+        return;
+    }
+    if (length >= 2) {
+        const IAudioCodecPtr codec = GetCodec();
+        if (!RtpFilter_.AcceptPayloadType(data[1] & 0x7F, GetNegotiatedPayloadTypes(),
+                                          codec ? codec->GetPayloadType() : -1)) {
+            return;
+        }
+    }
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
 }

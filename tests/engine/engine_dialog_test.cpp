@@ -150,6 +150,9 @@ protected:
 TEST_F(ForgedPeer, InDialogRequestsOfAnOutgoingCall) {
     const ISipCallPtr call = RegisteredConnectedCall();
     const TDialog right = DialogOf(call);
+    // The answer's codecs that were offered: the only ones received audio
+    // may switch to (101 is telephone-event, never a codec).
+    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), std::vector<int>{0});
     // Everything right: the digit arrives (and the peer's CSeq is known).
     Server.Send(Request("INFO", right, ++PeerCSeq, "z9hG4bKinfo", Server.Port(), "",
                         "Signal=5\r\nDuration=160\r\n", "application/dtmf-relay"),
