@@ -4,10 +4,12 @@
 
 #include "app/booth_texts.h"
 #include "app/message_boxes.h"
+#include "app/qt_translation.h"
 
 TBoothApplication::TBoothApplication(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromUtf8(kAppTitle));
     setApplicationVersion(QString::fromUtf8(kProgramVersion));
+    InstallQtSpanish(*this);
 }
 
 bool TBoothApplication::notify(QObject* receiver, QEvent* event) {

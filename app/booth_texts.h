@@ -18,6 +18,9 @@ inline constexpr char kPromptCaption[] = "Validación de Datos";
 inline constexpr char kAccountPromptText[] = "Por favor ingrese el numero de cuenta Telvira:";
 inline constexpr char kPasswordPromptText[] = "Por favor digite la contraseña:";
 
+// The status bar's standing line, where notes take its place for a while.
+inline constexpr char kStatusLineText[] = "Telefonía por Internet - Telvira";
+
 inline constexpr char kOnlineText[] = "En Linea";
 inline constexpr char kOfflineText[] = "Desconectado";
 inline constexpr char kLineDisplayName[] = "Linea 1";
@@ -30,3 +33,27 @@ inline constexpr char kDefaultDeviceEntry[] = "Default";
 inline constexpr char kFreeText[] = "Libre";
 inline constexpr char kRingingText[] = "Timbrando";
 inline constexpr char kInCallText[] = "Llamada en Curso";
+
+// The status bar's word on the booth's connection.
+inline constexpr char kValidatingText[] = "Validando la cuenta...";
+inline constexpr char kPortalDownText[] = "Portal no disponible";
+inline constexpr char kSipServerSilentText[] = "Servidor SIP no responde";
+inline constexpr char kAccountRefusedText[] = "Cuenta rechazada";
+
+// The status bar's word on a call that has ended.
+inline constexpr char kCallFinishedText[] = "Llamada finalizada";
+inline constexpr char kCallNotPlacedText[] = "Llamada no realizada";
+inline constexpr char kBusyText[] = "Ocupado";
+inline constexpr char kNoAnswerText[] = "No contesta";
+inline constexpr char kCancelledText[] = "Llamada cancelada";
+inline constexpr char kInvalidNumberText[] = "Número no válido";
+inline constexpr char kServerSilentText[] = "Sin respuesta del servidor";
+inline constexpr char kProviderRefusedText[] = "Rechazada por el proveedor";
+
+// Shown where the rate and the cost stand while the portal has not priced
+// the call.
+inline constexpr char kRateUnavailableText[] = "Tarifa no disponible";
+
+// The closing question's first line during a call: the number and the cost
+// so far (or the rate's absence).
+inline constexpr char kCallRunningText[] = "Hay una llamada en curso al %1 (costo: %2).";

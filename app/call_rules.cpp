@@ -4,6 +4,8 @@
 
 #include <QTime>
 
+#include "app/booth_call_flow.h"
+#include "app/booth_texts.h"
 #include "app/portal_reply.h"
 
 bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
@@ -23,10 +25,73 @@ TMoney RunningCost(const QString& shownRate, int ticks) {
     return MoneyFromHundredths(cost);
 }
 
+TMoney CallCost(TMoney ratePerMinute, int ticks) {
+    std::int64_t cost = 0;
+    if (__builtin_mul_overflow(ratePerMinute.TenThousandths, ChargedMinutes(ticks), &cost))
+        throw std::overflow_error("running cost too large");
+    return TMoney{cost};
+}
+
+QString FilterDialInput(const QString& typed) {
+    QString kept;
+    const QString text = typed.trimmed();
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if ((c >= u'0' && c <= u'9') || c == u'*' || c == u'#')
+            kept.append(c);
+        else if (c == u'+' && kept.isEmpty())
+            kept.append(QStringLiteral("00"));
+    }
+    return kept;
+}
+
+QString CallEndText(const TCallEnd& end) {
+    if (end.Refused) return QString::fromUtf8(kCallNotPlacedText);
+    if (end.Answered) return QString::fromUtf8(kCallFinishedText);
+    const char* text = nullptr;
+    switch (end.Status) {
+        case 0:
+            return QString::fromUtf8(kServerSilentText);
+        case 486:
+        case 600:
+            text = kBusyText;
+            break;
+        case 408:
+        case 480:
+            text = kNoAnswerText;
+            break;
+        case 487:
+            text = kCancelledText;
+            break;
+        case 404:
+        case 410:
+        case 416:
+        case 484:
+        case 485:
+        case 604:
+            text = kInvalidNumberText;
+            break;
+        case 500:
+        case 502:
+        case 503:
+        case 504:
+            text = kServerSilentText;
+            break;
+        default:
+            text = kProviderRefusedText;
+            break;
+    }
+    return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text)).arg(end.Status);
+}
+
 QString NextDuration(const QString& shown) {
     QTime time = QTime::fromString(shown, QStringLiteral("hh:mm:ss"));
     if (!time.isValid()) time = QTime(0, 0);
     return time.addSecs(1).toString(QStringLiteral("hh:mm:ss"));
+}
+
+QString DurationText(int seconds) {
+    return QTime(0, 0).addSecs(seconds % 86400).toString(QStringLiteral("hh:mm:ss"));
 }
 
 TRegisterCellStyle RegisterCellStyle(int column) {

@@ -5,10 +5,11 @@
 #include "app/booth_texts.h"
 #include "media/audio_devices.h"
 
-QStringList SystemDeviceNames(bool capture) {
+TDeviceList SystemDeviceNames(bool capture) { return capture ? media::WaveInDevices() : media::WaveOutDevices(); }
+
+QStringList DeviceNames(const TDeviceList& devices) {
     QStringList names;
-    for (const auto& device : capture ? media::WaveInDevices() : media::WaveOutDevices())
-        names.append(QString::fromStdString(device.name));
+    for (const auto& device : devices) names.append(QString::fromStdString(device.name));
     return names;
 }
 
@@ -23,13 +24,13 @@ int DeviceListSelection(const QStringList& entries, const QString& storedName) {
     return -1;
 }
 
-void FillDeviceList(QComboBox& list, const QStringList& deviceNames, const QString& storedName) {
+void FillDeviceList(QComboBox& list, const TDeviceList& devices, const QString& storedName) {
     list.clear();
-    const QStringList entries = DeviceListEntries(deviceNames);
+    const QStringList entries = DeviceListEntries(DeviceNames(devices));
     list.addItems(entries);
     list.setCurrentIndex(DeviceListSelection(entries, storedName));
 }
 
-int DeviceIndex(const QStringList& deviceNames, const QString& chosen) {
-    return static_cast<int>(deviceNames.indexOf(chosen));
+int DeviceIndex(const TDeviceList& devices, const QString& chosen) {
+    return media::FindDeviceByName(devices, chosen.toStdString());
 }

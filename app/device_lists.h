@@ -1,19 +1,29 @@
 // The lists of playback and capture devices: "Default" first, then the
 // system's device names in device order, and the choice of a stored name.
+// A device keeps the number the media layer gave it, which is what a call
+// opens; its place in a list of one kind is no device number.
 #pragma once
 
 #include <functional>
+#include <vector>
 
 #include <QString>
 #include <QStringList>
 
+#include "media/audio_device_names.h"
+
 class QComboBox;
 
-// The device names of one kind (capture when `capture` is true).
-using TDeviceNameSource = std::function<QStringList(bool capture)>;
+using TDeviceList = std::vector<media::TAudioDeviceName>;
+
+// The devices of one kind (capture when `capture` is true).
+using TDeviceNameSource = std::function<TDeviceList(bool capture)>;
 
 // The system's devices through the media library.
-QStringList SystemDeviceNames(bool capture);
+TDeviceList SystemDeviceNames(bool capture);
+
+// The names alone, in list order.
+QStringList DeviceNames(const TDeviceList& devices);
 
 // "Default" followed by the names.
 QStringList DeviceListEntries(const QStringList& deviceNames);
@@ -23,9 +33,9 @@ QStringList DeviceListEntries(const QStringList& deviceNames);
 int DeviceListSelection(const QStringList& entries, const QString& storedName);
 
 // Refills a list and selects the stored name in it.
-void FillDeviceList(QComboBox& list, const QStringList& deviceNames, const QString& storedName);
+void FillDeviceList(QComboBox& list, const TDeviceList& devices, const QString& storedName);
 
-// The device number of a chosen list entry: the position of the first
-// device named exactly so (letter case counts), else -1, the system's
+// The device number of a chosen list entry: the media layer's number of the
+// first device named exactly so (letter case counts), else -1, the system's
 // default device ("Default" and devices that have gone away).
-int DeviceIndex(const QStringList& deviceNames, const QString& chosen);
+int DeviceIndex(const TDeviceList& devices, const QString& chosen);

@@ -30,10 +30,10 @@ int main(int argc, char* argv[]) {
     }
     TSingleInstance guard(QString::fromUtf8(kAppTitle));
     if (!guard.IsFirst()) {
-        // The first copy comes forward before the notice, so the notice is
-        // what the user reads last, in front of it.
+        // The first copy comes forward first; its window stays on top of
+        // others, so the notice must stay on top too to be seen above it.
         guard.AskFirstToShow();
-        ShowMessage(nullptr, QString::fromUtf8(kAlreadyRunningText));
+        ShowMessageOnTop(QString::fromUtf8(kAlreadyRunningText));
         return 0;
     }
     const TBoothSettings settings;

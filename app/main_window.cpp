@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <exception>
+#include <mutex>
 
 #include <QAction>
 #include <QCloseEvent>
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include "app/about_box.h"
+#include "app/call_clock.h"
 #include "app/account_dialog.h"
 #include "app/audio_dialog.h"
 #include "app/booth_texts.h"
@@ -26,6 +28,7 @@
 #include "app/message_boxes.h"
 #include "app/portal.h"
 #include "app/portal_query.h"
+#include "app/sip_booth_line.h"
 #include "sipclient/audio_devices.h"
 
 TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource deviceNames, QWidget* parent)
@@ -34,17 +37,23 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
       DeviceNames_(std::move(deviceNames)),
       Client_(new TSipClient(this)),
       Portal_(new TPortal(addresses.PortalUrl, this)),
-      CallTimer_(new QTimer(this)),
+      Clock_(new TQtCallClock(this)),
+      Line_(new TSipBoothLine(*Client_, this)),
+      Rates_(*Portal_, [this] { return Account_; }),
+      Flow_(new TBoothCallFlow(*Line_, Rates_, *Clock_, this)),
+      PortalRetryTimer_(new QTimer(this)),
+      SipRetryTimer_(new QTimer(this)),
       AudioDialog_(new TAudioDialog(this)),
       AccountDialog_(new TAccountDialog(this)),
       AboutBox_(new TAboutBox(this)),
       Tray_(new TBoothTray(this)),
       TrayAvailable_(&QSystemTrayIcon::isSystemTrayAvailable) {
-    CallTimer_->setObjectName(QStringLiteral("callTimer"));
-    CallTimer_->setInterval(1000);
-    connect(CallTimer_, &QTimer::timeout, this, &TMainWindow::TimerTick);
+    for (QTimer* timer : {PortalRetryTimer_, SipRetryTimer_}) timer->setSingleShot(true);
+    connect(PortalRetryTimer_, &QTimer::timeout, this, &TMainWindow::ValidateAtStart);
+    connect(SipRetryTimer_, &QTimer::timeout, this, &TMainWindow::RetryOnline);
     BuildLayout();
     SetupClient();
+    SetupCallFlow();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -64,13 +73,17 @@ void TMainWindow::SetupClient() {
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);
     // No OnInvite handler: an incoming call keeps ringing until its caller
-    // gives up.
-    connect(Client_, &TSipClient::OnInviteOk, this, &TMainWindow::InviteOk);
-    connect(Client_, &TSipClient::OnBye, this, &TMainWindow::Bye);
+    // gives up. Answer and end of the booth's own call reach the flow
+    // through the line.
     // A handler of ours that fails inside a component event is shown like
     // any other failed action.
     connect(Client_, &TSipClient::HandlerError, this,
             [this](TSipClient*, const QString& text) { ShowError(this, text); });
+}
+
+void TMainWindow::SetRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds ceiling) {
+    PortalRetry_ = TRetryDelay(first, ceiling);
+    SipRetry_ = TRetryDelay(first, ceiling);
 }
 
 void TMainWindow::Start() {
@@ -86,28 +99,50 @@ void TMainWindow::Start() {
 void TMainWindow::AskForCredentials() {
     const QString caption = QString::fromUtf8(kPromptCaption);
     Account_.Username = QInputDialog::getText(this, caption, QString::fromUtf8(kAccountPromptText));
-    Account_.Password = QInputDialog::getText(this, caption, QString::fromUtf8(kPasswordPromptText));
+    Account_.Password =
+        QInputDialog::getText(this, caption, QString::fromUtf8(kPasswordPromptText), QLineEdit::Password);
     Settings_.WriteCredentials(Account_.Username, Account_.Password);
 }
 
-// Any failure on the way (portal down, an engine that cannot start, a
-// version that is no number) ends the step where it happened; what was
-// already shown stays.
+// The window is shown meanwhile; the answer comes through the event loop.
+// While the portal stays away the note says so, not that it is validating.
 void TMainWindow::ValidateAtStart() {
+    if (Panels_[1]->text() != QString::fromUtf8(kPortalDownText)) ShowNote(QString::fromUtf8(kValidatingText));
+    Portal_->ValidateAtStart(Account_.Username, Account_.Password, Panels_[2]->text(), this,
+                             [this](const std::optional<TValidationReply>& reply) {
+                                 StartValidated(reply);
+                                 emit ValidationDone();
+                             });
+}
+
+// A portal out of reach is asked again after a wait that grows each time.
+// Any later failure (an engine that cannot start, a version that is no
+// number) ends the step where it happened; what was already shown stays.
+void TMainWindow::StartValidated(const std::optional<TValidationReply>& reply) {
+    if (!reply) {
+        ShowNote(QString::fromUtf8(kPortalDownText));
+        PortalRetryTimer_->start(PortalRetry_.Next());
+        return;
+    }
+    PortalRetry_.Reset();
+    if (reply->Refused()) {
+        ShowNote(QString::fromUtf8(kAccountRefusedText));
+        ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
+        Settings_.WriteCredentials(QString(), QString());
+        setEnabled(false);
+        return;
+    }
+    ShowNote(QString());
     try {
-        const TValidationReply reply =
-            Portal_->ValidateAtStart(Account_.Username, Account_.Password, Panels_[2]->text());
-        if (reply.Refused()) {
-            ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
-            Settings_.WriteCredentials(QString(), QString());
-            setEnabled(false);
-            return;
-        }
         GoOnline();
-        AccountValue_->setText(reply.Display);
-        Balance_->setText(FormatCurrency(reply.Balance, locale()));
-        ShowRegister(reply.Calls);
-        if (IsNewerVersion(reply.Version, VersionDigits(Panels_[2]->text())) &&
+    } catch (const std::exception& error) {
+        ShowNote(QString::fromUtf8(error.what()));
+    }
+    AccountValue_->setText(reply->Display);
+    ShowMoney(Balance_, reply->Balance);
+    ShowRegister(reply->Calls);
+    try {
+        if (IsNewerVersion(reply->Version, VersionDigits(Panels_[2]->text())) &&
             AskYesNo(this, QString::fromUtf8(kUpdateQuestionText)))
             QDesktopServices::openUrl(DownloadUrl(Addresses_.WebUrl));
     } catch (const std::exception&) {
@@ -121,9 +156,21 @@ void TMainWindow::ShowRegister(const TCallRegister& calls) {
         for (int column = 0; column < 5; ++column)
             Register_->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
+    FitRegisterColumns();
+}
+
+void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
+    label->setText(FormatCurrency(amount, MoneyLocale(locale())));
+}
+
+// An empty text gives the panel its standing line back.
+void TMainWindow::ShowNote(const QString& text) {
+    Panels_[1]->setText(text.isEmpty() ? QString::fromUtf8(kStatusLineText) : text);
 }
 
 void TMainWindow::GoOnline() {
+    WantOnline_ = true;
+    SipRetryTimer_->stop();
     if (!Client_->GetActive()) Client_->SetActive(true);
     // The proxy is the server's host; the account sends to it on the
     // server's port.
@@ -134,23 +181,66 @@ void TMainWindow::GoOnline() {
     SipAccount_->SetExpires(kRegistrationExpiry);
     SipAccount_->SetDisplayName(kLineDisplayName);
     Client_->RegisterAccount(SipAccount_);
+    RegisterClock_.start();
+    Line_->SetAccount(SipAccount_);
 }
 
-void TMainWindow::GoOffline() { Client_->UnregisterAccount(SipAccount_); }
+void TMainWindow::GoOffline() {
+    WantOnline_ = false;
+    SipRetryTimer_->stop();
+    Client_->UnregisterAccount(SipAccount_);
+}
 
 // Events of an account the window has replaced (after "&Desconectado" and
 // "&En Linea") say nothing about the current one and are passed over.
 void TMainWindow::RegistrationOk(TSipClient*, ISipAccountPtr account) {
-    if (account == SipAccount_) ShowOnline(true);
+    if (account != SipAccount_) return;
+    SipRetry_.Reset();
+    const QString note = Panels_[1]->text();
+    if (note == QString::fromUtf8(kSipServerSilentText) || note == QString::fromUtf8(kAccountRefusedText))
+        ShowNote(QString());
+    ShowOnline(true);
 }
 
 void TMainWindow::RegistrationBye(TSipClient*, ISipAccountPtr account) {
-    if (account == SipAccount_) ShowOnline(false);
+    if (account != SipAccount_) return;
+    ShowOnline(false);
+    if (WantOnline_) RegistrationFailed(account);
+}
+
+// A registrar that answers our credentials with a refusal does so at once
+// and leaves the challenge's status on the account; one that never answers
+// is given up by the engine only after its wait (20 s). Anything else, a
+// refresh of the engine's own included, reads as the server not answering.
+void TMainWindow::RegistrationFailed(const ISipAccountPtr& account) {
+    constexpr qint64 kRefusalMs = 10000;
+    bool refused = false;
+    if (RegisterClock_.isValid() && RegisterClock_.elapsed() < kRefusalMs) {
+        // The engine changes the account's fields under its lock.
+        std::lock_guard<ISipAccount> guard(*account);
+        refused = !account->GetAuthStatus().empty();
+    }
+    ShowNote(QString::fromUtf8(refused ? kAccountRefusedText : kSipServerSilentText));
+    SipRetryTimer_->start(SipRetry_.Next());
+}
+
+// The same account registers again: a new one per attempt would pile up in
+// the engine.
+void TMainWindow::RetryOnline() {
+    if (!WantOnline_ || !SipAccount_) return;
+    try {
+        Client_->RegisterAccount(SipAccount_);
+        RegisterClock_.start();
+    } catch (const std::exception& error) {
+        ShowNote(QString::fromUtf8(error.what()));
+        SipRetryTimer_->start(SipRetry_.Next());
+    }
 }
 
 void TMainWindow::ShowOnline(bool online) {
+    Online_ = online;
     (online ? OnlineAction_ : OfflineAction_)->setChecked(true);
-    CallButton_->setEnabled(online);
+    UpdateCallButton();
     Panels_[0]->setText(QString::fromUtf8(online ? kOnlineText : kOfflineText));
 }
 
@@ -168,10 +258,7 @@ void TMainWindow::Guarded(const std::function<void()>& action) {
 void TMainWindow::KeypadClicked() {
     const auto* key = qobject_cast<QPushButton*>(sender());
     if (!key) return;
-    if (CurrentCall_ && CurrentCall_->GetState() == csConnected)
-        Client_->SendDtmf(CurrentCall_, key->text().toStdString());
-    else
-        Number_->setText(Number_->text() + key->text());
+    if (!Line_->SendDigit(key->text())) Number_->setText(Number_->text() + key->text());
 }
 
 void TMainWindow::ClearClicked() {
@@ -210,15 +297,26 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 // The closing question; on Yes the call timer stops and a call of ours is
 // hung up (an incoming call still ringing is not ours to end).
 bool TMainWindow::ConfirmAndEndCall() {
-    if (!AskYesNo(this, QString::fromUtf8(kQuitQuestionText))) return false;
-    CallTimer_->stop();
+    if (!AskYesNo(this, QuitQuestion())) return false;
+    Clock_->StopTicks();
     try {
-        if (CurrentCall_ && CallOpen_ && IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState()))
-            Client_->HangUp(CurrentCall_);
+        Flow_->HangUp();
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));
     }
     return true;
+}
+
+// During a call the operator is told which call would be cut and what it
+// has cost so far.
+QString TMainWindow::QuitQuestion() const {
+    const QString question = QString::fromUtf8(kQuitQuestionText);
+    if (!Flow_->IsOpen()) return question;
+    const std::optional<TMoney>& cost = Flow_->Charge().Cost;
+    const QString shown = cost ? FormatCurrency(*cost, MoneyLocale(locale()))
+                          : Flow_->Rate() ? FormatCurrency(TMoney{}, MoneyLocale(locale()))
+                                          : QString::fromUtf8(kRateUnavailableText);
+    return QString::fromUtf8(kCallRunningText).arg(Flow_->Typed(), shown) + QLatin1Char('\n') + question;
 }
 
 // A window disabled after a refused account writes nothing back, so the

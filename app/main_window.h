@@ -2,20 +2,30 @@
 // five calls and the connection state, with the start-up validation, going
 // on and off line and the closing question.
 //
-// Threading: user-interface thread only. Portal requests wait in a local
-// event loop, so registration events and clicks may run inside Start().
+// The call itself (placing, pricing, timing, its end) belongs to
+// TBoothCallFlow: the window shows what the flow says and forwards the
+// operator's clicks to it.
+//
+// Threading: user-interface thread only. Start-up and call requests to the
+// portal answer later through the event loop; only the account dialog's
+// validation still waits in a local loop.
 #pragma once
 
+#include <chrono>
 #include <functional>
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
 
+#include "app/booth_call_flow.h"
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
 #include "app/device_lists.h"
+#include "app/portal_rate_source.h"
 #include "app/portal_reply.h"
+#include "app/retry_delay.h"
 #include "sipclient/sipclient.h"
 
 class QAction;
@@ -31,6 +41,8 @@ class TAudioDialog;
 class TBoothTray;
 class TClickableLabel;
 class TPortal;
+class TQtCallClock;
+class TSipBoothLine;
 
 // Whether the desktop has a notification area; tests put their own answer.
 using TTrayAvailability = std::function<bool()>;
@@ -50,16 +62,26 @@ public:
 
     TSipClient& Client() { return *Client_; }
     TPortal& Portal() { return *Portal_; }
+    TBoothCallFlow& CallFlow() { return *Flow_; }
     // The call placed last by "&Llamar"; it stays after the call has ended.
-    ISipCallPtr CurrentCall() const { return CurrentCall_; }
+    ISipCallPtr CurrentCall() const;
+    // Waits between attempts to reach the portal and the SIP server at
+    // start (tests shorten them).
+    void SetRetryDelays(std::chrono::milliseconds first, std::chrono::milliseconds ceiling);
     void SetTrayAvailability(TTrayAvailability value) { TrayAvailable_ = std::move(value); }
 
     // What the demonstration run needs: the booth state shown, whether a
-    // call can be placed now, and the operator's two gestures.
+    // call can be placed now (given a number), and the operator's two
+    // gestures.
     QString BoothState() const;
     bool ReadyToCall() const;
     void Dial(const QString& number);
     void HangUpCall();
+
+signals:
+    // A start-up validation attempt has been answered (or has failed) and
+    // its outcome is shown.
+    void ValidationDone();
 
 public slots:
     // "&En Linea": activates the component when needed and registers a new
@@ -83,11 +105,9 @@ private slots:
     void RegistrationBye(TSipClient* sender, ISipAccountPtr account);
     void KeypadClicked();
     void ClearClicked();
+    void NumberEdited(const QString& text);
     void CallClicked();
     void HangUpClicked();
-    void InviteOk(TSipClient* sender, ISipCallPtr call);
-    void Bye(TSipClient* sender, ISipCallPtr call);
-    void TimerTick();
     void OpenAudioDialog();
     void OpenAccountDialog();
     void OpenAboutBox();
@@ -102,23 +122,40 @@ private:
     QWidget* BuildCallGroup(QWidget* parent);
     QWidget* BuildPhoneGroup(QWidget* parent);
     QWidget* BuildRegisterGroup(QWidget* parent);
+    // Widths that show every value whole: each column as wide as its
+    // widest text, the destination taking what is left.
+    void FitRegisterColumns();
     QWidget* BuildAudioGroup(QWidget* parent);
     void BuildMenu();
     void BuildStatusBar();
 
     void SetupClient();
+    void SetupCallFlow();
     void AskForCredentials();
+    // Start-up validation, asked again with growing waits while the portal
+    // cannot be reached.
     void ValidateAtStart();
+    void StartValidated(const std::optional<TValidationReply>& reply);
     void ShowRegister(const TCallRegister& calls);
+    void ShowMoney(QLabel* label, TMoney amount);
     void ShowOnline(bool online);
-    // "&Llamar" in its order: the booth shows the call before placing it,
-    // then asks the portal for the destination and the rate.
-    void PlaceCall();
-    void ShowDestinationAndRate();
+    void ShowNote(const QString& text);
+    // Registration lost without "&Desconectado": say why and try again.
+    void RegistrationFailed(const ISipAccountPtr& account);
+    void RetryOnline();
+    // The flow's signals as the booth shows them.
+    void ShowPlaced(const QString& typed);
+    void ShowRate(const QString& destination, TMoney rate);
+    void ShowRateMissing();
+    void ShowCharge(const TCallCharge& charge);
+    void ShowEnded(const TCallEnd& end);
     // After a call: the portal's new balance and register, then the
     // controls for the next call.
     void RefreshAfterCall();
+    void ReadyForNextCall();
+    void UpdateCallButton();
     void SetConfigurationEnabled(bool enabled);
+    QString QuitQuestion() const;
     // After the account dialog: the portal's word on the credentials, then
     // a new registration with them.
     void ValidateAfterEdit();
@@ -133,17 +170,24 @@ private:
     TDeviceNameSource DeviceNames_;
     TBoothSettings Settings_;
     TAccountSettings Account_;
-    QString DialString_;  // the number last dialled, as sent to the SIP side
-    ISipCallPtr CurrentCall_;
     ISipAccountPtr SipAccount_;
-    int TickCount_ = 0;
-    bool CallOpen_ = false;  // from MakeCall to the window's call's bye
     bool CloseConfirmed_ = false;
+    bool Online_ = false;      // registered, by the registrar's word
+    bool WantOnline_ = false;  // going or staying on line (not "&Desconectado")
+    bool Refreshing_ = false;  // the after-call refresh is on its way
+    QElapsedTimer RegisterClock_;  // since the window last asked to register
+    TRetryDelay PortalRetry_{std::chrono::seconds(2), std::chrono::seconds(60)};
+    TRetryDelay SipRetry_{std::chrono::seconds(5), std::chrono::seconds(120)};
 
     // Children of this window.
     TSipClient* Client_ = nullptr;
     TPortal* Portal_ = nullptr;
-    QTimer* CallTimer_ = nullptr;  // the per-second call timer
+    TQtCallClock* Clock_ = nullptr;
+    TSipBoothLine* Line_ = nullptr;
+    TPortalRateSource Rates_;
+    TBoothCallFlow* Flow_ = nullptr;
+    QTimer* PortalRetryTimer_ = nullptr;
+    QTimer* SipRetryTimer_ = nullptr;
     TAudioDialog* AudioDialog_ = nullptr;
     TAccountDialog* AccountDialog_ = nullptr;
     TAboutBox* AboutBox_ = nullptr;

@@ -1,24 +1,28 @@
-// The main window's call handling: placing a call, the per-second timer that
-// times and prices it, hanging up and the end of a call.
+// The main window's side of a booth call: the number field, "&Llamar" and
+// "&Colgar" forwarded to the call flow, and the flow's signals shown in the
+// group "Estado de la Cabina" and the status bar.
 #include <exception>
 
 #include <QAction>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 #include "app/booth_texts.h"
+#include "app/call_clock.h"
 #include "app/call_rules.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/portal.h"
+#include "app/sip_booth_line.h"
+
+ISipCallPtr TMainWindow::CurrentCall() const { return Line_->CurrentCall(); }
 
 QString TMainWindow::BoothState() const { return BoothState_->text(); }
 
-bool TMainWindow::ReadyToCall() const { return CallButton_->isEnabled() && Number_->isEnabled(); }
+// Whatever the number field holds: "&Llamar" itself also waits for a number.
+bool TMainWindow::ReadyToCall() const { return Online_ && !Flow_->IsOpen() && !Refreshing_ && Number_->isEnabled(); }
 
 void TMainWindow::Dial(const QString& number) {
     Number_->setText(number);
@@ -27,95 +31,112 @@ void TMainWindow::Dial(const QString& number) {
 
 void TMainWindow::HangUpCall() { HangUpButton_->click(); }
 
-void TMainWindow::CallClicked() {
-    try {
-        PlaceCall();
-    } catch (const std::exception& error) {
-        // The labels and controls stay as far as the steps got.
-        ShowError(this, QString::fromUtf8(error.what()));
-        return;
-    }
-    ShowDestinationAndRate();
+void TMainWindow::SetupCallFlow() {
+    connect(Line_, &TSipBoothLine::Answered, Flow_, &TBoothCallFlow::LineAnswered);
+    connect(Line_, &TSipBoothLine::Ended, Flow_, &TBoothCallFlow::LineEnded);
+    connect(Flow_, &TBoothCallFlow::Placed, this, &TMainWindow::ShowPlaced);
+    connect(Flow_, &TBoothCallFlow::RateKnown, this, &TMainWindow::ShowRate);
+    connect(Flow_, &TBoothCallFlow::RateMissing, this, &TMainWindow::ShowRateMissing);
+    connect(Flow_, &TBoothCallFlow::Answered, this,
+            [this] { BoothState_->setText(QString::fromUtf8(kInCallText)); });
+    connect(Flow_, &TBoothCallFlow::Charged, this, &TMainWindow::ShowCharge);
+    connect(Flow_, &TBoothCallFlow::Ended, this, &TMainWindow::ShowEnded);
+    connect(Number_, &QLineEdit::textEdited, this, &TMainWindow::NumberEdited);
+    connect(Number_, &QLineEdit::textChanged, this, &TMainWindow::UpdateCallButton);
 }
 
-void TMainWindow::PlaceCall() {
-    const QString typed = Number_->text();
+// What people type around a number (blanks, dashes, dots, brackets, a "+")
+// never reaches the line; typed and pasted text alike is cleaned here.
+void TMainWindow::NumberEdited(const QString& text) {
+    const QString kept = FilterDialInput(text);
+    if (kept == text) return;
+    const int cursor = Number_->cursorPosition();
+    const int removedBefore = static_cast<int>(text.left(cursor).size() - FilterDialInput(text.left(cursor)).size());
+    Number_->setText(kept);
+    Number_->setCursorPosition(std::max(0, cursor - removedBefore));
+}
+
+void TMainWindow::CallClicked() {
+    // The devices are looked up by name at each call, so a card plugged in
+    // or out since the list was filled is found by its present number.
+    Line_->SetDevices(DeviceIndex(DeviceNames_(true), Microphones_->currentText()),
+                      DeviceIndex(DeviceNames_(false), Speakers_->currentText()));
+    try {
+        Flow_->Place(Number_->text());
+    } catch (const std::exception& error) {
+        ShowError(this, QString::fromUtf8(error.what()));
+    }
+}
+
+void TMainWindow::HangUpClicked() {
+    Guarded([this] { Flow_->HangUp(); });
+}
+
+void TMainWindow::ShowPlaced(const QString& typed) {
     Number_->setEnabled(false);
     Phone_->setText(typed);
     BoothState_->setText(QString::fromUtf8(kRingingText));
     SetConfigurationEnabled(false);
-    DialString_ = DialString(typed);
-    const int capture = DeviceIndex(DeviceNames_(true), Microphones_->currentText());
-    const int playback = DeviceIndex(DeviceNames_(false), Speakers_->currentText());
-    CurrentCall_ = Client_->MakeCall(SipAccount_, DialString_.toStdString(), capture, playback);
-    CallOpen_ = true;
-    CallButton_->setEnabled(false);
+    ShowNote(QString());
+    UpdateCallButton();
     Duration_->setText(QStringLiteral("00:00:00"));
-    TickCount_ = 0;
-    TotalCost_->setText(FormatCurrency(TMoney{}, locale()));
+    ShowMoney(TotalCost_, TMoney{});
     Destination_->setText(QStringLiteral("---"));
-    RatePerMinute_->setText(FormatCurrency(TMoney{}, locale()));
+    ShowMoney(RatePerMinute_, TMoney{});
 }
 
-// The portal may be slow or down: the call goes on regardless, priced from
-// whatever rate is shown at each tick.
-void TMainWindow::ShowDestinationAndRate() {
-    QCoreApplication::processEvents();
-    try {
-        const TRateReply reply = Portal_->DestinationAndRate(Account_.Username, Account_.Password, DialString_);
-        Destination_->setText(reply.Destination);
-        RatePerMinute_->setText(FormatCurrency(reply.Rate, locale()));
-    } catch (const std::exception&) {
-    }
+void TMainWindow::ShowRate(const QString& destination, TMoney rate) {
+    Destination_->setText(destination.isEmpty() ? QStringLiteral("---") : destination);
+    ShowMoney(RatePerMinute_, rate);
+    if (Flow_->Charge().Seconds == 0) ShowMoney(TotalCost_, TMoney{});
 }
 
-// A call that has ended is not hung up again: the engine would send a stray
-// CANCEL for it.
-void TMainWindow::HangUpClicked() {
-    if (!CurrentCall_ || !CallOpen_) return;
-    if (!IsCallToHangUp(CurrentCall_->GetIncoming(), CurrentCall_->GetState())) return;
-    Guarded([this] { Client_->HangUp(CurrentCall_); });
+void TMainWindow::ShowRateMissing() {
+    RatePerMinute_->setText(QString::fromUtf8(kRateUnavailableText));
+    TotalCost_->setText(QString::fromUtf8(kRateUnavailableText));
 }
 
-// Only the window's own call counts: an incoming call is never answered, and
-// its events must not stop the timing of the customer's call.
-void TMainWindow::InviteOk(TSipClient*, ISipCallPtr call) {
-    if (!call || call != CurrentCall_) return;
-    CallTimer_->start();
-    BoothState_->setText(QString::fromUtf8(kInCallText));
+void TMainWindow::ShowCharge(const TCallCharge& charge) {
+    Duration_->setText(DurationText(charge.Seconds));
+    // Without a cost the label keeps what the rate's absence put there.
+    if (charge.Cost) ShowMoney(TotalCost_, *charge.Cost);
 }
 
-void TMainWindow::Bye(TSipClient*, ISipCallPtr call) {
-    if (!call || call != CurrentCall_) return;
-    CallOpen_ = false;
-    CallTimer_->stop();
+// A call the line refused never reached the provider: nothing to refresh.
+void TMainWindow::ShowEnded(const TCallEnd& end) {
     BoothState_->setText(QString::fromUtf8(kFreeText));
     SetConfigurationEnabled(true);
-    // The component holds the call's lock while its handlers run: the
-    // portal request waits until this handler has returned.
-    QTimer::singleShot(0, this, &TMainWindow::RefreshAfterCall);
+    ShowNote(CallEndText(end));
+    if (end.Refused) {
+        ReadyForNextCall();
+        return;
+    }
+    Refreshing_ = true;
+    UpdateCallButton();
+    RefreshAfterCall();
 }
 
+// The controls come back once the portal has answered or failed, so the
+// next customer starts from the balance the portal now holds.
 void TMainWindow::RefreshAfterCall() {
-    try {
-        const TBalanceReply reply = Portal_->BalanceAndRegister(Account_.Username, Account_.Password);
-        Balance_->setText(FormatCurrency(reply.Balance, locale()));
-        ShowRegister(reply.Calls);
-    } catch (const std::exception&) {
-        // The old balance and register stay until the next call.
-    }
-    Number_->setEnabled(true);
-    CallButton_->setEnabled(true);
+    Portal_->BalanceAndRegister(Account_.Username, Account_.Password, this,
+                                [this](const std::optional<TBalanceReply>& reply) {
+                                    if (reply) {
+                                        ShowMoney(Balance_, reply->Balance);
+                                        ShowRegister(reply->Calls);
+                                    }
+                                    ReadyForNextCall();
+                                });
 }
 
-void TMainWindow::TimerTick() {
-    Duration_->setText(NextDuration(Duration_->text()));
-    ++TickCount_;
-    try {
-        TotalCost_->setText(FormatCurrency(RunningCost(RatePerMinute_->text(), TickCount_), locale()));
-    } catch (const std::exception&) {
-        // A rate too large to price leaves the last cost shown.
-    }
+void TMainWindow::ReadyForNextCall() {
+    Refreshing_ = false;
+    Number_->setEnabled(true);
+    UpdateCallButton();
+}
+
+void TMainWindow::UpdateCallButton() {
+    CallButton_->setEnabled(Online_ && !Flow_->IsOpen() && !Refreshing_ && !Number_->text().isEmpty());
 }
 
 void TMainWindow::SetConfigurationEnabled(bool enabled) {

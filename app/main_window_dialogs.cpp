@@ -72,8 +72,14 @@ void TMainWindow::ValidateAfterEdit() {
         RefuseAccount();
         return;
     }
+    // Kept at once: a crash before the close must not lose the new account.
+    Settings_.WriteAccount(Account_);
+    // The start-up validation has nothing left to do.
+    PortalRetryTimer_->stop();
+    ShowNote(QString());
     AccountValue_->setText(reply.Display);
-    Balance_->setText(FormatCurrency(reply.Balance, locale()));
+    ShowMoney(Balance_, reply.Balance);
+    ShowRegister(reply.Calls);
     Guarded([this] {
         if (SipAccount_) GoOffline();
         GoOnline();

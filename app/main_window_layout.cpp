@@ -1,6 +1,8 @@
 // The main window's controls at their fixed places. Coordinates are those of
 // the client area (449 x 568 with the status bar's 19 pixels at the bottom);
 // the menu bar sits above it.
+#include <algorithm>
+
 #include <QAction>
 #include <QActionGroup>
 #include <QComboBox>
@@ -182,9 +184,26 @@ QWidget* TMainWindow::BuildRegisterGroup(QWidget* parent) {
     for (int column = 0; column < 5; ++column) Register_->setColumnWidth(column, widths[column]);
     Register_->setSelectionBehavior(QAbstractItemView::SelectRows);
     Register_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    Register_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Five rows fit: a scroll bar that is always there would only cover
+    // "TOTAL".
+    Register_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     Register_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     return group;
+}
+
+// Measured with the delegate, so the leading spaces count; the destination
+// is the one column that gives way when the values cannot all fit.
+void TMainWindow::FitRegisterColumns() {
+    constexpr int kDestination = 2;
+    Register_->resizeColumnsToContents();
+    int used = 0;
+    for (int column = 0; column < Register_->columnCount(); ++column) used += Register_->columnWidth(column);
+    // The frame alone stands between the grid's edge and its cells (no
+    // vertical header, and no scroll bar for five rows).
+    const int room = Register_->width() - 2 * Register_->frameWidth();
+    const int destination = Register_->columnWidth(kDestination) + room - used;
+    const int least = Register_->horizontalHeader()->sectionSizeHint(kDestination);
+    Register_->setColumnWidth(kDestination, std::max(destination, least));
 }
 
 // Outside the client area and disabled: never seen, it only holds the device
@@ -235,7 +254,7 @@ void TMainWindow::BuildMenu() {
 void TMainWindow::BuildStatusBar() {
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->setSizeGripEnabled(false);
-    const char* texts[] = {kOfflineText, "Telefonía por Internet - Telvira", kProgramVersion};
+    const char* texts[] = {kOfflineText, kStatusLineText, kProgramVersion};
     const int widths[] = {90, 260, 60};
     const char* names[] = {"connectionPanel", "textPanel", "versionPanel"};
     for (int i = 0; i < 3; ++i) {

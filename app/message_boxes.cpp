@@ -8,10 +8,11 @@
 namespace {
 
 QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const QString& text,
-                                 QMessageBox::StandardButtons buttons) {
+                                 QMessageBox::StandardButtons buttons, Qt::WindowFlags extra = {}) {
     QCoreApplication::processEvents();
     QMessageBox box(icon, QString::fromUtf8(kAppTitle), text, buttons, parent);
     box.setObjectName(QStringLiteral("boothMessageBox"));
+    if (extra) box.setWindowFlags(box.windowFlags() | extra);
     const auto answer = static_cast<QMessageBox::StandardButton>(box.exec());
     QCoreApplication::processEvents();
     return answer;
@@ -21,6 +22,10 @@ QMessageBox::StandardButton Show(QWidget* parent, QMessageBox::Icon icon, const 
 
 void ShowMessage(QWidget* parent, const QString& text) {
     Show(parent, QMessageBox::Information, text, QMessageBox::Ok);
+}
+
+void ShowMessageOnTop(const QString& text) {
+    Show(nullptr, QMessageBox::Information, text, QMessageBox::Ok, Qt::WindowStaysOnTopHint);
 }
 
 void ShowError(QWidget* parent, const QString& text) {

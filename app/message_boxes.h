@@ -10,6 +10,10 @@ class QWidget;
 // An OK box with an information icon.
 void ShowMessage(QWidget* parent, const QString& text);
 
+// An OK box with no parent that stays above other windows, the booth's
+// own window (which stays on top too) included.
+void ShowMessageOnTop(const QString& text);
+
 // An OK box with a critical icon: how an error that reached a user action is
 // shown.
 void ShowError(QWidget* parent, const QString& text);

@@ -50,6 +50,12 @@ std::int64_t RoundToHundredths(TMoney amount) {
     return quotient;
 }
 
+QLocale MoneyLocale(const QLocale& user) {
+    if (user.language() == QLocale::C || user.currencySymbol().isEmpty())
+        return QLocale(QLocale::Spanish, QLocale::Argentina);
+    return user;
+}
+
 // QLocale formats currency from a double, which stops being exact in the
 // hundredths long before the 64-bit range ends. The locale's pattern is taken
 // from formatting one unit and the exact digits are put in its place.

@@ -28,6 +28,11 @@ TMoney MoneyFromHundredThousandths(std::int64_t hundredThousandths);
 // shows a debt or a credit smaller than it is.
 std::int64_t RoundToHundredths(TMoney amount);
 
+// The locale money is shown in: the user's, unless it has no currency of
+// its own (C, or an unset locale), then the Spanish (Argentina) format the
+// window's captions are written in.
+QLocale MoneyLocale(const QLocale& user);
+
 // The amount with two decimals in the currency format of the given locale
 // (symbol and its place, grouping, decimal separator, negative form).
 QString FormatCurrency(TMoney amount, const QLocale& locale);

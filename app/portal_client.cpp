@@ -86,10 +86,38 @@ void TPortalClient::CloseIdleConnections() {
     Manager_->clearConnectionCache();
 }
 
-QString TPortalClient::Fetch(const QUrl& address) {
+QNetworkRequest TPortalClient::Request(const QUrl& address) const {
     QNetworkRequest request(address);
     request.setRawHeader("Accept", kPortalAccept);
     request.setRawHeader("User-Agent", kPortalUserAgent);
+    return request;
+}
+
+void TPortalClient::Get(const QUrl& address, QObject* context, TReplyHandler done) {
+    CloseIdleConnections();
+    QNetworkReply* reply = Manager_->get(Request(address));
+    // The timer is the reply's child, so it goes with the reply.
+    auto* timer = new QTimer(reply);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    connect(timer, &QTimer::timeout, reply, &QNetworkReply::abort);
+    timer->start(Timeout_);
+    const QPointer<QObject> receiver(context);
+    connect(reply, &QNetworkReply::finished, this, [this, reply, receiver, done = std::move(done)] {
+        reply->deleteLater();
+        CloseIdleConnections();
+        std::optional<QString> body;
+        try {
+            body = ReadReply(*reply);
+        } catch (const TPortalError&) {
+            // An aborted (timed-out) reply lands here as well.
+        }
+        if (receiver) done(body);
+    });
+}
+
+QString TPortalClient::Fetch(const QUrl& address) {
+    const QNetworkRequest request = Request(address);
     // A request of this client that finished while this one was nested in
     // it may have left its connection open.
     CloseIdleConnections();

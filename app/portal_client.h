@@ -1,12 +1,15 @@
 // One HTTP client object of the booth: plain GET requests to the billing
-// portal, waited on in a local event loop so the window keeps answering
-// while the portal thinks.
+// portal, either answered later through a callback (Get, what the booth
+// uses) or waited on in a local event loop (Fetch).
 //
 // Threading: user-interface thread only. Other handlers (timers, SIP events,
 // clicks) run inside Fetch; a nested Fetch on the same client works too.
+// Get never runs a nested loop: its callback runs from the event loop.
 #pragma once
 
 #include <chrono>
+#include <functional>
+#include <optional>
 #include <stdexcept>
 
 #include <QByteArray>
@@ -15,6 +18,7 @@
 #include <QUrl>
 
 class QNetworkAccessManager;
+class QNetworkRequest;
 
 // Any failure of a portal request: transport, HTTP status, time-out.
 class TPortalError : public std::runtime_error {
@@ -48,11 +52,20 @@ public:
     // it waits.
     QString Fetch(const QUrl& address);
 
+    // The body of a 2xx answer, or nothing on a transport error, an HTTP
+    // error status or the time-out.
+    using TReplyHandler = std::function<void(const std::optional<QString>& body)>;
+    // Starts one GET of the address and returns at once; `done` runs exactly
+    // once from the event loop, unless `context` or this client is destroyed
+    // first.
+    void Get(const QUrl& address, QObject* context, TReplyHandler done);
+
     std::chrono::milliseconds GetTimeout() const { return Timeout_; }
     void SetTimeout(std::chrono::milliseconds value) { Timeout_ = value; }
 
 private:
     void CloseIdleConnections();
+    QNetworkRequest Request(const QUrl& address) const;
 
     QNetworkAccessManager* Manager_;  // child of this
     std::chrono::milliseconds Timeout_;

@@ -1,5 +1,6 @@
 #include "app/portal_reply.h"
 
+#include <algorithm>
 #include <limits>
 #include <stdexcept>
 
@@ -95,7 +96,13 @@ TBalanceReply ParseBalance(const QString& reply) {
 }
 
 TRateReply ParseRate(const QString& reply) {
-    return {Between(reply, "de"), Rate(Between(reply, "vv"))};
+    const QString rate = Between(reply, "vv");
+    const qsizetype open = reply.indexOf(u"<vv>");
+    const qsizetype close = reply.indexOf(u"</vv>");
+    const bool priced = open >= 0 && close >= open + 4 && std::any_of(rate.begin(), rate.end(), [](QChar c) {
+                            return c >= u'0' && c <= u'9';
+                        });
+    return {Between(reply, "de"), Rate(rate), priced};
 }
 
 bool IsNewerVersion(const QString& portalVersion, const QString& ourVersionDigits) {

@@ -68,9 +68,13 @@ struct TBalanceReply {
 };
 TBalanceReply ParseBalance(const QString& reply);
 
+// Priced is false when the reply holds no rate to go by: "<vv>" missing,
+// after its closing tag, or holding no digit (a portal error page, a reply
+// cut short). Such a reply still reads as a zero rate.
 struct TRateReply {
     QString Destination;
     TMoney Rate;
+    bool Priced = false;
 };
 TRateReply ParseRate(const QString& reply);
 

@@ -2,6 +2,7 @@
 
 #include <portaudio.h>
 
+#include <exception>
 #include <vector>
 
 #include "media/audio_clock.h"
@@ -35,7 +36,20 @@ void TSpeaker::ReportOpened(bool opened) {
     Reported_.notify_all();
 }
 
+// An error on this thread (a format the converter cannot handle) must end
+// playback, not the program: the device then behaves like one that never
+// opened, so the constructor still returns and the call goes on silent.
 void TSpeaker::Run(int device) {
+    try {
+        PlayOn(device);
+    } catch (const std::exception&) {
+        ReportOpened(false);
+        std::vector<int16_t> frame;
+        while (!Stopping_) Queue_.WaitTake(frame, TAudioClock::now() + std::chrono::milliseconds(200));
+    }
+}
+
+void TSpeaker::PlayOn(int device) {
     TryRaiseThreadPriority();
     const TPortAudioPtr library = TPortAudio::Acquire();
     TPortAudioStream stream;

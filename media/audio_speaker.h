@@ -33,6 +33,7 @@ public:
 
 private:
     void Run(int device);
+    void PlayOn(int device);
     void ReportOpened(bool opened);
 
     TPlaybackQueue Queue_;

@@ -11,7 +11,7 @@ PACKAGES=(
   libssl-dev portaudio19-dev libasound2-dev libgsm1-dev libsamplerate0-dev
   libspeex1 libspeex-dev libespeak-ng-dev espeak-ng-data
   # user interface
-  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
   sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3

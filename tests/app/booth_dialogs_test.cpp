@@ -38,8 +38,8 @@ int CountTargets(const TPortalSim& sim, const QString& part) {
 
 // A window whose device lists the test changes between openings.
 struct TDeviceWindow {
-    QStringList Playback{QStringLiteral("Speaker One"), QStringLiteral("Speaker Two")};
-    QStringList Capture{QStringLiteral("Mic One")};
+    TDeviceList Playback{{0, "Speaker One"}, {1, "Speaker Two"}};
+    TDeviceList Capture{{0, "Mic One"}};
     std::unique_ptr<TMainWindow> Window;
 
     explicit TDeviceWindow(const QString& portalUrl) {
@@ -63,7 +63,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver boxes;
         TDeviceWindow booth(sim.BaseUrl());
-        booth.Window->Start();
+        QVERIFY(StartAndWait(*booth.Window));
         QWidget* dialog = Find<QWidget>(booth.Window.get(), "audioDialog");
         QStringList playback, capture;
         TDialogDriver driver(dialog, [&](QWidget* shown) {
@@ -84,8 +84,8 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver boxes;
         TDeviceWindow booth(sim.BaseUrl());
-        booth.Window->Start();
-        booth.Capture.append(QStringLiteral("USB Headset"));
+        QVERIFY(StartAndWait(*booth.Window));
+        booth.Capture.push_back({1, "USB Headset"});
         QWidget* dialog = Find<QWidget>(booth.Window.get(), "audioDialog");
         QStringList seen;
         {
@@ -121,8 +121,11 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         Find<QLabel>(window.get(), "accountValue")->setText(QStringLiteral("00000"));
+        // Only the dialog's validation can bring these back.
+        Find<QTableWidget>(window.get(), "register")->clearContents();
+        ClearBoothSettings();
         QWidget* dialog = Find<QWidget>(window.get(), "accountDialog");
         QStringList seen;
         TDialogDriver driver(dialog, [&](QWidget* shown) {
@@ -141,6 +144,12 @@ private slots:
         QCOMPARE(CountTargets(sim, QStringLiteral("?id=5550001&dv=") + "p%26w%23%20%2B%251" + "&ac=va"), 2);
         QVERIFY(sim.Targets().constLast().endsWith(u"&ac=va"));
         QCOMPARE(Find<QLabel>(window.get(), "accountValue")->text(), QStringLiteral("Cuenta 5550001"));
+        QTableWidgetItem* newest = Find<QTableWidget>(window.get(), "register")->item(0, 0);
+        QVERIFY(newest);
+        QCOMPARE(newest->text(), QStringLiteral("2026-12-01 10:00"));
+        // Written at once, not at the close.
+        QCOMPARE(TBoothSettings().ReadAccount().Username, QString::fromLatin1(kTestAccount));
+        QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
         QVERIFY(window->isEnabled());
         QCOMPARE(boxes.Seen(), QStringList{});
     }
@@ -150,7 +159,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         TDialogDriver driver(Find<QWidget>(window.get(), "accountDialog"), [](QWidget* shown) {
             Find<QLineEdit>(shown, "passwordField")->setText(QStringLiteral("wrong"));
             Press(shown, "acceptButton");

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QLocale>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 
 #include "tests/app/portal_sim.h"
@@ -59,15 +60,23 @@ QStringList TestPortalConfig(const QString& version) {
                 .arg(account, SimField("2026-11-30 18:45"), SimField("España"))};
 }
 
-QStringList TestDeviceNames(bool capture) {
-    return capture ? QStringList{QStringLiteral("Mic One")}
-                   : QStringList{QStringLiteral("Speaker One"), QStringLiteral("Speaker Two")};
+// Two cards of each kind, numbered as a sound system with more cards than
+// these would number them: the numbers are not the places in the lists.
+TDeviceList TestDeviceNames(bool capture) {
+    if (capture) return {{1, "Mic One"}, {4, "Mic Two"}};
+    return {{0, "Speaker One"}, {3, "Speaker Two"}};
 }
 
 std::unique_ptr<TMainWindow> MakeWindow(const QString& portalUrl, const QString& sipServer) {
     IsolateOnce();
     return std::make_unique<TMainWindow>(
         TProviderAddresses{sipServer, portalUrl, QStringLiteral("http://web.test.invalid")}, TestDeviceNames);
+}
+
+bool StartAndWait(TMainWindow& window, int timeoutMs) {
+    QSignalSpy done(&window, &TMainWindow::ValidationDone);
+    window.Start();
+    return done.count() > 0 || done.wait(timeoutMs);
 }
 
 TLinkRecorder::TLinkRecorder() {

@@ -33,13 +33,17 @@ inline const QString kTestPassword = QStringLiteral("p&w# +%1");
 // calls in its register, and the given portal version.
 QStringList TestPortalConfig(const QString& version = QStringLiteral("1164"));
 
-// Device lists of the tests: two playback devices, one capture device.
-QStringList TestDeviceNames(bool capture);
+// Device lists of the tests: two playback and two capture devices.
+TDeviceList TestDeviceNames(bool capture);
 
 // A window for the portal at `portalUrl` and the SIP server `sipServer`
 // (nothing listens at the default), with the test device lists.
 std::unique_ptr<TMainWindow> MakeWindow(const QString& portalUrl,
                                         const QString& sipServer = QStringLiteral("127.0.0.1:9"));
+
+// Start() and the wait for the start-up validation's outcome to be shown;
+// false when none came in time.
+bool StartAndWait(TMainWindow& window, int timeoutMs = 20000);
 
 template <class T>
 T* Find(QObject* root, const char* name) {

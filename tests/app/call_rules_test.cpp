@@ -84,8 +84,9 @@ private slots:
     void deviceIndex_data() {
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<int>("index");
-        QTest::newRow("first") << "Card A" << 0;
-        QTest::newRow("second") << "Card B" << 1;
+        // The media layer's own numbers, not places in the list.
+        QTest::newRow("first") << "Card A" << 3;
+        QTest::newRow("second") << "Card B" << 7;
         QTest::newRow("default entry") << "Default" << -1;
         QTest::newRow("gone away") << "USB Headset" << -1;
         QTest::newRow("case counts") << "card b" << -1;
@@ -94,7 +95,7 @@ private slots:
     void deviceIndex() {
         QFETCH(QString, chosen);
         QFETCH(int, index);
-        QCOMPARE(DeviceIndex({QStringLiteral("Card A"), QStringLiteral("Card B")}, chosen), index);
+        QCOMPARE(DeviceIndex({{3, "Card A"}, {7, "Card B"}}, chosen), index);
     }
 
     void registerCellStyle_data() {

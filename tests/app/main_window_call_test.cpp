@@ -54,10 +54,8 @@ void TickUntil(QObject* window, const QString& shown) {
     QCOMPARE(Text(window, "duration"), shown);
 }
 
-bool ShowsOnline(QObject* window) {
-    return Text(window, "connectionPanel") == QStringLiteral("En Linea") &&
-           Find<QPushButton>(window, "callButton")->isEnabled();
-}
+// "&Llamar" also waits for a number, so the panel tells.
+bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QStringLiteral("En Linea"); }
 
 int RegisterRequests(const TKamailioProcess& kamailio) {
     return static_cast<int>(kamailio.Log().count(QStringLiteral("REQ REGISTER ")));
@@ -97,7 +95,7 @@ private slots:
         TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::Yes)});
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
 
@@ -110,9 +108,11 @@ private slots:
         QVERIFY(!Find<QPushButton>(w, "callButton")->isEnabled());
         QVERIFY(!Find<QAction>(w, "audioDialogAction")->isEnabled());
         QVERIFY(!Find<QAction>(w, "accountDialogAction")->isEnabled());
-        QCOMPARE(Text(w, "destination"), QStringLiteral("Argentina Buenos Aires"));
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "destination"), QStringLiteral("Argentina Buenos Aires"), 3000);
         QCOMPARE(Text(w, "ratePerMinute"), Currency(150));
-        QCOMPARE(window->CurrentCall()->GetSpeakerDevice(), 1);
+        // The media layer's number of "Speaker Two" (not its place in the
+        // list); a capture device that has gone away gives the default.
+        QCOMPARE(window->CurrentCall()->GetSpeakerDevice(), 3);
         QCOMPARE(window->CurrentCall()->GetMicrophoneDevice(), -1);
 
         // While it rings a key still builds the number.
@@ -160,19 +160,23 @@ private slots:
         QCOMPARE(boxes.Seen().size(), 1);
     }
 
-    // Kamailio knows no "bob" on line: the call ends before answer.
+    // Kamailio knows no "bob" on line: the call ends before answer and the
+    // status bar says why. The second sound card of each kind is chosen.
     void callRefusedBeforeAnswer() {
-        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TBoothSettings().WriteAccount({"alice", "alicepw", QStringLiteral("Mic Two"), QStringLiteral("Speaker Two")});
         TPortalSim sim(AliceConfig());
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
         Find<QLineEdit>(w, "number")->setText(QStringLiteral("bob"));
         Find<QPushButton>(w, "callButton")->click();
+        QCOMPARE(window->CurrentCall()->GetMicrophoneDevice(), 4);
+        QCOMPARE(window->CurrentCall()->GetSpeakerDevice(), 3);
         QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
         QCOMPARE(Text(w, "boothState"), QStringLiteral("Libre"));
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Número no válido (404)"));
         QCOMPARE(Text(w, "duration"), QStringLiteral("00:00:00"));
         QCOMPARE(Text(w, "totalCost"), Currency(0));
         QTest::qWait(500);
@@ -189,7 +193,7 @@ private slots:
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
         Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
         Find<QPushButton>(w, "callButton")->click();
@@ -219,7 +223,7 @@ private slots:
         TModalDriver boxes({TModalAnswer::Pressed(QMessageBox::No), TModalAnswer::Pressed(QMessageBox::Yes)});
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
         Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
@@ -228,7 +232,12 @@ private slots:
         auto* timer = Find<QTimer>(w, "callTimer");
         QVERIFY(timer->isActive());
 
-        const QString question = QString::fromUtf8(kAppTitle) + QLatin1Char('|') + QString::fromUtf8(kQuitQuestionText);
+        const QString question = QString::fromUtf8(kAppTitle) + QLatin1Char('|') +
+                                 QStringLiteral("Hay una llamada en curso al 00541155551234@127.0.0.1:%1 (costo: %2).\n")
+                                     .arg(peer.Port())
+                                     .arg(Currency(150)) +
+                                 QString::fromUtf8(kQuitQuestionText);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(w, "totalCost") == Currency(150), 3000);
         QVERIFY(!window->close());
         QCOMPARE(boxes.Seen(), QStringList{question});
         QVERIFY(window->isVisible());

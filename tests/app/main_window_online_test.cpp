@@ -4,6 +4,7 @@
 // account only.
 #include <QAction>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -22,13 +23,16 @@ QStringList AliceConfig() {
     return {QStringLiteral("account|alice|alicepw|Alice|5000000")};
 }
 
+// "&Llamar" is enabled on line once there is a number to dial.
 bool ShowsOnline(QObject* window) {
+    Find<QLineEdit>(window, "number")->setText(QStringLiteral("123"));
     return Find<QLabel>(window, "connectionPanel")->text() == QStringLiteral("En Linea") &&
            Find<QPushButton>(window, "callButton")->isEnabled() &&
            Find<QAction>(window, "onlineAction")->isChecked();
 }
 
 bool ShowsOffline(QObject* window) {
+    Find<QLineEdit>(window, "number")->setText(QStringLiteral("123"));
     return Find<QLabel>(window, "connectionPanel")->text() == QStringLiteral("Desconectado") &&
            !Find<QPushButton>(window, "callButton")->isEnabled() &&
            Find<QAction>(window, "offlineAction")->isChecked();
@@ -55,7 +59,7 @@ private slots:
         TPortalSim sim(AliceConfig());
         TModalDriver driver;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(window.get()), kRegistrationMs);
 
         Find<QAction>(window.get(), "offlineAction")->trigger();
@@ -75,7 +79,7 @@ private slots:
         TPortalSim sim(AliceConfig());
         TModalDriver driver;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(window.get()), kRegistrationMs);
         QSignalSpy byes(&window->Client(), &TSipClient::OnRegistrationBye);
         Find<QAction>(window.get(), "offlineAction")->trigger();
@@ -97,9 +101,19 @@ private slots:
         QSignalSpy hangUps(Find<QPushButton>(window.get(), "hangUpButton"), &QPushButton::clicked);
         QTest::keyClick(window.get(), Qt::Key_Return);
         QCOMPARE(calls.count(), 0);
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(window.get()), kRegistrationMs);
+        // An empty number field leaves "&Llamar" disabled: nothing dials "00".
+        auto* number = Find<QLineEdit>(window.get(), "number");
+        number->clear();
+        QVERIFY(!Find<QPushButton>(window.get(), "callButton")->isEnabled());
         QTest::keyClick(window.get(), Qt::Key_Return);
+        QCOMPARE(calls.count(), 0);
+        // Kamailio knows no user 123: the call ends by itself.
+        QTest::keyClicks(number, QStringLiteral("123"));
+        QTest::keyClick(window.get(), Qt::Key_Return);
+        QCOMPARE(calls.count(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(window->ReadyToCall(), kRegistrationMs);
         QTest::keyClick(window.get(), Qt::Key_Enter, Qt::KeypadModifier);
         QCOMPARE(calls.count(), 2);
         QTest::keyClick(window.get(), Qt::Key_Escape);

@@ -53,8 +53,9 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver driver({TModalAnswer::Typed(kTestAccount), TModalAnswer::Typed(kTestPassword)});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), (QStringList{kAccountPrompt, kPasswordPrompt}));
+        QCOMPARE(driver.Masked(), (QList<bool>{false, true}));
         const TAccountSettings stored = TBoothSettings().ReadAccount();
         QCOMPARE(stored.Username, QString::fromLatin1(kTestAccount));
         QCOMPARE(stored.Password, kTestPassword);
@@ -69,7 +70,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver driver({TModalAnswer::Cancelled(), TModalAnswer::Cancelled()});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), (QStringList{kAccountPrompt, kPasswordPrompt, kRefusedBox}));
         QSettings raw(TBoothSettings().FileName(), QSettings::IniFormat);
         QVERIFY(raw.contains("Account/username") && raw.contains("Account/password"));
@@ -83,7 +84,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver driver({TModalAnswer::Typed(kTestAccount), TModalAnswer::Typed(kTestPassword)});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), (QStringList{kAccountPrompt, kPasswordPrompt}));
         QVERIFY(window->isEnabled());
     }
@@ -94,7 +95,7 @@ private slots:
         {
             TModalDriver driver({TModalAnswer::Pressed(QMessageBox::Ok), TModalAnswer::Pressed(QMessageBox::Yes)});
             auto window = MakeWindow(sim.BaseUrl());
-            window->Start();
+            QVERIFY(StartAndWait(*window));
             QCOMPARE(driver.Seen(), QStringList{kRefusedBox});
             QVERIFY(!window->isEnabled());
             QVERIFY(!window->Client().GetActive());
@@ -106,7 +107,7 @@ private slots:
         }
         TModalDriver driver({TModalAnswer::Typed(kTestAccount), TModalAnswer::Typed(kTestPassword)});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), (QStringList{kAccountPrompt, kPasswordPrompt}));
         QVERIFY(window->isEnabled());
         QCOMPARE(Text(window.get(), "accountValue"), QStringLiteral("Cuenta 5550001"));
@@ -134,7 +135,7 @@ private slots:
         TLinkRecorder links;
         TModalDriver driver({TModalAnswer::Pressed(static_cast<QMessageBox::StandardButton>(answer))});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), asked ? QStringList{kUpdateBox} : QStringList{});
         QCOMPARE(links.Links, opened ? QList<QUrl>{DownloadUrl("http://web.test.invalid")} : QList<QUrl>{});
         // Whatever the version says, balance and register are already shown.
@@ -154,8 +155,9 @@ private slots:
         sim.Stop();
         TModalDriver driver;
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         QCOMPARE(driver.Seen(), QStringList{});
+        QCOMPARE(Text(window.get(), "textPanel"), QStringLiteral("Portal no disponible"));
         QVERIFY(window->isEnabled());
         QVERIFY(!window->Client().GetActive());
         QCOMPARE(Text(window.get(), "accountValue"), QStringLiteral("00000"));
@@ -168,7 +170,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver driver;
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QCOMPARE(window->windowTitle(), QStringLiteral("Softphone Telvira"));
@@ -195,7 +197,7 @@ private slots:
         QVERIFY(!audio->isEnabled());
         QVERIFY(!window->centralWidget()->rect().intersects(audio->geometry()));
         QCOMPARE(Find<QComboBox>(window.get(), "speakers")->currentText(), QStringLiteral("Default"));
-        QCOMPARE(Find<QComboBox>(window.get(), "microphones")->count(), 2);
+        QCOMPARE(Find<QComboBox>(window.get(), "microphones")->count(), 3);
         QCOMPARE(Find<QPushButton>(window.get(), "key5")->geometry(), QRect(64, 112, 41, 49));
         QCOMPARE(Find<QPushButton>(window.get(), "key#")->geometry(), QRect(112, 224, 41, 49));
         QCOMPARE(Find<QLineEdit>(window.get(), "number")->maxLength(), 32);
@@ -205,7 +207,9 @@ private slots:
         auto* grid = Find<QTableWidget>(window.get(), "register");
         QCOMPARE(grid->horizontalHeaderItem(2)->text(), QStringLiteral("Destino"));
         QCOMPARE(grid->horizontalHeaderItem(4)->text(), QStringLiteral("TOTAL"));
-        QCOMPARE(grid->columnWidth(2), 137);
+        int widths = 0;
+        for (int column = 0; column < 5; ++column) widths += grid->columnWidth(column);
+        QCOMPARE(widths, grid->width() - 2 * grid->frameWidth());
         QStringList menus;
         for (QAction* menu : window->menuBar()->actions()) menus << menu->text();
         QCOMPARE(menus, (QStringList{"&Archivo", "&Estado", "&Opciones", "A&yuda"}));
@@ -232,7 +236,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TLinkRecorder links;
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QTest::mouseClick(Find<QLabel>(window.get(), "logo"), Qt::LeftButton);
@@ -246,7 +250,7 @@ private slots:
         TPortalSim sim(TestPortalConfig());
         TModalDriver driver({TModalAnswer::Pressed(QMessageBox::No), TModalAnswer::Pressed(QMessageBox::Yes)});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         Find<QComboBox>(window.get(), "speakers")->setCurrentIndex(2);
         QVERIFY(!window->close());
@@ -266,7 +270,7 @@ private slots:
         QVERIFY(taken.bind(QHostAddress::AnyIPv4, 5075));
         TModalDriver driver({TModalAnswer::Pressed(QMessageBox::Ok)});
         auto window = MakeWindow(sim.BaseUrl());
-        window->Start();
+        QVERIFY(StartAndWait(*window));
         window->show();
         Find<QAction>(window.get(), "onlineAction")->trigger();
         QCOMPARE(driver.Seen(), QStringList{QStringLiteral("Softphone Telvira|bind failed")});

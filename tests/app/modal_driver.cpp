@@ -16,6 +16,7 @@ void TModalDriver::Poll() {
     const TModalAnswer answer = Answers_.isEmpty() ? TModalAnswer::Cancelled() : Answers_.takeFirst();
     if (auto* input = qobject_cast<QInputDialog*>(modal)) {
         Seen_.append(input->windowTitle() + QLatin1Char('|') + input->labelText());
+        Masked_.append(input->textEchoMode() != QLineEdit::Normal);
         if (answer.Kind == TModalAnswer::Type) {
             input->setTextValue(answer.Text);
             input->accept();
@@ -24,6 +25,7 @@ void TModalDriver::Poll() {
         }
     } else if (auto* box = qobject_cast<QMessageBox*>(modal)) {
         Seen_.append(box->windowTitle() + QLatin1Char('|') + box->text());
+        for (QAbstractButton* shown : box->buttons()) Buttons_.append(shown->text());
         QAbstractButton* button = answer.Kind == TModalAnswer::Press ? box->button(answer.Button) : nullptr;
         if (button)
             button->click();

@@ -31,11 +31,17 @@ public:
     // closed (cancel or escape) and recorded all the same.
     const QStringList& Seen() const { return Seen_; }
     int Unanswered() const { return static_cast<int>(Answers_.size()); }
+    // For each input box seen, whether it hid what was typed.
+    const QList<bool>& Masked() const { return Masked_; }
+    // The button texts of every message box seen, in order.
+    const QStringList& Buttons() const { return Buttons_; }
 
 private:
     void Poll();
 
     QList<TModalAnswer> Answers_;
     QStringList Seen_;
+    QList<bool> Masked_;
+    QStringList Buttons_;
     QTimer Timer_;
 };

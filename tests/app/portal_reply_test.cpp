@@ -96,6 +96,24 @@ private slots:
         QVERIFY(!ParseValidation(QStringLiteral("<cr>5</cr>")).Refused());
     }
 
+    // Whether a rate reply holds a rate to go by; without one the booth
+    // must not price the call at zero.
+    void rateReplyPriced_data() {
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<bool>("priced");
+        QTest::newRow("whole") << "<de>Argentina</de><vv>150</vv>" << true;
+        QTest::newRow("free destination") << "<de>Servicio</de><vv>0</vv>" << true;
+        QTest::newRow("no tags") << "<html>Error interno</html>" << false;
+        QTest::newRow("tags out of order") << "<de>Argentina</de></vv>150<vv>" << false;
+        QTest::newRow("empty rate") << "<de>Argentina</de><vv></vv>" << false;
+        QTest::newRow("cut short") << "<de>Argentina</de><vv>15" << false;
+    }
+    void rateReplyPriced() {
+        QFETCH(QString, reply);
+        QFETCH(bool, priced);
+        QCOMPARE(ParseRate(reply).Priced, priced);
+    }
+
     void versionComparison() {
         QVERIFY(!IsNewerVersion(QStringLiteral("1164"), VersionDigits(QStringLiteral("1.164"))));
         QVERIFY(!IsNewerVersion(QStringLiteral("1000"), QStringLiteral("1164")));

@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include <QFile>
+#include <QTcpServer>
 #include <QUrl>
 
 namespace {
@@ -14,7 +15,13 @@ constexpr int kStopMs = 5000;
 
 QString SimField(const QString& text) { return QString::fromLatin1(QUrl::toPercentEncoding(text)); }
 
-TPortalSim::TPortalSim(const QStringList& configLines, const QStringList& options) {
+quint16 FreeTcpPort() {
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 0)) throw std::runtime_error("no free loopback port");
+    return probe.serverPort();
+}
+
+TPortalSim::TPortalSim(const QStringList& configLines, const QStringList& options, quint16 port) {
     if (!Dir_.isValid()) throw std::runtime_error("no temporary folder for the simulator");
     QFile config(Dir_.filePath("portal.conf"));
     if (!config.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write the simulator configuration");
@@ -22,7 +29,7 @@ TPortalSim::TPortalSim(const QStringList& configLines, const QStringList& option
     config.close();
     Process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     Process_.start(QStringLiteral(PORTAL_SIM_PATH),
-                   QStringList{"--port", "0", "--watch-stdin", "--config", config.fileName(), "--log",
+                   QStringList{"--port", QString::number(port), "--watch-stdin", "--config", config.fileName(), "--log",
                                Dir_.filePath("requests.log")} +
                        options);
     if (!Process_.waitForStarted(kStartMs)) throw std::runtime_error("portal-sim did not start");

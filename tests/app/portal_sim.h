@@ -22,7 +22,8 @@ public:
     // Configuration lines as the simulator reads them, and extra options
     // ("--hang", "--no-tags", "--status", "500", ...). Throws
     // std::runtime_error when the simulator does not come up in time.
-    explicit TPortalSim(const QStringList& configLines = {}, const QStringList& options = {});
+    // `port` 0 takes a free one.
+    explicit TPortalSim(const QStringList& configLines = {}, const QStringList& options = {}, quint16 port = 0);
     ~TPortalSim();
     TPortalSim(const TPortalSim&) = delete;
     TPortalSim& operator=(const TPortalSim&) = delete;
@@ -40,6 +41,10 @@ private:
     QProcess Process_;
     quint16 Port_ = 0;
 };
+
+// A loopback TCP port that was free a moment ago, for a simulator started
+// after the booth that is to find it.
+quint16 FreeTcpPort();
 
 // A configuration field with everything but letters and digits escaped, so
 // any text (blanks, bars, line ends) reaches the simulator unchanged.

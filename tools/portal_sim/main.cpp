@@ -5,6 +5,7 @@
 //
 //   portal-sim [--port N] [--config FILE] [--log FILE]
 //              [--hang | --no-tags | --status CODE] [--delay MS]
+//              [--hang-action ACTION]
 //              [--watch-stdin]
 //
 //   --port N        port to listen on; 0 (the default) takes any free port.
@@ -17,6 +18,8 @@
 //   --no-tags       answers every request with a page holding no tags.
 //   --status CODE   answers every request with this HTTP status.
 //   --delay MS      holds each answer back this many milliseconds.
+//   --hang-action A reads and logs requests of action A ("va", "cr", "de")
+//                   and never answers them; others are answered.
 //   --watch-stdin   ends when standard input closes, so a test that dies
 //                   leaves no simulator behind.
 //
@@ -65,6 +68,7 @@ TSimOptions Options(const QCommandLineParser& parser) {
     options.LogPath = parser.value("log");
     if (parser.isSet("hang")) options.Mode = TSimMode::Hang;
     if (parser.isSet("no-tags")) options.Mode = TSimMode::NoTags;
+    options.HangAction = parser.value("hang-action");
     if (parser.isSet("delay")) {
         bool ok = false;
         options.DelayMs = parser.value("delay").toInt(&ok);
@@ -112,6 +116,7 @@ int main(int argc, char* argv[]) {
         {"no-tags", "Answer without tags."},
         {"status", "Answer with this HTTP status.", "CODE"},
         {"delay", "Hold each answer back this long.", "MS"},
+        {"hang-action", "Never answer requests of this action.", "ACTION"},
         {"watch-stdin", "End when standard input closes."},
     });
     parser.process(app);

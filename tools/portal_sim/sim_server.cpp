@@ -6,8 +6,17 @@
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
+#include <QUrlQuery>
 
 namespace {
+
+// The "ac" value of a request target.
+QString ActionOf(const QByteArray& target) {
+    const qsizetype mark = target.indexOf('?');
+    if (mark < 0) return QString();
+    return QUrlQuery(QString::fromLatin1(target.mid(mark + 1))).queryItemValue(QStringLiteral("ac"));
+}
+
 
 constexpr qsizetype kMaxHead = 64 * 1024;
 constexpr char kScriptPath[] = "/portal/sys/procesar.php";
@@ -97,6 +106,8 @@ void TSimServer::Handle(QTcpSocket* socket, const QByteArray& head) {
     const QList<QByteArray> requestLine = head.left(head.indexOf("\r\n")).split(' ');
     Log(connection, requestLine, head);
     if (Options_.Mode == TSimMode::Hang) return;
+    if (!Options_.HangAction.isEmpty() && requestLine.size() == 3 && ActionOf(requestLine[1]) == Options_.HangAction)
+        return;
     QByteArray message;
     if (requestLine.size() != 3) {
         message = Message(400, "bad request", connection);

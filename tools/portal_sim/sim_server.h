@@ -25,6 +25,7 @@ struct TSimOptions {
     int Status = 500;  // for TSimMode::Status
     QString LogPath;   // empty: no log
     int DelayMs = 0;   // wait this long before each answer
+    QString HangAction;  // never answer requests of this action ("de", ...)
 };
 
 class TSimServer : public QObject {

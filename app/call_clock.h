@@ -1,0 +1,43 @@
+// The time a booth call runs on: a tick every second while the call is
+// answered, and single delays for the portal requests' time-outs and
+// retries. The booth uses Qt's timers; tests drive a clock of their own.
+//
+// Threading: user-interface thread only.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+#include <QObject>
+
+class QTimer;
+
+class ICallClock {
+public:
+    virtual ~ICallClock() = default;
+
+    // `tick` runs once a second from now until StopTicks; a second start
+    // replaces the first.
+    virtual void StartTicks(std::function<void()> tick) = 0;
+    virtual void StopTicks() = 0;
+    virtual bool Ticking() const = 0;
+    // `action` runs once after `delay`, unless `context` is destroyed first.
+    virtual void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) = 0;
+};
+
+// Qt's timers. The tick timer is a child named "callTimer".
+class TQtCallClock : public QObject, public ICallClock {
+    Q_OBJECT
+
+public:
+    explicit TQtCallClock(QObject* parent = nullptr);
+
+    void StartTicks(std::function<void()> tick) override;
+    void StopTicks() override;
+    bool Ticking() const override;
+    void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override;
+
+private:
+    QTimer* Ticks_;  // child of this
+    std::function<void()> Tick_;
+};

@@ -1,0 +1,292 @@
+// The call flow on its own: a line, a rate source and a clock driven by the
+// test, so late and out-of-order portal replies, refused and repeated
+// answers and every way a call ends are played out without sockets, widgets
+// or waiting.
+#include <deque>
+#include <stdexcept>
+#include <vector>
+
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "app/booth_call_flow.h"
+#include "app/call_clock.h"
+#include "app/call_rules.h"
+#include "app/rate_source.h"
+#include "tests/app/test_registry.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Time moves only when the test says so; ticks and delays fire in order.
+class TManualClock : public ICallClock {
+public:
+    void StartTicks(std::function<void()> tick) override {
+        Tick_ = std::move(tick);
+        Ticking_ = true;
+        NextTick_ = Now_ + 1000ms;
+        ++Starts;
+    }
+    void StopTicks() override { Ticking_ = false; }
+    bool Ticking() const override { return Ticking_; }
+    void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override {
+        Delays_.push_back({Now_ + delay, QPointer<QObject>(context), std::move(action)});
+    }
+
+    void Advance(std::chrono::milliseconds span) {
+        const auto end = Now_ + span;
+        for (;;) {
+            auto due = Delays_.end();
+            for (auto it = Delays_.begin(); it != Delays_.end(); ++it)
+                if (it->At <= end && (due == Delays_.end() || it->At < due->At)) due = it;
+            const bool tickFirst = Ticking_ && NextTick_ <= end && (due == Delays_.end() || NextTick_ <= due->At);
+            if (tickFirst) {
+                Now_ = NextTick_;
+                NextTick_ += 1000ms;
+                Tick_();
+            } else if (due != Delays_.end()) {
+                const TDelay delay = std::move(*due);
+                Delays_.erase(due);
+                Now_ = delay.At;
+                if (delay.Context) delay.Action();
+            } else {
+                break;
+            }
+        }
+        Now_ = end;
+    }
+    // Whole seconds of conversation.
+    void Seconds(int count) { Advance(std::chrono::seconds(count)); }
+
+    int Starts = 0;
+
+private:
+    struct TDelay {
+        std::chrono::milliseconds At;
+        QPointer<QObject> Context;
+        std::function<void()> Action;
+    };
+    std::chrono::milliseconds Now_{0};
+    std::chrono::milliseconds NextTick_{0};
+    bool Ticking_ = false;
+    std::function<void()> Tick_;
+    std::vector<TDelay> Delays_;
+};
+
+class TFakeLine : public IBoothLine {
+public:
+    TLineCallId Dial(const QString& dialString) override {
+        if (Refuse) throw std::runtime_error("not active");
+        Dialled.append(dialString);
+        return ++Last;
+    }
+    void HangUp(TLineCallId call) override { HungUp.push_back(call); }
+
+    bool Refuse = false;
+    QStringList Dialled;
+    std::vector<TLineCallId> HungUp;
+    TLineCallId Last = 0;
+};
+
+// Keeps every request open until the test answers it, in any order.
+class TFakeRates : public IRateSource {
+public:
+    void AskRate(const QString& dialString, QObject*,
+                 std::function<void(const std::optional<TRateReply>&)> done) override {
+        Asked.append(dialString);
+        Pending.push_back(std::move(done));
+    }
+    void Answer(int request, const QString& destination, qint64 units) {
+        Pending.at(request)(TRateReply{destination, MoneyFromUnits(units), true});
+    }
+    void Fail(int request) { Pending.at(request)(std::nullopt); }
+    void Broken(int request) { Pending.at(request)(TRateReply{QString(), TMoney{}, false}); }
+
+    QStringList Asked;
+    std::vector<std::function<void(const std::optional<TRateReply>&)>> Pending;
+};
+
+TMoney Units(qint64 units) { return MoneyFromUnits(units); }
+
+}  // namespace
+
+class BoothCallFlow : public QObject {
+    Q_OBJECT
+
+    struct TFixture {
+        TManualClock Clock;
+        TFakeLine Line;
+        TFakeRates Rates;
+        TBoothCallFlow Flow{Line, Rates, Clock};
+        TFixture() { Flow.SetRateRetries({2000ms, 5000ms, 3}); }
+    };
+
+private slots:
+    // The fault the flow was built for: a slow reply for a call the far end
+    // refused must not price the next call.
+    void lateReplyOfAnEarlierCallIsPassedOver() {
+        TFixture f;
+        QSignalSpy known(&f.Flow, &TBoothCallFlow::RateKnown);
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Flow.LineEnded(1, 486, QStringLiteral("Busy Here"));
+        QCOMPARE(f.Flow.End().Status, 486);
+        f.Flow.Place(QStringLiteral("34911234567"));
+        QCOMPARE(f.Rates.Asked, (QStringList{"005491155550000", "0034911234567"}));
+        f.Rates.Answer(0, QStringLiteral("Argentina Celular"), 500);
+        QCOMPARE(known.count(), 0);
+        QVERIFY(!f.Flow.Rate());
+        f.Rates.Answer(1, QStringLiteral("España Fijo"), 40);
+        QCOMPARE(f.Flow.Destination(), QStringLiteral("España Fijo"));
+        QCOMPARE(f.Flow.Rate(), Units(40));
+        f.Flow.LineAnswered(2);
+        f.Clock.Seconds(61);
+        QCOMPARE(f.Flow.Charge().Cost, Units(80));
+    }
+
+    // Within one call any reply of its own counts, the first good one wins:
+    // a request that timed out and then answered, a retry that failed.
+    void outOfOrderRepliesOfTheSameCall() {
+        TFixture f;
+        QSignalSpy missing(&f.Flow, &TBoothCallFlow::RateMissing);
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Clock.Advance(2000ms);  // the first request's wait is over
+        QCOMPARE(missing.count(), 1);
+        f.Clock.Advance(5000ms);  // the retry goes out
+        QCOMPARE(f.Rates.Asked.size(), 2);
+        f.Rates.Broken(1);
+        QCOMPARE(missing.count(), 2);
+        f.Rates.Answer(0, QStringLiteral("Argentina Celular"), 150);
+        QCOMPARE(f.Flow.Rate(), Units(150));
+        f.Rates.Answer(0, QStringLiteral("Otra"), 999);  // a repeated answer changes nothing
+        QCOMPARE(f.Flow.Rate(), Units(150));
+        f.Clock.Advance(60000ms);
+        QCOMPARE(f.Rates.Asked.size(), 2);  // priced: no more requests
+    }
+
+    // The far end resends its 200 (our ACK was lost) or re-INVITEs: the
+    // count runs on from where it was, on the one timer started.
+    void resentAnswerKeepsTheCount() {
+        TFixture f;
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Rates.Answer(0, QStringLiteral("Argentina"), 150);
+        f.Flow.LineAnswered(1);
+        f.Clock.Advance(30500ms);
+        f.Flow.LineAnswered(1);
+        f.Clock.Advance(500ms);
+        f.Flow.LineAnswered(1);
+        f.Clock.Seconds(29);
+        QCOMPARE(f.Flow.Charge().Seconds, 60);
+        QCOMPARE(f.Flow.Charge().Minutes, 2);
+        QCOMPARE(f.Flow.Charge().Cost, Units(300));
+        QCOMPARE(f.Clock.Starts, 1);
+    }
+
+    // Without a rate the call is not priced at zero; a rate that comes late
+    // prices it from its first second, and the retries stop at their limit.
+    void missingRateThenLateRate() {
+        TFixture f;
+        QSignalSpy charged(&f.Flow, &TBoothCallFlow::Charged);
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Rates.Fail(0);
+        f.Flow.LineAnswered(1);
+        f.Clock.Seconds(3);
+        QVERIFY(!f.Flow.Charge().Cost);
+        QCOMPARE(f.Rates.Asked.size(), 1);
+        // Asked again 5 s after the failure and 5 s after the second
+        // request's wait ran out; three requests in all.
+        f.Clock.Seconds(66);
+        QCOMPARE(f.Rates.Asked.size(), 3);
+        QVERIFY(!f.Flow.Charge().Cost);
+        f.Rates.Answer(1, QStringLiteral("Argentina"), 150);
+        QCOMPARE(f.Flow.Charge().Seconds, 69);
+        QCOMPARE(qvariant_cast<TCallCharge>(charged.last().at(0)).Cost, Units(300));
+    }
+
+    void retriesStopAtTheirLimit() {
+        TFixture f;
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Flow.LineAnswered(1);
+        f.Clock.Seconds(600);
+        QCOMPARE(f.Rates.Asked.size(), 3);
+        QVERIFY(!f.Flow.Charge().Cost);
+        QCOMPARE(f.Flow.Charge().Minutes, 11);
+    }
+
+    // The line refuses the call: the flow is free again at once, says so,
+    // and the next call goes out normally.
+    void callRefusedByTheLine() {
+        TFixture f;
+        QSignalSpy ended(&f.Flow, &TBoothCallFlow::Ended);
+        f.Line.Refuse = true;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, f.Flow.Place(QStringLiteral("123")));
+        QCOMPARE(f.Flow.Phase(), TBoothCallPhase::Idle);
+        QCOMPARE(ended.count(), 1);
+        QVERIFY(f.Flow.End().Refused);
+        QCOMPARE(f.Flow.End().Reason, QStringLiteral("not active"));
+        QVERIFY(f.Rates.Asked.isEmpty());
+        f.Line.Refuse = false;
+        f.Flow.Place(QStringLiteral("123"));
+        QCOMPARE(f.Flow.Phase(), TBoothCallPhase::Ringing);
+        QCOMPARE(f.Line.Dialled, QStringList{"123"});
+    }
+
+    // Events of calls that are not the flow's own, hang-ups with nothing
+    // open, numbers that cannot be dialled.
+    void strayEventsAndClicks() {
+        TFixture f;
+        f.Flow.HangUp();
+        QVERIFY(f.Line.HungUp.empty());
+        QVERIFY_THROWS_EXCEPTION(std::invalid_argument, f.Flow.Place(QString()));
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, f.Flow.Place(QStringLiteral("1234")));
+        f.Flow.LineAnswered(7);
+        f.Flow.LineEnded(7, 487, QString());
+        QCOMPARE(f.Flow.Phase(), TBoothCallPhase::Ringing);
+        QVERIFY(!f.Clock.Ticking());
+        f.Flow.HangUp();
+        QCOMPARE(f.Line.HungUp, std::vector<TLineCallId>{1});
+        f.Flow.LineEnded(1, 487, QStringLiteral("Request Terminated"));
+        f.Flow.LineEnded(1, 200, QString());  // a second end changes nothing
+        QCOMPARE(f.Flow.End().Status, 487);
+        f.Rates.Answer(0, QStringLiteral("Argentina"), 150);
+        QVERIFY(!f.Flow.Rate());  // the call is over
+    }
+
+    void endText_data() {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("busy") << 486 << false << "Ocupado (486)";
+        QTest::newRow("busy everywhere") << 600 << false << "Ocupado (600)";
+        QTest::newRow("no answer") << 480 << false << "No contesta (480)";
+        QTest::newRow("timed out") << 408 << false << "No contesta (408)";
+        QTest::newRow("not found") << 404 << false << "Número no válido (404)";
+        QTest::newRow("incomplete") << 484 << false << "Número no válido (484)";
+        QTest::newRow("server down") << 503 << false << "Sin respuesta del servidor (503)";
+        QTest::newRow("no final answer") << 0 << false << "Sin respuesta del servidor";
+        QTest::newRow("forbidden") << 403 << false << "Rechazada por el proveedor (403)";
+        QTest::newRow("payment") << 402 << false << "Rechazada por el proveedor (402)";
+        QTest::newRow("declined") << 603 << false << "Rechazada por el proveedor (603)";
+        QTest::newRow("cancelled") << 487 << false << "Llamada cancelada (487)";
+        QTest::newRow("talked") << 200 << true << "Llamada finalizada";
+    }
+    // Each status reaches the flow's end as the line gave it and reads as
+    // the operator is told.
+    void endText() {
+        QFETCH(int, status);
+        QFETCH(bool, answered);
+        QFETCH(QString, text);
+        TFixture f;
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        if (answered) f.Flow.LineAnswered(1);
+        f.Flow.LineEnded(1, status, QString());
+        QCOMPARE(f.Flow.End().Status, status);
+        QCOMPARE(f.Flow.End().Answered, answered);
+        QCOMPARE(CallEndText(f.Flow.End()), text);
+    }
+};
+BOOTH_TEST_CLASS(BoothCallFlow);
+
+#include "booth_call_flow_test.moc"
