@@ -80,6 +80,38 @@ class WirePeer:
                f"m=audio {rtp_port} RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n")
         self.reply(request, address, "200 OK", body=sdp)
 
+    def response(self, call_id, status, timeout=5.0):
+        """The next response with this Call-ID and status, or None."""
+        deadline = time.monotonic() + timeout
+        while True:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                return None
+            self.sock.settimeout(left)
+            try:
+                data, _ = self.sock.recvfrom(65535)
+            except socket.timeout:
+                return None
+            if data.strip() == b"":
+                continue
+            message = parse_message(data)
+            if message["status"] == status and message["h"].get("call-id") == call_id:
+                return message
+
+    def invite(self, agent_port, call_id, user="alice"):
+        """Calls the agent from this peer."""
+        rtp_port = self.rtp.getsockname()[1]
+        sdp = ("v=0\r\no=- 2 2 IN IP4 127.0.0.1\r\ns=-\r\nc=IN IP4 127.0.0.1\r\nt=0 0\r\n"
+               f"m=audio {rtp_port} RTP/AVP 0\r\n")
+        text = (f"INVITE sip:{user}@127.0.0.1:{agent_port} SIP/2.0\r\n"
+                f"Via: SIP/2.0/UDP 127.0.0.1:{self.port};branch=z9hG4bK{call_id}\r\n"
+                f"From: <sip:caller@127.0.0.1>;tag={call_id}t\r\n"
+                f"To: <sip:{user}@127.0.0.1>\r\n"
+                f"Call-ID: {call_id}\r\nCSeq: 1 INVITE\r\n"
+                f"Contact: <sip:caller@127.0.0.1:{self.port}>\r\n"
+                f"Content-Type: application/sdp\r\nContent-Length: {len(sdp)}\r\n\r\n{sdp}")
+        self.sock.sendto(text.encode(), ("127.0.0.1", agent_port))
+
     def close(self):
         self.sock.close()
         self.rtp.close()
@@ -361,7 +393,49 @@ def case_sounds(cli, workdir):
         peer.close()
 
 
+def case_call_waiting(cli, workdir):
+    """A call offered during a connected call waits: it is announced with
+    its number, commands still act on the first call, `answer N` takes it,
+    and one nobody answers is refused busy after --busy-after."""
+    peer = WirePeer()
+    agent = Agent(cli, "agent", cli_args(peer.port, ["--user", "alice", "--busy-after", "2"]), workdir)
+    try:
+        agent.send("call 100")
+        first, address = peer.receive("INVITE")
+        peer.answer(first, address)
+        agent.expect("answered")
+        peer.invite(15177, "waiting2")
+        line = agent.expect("incoming")
+        if line != "incoming caller waiting 2":
+            raise Failure(f"expected 'incoming caller waiting 2', got '{line}'")
+        # The first call is still the current one.
+        agent.send("hangup")
+        got = peer.receive("BYE")
+        if not got or got[0]["h"]["call-id"] != first["h"]["call-id"]:
+            raise Failure(f"hangup did not end the first call: {got and got[0]['text']}")
+        peer.reply(got[0], got[1], "200 OK", to_tag="")
+        agent.expect("bye")
+        agent.send("answer 2")
+        if not peer.response("waiting2", "200"):
+            raise Failure("answer 2 sent no 200 for the waiting call")
+        peer.invite(15177, "waiting3")
+        line = agent.expect("incoming")
+        if line != "incoming caller waiting 3":
+            raise Failure(f"expected 'incoming caller waiting 3', got '{line}'")
+        started = time.monotonic()
+        if not peer.response("waiting3", "486", timeout=6):
+            raise Failure("the unanswered waiting call was not refused busy")
+        waited = time.monotonic() - started
+        if not 1.5 < waited < 4:
+            raise Failure(f"refused after {waited:.1f} s, --busy-after was 2")
+        agent.kill()
+    finally:
+        agent.kill()
+        peer.close()
+
+
 CASES = {
+    "call_waiting": case_call_waiting,
     "header_injection": case_header_injection,
     "sounds": case_sounds,
 }

@@ -60,12 +60,8 @@ void TCliAgent::ConnectEvents() {
         Print("registration-lost");
         CheckQuitDone();
     });
-    connect(&Client_, &TSipClient::OnInvite, this, [this](TSipClient*, ISipCallPtr call) {
-        Call_ = call;
-        Print("incoming " + call->GetTarget());
-        if (Options_.autoAnswer)
-            Client_.Answer(call);
-    });
+    connect(&Client_, &TSipClient::OnInvite, this,
+            [this](TSipClient*, ISipCallPtr call) { OfferIncoming(call); });
     connect(&Client_, &TSipClient::OnRingback, this, [](TSipClient*, ISipCallPtr) {
         Print("ringback");
     });
@@ -87,6 +83,7 @@ void TCliAgent::ConnectEvents() {
         Print(status.empty() ? "bye" : "bye " + status);
         if (call == Call_)
             Call_.reset();
+        ForgetWaiting(call);
         CheckQuitDone();
     });
     connect(&Client_, &TSipClient::HandlerError, this,
@@ -96,6 +93,8 @@ void TCliAgent::ConnectEvents() {
 void TCliAgent::Quit() {
     Quitting_ = true;
     Queue_.clear();
+    while (!Waiting_.empty())
+        RefuseWaiting(Waiting_.begin()->first);
     if (Call_ && Call_->GetState() != csIdle) {
         try {
             Client_.HangUp(Call_);

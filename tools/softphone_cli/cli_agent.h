@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,6 +49,14 @@ private:
     ISipAccountPtr RequireAccount() const;
     ISipCallPtr RequireCall() const;
 
+    // Calls offered while another is in progress (cli_waiting.cpp). Every
+    // call, placed or offered, takes the next number.
+    int NumberNextCall();
+    void OfferIncoming(const ISipCallPtr& call);
+    void RefuseWaiting(int number);
+    void AnswerWaiting(const std::string& argument);
+    void ForgetWaiting(const ISipCallPtr& call);
+
     // Sounds (cli_sounds.cpp).
     static std::unique_ptr<TSpeechWorker> MakeSpeechWorker();
     void PlaySound(const ISipCallPtr& call, const std::string& fileNames);
@@ -65,6 +74,12 @@ private:
     ISipCallPtr Call_;
     bool Registered_ = false;
     bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
+    int CallCount_ = 0;          // calls placed or offered so far
+    struct TWaitingCall {
+        ISipCallPtr call;
+        std::unique_ptr<QTimer> busyTimer;
+    };
+    std::map<int, TWaitingCall> Waiting_;  // by call number
 
     std::deque<std::optional<std::string>> Queue_;
     bool Paused_ = false;

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tools/softphone_cli/cli_agent.h"
+#include "tools/softphone_cli/cli_options.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ void TCliAgent::Execute(const std::string& line) {
     } else if (name == "call") {
         RequireArgument(command, "NUMBER");
         Call_ = Client_.MakeCall(RequireAccount(), command.argument, -1, -1);
+        NumberNextCall();
     } else if (name == "message") {
         const TCommandLine message = SplitCommand(command.argument);
         if (message.name.empty() || message.argument.empty())
@@ -132,6 +134,8 @@ void TCliAgent::Execute(const std::string& line) {
 }
 
 void TCliAgent::RunCallCommand(const std::string& name, const std::string& argument) {
+    if (name == "answer" && !argument.empty())
+        return AnswerWaiting(argument);
     const bool needsArgument =
         name == "transfer" || name == "dtmf" || name == "play" || name == "say";
     const bool known = needsArgument || name == "answer" || name == "reject" ||
