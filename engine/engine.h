@@ -160,6 +160,7 @@ private:
     // Who may act on a call (engine_dialog.cpp). Each answers 481 or 500
     // itself where that is due and returns whether the message may go on.
     bool FromCallPeer(ISipCall& call);
+    void AnswerNoDialog(const TSipMessage& request, ISipAccount& account);
     bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
     bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
     bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool byBranch = true);

@@ -8,8 +8,10 @@
 
 namespace {
 
+// A Contact or Via without a port means the SIP default.
 bool SameSource(const TDatagramSource& source, const std::string& host, const std::string& port) {
-    return !host.empty() && source.address == host && std::to_string(source.port) == port;
+    return !host.empty() && source.address == host &&
+           std::to_string(source.port) == (port.empty() ? "5060" : port);
 }
 
 }  // namespace
@@ -29,6 +31,10 @@ bool TSipEngine::FromCallPeer(ISipCall& call) {
     return call.GetIncoming() && SameSource(Source_, call.GetReceivedHost(), call.GetReceivedPort());
 }
 
+void TSipEngine::AnswerNoDialog(const TSipMessage& request, ISipAccount& account) {
+    SendToVia(request, account, ComposeResponse(request, "481 Call/Transaction Does Not Exist"));
+}
+
 bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request) {
     std::lock_guard<ISipCall> guard(*call);
     // A forger on another address gets no answer at all: nothing to learn
@@ -39,7 +45,7 @@ bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage
     case sip_dialog::TRequestVerdict::kAccept:
         return true;
     case sip_dialog::TRequestVerdict::kNoDialog:
-        if (account) SendToVia(request, *account, ComposeResponse(request, "481 Call/Transaction Does Not Exist"));
+        if (account) AnswerNoDialog(request, *account);
         return false;
     case sip_dialog::TRequestVerdict::kOutOfOrder:
         if (account) SendToVia(request, *account, ComposeResponse(request, "500 Server Internal Error"));
@@ -53,7 +59,7 @@ bool TSipEngine::AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel)
     if (!FromCallPeer(*call)) return false;
     if (sip_dialog::CancelMatchesPendingInvite(*call, cancel)) return true;
     const ISipAccountPtr account = call->GetAccount();
-    if (account) SendToVia(cancel, *account, ComposeResponse(cancel, "481 Call/Transaction Does Not Exist"));
+    if (account) AnswerNoDialog(cancel, *account);
     return false;
 }
 

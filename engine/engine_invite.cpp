@@ -46,7 +46,7 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
         // A To tag names a dialog, and no call here has this Call-ID.
         if (message.ToTag.empty()) return OnIncomingInvite(message);
         const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
-        if (account) SendToVia(message, *account, ComposeResponse(message, "481 Call/Transaction Does Not Exist"));
+        if (account) AnswerNoDialog(message, *account);
         return;
     }
     if (message.StatusCode.empty()) {
