@@ -5,13 +5,19 @@
 
 #include "media/codecs.h"
 #include "sip/auth.h"
+#include "sip/compose.h"
 #include "sip/message.h"
+#include "sip/transaction_key.h"
 
 namespace {
 
 // The pause after a BYE or CANCEL so that it leaves before its call's media
 // and the call itself are torn down.
 constexpr std::chrono::milliseconds kHangUpPause{100};
+
+// How often the signalling thread looks at the transaction timers: a tenth
+// of T1 keeps retransmissions within 50 ms of their schedule.
+constexpr std::chrono::milliseconds kTransactionPeriod{50};
 
 std::vector<int> RegisteredOnly(const std::vector<int>& payloadTypes) {
     std::vector<int> kept;
@@ -30,7 +36,13 @@ ISipEnginePtr CreateSipEngine(uint16_t localPort) {
 TSipEngine::TSipEngine(uint16_t localPort, TSipEngineOptions options)
     : Options_(std::move(options)),
       LocalPort_(localPort),
-      Codecs_(RegisteredOnly({0, 8, 3, 110})) {}
+      Codecs_(RegisteredOnly({0, 8, 3, 110})),
+      Client_([this](const std::string& text, const std::string& address,
+                     uint16_t port) { SendRaw(text.data(), text.size(), address, port); },
+              Options_.transactionTimers),
+      Server_([this](const std::string& text, const std::string& address,
+                     uint16_t port) { SendRaw(text.data(), text.size(), address, port); },
+              Options_.transactionTimers) {}
 
 TSipEngine::~TSipEngine() {
     try {
@@ -112,13 +124,19 @@ void TSipEngine::SetActive(bool value) {
             static_cast<uint16_t>(LocalPort_.load()), [this] { OnTimer(); },
             [this](const std::string& address, uint16_t port, const uint8_t* buffer,
                    std::size_t length) { Receive(buffer, length, TDatagramSource{address, port}); },
-            std::min(Options_.timerPeriod, Options_.keepAlivePeriod));
+            std::min({Options_.timerPeriod, Options_.keepAlivePeriod,
+                      std::chrono::milliseconds(kTransactionPeriod)}));
         LastKeepAlive_ = std::chrono::steady_clock::now();
+        LastTick_ = LastKeepAlive_;
         std::lock_guard<std::mutex> guard(SocketLock_);
         Socket_ = std::move(socket);
         return;
     }
 
+    // Dispatch waits while the calls and accounts are taken down, and finds
+    // the engine off afterwards: a 200 arriving now must not connect a call
+    // nobody will ever end. The socket's thread is joined outside the lock.
+    std::unique_lock<std::recursive_mutex> dispatch(DispatchLock_);
     std::vector<ISipCallPtr> connected;
     {
         std::lock_guard<TSipCalls> list(Calls_);
@@ -164,8 +182,12 @@ void TSipEngine::SetActive(bool value) {
         std::lock_guard<std::mutex> guard(CallNotesLock_);
         Established_.clear();
         EndedSince_.clear();
+        Cancelled_.clear();
     }
     Active_ = false;
+    Client_.Clear();
+    Server_.Clear();
+    dispatch.unlock();
     std::unique_ptr<TUdpSocket> socket;
     {
         std::lock_guard<std::mutex> guard(SocketLock_);
@@ -193,11 +215,22 @@ void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::stri
     if (Socket_) Socket_->Send(address, port, buffer, length);
 }
 
-void TSipEngine::SendText(const std::string& text, const std::string& address, int port) {
+// Every SIP message the agent composes passes here once; the transaction
+// layer keeps what it must send again.
+void TSipEngine::SendText(const std::string& text, const std::string& address, int port,
+                          bool remember) {
     // The answer to a message repeats most of it: one longer than the agent
     // reads could never be answered in a way it hears.
     if (text.size() > kMaxDatagram) throw ESipError("message too long");
     SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
+    if (!remember) return;
+    const TWireFacts facts = WireFactsOfText(text);
+    if (!facts.IsSip()) return;
+    const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
+    if (facts.request)
+        Client_.OnSent(facts, text, destination, SteadyNow());
+    else
+        Server_.OnSent(facts, text, destination, SteadyNow());
 }
 
 void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
@@ -205,6 +238,15 @@ void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
 }
 
 namespace {
+
+bool IsDottedAddress(const std::string& text) {
+    int dots = 0;
+    for (const char c : text) {
+        if (c == '.') ++dots;
+        else if (c < '0' || c > '9') return false;
+    }
+    return dots == 3;
+}
 
 bool IsPortNumber(const std::string& text, int& port) {
     if (text.empty() || text.size() > 5) return false;
@@ -221,13 +263,14 @@ bool IsPortNumber(const std::string& text, int& port) {
 // "100 Trying", "180 Ringing" and the "200 OK" to a BYE go back to the sent-by
 // of the request's first Via; everything else goes to the account's server.
 void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
-                           const std::string& text) {
-    // A sent-by that names no reachable host falls back to the server too.
-    std::string address = message.ViaHost.empty() ? std::string() : LookupAddress(message.ViaHost);
-    if (address.empty()) address = account.GetServerAddress();
+                           const std::string& text, bool remember) {
+    // A sent-by given by name falls back to the server too: no name is
+    // looked up on the signalling thread for a response.
+    const std::string address =
+        IsDottedAddress(message.ViaHost) ? message.ViaHost : account.GetServerAddress();
     int port = 0;
     if (!IsPortNumber(message.ViaPort, port)) port = account.GetServerPort();
-    SendText(text, address, port);
+    SendText(text, address, port, remember);
 }
 
 // ---------------------------------------------------------------------------
@@ -236,10 +279,41 @@ void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
 
 void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source) {
     std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    if (!Active_) return;
     const TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
     Source_ = source;
-    Dispatch(message);
+    if (Admit(message)) Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
+}
+
+// The verdict on a received message before dispatch: messages on a call's
+// Call-ID that are not the call's peer's, copies of requests already handled,
+// copies of final responses already seen and responses to nothing the agent
+// sent go no further.
+bool TSipEngine::Admit(const TSipMessage& message) {
+    const TWireFacts facts = WireFactsOf(message);
+    if (!facts.IsSip()) return true;
+    if (facts.request) {
+        if (facts.method == "ACK") {
+            Server_.OnAck(facts);
+            return true;
+        }
+        // Checked before a server transaction keeps it: a forged request
+        // must not make the real one with the same branch look like a copy.
+        if (!AdmitByDialog(message)) return false;
+        return Server_.OnRequest(facts, SteadyNow()) == sip_transaction::TRequestKind::kNew;
+    }
+    // Checked before the transaction sees it: a forged answer with a known
+    // branch must not use up the transaction the real answer needs.
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (call && !AdmitResponse(call, message)) return false;
+    const auto match = Client_.OnResponse(facts, SteadyNow());
+    if (match.kind == sip_transaction::TResponseKind::kUnmatched) {
+        // A response to nothing the agent sent changes nothing; only a final
+        // failure to an INVITE given up long ago still gets its ACK.
+        return facts.method == "INVITE" && facts.status >= 300;
+    }
+    return match.kind != sip_transaction::TResponseKind::kRetransmission;
 }
 
 void TSipEngine::OnTimer() {
@@ -248,7 +322,60 @@ void TSipEngine::OnTimer() {
         LastKeepAlive_ = now;
         KeepAlive();
     }
-    if (Options_.autoTick) Tick();
+    if (!Options_.autoTick) return;
+    PollTransactions();
+    if (now - LastTick_ >= Options_.timerPeriod) {
+        LastTick_ = now;
+        Tick();
+    }
+}
+
+void TSipEngine::PollTransactions() {
+    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    if (!Active_) return;
+    const auto now = SteadyNow();
+    for (const auto& ended : Client_.Poll(now)) OnTransactionTimeout(ended);
+    for (const auto& ended : Server_.Poll(now)) OnUnacknowledged(ended);
+}
+
+// Timer B or F: the far end never answered.
+void TSipEngine::OnTransactionTimeout(const sip_transaction::TTimedOut& ended) {
+    const std::string& method = ended.request.method;
+    if (method == "REGISTER") {
+        const ISipAccountPtr account = FindAccountByCallId(ended.request.callId);
+        if (!account) return;
+        bool report = false;
+        {
+            std::lock_guard<ISipAccount> guard(*account);
+            const uint8_t state = account->GetState();
+            if (state == asRegistering || state == asAuthenticating)
+                OnRegistrationFailed(*account, NoAnswerReason(*account), report);
+        }
+        if (report) RaiseRegistrationBye(account);
+        return;
+    }
+    const ISipCallPtr call = FindCall(ended.request.callId);
+    if (!call) return;
+    if (method == "INVITE") {
+        const TCallState state = call->GetState();
+        const bool setUp = state == csCalling || state == csAuthenticating || state == csRinging;
+        if (setUp && call->GetBranch() == ended.request.branch) FailCall(call, "408");
+    } else if (method == "CANCEL" || method == "BYE") {
+        // The far end is gone: the call ends here all the same.
+        FailCall(call, call->GetStatusText());
+    }
+}
+
+// Our 2xx to an INVITE was never acknowledged: the far end does not have the
+// call, so it is ended with BYE (RFC 3261 13.3.1.4).
+void TSipEngine::OnUnacknowledged(const sip_transaction::TUnacknowledged& ended) {
+    if (ended.status < 200 || ended.status >= 300) return;
+    const ISipCallPtr call = FindCall(ended.callId);
+    if (!call) return;
+    const TCallState state = call->GetState();
+    if (state != csConnected && state != csHolding) return;
+    HangUp(call);
+    FailCall(call, "408");
 }
 
 void TSipEngine::KeepAlive() {
@@ -261,13 +388,26 @@ void TSipEngine::KeepAlive() {
 }
 
 void TSipEngine::Tick() {
-    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
-    TickAccounts();
-    TickCalls();
+    std::vector<ISipAccountPtr> retry;
+    {
+        std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+        retry = TickAccounts();
+        TickCalls();
+    }
+    for (const ISipAccountPtr& account : retry) {
+        // The server's address is looked up again before a retry, outside
+        // every lock: an unanswered registration may mean it moved.
+        const std::string proxy = account->GetProxy();
+        const std::string address = LookupAddress(proxy.empty() ? account->GetDomain() : proxy);
+        if (!address.empty()) account->SetServerAddress(address);
+        if (Active_) SendRegister(account);
+    }
 }
 
-void TSipEngine::TickAccounts() {
+std::vector<ISipAccountPtr> TSipEngine::TickAccounts() {
     std::vector<ISipAccountPtr> timedOut;
+    std::vector<ISipAccountPtr> due;
+    std::vector<ISipAccountPtr> retry;
     {
         std::lock_guard<TSipAccounts> list(Accounts_);
         const double now = Now();
@@ -276,11 +416,26 @@ void TSipEngine::TickAccounts() {
             std::lock_guard<ISipAccount> guard(*account);
             const double elapsed = SecondsBetween(account->GetRegTime(), now);
             switch (account->GetState()) {
-            case asRegistered:
-                if (elapsed > kRefreshSeconds && Active_) SendRegister(account);
+            case asRegistered: {
+                const int refresh = account->GetRenewal().afterSeconds;
+                if (elapsed > (refresh > 0 ? refresh : kRefreshSeconds) && Active_) due.push_back(account);
                 break;
+            }
+            case asIdle: {
+                // A lost registration is tried again after its back-off.
+                const TRegistrationRenewal renewal = account->GetRenewal();
+                if (renewal.lost && renewal.afterSeconds > 0 && elapsed > renewal.afterSeconds && Active_)
+                    retry.push_back(account);
+                break;
+            }
             case asRegistering:
             case asAuthenticating:
+                if (elapsed > kRegisterTimeoutSeconds) {
+                    bool report = false;
+                    OnRegistrationFailed(*account, NoAnswerReason(*account), report);
+                    if (report) timedOut.push_back(account);
+                }
+                break;
             case asUnregistering:
                 if (elapsed > kRegisterTimeoutSeconds) {
                     account->SetState(asIdle);
@@ -298,6 +453,8 @@ void TSipEngine::TickAccounts() {
         }
     }
     for (const ISipAccountPtr& account : timedOut) RaiseRegistrationBye(account);
+    for (const ISipAccountPtr& account : due) SendRegister(account);
+    return retry;
 }
 
 void TSipEngine::TickCalls() {
@@ -327,9 +484,28 @@ void TSipEngine::TickCalls() {
         EndedSince_ = std::move(endedSince);
     }
     for (const ISipCallPtr& call : expired) {
-        call->SetState(csIdle);
+        // The far end learns of it too: a final response for its INVITE, a
+        // CANCEL for ours. A cancelled call stays listed, ended, until the
+        // INVITE's final answer (a 487, or a 200 that crossed the CANCEL and
+        // needs its ACK and BYE) or the limit for ended calls.
+        bool cancelled = false;
+        {
+            std::lock_guard<ISipCall> guard(*call);
+            if (call->GetIncoming()) {
+                SendCallText(*call, ComposeCallResponse(*call, "480 Temporarily Unavailable"));
+            } else {
+                SendCancelOrWait(*call);
+                cancelled = !TakeAwaitingCancel(*call);
+            }
+        }
+        if (!cancelled) {
+            FailCall(call, "408");
+            continue;
+        }
+        std::lock_guard<ISipCall> guard(*call);
+        if (call->GetMediaActive()) call->SetMediaActive(false);
         call->SetStatusText("408");
-        EndCall(call);
+        call->SetState(csIdle);
     }
     for (const ISipCallPtr& call : stale) EndCall(call);
 }

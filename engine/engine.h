@@ -3,13 +3,18 @@
 // received message.
 //
 // Threading contract:
-// - Received datagrams, the keep-alive and the periodic Tick run on the
-//   signalling socket's thread, one at a time (DispatchLock_ also serialises a
-//   Tick called from elsewhere with that thread).
+// - Received datagrams, the keep-alive, the transaction timers and the
+//   periodic Tick run on the signalling socket's thread, one at a time
+//   (DispatchLock_ also serialises a Tick, a PollTransactions or a switch-off
+//   called from elsewhere with that thread).
+// - Every SIP message sent passes SendText once, which hands it to the
+//   transaction layer (Client_, Server_) for retransmission; every received
+//   one passes Admit, which stops copies of what was handled already.
 // - Interface operations run on the caller's thread.
 // - Lock order: dispatch, then a list (accounts or calls), then an element
-//   (account or call). A path holding a call's lock releases it before it
-//   touches the call list (EndCall).
+//   (account or call), then the transaction layer, then the socket. A path
+//   holding a call's lock releases it before it touches the call list
+//   (EndCall).
 #pragma once
 
 #include <atomic>
@@ -27,7 +32,9 @@
 #include "media/call_list.h"
 #include "media/rtp_session.h"
 #include "sip/account.h"
+#include "sip/client_transactions.h"
 #include "sip/event_sink.h"
+#include "sip/server_transactions.h"
 #include "sip/sipints.h"
 #include "sip/transport.h"
 
@@ -43,12 +50,17 @@ struct TDatagramSource {
 struct TSipEngineOptions {
     // How often the signalling thread wakes for its own timers (Tick).
     std::chrono::milliseconds timerPeriod{1000};
-    // Spacing of the CR LF CR LF keep-alive to every account's server.
-    std::chrono::milliseconds keepAlivePeriod{30000};
+    // Spacing of the CR LF CR LF keep-alive to every account's server: below
+    // the 30 s that common routers keep a UDP binding open.
+    std::chrono::milliseconds keepAlivePeriod{25000};
     // Run Tick on the signalling thread at every timer period.
     bool autoTick = true;
     // Time source for registration stamps, call creation and Tick.
     TCallClock clock = SystemCallClock();
+    // Time source and timer values of the transaction layer; its timers run
+    // with autoTick, or when the host calls PollTransactions.
+    sip_transaction::TNow steadyClock = sip_transaction::TClock::now;
+    sip_transaction::TTimers transactionTimers;
     // Builds the RTP paths of each new call (the RTP paths by default); set to an
     // empty function, media carries nothing.
     std::function<ICallMediaPathPtr()> mediaPathFactory = media::NewRtpMediaPath;
@@ -56,10 +68,14 @@ struct TSipEngineOptions {
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
 public:
-    // Registration refresh, registration answer limit, STUN answer limit,
-    // call set-up limit and the limit for an ended call left listed.
+    // Longest registration refresh, registration answer limit (Timer F),
+    // first and longest wait before a failed registration is tried again,
+    // STUN answer limit, call set-up limit and the limit for an ended call
+    // left listed.
     static constexpr double kRefreshSeconds = 600;
-    static constexpr double kRegisterTimeoutSeconds = 20;
+    static constexpr double kRegisterTimeoutSeconds = 32;
+    static constexpr int kFirstRetrySeconds = 30;
+    static constexpr int kLongestRetrySeconds = 300;
     static constexpr double kStunTimeoutSeconds = 3;
     static constexpr double kSetupTimeoutSeconds = 120;
     static constexpr double kEndedCallSeconds = 32;
@@ -124,21 +140,34 @@ public:
     // Handles one datagram as the receive thread does; without a source the
     // checks of who sent it are left out.
     void Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source = {});
+    // Sends the retransmissions that are due and acts on transactions that
+    // ran out of time (the signalling thread does this with autoTick).
+    void PollTransactions();
+    std::size_t TransactionCount() const { return Client_.Count() + Server_.Count(); }
 
 private:
     // Receive path and timers.
     void OnTimer();
     void KeepAlive();
+    bool Admit(const TSipMessage& message);
     void Dispatch(const TSipMessage& message);
-    void TickAccounts();
+    void OnTransactionTimeout(const sip_transaction::TTimedOut& ended);
+    void OnUnacknowledged(const sip_transaction::TUnacknowledged& ended);
+    // Returns the accounts whose lost registration is due for a retry.
+    std::vector<ISipAccountPtr> TickAccounts();
     void TickCalls();
     double Now() const { return Options_.clock.now(); }
+    sip_transaction::TTime SteadyNow() const { return Options_.steadyClock(); }
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
 
     // Sending.
-    void SendText(const std::string& text, const std::string& address, int port);
+    // `remember` false: the transaction layer does not keep the message (a
+    // refusal of a request that was never the call's).
+    void SendText(const std::string& text, const std::string& address, int port,
+                  bool remember = true);
     void SendToAccount(ISipAccount& account, const std::string& text);
-    void SendToVia(const TSipMessage& message, ISipAccount& account, const std::string& text);
+    void SendToVia(const TSipMessage& message, ISipAccount& account, const std::string& text,
+                   bool remember = true);
     void RequireActive() const;
 
     // Lookups.
@@ -159,11 +188,13 @@ private:
 
     // Who may act on a call (engine_dialog.cpp). Each answers 481 or 500
     // itself where that is due and returns whether the message may go on.
+    // All run once per message, before the transaction layer (Admit).
     bool FromCallPeer(ISipCall& call);
     void AnswerNoDialog(const TSipMessage& request, ISipAccount& account);
+    bool AdmitByDialog(const TSipMessage& request);
     bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
     bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
-    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool byBranch = true);
+    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response);
 
     // Registration (engine_register.cpp).
     void SendRegisterWithCredentials(ISipAccount& account);
@@ -171,6 +202,9 @@ private:
     void SendStunRequest(ISipAccount& account);
     void RaiseRegistrationOk(const ISipAccountPtr& account);
     void RaiseRegistrationBye(const ISipAccountPtr& account);
+    void OnRegistered(ISipAccount& account, const TSipMessage& message, bool& report);
+    void OnRegistrationFailed(ISipAccount& account, const std::string& reason, bool& report);
+    std::string NoAnswerReason(ISipAccount& account);
 
     // Calls (engine_calls.cpp, engine_invite.cpp).
     std::shared_ptr<TCall> NewCall(const ISipAccountPtr& account, const std::string& callId);
@@ -190,6 +224,10 @@ private:
     void OnInviteFailure(const ISipCallPtr& call, const TSipMessage& message);
     void OnRefer(const TSipMessage& message);
     void FailCall(const ISipCallPtr& call, const std::string& statusText);
+    void SendCancelOrWait(ISipCall& call);
+    void OnCancelledInviteResponse(const ISipCallPtr& call, const TSipMessage& message);
+    bool IsCancelled(const ISipCall& call);
+    bool TakeAwaitingCancel(const ISipCall& call);
     void MarkEstablished(const ISipCall& call);
     bool IsEstablished(const ISipCall& call);
     void StartMedia(ISipCall& call);
@@ -215,10 +253,18 @@ private:
     std::mutex CallNotesLock_;
     std::unordered_set<const ISipCall*> Established_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
+    // Calls the agent cancelled, and whether the CANCEL still waits for the
+    // INVITE's first provisional response.
+    std::unordered_map<const ISipCall*, bool> Cancelled_;
 
     std::recursive_mutex DispatchLock_;
     TDatagramSource Source_;  // of the datagram being dispatched; guarded by DispatchLock_
     std::chrono::steady_clock::time_point LastKeepAlive_;  // signalling thread only
+    std::chrono::steady_clock::time_point LastTick_;       // signalling thread only
+
+    // Their own locks are taken last (they send under them).
+    sip_transaction::TClientTransactions Client_;
+    sip_transaction::TServerTransactions Server_;
 
     // Every send takes SocketLock_ for its one system call; switching off
     // moves the socket out under the lock and joins its thread outside it.

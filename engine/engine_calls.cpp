@@ -4,9 +4,10 @@
 
 #include "media/codecs.h"
 #include "media/wav.h"
-#include "sip/compose.h"
-#include "sip/header_values.h"
 #include "engine/engine.h"
+#include "sip/compose.h"
+#include "sip/compose_common.h"
+#include "sip/header_values.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
                                  int microphoneDevice, int speakerDevice) {
     // A number that cannot be written in a URI is refused before the call
     // takes a port.
-    const std::string remoteUri = sip_header::TargetUri(number, account->GetDomain());
+    const std::string remoteUri = sip_header::TargetUri(number, sip_compose::DomainPart(*account));
     const std::shared_ptr<TCall> call = NewCall(account, "");
     call->SetMicrophoneDevice(microphoneDevice);
     call->SetSpeakerDevice(speakerDevice);
@@ -47,7 +48,7 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     call->SetCSeq(NextCSeq());
     call->SetRemoteUri(remoteUri);
     call->SetLocalUri("sip:" + sip_header::EscapeUserPart(account->GetUserName()) + "@" +
-                      account->GetDomain());
+                      sip_compose::DomainPart(*account));
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
@@ -66,7 +67,11 @@ void TSipEngine::SendInvite(ISipCall& call, bool withCredentials) {
 }
 
 void TSipEngine::Answer(ISipCallPtr call) {
+    // A call the caller cancelled (or that ended otherwise) meanwhile is no
+    // longer listed: answering it would send a 200 nobody acknowledges.
+    if (FindCall(call->GetCallId()) != call) return;
     std::lock_guard<ISipCall> guard(*call);
+    if (!call->GetIncoming() || IsEstablished(*call)) return;
     SendCallText(*call, ComposeOkWithAnswer(*call));
     call->SetState(csConnected);
     MarkEstablished(*call);
@@ -86,9 +91,49 @@ void TSipEngine::HangUp(ISipCallPtr call) {
         call->SetCSeq(NextCSeq());
         SendCallText(*call, ComposeBye(*call));
     } else if (!call->GetIncoming()) {
-        SendCallText(*call, ComposeCancel(*call));
+        SendCancelOrWait(*call);
         if (call->GetMediaActive()) call->SetMediaActive(false);
     }
+}
+
+// A CANCEL may only follow a provisional response (RFC 3261 9.1): before
+// one it waits, and goes out when the first arrives. Either way the call is
+// marked, so a 200 crossing the CANCEL is acknowledged and ended with BYE.
+// The caller holds the call's lock.
+void TSipEngine::SendCancelOrWait(ISipCall& call) {
+    const bool wait = Client_.AwaitsFirstResponse(call.GetBranch(), call.GetCallId());
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        if (Cancelled_.count(&call) != 0) return;
+        Cancelled_[&call] = wait;
+    }
+    if (!wait) SendCallText(call, ComposeCancel(call));
+}
+
+bool TSipEngine::IsCancelled(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    return Cancelled_.count(&call) != 0;
+}
+
+// True once for a call whose CANCEL waited for a provisional response.
+bool TSipEngine::TakeAwaitingCancel(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    const auto found = Cancelled_.find(&call);
+    if (found == Cancelled_.end() || !found->second) return false;
+    found->second = false;
+    return true;
+}
+
+// Ends a call here with `statusText` for the host (the far end has been
+// told already, or cannot be).
+void TSipEngine::FailCall(const ISipCallPtr& call, const std::string& statusText) {
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        if (call->GetMediaActive()) call->SetMediaActive(false);
+        call->SetStatusText(statusText);
+        call->SetState(csIdle);
+    }
+    EndCall(call);
 }
 
 void TSipEngine::Hold(ISipCallPtr call) {
@@ -148,6 +193,7 @@ void TSipEngine::EndCall(ISipCallPtr call) {
     std::lock_guard<std::mutex> notes(CallNotesLock_);
     Established_.erase(call.get());
     EndedSince_.erase(call.get());
+    Cancelled_.erase(call.get());
 }
 
 void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {

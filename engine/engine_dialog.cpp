@@ -31,8 +31,11 @@ bool TSipEngine::FromCallPeer(ISipCall& call) {
     return call.GetIncoming() && SameSource(Source_, call.GetReceivedHost(), call.GetReceivedPort());
 }
 
+// Refusals are not kept as the answer of a server transaction: a forged
+// request with the branch of a real one (a CANCEL carries its INVITE's)
+// must not leave an answer behind that the real one would be given.
 void TSipEngine::AnswerNoDialog(const TSipMessage& request, ISipAccount& account) {
-    SendToVia(request, account, ComposeResponse(request, "481 Call/Transaction Does Not Exist"));
+    SendToVia(request, account, ComposeResponse(request, "481 Call/Transaction Does Not Exist"), false);
 }
 
 bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request) {
@@ -48,7 +51,8 @@ bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage
         if (account) AnswerNoDialog(request, *account);
         return false;
     case sip_dialog::TRequestVerdict::kOutOfOrder:
-        if (account) SendToVia(request, *account, ComposeResponse(request, "500 Server Internal Error"));
+        if (account)
+            SendToVia(request, *account, ComposeResponse(request, "500 Server Internal Error"), false);
         return false;
     }
     return false;
@@ -63,12 +67,21 @@ bool TSipEngine::AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel)
     return false;
 }
 
-// The request it answers is the call's latest: its CSeq number and, for the
-// requests sent on the call's branch (INVITE, BYE, CANCEL), that branch.
-bool TSipEngine::AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool byBranch) {
+// A request on a call's Call-ID: a CANCEL of its INVITE, a copy of the
+// INVITE that made it (no To tag), or a request inside its dialog.
+bool TSipEngine::AdmitByDialog(const TSipMessage& request) {
+    const ISipCallPtr call = FindCall(request.CallId);
+    if (!call) return true;
+    if (request.CSeqMethod == "CANCEL") return AdmitCancel(call, request);
+    if (request.CSeqMethod == "INVITE" && request.ToTag.empty()) return true;
+    return AdmitInDialogRequest(call, request);
+}
+
+// Which request a response answers (branch and CSeq method) the client
+// transactions have settled before dispatch; here it must also come from the
+// call's peer and name the call's dialog.
+bool TSipEngine::AdmitResponse(const ISipCallPtr& call, const TSipMessage& response) {
     std::lock_guard<ISipCall> guard(*call);
     if (!FromCallPeer(*call)) return false;
-    if (response.CSeqNumber != std::to_string(call->GetCSeq())) return false;
-    if (byBranch && sip_dialog::TopViaBranch(response.ViaHeaders) != call->GetBranch()) return false;
     return sip_dialog::ResponseMatchesDialog(*call, response, IsEstablished(*call));
 }

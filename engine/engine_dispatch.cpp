@@ -36,8 +36,6 @@ void TSipEngine::Dispatch(const TSipMessage& message) {
 void TSipEngine::OnCancel(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return;
-    if (message.StatusCode.empty() ? !AdmitCancel(call, message) : !AdmitResponse(call, message))
-        return;
     const ISipAccountPtr account = call->GetAccount();
     if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
     if (message.StatusCode == "200") {
@@ -65,9 +63,6 @@ void TSipEngine::OnCancel(const TSipMessage& message) {
 void TSipEngine::OnBye(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return;
-    if (message.StatusCode.empty() ? !AdmitInDialogRequest(call, message)
-                                   : !AdmitResponse(call, message))
-        return;
     const ISipAccountPtr account = call->GetAccount();
     {
         std::lock_guard<ISipCall> guard(*call);
@@ -83,7 +78,7 @@ void TSipEngine::OnBye(const TSipMessage& message) {
 void TSipEngine::OnInfo(const TSipMessage& message) {
     if (!message.StatusCode.empty()) return;
     const ISipCallPtr call = FindCall(message.CallId);
-    if (!call || !AdmitInDialogRequest(call, message)) return;
+    if (!call) return;
     const ISipAccountPtr account = call->GetAccount();
     if (!account || account->GetState() != asRegistered) return;
 
@@ -129,7 +124,6 @@ void TSipEngine::OnNotify(const TSipMessage& message) {
     const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
     if (!account) return;
     const ISipCallPtr call = FindCall(message.CallId);
-    if (call && !AdmitInDialogRequest(call, message)) return;
     SendToAccount(*account, ComposeOk(message));
     if (!call) return;
     const TCallState state = call->GetState();

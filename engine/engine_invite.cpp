@@ -42,20 +42,25 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
     std::lock_guard<TSipCalls> list(Calls_);
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) {
-        if (!message.StatusCode.empty()) return;
-        // A To tag names a dialog, and no call here has this Call-ID.
-        if (message.ToTag.empty()) return OnIncomingInvite(message);
-        const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
-        if (account) AnswerNoDialog(message, *account);
+        if (message.StatusCode.empty()) {
+            // A To tag names a dialog, and no call here has this Call-ID.
+            if (message.ToTag.empty()) return OnIncomingInvite(message);
+            const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
+            if (account) AnswerNoDialog(message, *account);
+            return;
+        }
+        // A failure for a call already let go (ended by the set-up limit or
+        // the host) still gets its ACK, or the far end sends it for 32 s.
+        if (IsFinalFailure(message.StatusCode)) {
+            const ISipAccountPtr account = FindAccountFor(message.FromUser, message.ToUser);
+            if (account) SendToAccount(*account, ComposeAck(message));
+        }
         return;
     }
-    if (message.StatusCode.empty()) {
-        // Without a To tag, a copy of the INVITE that made the call, which
-        // its answer covers already; with one, a re-INVITE of the dialog.
-        if (message.ToTag.empty() || !AdmitInDialogRequest(call, message)) return;
-    } else if (!AdmitResponse(call, message)) {
-        return;
-    }
+    // Without a To tag, a copy of the INVITE that made the call, which its
+    // answer covers already (a re-INVITE has passed the dialog checks).
+    if (message.StatusCode.empty() && message.ToTag.empty()) return;
+    if (!message.StatusCode.empty() && IsCancelled(*call)) return OnCancelledInviteResponse(call, message);
     const ISipAccountPtr account = call->GetAccount();
     if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
 
@@ -112,7 +117,6 @@ void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetRouteSet(message);
     call->SetRemoteContact(message.Contact);
     call->SetTarget(message.FromUser);
-    call->SetRemoteSipHost(ResolveAddress(message.ContactHost));
     call->SetRemoteSipPort(message.ContactPort);
     Calls_.Add(call);
 
@@ -255,13 +259,6 @@ void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message)
         call->SetReceivedPort(message.ViaPort);
         call->SetRemoteContact(message.Contact);
 
-        if (message.ContactHost != account->GetDomain() &&
-            message.ContactHost != account->GetServerAddress()) {
-            const std::string address = LookupAddress(message.ContactHost);
-            call->SetRemoteSipHost(address.empty() ? account->GetServerAddress() : address);
-            if (!address.empty()) call->SetRemoteSipPort(message.ContactPort);
-        }
-
         const int sdpPort = NumberOr(message.SdpAudioPort, 0);
         const bool moved = call->GetRemoteRtpPort() != sdpPort || call->GetRemoteRtpHost() != message.SdpAddress;
         if (moved && call->GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
@@ -303,11 +300,42 @@ void TSipEngine::OnInviteFailure(const ISipCallPtr& call, const TSipMessage& mes
     EndCall(call);
 }
 
+// Answers to the INVITE of a call the agent cancelled: the first provisional
+// lets a waiting CANCEL go; a 2xx that crossed the CANCEL is acknowledged as
+// any 2xx and ended with BYE, so the far end is not left connected and
+// billed; a failure (the 487) is acknowledged and ends the call.
+void TSipEngine::OnCancelledInviteResponse(const ISipCallPtr& call, const TSipMessage& message) {
+    const std::string& status = message.StatusCode;
+    if (status[0] == '1') {
+        if (!TakeAwaitingCancel(*call)) return;
+        std::lock_guard<ISipCall> guard(*call);
+        SendCallText(*call, ComposeCancel(*call));
+        return;
+    }
+    if (status[0] != '2') {
+        SendCallText(*call, ComposeAck(message));
+        FailCall(call, call->GetState() == csIdle ? call->GetStatusText() : status);
+        return;
+    }
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        call->SetRemoteTag(message.ToTag);
+        call->SetRemoteUri(message.ToUri);
+        if (message.HasRecordRoutes()) call->SetRouteSet(message);
+        call->SetRemoteContact(message.Contact);
+        SendCallText(*call, ComposeAckWithCredentials(*call, message));
+        call->SetBranch(NewBranch());
+        call->SetCSeq(NextCSeq());
+        SendCallText(*call, ComposeBye(*call));
+    }
+    FailCall(call, call->GetStatusText());
+}
+
 void TSipEngine::OnRefer(const TSipMessage& message) {
     const std::string& status = message.StatusCode;
     if (status != "401" && status != "403" && status != "407") return;
     const ISipCallPtr call = FindCall(message.CallId);
-    if (!call || !AdmitResponse(call, message, false)) return;
+    if (!call) return;
     std::lock_guard<ISipCall> guard(*call);
     SendCallText(*call, ComposeAck(message));
     if (std::to_string(call->GetCSeq()) == message.CSeqNumber && !IsEstablished(*call))

@@ -1,7 +1,10 @@
 // Registration, STUN and instant messages of the engine's accounts.
+#include <algorithm>
+
 #include "sip/compose_register.h"
 #include "engine/engine.h"
 #include "sip/message.h"
+#include "sip/registration_expiry.h"
 
 namespace {
 
@@ -18,9 +21,14 @@ std::string StunTransactionId(const std::string& callId) {
 }  // namespace
 
 void TSipEngine::Register(ISipAccountPtr account) {
+    // The STUN server's name is looked up before any lock is taken.
+    const std::string stunServer = account->GetStunServer();
+    if (account->GetStunAddress().empty() && !stunServer.empty())
+        account->SetStunAddress(LookupAddress(stunServer));
     std::lock_guard<ISipAccount> guard(*account);
-    if (account->GetStunAddress().empty() && !account->GetStunServer().empty())
-        account->SetStunAddress(LookupAddress(account->GetStunServer()));
+    // A registration the host asks for starts afresh: no back-off carried
+    // over, and the next loss is reported again.
+    account->SetRenewal({});
     account->SetLocalPort(LocalPort_);
     if (!account->GetStunAddress().empty()) {
         account->SetRegTime(Now());
@@ -51,6 +59,12 @@ void TSipEngine::SendRegister(ISipAccountPtr account) {
 
 void TSipEngine::Unregister(ISipAccountPtr account) {
     std::lock_guard<ISipAccount> guard(*account);
+    // Taken off line on purpose: nothing is renewed or retried.
+    TRegistrationRenewal renewal = account->GetRenewal();
+    renewal.afterSeconds = 0;
+    renewal.up = false;
+    renewal.lost = true;
+    account->SetRenewal(renewal);
     account->SetBranch(NewBranch());
     RequireActive();
     account->SetCSeq(NextCSeq());
@@ -129,29 +143,23 @@ void TSipEngine::OnRegister(const TSipMessage& message) {
         switch (account->GetState()) {
         case asRegistering:
             if (status == "200") {
-                registered = true;
-                account->SetState(asRegistered);
-                account->SetRegistrarTag(message.ToTag);
+                OnRegistered(*account, message, registered);
             } else if (IsChallenge(status)) {
                 account->SetState(asAuthenticating);
                 StoreChallenge(*account, message);
                 account->SetTag(NewTag());
                 SendRegisterWithCredentials(*account);
             } else if (IsFinalFailure(status)) {
-                account->SetState(asIdle);
-                lost = true;
+                OnRegistrationFailed(*account, StatusLineText(message.RawText), lost);
             }
             break;
         case asAuthenticating:
             if (status == "200") {
-                account->SetState(asRegistered);
-                registered = true;
-                account->SetRegistrarTag(message.ToTag);
+                OnRegistered(*account, message, registered);
             } else if (IsFinalFailure(status)) {
                 // Refused even with credentials (a wrong password): the host
                 // must learn that the account is not registered.
-                account->SetState(asIdle);
-                lost = true;
+                OnRegistrationFailed(*account, StatusLineText(message.RawText), lost);
             }
             break;
         case asUnregistering:
@@ -179,6 +187,46 @@ void TSipEngine::OnRegister(const TSipMessage& message) {
     }
     if (registered) RaiseRegistrationOk(account);
     if (lost) RaiseRegistrationBye(account);
+}
+
+// The registrar's 200: the binding lasts what it granted, and is renewed
+// at half of that. `report` is set when the host has not heard of it yet
+// (the first registration, or a recovery after a loss).
+void TSipEngine::OnRegistered(ISipAccount& account, const TSipMessage& message, bool& report) {
+    account.SetState(asRegistered);
+    account.SetRegistrarTag(message.ToTag);
+    const int granted = GrantedExpiry(message.RawText, account.GetContactUri(), account.GetExpires());
+    TRegistrationRenewal renewal = account.GetRenewal();
+    report = !renewal.up;
+    renewal.afterSeconds = RefreshAfterSeconds(granted);
+    renewal.retrySeconds = 0;
+    renewal.up = true;
+    renewal.lost = false;
+    renewal.lostReason.clear();
+    account.SetRenewal(renewal);
+    account.SetRegTime(Now());
+}
+
+// A REGISTER refused or never answered: the account is off line and tried
+// again after a back-off (30 s doubling up to 5 minutes). `report` is set
+// once per loss.
+void TSipEngine::OnRegistrationFailed(ISipAccount& account, const std::string& reason, bool& report) {
+    account.SetState(asIdle);
+    TRegistrationRenewal renewal = account.GetRenewal();
+    report = !renewal.lost;
+    renewal.afterSeconds = renewal.retrySeconds > 0 ? renewal.retrySeconds : kFirstRetrySeconds;
+    renewal.retrySeconds = std::min(renewal.afterSeconds * 2, kLongestRetrySeconds);
+    renewal.up = false;
+    renewal.lost = true;
+    renewal.lostReason = reason;
+    account.SetRenewal(renewal);
+    account.SetRegTime(Now());
+}
+
+std::string TSipEngine::NoAnswerReason(ISipAccount& account) {
+    const std::string proxy = account.GetProxy();
+    return "no answer from " + (proxy.empty() ? account.GetDomain() : proxy) + ":" +
+           std::to_string(account.GetServerPort());
 }
 
 void TSipEngine::OnStunAnswer(const TSipMessage& message) {

@@ -78,16 +78,16 @@ TAccount::TAccount(const std::string& stunServer, const std::string& domain,
 TAccount::TAccount(const std::string& stunServer, const std::string& domain,
                    const std::string& userName, const std::string& password,
                    const std::string& proxy, const TAccountAddresses& addresses)
-    : Domain_(domain),
+    : ServerAddress_(addresses.serverAddress),
+      LocalIp_(addresses.localIp),
+      Domain_(domain),
       Proxy_(proxy),
-      ServerAddress_(addresses.serverAddress),
       UserName_(userName),
       Password_(password),
       CallId_(NewHexId()),
       Branch_(NewBranch()),
       RegTime_(NowAsDays()),
       Tag_(NewTag()),
-      LocalIp_(addresses.localIp),
       StunServer_(stunServer) {
     CheckDomain(domain);
     CheckUserName(userName);
@@ -103,6 +103,7 @@ std::string TAccount::GetQuotedDisplayName() {
 }
 
 std::string TAccount::GetContactHost() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
     return PublicAddress_.empty() ? LocalIp_ : PublicAddress_;
 }
 
@@ -136,13 +137,28 @@ std::string TAccount::GetPassword() { return Password_; }
 void TAccount::SetPassword(const std::string& value) { Password_ = value; }
 std::string TAccount::GetRport() { return Rport_; }
 void TAccount::SetRport(const std::string& value) { Rport_ = value; }
-std::string TAccount::GetStunAddress() { return StunAddress_; }
-void TAccount::SetStunAddress(const std::string& value) { StunAddress_ = value; }
-std::string TAccount::GetLocalIp() { return LocalIp_; }
-void TAccount::SetLocalIp(const std::string& value) { LocalIp_ = value; }
+std::string TAccount::GetStunAddress() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    return StunAddress_;
+}
+void TAccount::SetStunAddress(const std::string& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    StunAddress_ = value;
+}
+std::string TAccount::GetLocalIp() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    return LocalIp_;
+}
+void TAccount::SetLocalIp(const std::string& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    LocalIp_ = value;
+}
 int TAccount::GetLocalPort() { return LocalPort_; }
 void TAccount::SetLocalPort(int value) { LocalPort_ = value; }
-void TAccount::SetPublicAddress(const std::string& value) { PublicAddress_ = value; }
+void TAccount::SetPublicAddress(const std::string& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    PublicAddress_ = value;
+}
 std::string TAccount::GetTag() { return Tag_; }
 void TAccount::SetTag(const std::string& value) { Tag_ = value; }
 int TAccount::GetServerPort() { return ServerPort_; }
@@ -167,7 +183,25 @@ std::string TAccount::GetBranch() { return Branch_; }
 void TAccount::SetBranch(const std::string& value) { Branch_ = value; }
 std::string TAccount::GetCallId() { return CallId_; }
 void TAccount::SetCallId(const std::string& value) { CallId_ = value; }
-std::string TAccount::GetServerAddress() { return ServerAddress_; }
+std::string TAccount::GetServerAddress() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    return ServerAddress_;
+}
+
+void TAccount::SetServerAddress(const std::string& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    ServerAddress_ = value;
+}
+
+TRegistrationRenewal TAccount::GetRenewal() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    return Renewal_;
+}
+
+void TAccount::SetRenewal(const TRegistrationRenewal& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    Renewal_ = value;
+}
 int TAccount::GetExpires() { return Expires_; }
 void TAccount::SetExpires(int value) { Expires_ = value; }
 

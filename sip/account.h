@@ -102,14 +102,25 @@ public:
     std::string GetCallId() override;
     void SetCallId(const std::string& value) override;
     std::string GetServerAddress() override;
+    void SetServerAddress(const std::string& value) override;
+    TRegistrationRenewal GetRenewal() override;
+    void SetRenewal(const TRegistrationRenewal& value) override;
     int GetExpires() override;
     void SetExpires(int value) override;
 
 private:
     std::recursive_mutex Lock_;  // Lock/Unlock; guards nothing by itself
+    // The addresses the signalling thread learns (a STUN answer, the server
+    // resolved again) while the host thread composes with them, and the
+    // registration renewal the host may read.
+    mutable std::mutex AddressLock_;
+    std::string ServerAddress_;     // guarded by AddressLock_
+    std::string LocalIp_;           // guarded by AddressLock_
+    std::string PublicAddress_;     // guarded by AddressLock_
+    std::string StunAddress_;       // guarded by AddressLock_
+    TRegistrationRenewal Renewal_;  // guarded by AddressLock_
     std::string Domain_;
     std::string Proxy_;
-    std::string ServerAddress_;
     int32_t ServerPort_ = 5060;
     std::string UserName_;
     std::string Password_;
@@ -124,11 +135,8 @@ private:
     std::string AuthStatus_;
     std::string Tag_;
     std::string RegistrarTag_;
-    std::string LocalIp_;
     int32_t LocalPort_ = 0;
-    std::string PublicAddress_;
     std::string StunServer_;
-    std::string StunAddress_;
     std::string Rport_;
     std::string PendingMessage_;
     int32_t Expires_ = 3600;

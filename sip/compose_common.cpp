@@ -20,8 +20,8 @@ std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
 }
 
 std::string AccountNameAddr(ISipAccount& account) {
-    return account.GetQuotedDisplayName() + "<sip:" + sip_header::EscapeUserPart(account.GetUserName()) + "@" +
-           account.GetDomain() + ">";
+    return account.GetQuotedDisplayName() + "<sip:" +
+           sip_header::EscapeUserPart(account.GetUserName()) + "@" + DomainPart(account) + ">";
 }
 
 ISipAccountPtr CallAccount(ISipCall& call) {
@@ -42,6 +42,12 @@ TDigestChallenge CallChallenge(ISipCall& call) {
 
 TDigestCredentials AccountCredentials(ISipAccount& account) {
     return TDigestCredentials{account.GetUserName(), account.GetPassword()};
+}
+
+std::string DomainPart(ISipAccount& account) {
+    const int port = account.GetServerPort();
+    if (port == 5060 || port <= 0) return account.GetDomain();
+    return account.GetDomain() + ":" + std::to_string(port);
 }
 
 }  // namespace sip_compose

@@ -25,6 +25,10 @@ std::string ContentLengthAndBody(std::string_view body);
 // The account's Via line: "Via: SIP/2.0/UDP ip:port;rport;branch=...".
 std::string AccountViaLine(ISipAccount& account, std::string_view branch);
 
+// The domain as URIs write it: with the server's port when that is not 5060,
+// so a proxy on another port is addressed as given.
+std::string DomainPart(ISipAccount& account);
+
 // "<display><sip:user@domain>" as From and To of the account's own requests.
 std::string AccountNameAddr(ISipAccount& account);
 

@@ -107,7 +107,7 @@ std::string ReferText(ISipCall& call, const std::string& referTarget, bool withC
         text += CallCredentials(call, *account, TDigestRequest::Refer,
                                 TDigestTarget{"REFER", requestUri, ""});
     }
-    text += "Refer-To: <" + sip_header::TargetUri(referTarget, account->GetDomain()) + ">\r\n";
+    text += "Refer-To: <" + sip_header::TargetUri(referTarget, DomainPart(*account)) + ">\r\n";
     text += "Referred-By: <" + call.GetLocalUri() + ">\r\n";
     text += ContactLine(*account);
     text += CSeqLine(call.GetCSeq(), "REFER");

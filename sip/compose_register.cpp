@@ -12,7 +12,7 @@ namespace {
 // The first five lines every REGISTER variant shares.
 std::string RegisterHead(ISipAccount& account) {
     const std::string nameAddr = AccountNameAddr(account);
-    std::string text = "REGISTER sip:" + account.GetDomain() + " SIP/2.0\r\n";
+    std::string text = "REGISTER sip:" + DomainPart(account) + " SIP/2.0\r\n";
     text += AccountViaLine(account, account.GetBranch());
     text += "From: " + nameAddr + ";tag=" + account.GetTag() + "\r\n";
     text += "To: " + nameAddr + "\r\n";
@@ -40,14 +40,14 @@ std::string ExpiresLine(ISipAccount& account) {
 std::string RegisterCredentials(ISipAccount& account, TDigestRequest request) {
     TDigestChallenge challenge = AccountChallenge(account);
     const std::string keptOpaque = challenge.opaque;
-    const TDigestTarget target{"REGISTER", "sip:" + account.GetDomain(), ""};
+    const TDigestTarget target{"REGISTER", "sip:" + DomainPart(account), ""};
     std::string line = DigestHeaderLine(request, challenge, AccountCredentials(account), target);
     if (challenge.opaque != keptOpaque) account.SetOpaque(challenge.opaque);
     return line;
 }
 
 std::string MessageUri(ISipAccount& account, const std::string& target) {
-    return sip_header::TargetUri(target, account.GetDomain());
+    return sip_header::TargetUri(target, DomainPart(account));
 }
 
 }  // namespace

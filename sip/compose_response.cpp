@@ -106,7 +106,7 @@ std::string ComposeOkWithAnswer(ISipCall& call) {
 std::string ComposeRedirect(ISipCall& call, const std::string& target) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = CallResponseHead(call, "302 Moved Temporarily") + CallResponseIds(call);
-    text += "Contact: <" + sip_header::TargetUri(target, account->GetDomain()) + ">\r\n";
+    text += "Contact: <" + sip_header::TargetUri(target, DomainPart(*account)) + ">\r\n";
     text.append(kAllowLine);
     text += "Content-Length: 0\r\n\r\n";
     return text;

@@ -21,6 +21,7 @@ constexpr std::size_t kMaxUriRest = 1000;
 constexpr std::size_t kMaxContact = 1000;
 constexpr std::size_t kMaxRecordRoute = 1000;
 constexpr std::size_t kMaxCSeq = 100;
+constexpr std::size_t kMaxBranch = 100;
 constexpr std::size_t kMaxContactPort = 15;
 constexpr std::size_t kMaxSdpAddress = 20;
 constexpr std::size_t kMaxAudioPortDigits = 10;
@@ -242,6 +243,11 @@ void TMessageParser::ViaLine(std::string_view line) {
     }
 
     if (!M.ViaHost.empty()) return;
+    const std::size_t branch = line.find(";branch=");
+    if (branch != std::string_view::npos) {
+        const std::string_view value = line.substr(branch + 8, kMaxBranch);
+        M.ViaBranch = value.substr(0, std::min(value.size(), value.find_first_of(";, \r")));
+    }
     M.ViaHost = line;
     const std::size_t udp = line.find("/UDP");
     if (udp == std::string_view::npos) return;

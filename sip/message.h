@@ -34,6 +34,7 @@ public:
     std::string ToUri;
     std::string FromUri;
     std::string ViaPort;
+    std::string ViaBranch;  // branch parameter of the first Via line
     std::string ViaRport;
     std::string Nonce;
     std::string StatusCode;

@@ -194,6 +194,15 @@ using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
 // One SIP identity at one server. Getters return copies, setters replace the
 // field; none takes the account's lock, which callers hold around any step
 // that reads or changes several fields together.
+// When an account's registration is renewed and what the host was told.
+struct TRegistrationRenewal {
+    int afterSeconds = 0;    // the next REGISTER this long after RegTime; 0: none due
+    int retrySeconds = 0;    // the wait after the next failure
+    bool up = false;         // RegistrationOk raised, no loss since
+    bool lost = false;       // RegistrationBye raised for a loss, no recovery since
+    std::string lostReason;  // "503 Service Unavailable", "no answer from HOST:PORT"
+};
+
 class ISipAccount {
 public:
     virtual ~ISipAccount() = default;
@@ -255,6 +264,9 @@ public:
     virtual std::string GetCallId() = 0;
     virtual void SetCallId(const std::string& value) = 0;
     virtual std::string GetServerAddress() = 0;
+    virtual void SetServerAddress(const std::string& value) = 0;
+    virtual TRegistrationRenewal GetRenewal() = 0;
+    virtual void SetRenewal(const TRegistrationRenewal& value) = 0;
     virtual int GetExpires() = 0;
     virtual void SetExpires(int value) = 0;
 

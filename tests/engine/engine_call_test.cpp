@@ -14,7 +14,9 @@ class EngineOutgoingCall : public EngineTest {};
 
 TEST_F(EngineOutgoingCall, RemoteUriFollowsTheNumber) {
     const ISipAccountPtr account = AddAccount();
-    EXPECT_EQ(Engine->MakeCall(account, "4711", -1, -1)->GetRemoteUri(), "sip:4711@127.0.0.1");
+    // The server's port (not 5060 here) stays in the domain.
+    EXPECT_EQ(Engine->MakeCall(account, "4711", -1, -1)->GetRemoteUri(),
+              "sip:4711@127.0.0.1:" + std::to_string(Server.Port()));
     EXPECT_EQ(Engine->MakeCall(account, "4711@10.0.0.1", -1, -1)->GetRemoteUri(), "sip:4711@10.0.0.1");
 }
 
@@ -104,6 +106,8 @@ TEST_F(EngineOutgoingCall, CancelledCallIsRemovedWhenItsFinalAnswerArrives) {
     const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
     const int port = call->GetLocalRtpPort();
     const std::string invite = Server.NextOf("INVITE");
+    Server.Send(Respond(invite, "100 Trying"), Port);
+    ASSERT_TRUE(WaitUntil([&] { return Engine->TransactionCount() == 1 && call->GetState() == csCalling; }));
     Engine->HangUp(call);
     const std::string cancel = Server.NextOf("CANCEL");
     ASSERT_FALSE(cancel.empty());
@@ -187,11 +191,16 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
     const ISipAccountPtr account = AddAccount();
     std::string invite;
     const ISipCallPtr call = ConnectedCall(account, &invite);
+    int cseq = 20;
     const auto info = [&](const std::string& signal) {
+        // Each INFO a transaction of its own: a new branch and CSeq.
         const std::string body = "Signal=" + signal + "\r\nDuration=160\r\n";
-        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bKi\r\n"
+        ++cseq;
+        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bKi" +
+               std::to_string(cseq) + "\r\n"
                "From: <sip:5550100@127.0.0.1>;tag=callee1\r\nTo: <sip:4711@127.0.0.1>;tag=" +
-               call->GetLocalTag() + "\r\nCall-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: 20 INFO\r\n"
+               call->GetLocalTag() + "\r\nCall-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: " +
+               std::to_string(cseq) + " INFO\r\n"
                "Content-Type: application/dtmf-relay\r\nContent-Length: " + std::to_string(body.size()) +
                "\r\n\r\n" + body;
     };
@@ -268,6 +277,7 @@ TEST_F(EngineIncomingCall, ReInviteWithoutRecordRouteKeepsTheRouteSet) {
 
     std::string reinvite = Invite("in-rr", SdpBody(40002, "0"));
     reinvite.replace(reinvite.find("CSeq: 1 INVITE"), 14, "CSeq: 2 INVITE");
+    reinvite.replace(reinvite.find("branch=z9hG4bKin"), 16, "branch=z9hG4bKre");
     reinvite.replace(reinvite.find("To: <sip:4711@127.0.0.1>"), 24,
                      "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag());
     Server.Send(reinvite, Port);

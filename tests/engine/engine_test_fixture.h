@@ -19,6 +19,9 @@ protected:
         TSipEngineOptions options;
         options.autoTick = false;
         options.clock.now = [this] { return Days.load(); };
+        options.steadyClock = [this] {
+            return sip_transaction::TTime(std::chrono::milliseconds(SteadyMs.load()));
+        };
         options.keepAlivePeriod = KeepAlivePeriod();
         options.timerPeriod = KeepAlivePeriod();
         Port = FreeUdpPort();
@@ -36,6 +39,13 @@ protected:
     virtual std::chrono::milliseconds KeepAlivePeriod() const { return std::chrono::minutes(10); }
 
     void AdvanceSeconds(double seconds) { Days = Days.load() + seconds / 86400.0; }
+    // Moves the transaction clock in 100 ms steps, polling at each.
+    void AdvanceTransactions(std::chrono::milliseconds by) {
+        for (auto moved = 0ms; moved < by; moved += 100ms) {
+            SteadyMs += 100;
+            Engine->PollTransactions();
+        }
+    }
 
     ISipAccountPtr AddAccount(const std::string& user = "4711", const std::string& password = "secret") {
         return Engine->AddAccount("", "127.0.0.1:" + std::to_string(Server.Port()), user, password, "");
@@ -71,6 +81,7 @@ protected:
     }
 
     std::atomic<double> Days{46000.5};
+    std::atomic<int64_t> SteadyMs{1000000};
     uint16_t Port = 0;
     TFakePeer Server;
     std::shared_ptr<TRecordingSink> Sink;

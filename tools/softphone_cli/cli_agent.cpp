@@ -55,9 +55,11 @@ void TCliAgent::ConnectEvents() {
         Registered_ = true;
         Print("registered");
     });
-    connect(&Client_, &TSipClient::OnRegistrationBye, this, [this](TSipClient*, ISipAccountPtr) {
+    connect(&Client_, &TSipClient::OnRegistrationBye, this, [this](TSipClient*, ISipAccountPtr account) {
         Registered_ = false;
-        Print("registration-lost");
+        // Why, when the registrar refused or never answered.
+        const std::string reason = account ? account->GetRenewal().lostReason : std::string();
+        Print(reason.empty() ? "registration-lost" : "registration-lost " + reason);
         CheckQuitDone();
     });
     connect(&Client_, &TSipClient::OnInvite, this,

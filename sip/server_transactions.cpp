@@ -1,0 +1,102 @@
+#include "sip/server_transactions.h"
+
+#include <algorithm>
+
+namespace sip_transaction {
+
+namespace {
+
+// A request never answered (an incoming call nobody took and nobody
+// rejected) is forgotten after the call set-up limit and a margin.
+constexpr milliseconds kUnansweredHold{180000};
+
+}  // namespace
+
+TServerTransactions::TServerTransactions(TSend send, TTimers timers)
+    : Send_(std::move(send)), Timers_(timers) {}
+
+TRequestKind TServerTransactions::OnRequest(const TWireFacts& request, TTime now) {
+    std::lock_guard<std::mutex> guard(Lock_);
+    const auto [it, inserted] = Entries_.try_emplace(request.Key());
+    TEntry& entry = it->second;
+    if (inserted) {
+        entry.request = request;
+        entry.deadline = now + kUnansweredHold;
+        return TRequestKind::kNew;
+    }
+    if (!entry.response.empty())
+        Send_(entry.response, entry.destination.address, entry.destination.port);
+    return TRequestKind::kRetransmission;
+}
+
+bool TServerTransactions::OnAck(const TWireFacts& ack) {
+    std::lock_guard<std::mutex> guard(Lock_);
+    auto found = Entries_.find(ack.Key());
+    if (found == Entries_.end() || !found->second.resending) {
+        found = std::find_if(Entries_.begin(), Entries_.end(), [&](const auto& item) {
+            const TEntry& entry = item.second;
+            return entry.resending && entry.request.callId == ack.callId &&
+                   entry.request.cseq == ack.cseq;
+        });
+    }
+    if (found == Entries_.end() || !found->second.resending) return false;
+    TEntry& entry = found->second;
+    entry.resending = false;
+    entry.nextSend = TTime::max();
+    return true;
+}
+
+void TServerTransactions::OnSent(const std::string& text, const TDestination& destination,
+                                 TTime now) {
+    OnSent(WireFactsOfText(text), text, destination, now);
+}
+
+void TServerTransactions::OnSent(const TWireFacts& facts, const std::string& text,
+                                 const TDestination& destination, TTime now) {
+    if (facts.request || facts.status == 0) return;
+    std::lock_guard<std::mutex> guard(Lock_);
+    TEntry& entry = Entries_[facts.Key()];
+    if (entry.request.method.empty()) entry.request = facts;
+    // A provisional response after the final one changes nothing on the wire.
+    if (entry.status >= 200 && facts.status < 200) return;
+    entry.response = text;
+    entry.status = facts.status;
+    entry.destination = destination;
+    if (facts.status < 200) return;
+    entry.deadline = now + Timers_.Limit();
+    entry.resending = facts.method == "INVITE";
+    entry.interval = Timers_.t1;
+    entry.nextSend = entry.resending ? now + entry.interval : TTime::max();
+}
+
+std::vector<TUnacknowledged> TServerTransactions::Poll(TTime now) {
+    std::vector<TUnacknowledged> unacknowledged;
+    std::lock_guard<std::mutex> guard(Lock_);
+    for (auto it = Entries_.begin(); it != Entries_.end();) {
+        TEntry& entry = it->second;
+        if (now >= entry.deadline) {
+            if (entry.resending) unacknowledged.push_back({entry.request.callId, entry.status});
+            it = Entries_.erase(it);
+            continue;
+        }
+        if (entry.resending && now >= entry.nextSend) {
+            Send_(entry.response, entry.destination.address, entry.destination.port);
+            entry.interval = std::min(entry.interval * 2, Timers_.t2);
+            entry.nextSend = now + entry.interval;
+        }
+        ++it;
+    }
+    return unacknowledged;
+}
+
+void TServerTransactions::Clear() {
+    std::lock_guard<std::mutex> guard(Lock_);
+    Entries_.clear();
+}
+
+std::size_t TServerTransactions::Count() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return Entries_.size();
+}
+
+}  // namespace sip_transaction
