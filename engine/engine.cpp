@@ -222,15 +222,17 @@ void TSipEngine::SendText(const std::string& text, const std::string& address, i
     // The answer to a message repeats most of it: one longer than the agent
     // reads could never be answered in a way it hears.
     if (text.size() > kMaxDatagram) throw ESipError("message too long");
+    // Kept before it leaves: the answer may come back before this thread
+    // runs again, and an answer to nothing kept is dropped.
+    const TWireFacts facts = remember ? WireFactsOfText(text) : TWireFacts{};
+    if (facts.IsSip()) {
+        const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
+        if (facts.request)
+            Client_.OnSent(facts, text, destination, SteadyNow());
+        else
+            Server_.OnSent(facts, text, destination, SteadyNow());
+    }
     SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
-    if (!remember) return;
-    const TWireFacts facts = WireFactsOfText(text);
-    if (!facts.IsSip()) return;
-    const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
-    if (facts.request)
-        Client_.OnSent(facts, text, destination, SteadyNow());
-    else
-        Server_.OnSent(facts, text, destination, SteadyNow());
 }
 
 void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
