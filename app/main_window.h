@@ -6,9 +6,8 @@
 // TBoothCallFlow: the window shows what the flow says and forwards the
 // operator's clicks to it.
 //
-// Threading: user-interface thread only. Start-up and call requests to the
-// portal answer later through the event loop; only the account dialog's
-// validation still waits in a local loop.
+// Threading: user-interface thread only. Every portal request answers later
+// through the event loop; no handler runs inside another.
 #pragma once
 
 #include <chrono>
@@ -82,6 +81,8 @@ signals:
     // A start-up validation attempt has been answered (or has failed) and
     // its outcome is shown.
     void ValidationDone();
+    // The account dialog's validation has been answered (or has failed).
+    void AccountValidated();
 
 public slots:
     // "&En Linea": activates the component when needed and registers a new
@@ -159,6 +160,7 @@ private:
     // After the account dialog: the portal's word on the credentials, then
     // a new registration with them.
     void ValidateAfterEdit();
+    void EditValidated(const std::optional<TValidationReply>& reply);
     void RefuseAccount();
     void ConnectDialogs();
     bool ConfirmAndEndCall();
@@ -175,6 +177,7 @@ private:
     bool Online_ = false;      // registered, by the registrar's word
     bool WantOnline_ = false;  // going or staying on line (not "&Desconectado")
     bool Refreshing_ = false;  // the after-call refresh is on its way
+    bool EditValidating_ = false;  // the account dialog's validation is on its way
     QElapsedTimer RegisterClock_;  // since the window last asked to register
     TRetryDelay PortalRetry_{std::chrono::seconds(2), std::chrono::seconds(60)};
     TRetryDelay SipRetry_{std::chrono::seconds(5), std::chrono::seconds(120)};

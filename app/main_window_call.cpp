@@ -22,7 +22,9 @@ ISipCallPtr TMainWindow::CurrentCall() const { return Line_->CurrentCall(); }
 QString TMainWindow::BoothState() const { return BoothState_->text(); }
 
 // Whatever the number field holds: "&Llamar" itself also waits for a number.
-bool TMainWindow::ReadyToCall() const { return Online_ && !Flow_->IsOpen() && !Refreshing_ && Number_->isEnabled(); }
+bool TMainWindow::ReadyToCall() const {
+    return Online_ && !Flow_->IsOpen() && !Refreshing_ && !EditValidating_ && Number_->isEnabled();
+}
 
 void TMainWindow::Dial(const QString& number) {
     Number_->setText(number);
@@ -136,7 +138,7 @@ void TMainWindow::ReadyForNextCall() {
 }
 
 void TMainWindow::UpdateCallButton() {
-    CallButton_->setEnabled(Online_ && !Flow_->IsOpen() && !Refreshing_ && !Number_->text().isEmpty());
+    CallButton_->setEnabled(ReadyToCall() && !Number_->text().isEmpty());
 }
 
 void TMainWindow::SetConfigurationEnabled(bool enabled) {

@@ -61,14 +61,26 @@ void TMainWindow::OpenAccountDialog() {
     ValidateAfterEdit();
 }
 
+// No call can start while the portal is asked: its answer re-registers
+// the line.
 void TMainWindow::ValidateAfterEdit() {
-    TValidationReply reply;
-    try {
-        reply = Portal_->ValidateAfterEdit(Account_.Username, Account_.Password);
-    } catch (const std::exception&) {
-        return;  // the portal is unreachable: nothing changes
-    }
-    if (reply.Refused()) {
+    EditValidating_ = true;
+    UpdateCallButton();
+    SetConfigurationEnabled(false);
+    Portal_->ValidateAfterEdit(Account_.Username, Account_.Password, this,
+                               [this](const std::optional<TValidationReply>& reply) {
+                                   EditValidating_ = false;
+                                   SetConfigurationEnabled(true);
+                                   EditValidated(reply);
+                                   UpdateCallButton();
+                                   emit AccountValidated();
+                               });
+}
+
+// An unreachable portal changes nothing.
+void TMainWindow::EditValidated(const std::optional<TValidationReply>& reply) {
+    if (!reply) return;
+    if (reply->Refused()) {
         RefuseAccount();
         return;
     }
@@ -77,9 +89,9 @@ void TMainWindow::ValidateAfterEdit() {
     // The start-up validation has nothing left to do.
     PortalRetryTimer_->stop();
     ShowNote(QString());
-    AccountValue_->setText(reply.Display);
-    ShowMoney(Balance_, reply.Balance);
-    ShowRegister(reply.Calls);
+    AccountValue_->setText(reply->Display);
+    ShowMoney(Balance_, reply->Balance);
+    ShowRegister(reply->Calls);
     Guarded([this] {
         if (SipAccount_) GoOffline();
         GoOnline();

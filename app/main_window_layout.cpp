@@ -21,6 +21,7 @@
 #include "app/clickable_label.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
+#include "app/quality_mark.h"
 #include "app/register_delegate.h"
 
 namespace {
@@ -264,4 +265,10 @@ void TMainWindow::BuildStatusBar() {
         Panels_[i]->setFixedWidth(widths[i]);
         statusBar()->addWidget(Panels_[i]);
     }
+    statusBar()->addPermanentWidget(new TQualityMark(
+        [this]() -> std::optional<media::TCallQuality> {
+            const ISipCallPtr call = CurrentCall();
+            return call ? std::optional(TSipClient::GetCallQuality(call)) : std::nullopt;
+        },
+        statusBar()));
 }

@@ -8,6 +8,7 @@
 #include "sip/compose.h"
 #include "sip/message.h"
 #include "sip/transaction_key.h"
+#include "sip/via.h"
 
 namespace {
 
@@ -239,40 +240,41 @@ void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
     SendText(text, account.GetServerAddress(), account.GetServerPort());
 }
 
-namespace {
-
 bool IsDottedAddress(const std::string& text) {
     int dots = 0;
+    int digits = 0;
     for (const char c : text) {
-        if (c == '.') ++dots;
-        else if (c < '0' || c > '9') return false;
+        if (c == '.') {
+            if (digits == 0) return false;
+            ++dots;
+            digits = 0;
+        } else if (c < '0' || c > '9' || ++digits > 3) {
+            return false;
+        }
     }
-    return dots == 3;
+    return dots == 3 && digits > 0;
 }
 
-bool IsPortNumber(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5) return false;
-    port = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        port = port * 10 + (c - '0');
+// Every response goes to the top Via of its request (RFC 3261 18.2.2, RFC
+// 3581): its received address and rport, else its sent-by. The receive path
+// stamped received, so only a request that came with no source (a test
+// feeding text) can leave a name here; that goes to the server, since no
+// name is looked up on the signalling thread.
+// `remember` false: the transaction layer does not keep the response (a
+// refusal of a request that was never the call's).
+void TSipEngine::SendResponse(const std::string& viaHeaders, ISipAccount* account,
+                              const std::string& text, bool remember) {
+    const TResponseDestination destination = ResponseDestination(viaHeaders);
+    if (IsDottedAddress(destination.host)) {
+        SendText(text, destination.host, destination.port, remember);
+    } else if (account) {
+        SendText(text, account->GetServerAddress(), account->GetServerPort(), remember);
     }
-    return port > 0 && port < 65536;
 }
 
-}  // namespace
-
-// "100 Trying", "180 Ringing" and the "200 OK" to a BYE go back to the sent-by
-// of the request's first Via; everything else goes to the account's server.
-void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
+void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount* account,
                            const std::string& text, bool remember) {
-    // A sent-by given by name falls back to the server too: no name is
-    // looked up on the signalling thread for a response.
-    const std::string address =
-        IsDottedAddress(message.ViaHost) ? message.ViaHost : account.GetServerAddress();
-    int port = 0;
-    if (!IsPortNumber(message.ViaPort, port)) port = account.GetServerPort();
-    SendText(text, address, port, remember);
+    SendResponse(message.ViaHeaders, account, text, remember);
 }
 
 // ---------------------------------------------------------------------------
@@ -282,8 +284,12 @@ void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount& account,
 void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source) {
     std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
     if (!Active_) return;
-    const TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
     Source_ = source;
+    // A request's top Via learns where the datagram really came from, so its
+    // responses reach the sender behind a NAT or on another node.
+    if (!message.RequestUri.empty() && !source.address.empty())
+        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port);
     if (Admit(message)) Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
 }
@@ -307,8 +313,13 @@ bool TSipEngine::Admit(const TSipMessage& message) {
     }
     // Checked before the transaction sees it: a forged answer with a known
     // branch must not use up the transaction the real answer needs.
+    // A 2xx from another fork of our INVITE would look like a copy to the
+    // transaction (which would acknowledge it for the first fork); its tag
+    // tells the dialog rules otherwise.
     const ISipCallPtr call = FindCall(message.CallId);
-    if (call && !AdmitResponse(call, message)) return false;
+    const bool otherFork = IsOtherForkAnswer(message);
+    if (call && !AdmitResponse(call, message, otherFork)) return false;
+    if (otherFork) return true;
     const auto match = Client_.OnResponse(facts, SteadyNow());
     if (match.kind == sip_transaction::TResponseKind::kUnmatched) {
         // A response to nothing the agent sent changes nothing; only a final
@@ -316,6 +327,13 @@ bool TSipEngine::Admit(const TSipMessage& message) {
         return facts.method == "INVITE" && facts.status >= 300;
     }
     return match.kind != sip_transaction::TResponseKind::kRetransmission;
+}
+
+bool TSipEngine::IsOtherForkAnswer(const TSipMessage& message) {
+    if (message.CSeqMethod != "INVITE" || !message.StatusCode.starts_with('2')) return false;
+    const ISipCallPtr call = FindCall(message.CallId);
+    return call && !call->GetIncoming() && IsEstablished(*call) && !message.ToTag.empty() &&
+           message.ToTag != call->GetRemoteTag();
 }
 
 void TSipEngine::OnTimer() {

@@ -46,6 +46,9 @@ struct TDatagramSource {
     uint16_t port = 0;
 };
 
+// A dotted IPv4 address ("192.0.2.1"), not a name.
+bool IsDottedAddress(const std::string& text);
+
 // What tests and hosts may change about the engine's timing and media.
 struct TSipEngineOptions {
     // How often the signalling thread wakes for its own timers (Tick).
@@ -68,6 +71,8 @@ struct TSipEngineOptions {
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
 public:
+    // Incoming calls that may ring at once; more are answered 486.
+    static constexpr int kMaxRingingIncoming = 8;
     // Longest registration refresh, registration answer limit (Timer F),
     // first and longest wait before a failed registration is tried again,
     // STUN answer limit, call set-up limit and the limit for an ended call
@@ -137,8 +142,9 @@ public:
     const TRtpPortPool& Ports() const { return Ports_; }
     // The bound signalling port (differs from GetLocalPort when that is 0).
     uint16_t BoundPort() const;
-    // Handles one datagram as the receive thread does; without a source the
-    // checks of who sent it are left out.
+    // Handles one datagram as the receive thread does. The source, when
+    // given, marks a request's top Via for its responses and is checked
+    // against the call's peer; without one those steps are left out.
     void Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source = {});
     // Sends the retransmissions that are due and acts on transactions that
     // ran out of time (the signalling thread does this with autoTick).
@@ -166,8 +172,17 @@ private:
     void SendText(const std::string& text, const std::string& address, int port,
                   bool remember = true);
     void SendToAccount(ISipAccount& account, const std::string& text);
-    void SendToVia(const TSipMessage& message, ISipAccount& account, const std::string& text,
+    void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text,
                    bool remember = true);
+    // A response to the request whose Via lines are `viaHeaders`; the server
+    // of `account` (may be null) when they name no address.
+    void SendResponse(const std::string& viaHeaders, ISipAccount* account, const std::string& text,
+                      bool remember = true);
+    // A response to the INVITE the call received.
+    void SendCallResponse(ISipCall& call, const std::string& text);
+    // A request inside the call's dialog: to the first route, else to the
+    // remote target, else to the account's server.
+    void SendDialogRequest(ISipCall& call, const std::string& text);
     void RequireActive() const;
 
     // Lookups.
@@ -182,6 +197,16 @@ private:
     void OnOptions(const TSipMessage& message);
     void OnMessage(const TSipMessage& message);
     void OnNotify(const TSipMessage& message);
+    void OnAck(const TSipMessage& message);
+    void OnReferRequest(const TSipMessage& message);
+    // 481 for a dialog the agent does not have, sent to the request's top Via
+    // (else the server of `account`); never kept as a transaction's answer.
+    void AnswerNoDialog(const TSipMessage& request, ISipAccount* account = nullptr);
+    void SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text);
+    bool IsOtherForkAnswer(const TSipMessage& message);
+    // A request has a Request-URI; a response (or a request's sipfrag body
+    // read as a status line) does not.
+    static bool IsRequest(const TSipMessage& message);
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
@@ -190,11 +215,12 @@ private:
     // itself where that is due and returns whether the message may go on.
     // All run once per message, before the transaction layer (Admit).
     bool FromCallPeer(ISipCall& call);
-    void AnswerNoDialog(const TSipMessage& request, ISipAccount& account);
     bool AdmitByDialog(const TSipMessage& request);
     bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
     bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
-    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response);
+    // `otherFork`: a 2xx from another fork of our INVITE, whose To tag is not
+    // the dialog's.
+    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool otherFork = false);
 
     // Registration (engine_register.cpp).
     void SendRegisterWithCredentials(ISipAccount& account);
@@ -229,6 +255,19 @@ private:
     bool IsCancelled(const ISipCall& call);
     bool TakeAwaitingCancel(const ISipCall& call);
     void MarkEstablished(const ISipCall& call);
+    // An incoming call offered and not answered yet (the host may not have
+    // seen it: it is idle until then).
+    bool IsRingingIncoming(ISipCall& call);
+    int RingingIncomingCount();
+    // A call whose SDP answer is to come in the ACK (we made the offer).
+    void MarkAwaitingAnswer(const ISipCall& call, bool awaiting);
+    bool IsAwaitingAnswer(const ISipCall& call);
+    // Takes the remote media of an SDP answer or offer; false when its port
+    // is no port.
+    bool TakeRemoteMedia(ISipCall& call, const TSipMessage& message);
+    // A transfer we were asked for: the call placed to the target reports to
+    // the call that asked (NOTIFY sipfrag), and ends it once answered.
+    void ReportTransfer(const ISipCallPtr& placed, int status);
     bool IsEstablished(const ISipCall& call);
     void StartMedia(ISipCall& call);
 
@@ -252,6 +291,12 @@ private:
     // listed, with the time they were first seen so.
     std::mutex CallNotesLock_;
     std::unordered_set<const ISipCall*> Established_;
+    std::unordered_set<const ISipCall*> AwaitingAnswer_;
+    // Tags of the other forks whose dialogs a call ended with BYE: a copy of
+    // their 2xx is only acknowledged again.
+    std::unordered_map<const ISipCall*, std::unordered_set<std::string>> EndedForks_;
+    // Calls placed for a REFER we accepted, with the call that asked.
+    std::unordered_map<const ISipCall*, std::weak_ptr<ISipCall>> TransferOrigins_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
     // Calls the agent cancelled, and whether the CANCEL still waits for the
     // INVITE's first provisional response.

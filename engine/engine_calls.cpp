@@ -7,9 +7,14 @@
 #include "engine/engine.h"
 #include "sip/compose.h"
 #include "sip/compose_common.h"
+#include "sip/dialog_parts.h"
 #include "sip/header_values.h"
+#include "sip/sdp.h"
+#include "sip/text.h"
 
 namespace {
+
+using sip_text::NumberOr;
 
 constexpr std::chrono::milliseconds kHangUpPause{100};
 
@@ -26,9 +31,34 @@ std::shared_ptr<TCall> TSipEngine::NewCall(const ISipAccountPtr& account,
     return TCall::Create(std::move(settings));
 }
 
+// Responses go to the caller; requests of an established call follow the
+// dialog; the INVITE that sets a call up, and its CANCEL and failure ACK, go
+// to the server.
 void TSipEngine::SendCallText(ISipCall& call, const std::string& text) {
+    if (text.starts_with("SIP/2.0 ")) return SendCallResponse(call, text);
+    if (IsEstablished(call) && !text.starts_with("CANCEL ")) return SendDialogRequest(call, text);
     const ISipAccountPtr account = call.GetAccount();
     if (account) SendToAccount(*account, text);
+}
+
+void TSipEngine::SendCallResponse(ISipCall& call, const std::string& text) {
+    const ISipAccountPtr account = call.GetAccount();
+    SendResponse(call.GetViaHeaders(), account.get(), text);
+}
+
+void TSipEngine::SendDialogRequest(ISipCall& call, const std::string& text) {
+    const ISipAccountPtr account = call.GetAccount();
+    if (!account) return;
+    // An outbound proxy chosen for the account takes every request.
+    if (account->GetProxy().empty()) {
+        const std::string routes = call.GetRouteHeaders();
+        const std::string next = routes.empty()
+                                     ? call.GetRemoteContact()
+                                     : routes.substr(7, routes.find("\r\n") - 7);  // after "Route: "
+        const std::optional<THostPort> target = UriHostPort(next);
+        if (target && IsDottedAddress(target->host)) return SendText(text, target->host, target->port);
+    }
+    SendToAccount(*account, text);
 }
 
 ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& number,
@@ -72,21 +102,32 @@ void TSipEngine::Answer(ISipCallPtr call) {
     if (FindCall(call->GetCallId()) != call) return;
     std::lock_guard<ISipCall> guard(*call);
     if (!call->GetIncoming() || IsEstablished(*call)) return;
-    SendCallText(*call, ComposeOkWithAnswer(*call));
+    // The RTP port is taken only now: calls that are never answered hold none.
+    if (call->GetLocalRtpPort() == 0) call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    // An INVITE without an offer gets ours; the answer comes in the ACK.
+    SendCallText(*call, IsAwaitingAnswer(*call) ? ComposeOkWithOffer(*call, GetCodecList())
+                                                : ComposeOkWithAnswer(*call, call->GetDirection()));
     call->SetState(csConnected);
     MarkEstablished(*call);
-    StartMedia(*call);
+    if (call->GetRemoteRtpPort() != 0) StartMedia(*call);
 }
 
 void TSipEngine::Reject(ISipCallPtr call) {
-    SendCallText(*call, ComposeCallResponse(*call, "486 Busy here"));
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        SendCallText(*call, ComposeCallResponse(*call, "486 Busy here"));
+        call->SetStatusText("486");
+        call->SetState(csIdle);
+    }
+    EndCall(call);
 }
 
 void TSipEngine::HangUp(ISipCallPtr call) {
     std::lock_guard<ISipCall> guard(*call);
     call->GetEndedEvent()->Set();
     const TCallState state = call->GetState();
-    if (state == csConnected || state == csHolding) {
+    if (state == csConnected || state == csHolding || state == csTransferring ||
+        state == csTransferAuth) {
         call->SetBranch(NewBranch());
         call->SetCSeq(NextCSeq());
         SendCallText(*call, ComposeBye(*call));
@@ -167,6 +208,7 @@ void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
     RequireActive();
     call->SetReferTarget(target);
     call->SetState(csTransferring);
+    call->SetBranch(NewBranch());
     call->SetCSeq(NextCSeq());
     SendCallText(*call, ComposeRefer(*call, target));
 }
@@ -190,10 +232,82 @@ void TSipEngine::EndCall(ISipCallPtr call) {
     }
     Calls_.Remove(call);
     Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        Established_.erase(call.get());
+        EndedSince_.erase(call.get());
+        Cancelled_.erase(call.get());
+        AwaitingAnswer_.erase(call.get());
+        EndedForks_.erase(call.get());
+    }
+    // A call placed for a transfer that ends unanswered: the transferor
+    // hears how it failed.
+    const int status = NumberOr(call->GetStatusText(), 0);
+    ReportTransfer(call, status >= 300 ? status : 487);
+}
+
+bool TSipEngine::IsRingingIncoming(ISipCall& call) {
+    const TCallState state = call.GetState();
+    return call.GetIncoming() && (state == csIdle || state == csRinging) && !IsEstablished(call);
+}
+
+int TSipEngine::RingingIncomingCount() {
+    std::lock_guard<TSipCalls> list(Calls_);
+    int count = 0;
+    for (int i = 0; i < Calls_.Count(); ++i)
+        if (IsRingingIncoming(*Calls_.Get(i))) ++count;
+    return count;
+}
+
+void TSipEngine::MarkAwaitingAnswer(const ISipCall& call, bool awaiting) {
     std::lock_guard<std::mutex> notes(CallNotesLock_);
-    Established_.erase(call.get());
-    EndedSince_.erase(call.get());
-    Cancelled_.erase(call.get());
+    if (awaiting) AwaitingAnswer_.insert(&call);
+    else AwaitingAnswer_.erase(&call);
+}
+
+bool TSipEngine::IsAwaitingAnswer(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    return AwaitingAnswer_.count(&call) != 0;
+}
+
+bool TSipEngine::TakeRemoteMedia(ISipCall& call, const TSipMessage& message) {
+    const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    if (!sdp.present) return true;
+    const std::optional<int> port = SdpPort(sdp.portToken);
+    if (!port) return false;
+    // Packets go to the stored address one by one, so a far end that moved
+    // is reached without restarting the media.
+    call.SetRemoteRtpPort(*port);
+    call.SetRemoteRtpHost(sdp.address);
+    if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    return true;
+}
+
+void TSipEngine::ReportTransfer(const ISipCallPtr& placed, int status) {
+    ISipCallPtr origin;
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        const auto found = TransferOrigins_.find(placed.get());
+        if (found == TransferOrigins_.end()) return;
+        origin = found->second.lock();
+        if (status >= 200) TransferOrigins_.erase(found);
+    }
+    if (!origin || origin->GetState() == csIdle || !Active_) return;
+    {
+        std::lock_guard<ISipCall> guard(*origin);
+        origin->SetBranch(NewBranch());
+        origin->SetCSeq(NextCSeq());
+        const std::string sipfrag = "SIP/2.0 " + std::to_string(status) + " " + ReasonPhrase(status);
+        SendCallText(*origin, ComposeReferNotify(*origin, sipfrag, status >= 200));
+    }
+    if (status < 200 || status >= 300) return;
+    // Transferred: the call that asked for it is over (RFC 5589 leaves the
+    // BYE to the transferor; ending ours spares a dangling call if it never
+    // comes).
+    HangUp(origin);
+    origin->SetStatusText("");
+    origin->SetState(csIdle);
+    EndCall(origin);
 }
 
 void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {

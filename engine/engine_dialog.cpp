@@ -4,7 +4,9 @@
 #include "engine/engine.h"
 #include "sip/compose.h"
 #include "sip/dialog_match.h"
+#include "sip/dialog_parts.h"
 #include "sip/message.h"
+#include "sip/via.h"
 
 namespace {
 
@@ -17,7 +19,8 @@ bool SameSource(const TDatagramSource& source, const std::string& host, const st
 }  // namespace
 
 // The account's server (the usual path of every request and response), the
-// peer's own Contact, and for an incoming call the sent-by of its INVITE.
+// peer's own Contact, the dialog's first route, and for an incoming call the
+// sent-by of its INVITE and the address it came from.
 // Datagrams handed to Receive without a source (tests that feed the engine
 // directly) are not checked.
 bool TSipEngine::FromCallPeer(ISipCall& call) {
@@ -28,14 +31,19 @@ bool TSipEngine::FromCallPeer(ISipCall& call) {
         return true;
     }
     if (SameSource(Source_, call.GetRemoteSipHost(), call.GetRemoteSipPort())) return true;
-    return call.GetIncoming() && SameSource(Source_, call.GetReceivedHost(), call.GetReceivedPort());
-}
-
-// Refusals are not kept as the answer of a server transaction: a forged
-// request with the branch of a real one (a CANCEL carries its INVITE's)
-// must not leave an answer behind that the real one would be given.
-void TSipEngine::AnswerNoDialog(const TSipMessage& request, ISipAccount& account) {
-    SendToVia(request, account, ComposeResponse(request, "481 Call/Transaction Does Not Exist"), false);
+    // The first route, where the dialog's requests go (a proxy that
+    // record-routed may sit apart from the account's server).
+    const std::string routes = call.GetRouteHeaders();
+    if (!routes.empty()) {
+        const std::optional<THostPort> route =
+            UriHostPort(routes.substr(7, routes.find("\r\n") - 7));  // after "Route: "
+        if (route && SameSource(Source_, route->host, std::to_string(route->port))) return true;
+    }
+    if (!call.GetIncoming()) return false;
+    if (SameSource(Source_, call.GetReceivedHost(), call.GetReceivedPort())) return true;
+    // Where the INVITE really came from (its top Via's received and rport).
+    const TResponseDestination origin = ResponseDestination(call.GetViaHeaders());
+    return SameSource(Source_, origin.host, std::to_string(origin.port));
 }
 
 bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request) {
@@ -48,11 +56,10 @@ bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage
     case sip_dialog::TRequestVerdict::kAccept:
         return true;
     case sip_dialog::TRequestVerdict::kNoDialog:
-        if (account) AnswerNoDialog(request, *account);
+        AnswerNoDialog(request, account.get());
         return false;
     case sip_dialog::TRequestVerdict::kOutOfOrder:
-        if (account)
-            SendToVia(request, *account, ComposeResponse(request, "500 Server Internal Error"), false);
+        SendToVia(request, account.get(), ComposeResponse(request, "500 Server Internal Error"), false);
         return false;
     }
     return false;
@@ -63,7 +70,7 @@ bool TSipEngine::AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel)
     if (!FromCallPeer(*call)) return false;
     if (sip_dialog::CancelMatchesPendingInvite(*call, cancel)) return true;
     const ISipAccountPtr account = call->GetAccount();
-    if (account) AnswerNoDialog(cancel, *account);
+    AnswerNoDialog(cancel, account.get());
     return false;
 }
 
@@ -80,8 +87,10 @@ bool TSipEngine::AdmitByDialog(const TSipMessage& request) {
 // Which request a response answers (branch and CSeq method) the client
 // transactions have settled before dispatch; here it must also come from the
 // call's peer and name the call's dialog.
-bool TSipEngine::AdmitResponse(const ISipCallPtr& call, const TSipMessage& response) {
+// Another fork's 2xx names our From tag but a To tag of its own.
+bool TSipEngine::AdmitResponse(const ISipCallPtr& call, const TSipMessage& response,
+                               bool otherFork) {
     std::lock_guard<ISipCall> guard(*call);
     if (!FromCallPeer(*call)) return false;
-    return sip_dialog::ResponseMatchesDialog(*call, response, IsEstablished(*call));
+    return sip_dialog::ResponseMatchesDialog(*call, response, !otherFork && IsEstablished(*call));
 }

@@ -3,8 +3,11 @@
 #include "media/codecs.h"
 #include "sip/compose.h"
 #include "engine/engine.h"
+#include "sip/dialog_parts.h"
 #include "sip/message.h"
+#include "sip/sdp.h"
 #include "sip/text.h"
+#include "sip/transport.h"
 
 namespace {
 
@@ -24,6 +27,13 @@ void TakeChallenge(ISipCall& call, const TSipMessage& message) {
 
 bool InSetUp(TCallState state) {
     return state == csCalling || state == csAuthenticating || state == csRinging;
+}
+
+// The audio port of an SDP answer, 0 when it has none or names no port
+// (nothing is sent then, rather than to some other port).
+int AnsweredPort(const TSipMessage& message) {
+    const TSdpAudio answer = ReadSdpAudio(message.Body);
+    return answer.present ? SdpPort(answer.portToken).value_or(0) : 0;
 }
 
 bool IsFinal(const std::string& status) { return !status.empty() && status[0] != '1'; }
@@ -46,7 +56,7 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
             // A To tag names a dialog, and no call here has this Call-ID.
             if (message.ToTag.empty()) return OnIncomingInvite(message);
             const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
-            if (account) AnswerNoDialog(message, *account);
+            AnswerNoDialog(message, account.get());
             return;
         }
         // A failure for a call already let go (ended by the set-up limit or
@@ -79,24 +89,39 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
 }
 
 void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
-    if (message.RequestUser.empty()) return;
     const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
-    if (!account) return;
+    if (message.RequestUser.empty() || !account) {
+        SendToVia(message, nullptr, ComposeResponseWithTag(message, "404 Not Found", NewTag()));
+        return;
+    }
 
+    // An offer whose port is no port is refused, not read as another port.
+    const TSdpAudio offer = ReadSdpAudio(message.Body);
+    const std::optional<int> offeredPort = offer.present ? SdpPort(offer.portToken) : std::nullopt;
     int payloadType = ChoosePayload(message.PayloadTypes);
     if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
         payloadType = GetCodecAt(0);
-    if (payloadType < 0) {
-        SendToAccount(*account, ComposeNotAcceptable(message));
+    if (payloadType < 0 || (offer.present && !offeredPort)) {
+        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        return;
+    }
+    // Unanswered calls cost a call object each and nothing more (the RTP port
+    // is taken when answering); a flood of them is turned away beyond a few.
+    if (RingingIncomingCount() >= kMaxRingingIncoming) {
+        SendToVia(message, nullptr, ComposeResponseWithTag(message, "486 Busy Here", NewTag()));
         return;
     }
 
     const std::shared_ptr<TCall> call = NewCall(account, message.CallId);
     std::lock_guard<ISipCall> guard(*call);
-    call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    call->SetLocalRtpPort(0);
     call->SetRemoteSipHost(account->GetServerAddress());
-    call->SetRemoteRtpHost(message.SdpAddress);
-    call->SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+    call->SetRemoteRtpHost(offer.present ? offer.address : std::string());
+    call->SetRemoteRtpPort(offeredPort.value_or(0));
+    // Without an offer the 200 carries ours and the ACK the answer.
+    call->SetDirection(offer.present ? AnswerDirection(offer.direction, offer.address, false)
+                                     : std::string("sendrecv"));
+    if (!offer.present) MarkAwaitingAnswer(*call, true);
     call->SetSilenceTimeout(SilenceTimeout_);
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);
@@ -120,10 +145,11 @@ void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetRemoteSipPort(message.ContactPort);
     Calls_.Add(call);
 
-    SendToVia(message, *account, ComposeResponse(message, "100 Trying"));
+    SendToVia(message, nullptr, ComposeResponse(message, "100 Trying"));
     call->SetFromHeader(message.FromHeader);
     call->SetToHeader(message.ToHeader);
-    SendToVia(message, *account, ComposeResponse(message, "180 Ringing"));
+    // With our tag: the caller's early dialog is the one the 200 confirms.
+    SendCallResponse(*call, ComposeCallResponse(*call, "180 Ringing"));
     const bool offered = Sink_.Notify([&](ISipEventHandler& sink) { sink.Invite(call); });
     if (!offered) Reject(call);
 }
@@ -138,8 +164,8 @@ void TSipEngine::OnInviteResponse(const ISipCallPtr& call, const TSipMessage& me
         guard.unlock();
         return OnInviteChallenge(call, message);
     }
-    if (status.empty()) {
-        if (state == csConnected) OnReInvite(*call, message);
+    if (IsRequest(message)) {
+        if (state == csConnected || state == csHolding) OnReInvite(*call, message);
         return;
     }
     if (status == "100") {
@@ -197,6 +223,12 @@ void TSipEngine::OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& m
 }
 
 void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
+    const TSdpAudio offer = ReadSdpAudio(message.Body);
+    if (offer.present && !SdpPort(offer.portToken)) {
+        // The call goes on as it was; only this offer is refused.
+        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        return;
+    }
     call.SetViaHeaders(message.ViaHeaders);
     // The route set is fixed when the dialog starts; a proxy that does not
     // record-route requests inside the dialog sends the re-INVITE without
@@ -207,17 +239,41 @@ void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
     call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
     call.SetFromHeader(message.FromHeader);
     call.SetToHeader("To: <" + message.ToUri + ">");
-    // Packets go to the stored address one by one, so a far end that moved
-    // is reached without restarting the media.
-    call.SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
-    call.SetRemoteRtpHost(message.SdpAddress);
-    if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
-    // Our answer names the call's codec only, so only it is agreed.
-    if (const IAudioCodecPtr codec = call.GetCodec())
-        call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
-    if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
     call.SetSdpVersion(call.GetSdpVersion() + 1);
-    SendCallText(call, ComposeOkWithAnswer(call));
+    if (!offer.present) {
+        // No offer: ours goes in the 200 and the answer comes in the ACK
+        // (RFC 3264); the media keeps its target until then.
+        MarkAwaitingAnswer(call, true);
+        SendCallText(call, ComposeOkWithOffer(call, GetCodecList()));
+        return;
+    }
+    TakeRemoteMedia(call, message);
+    // Our answer names the call's codec only, so only it is agreed.
+    if (!message.PayloadTypes.empty())
+        if (const IAudioCodecPtr codec = call.GetCodec())
+            call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
+    if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
+    SendCallText(call, ComposeOkWithAnswer(call, AnswerDirection(offer.direction, offer.address,
+                                                                 call.GetOnHold())));
+}
+
+void TSipEngine::OnAck(const TSipMessage& message) {
+    if (!IsRequest(message)) return;
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (!call || !IsAwaitingAnswer(*call)) return;
+    bool refused = false;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        MarkAwaitingAnswer(*call, false);
+        refused = !TakeRemoteMedia(*call, message);
+        if (!refused && call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
+    }
+    if (!refused) return;
+    // An answer that names no port leaves the call without voice: end it.
+    call->SetStatusText("488");
+    HangUp(call);
+    call->SetState(csIdle);
+    EndCall(call);
 }
 
 void TSipEngine::OnInviteProgress(const ISipCallPtr& call, const TSipMessage& message) {
@@ -231,7 +287,7 @@ void TSipEngine::OnInviteProgress(const ISipCallPtr& call, const TSipMessage& me
         call->SetRemoteCSeq(0);
         call->SetRemoteTag(message.ToTag);
         call->SetRemoteUri(message.ToUri);
-        call->SetRemoteRtpPort(NumberOr(message.SdpAudioPort, 0));
+        call->SetRemoteRtpPort(AnsweredPort(message));
         call->SetRemoteRtpHost(message.SdpAddress);
         if (!message.PayloadTypes.empty()) ChooseCodec(*call, message);
         if (call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
@@ -242,24 +298,45 @@ void TSipEngine::OnInviteProgress(const ISipCallPtr& call, const TSipMessage& me
 }
 
 void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message) {
+    const bool first = !IsEstablished(*call);
+    if (!first && !call->GetIncoming() && !message.ToTag.empty() &&
+        message.ToTag != call->GetRemoteTag()) {
+        // Another fork answered too (RFC 3261 13.2.2.4): acknowledge its 2xx
+        // and end that dialog; the call stays with the fork it has.
+        std::lock_guard<ISipCall> guard(*call);
+        SendToAnswerer(*call, message, ComposeAckForFork(*call, message));
+        bool ended = false;
+        {
+            std::lock_guard<std::mutex> notes(CallNotesLock_);
+            ended = !EndedForks_[call.get()].insert(message.ToTag).second;
+        }
+        if (!ended) SendToAnswerer(*call, message, ComposeByeForFork(*call, message, NextCSeq()));
+        return;
+    }
     {
         std::lock_guard<ISipCall> guard(*call);
         const ISipAccountPtr account = call->GetAccount();
         if (!message.PayloadTypes.empty()) ChooseCodec(*call, message);
-        if (call->GetRemoteTag().empty())
-            call->SetRemoteTag(call->GetIncoming() ? message.FromTag : message.ToTag);
+        if (first && !call->GetIncoming()) {
+            // The dialog is the one this 2xx makes: its tag, its Contact and
+            // its Record-Route (none included), whatever rang before.
+            call->SetRemoteTag(message.ToTag);
+            call->SetRouteSet(message);
+        } else if (call->GetRemoteTag().empty()) {
+            call->SetRemoteTag(message.ToTag);
+        }
         const TCallState state = call->GetState();
         if (state == csHolding || (state == csAuthenticating && IsEstablished(*call) && call->GetOnHold()))
             call->SetState(csHolding);
         else
             call->SetState(csConnected);
         call->SetViaHeaders(message.ViaHeaders);
-        if (!message.RecordRouteHeaders.empty()) call->SetRouteSet(message);
+        if (!first && !message.RecordRouteHeaders.empty()) call->SetRouteSet(message);
         call->SetReceivedHost(message.ViaHost);
         call->SetReceivedPort(message.ViaPort);
         call->SetRemoteContact(message.Contact);
 
-        const int sdpPort = NumberOr(message.SdpAudioPort, 0);
+        const int sdpPort = AnsweredPort(message);
         const bool moved = call->GetRemoteRtpPort() != sdpPort || call->GetRemoteRtpHost() != message.SdpAddress;
         if (moved && call->GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
             !message.SdpAddress.empty() && sdpPort != 0) {
@@ -268,10 +345,11 @@ void TSipEngine::OnInviteOk(const ISipCallPtr& call, const TSipMessage& message)
             call->SetRemoteRtpHost(message.SdpAddress);
             StartMedia(*call);
         }
-        SendCallText(*call, ComposeAckWithCredentials(*call, message));
+        SendDialogRequest(*call, ComposeAckWithCredentials(*call, message));
         MarkEstablished(*call);
     }
     Sink_.Notify([&](ISipEventHandler& sink) { sink.InviteOk(call); });
+    if (first) ReportTransfer(call, 200);
     call->GetAnsweredEvent()->Set();
 }
 
@@ -331,22 +409,86 @@ void TSipEngine::OnCancelledInviteResponse(const ISipCallPtr& call, const TSipMe
     FailCall(call, call->GetStatusText());
 }
 
+// The answer to our REFER: 202 means the outcome comes by NOTIFY; a
+// challenge is answered once; any other refusal gives the call back.
 void TSipEngine::OnRefer(const TSipMessage& message) {
-    const std::string& status = message.StatusCode;
-    if (status != "401" && status != "403" && status != "407") return;
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return;
-    std::lock_guard<ISipCall> guard(*call);
-    SendCallText(*call, ComposeAck(message));
-    if (std::to_string(call->GetCSeq()) == message.CSeqNumber && !IsEstablished(*call))
-        call->SetRouteSet(message);
-    if (call->GetState() != csTransferring) {
+    const int status = NumberOr(message.StatusCode, 0);
+    if (status < 300) return;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        const TCallState state = call->GetState();
+        if (state != csTransferring && state != csTransferAuth) return;
+        const bool challenge =
+            status == 401 || status == 407 || (status == 403 && !message.Nonce.empty());
+        if (challenge && state == csTransferring) {
+            TakeChallenge(*call, message);
+            call->SetState(csTransferAuth);
+            RequireActive();
+            call->SetCSeq(NextCSeq());
+            SendCallText(*call, ComposeReferWithCredentials(*call));
+            return;
+        }
         call->SetState(csConnected);
+    }
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferStatus(call, status); });
+}
+
+// A REFER of the far end (RFC 3515): accepted with 202, reported with a
+// first NOTIFY at once, then carried out by calling the target; the placed
+// call reports its outcome (ReportTransfer).
+void TSipEngine::OnReferRequest(const TSipMessage& message) {
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (!call) return AnswerNoDialog(message);
+    const std::string target = DialableTarget(ReferToUri(message.RawText));
+    if (target.empty()) {
+        SendToVia(message, nullptr, ComposeResponse(message, "400 Bad Request"));
         return;
     }
-    TakeChallenge(*call, message);
-    call->SetState(csTransferAuth);
-    RequireActive();
-    call->SetCSeq(NextCSeq());
-    SendCallText(*call, ComposeReferWithCredentials(*call));
+    const TCallState state = call->GetState();
+    if ((state != csConnected && state != csHolding) || !Active_) {
+        SendToVia(message, nullptr, ComposeResponse(message, "603 Decline"));
+        return;
+    }
+    SendToVia(message, nullptr, ComposeResponse(message, "202 Accepted"));
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        call->SetBranch(NewBranch());
+        call->SetCSeq(NextCSeq());
+        SendCallText(*call, ComposeReferNotify(*call, "SIP/2.0 100 Trying", false));
+    }
+    ISipCallPtr placed;
+    try {
+        placed = MakeCall(call->GetAccount(), target, call->GetMicrophoneDevice(),
+                          call->GetSpeakerDevice());
+    } catch (const std::exception&) {
+        std::lock_guard<ISipCall> guard(*call);
+        call->SetBranch(NewBranch());
+        call->SetCSeq(NextCSeq());
+        SendCallText(*call, ComposeReferNotify(*call, "SIP/2.0 503 Service Unavailable", true));
+        return;
+    }
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    TransferOrigins_[placed.get()] = call;
+}
+
+// Requests to the fork that sent `answer`: its first route, else its Contact.
+// The ACK goes out as it is: kept by the INVITE's transaction it would be
+// sent again for the fork the call keeps.
+void TSipEngine::SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text) {
+    const std::string next = answer.RecordRouteCount() > 0
+                                 ? answer.RecordRouteAt(answer.RecordRouteCount() - 1)
+                                 : answer.Contact;
+    std::optional<THostPort> target = UriHostPort(next);
+    if (!target || !IsDottedAddress(target->host)) {
+        const ISipAccountPtr account = call.GetAccount();
+        if (!account) return;
+        target = THostPort{account->GetServerAddress(), account->GetServerPort()};
+    }
+    if (text.starts_with("ACK ")) {
+        SendRaw(text.data(), text.size(), target->host, static_cast<uint16_t>(target->port));
+    } else {
+        SendText(text, target->host, target->port);
+    }
 }

@@ -48,6 +48,7 @@ TCall::TCall(TCallSettings settings)
       LocalTag_(NewTag()),
       Branch_(NewBranch()),
       Account_(std::move(settings.account)),
+      ReportInterval_(settings.reportInterval),
       Ssrc_(static_cast<uint32_t>(RandomBelow(5000)) + Clock_.tick()),
       StartTime_(Clock_.now()),
       SdpSessionId_(1234 + RandomBelow(55000)),
@@ -73,6 +74,16 @@ std::string TCall::ReadText(const std::string& field) const {
 void TCall::WriteText(std::string& field, const std::string& value) {
     std::lock_guard<std::mutex> guard(TextLock_);
     field = value;
+}
+
+TDigestUse TCall::GetDigestUse() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return DigestUse_;
+}
+
+void TCall::SetDigestUse(const TDigestUse& value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    DigestUse_ = value;
 }
 
 void TCall::SetState(TCallState value) {
@@ -157,9 +168,18 @@ std::string TCall::GetRecordRouteHeaders() {
     return LinesLastFirst(RouteSet_, "Record-Route: ");
 }
 
+// The caller's route set is the Record-Route list as received (RFC 3261
+// 12.1.1); ours, as the calling side, is that list reversed (12.1.2), which
+// is the order the set is stored in.
 std::string TCall::GetRouteHeaders() {
+    const bool incoming = GetIncoming();
     std::lock_guard<std::mutex> guard(TextLock_);
-    return LinesLastFirst(RouteSet_, "Route: ");
+    if (incoming)
+        return LinesLastFirst(RouteSet_, "Route: ");
+    std::string lines;
+    for (const std::string& route : RouteSet_)
+        lines += "Route: " + route + "\r\n";
+    return lines;
 }
 
 // Telephone-event queue -------------------------------------------------------

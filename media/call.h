@@ -16,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -26,6 +27,7 @@
 
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
+#include "media/call_quality.h"
 #include "media/rtp_source_filter.h"
 #include "sip/sipints.h"
 
@@ -47,6 +49,8 @@ struct TCallSettings {
     TCallClock clock = SystemCallClock();
     // RTP send and receive paths; without them media carries nothing.
     ICallMediaPathPtr mediaPath;
+    // How often control reports go out on the RTP port + 1.
+    std::chrono::milliseconds reportInterval{5000};
 };
 
 // RTP send state, used by the send path on the capture thread only.
@@ -195,6 +199,8 @@ public:
     void SetQop(const std::string& value) override { WriteText(Qop_, value); }
     std::string GetOpaque() override { return ReadText(Opaque_); }
     void SetOpaque(const std::string& value) override { WriteText(Opaque_, value); }
+    TDigestUse GetDigestUse() override;
+    void SetDigestUse(const TDigestUse& value) override;
     std::string GetNonce() override { return ReadText(Nonce_); }
     void SetNonce(const std::string& value) override { WriteText(Nonce_, value); }
     std::string GetRealm() override { return ReadText(Realm_); }
@@ -227,8 +233,21 @@ public:
     // Sends one datagram to the remote RTP address on the call's RTP socket,
     // under the socket lock; false when media is stopped.
     bool SendRtp(const uint8_t* data, std::size_t length);
-    // What the receive side dropped as not the peer's (read from any thread).
+    // What the receive side dropped as not the peer's (read from any thread):
+    // RTP datagrams, and control reports on the RTP port + 1.
     const media::TRtpSourceFilter& RtpFilter() const { return RtpFilter_; }
+    const media::TRtpSourceFilter& ControlFilter() const { return ControlFilter_; }
+    // The received audio's quality figures, as the receive path last
+    // published them (kept after the media stops, for the call's record).
+    media::TCallQuality GetQuality() const;
+    void SetQuality(const media::TCallQuality& value);
+    // What the send path has sent since media started, for sender reports:
+    // packets, payload octets and the last packet's RTP timestamp.
+    uint32_t GetSentPackets() const { return SentPackets_; }
+    uint32_t GetSentOctets() const { return SentOctets_; }
+    uint32_t GetLastSentTimestamp() const { return LastSentTimestamp_; }
+    // The SSRC as it goes out in the RTP header's bytes.
+    uint32_t GetWireSsrc() const;
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -238,8 +257,13 @@ private:
     void StopSocket();
     void OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
                        std::size_t length);
+    void OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                           std::size_t length);
+    void StartControl();
+    void SendControlReport();
 
-    media::TRtpSourceFilter RtpFilter_;    // RTP socket thread only, but its counters
+    media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
+    media::TRtpSourceFilter ControlFilter_;  // control socket thread only, but its counters
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;
@@ -254,6 +278,7 @@ private:
     std::string ViaHeaders_, RemoteRtpHost_, Direction_ = "sendrecv";
     std::string Opaque_, Qop_, Nonce_, Realm_, RemoteSipHost_, RemoteSipPort_, Branch_;
     std::string ReceivedHost_, ReceivedPort_, FromHeader_, ToHeader_;
+    TDigestUse DigestUse_;
     std::vector<std::string> RouteSet_;  // reverse order of the Record-Route entries
     std::string AuthorizationLine_, Target_, RemoteContact_, ReferTarget_, StatusText_;
     std::string InBandDigits_;
@@ -273,8 +298,15 @@ private:
     ISipConferencePtr Conference_;
     std::mutex RecorderLock_;  // held across the call into the recorder
     ISipRecorderPtr Recorder_;
+    mutable std::mutex QualityLock_;  // leaf: guards Quality_
+    media::TCallQuality Quality_;
     std::mutex SocketLock_;  // creation, destruction and every send
     std::unique_ptr<TUdpSocket> RtpSocket_;
+    std::unique_ptr<TUdpSocket> ControlSocket_;  // RTCP; none when port + 1 is taken
+    const std::chrono::milliseconds ReportInterval_;
+    std::atomic<uint32_t> SentPackets_{0};
+    std::atomic<uint32_t> SentOctets_{0};
+    std::atomic<uint32_t> LastSentTimestamp_{0};
 
     TRtpSendState RtpSend_;  // capture thread only
     std::atomic<int32_t> DtmfPacketCount_{0};

@@ -31,6 +31,11 @@ void TCall::StartMedia() {
         std::lock_guard<std::mutex> guard(SocketLock_);
         RtpSocket_ = std::move(socket);
     }
+    SentPackets_ = 0;
+    SentOctets_ = 0;
+    StartControl();
+    if (MediaPath_)
+        MediaPath_->Start(*this);
     // Silence is measured from the start of media, not from tick 0, so a
     // silent line is not reported on its first received frame.
     LastSoundTime_ = Clock_.tick();
@@ -40,19 +45,59 @@ void TCall::StartMedia() {
 void TCall::StopMedia(bool notifySink) {
     MediaActive_ = false;
     StopSocket();
+    if (MediaPath_)
+        MediaPath_->Stop(*this);
     if (notifySink && EventSink_)
         EventSink_->ReleaseAudioDevices(shared_from_this());
 }
 
-void TCall::StopSocket() {
+void TCall::StartControl() {
+    // The RTP port + 1 carries the control reports. Taken by someone else,
+    // the call goes on without them.
+    const int port = LocalRtpPort_.load();
+    if (!MediaPath_ || port <= 0 || port >= 65535)
+        return;
     std::unique_ptr<TUdpSocket> socket;
+    try {
+        socket = std::make_unique<TUdpSocket>(
+            static_cast<uint16_t>(port + 1), [this] { SendControlReport(); },
+            [this](const std::string& address, uint16_t from, const uint8_t* buffer,
+                   std::size_t length) { OnControlDatagram(address, from, buffer, length); },
+            ReportInterval_);
+    } catch (const std::exception&) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    ControlSocket_ = std::move(socket);
+}
+
+void TCall::SendControlReport() {
+    const std::vector<uint8_t> report = MediaPath_->ComposeControl(*this);
+    if (report.empty())
+        return;
+    const std::string host = GetRemoteRtpHost();
+    const int port = RemoteRtpPort_.load();
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    if (ControlSocket_ && port > 0 && port < 65535)
+        ControlSocket_->Send(host, static_cast<uint16_t>(port + 1), report.data(), report.size());
+}
+
+void TCall::StopSocket() {
+    std::unique_ptr<TUdpSocket> socket, control;
     {
         std::lock_guard<std::mutex> guard(SocketLock_);
         socket = std::move(RtpSocket_);
+        control = std::move(ControlSocket_);
     }
     // Joined outside the socket lock: the receive thread may be inside a
     // handler that sends, which takes that lock.
     socket.reset();
+    control.reset();
+}
+
+uint32_t TCall::GetWireSsrc() const {
+    // The send path writes the SSRC's bytes lowest first.
+    return (Ssrc_ & 0xFF) << 24 | (Ssrc_ & 0xFF00) << 8 | (Ssrc_ >> 8 & 0xFF00) | Ssrc_ >> 24;
 }
 
 bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
@@ -61,6 +106,12 @@ bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (!RtpSocket_)
         return false;
+    if (length >= 12) {
+        ++SentPackets_;
+        SentOctets_ += static_cast<uint32_t>(length - 12);
+        LastSentTimestamp_ = static_cast<uint32_t>(data[4]) << 24 | static_cast<uint32_t>(data[5]) << 16 |
+                             static_cast<uint32_t>(data[6]) << 8 | data[7];
+    }
     return RtpSocket_->Send(host, port, data, length);
 }
 
@@ -88,4 +139,29 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
     }
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
+}
+
+// Runs on the control socket's thread, joined like the RTP one. Reports are
+// taken by the same rule as RTP, one port above the peer's RTP port: a
+// stranger's report would otherwise change the call's quality figures and
+// round-trip time.
+void TCall::OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                              std::size_t length) {
+    const int rtpPort = RemoteRtpPort_.load();
+    if (!ControlFilter_.AcceptSource(address, port, GetRemoteRtpHost(), rtpPort > 0 ? rtpPort + 1 : 0,
+                                     std::chrono::steady_clock::now())) {
+        return;
+    }
+    if (MediaPath_)
+        MediaPath_->ReceiveControl(*this, data, length);
+}
+
+media::TCallQuality TCall::GetQuality() const {
+    std::lock_guard<std::mutex> guard(QualityLock_);
+    return Quality_;
+}
+
+void TCall::SetQuality(const media::TCallQuality& value) {
+    std::lock_guard<std::mutex> guard(QualityLock_);
+    Quality_ = value;
 }

@@ -1,78 +1,99 @@
 #include "media/dtmf_detector.h"
 
 #include <algorithm>
+#include <cmath>
+#include <numbers>
 
 namespace media {
 
 namespace {
 
-constexpr int kRows[4] = {4, 5, 6, 8};
-constexpr int kColumns[3] = {10, 12, 13};
-// Row by row, column by column: 1 2 3 / 4 5 6 / 7 8 9 / * 0 #, as indices
-// into the result table.
-constexpr int kKeyIndex[4][3] = {{1, 2, 3}, {4, 5, 6}, {7, 8, 9}, {10, 0, 11}};
-constexpr int kCallProgressBin = 1;
-// The call-progress result is the character "D": in the 0-based table (the
-// one telephone events use) that is index 15.
-constexpr int kCallProgressIndex = 15;
+constexpr double kFullScale = 32767.0;
+// Row by row, column by column: 1 2 3 A / 4 5 6 B / 7 8 9 C / * 0 # D, as
+// indices into the result table.
+constexpr int kKeyIndex[4][4] = {{1, 2, 3, 12}, {4, 5, 6, 13}, {7, 8, 9, 14}, {10, 0, 11, 15}};
+// Only the twelve keys of a telephone keypad are reported.
+constexpr int kKeyColumns = 3;
+
+struct TStrongest {
+    int index = 0;
+    double power = 0;
+    double runnerUp = 0;
+};
+
+TStrongest StrongestOf(const std::array<double, 4>& powers) {
+    TStrongest strongest;
+    for (int index = 0; index < 4; ++index) {
+        const double power = powers[static_cast<std::size_t>(index)];
+        if (power > strongest.power) {
+            strongest.runnerUp = strongest.power;
+            strongest.power = power;
+            strongest.index = index;
+        } else {
+            strongest.runnerUp = std::max(strongest.runnerUp, power);
+        }
+    }
+    return strongest;
+}
+
+double Ratio(double db) {
+    return std::pow(10.0, db / 10.0);
+}
 
 }  // namespace
 
-void TKeypadToneDetector::Reduce(const int16_t* pcm, TFrameBytes& bytes) {
-    for (int n = 0; n < kFrameSamples; ++n)
-        bytes[static_cast<std::size_t>(n)] = static_cast<int8_t>(pcm[n] >> 9);
+double TKeypadToneDetector::Dbfs(double power) {
+    return power > 0 ? 10.0 * std::log10(power) : -200.0;
 }
 
-TKeypadToneDetector::TEnergies TKeypadToneDetector::Energies(const TFrameBytes& bytes) {
-    TEnergies energies{};
-    for (int bin = 0; bin < kBinCount; ++bin) {
-        const double c = kCoefficients[static_cast<std::size_t>(bin)];
-        double s1 = 0, s2 = 0;
-        for (int8_t v : bytes) {
-            const double x = v / 128.0;
-            const double s = x + c * s1 - s2;
-            s2 = s1;
-            s1 = s;
-        }
-        energies[static_cast<std::size_t>(bin)] = s1 * s1 + s2 * s2 - c * s1 * s2;
+double TKeypadToneDetector::FramePower(const int16_t* pcm, int count) {
+    double sum = 0;
+    for (int n = 0; n < count; ++n) {
+        const double x = pcm[n] / kFullScale;
+        sum += x * x;
     }
-    return energies;
+    // A full-scale sine has a mean square of 1/2: scaled to 1.
+    return count > 0 ? 2.0 * sum / count : 0;
 }
 
-double TKeypadToneDetector::Largest(const TEnergies& energies) {
-    return *std::max_element(energies.begin(), energies.end());
+double TKeypadToneDetector::TonePower(const int16_t* pcm, int count, double hz) {
+    const double c = 2.0 * std::cos(2.0 * std::numbers::pi * hz / 8000.0);
+    double s1 = 0, s2 = 0;
+    for (int n = 0; n < count; ++n) {
+        const double s = pcm[n] / kFullScale + c * s1 - s2;
+        s2 = s1;
+        s1 = s;
+    }
+    const double magnitude = s1 * s1 + s2 * s2 - c * s1 * s2;
+    // A sine of amplitude A gives (A N / 2)^2.
+    return 4.0 * magnitude / (static_cast<double>(count) * count);
 }
 
-char TKeypadToneDetector::Classify(const TEnergies& energies) {
-    const double largest = Largest(energies);
-    if (largest < kMinimumEnergy)
+char TKeypadToneDetector::Detect(const int16_t* pcm) {
+    const double frame = FramePower(pcm, kFrameSamples);
+    if (frame < Ratio(std::min(kMinimumToneDbfs, kCallProgressDbfs)))
         return 0;
-    std::array<bool, kBinCount> on{};
-    int count = 0;
-    for (int bin = 0; bin < kBinCount; ++bin) {
-        on[static_cast<std::size_t>(bin)] = energies[static_cast<std::size_t>(bin)] > largest * kOnFraction;
-        count += on[static_cast<std::size_t>(bin)] ? 1 : 0;
+    std::array<double, 4> rows{}, columns{};
+    for (std::size_t index = 0; index < 4; ++index) {
+        rows[index] = TonePower(pcm, kFrameSamples, kRowHz[index]);
+        columns[index] = TonePower(pcm, kFrameSamples, kColumnHz[index]);
     }
-    if (count == 1 && largest > kCallProgressEnergy && on[kCallProgressBin])
-        return kResultTable[kCallProgressIndex];
-    if (count != 2)
+    const TStrongest row = StrongestOf(rows);
+    const TStrongest column = StrongestOf(columns);
+    const double floor = Ratio(kMinimumToneDbfs);
+    const bool dual = row.power >= floor && column.power >= floor &&
+                      std::fabs(Dbfs(row.power) - Dbfs(column.power)) <= kMaxTwistDb &&
+                      row.power >= row.runnerUp * Ratio(kNeighbourDb) &&
+                      column.power >= column.runnerUp * Ratio(kNeighbourDb) &&
+                      row.power + column.power >= kToneShare * frame;
+    if (dual && column.index < kKeyColumns)
+        return kResultTable[kKeyIndex[row.index][column.index]];
+    if (dual)
         return 0;
-    for (int row = 0; row < 4; ++row) {
-        for (int column = 0; column < 3; ++column) {
-            if (on[static_cast<std::size_t>(kRows[row])] && on[static_cast<std::size_t>(kColumns[column])])
-                return kResultTable[kKeyIndex[row][column]];
-        }
-    }
+    const double progress = TonePower(pcm, kFrameSamples, kCallProgressHz);
+    if (progress >= Ratio(kCallProgressDbfs) && progress >= kToneShare * frame)
+        return kResultTable[15];
     return 0;
-}
-
-char TKeypadToneDetector::Detect(const int16_t* pcm, TEnergies* energies) {
-    TFrameBytes bytes{};
-    Reduce(pcm, bytes);
-    const TEnergies found = Energies(bytes);
-    if (energies)
-        *energies = found;
-    return Classify(found);
 }
 
 }  // namespace media

@@ -24,14 +24,28 @@
 #include <functional>
 #include <memory>
 
+#include <mutex>
+
+#include "media/adaptive_jitter_buffer.h"
 #include "media/call_media_path.h"
+#include "media/call_quality.h"
 #include "media/jitter_buffer.h"
+#include "media/loss_concealer.h"
+#include "media/playout_thread.h"
+#include "media/receive_statistics.h"
+#include "media/rtcp.h"
 
 namespace media {
 
 // The fixed frame sent in place of captured audio while the microphone is
 // disabled.
 extern const std::array<int16_t, 160> kQuietFrame;
+
+// How received audio reaches the speaker. Adaptive: the adaptive jitter
+// buffer on its own clock, with loss concealment and quality figures.
+// FixedFourSlot: the four-slot reorder buffer, played as packets come,
+// without concealment (kept for comparison in the benchmarks).
+enum class TReceiveMode { Adaptive, FixedFourSlot };
 
 class TRtpMediaPath final : public ICallMediaPath {
 public:
@@ -41,26 +55,67 @@ public:
     static constexpr int kMaxDecodePayload = 512;
     static constexpr uint32_t kInBandRepeatMs = 250;
 
+    // Figures are published to the call every kPublishFrames frames played.
+    static constexpr int kPublishFrames = 10;
+
+    explicit TRtpMediaPath(TReceiveMode mode = TReceiveMode::Adaptive) : Mode_(mode) {}
+    ~TRtpMediaPath() override;
+
     void SendFrame(TCall& call, const int16_t* pcm) override;
     void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) override;
+    void Start(TCall& call) override;
+    void Stop(TCall& call) override;
+    void ReceiveControl(TCall& call, const uint8_t* data, std::size_t length) override;
+    std::vector<uint8_t> ComposeControl(TCall& call) override;
 
-    // Receive thread only (tests and benchmarks look inside).
+    // Receive thread only (tests and benchmarks look inside): the four-slot
+    // buffer of the fixed mode.
     TJitterBuffer& JitterBuffer() { return JitterBuffer_; }
+    // The figures as they stand now.
+    TCallQuality Quality();
+    // Plays what is due on the adaptive path at the call's tick; returns the
+    // ms until something may be due next. The playout thread runs it; tests
+    // run it by hand with an injected clock.
+    double Service(TCall& call);
 
 private:
     void SendPrepared(TCall& call);
     void ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, std::size_t length);
     void RunDetectors(TCall& call, const int16_t* pcm);
     void PlayOut(TCall& call);
+    void ReceiveAdaptive(TCall& call, const uint8_t* data, int decoded);
+    double NowMs(TCall& call);  // caller holds ReceiveLock_
+    TCallQuality QualityLocked();
 
     // Send side (capture thread).
     uint32_t DigitTimestamp_ = 0;  // timestamp of the current digit's first event packet
     std::array<int16_t, 160> Frame_{};
 
+    const TReceiveMode Mode_;
+
     // Receive side (RTP socket thread).
     TJitterBuffer JitterBuffer_;
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
+
+    // Adaptive path: shared by the RTP socket thread and the playout thread.
+    std::mutex ReceiveLock_;  // guards the members down to Outputs_
+    TAdaptiveJitterBuffer Buffer_;
+    TLossConcealer Concealer_;
+    TReceiveStatistics Statistics_;
+    alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> OutBuffer_{};
+    bool HasTick_ = false;
+    uint32_t LastTick_ = 0;
+    double TickMs_ = 0;
+    int64_t Outputs_ = 0;
+    int PayloadType_ = 0;
+    uint32_t SourceSsrc_ = 0;         // the far end's, from its RTP
+    uint32_t LastReportNtp_ = 0;      // middle bits of its last sender report's time
+    uint64_t LastReportArrival_ = 0;  // our NTP time when it came
+    double RttMs_ = -1;
+
+    std::mutex ThreadLock_;  // guards Playout_ (start and stop come from other threads)
+    std::unique_ptr<TPlayoutThread> Playout_;
 };
 
 // A fresh media path per call: the engine's default.

@@ -1,9 +1,18 @@
 #include "media/silence_detector.h"
 
+#include <cmath>
+
 namespace media {
 
-bool TSilenceDetector::OnFrame(ISipCall& call, double largestEnergy, uint32_t now) {
-    if (!IsSilent(largestEnergy, call.GetSilenceThreshold())) {
+double TSilenceDetector::Rms(const int16_t* pcm, int count) {
+    double sum = 0;
+    for (int n = 0; n < count; ++n)
+        sum += static_cast<double>(pcm[n]) * pcm[n];
+    return count > 0 ? std::sqrt(sum / count) : 0;
+}
+
+bool TSilenceDetector::OnFrame(ISipCall& call, double rms, uint32_t now) {
+    if (!IsSilent(rms, call.GetSilenceThreshold())) {
         call.SetLastSoundTime(now);
         return false;
     }

@@ -10,3 +10,6 @@ for b in "$BUILD"/bench/bench_*; do
   [ -x "$b" ] && "$b" "$@"
 done
 "$BUILD"/bench/latency_bench
+"$BUILD"/bench/impaired_bench
+# softphone-cli under 20,000 junk INVITEs: memory and calls left.
+python3 bench/invite_flood.py "$BUILD"/tools/softphone-cli 20000

@@ -175,6 +175,8 @@ std::string TAccount::GetOpaque() { return Opaque_; }
 void TAccount::SetOpaque(const std::string& value) { Opaque_ = value; }
 std::string TAccount::GetQop() { return Qop_; }
 void TAccount::SetQop(const std::string& value) { Qop_ = value; }
+TDigestUse TAccount::GetDigestUse() { return DigestUse_; }
+void TAccount::SetDigestUse(const TDigestUse& value) { DigestUse_ = value; }
 std::string TAccount::GetPendingMessage() { return PendingMessage_; }
 void TAccount::SetPendingMessage(const std::string& value) { PendingMessage_ = value; }
 void TAccount::SetRegTime(double value) { RegTime_ = value; }

@@ -93,6 +93,8 @@ public:
     void SetOpaque(const std::string& value) override;
     std::string GetQop() override;
     void SetQop(const std::string& value) override;
+    TDigestUse GetDigestUse() override;
+    void SetDigestUse(const TDigestUse& value) override;
     std::string GetPendingMessage() override;
     void SetPendingMessage(const std::string& value) override;
     void SetRegTime(double value) override;
@@ -130,8 +132,9 @@ private:
     double RegTime_ = 0;
     std::string Realm_;
     std::string Nonce_;
-    std::string Opaque_;  // also the cnonce store when a challenge had no opaque
+    std::string Opaque_;
     std::string Qop_;
+    TDigestUse DigestUse_;
     std::string AuthStatus_;
     std::string Tag_;
     std::string RegistrarTag_;

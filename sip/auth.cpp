@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "sip/header_values.h"
+#include "sip/text.h"
 #include "sip/transport.h"
 
 namespace {
@@ -39,38 +40,86 @@ std::string JoinWithColons(std::initializer_list<std::string_view> parts) {
     return joined;
 }
 
-bool MakesCnonce(TDigestRequest request) {
-    return request == TDigestRequest::Register || request == TDigestRequest::Invite ||
-           request == TDigestRequest::Ack;
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && sip_text::StartsWithNoCase(a, b);
 }
 
-// The qop part of the line, which each request lays out its own way. The
-// cnonce it shows is the one that enters the hash.
-std::string QopPart(TDigestRequest request, const TDigestChallenge& challenge,
-                    const std::string& cnonce, bool cnonceIsNew) {
-    const std::string& qop = challenge.qop;
-    const std::string& opaque = challenge.opaque;
-    switch (request) {
-    case TDigestRequest::Register:
-        if (qop.empty()) return ",opaque=\"\"";
-        if (cnonceIsNew) return ",cnonce=" + Quoted(cnonce) + ",nc=00000001,qop=" + qop;
-        return ",qop=" + qop + ",cnonce=" + Quoted(opaque) + ",nc=00000001,opaque=" + Quoted(opaque);
-    case TDigestRequest::Unregister:
-        if (qop.empty()) return ",opaque=\"\"";
-        break;
-    case TDigestRequest::Invite:
-    case TDigestRequest::Ack:
-        if (qop.empty()) return std::string();
-        if (cnonceIsNew) return ",cnonce=" + Quoted(cnonce) + ",nc=00000001,qop=" + Quoted(qop);
-        break;
-    case TDigestRequest::Message:
-    case TDigestRequest::Cancel:
-    case TDigestRequest::Refer:
-        if (qop.empty()) return std::string();
-        break;
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Walks "Scheme name=value, name="quoted", Scheme2 ..." one piece at a time:
+// a scheme (a token not followed by "=") or a parameter.
+class TChallengeReader {
+public:
+    explicit TChallengeReader(std::string_view text) : Text_(text) {}
+
+    // False at the end. Otherwise `name` is set and `isParameter` tells
+    // whether it came with a value.
+    bool Next(std::string& name, std::string& value, bool& isParameter) {
+        while (Pos_ < Text_.size() && (IsBlank(Text_[Pos_]) || Text_[Pos_] == ',')) ++Pos_;
+        if (Pos_ >= Text_.size()) return false;
+        const std::size_t start = Pos_;
+        while (Pos_ < Text_.size() && !IsBlank(Text_[Pos_]) && Text_[Pos_] != ',' &&
+               Text_[Pos_] != '=')
+            ++Pos_;
+        name.assign(Text_.substr(start, Pos_ - start));
+        SkipBlanks();
+        isParameter = Pos_ < Text_.size() && Text_[Pos_] == '=';
+        value.clear();
+        if (!isParameter) return true;
+        ++Pos_;
+        SkipBlanks();
+        if (Pos_ < Text_.size() && Text_[Pos_] == '"') {
+            ReadQuoted(value);
+        } else {
+            const std::size_t valueStart = Pos_;
+            while (Pos_ < Text_.size() && !IsBlank(Text_[Pos_]) && Text_[Pos_] != ',') ++Pos_;
+            value.assign(Text_.substr(valueStart, Pos_ - valueStart));
+        }
+        return true;
     }
-    return ",qop=" + Quoted(qop) + ",cnonce=" + Quoted(opaque) + ",nc=00000001,opaque=" +
-           Quoted(opaque);
+
+private:
+    void SkipBlanks() {
+        while (Pos_ < Text_.size() && IsBlank(Text_[Pos_])) ++Pos_;
+    }
+
+    // A quoted string with backslash escapes; an unterminated one runs to the
+    // end of the text.
+    void ReadQuoted(std::string& value) {
+        ++Pos_;
+        while (Pos_ < Text_.size() && Text_[Pos_] != '"') {
+            if (Text_[Pos_] == '\\' && Pos_ + 1 < Text_.size()) ++Pos_;
+            value.push_back(Text_[Pos_++]);
+        }
+        if (Pos_ < Text_.size()) ++Pos_;
+    }
+
+    std::string_view Text_;
+    std::size_t Pos_ = 0;
+};
+
+struct TChallengeDraft {
+    bool digest = false;
+    std::string algorithm;
+    std::string qopOptions;
+    TParsedChallenge fields;
+
+    bool Acceptable() const {
+        return digest && (algorithm.empty() || EqualNoCase(algorithm, "MD5"));
+    }
+};
+
+void SetParameter(TChallengeDraft& draft, const std::string& name, std::string value) {
+    if (EqualNoCase(name, "realm")) draft.fields.realm = std::move(value);
+    else if (EqualNoCase(name, "nonce")) draft.fields.nonce = std::move(value);
+    else if (EqualNoCase(name, "opaque")) draft.fields.opaque = std::move(value);
+    else if (EqualNoCase(name, "qop")) draft.qopOptions = std::move(value);
+    else if (EqualNoCase(name, "algorithm")) draft.algorithm = std::move(value);
+}
+
+TParsedChallenge Finished(TChallengeDraft& draft) {
+    draft.fields.qop = ChooseQop(draft.qopOptions);
+    return std::move(draft.fields);
 }
 
 }  // namespace
@@ -86,31 +135,74 @@ std::string Md5Hex(std::string_view text) {
 
 void PrepareDigest() { Md5Hex({}); }
 
+std::string NonceCountText(uint32_t count) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string text(8, '0');
+    for (int i = 7; i >= 0; --i, count >>= 4) text[static_cast<std::size_t>(i)] = kDigits[count & 0x0F];
+    return text;
+}
+
 std::string DigestResponseForUri(std::string_view method, std::string_view digestUri,
                                  std::string_view userName, std::string_view realm,
                                  std::string_view password, std::string_view qop,
                                  std::string_view nonce, std::string_view cnonce,
-                                 std::string_view body) {
+                                 std::string_view body, uint32_t nonceCount) {
     const std::string ha1 = Md5Hex(JoinWithColons({userName, realm, password}));
     std::string a2 = JoinWithColons({method, digestUri});
     if (qop == "auth-int") a2.append(":").append(Md5Hex(body));
     const std::string ha2 = Md5Hex(a2);
     if (qop.empty()) return Md5Hex(JoinWithColons({ha1, nonce, ha2}));
-    return Md5Hex(JoinWithColons({ha1, nonce, "00000001", cnonce, qop, ha2}));
+    return Md5Hex(JoinWithColons({ha1, nonce, NonceCountText(nonceCount), cnonce, qop, ha2}));
 }
 
 std::string DigestResponse(std::string_view method, std::string_view uriUser,
                            std::string_view uriHost, std::string_view userName,
                            std::string_view realm, std::string_view password,
                            std::string_view qop, std::string_view nonce,
-                           std::string_view cnonce, std::string_view body) {
+                           std::string_view cnonce, std::string_view body,
+                           uint32_t nonceCount) {
     std::string uri = "sip:";
     if (!uriUser.empty()) uri.append(uriUser).append("@");
     uri.append(uriHost);
-    return DigestResponseForUri(method, uri, userName, realm, password, qop, nonce, cnonce, body);
+    return DigestResponseForUri(method, uri, userName, realm, password, qop, nonce, cnonce, body,
+                                nonceCount);
 }
 
 std::string NewCnonce() { return Md5Hex(NewHexId()); }
+
+std::string ChooseQop(std::string_view options) {
+    bool auth = false;
+    bool authInt = false;
+    while (!options.empty()) {
+        const std::size_t comma = options.find(',');
+        const std::string_view option = sip_text::Trim(options.substr(0, comma));
+        auth = auth || option == "auth";
+        authInt = authInt || option == "auth-int";
+        if (comma == std::string_view::npos) break;
+        options.remove_prefix(comma + 1);
+    }
+    if (authInt) return "auth-int";
+    return auth ? "auth" : std::string();
+}
+
+std::optional<TParsedChallenge> ParseDigestChallenge(std::string_view value) {
+    TChallengeReader reader(value);
+    std::optional<TChallengeDraft> draft;
+    std::string name;
+    std::string parameter;
+    bool isParameter = false;
+    while (reader.Next(name, parameter, isParameter)) {
+        if (isParameter) {
+            if (draft) SetParameter(*draft, name, std::move(parameter));
+            continue;
+        }
+        if (draft && draft->Acceptable()) return Finished(*draft);
+        draft.emplace();
+        draft->digest = EqualNoCase(name, "Digest");
+    }
+    if (draft && draft->Acceptable()) return Finished(*draft);
+    return std::nullopt;
+}
 
 std::string DigestHeaderName(TDigestRequest request, std::string_view status) {
     const bool registration =
@@ -119,17 +211,16 @@ std::string DigestHeaderName(TDigestRequest request, std::string_view status) {
     return "Proxy-Authorization";
 }
 
-std::string DigestHeaderLine(TDigestRequest request, TDigestChallenge& challenge,
-                             const TDigestCredentials& credentials,
+std::string DigestHeaderLine(TDigestRequest request, const TDigestChallenge& challenge,
+                             TDigestUse& use, const TDigestCredentials& credentials,
                              const TDigestTarget& target) {
-    bool cnonceIsNew = false;
-    if (MakesCnonce(request) && !challenge.qop.empty() && challenge.opaque.empty()) {
-        challenge.opaque = NewCnonce();
-        cnonceIsNew = true;
+    const bool withQop = !challenge.qop.empty();
+    if (withQop) {
+        if (use.nonce != challenge.nonce || use.cnonce.empty()) {
+            use = TDigestUse{challenge.nonce, NewCnonce(), 0};
+        }
+        ++use.count;
     }
-    // Requests that make a cnonce store it in the opaque field; the others
-    // send the stored opaque as their cnonce, empty or not.
-    const std::string& cnonce = challenge.opaque;
 
     std::string line = DigestHeaderName(request, challenge.status);
     line.append(": Digest username=").append(sip_header::QuotedString(credentials.userName));
@@ -139,8 +230,14 @@ std::string DigestHeaderLine(TDigestRequest request, TDigestChallenge& challenge
     line.append(",response=")
         .append(Quoted(DigestResponseForUri(target.method, target.uri, credentials.userName,
                                             challenge.realm, credentials.password, challenge.qop,
-                                            challenge.nonce, cnonce, target.body)));
-    line.append(QopPart(request, challenge, cnonce, cnonceIsNew));
+                                            challenge.nonce, use.cnonce, target.body, use.count)));
+    // RFC 2617 writes qop and nc as bare tokens in the credentials.
+    if (withQop) {
+        line.append(",qop=").append(challenge.qop);
+        line.append(",cnonce=").append(Quoted(use.cnonce));
+        line.append(",nc=").append(NonceCountText(use.count));
+    }
+    if (!challenge.opaque.empty()) line.append(",opaque=").append(Quoted(challenge.opaque));
     line.append(",algorithm=MD5\r\n");
     return line;
 }

@@ -1,9 +1,14 @@
-// Digest access authentication (RFC 2617 with MD5) as the agent uses it: a
-// fixed nonce count of 00000001 and lower-case hexadecimal throughout.
+// Digest access authentication (RFC 2617 with MD5) as the agent uses it:
+// lower-case hexadecimal throughout, one client nonce per server nonce and a
+// nonce count that grows with each request that reuses the nonce.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "sip/sipints.h"
 
 // MD5 of the bytes of `text`, as 32 lower-case hex digits.
 std::string Md5Hex(std::string_view text);
@@ -17,20 +22,39 @@ std::string DigestResponse(std::string_view method, std::string_view uriUser,
                            std::string_view uriHost, std::string_view userName,
                            std::string_view realm, std::string_view password,
                            std::string_view qop, std::string_view nonce,
-                           std::string_view cnonce, std::string_view body);
+                           std::string_view cnonce, std::string_view body,
+                           uint32_t nonceCount = 1);
 
 // The same computation with the digest URI already formed.
 std::string DigestResponseForUri(std::string_view method, std::string_view digestUri,
                                  std::string_view userName, std::string_view realm,
                                  std::string_view password, std::string_view qop,
                                  std::string_view nonce, std::string_view cnonce,
-                                 std::string_view body);
+                                 std::string_view body, uint32_t nonceCount = 1);
 
 // Md5Hex of a fresh NewHexId.
 std::string NewCnonce();
 
-// Which request a credentials line is for; each has its own header-name rule
-// and its own layout of the qop part.
+// The parameters of one digest challenge as the agent keeps them.
+struct TParsedChallenge {
+    std::string realm;
+    std::string nonce;
+    std::string opaque;
+    std::string qop;  // the one quality of protection chosen, or empty
+};
+
+// The first Digest challenge of a WWW-Authenticate or Proxy-Authenticate
+// value (the text after the colon) whose algorithm is MD5 or absent; a value
+// may hold several challenges. Nothing when none qualifies.
+std::optional<TParsedChallenge> ParseDigestChallenge(std::string_view value);
+
+// The quality of protection to use from a challenge's qop option list:
+// "auth-int" when offered, else "auth", else none (a server that offers only
+// options the agent does not know gets the plain RFC 2069 response).
+std::string ChooseQop(std::string_view options);
+
+// Which request a credentials line is for; registrations name their header
+// by a different rule than the other requests.
 enum class TDigestRequest {
     Register,
     Unregister,
@@ -41,15 +65,12 @@ enum class TDigestRequest {
     Refer,
 };
 
-// Inputs of one credentials line. `opaque` is the stored opaque of the account
-// or call, which doubles as the cnonce store: for the requests that make a
-// cnonce (REGISTER, INVITE, ACK) an empty opaque with a non-empty qop makes a
-// fresh one, which is written back here so the caller can store it.
+// The challenge a credentials line answers, as kept by the account or call.
 struct TDigestChallenge {
     std::string status;  // "401", "403" or "407" of the challenge kept
     std::string realm;
     std::string nonce;
-    std::string opaque;
+    std::string opaque;  // the server's, echoed only when it sent one
     std::string qop;
 };
 
@@ -67,11 +88,15 @@ struct TDigestTarget {
     std::string body;    // hashed only for qop auth-int
 };
 
-// Builds the whole header line, CR LF included. When a cnonce is made it is
-// stored into challenge.opaque.
-std::string DigestHeaderLine(TDigestRequest request, TDigestChallenge& challenge,
-                             const TDigestCredentials& credentials,
+// Builds the whole header line, CR LF included. With a qop the line counts
+// one more use of the challenge's nonce in `use` (a nonce other than the one
+// `use` holds starts over with a fresh cnonce); the caller stores `use` back.
+std::string DigestHeaderLine(TDigestRequest request, const TDigestChallenge& challenge,
+                             TDigestUse& use, const TDigestCredentials& credentials,
                              const TDigestTarget& target);
 
 // "Authorization" or "Proxy-Authorization" for the kept challenge status.
 std::string DigestHeaderName(TDigestRequest request, std::string_view status);
+
+// The eight lower-case hex digits of a nonce count.
+std::string NonceCountText(uint32_t count);

@@ -4,6 +4,7 @@
 #include "sip/compose_common.h"
 #include "sip/header_values.h"
 #include "sip/sdp.h"
+#include "sip/text.h"
 #include "sip/transport.h"
 
 using namespace sip_compose;
@@ -24,13 +25,13 @@ std::string InviteRequestUri(ISipCall& call) {
 }
 
 // The credentials line of a call request over `uri`, the URI the line shows.
-// A cnonce made for the line goes back into the call's opaque field.
+// Every request of the call that answers the same nonce counts one more use.
 std::string CallCredentials(ISipCall& call, ISipAccount& account, TDigestRequest request,
                             const TDigestTarget& target) {
-    TDigestChallenge challenge = CallChallenge(call);
-    const std::string keptOpaque = challenge.opaque;
-    std::string line = DigestHeaderLine(request, challenge, AccountCredentials(account), target);
-    if (challenge.opaque != keptOpaque) call.SetOpaque(challenge.opaque);
+    TDigestUse use = call.GetDigestUse();
+    std::string line =
+        DigestHeaderLine(request, CallChallenge(call), use, AccountCredentials(account), target);
+    call.SetDigestUse(use);
     return line;
 }
 
@@ -76,13 +77,17 @@ std::string CancelVia(ISipCall& call, ISipAccount& account) {
            std::to_string(account.GetLocalPort()) + ";branch=" + call.GetBranch() + ";rport\r\n";
 }
 
-// ACK up to and including Call-ID, shared by both ACK forms.
-std::string AckHead(const TSipMessage& response) {
+// Whether the call holds a challenge to answer; a credentials line for no
+// challenge at all (empty realm and nonce) means nothing to a server.
+bool Challenged(ISipCall& call) { return !call.GetNonce().empty(); }
+
+// ACK up to and including Call-ID, shared by both ACK forms, with `via`.
+std::string AckHead(const TSipMessage& response, const std::string& via) {
     const std::string ackUri =
         response.Contact.empty() ? "sip:" + response.ToUser + "@" + response.ToHost
                                  : response.Contact;
     std::string text = "ACK " + ackUri + " SIP/2.0\r\n";
-    text += response.ViaHeaders;
+    text += via;
     text.append(kMaxForwardsLine);
     text += response.FromHeader + "\r\n";
     text += response.ToHeader + "\r\n";
@@ -98,7 +103,9 @@ std::string ReferText(ISipCall& call, const std::string& referTarget, bool withC
     const ISipAccountPtr account = CallAccount(call);
     const std::string requestUri = RemoteTarget(call);
     std::string text = "REFER " + requestUri + " SIP/2.0\r\n";
-    text += CancelVia(call, *account);
+    // A transaction of our own: never the Via lines an incoming INVITE
+    // brought, which name the caller and its proxies.
+    text += AccountViaLine(*account, call.GetBranch());
     text += call.GetRouteHeaders();
     text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
     text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
@@ -134,20 +141,26 @@ std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payl
 
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response) {
     const ISipAccountPtr account = CallAccount(call);
-    std::string text = AckHead(response);
+    // The ACK of a 2xx is a transaction of its own (RFC 3261 13.2.2.4): a new
+    // branch, never the INVITE's.
+    std::string text = AckHead(response, AccountViaLine(*account, NewBranch()));
     // The ACK of a 2xx is a request of its own inside the dialog: a proxy
     // that record-routed passes it on only along the route set.
     text += call.GetRouteHeaders();
     text += ContactLine(*account);
     text += AckCSeqLine(response);
-    text += CallCredentials(call, *account, TDigestRequest::Ack,
-                            TDigestTarget{"ACK", call.GetRemoteUri(), ""});
+    if (Challenged(call)) {
+        text += CallCredentials(call, *account, TDigestRequest::Ack,
+                                TDigestTarget{"ACK", call.GetRemoteUri(), ""});
+    }
     text += "Content-Length: 0\r\n\r\n";
     return text;
 }
 
 std::string ComposeAck(const TSipMessage& response) {
-    return AckHead(response) + AckCSeqLine(response) + "Content-Length: 0\r\n\r\n";
+    // The ACK of a failure belongs to the INVITE's transaction: its Via lines.
+    return AckHead(response, response.ViaHeaders) + AckCSeqLine(response) +
+           "Content-Length: 0\r\n\r\n";
 }
 
 std::string ComposeBye(ISipCall& call) {
@@ -174,8 +187,10 @@ std::string ComposeCancel(ISipCall& call) {
     text += "To: <" + remoteUri + ">\r\n";
     text += CallIdLine(call);
     text += CSeqLine(call.GetCSeq(), "CANCEL");
-    text += CallCredentials(call, *account, TDigestRequest::Cancel,
-                            TDigestTarget{"CANCEL", remoteUri, ""});
+    if (Challenged(call)) {
+        text += CallCredentials(call, *account, TDigestRequest::Cancel,
+                                TDigestTarget{"CANCEL", remoteUri, ""});
+    }
     text.append(kMaxForwardsLine);
     text += "Content-Length: 0\r\n\r\n";
     return text;
@@ -187,6 +202,62 @@ std::string ComposeRefer(ISipCall& call, const std::string& referTarget) {
 
 std::string ComposeReferWithCredentials(ISipCall& call) {
     return ReferText(call, call.GetReferTarget(), true);
+}
+
+namespace {
+
+// Route lines of a 2xx's Record-Route entries, last first (our side called).
+std::string ForkRouteLines(const TSipMessage& answer) {
+    std::string lines;
+    for (int index = answer.RecordRouteCount() - 1; index >= 0; --index)
+        lines += "Route: " + answer.RecordRouteAt(index) + "\r\n";
+    return lines;
+}
+
+std::string ForkRequest(ISipCall& call, const TSipMessage& answer, std::string_view method,
+                        int cseq) {
+    const ISipAccountPtr account = CallAccount(call);
+    const std::string target =
+        answer.Contact.empty() ? "sip:" + answer.ToUser + "@" + answer.ToHost : answer.Contact;
+    std::string text = std::string(method) + " " + target + " SIP/2.0\r\n";
+    text += AccountViaLine(*account, NewBranch());
+    text += ForkRouteLines(answer);
+    text += answer.FromHeader + "\r\n";
+    text += answer.ToHeader + "\r\n";
+    text += "Call-ID: " + answer.CallId + "\r\n";
+    text += CSeqLine(cseq, method);
+    text.append(kMaxForwardsLine);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+}  // namespace
+
+std::string ComposeAckForFork(ISipCall& call, const TSipMessage& answer) {
+    return ForkRequest(call, answer, "ACK", sip_text::NumberOr(answer.CSeqNumber, 0));
+}
+
+std::string ComposeByeForFork(ISipCall& call, const TSipMessage& answer, int cseq) {
+    return ForkRequest(call, answer, "BYE", cseq);
+}
+
+std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool final) {
+    const ISipAccountPtr account = CallAccount(call);
+    std::string text = "NOTIFY " + RemoteTarget(call) + " SIP/2.0\r\n";
+    text += AccountViaLine(*account, call.GetBranch());
+    text += call.GetRouteHeaders();
+    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += CallIdLine(call);
+    text += CSeqLine(call.GetCSeq(), "NOTIFY");
+    text += ContactLine(*account);
+    text.append(kMaxForwardsLine);
+    text += "Event: refer\r\n";
+    text += final ? "Subscription-State: terminated;reason=noresource\r\n"
+                  : "Subscription-State: active;expires=60\r\n";
+    text += "Content-Type: message/sipfrag;version=2.0\r\n";
+    text += ContentLengthAndBody(sipfrag + "\r\n");
+    return text;
 }
 
 std::string ComposeInfo(ISipCall& call, char digit) {

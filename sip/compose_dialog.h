@@ -15,23 +15,36 @@
 // target along the route set, as every other request inside the dialog.
 std::string ComposeInvite(ISipCall& call, const std::string& payloadList);
 // The same with the credentials of the call's challenge, computed over the
-// offer sent. The line is stored in the call (SetAuthorizationLine) and a
-// cnonce made for it in the call's opaque field.
+// offer sent. The line is stored in the call (SetAuthorizationLine) and the
+// use of the challenge's nonce counted in the call (SetDigestUse).
 std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payloadList);
 
-// ACK for a 2xx answer to the call's INVITE, always with a credentials line
-// (a cnonce made for it is stored in the call's opaque field).
+// ACK for a 2xx answer to the call's INVITE, a new transaction with a branch
+// of its own; with a credentials line when the call was challenged (the use
+// of the nonce is counted in the call).
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response);
 // ACK for a final failure answer, built from the answer alone.
 std::string ComposeAck(const TSipMessage& response);
 
 std::string ComposeBye(ISipCall& call);
 // CANCEL of the INVITE with the call's current CSeq, with a credentials line
-// from whatever challenge the call holds.
+// when the call holds a challenge.
 std::string ComposeCancel(ISipCall& call);
-// REFER to `referTarget` in the account's domain.
+// REFER to `referTarget` in the account's domain, with a Via of the account
+// and the call's branch (the caller gives it a new one).
 std::string ComposeRefer(ISipCall& call, const std::string& referTarget);
 // REFER retried after a challenge, to the call's stored refer target.
 std::string ComposeReferWithCredentials(ISipCall& call);
+// ACK and BYE for a 2xx from another fork than the one the call keeps
+// (RFC 3261 13.2.2.4): that fork's tag, Contact and route set, a branch of
+// their own; the BYE with `cseq`.
+std::string ComposeAckForFork(ISipCall& call, const TSipMessage& answer);
+std::string ComposeByeForFork(ISipCall& call, const TSipMessage& answer, int cseq);
+
+// NOTIFY of the progress of a transfer we were asked for (RFC 3515): the
+// status line `sipfrag` (such as "SIP/2.0 100 Trying") as a message/sipfrag
+// body, the subscription still active or, with `final`, terminated. Sent in
+// the call's dialog with the call's branch and CSeq.
+std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool final);
 // One DTMF digit by INFO, with a branch made for this message only.
 std::string ComposeInfo(ISipCall& call, char digit);

@@ -36,13 +36,13 @@ std::string ExpiresLine(ISipAccount& account) {
 }
 
 // The credentials of a (un-)REGISTER, computed over "sip:" and the domain.
-// A cnonce made for the line is kept in the account for later retries.
+// The account counts the uses of its challenge's nonce across refreshes.
 std::string RegisterCredentials(ISipAccount& account, TDigestRequest request) {
-    TDigestChallenge challenge = AccountChallenge(account);
-    const std::string keptOpaque = challenge.opaque;
+    TDigestUse use = account.GetDigestUse();
     const TDigestTarget target{"REGISTER", "sip:" + DomainPart(account), ""};
-    std::string line = DigestHeaderLine(request, challenge, AccountCredentials(account), target);
-    if (challenge.opaque != keptOpaque) account.SetOpaque(challenge.opaque);
+    std::string line = DigestHeaderLine(request, AccountChallenge(account), use,
+                                        AccountCredentials(account), target);
+    account.SetDigestUse(use);
     return line;
 }
 
@@ -119,19 +119,21 @@ std::string ComposeMessage(ISipAccount& account, const std::string& target,
 std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAccount& account,
                                           const std::string& target) {
     const std::string uri = MessageUri(account, target);
-    TDigestChallenge kept{challenge.StatusCode, challenge.Realm, challenge.Nonce,
-                          challenge.Opaque, challenge.Qop};
-    const std::string credentials = DigestHeaderLine(TDigestRequest::Message, kept,
+    const TDigestChallenge kept{challenge.StatusCode, challenge.Realm, challenge.Nonce,
+                                challenge.Opaque, challenge.Qop};
+    // The challenge is answered once and not kept, so its nonce is used once.
+    TDigestUse use;
+    const std::string credentials = DigestHeaderLine(TDigestRequest::Message, kept, use,
                                                      AccountCredentials(account),
                                                      TDigestTarget{"MESSAGE", uri, ""});
     std::string message = "MESSAGE " + uri + " SIP/2.0\r\n";
-    message += challenge.ViaHeaders;
+    // The challenged MESSAGE's transaction is over; the retry is a new one.
+    message += AccountViaLine(account, NewBranch());
     message += "From: " + AccountNameAddr(account) + ";tag=" + account.GetTag() + "\r\n";
     message += "To: <" + uri + ">\r\n";
     // The challenged MESSAGE's own Call-ID, which the answer echoes: the
     // retry stays recognisable as the same message to the server.
     message += "Call-ID: " + challenge.CallId + "\r\n";
-    message += challenge.RecordRouteHeaders;
     message += CSeqLine(account, "MESSAGE");
     message.append(kAllowLine);
     message += "Contact: <" + account.GetContactUri() + ">\r\n";

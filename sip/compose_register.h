@@ -10,8 +10,8 @@
 
 // REGISTER with the account's branch, CSeq, tag and expiry.
 std::string ComposeRegister(ISipAccount& account);
-// The same retried after a challenge; may store a fresh cnonce in the
-// account's opaque field.
+// The same retried after a challenge; counts the use of the challenge's
+// nonce in the account (SetDigestUse).
 std::string ComposeRegisterWithCredentials(ISipAccount& account);
 // REGISTER that removes every binding ("Contact: *", "Expires: 0").
 std::string ComposeUnregister(ISipAccount& account);
@@ -22,7 +22,7 @@ std::string ComposeUnregisterWithCredentials(ISipAccount& account);
 std::string ComposeMessage(ISipAccount& account, const std::string& target,
                            const std::string& text);
 // The retry of the account's pending message after `challenge` (the 401 or
-// 407 answer), reusing that answer's Via lines and Call-ID.
+// 407 answer): a new transaction (fresh branch) with that answer's Call-ID.
 std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAccount& account,
                                           const std::string& target);
 

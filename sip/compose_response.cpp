@@ -48,6 +48,21 @@ std::string ComposeResponse(const TSipMessage& request, const std::string& statu
     return text;
 }
 
+std::string ComposeResponseWithTag(const TSipMessage& request, const std::string& status,
+                                   const std::string& tag) {
+    std::string text = "SIP/2.0 " + status + "\r\n";
+    text += request.ViaHeaders;
+    text += request.ToHeader;
+    if (request.ToTag.empty() && !tag.empty()) text += ";tag=" + tag;
+    text += "\r\n";
+    text += request.FromHeader + "\r\n";
+    text += request.RecordRouteHeaders;
+    text += RequestCallIdLine(request);
+    text += RequestCSeqLine(request);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
 std::string ComposeOk(const TSipMessage& request) {
     std::string text = "SIP/2.0 200 OK\r\n";
     text += request.ViaHeaders;
@@ -89,7 +104,10 @@ std::string ComposeCallResponse(ISipCall& call, const std::string& status) {
     return CallResponseHead(call, status) + CallResponseIds(call) + "Content-Length: 0\r\n\r\n";
 }
 
-std::string ComposeOkWithAnswer(ISipCall& call) {
+namespace {
+
+// "200 OK" to the call's INVITE up to the Content-Type of its SDP body.
+std::string OkWithSdpHead(ISipCall& call) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = "SIP/2.0 200 OK\r\n";
     text += call.GetViaHeaders();
@@ -99,8 +117,17 @@ std::string ComposeOkWithAnswer(ISipCall& call) {
     text += "Contact: <" + account->GetContactUri() + ">\r\n";
     text.append(kAllowLine);
     text += "Content-Type: application/sdp\r\n";
-    text += ContentLengthAndBody(BuildSdpAnswer(call));
     return text;
+}
+
+}  // namespace
+
+std::string ComposeOkWithAnswer(ISipCall& call, std::string_view direction) {
+    return OkWithSdpHead(call) + ContentLengthAndBody(BuildSdpAnswer(call, direction));
+}
+
+std::string ComposeOkWithOffer(ISipCall& call, const std::string& payloadList) {
+    return OkWithSdpHead(call) + ContentLengthAndBody(BuildSdpOffer(call, payloadList));
 }
 
 std::string ComposeRedirect(ISipCall& call, const std::string& target) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sip/message.h"
 #include "sip/sipints.h"
@@ -10,6 +11,10 @@
 // "SIP/2.0 " + `status` (such as "100 Trying") echoing the request's Via,
 // To, From, Record-Route, Call-ID and CSeq. No tag is added.
 std::string ComposeResponse(const TSipMessage& request, const std::string& status);
+// The same with `tag` added to a To that has none: every response that
+// could start or answer a dialog carries our tag (RFC 3261 8.2.6.2).
+std::string ComposeResponseWithTag(const TSipMessage& request, const std::string& status,
+                                   const std::string& tag);
 // "200 OK" with From before To.
 std::string ComposeOk(const TSipMessage& request);
 // "200 OK" to OPTIONS, naming what the agent accepts and allows.
@@ -19,7 +24,10 @@ std::string ComposeNotAcceptable(const TSipMessage& request);
 
 // A response (such as "486 Busy here") to the INVITE the call received.
 std::string ComposeCallResponse(ISipCall& call, const std::string& status);
-// "200 OK" to the call's INVITE with the SDP answer.
-std::string ComposeOkWithAnswer(ISipCall& call);
+// "200 OK" to the call's INVITE with the SDP answer in `direction`.
+std::string ComposeOkWithAnswer(ISipCall& call, std::string_view direction = "sendrecv");
+// "200 OK" to an INVITE that brought no offer: the offer is ours (the
+// answer comes in the ACK), of `payloadList` as in ComposeInvite.
+std::string ComposeOkWithOffer(ISipCall& call, const std::string& payloadList);
 // "302 Moved Temporarily" sending the caller to `target` in the domain.
 std::string ComposeRedirect(ISipCall& call, const std::string& target);

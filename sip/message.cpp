@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <optional>
 
+#include "sip/auth.h"
 #include "sip/text.h"
 
 namespace {
@@ -83,6 +85,7 @@ private:
 
     TSipMessage& M;
     std::vector<std::string_view> PayloadTokens;
+    bool ChallengeKept = false;
 };
 
 void TMessageParser::StartLine(std::string_view line) {
@@ -319,24 +322,17 @@ void TMessageParser::AudioLine(std::string_view line) {
     }
 }
 
+// A response may offer several challenges (another algorithm first, say);
+// the first one the agent can answer is kept, the others are ignored.
 void TMessageParser::ChallengeLine(std::string_view line) {
-    struct TMarker {
-        std::string_view text;
-        std::string TSipMessage::*field;
-    };
-    static constexpr TMarker kMarkers[] = {
-        {"nonce=\"", &TSipMessage::Nonce},
-        {"realm=\"", &TSipMessage::Realm},
-        {"opaque=\"", &TSipMessage::Opaque},
-        {"qop=\"", &TSipMessage::Qop},
-    };
-    for (const TMarker& marker : kMarkers) {
-        const std::size_t at = line.find(marker.text);
-        if (at == std::string_view::npos) continue;
-        const std::string_view value = line.substr(at + marker.text.size());
-        (M.*marker.field).append(Before(value, '"'));
-    }
-    if (M.Qop == "auth,auth-int") M.Qop = "auth-int";
+    if (ChallengeKept) return;
+    const std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
+    if (!challenge) return;
+    ChallengeKept = true;
+    M.Realm = challenge->realm;
+    M.Nonce = challenge->nonce;
+    M.Opaque = challenge->opaque;
+    M.Qop = challenge->qop;
 }
 
 void TMessageParser::Finish() {

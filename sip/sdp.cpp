@@ -1,6 +1,7 @@
 #include "sip/sdp.h"
 
 #include "sip/compose_common.h"
+#include "sip/text.h"
 
 using namespace sip_compose;
 
@@ -34,7 +35,7 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     return text;
 }
 
-std::string BuildSdpAnswer(ISipCall& call) {
+std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const std::string contactHost = CallAccount(call)->GetContactHost();
     const IAudioCodecPtr codec = call.GetCodec();
     // Without a chosen codec the number is left empty rather than invented.
@@ -44,6 +45,89 @@ std::string BuildSdpAnswer(ISipCall& call) {
             " 101\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
-    text += "a=sendrecv\r\n";
+    text.append("a=").append(direction).append("\r\n");
     return text;
+}
+
+std::optional<int> SdpPort(std::string_view token) {
+    if (token.empty() || token.size() > 5) return std::nullopt;
+    int port = 0;
+    for (const char c : token) {
+        if (c < '0' || c > '9') return std::nullopt;
+        port = port * 10 + (c - '0');
+    }
+    if (port < 1 || port > 65535) return std::nullopt;
+    return port;
+}
+
+namespace {
+
+bool IsDirection(std::string_view attribute) {
+    return attribute == "sendrecv" || attribute == "sendonly" || attribute == "recvonly" ||
+           attribute == "inactive";
+}
+
+// "c=IN IP4 address[/ttl]": the address, or nothing for another network type.
+std::optional<std::string> ConnectionAddress(std::string_view value) {
+    constexpr std::string_view kIp4 = "IN IP4 ";
+    if (!value.starts_with(kIp4)) return std::nullopt;
+    const std::string_view address = sip_text::Before(sip_text::Trim(value.substr(kIp4.size())), '/');
+    return std::string(address);
+}
+
+}  // namespace
+
+TSdpAudio ReadSdpAudio(std::string_view body) {
+    TSdpAudio audio;
+    std::string sessionAddress;
+    std::string sessionDirection = "sendrecv";
+    std::optional<std::string> mediaAddress;
+    std::optional<std::string> mediaDirection;
+    enum { Session, Audio, OtherMedia } section = Session;
+    bool done = false;
+    while (!body.empty() && !done) {
+        const std::size_t end = body.find('\n');
+        std::string_view line = sip_text::Trim(body.substr(0, end));
+        body = end == std::string_view::npos ? std::string_view() : body.substr(end + 1);
+        if (line.size() < 2 || line[1] != '=') continue;
+        const char type = line[0];
+        const std::string_view value = line.substr(2);
+        if (type == 'm') {
+            if (section == Audio) done = true;  // only the first audio stream counts
+            else if (value.starts_with("audio ")) {
+                section = Audio;
+                audio.present = true;
+                const std::string_view rest = sip_text::Trim(value.substr(6));
+                audio.portToken = std::string(rest.substr(0, rest.find(' ')));
+            } else {
+                section = OtherMedia;
+            }
+            continue;
+        }
+        if (section == OtherMedia) continue;
+        if (type == 'c') {
+            if (const auto address = ConnectionAddress(value)) {
+                if (section == Session) sessionAddress = *address;
+                else mediaAddress = *address;
+            }
+        } else if (type == 'a' && IsDirection(value)) {
+            if (section == Session) sessionDirection = std::string(value);
+            else mediaDirection = std::string(value);
+        }
+    }
+    audio.address = mediaAddress.value_or(sessionAddress);
+    audio.direction = mediaDirection.value_or(sessionDirection);
+    return audio;
+}
+
+std::string AnswerDirection(std::string_view offerDirection, std::string_view address,
+                            bool localHold) {
+    if (address == "0.0.0.0" || offerDirection == "inactive") return "inactive";
+    // What the offerer will receive and send; we mirror it, and holding
+    // ourselves takes away our receiving.
+    const bool weSend = offerDirection != "sendonly";                      // the offerer receives
+    const bool weReceive = offerDirection != "recvonly" && !localHold;  // the offerer sends
+    if (weSend && weReceive) return "sendrecv";
+    if (weSend) return "sendonly";
+    return weReceive ? "recvonly" : "inactive";
 }

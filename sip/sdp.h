@@ -2,7 +2,9 @@
 // its 200 OK. Every line ends with CR LF, the last one included.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "sip/sipints.h"
 
@@ -11,6 +13,30 @@
 // connection address 0.0.0.0; the origin keeps the contact host.
 std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 
-// Answer naming only the call's chosen codec and telephone events 101,
-// always "sendrecv" on the contact host.
-std::string BuildSdpAnswer(ISipCall& call);
+// Answer naming only the call's chosen codec and telephone events 101 on the
+// contact host, with `direction` (AnswerDirection) as its attribute.
+std::string BuildSdpAnswer(ISipCall& call, std::string_view direction = "sendrecv");
+
+// The port of an m= line: a whole decimal number from 1 to 65535, nothing
+// before or after it. Anything else (a sign, "4000x", "70000", "0") is no
+// port, and the offer is refused rather than read as some other port.
+std::optional<int> SdpPort(std::string_view token);
+
+// What the first audio stream of an SDP body says, as the agent answers it.
+struct TSdpAudio {
+    bool present = false;          // an "m=audio" line was seen
+    std::string portToken;         // the m= line's port text, as written
+    std::string address;           // the stream's IPv4 connection address
+    std::string direction = "sendrecv";  // its direction attribute, media level first
+};
+
+// Reads `body` by RFC 4566 rules: session-level c= and direction apply until
+// the stream gives its own; later streams are ignored.
+TSdpAudio ReadSdpAudio(std::string_view body);
+
+// The direction of our answer (RFC 3264 section 6.1) to an offer with
+// `offerDirection` and connection `address`, with `localHold` when we hold
+// the call ourselves: sendonly is answered recvonly, recvonly sendonly, and
+// inactive, like the old hold address 0.0.0.0, inactive.
+std::string AnswerDirection(std::string_view offerDirection, std::string_view address,
+                            bool localHold);

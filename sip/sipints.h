@@ -44,6 +44,15 @@ enum TDtmfMethod : uint8_t {
     dtmfSipInfo = 2,
 };
 
+// How the credentials of one challenge have been used so far: the nonce
+// they answer, the client nonce made for it and how many requests carried
+// that nonce (the nonce count, RFC 2617). A new nonce starts a new use.
+struct TDigestUse {
+    std::string nonce;
+    std::string cnonce;
+    uint32_t count = 0;
+};
+
 // One audio frame: 20 ms of 8 kHz mono 16-bit PCM.
 constexpr int kFrameSamples = 160;
 constexpr int kFrameBytes = kFrameSamples * 2;
@@ -184,6 +193,19 @@ public:
     virtual void Log(const std::string& text) = 0;
     virtual void CreateAudioDevices(ISipCallPtr call) = 0;
     virtual void ReleaseAudioDevices(ISipCallPtr call) = 0;
+
+    // Instant messages; a host that shows none need not override these.
+    // A MESSAGE for the account arrived from the user `from`.
+    virtual void MessageReceived(ISipAccountPtr /*account*/, const std::string& /*from*/,
+                                 const std::string& /*text*/) {}
+    // The final answer to a message the account sent to `target`: a status
+    // of 200 to 299 means delivered.
+    virtual void MessageStatus(ISipAccountPtr /*account*/, const std::string& /*target*/,
+                               int /*status*/) {}
+    // How a transfer the call asked for ended: the final status the far end
+    // reported (200 to 299: transferred, the call then ends), or its refusal
+    // of the REFER; on failure the call is connected again.
+    virtual void TransferStatus(ISipCallPtr /*call*/, int /*status*/) {}
 };
 using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
 
@@ -253,6 +275,8 @@ public:
     virtual void SetOpaque(const std::string& value) = 0;
     virtual std::string GetQop() = 0;
     virtual void SetQop(const std::string& value) = 0;
+    virtual TDigestUse GetDigestUse() = 0;
+    virtual void SetDigestUse(const TDigestUse& value) = 0;
     virtual std::string GetPendingMessage() = 0;
     virtual void SetPendingMessage(const std::string& value) = 0;
     // Registration time as a day count (days since 1899-12-30, time of day as
@@ -366,8 +390,9 @@ public:
     virtual bool GetMediaActive() = 0;
     // Starts (sink creates the devices, RTP socket opens) or stops media.
     virtual void SetMediaActive(bool on) = 0;
-    // "Record-Route: " / "Route: " lines, one per route entry, in the order of
-    // the Record-Route entries the set was built from.
+    // "Record-Route: " lines in the order of the Record-Route entries the
+    // set was built from; "Route: " lines in that order for an incoming
+    // call and in reverse for an outgoing one (RFC 3261 12.1.1, 12.1.2).
     virtual std::string GetRecordRouteHeaders() = 0;
     virtual std::string GetRouteHeaders() = 0;
     virtual bool GetIncoming() = 0;
@@ -420,6 +445,8 @@ public:
     virtual void SetQop(const std::string& value) = 0;
     virtual std::string GetOpaque() = 0;
     virtual void SetOpaque(const std::string& value) = 0;
+    virtual TDigestUse GetDigestUse() = 0;
+    virtual void SetDigestUse(const TDigestUse& value) = 0;
     virtual std::string GetNonce() = 0;
     virtual void SetNonce(const std::string& value) = 0;
     virtual std::string GetRealm() = 0;

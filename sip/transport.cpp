@@ -332,12 +332,12 @@ std::string GetLocalAddress() {
     return ChooseLocalAddress(InterfaceAddresses());
 }
 
+// A server on this host is reached from 127.0.0.1, and that is the address
+// it must be given: an outside address in our Via and Contact would have it
+// send the calls where nothing of ours listens.
 std::string GetLocalAddressFor(const std::string& destination) {
     std::string local = RouteSourceAddress(destination);
-    if (local.empty() || IsLoopback(local)) {
-        return GetLocalAddress();
-    }
-    return local;
+    return local.empty() ? GetLocalAddress() : local;
 }
 
 std::string ResolveAddress(const std::string& name) {

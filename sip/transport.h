@@ -50,8 +50,9 @@ std::string GetLocalAddress();
 // The choice GetLocalAddress makes among the interface addresses (dotted
 // text, in interface order).
 std::string ChooseLocalAddress(const std::vector<std::string>& addresses);
-// Local address of the interface the system would use toward the dotted
-// `destination`; GetLocalAddress when that is unknown or a loopback address.
+// The source address the routing table gives toward the dotted
+// `destination`, loopback included; GetLocalAddress when there is no route
+// or the destination is not an address.
 std::string GetLocalAddressFor(const std::string& destination);
 // First IPv4 address of `name`, or `name` itself when it cannot be resolved.
 std::string ResolveAddress(const std::string& name);

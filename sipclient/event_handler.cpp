@@ -122,6 +122,27 @@ void TSipClientEventHandler::Log(const std::string& text) {
     Target_->Post([message](TSipClient& client) { client.DispatchLog(message->GetText()); });
 }
 
+void TSipClientEventHandler::MessageReceived(ISipAccountPtr account, const std::string& from,
+                                             const std::string& text) {
+    Target_->Post([account, from = QString::fromStdString(from),
+                   text = QString::fromStdString(text)](TSipClient& client) {
+        client.Guarded([&] { emit client.OnMessage(&client, account, from, text); });
+    });
+}
+
+void TSipClientEventHandler::MessageStatus(ISipAccountPtr account, const std::string& target,
+                                           int status) {
+    Target_->Post([account, target = QString::fromStdString(target), status](TSipClient& client) {
+        client.Guarded([&] { emit client.OnMessageStatus(&client, account, target, status); });
+    });
+}
+
+void TSipClientEventHandler::TransferStatus(ISipCallPtr call, int status) {
+    Target_->Post([call, status](TSipClient& client) {
+        client.Guarded([&] { emit client.OnTransferStatus(&client, call, status); });
+    });
+}
+
 // ---------------------------------------------------------------------------
 // Audio devices, synchronous
 // ---------------------------------------------------------------------------

@@ -66,6 +66,10 @@ public:
     void RegistrationOk(ISipAccountPtr account) override;
     void RegistrationBye(ISipAccountPtr account) override;
     void Log(const std::string& text) override;
+    void MessageReceived(ISipAccountPtr account, const std::string& from,
+                         const std::string& text) override;
+    void MessageStatus(ISipAccountPtr account, const std::string& target, int status) override;
+    void TransferStatus(ISipCallPtr call, int status) override;
     // Synchronous, on the thread that starts or stops the call's media.
     void CreateAudioDevices(ISipCallPtr call) override;
     void ReleaseAudioDevices(ISipCallPtr call) override;

@@ -152,6 +152,12 @@ void TSipClient::Transfer(ISipCallPtr call, const std::string& target) {
     RequireEngine().Transfer(std::move(call), target);
 }
 
+media::TCallQuality TSipClient::GetCallQuality(const ISipCallPtr& call) {
+    if (const auto media = std::dynamic_pointer_cast<TCall>(call))
+        return media->GetQuality();
+    return {};
+}
+
 void TSipClient::PlayWavFile(ISipCallPtr call, const std::string& fileName) {
     RequireEngine().PlayWavFile(std::move(call), fileName);
 }

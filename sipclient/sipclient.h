@@ -22,6 +22,7 @@
 #include <mutex>
 #include <string>
 
+#include "media/call_quality.h"
 #include "sip/sipints.h"
 
 Q_DECLARE_METATYPE(ISipCallPtr)
@@ -107,13 +108,17 @@ public:
     void Hold(ISipCallPtr call);
     void Resume(ISipCallPtr call);
     void Transfer(ISipCallPtr call, const std::string& target);
+    // The quality figures of a call's received audio as its media last
+    // published them (kept after the call ends, for its record); all zero for
+    // a call that never had media. Any thread.
+    static media::TCallQuality GetCallQuality(const ISipCallPtr& call);
     void PlayWavFile(ISipCallPtr call, const std::string& fileName);
     void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex = 0);
     void SendMessage(ISipAccountPtr account, const std::string& destination,
                      const std::string& text);
 
 signals:
-    // The ten events, in the order of the engine's sink table.
+    // The events, in the order of the engine's sink table.
     void OnLog(TSipClient* sender, const QString& text);
     void OnInvite(TSipClient* sender, ISipCallPtr call);
     void OnInviteOk(TSipClient* sender, ISipCallPtr call);
@@ -124,6 +129,14 @@ signals:
     void OnSilence(TSipClient* sender, ISipCallPtr call);
     void OnRegistrationOk(TSipClient* sender, ISipAccountPtr account);
     void OnRegistrationBye(TSipClient* sender, ISipAccountPtr account);
+    // A MESSAGE arrived from the user `from`.
+    void OnMessage(TSipClient* sender, ISipAccountPtr account, const QString& from,
+                   const QString& text);
+    // The final answer to a message sent to `target` (200 to 299: delivered).
+    void OnMessageStatus(TSipClient* sender, ISipAccountPtr account, const QString& target,
+                         int status);
+    // How a transfer the call asked for ended (200 to 299: transferred).
+    void OnTransferStatus(TSipClient* sender, ISipCallPtr call, int status);
 
     // A slot connected to one of the events above threw; `text` is its
     // message. The event's references are released all the same.

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QHeaderView>
 #include <QTest>
@@ -138,8 +139,10 @@ private slots:
             Find<QLineEdit>(shown, "usernameField")->setText(QStringLiteral("9999"));
             Press(shown, "cancelButton");
         });
+        QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
         Find<QAction>(window.get(), "accountDialogAction")->trigger();
         QVERIFY(driver.Done());
+        QVERIFY(validated.count() > 0 || validated.wait(10000));
         QCOMPARE(seen, (QStringList{kTestAccount, kTestPassword, "1", "0", "sip1.telvira.example", "0", "5060,8080"}));
         QCOMPARE(CountTargets(sim, QStringLiteral("?id=5550001&dv=") + "p%26w%23%20%2B%251" + "&ac=va"), 2);
         QVERIFY(sim.Targets().constLast().endsWith(u"&ac=va"));
@@ -164,8 +167,10 @@ private slots:
             Find<QLineEdit>(shown, "passwordField")->setText(QStringLiteral("wrong"));
             Press(shown, "acceptButton");
         });
+        QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
         Find<QAction>(window.get(), "accountDialogAction")->trigger();
         QVERIFY(driver.Done());
+        QVERIFY(validated.count() > 0 || validated.wait(10000));
         QCOMPARE(boxes.Seen(), QStringList{QString::fromUtf8("Softphone Telvira|ERROR: Usuario o contraseña incorrecta.")});
         QVERIFY(!window->isEnabled());
         const TAccountSettings stored = TBoothSettings().ReadAccount();

@@ -34,11 +34,12 @@ TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
     std::smatch found;
     ASSERT_TRUE(std::regex_search(retry, found, std::regex("Proxy-Authorization: Digest username=\"4711\","
                                                            "realm=\"test\",nonce=\"n7\",uri=\"([^\"]*)\","
-                                                           "response=\"([0-9a-f]{32})\",cnonce=\"([0-9a-f]{32})\"")));
+                                                           "response=\"([0-9a-f]{32})\",qop=auth,cnonce=\"([0-9a-f]{32})\",nc=00000001,")));
     EXPECT_EQ(found[2].str(), DigestResponseForUri("INVITE", found[1].str(), "4711", "test", "secret",
                                                    "auth", "n7", found[3].str(), ""));
 
-    Server.Send(Respond(retry, "200 OK", "callee", "Contact: <sip:5550100@127.0.0.1>\r\n",
+    Server.Send(Respond(retry, "200 OK", "callee",
+                        "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
                         SdpBody(FreeUdpPort(), "8 101")),
                 Port);
     EXPECT_FALSE(Server.NextOf("ACK").empty());
@@ -187,7 +188,8 @@ TEST_F(EngineConnectedCall, ByeFromFarEndIsAnsweredAndEndsTheCall) {
     EXPECT_EQ(Sink->Count("ReleaseAudioDevices"), 1);
 }
 
-TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
+// Every request gets its answer, registered or not (RFC 3261 8.2).
+TEST_F(EngineConnectedCall, InfoDigitsAreReportedRegisteredOrNot) {
     const ISipAccountPtr account = AddAccount();
     std::string invite;
     const ISipCallPtr call = ConnectedCall(account, &invite);
@@ -196,8 +198,8 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
         // Each INFO a transaction of its own: a new branch and CSeq.
         const std::string body = "Signal=" + signal + "\r\nDuration=160\r\n";
         ++cseq;
-        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1;branch=z9hG4bKi" +
-               std::to_string(cseq) + "\r\n"
+        return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+               std::to_string(Server.Port()) + ";branch=z9hG4bKi" + std::to_string(cseq) + "\r\n"
                "From: <sip:5550100@127.0.0.1>;tag=callee1\r\nTo: <sip:4711@127.0.0.1>;tag=" +
                call->GetLocalTag() + "\r\nCall-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: " +
                std::to_string(cseq) + " INFO\r\n"
@@ -205,7 +207,7 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
                "\r\n\r\n" + body;
     };
     Server.Send(info("5"), Port);
-    EXPECT_TRUE(Server.NextOf("INFO", "200", std::chrono::milliseconds(300)).empty());  // not registered
+    EXPECT_FALSE(Server.NextOf("INFO", "200").empty());  // not registered
 
     account->SetState(asRegistered);
     Server.Send(info("11"), Port);
@@ -213,7 +215,7 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedOnlyForRegisteredAccounts) {
     Server.Send(info("13"), Port);
     ASSERT_TRUE(Sink->WaitFor("Dtmf B"));
     EXPECT_EQ(Sink->Count("Dtmf #"), 1);
-    EXPECT_EQ(call->GetDtmfReceived(), "#");
+    EXPECT_EQ(call->GetDtmfReceived(), "5#");
 }
 
 class EngineIncomingCall : public EngineTest {
@@ -227,6 +229,45 @@ protected:
                "Content-Length: " + std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
     }
 };
+
+// A caller elsewhere than the server, behind a NAT that rewrote its port:
+// every response reaches the datagram's source, none the server.
+TEST_F(EngineIncomingCall, ResponsesGoToTheSenderByRport) {
+    AddAccount();
+    TFakePeer caller;
+    std::string invite = Invite("in-nat", SdpBody(40000, "0 101"));
+    const std::string via = "127.0.0.1:" + std::to_string(Server.Port()) + ";branch=z9hG4bKin";
+    invite.replace(invite.find(via), via.size(), "10.9.9.9:5099;rport;branch=z9hG4bKnat");
+    caller.Send(invite, Port);
+    const TSipMessage ringing(caller.NextOf("INVITE", "180"));
+    ASSERT_FALSE(ringing.RawText.empty());
+    EXPECT_NE(ringing.ViaHeaders.find(";rport=" + std::to_string(caller.Port()) + ";"), std::string::npos)
+        << ringing.ViaHeaders;
+    EXPECT_NE(ringing.ViaHeaders.find(";received=127.0.0.1"), std::string::npos);
+    ASSERT_TRUE(Sink->WaitFor("Invite"));
+    Engine->Answer(Sink->OfferedCall());
+    const TSipMessage ok(caller.NextOf("INVITE", "200"));
+    EXPECT_EQ(ok.ToTag, ringing.ToTag);  // 180 already carries our tag
+    EXPECT_FALSE(ok.ToTag.empty());
+    EXPECT_TRUE(Server.NextOf("INVITE", "", std::chrono::milliseconds(300)).empty());
+}
+
+// Calls nobody answers take no RTP port, and only a few may ring at once.
+TEST_F(EngineIncomingCall, UnansweredCallsHoldNoPortAndOnlyEightRing) {
+    AddAccount();
+    for (int n = 0; n < TSipEngine::kMaxRingingIncoming; ++n) {
+        std::string invite = Invite("ring-" + std::to_string(n), SdpBody(40000, "0 101"));
+        invite.replace(invite.find("z9hG4bKin"), 9, "z9hG4bKr" + std::to_string(n));
+        Server.Send(invite, Port);
+    }
+    ASSERT_TRUE(Sink->WaitFor("Invite", TSipEngine::kMaxRingingIncoming));
+    EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
+    Server.Send(Invite("ring-extra", SdpBody(40000, "0 101")), Port);
+    EXPECT_FALSE(Server.NextOf("INVITE", "486").empty());
+    EXPECT_EQ(Engine->Calls().Count(), TSipEngine::kMaxRingingIncoming);
+    Engine->Answer(Sink->OfferedCall());
+    EXPECT_EQ(Engine->Ports().InUseCount(), 1u);
+}
 
 TEST_F(EngineIncomingCall, WithoutSinkTheCallIsRefusedBusy) {
     AddAccount();
@@ -331,14 +372,19 @@ TEST_F(EngineBadInput, MalformedTrafficNeverStopsSignalling) {
         std::string("\x01\x01\x00\x00\x21\x12", 6),
         "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP\r\n\r\n",
         "INVITE sip:@ SIP/2.0\r\nCall-ID: q\r\nCSeq: x INVITE\r\n\r\n",
-        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q2\r\nCSeq: 1 INVITE\r\nVia: x\r\n\r\nm=audio 99999999999 RTP/AVP 0",
+        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q2\r\nCSeq: 1 INVITE\r\nVia: x\r\n\r\nm=audio 4000 RTP/AVP 0",
+        "INVITE sip:4711@h SIP/2.0\r\nCall-ID: q3\r\nCSeq: 1 INVITE\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
+            std::to_string(Server.Port()) + "\r\n\r\nm=audio 99999999999 RTP/AVP 0",
         "SUBSCRIBE sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 SUBSCRIBE\r\n\r\n",
         "ACK sip:4711@h SIP/2.0\r\nCall-ID: s\r\nCSeq: 1 ACK\r\n\r\n",
         std::string(4000, '\xff'),
     };
     for (const std::string& text : junk) Server.Send(text, Port);
-    // q2 is a well-formed enough offer to be offered; everything else gets nothing.
+    // q2 is a well-formed enough offer to be offered; q3's port is none, so
+    // it is refused; everything else gets nothing.
     ASSERT_TRUE(Sink->WaitFor("Invite"));
+    EXPECT_FALSE(Server.NextOf("INVITE", "488").empty());
+    EXPECT_EQ(Sink->Count("Invite"), 1);
     Engine->EndCall(Sink->OfferedCall());
     Server.Clear();
 

@@ -40,12 +40,14 @@ const std::vector<TForgery>& RequestForgeries() {
 }
 
 // The engine's answer to a forged request: 481 when the dialog is not the
-// call's (RFC 3261 12.2.2), 500 for a CSeq below the peer's last, nothing
-// for another sender or for a Call-ID no call has (nullptr: not looked at,
-// a NOTIFY outside any call is the subscription layer's business).
+// call's (RFC 3261 12.2.2) or no call has its Call-ID, 500 for a CSeq below
+// the peer's last, nothing for another sender (nullptr: not looked at, a
+// NOTIFY outside any call is the subscription layer's business).
 const char* ExpectedReply(const std::string& method, const std::string& forgery) {
     if (forgery == "from another port") return "";
-    if (forgery == "unknown Call-ID") return method == "INVITE" ? "481" : method == "NOTIFY" ? nullptr : "";
+    // A dialog the agent does not have is answered 481 whatever the method
+    // (RFC 3261 12.2.2); nothing about the call is given away by that.
+    if (forgery == "unknown Call-ID") return method == "NOTIFY" ? nullptr : "481";
     if (method == "CANCEL") return "481";
     if (forgery == "no To tag" && method == "INVITE") return "";  // a copy of the first INVITE
     if (forgery == "old CSeq") return "500";
@@ -211,7 +213,7 @@ TEST_F(ForgedPeer, ByeOfAnIncomingCallAndCancelOfARingingOne) {
         const char* reply;
     } cancels[] = {
         {"wrong From tag", offer.CallId, "forged1", "z9hG4bKinvite20", 20, false, "481"},
-        {"unknown Call-ID", "forged-call", "caller7", "z9hG4bKinvite20", 20, false, ""},
+        {"unknown Call-ID", "forged-call", "caller7", "z9hG4bKinvite20", 20, false, "481"},
         {"wrong CSeq", offer.CallId, "caller7", "z9hG4bKinvite20", 19, false, "481"},
         {"wrong branch", offer.CallId, "caller7", "z9hG4bKother", 20, false, "481"},
         {"from another port", offer.CallId, "caller7", "z9hG4bKinvite20", 20, true, ""},

@@ -346,15 +346,31 @@ const char* const kRingingWithRoutes =
 
 TEST_F(CallTest, RouteSetIsTheRecordRouteEntriesLastFirst) {
     const TCallPtr call = NewCall(Sink);
+    call->SetIncoming(true);
     call->SetRouteSet(TSipMessage(kRingingWithRoutes));
     EXPECT_EQ(call->GetRouteCount(), 3);
     EXPECT_EQ(call->GetRouteHeader(),
               "Route: <sip:10.0.0.3;lr>,<sip:10.0.0.2;lr>,<sip:10.0.0.1;lr>\r\n");
-    // Lines come back in the order of the Record-Route entries.
+    // The callee's requests go through the proxies in the order the
+    // Record-Route entries name them.
     EXPECT_EQ(call->GetRouteHeaders(),
               "Route: <sip:10.0.0.1;lr>\r\n"
               "Route: <sip:10.0.0.2;lr>\r\n"
               "Route: <sip:10.0.0.3;lr>\r\n");
+    const TSipMessage message(kRingingWithRoutes);
+    EXPECT_EQ(call->GetRecordRouteHeaders(), message.RecordRouteHeaders);
+}
+
+// The caller's first proxy is the last Record-Route entry of the answer: its
+// requests take the list backwards (a forward order sends them to the proxy
+// nearest the callee first, and through the others the wrong way).
+TEST_F(CallTest, OutgoingCallRoutesTheRecordRouteEntriesBackwards) {
+    const TCallPtr call = NewCall(Sink);
+    call->SetRouteSet(TSipMessage(kRingingWithRoutes));
+    EXPECT_EQ(call->GetRouteHeaders(),
+              "Route: <sip:10.0.0.3;lr>\r\n"
+              "Route: <sip:10.0.0.2;lr>\r\n"
+              "Route: <sip:10.0.0.1;lr>\r\n");
     const TSipMessage message(kRingingWithRoutes);
     EXPECT_EQ(call->GetRecordRouteHeaders(), message.RecordRouteHeaders);
 }

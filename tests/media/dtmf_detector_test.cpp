@@ -119,7 +119,7 @@ TEST(DtmfDetector, FindsAllTwelveKeysAfterGsm) {
     }
 }
 
-// The level floor of 100 lies about 6 dB below the keypad tones' level.
+// A quieter copy of the keypad tones (-3 dB) is found in every frame.
 TEST(DtmfDetector, QuieterKeysAreStillFound) {
     for (int item = 1; item <= 12; ++item) {
         auto pcm = TonePcm(item);
@@ -172,36 +172,31 @@ TEST(DtmfDetector, SpeechLikeSoundGivesNothing) {
     EXPECT_GT(frames, 2000);
 }
 
-TEST(DtmfDetector, CallProgressRuleAndLevels) {
-    TKeypadToneDetector::TEnergies energies{};
-    energies[1] = 2500;  // one bin on, above 2000, bin 1: "D"
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), 'D');
-    energies[1] = 1500;  // below 2000
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), 0);
-    energies = {};
-    energies[4] = 99;
-    energies[10] = 99;  // below 100: nothing
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), 0);
-    energies[4] = 400;
-    energies[10] = 300;
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), '1');
-    energies[11] = 100;  // a guard above a fifth: three bins on
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), 0);
-    energies[11] = 70;  // below a fifth (80): still "1"
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), '1');
-    energies = {};
-    energies[5] = 400;
-    energies[6] = 400;  // two rows: no key
-    EXPECT_EQ(TKeypadToneDetector::Classify(energies), 0);
+TEST(DtmfDetector, CallProgressIsALoneRingbackTone) {
+    // 425 Hz (the ringback here) and 440 Hz at normal levels: "D".
+    for (double hz : {425.0, 440.0}) {
+        for (double amplitude : {16000.0, 3000.0, 800.0}) {
+            const auto pcm = media_test::Sine(hz, 160 * 5, amplitude);
+            EXPECT_EQ(DetectAll(pcm), "DDDDD") << hz << " Hz at " << amplitude;
+        }
+    }
+    // Below the level, or with a second tone beside it (440 + 480 Hz), or a
+    // keypad row alone: nothing.
+    EXPECT_EQ(DetectAll(media_test::Sine(425, 800, 400)), "");
+    auto both = media_test::Sine(440, 800, 8000);
+    const auto other = media_test::Sine(480, 800, 8000);
+    for (size_t n = 0; n < both.size(); ++n)
+        both[n] = static_cast<int16_t>(both[n] + other[n]);
+    EXPECT_EQ(DetectAll(both), "");
+    EXPECT_EQ(DetectAll(media_test::Sine(697, 800, 8000)), "");
 }
 
-TEST(DtmfDetector, SamplesAreReadSigned) {
-    // A negative full-scale sample keeps its sign after the reduction.
-    const int16_t pcm[160] = {-32768, 32767, -512, 511};
-    TKeypadToneDetector::TFrameBytes bytes{};
-    TKeypadToneDetector::Reduce(pcm, bytes);
-    EXPECT_EQ(bytes[0], -64);
-    EXPECT_EQ(bytes[1], 63);
-    EXPECT_EQ(bytes[2], -1);
-    EXPECT_EQ(bytes[3], 0);
+TEST(DtmfDetector, InvertedSamplesFindTheSameKeys) {
+    // The sign of every sample counts: an inverted tone is the same tone.
+    for (int item = 1; item <= 12; ++item) {
+        auto pcm = TonePcm(item);
+        for (auto& s : pcm)
+            s = static_cast<int16_t>(-std::max<int>(s, -32767));
+        EXPECT_EQ(FramesFinding(pcm, kKeys[item - 1]), 15) << kKeys[item - 1];
+    }
 }

@@ -21,6 +21,7 @@ namespace {
 struct TSide {
     std::shared_ptr<TRecordingSink> sink = std::make_shared<TRecordingSink>();
     std::shared_ptr<TRecordingSpeaker> speaker = std::make_shared<TRecordingSpeaker>();
+    std::shared_ptr<media::TRtpMediaPath> path = std::make_shared<media::TRtpMediaPath>();
     TCallPtr call;
 };
 
@@ -30,7 +31,7 @@ protected:
         for (TSide* side : {&A, &B}) {
             TCallSettings settings;
             settings.eventSink = side->sink;
-            settings.mediaPath = media::NewRtpMediaPath();
+            settings.mediaPath = side->path;
             side->call = TCall::Create(std::move(settings));
             side->call->SetCodec(media::CodecRegistry().Create(0));
             side->call->SetLocalRtpPort(FreePort());
@@ -115,12 +116,27 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
     const auto heard = B.speaker->GetSamples();
     const auto expected = ThroughMuLaw(source);
     // The WAV frame k (from 0) is read at A's run k and sent at run k + 1 with
-    // sequence number k. The jitter buffer drops the very first packet
-    // (sequence number 0 counts as "none played yet"), so B plays from WAV frame 1 on.
-    ASSERT_GE(heard.size(), expected.size() - 160);
-    std::vector<int16_t> want(expected.begin() + 160, expected.end());
-    std::vector<int16_t> got(heard.begin(), heard.begin() + static_cast<long>(want.size()));
-    EXPECT_EQ(got, want);
+    // sequence number k, and B plays from the first packet on. A frame that
+    // came too late on a busy machine is concealed and the schedule moves
+    // back over it: B's speaker then holds an extra frame of concealment, so
+    // the source's frames are matched in order, skipping those (and the
+    // start of a frame after concealment, which is blended into it).
+    const media::TCallQuality quality = B.path->Quality();  // before the speaker's lock is taken
+    const int64_t concealed = quality.concealed;
+    const double buffered = std::max(0.0, quality.bufferDelayMs - media::TAdaptiveJitterBuffer::kMarginMs);
+    std::vector<size_t> playedIndexOfFrame;  // where WAV frame k was heard
+    size_t at = 0;
+    for (size_t frame = 0; frame < 99; ++frame) {
+        const auto begin = expected.begin() + static_cast<long>(frame * 160);
+        while (at + 160 <= heard.size() &&
+               !std::equal(begin + 40, begin + 160, heard.begin() + static_cast<long>(at + 40)))
+            at += 160;
+        ASSERT_LE(at + 160, heard.size()) << "WAV frame " << frame << " never heard";
+        playedIndexOfFrame.push_back(at / 160);
+        at += 160;
+    }
+    EXPECT_LE(static_cast<int64_t>(playedIndexOfFrame.back() - 98), concealed);
+    std::printf("concealed frames: %lld\n", static_cast<long long>(concealed));
 
     // Delay: frame k reaches B's speaker one capture period after A's run k
     // took it (one-frame-late sending), plus the loopback hop.
@@ -128,8 +144,10 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
     std::lock_guard<std::mutex> times(TimesLock);
     int measured = 0;
     double worst = 0, total = 0;
-    for (size_t played = 0; played + 1 < 99 && played < B.speaker->Times.size(); ++played) {
-        const size_t frame = played + 1;  // WAV frame index
+    for (size_t frame = 0; frame < 99; ++frame) {
+        const size_t played = playedIndexOfFrame[frame];
+        if (played >= B.speaker->Times.size())
+            break;
         // Against the pacer's schedule, so a late wake-up of one run does
         // not count as transport delay.
         const auto captured = SendTimes[0] + std::chrono::milliseconds(20 * frame);
@@ -138,10 +156,14 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedOneFrameLate) {
         total += delay;
         ++measured;
         EXPECT_GE(delay, 19.0) << "frame " << frame;
-        EXPECT_LE(delay, 60.0) << "frame " << frame;
+        EXPECT_LE(delay, 60.0 + 20.0 * concealed) << "frame " << frame;
     }
     EXPECT_GT(measured, 90);
-    EXPECT_LE(total / measured, 30.0);
+    // A frame that comes more than the buffer's early allowance before its
+    // time waits for it (when the first packet was slow, up to that
+    // allowance more), and on a busy machine the buffer grows for the
+    // scheduling jitter it measures: the delay it reports comes on top.
+    EXPECT_LE(total / measured, 30.0 + media::TAdaptiveJitterBuffer::kEarlyMs + buffered);
     std::printf("capture-to-speaker delay: mean %.2f ms, worst %.2f ms over %d frames\n", total / measured, worst,
                 measured);
 }

@@ -25,6 +25,7 @@ namespace {
 class RtpPathTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        Path = std::make_shared<TRtpMediaPath>(Mode);
         TCallSettings settings;
         settings.eventSink = Sink;
         settings.mediaPath = Path;
@@ -79,10 +80,17 @@ protected:
     std::shared_ptr<std::atomic<uint32_t>> Tick = std::make_shared<std::atomic<uint32_t>>(100000);
     std::shared_ptr<TRecordingSink> Sink = std::make_shared<TRecordingSink>();
     std::shared_ptr<TRecordingSpeaker> Speaker = std::make_shared<TRecordingSpeaker>();
-    std::shared_ptr<TRtpMediaPath> Path = std::make_shared<TRtpMediaPath>();
+    media::TReceiveMode Mode = media::TReceiveMode::Adaptive;
+    std::shared_ptr<TRtpMediaPath> Path;
     TPeer Peer;
     TCallPtr Call;
     int Sequence = 1;
+};
+
+// The four-slot buffer's own behaviour in the path, kept for comparison.
+class RtpFixedPathTest : public RtpPathTest {
+protected:
+    RtpFixedPathTest() { Mode = media::TReceiveMode::FixedFourSlot; }
 };
 
 uint32_t Ssrc(const TCall& call) { return const_cast<TCall&>(call).GetSsrc(); }
@@ -231,7 +239,7 @@ TEST_F(RtpPathTest, ReceivedAudioIsPlayedAndTapped) {
     EXPECT_EQ(tap->Received.size(), 1u);
 }
 
-TEST_F(RtpPathTest, PlayoutStopsWhileTheSpeakerIsFull) {
+TEST_F(RtpFixedPathTest, PlayoutStopsWhileTheSpeakerIsFull) {
     Speaker->Room = 0;
     std::vector<int16_t> pcm(160, 1000);
     Receive(Rtp(0, 10, MuLaw(pcm.data())));
@@ -251,7 +259,7 @@ TEST_F(RtpPathTest, PlayoutStopsWhileTheSpeakerIsFull) {
 // While nothing has been taken out yet (LastPlayed 0) every put
 // moves LastPlayed to s - 1: frames that a full speaker held back at the
 // start wait until the buffer holds four, then play from the oldest.
-TEST_F(RtpPathTest, FramesHeldBackAtTheStartPlayWhenTheBufferIsFull) {
+TEST_F(RtpFixedPathTest, FramesHeldBackAtTheStartPlayWhenTheBufferIsFull) {
     Speaker->Room = 0;
     std::vector<int16_t> pcm(160, 1000);
     Receive(Rtp(0, 1, MuLaw(pcm.data())));
@@ -378,7 +386,7 @@ TEST_F(RtpPathTest, ShortTelephoneEventsAreIgnored) {
     EXPECT_FALSE(Call->GetEventInProgress());
 }
 
-TEST_F(RtpPathTest, LargeG711PayloadIsBoundedTo512Bytes) {
+TEST_F(RtpFixedPathTest, LargeG711PayloadIsBoundedTo512Bytes) {
     for (size_t payload : {size_t(513), size_t(1024), size_t(1500), size_t(65000)}) {
         auto d = std::make_unique<uint8_t[]>(12 + payload);
         std::memset(d.get(), 0xD5, 12 + payload);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "media/codecs.h"
@@ -78,6 +79,50 @@ TEST(RtpSpoofing, OnlyThePeersAudioIsPlayedAndTheCodecNeverChanges) {
     EXPECT_GT(std::count(heard.begin(), heard.end(), peerDecoded), 0);
     EXPECT_GE(call->RtpFilter().DroppedForSource(), 2u * kFrames - 2);
     EXPECT_GE(call->RtpFilter().DroppedForPayloadType(), kFrames / 4u);
+}
+
+}  // namespace
+
+namespace {
+
+// Counts the control reports that reach the media path.
+class TControlCounter : public ICallMediaPath {
+public:
+    void SendFrame(TCall&, const int16_t*) override {}
+    void ReceiveDatagram(TCall&, const uint8_t*, std::size_t) override {}
+    void ReceiveControl(TCall&, const uint8_t*, std::size_t) override { ++Received; }
+    std::atomic<int> Received{0};
+};
+
+TEST(RtpSpoofing, OnlyThePeersControlReportsAreTaken) {
+    const auto path = std::make_shared<TControlCounter>();
+    TCallSettings settings;
+    settings.eventSink = std::make_shared<TRecordingSink>();
+    settings.mediaPath = path;
+    const TCallPtr call = TCall::Create(std::move(settings));
+    // The peer's reports come from its RTP port + 1, as the SDP implies.
+    TUdpSocket peerControl(0, nullptr, nullptr);
+    TUdpSocket spoofer(0, nullptr, nullptr);
+    call->SetCodec(media::CodecRegistry().Create(8));
+    call->SetLocalRtpPort(FreePort());
+    call->SetRemoteRtpHost("127.0.0.1");
+    call->SetRemoteRtpPort(peerControl.LocalPort() - 1);
+    call->SetMediaActive(true);
+
+    const auto control = static_cast<uint16_t>(call->GetLocalRtpPort() + 1);
+    const std::vector<uint8_t> report = {0x80, 201, 0, 1, 1, 2, 3, 4};  // an empty receiver report
+    constexpr int kReports = 5;
+    for (int n = 0; n < kReports; ++n) {
+        ASSERT_TRUE(spoofer.Send("127.0.0.1", control, report.data(), report.size()));
+        ASSERT_TRUE(peerControl.Send("127.0.0.1", control, report.data(), report.size()));
+        std::this_thread::sleep_for(10ms);
+    }
+    for (int i = 0; i < 200 && path->Received.load() < kReports; ++i) std::this_thread::sleep_for(10ms);
+    call->SetMediaActive(false);
+
+    EXPECT_EQ(path->Received.load(), kReports);
+    EXPECT_EQ(call->ControlFilter().DroppedForSource(), static_cast<uint64_t>(kReports));
+    EXPECT_EQ(call->RtpFilter().DroppedForSource(), 0u);
 }
 
 }  // namespace

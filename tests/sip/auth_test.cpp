@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <vector>
 
 namespace {
 
@@ -66,99 +67,134 @@ TEST(DigestHeaderName, ByRequestAndKeptStatus) {
     EXPECT_EQ(DigestHeaderName(TDigestRequest::Invite, ""), "Proxy-Authorization");
 }
 
-// Each row of the qop layouts, with a known stored opaque so the line is
-// fully predictable.
-struct TQopRow {
+// The tail of every credentials line after the response, with the use of
+// the nonce preset so the cnonce is known: qop and nc as bare tokens, opaque
+// only when the server sent one.
+struct TTailRow {
     TDigestRequest request;
     const char* qop;
     const char* opaque;
     const char* expectedTail;  // text between the response value and ",algorithm=MD5"
 };
 
-class DigestLineQopRows : public ::testing::TestWithParam<TQopRow> {};
+class DigestLineTail : public ::testing::TestWithParam<TTailRow> {};
 
-TEST_P(DigestLineQopRows, LineMatchesLayout) {
-    const TQopRow row = GetParam();
-    TDigestChallenge challenge{"401", "r", "n", row.opaque, row.qop};
+TEST_P(DigestLineTail, LineMatchesLayout) {
+    const TTailRow row = GetParam();
+    const TDigestChallenge challenge{"401", "r", "n", row.opaque, row.qop};
+    TDigestUse use{"n", "C", 4};
     const TDigestTarget target{"M", "sip:x@h", ""};
-    const std::string line = DigestHeaderLine(row.request, challenge, {"u", "p"}, target);
-    const std::string response =
-        DigestResponseForUri("M", "sip:x@h", "u", "r", "p", row.qop, "n", row.opaque, "");
+    const std::string line = DigestHeaderLine(row.request, challenge, use, {"u", "p"}, target);
+    const bool counted = *row.qop != '\0';
+    const std::string response = DigestResponseForUri("M", "sip:x@h", "u", "r", "p", row.qop, "n",
+                                                      "C", "", counted ? 5 : 4);
     const std::string expected = "Authorization: Digest username=\"u\",realm=\"r\",nonce=\"n\","
                                  "uri=\"sip:x@h\",response=\"" +
                                  response + "\"" + row.expectedTail + ",algorithm=MD5\r\n";
     EXPECT_EQ(line, expected);
-    EXPECT_EQ(challenge.opaque, row.opaque);  // a stored value is never replaced
+    EXPECT_EQ(use.count, counted ? 5u : 4u);
+    EXPECT_EQ(use.cnonce, "C");
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Rows, DigestLineQopRows,
+    Rows, DigestLineTail,
     ::testing::Values(
-        TQopRow{TDigestRequest::Register, "auth", "O", ",qop=auth,cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Register, "", "O", ",opaque=\"\""},
-        TQopRow{TDigestRequest::Unregister, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Unregister, "auth", "", ",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\""},
-        TQopRow{TDigestRequest::Unregister, "", "O", ",opaque=\"\""},
-        TQopRow{TDigestRequest::Message, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Message, "auth", "", ",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\""},
-        TQopRow{TDigestRequest::Message, "", "O", ""},
-        TQopRow{TDigestRequest::Invite, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Invite, "", "O", ""},
-        TQopRow{TDigestRequest::Ack, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Ack, "", "", ""},
-        TQopRow{TDigestRequest::Cancel, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Cancel, "auth", "", ",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\""},
-        TQopRow{TDigestRequest::Cancel, "", "O", ""},
-        TQopRow{TDigestRequest::Refer, "auth", "O", ",qop=\"auth\",cnonce=\"O\",nc=00000001,opaque=\"O\""},
-        TQopRow{TDigestRequest::Refer, "", "O", ""}));
+        TTailRow{TDigestRequest::Register, "auth", "O", ",qop=auth,cnonce=\"C\",nc=00000005,opaque=\"O\""},
+        TTailRow{TDigestRequest::Register, "auth", "", ",qop=auth,cnonce=\"C\",nc=00000005"},
+        TTailRow{TDigestRequest::Register, "", "", ""},
+        TTailRow{TDigestRequest::Unregister, "auth", "", ",qop=auth,cnonce=\"C\",nc=00000005"},
+        TTailRow{TDigestRequest::Unregister, "", "O", ",opaque=\"O\""},
+        TTailRow{TDigestRequest::Message, "auth", "", ",qop=auth,cnonce=\"C\",nc=00000005"},
+        TTailRow{TDigestRequest::Invite, "auth-int", "O", ",qop=auth-int,cnonce=\"C\",nc=00000005,opaque=\"O\""},
+        TTailRow{TDigestRequest::Invite, "", "", ""},
+        TTailRow{TDigestRequest::Ack, "auth", "", ",qop=auth,cnonce=\"C\",nc=00000005"},
+        TTailRow{TDigestRequest::Cancel, "auth", "", ",qop=auth,cnonce=\"C\",nc=00000005"},
+        TTailRow{TDigestRequest::Refer, "", "O", ",opaque=\"O\""}));
 
-// The requests that make a cnonce when none is stored: the fresh value is in
-// the line, in the hash and stored back for the next request of the dialog.
-TEST(DigestLineNewCnonce, RegisterShowsUnquotedQop) {
-    TDigestChallenge challenge{"401", "r", "n", "", "auth"};
-    const std::string line =
-        DigestHeaderLine(TDigestRequest::Register, challenge, {"u", "p"}, {"REGISTER", "sip:h", ""});
-    ASSERT_TRUE(std::regex_match(challenge.opaque, std::regex("[0-9a-f]{32}")));
-    const std::string response = DigestResponseForUri("REGISTER", "sip:h", "u", "r", "p", "auth",
-                                                      "n", challenge.opaque, "");
-    EXPECT_EQ(line, "Authorization: Digest username=\"u\",realm=\"r\",nonce=\"n\",uri=\"sip:h\","
-                    "response=\"" + response + "\",cnonce=\"" + challenge.opaque +
-                        "\",nc=00000001,qop=auth,algorithm=MD5\r\n");
+// A server that checks nonce counts refuses a repeated one as a replay: each
+// use of the same nonce counts up, a new nonce starts again at 1 with a new
+// cnonce, and the count enters the hash.
+TEST(DigestLineNonceCount, CountsUsesOfOneNonce) {
+    TDigestChallenge challenge{"407", "r", "n1", "", "auth"};
+    TDigestUse use;
+    const TDigestTarget target{"INVITE", "sip:9@h", ""};
+    std::vector<std::string> lines;
+    for (int i = 0; i < 3; ++i) lines.push_back(DigestHeaderLine(TDigestRequest::Invite, challenge, use, {"u", "p"}, target));
+    ASSERT_TRUE(std::regex_match(use.cnonce, std::regex("[0-9a-f]{32}")));
+    const std::string firstCnonce = use.cnonce;
+    for (int i = 0; i < 3; ++i) {
+        const uint32_t count = static_cast<uint32_t>(i + 1);
+        const std::string response =
+            DigestResponseForUri("INVITE", "sip:9@h", "u", "r", "p", "auth", "n1", firstCnonce, "", count);
+        EXPECT_NE(lines[i].find("response=\"" + response + "\",qop=auth,cnonce=\"" + firstCnonce +
+                                "\",nc=" + NonceCountText(count) + ",algorithm"),
+                  std::string::npos)
+            << lines[i];
+    }
+    EXPECT_NE(lines[0], lines[1]);
+
+    challenge.nonce = "n2";
+    const std::string fresh = DigestHeaderLine(TDigestRequest::Ack, challenge, use, {"u", "p"}, target);
+    EXPECT_EQ(use.nonce, "n2");
+    EXPECT_EQ(use.count, 1u);
+    EXPECT_NE(use.cnonce, firstCnonce);
+    EXPECT_NE(fresh.find(",nc=00000001,"), std::string::npos);
 }
 
-TEST(DigestLineNewCnonce, InviteThenAckShareTheCnonce) {
-    TDigestChallenge challenge{"407", "r", "n", "", "auth"};
-    const std::string invite = DigestHeaderLine(TDigestRequest::Invite, challenge, {"u", "p"},
-                                                {"INVITE", "sip:9@h", "v=0\r\n"});
-    const std::string cnonce = challenge.opaque;
-    ASSERT_TRUE(std::regex_match(cnonce, std::regex("[0-9a-f]{32}")));
-    EXPECT_NE(invite.find(",cnonce=\"" + cnonce + "\",nc=00000001,qop=\"auth\",algorithm=MD5\r\n"),
-              std::string::npos);
-    EXPECT_EQ(invite.find("opaque="), std::string::npos);
-    EXPECT_EQ(invite.rfind("Proxy-Authorization: ", 0), 0u);
-
-    const std::string ack =
-        DigestHeaderLine(TDigestRequest::Ack, challenge, {"u", "p"}, {"ACK", "sip:9@h", ""});
-    EXPECT_EQ(challenge.opaque, cnonce);
-    EXPECT_NE(ack.find(",qop=\"auth\",cnonce=\"" + cnonce + "\",nc=00000001,opaque=\"" + cnonce + "\""),
-              std::string::npos);
-    const std::string response =
-        DigestResponseForUri("ACK", "sip:9@h", "u", "r", "p", "auth", "n", cnonce, "");
-    EXPECT_NE(ack.find("response=\"" + response + "\""), std::string::npos);
+TEST(DigestLineNonceCount, HexTextOfTheCount) {
+    EXPECT_EQ(NonceCountText(1), "00000001");
+    EXPECT_EQ(NonceCountText(26), "0000001a");
+    EXPECT_EQ(NonceCountText(0xFFFFFFFFu), "ffffffff");
 }
 
-TEST(DigestLineNewCnonce, OthersNeverMakeOne) {
-    for (const TDigestRequest request : {TDigestRequest::Unregister, TDigestRequest::Message,
-                                         TDigestRequest::Cancel, TDigestRequest::Refer}) {
-        TDigestChallenge challenge{"401", "r", "n", "", "auth"};
-        DigestHeaderLine(request, challenge, {"u", "p"}, {"M", "sip:h", ""});
-        EXPECT_EQ(challenge.opaque, "");
+// The qop option lists servers send, and the one the agent answers with.
+TEST(ChooseQop, OptionLists) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"auth", "auth"},          {"auth,auth-int", "auth-int"}, {"auth-int, auth", "auth-int"},
+        {" auth ", "auth"},        {"auth-conf", ""},             {"", ""},
+        {"AUTH", ""},              {"token,auth", "auth"}};
+    for (const auto& [options, chosen] : rows) EXPECT_EQ(ChooseQop(options), chosen) << options;
+}
+
+// Challenge values as servers write them: the first MD5 (or unnamed
+// algorithm) Digest challenge wins, quoted or bare values, escapes, any
+// parameter order and letter case of the names.
+TEST(ParseDigestChallenge, ChallengeTable) {
+    struct TRow {
+        const char* value;
+        bool found;
+        const char* realm;
+        const char* nonce;
+        const char* opaque;
+        const char* qop;
+    };
+    const TRow rows[] = {
+        {" Digest realm=\"a\", nonce=\"n\"", true, "a", "n", "", ""},
+        {"Digest NONCE=\"n\",Realm=\"a\",qop=auth,algorithm=md5,opaque=\"o\"", true, "a", "n", "o", "auth"},
+        {"Digest realm=\"a \\\"b\\\"\", nonce=\"n,m\"", true, "a \"b\"", "n,m", "", ""},
+        {"Digest realm=\"s\",nonce=\"1\",algorithm=SHA-256, Digest realm=\"m\",nonce=\"2\"", true, "m", "2", "", ""},
+        {"Basic realm=\"b\", Digest realm=\"d\", nonce=\"3\", stale=true", true, "d", "3", "", ""},
+        {"Digest realm=\"s\",nonce=\"1\",algorithm=\"AKAv1-MD5\"", false, "", "", "", ""},
+        {"Digest realm=\"s\",nonce=\"1\",algorithm=MD5-sess", false, "", "", "", ""},
+        {"Basic realm=\"b\"", false, "", "", "", ""},
+        {"", false, "", "", "", ""},
+        {"realm=\"orphan\"", false, "", "", "", ""},
+    };
+    for (const TRow& row : rows) {
+        const std::optional<TParsedChallenge> parsed = ParseDigestChallenge(row.value);
+        ASSERT_EQ(parsed.has_value(), row.found) << row.value;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->realm, row.realm) << row.value;
+        EXPECT_EQ(parsed->nonce, row.nonce) << row.value;
+        EXPECT_EQ(parsed->opaque, row.opaque) << row.value;
+        EXPECT_EQ(parsed->qop, row.qop) << row.value;
     }
 }
 
 TEST(DigestLine, HashesTheUriWrittenInTheLine) {
-    TDigestChallenge challenge{"401", "r", "n", "", ""};
-    const std::string line = DigestHeaderLine(TDigestRequest::Invite, challenge, {"u", "p"},
+    const TDigestChallenge challenge{"401", "r", "n", "", ""};
+    TDigestUse use;
+    const std::string line = DigestHeaderLine(TDigestRequest::Invite, challenge, use, {"u", "p"},
                                               {"INVITE", "sip:bob@other.example", ""});
     const std::string ha1 = Md5Hex("u:r:p");
     const std::string expected = Md5Hex(ha1 + ":n:" + Md5Hex("INVITE:sip:bob@other.example"));

@@ -132,11 +132,12 @@ TEST_F(DialogComposer, InviteWithCredentialsGoldenAndDigest) {
 
 TEST_F(DialogComposer, InviteAuthIntHashesTheOfferItSends) {
     Challenge("401", "auth-int", "cn0001");
+    Call->DigestUse = {"n0nce", "cn0001", 0};
     // HA2 = md5("INVITE:sip:2001@sip.telvira.example:" md5(offer)) by md5sum.
     const std::string text = ComposeInviteWithCredentials(*Call, "0 8 3 110");
     EXPECT_NE(text.find("Authorization: Digest username=\"1001\",realm=\"telvira\","
                         "nonce=\"n0nce\",uri=\"sip:2001@sip.telvira.example\","
-                        "response=\"33f5a6a4ac9da0e28ffe9171f7eddc13\",qop=\"auth-int\","
+                        "response=\"33f5a6a4ac9da0e28ffe9171f7eddc13\",qop=auth-int,"
                         "cnonce=\"cn0001\",nc=00000001,opaque=\"cn0001\",algorithm=MD5\r\n"),
               std::string::npos);
     EXPECT_EQ(text.find("Proxy-Authorization"), std::string::npos);
@@ -153,22 +154,23 @@ TEST_F(DialogComposer, TargetWithAtSignHashesTheUriTheLineShows) {
               std::string::npos);
 }
 
-TEST_F(DialogComposer, CnonceOfTheInviteIsReusedByTheAck) {
+// The ACK answers the INVITE's nonce again: same cnonce, next count; the
+// server sent no opaque, so none is written.
+TEST_F(DialogComposer, AckCountsTheSecondUseOfTheInviteNonce) {
     Challenge("407", "auth", "");
     const std::string invite = ComposeInviteWithCredentials(*Call, "0");
-    const std::string cnonce = Call->Opaque;
+    const std::string cnonce = Call->DigestUse.cnonce;
     ASSERT_TRUE(IsHexText(cnonce, 32, "0123456789abcdef"));
-    EXPECT_NE(invite.find(",cnonce=\"" + cnonce + "\",nc=00000001,qop=\"auth\",algorithm=MD5\r\n"),
+    EXPECT_NE(invite.find(",qop=auth,cnonce=\"" + cnonce + "\",nc=00000001,algorithm=MD5\r\n"),
               std::string::npos);
-    EXPECT_EQ(invite.find("opaque="), std::string::npos);
 
     const TSipMessage ok("SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 192.168.1.20:5075\r\n"
                          "To: <sip:2001@sip.telvira.example>;tag=t\r\nCSeq: 12 INVITE\r\n\r\n");
     const std::string ack = ComposeAckWithCredentials(*Call, ok);
-    EXPECT_NE(ack.find(",qop=\"auth\",cnonce=\"" + cnonce + "\",nc=00000001,opaque=\"" + cnonce +
-                       "\",algorithm=MD5\r\n"),
+    EXPECT_NE(ack.find(",qop=auth,cnonce=\"" + cnonce + "\",nc=00000002,algorithm=MD5\r\n"),
               std::string::npos);
-    EXPECT_EQ(Call->Opaque, cnonce);
+    EXPECT_EQ((invite + ack).find("opaque="), std::string::npos);
+    EXPECT_EQ(Call->Opaque, "");
 }
 
 // --- ACK ---------------------------------------------------------------------
@@ -185,30 +187,30 @@ const TSipMessage kOkToInvite(
     "Content-Length: 0\r\n"
     "\r\n");
 
+// A new transaction with a branch of its own, and no credentials line when
+// nothing was challenged.
 TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
-    // Empty realm and nonce: md5(md5("1001::secret") "::" md5("ACK:sip:2001@sip.telvira.example")).
+    const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
+    const std::string via = TSipMessage(text).ViaHeaders;
+    const std::string branch = via.substr(via.find("branch=") + 7, 17);
+    EXPECT_TRUE(branch.starts_with("z9hG4bK") && branch != "z9hG4bK99887766AA") << via;
     const std::string expected =
         "ACK sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=" + branch + "\r\n"
         "Max-Forwards: 70\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
         "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "CSeq: 12 ACK\r\n"
-        "Proxy-Authorization: Digest username=\"1001\",realm=\"\",nonce=\"\","
-        "uri=\"sip:2001@sip.telvira.example\",response=\"fb6a69266941f6e6fe79b78c5e3c32a4\","
-        "algorithm=MD5\r\n"
         "Content-Length: 0\r\n"
         "\r\n";
-    const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
     EXPECT_EQ(text, expected);
     const TSipMessage parsed(text);
     EXPECT_EQ(parsed.CSeqNumber, "12");
     EXPECT_EQ(parsed.CSeqMethod, "ACK");
     EXPECT_EQ(parsed.ToTag, "srvtag1");
     EXPECT_EQ(parsed.FromTag, "A1B2C3D4E");
-    EXPECT_EQ(parsed.ViaHeaders, kOkToInvite.ViaHeaders);
 }
 
 // A record-routing proxy passes the ACK of a 2xx on only along the route set.
@@ -279,7 +281,6 @@ TEST_F(DialogComposer, ByeWithoutRemoteTargetLeavesTheUriEmpty) {
 }
 
 TEST_F(DialogComposer, CancelGoldenNeverChallenged) {
-    // Empty realm and nonce: md5(md5("1001::secret") "::" md5("CANCEL:sip:2001@sip.telvira.example")).
     const std::string expected =
         "CANCEL sip:2001@sip.telvira.example SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 192.168.1.20:5075;branch=z9hG4bK99887766AA;rport\r\n"
@@ -287,9 +288,6 @@ TEST_F(DialogComposer, CancelGoldenNeverChallenged) {
         "To: <sip:2001@sip.telvira.example>\r\n"
         "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
         "CSeq: 12 CANCEL\r\n"
-        "Proxy-Authorization: Digest username=\"1001\",realm=\"\",nonce=\"\","
-        "uri=\"sip:2001@sip.telvira.example\",response=\"05770d31033c2ccf70d2240464a4ba5f\","
-        "algorithm=MD5\r\n"
         "Max-Forwards: 70\r\n"
         "Content-Length: 0\r\n"
         "\r\n";
@@ -305,8 +303,7 @@ TEST_F(DialogComposer, CancelReusesTheViaLinesTheCallTookOver) {
     Challenge("407", "auth", "");
     const std::string text = ComposeCancel(*Call);
     EXPECT_NE(text.find("SIP/2.0\r\n" + Call->ViaHeaders + "From: "), std::string::npos);
-    // CANCEL never makes a cnonce: the empty opaque stands in.
-    EXPECT_NE(text.find(",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\",algorithm=MD5\r\n"),
+    EXPECT_NE(text.find(",qop=auth,cnonce=\"" + Call->DigestUse.cnonce + "\",nc=00000001,algorithm=MD5\r\n"),
               std::string::npos);
     EXPECT_EQ(Call->Opaque, "");
 }
@@ -319,7 +316,7 @@ TEST_F(DialogComposer, ReferGolden) {
     Call->CSeq = 14;
     const std::string head =
         "REFER sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
         "Route: <sip:192.0.2.10;lr>\r\n"
         "From: <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
@@ -339,16 +336,17 @@ TEST_F(DialogComposer, ReferGolden) {
 
     // Retried after a 403 with qop auth and no opaque: "Authorization", the
     // stored refer target, and the request URI as digest uri:
-    // md5(HA1 ":rn:00000001::auth:" md5("REFER:sip:2001@198.51.100.5:5060")) by md5sum.
+    // md5(HA1 ":rn:00000001:cn:auth:" md5("REFER:sip:2001@198.51.100.5:5060")) by md5sum.
     Call->AuthStatus = "403";
     Call->Realm = "telvira";
     Call->Nonce = "rn";
     Call->Qop = "auth";
     Call->ReferTarget = "3003";
+    Call->DigestUse = {"rn", "cn", 0};
     const std::string credentials =
         "Authorization: Digest username=\"1001\",realm=\"telvira\",nonce=\"rn\","
-        "uri=\"sip:2001@198.51.100.5:5060\",response=\"21dba85064bbea04d672b1ab79e839f4\","
-        "qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\",algorithm=MD5\r\n";
+        "uri=\"sip:2001@198.51.100.5:5060\",response=\"909932c7b9070970392337ed61c7fa2e\","
+        "qop=auth,cnonce=\"cn\",nc=00000001,algorithm=MD5\r\n";
     EXPECT_EQ(ComposeReferWithCredentials(*Call), head + credentials + tail);
 }
 
@@ -358,11 +356,71 @@ TEST_F(DialogComposer, ReferTargetWithAnAtSignNamesItsOwnHost) {
               std::string::npos);
 }
 
-TEST_F(DialogComposer, ReferWithoutViaTakenOverBuildsItsOwn) {
+// On an incoming call the call keeps the caller's Via lines; the REFER is
+// our own request and must not send them back.
+TEST_F(DialogComposer, ReferNeverCarriesTheViaLinesOfTheCall) {
     Connect();
-    EXPECT_NE(ComposeRefer(*Call, "3003").find(
-                  "\r\nVia: SIP/2.0/UDP 192.168.1.20:5075;branch=z9hG4bK99887766AA;rport\r\n"),
-              std::string::npos);
+    Call->ViaHeaders = "Via: SIP/2.0/UDP 10.9.9.9:5060;branch=z9hG4bKcaller\r\n";
+    Call->Branch = "z9hG4bKREFER00001";
+    const std::string text = ComposeRefer(*Call, "3003");
+    EXPECT_EQ(TSipMessage(text).ViaHeaders,
+              "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKREFER00001\r\n");
+}
+
+// A second 2xx from another fork: ACK and BYE go to that fork, along its
+// own route set, never to the dialog the call keeps.
+TEST_F(DialogComposer, AckAndByeForAnotherFork) {
+    Connect();
+    const TSipMessage fork(
+        "SIP/2.0 200 OK\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Record-Route: <sip:192.0.2.10;lr>, <sip:192.0.2.11;lr>\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=fork2\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 INVITE\r\n"
+        "Contact: <sip:2001@198.51.100.9:5062>\r\n\r\n");
+    const TSipMessage ack(ComposeAckForFork(*Call, fork));
+    const TSipMessage bye(ComposeByeForFork(*Call, fork, 13));
+    EXPECT_EQ(ack.RawText.rfind("ACK sip:2001@198.51.100.9:5062 SIP/2.0\r\n", 0), 0u);
+    EXPECT_EQ(bye.RawText.rfind("BYE sip:2001@198.51.100.9:5062 SIP/2.0\r\n", 0), 0u);
+    for (const TSipMessage* request : {&ack, &bye}) {
+        EXPECT_EQ(request->ToTag, "fork2");
+        EXPECT_EQ(request->FromTag, "A1B2C3D4E");
+        EXPECT_EQ(request->ViaHeaders.find("z9hG4bK99887766AA"), std::string::npos);
+        EXPECT_NE(request->RawText.find("Route: <sip:192.0.2.11;lr>\r\nRoute: <sip:192.0.2.10;lr>\r\n"),
+                  std::string::npos);
+    }
+    EXPECT_EQ(ack.CSeqNumber, "12");
+    EXPECT_EQ(bye.CSeqNumber, "13");
+    EXPECT_EQ(bye.CSeqMethod, "BYE");
+}
+
+// --- NOTIFY of a transfer ----------------------------------------------------
+
+TEST_F(DialogComposer, ReferNotifyGolden) {
+    Connect();
+    Call->Branch = "z9hG4bKNOTIFY0001";
+    Call->CSeq = 16;
+    const std::string head =
+        "NOTIFY sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKNOTIFY0001\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "From: <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 16 NOTIFY\r\n"
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "Max-Forwards: 70\r\n"
+        "Event: refer\r\n";
+    EXPECT_EQ(ComposeReferNotify(*Call, "SIP/2.0 100 Trying", false),
+              head + "Subscription-State: active;expires=60\r\n"
+                     "Content-Type: message/sipfrag;version=2.0\r\n"
+                     "Content-Length: 20\r\n\r\nSIP/2.0 100 Trying\r\n");
+    const TSipMessage last(ComposeReferNotify(*Call, "SIP/2.0 486 Busy Here", true));
+    EXPECT_NE(last.RawText.find("Subscription-State: terminated;reason=noresource\r\n"), std::string::npos);
+    EXPECT_EQ(last.Body, "SIP/2.0 486 Busy Here\r\n");
+    EXPECT_EQ(last.CSeqMethod, "NOTIFY");
 }
 
 // --- INFO --------------------------------------------------------------------

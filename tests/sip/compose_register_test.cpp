@@ -43,6 +43,7 @@ TEST_F(RegisterComposer, RegisterGolden) {
 
 TEST_F(RegisterComposer, RegisterWithCredentialsGoldenAndDigest) {
     SetChallenge("401", "auth", "op123");
+    Account->SetDigestUse({"nonceXYZ", "op123", 0});
     // HA1 = md5("1001:telvira:secret"), HA2 = md5("REGISTER:sip:sip.telvira.example"),
     // response = md5(HA1 ":nonceXYZ:00000001:op123:auth:" HA2), worked out with md5sum.
     const std::string expected = kHead +
@@ -58,33 +59,36 @@ TEST_F(RegisterComposer, RegisterWithCredentialsGoldenAndDigest) {
         "\r\n";
     EXPECT_EQ(ComposeRegisterWithCredentials(*Account), expected);
     EXPECT_EQ(Account->GetOpaque(), "op123");
+    EXPECT_EQ(Account->GetDigestUse().count, 1u);
 }
 
-TEST_F(RegisterComposer, CnonceMadeOnceAndKeptInTheAccount) {
+// Refreshes answer the same nonce again: one cnonce, a growing count, and no
+// opaque the server never sent.
+TEST_F(RegisterComposer, RefreshesCountUsesOfTheNonce) {
     SetChallenge("407", "auth", "");
     const std::string first = ComposeRegisterWithCredentials(*Account);
-    const std::string cnonce = Account->GetOpaque();
+    const std::string cnonce = Account->GetDigestUse().cnonce;
     ASSERT_TRUE(IsHexText(cnonce, 32, "0123456789abcdef"));
     EXPECT_NE(first.find("Proxy-Authorization: Digest username=\"1001\""), std::string::npos);
-    EXPECT_NE(first.find(",cnonce=\"" + cnonce + "\",nc=00000001,qop=auth,algorithm=MD5\r\n"),
+    EXPECT_NE(first.find(",qop=auth,cnonce=\"" + cnonce + "\",nc=00000001,algorithm=MD5\r\n"),
               std::string::npos);
 
-    // The retry after it reuses the stored value as cnonce and opaque.
     const std::string second = ComposeRegisterWithCredentials(*Account);
-    EXPECT_EQ(Account->GetOpaque(), cnonce);
-    EXPECT_NE(second.find(",qop=auth,cnonce=\"" + cnonce + "\",nc=00000001,opaque=\"" + cnonce +
-                          "\",algorithm=MD5\r\n"),
+    EXPECT_NE(second.find(",qop=auth,cnonce=\"" + cnonce + "\",nc=00000002,algorithm=MD5\r\n"),
               std::string::npos);
+    const std::string unregister = ComposeUnregisterWithCredentials(*Account);
+    EXPECT_NE(unregister.find(",cnonce=\"" + cnonce + "\",nc=00000003,"), std::string::npos);
+    EXPECT_EQ(Account->GetOpaque(), "");
+    EXPECT_EQ((first + second + unregister).find("opaque="), std::string::npos);
 }
 
 TEST_F(RegisterComposer, WithoutQopTheTwoPartDigest) {
     SetChallenge("401", "", "");
     // md5(HA1 ":nonceXYZ:" HA2) by md5sum.
     const std::string text = ComposeRegisterWithCredentials(*Account);
-    EXPECT_NE(text.find(",response=\"a3df31ec6758ddfc4ead7ca97ae0b511\",opaque=\"\","
-                        "algorithm=MD5\r\n"),
+    EXPECT_NE(text.find(",response=\"a3df31ec6758ddfc4ead7ca97ae0b511\",algorithm=MD5\r\n"),
               std::string::npos);
-    EXPECT_EQ(Account->GetOpaque(), "");
+    EXPECT_EQ(Account->GetDigestUse().count, 0u);
 }
 
 TEST_F(RegisterComposer, UnregisterGolden) {
@@ -105,20 +109,12 @@ TEST_F(RegisterComposer, UnregisterWithCredentialsGolden) {
         "Contact: *\r\n"
         "Proxy-Authorization: Digest username=\"1001\",realm=\"telvira\",nonce=\"nonceXYZ\","
         "uri=\"sip:sip.telvira.example\",response=\"a3df31ec6758ddfc4ead7ca97ae0b511\","
-        "opaque=\"\",algorithm=MD5\r\n"
+        "algorithm=MD5\r\n"
         "Max-Forwards: 70\r\n"
         "Expires: 0\r\n"
         "Content-Length: 0\r\n"
         "\r\n";
     EXPECT_EQ(ComposeUnregisterWithCredentials(*Account), expected);
-}
-
-TEST_F(RegisterComposer, UnregisterWithCredentialsNeverMakesACnonce) {
-    SetChallenge("401", "auth", "");
-    const std::string text = ComposeUnregisterWithCredentials(*Account);
-    EXPECT_NE(text.find(",qop=\"auth\",cnonce=\"\",nc=00000001,opaque=\"\",algorithm=MD5\r\n"),
-              std::string::npos);
-    EXPECT_EQ(Account->GetOpaque(), "");
 }
 
 TEST_F(RegisterComposer, DisplayNameAbsentPutsBracketRightAfterTheColon) {
@@ -224,13 +220,18 @@ TEST_F(RegisterComposer, MessageWithCredentialsGolden) {
     Account->SetPendingMessage("Hola\r\n\r\n");
     Account->SetCSeq(8);
     // response = md5(HA1 ":mn:" md5("MESSAGE:sip:2002@sip.telvira.example")) by md5sum.
+    // A new request: a Via of our own with a new branch (the challenged one
+    // is a finished transaction), and no Record-Route copied from a response.
+    const std::string text = ComposeMessageWithCredentials(challenge, *Account, "2002");
+    const std::string via = TSipMessage(text).ViaHeaders;
+    const std::string branch = via.substr(via.find("branch=") + 7, 17);
+    EXPECT_TRUE(branch.starts_with("z9hG4bK") && branch != "z9hG4bKAAAA") << text;
     const std::string expected =
         "MESSAGE sip:2002@sip.telvira.example SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;received=203.0.113.7;branch=z9hG4bKAAAA\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=" + branch + "\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=5F6E7D8C9\r\n"
         "To: <sip:2002@sip.telvira.example>\r\n"
         "Call-ID: 11112222333344445555666677778888\r\n"
-        "Record-Route: <sip:192.0.2.10;lr>\r\n"
         "CSeq: 8 MESSAGE\r\n" + std::string(kAllow) +
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "Max-Forwards: 70\r\n"
@@ -241,7 +242,6 @@ TEST_F(RegisterComposer, MessageWithCredentialsGolden) {
         "Content-Length: 6\r\n"
         "\r\n"
         "Hola\r\n";
-    const std::string text = ComposeMessageWithCredentials(challenge, *Account, "2002");
     EXPECT_EQ(text, expected);
     const TSipMessage parsed(text);
     EXPECT_EQ(parsed.CallId, "11112222333344445555666677778888");

@@ -49,6 +49,24 @@ TEST(RequestResponse, GenericPutsToBeforeFromAndAddsNoTag) {
     EXPECT_EQ(parsed.Body, "");
 }
 
+// Responses that start or answer a dialog carry our tag; an in-dialog
+// request already names it and keeps its own.
+TEST(RequestResponse, WithTagAddsOursOnlyWhenToHasNone) {
+    const TSipMessage invite(Request("INVITE", 101));
+    const std::string text = ComposeResponseWithTag(invite, "183 Session Progress", "ourtag1");
+    EXPECT_EQ(text, "SIP/2.0 183 Session Progress\r\n" + kVias + kTo + ";tag=ourtag1\r\n" + kFrom +
+                        "\r\n" + kRecordRoute +
+                        "Call-ID: abc-incoming@198.51.100.5\r\nCSeq: 101 INVITE\r\n"
+                        "Content-Length: 0\r\n\r\n");
+    EXPECT_EQ(TSipMessage(text).ToTag, "ourtag1");
+
+    std::string inDialog = Request("NOTIFY", 5);
+    inDialog.replace(inDialog.find(kTo), kTo.size(), kTo + ";tag=theirs");
+    EXPECT_EQ(TSipMessage(ComposeResponseWithTag(TSipMessage(inDialog), "481 Call/Transaction Does Not Exist",
+                                                 "ourtag1")).ToTag,
+              "theirs");
+}
+
 TEST(RequestResponse, OkPutsFromBeforeTo) {
     const TSipMessage bye(Request("BYE", 102));
     const std::string expected = "SIP/2.0 200 OK\r\n" + kVias + kFrom + "\r\n" + kTo + "\r\n" +
@@ -160,6 +178,21 @@ TEST_F(CallResponse, OkWithAnswerGolden) {
     EXPECT_EQ(parsed.ViaHeaders, kVias);
     EXPECT_EQ(parsed.Body, answer);
     EXPECT_EQ(parsed.PayloadTypes, std::vector<int>{8});
+}
+
+// A re-INVITE without an offer: our 200 carries the offer, the peer's ACK
+// the answer; an offer with a direction gets its answer direction.
+TEST_F(CallResponse, OkWithOfferOrDirectedAnswer) {
+    Call->Direction = "sendrecv";
+    const std::string offer = ComposeOkWithOffer(*Call, "0 8");
+    const TSipMessage parsed(offer);
+    EXPECT_EQ(parsed.StatusCode, "200");
+    EXPECT_EQ(parsed.ToTag, "A1B2C3D4E");
+    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8}));
+    EXPECT_NE(parsed.Body.find("a=ptime:20\r\na=sendrecv\r\n"), std::string::npos);
+
+    const std::string answer = ComposeOkWithAnswer(*Call, "recvonly");
+    EXPECT_EQ(answer.substr(answer.size() - 12), "a=recvonly\r\n");
 }
 
 TEST_F(CallResponse, RedirectGolden) {

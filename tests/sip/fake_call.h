@@ -24,6 +24,7 @@ public:
     std::string RemoteUri, LocalUri, LocalTag, RemoteTag, CallId, Branch, ViaHeaders;
     std::string RemoteContact, FromHeader, ToHeader, Direction = "sendrecv";
     std::string AuthStatus, Realm, Nonce, Opaque, Qop, AuthorizationLine, ReferTarget, Target;
+    TDigestUse DigestUse;
     std::vector<std::string> RecordRoutes;  // as received, first entry first
     int CSeq = 0, RemoteCSeq = 0, SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
     IAudioCodecPtr Codec;
@@ -60,6 +61,8 @@ public:
     void SetNonce(const std::string& v) override { Nonce = v; }
     std::string GetOpaque() override { return Opaque; }
     void SetOpaque(const std::string& v) override { Opaque = v; }
+    TDigestUse GetDigestUse() override { return DigestUse; }
+    void SetDigestUse(const TDigestUse& v) override { DigestUse = v; }
     std::string GetQop() override { return Qop; }
     void SetQop(const std::string& v) override { Qop = v; }
     std::string GetAuthorizationLine() override { return AuthorizationLine; }

@@ -238,10 +238,33 @@ TEST(SipMessageChallenge, ValuesAndQopList) {
 
     EXPECT_EQ(Parse("Proxy-Authenticate: Digest qop=\"auth\", opaque=\"o1\"\r\n").Qop, "auth");
     EXPECT_EQ(Parse("Proxy-Authenticate: Digest qop=\"auth\", opaque=\"o1\"\r\n").Opaque, "o1");
-    EXPECT_EQ(Parse("WWW-Authenticate: Digest qop=\"auth-int,auth\"\r\n").Qop, "auth-int,auth");
-    EXPECT_EQ(Parse("WWW-Authenticate: Digest qop=auth\r\n").Qop, "");
     // A value without its closing quote runs to the end of the line.
     EXPECT_EQ(Parse("WWW-Authenticate: Digest nonce=\"open\r\n").Nonce, "open");
+}
+
+// Several challenges in one response, on separate lines or in one: the first
+// whose algorithm the agent speaks is kept whole, never a mix of fields.
+TEST(SipMessageChallenge, FirstMd5ChallengeIsKept) {
+    const TSipMessage m = Parse(
+        "SIP/2.0 401 Unauthorized\r\n"
+        "WWW-Authenticate: Digest realm=\"s\", nonce=\"sha\", algorithm=SHA-256, qop=\"auth\"\r\n"
+        "WWW-Authenticate: Digest realm=\"m\", nonce=\"md5\", algorithm=MD5, opaque=\"o\"\r\n"
+        "WWW-Authenticate: Digest realm=\"late\", nonce=\"late\"\r\n");
+    EXPECT_EQ(m.Realm, "m");
+    EXPECT_EQ(m.Nonce, "md5");
+    EXPECT_EQ(m.Opaque, "o");
+    EXPECT_EQ(m.Qop, "");
+
+    const TSipMessage oneLine = Parse(
+        "Proxy-Authenticate: Digest realm=\"s\",nonce=\"a\",algorithm=\"SHA-256\", "
+        "Digest realm=\"m\",nonce=\"b\",qop=auth\r\n");
+    EXPECT_EQ(oneLine.Nonce, "b");
+    EXPECT_EQ(oneLine.Qop, "auth");
+
+    const TSipMessage none = Parse("WWW-Authenticate: Digest realm=\"s\",nonce=\"a\",algorithm=MD5-sess\r\n"
+                                   "WWW-Authenticate: Basic realm=\"b\"\r\n");
+    EXPECT_EQ(none.Nonce, "");
+    EXPECT_EQ(none.Realm, "");
 }
 
 TEST(SipMessageRobustness, StunResponseKeepsBytesAndHasNoMethod) {

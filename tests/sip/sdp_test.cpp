@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <utility>
+
 #include "sip/sdp.h"
 #include "tests/sip/fake_call.h"
 
@@ -68,6 +71,78 @@ TEST_F(Sdp, AnswerNamesOnlyTheChosenCodecAndIsAlwaysSendrecv) {
 
 TEST_F(Sdp, AnswerWithoutCodecLeavesTheNumberEmpty) {
     EXPECT_EQ(LineStarting(BuildSdpAnswer(*Call), "m="), "m=audio 22000 RTP/AVP  101");
+}
+
+TEST_F(Sdp, AnswerCarriesTheDirectionItIsGiven) {
+    Call->Codec = std::make_shared<TFakeCodec>(0);
+    const std::string answer = BuildSdpAnswer(*Call, "recvonly");
+    EXPECT_EQ(answer.substr(answer.size() - 12), "a=recvonly\r\n");
+    EXPECT_EQ(LineStarting(answer, "c="), "c=IN IP4 192.168.1.20");
+}
+
+// A port read as another port sends our voice to the wrong place; anything
+// but a plain number in range is no port at all.
+TEST(SdpPort, OnlyWholeNumbersInRange) {
+    const std::pair<const char*, std::optional<int>> rows[] = {
+        {"1", 1},           {"4000", 4000},       {"65535", 65535},    {"0", std::nullopt},
+        {"65536", std::nullopt}, {"70000", std::nullopt}, {"99999999999", std::nullopt},
+        {"4000x", std::nullopt}, {"4000/2", std::nullopt}, {"+4000", std::nullopt},
+        {"-1", std::nullopt},   {"", std::nullopt},     {"04000", 4000},    {"4 000", std::nullopt}};
+    for (const auto& [token, port] : rows) EXPECT_EQ(SdpPort(token), port) << token;
+}
+
+// Offers as peers write them: the stream's own lines win over the session's,
+// only the first audio stream counts, other streams' lines are not ours.
+TEST(ReadSdpAudio, SessionAndMediaLevels) {
+    struct TRow {
+        const char* body;
+        bool present;
+        const char* port;
+        const char* address;
+        const char* direction;
+    };
+    const TRow rows[] = {
+        {"v=0\r\nc=IN IP4 10.0.0.1\r\nm=audio 4000 RTP/AVP 0\r\n", true, "4000", "10.0.0.1", "sendrecv"},
+        {"c=IN IP4 10.0.0.1\r\na=sendonly\r\nm=audio 4000 RTP/AVP 0\r\n", true, "4000", "10.0.0.1", "sendonly"},
+        {"c=IN IP4 10.0.0.1\r\na=sendonly\r\nm=audio 4000 RTP/AVP 0\r\nc=IN IP4 10.0.0.2\r\na=recvonly\r\n",
+         true, "4000", "10.0.0.2", "recvonly"},
+        {"m=audio 4000 RTP/AVP 0\nc=IN IP4 0.0.0.0\na=inactive\n", true, "4000", "0.0.0.0", "inactive"},
+        {"c=IN IP4 224.2.1.1/127\r\nm=audio 4000x RTP/AVP 0\r\n", true, "4000x", "224.2.1.1", "sendrecv"},
+        {"m=video 5000 RTP/AVP 31\r\nc=IN IP4 10.9.9.9\r\na=sendonly\r\n"
+         "m=audio 4002 RTP/AVP 8\r\nc=IN IP4 10.0.0.3\r\n", true, "4002", "10.0.0.3", "sendrecv"},
+        {"m=audio 4000 RTP/AVP 0\r\nc=IN IP4 10.0.0.4\r\nm=audio 6000 RTP/AVP 0\r\na=inactive\r\n",
+         true, "4000", "10.0.0.4", "sendrecv"},
+        {"c=IN IP6 ::1\r\nm=audio 4000 RTP/AVP 0\r\na=x-sendonly\r\n", true, "4000", "", "sendrecv"},
+        {"v=0\r\nc=IN IP4 10.0.0.1\r\n", false, "", "10.0.0.1", "sendrecv"},
+    };
+    for (const TRow& row : rows) {
+        const TSdpAudio audio = ReadSdpAudio(row.body);
+        EXPECT_EQ(audio.present, row.present) << row.body;
+        EXPECT_EQ(audio.portToken, row.port) << row.body;
+        EXPECT_EQ(audio.address, row.address) << row.body;
+        EXPECT_EQ(audio.direction, row.direction) << row.body;
+    }
+}
+
+// RFC 3264 6.1, with our own hold taking away our receiving side.
+TEST(AnswerDirection, OfferTable) {
+    struct TRow {
+        const char* offer;
+        const char* address;
+        bool localHold;
+        const char* answer;
+    };
+    const TRow rows[] = {
+        {"sendrecv", "10.0.0.1", false, "sendrecv"}, {"sendonly", "10.0.0.1", false, "recvonly"},
+        {"recvonly", "10.0.0.1", false, "sendonly"}, {"inactive", "10.0.0.1", false, "inactive"},
+        {"sendrecv", "0.0.0.0", false, "inactive"},  {"sendonly", "0.0.0.0", false, "inactive"},
+        {"sendrecv", "10.0.0.1", true, "sendonly"},  {"sendonly", "10.0.0.1", true, "inactive"},
+        {"recvonly", "10.0.0.1", true, "sendonly"},  {"inactive", "10.0.0.1", true, "inactive"},
+    };
+    for (const TRow& row : rows) {
+        EXPECT_EQ(AnswerDirection(row.offer, row.address, row.localHold), row.answer)
+            << row.offer << " " << row.address << " hold " << row.localHold;
+    }
 }
 
 }  // namespace

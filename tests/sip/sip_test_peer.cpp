@@ -110,7 +110,8 @@ std::string Respond(const std::string& request, const std::string& status,
                     const std::string& body) {
     const TSipMessage m(request);
     std::string text = "SIP/2.0 " + status + "\r\n" + m.ViaHeaders + m.FromHeader + "\r\n" +
-                       m.ToHeader + (toTag.empty() ? "" : ";tag=" + toTag) + "\r\n" +
+                       // A request inside a dialog already names the tag.
+                       m.ToHeader + (toTag.empty() || !m.ToTag.empty() ? "" : ";tag=" + toTag) + "\r\n" +
                        "Call-ID: " + m.CallId + "\r\n" + "CSeq: " + m.CSeqNumber + " " +
                        m.CSeqMethod + "\r\n" + extraHeaders;
     if (!body.empty()) text += "Content-Type: application/sdp\r\n";

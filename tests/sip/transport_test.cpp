@@ -254,9 +254,12 @@ TEST(TransportAddresses, LocalAddressAndResolution) {
 
     std::string local = GetLocalAddress();
     EXPECT_TRUE(local == "127.0.0.1" || !local.starts_with("127.")) << local;
-    // Toward loopback, or toward nothing usable, the plain choice is used.
-    EXPECT_EQ(GetLocalAddressFor("127.0.0.1"), local);
+    // A server on this host hears us from loopback, so loopback is written;
+    // toward nothing usable the plain choice is used.
+    EXPECT_EQ(GetLocalAddressFor("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(GetLocalAddressFor("127.0.0.53"), "127.0.0.1");
     EXPECT_EQ(GetLocalAddressFor("not an address"), local);
+    EXPECT_EQ(GetLocalAddressFor(""), local);
 
     EXPECT_EQ(ResolveAddress("127.0.0.1"), "127.0.0.1");
     EXPECT_EQ(LookupAddress("10.1.2.3"), "10.1.2.3");

@@ -43,6 +43,15 @@ struct TEventLog {
         QObject::connect(&client, &TSipClient::OnSilence, [note](TSipClient*, ISipCallPtr) { note("silence"); });
         QObject::connect(&client, &TSipClient::OnRegistrationOk, [note](TSipClient*, ISipAccountPtr) { note("registration-ok"); });
         QObject::connect(&client, &TSipClient::OnRegistrationBye, [note](TSipClient*, ISipAccountPtr) { note("registration-bye"); });
+        QObject::connect(&client, &TSipClient::OnMessage, [note](TSipClient*, ISipAccountPtr, const QString& from, const QString& text) {
+            note("message " + from.toStdString() + " " + text.toStdString());
+        });
+        QObject::connect(&client, &TSipClient::OnMessageStatus, [note](TSipClient*, ISipAccountPtr, const QString& to, int status) {
+            note("message-status " + to.toStdString() + " " + std::to_string(status));
+        });
+        QObject::connect(&client, &TSipClient::OnTransferStatus, [note](TSipClient*, ISipCallPtr, int status) {
+            note("transfer-status " + std::to_string(status));
+        });
     }
 };
 
@@ -65,14 +74,18 @@ TEST(EventHandover, EveryEventRaisedOnOwningThreadInPostingOrder) {
         sink->WavStopped(call);
         sink->RegistrationOk(account);
         sink->RegistrationBye(account);
+        sink->MessageReceived(account, "carol", "hola, que tal");
+        sink->MessageStatus(account, "bob", 404);
+        sink->TransferStatus(call, 486);
         sink->Bye(call);
     });
     engineThread.join();
     EXPECT_TRUE(log.lines.empty()) << "nothing may run before the owning thread's loop";
-    ASSERT_TRUE(PumpUntil([&] { return log.lines.size() == 10; }));
+    ASSERT_TRUE(PumpUntil([&] { return log.lines.size() == 13; }));
     const std::vector<std::string> expected = {
         "log SIP/2.0 200 OK\r\n\r\n", "invite", "ringback", "invite-ok", "dtmf #", "silence",
-        "wav-stopped", "registration-ok", "registration-bye", "bye"};
+        "wav-stopped", "registration-ok", "registration-bye", "message carol hola, que tal",
+        "message-status bob 404", "transfer-status 486", "bye"};
     EXPECT_EQ(log.lines, expected);
     EXPECT_FALSE(log.offThread);
 }

@@ -2,11 +2,22 @@
 
 #include <cstdio>
 #include <iostream>
+#include <stdexcept>
 
 namespace {
 
 // Bound on the wait for the BYE and unregistration answers when leaving.
 constexpr int kQuitWaitMs = 3000;
+constexpr int64_t kFrameBytes = 320;
+
+// The call's current sound has played to its end. A call repeats its
+// "sound stopped" notice until another sound is set, so notices of an earlier
+// sound can arrive after the next one started: they are told apart by
+// looking at the sound now set.
+bool CurrentSoundEnded(const ISipCallPtr& call) {
+    const IWavFilePtr wav = call->GetWavFile();
+    return !wav || wav->GetSize() < wav->GetPosition() + kFrameBytes;
+}
 
 }  // namespace
 
@@ -27,7 +38,11 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
 }
 
 void TCliAgent::Start() {
-    Client_.SetActive(true);
+    try {
+        Client_.SetActive(true);
+    } catch (const std::exception& e) {
+        throw std::runtime_error("SIP port " + std::to_string(Options_.localPort) + ": " + e.what());
+    }
     if (Options_.server.empty())
         return;
     Account_ = Client_.AddAccount(Options_.server, Options_.user, Options_.password,
@@ -64,48 +79,59 @@ void TCliAgent::ConnectEvents() {
     });
     connect(&Client_, &TSipClient::OnInvite, this,
             [this](TSipClient*, ISipCallPtr call) { OfferIncoming(call); });
-    connect(&Client_, &TSipClient::OnRingback, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("ringback");
     });
-    connect(&Client_, &TSipClient::OnInviteOk, this, [](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnInviteOk, this, [this](TSipClient*, ISipCallPtr call) {
+        AdoptUnknownCall(call);
         Print("answered");
     });
     connect(&Client_, &TSipClient::OnDtmf, this,
             [](TSipClient*, ISipCallPtr, const QString& digit) { Print("dtmf " + digit.toStdString()); });
     connect(&Client_, &TSipClient::OnSilence, this, [](TSipClient*, ISipCallPtr) { Print("silence"); });
-    connect(&Client_, &TSipClient::OnWavStopped, this, [this](TSipClient*, ISipCallPtr) {
+    connect(&Client_, &TSipClient::OnWavStopped, this, [this](TSipClient*, ISipCallPtr call) {
         // The call repeats this on every frame until another sound is set.
-        if (!SoundPending_)
+        if (!SoundPending_ || call != Calls_.Current() || !CurrentSoundEnded(call))
             return;
         SoundPending_ = false;
         Print("wav-stopped");
     });
     connect(&Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
-        const std::string status = call->GetStatusText();
-        Print(status.empty() ? "bye" : "bye " + status);
-        if (call == Call_)
-            Call_.reset();
-        ForgetWaiting(call);
+        // A call whose bye was printed already (a rejected one) has no more to say.
+        if (Calls_.NumberOf(call) != 0)
+            PrintStats(call);
+        PrintBye(call);
         CheckQuitDone();
     });
+    ConnectMessageEvents();
+    ConnectTransferEvents();
     connect(&Client_, &TSipClient::HandlerError, this,
             [](TSipClient*, const QString& text) { PrintError(text.toStdString()); });
+}
+
+void TCliAgent::PrintStats(const ISipCallPtr& call) {
+    Print("stats " + TSipClient::GetCallQuality(call).Text());
 }
 
 void TCliAgent::Quit() {
     Quitting_ = true;
     Queue_.clear();
+    // Every call ends, not only the current one; a copy, as ending one may
+    // take it off the list at once. Waiting calls are refused busy.
     while (!Waiting_.empty())
         RefuseWaiting(Waiting_.begin()->first);
-    if (Call_ && Call_->GetState() != csIdle) {
+    const auto calls = Calls_.All();
+    for (const auto& [number, call] : calls) {
         try {
-            Client_.HangUp(Call_);
+            if (call->GetState() == csIdle)
+                Calls_.Remove(call);
+            else
+                HangUpCommand(std::to_string(number));
         } catch (const std::exception& e) {
             PrintError(e.what());
-            Call_.reset();
+            Calls_.Remove(call);
         }
-    } else {
-        Call_.reset();
     }
     if (Account_ && Registered_) {
         try {
@@ -120,7 +146,7 @@ void TCliAgent::Quit() {
 }
 
 void TCliAgent::CheckQuitDone() {
-    if (Quitting_ && !Call_ && !Registered_) {
+    if (Quitting_ && Calls_.Empty() && !Registered_) {
         QuitTimer_.stop();
         emit Finished();
     }

@@ -1,6 +1,7 @@
 // The command-line user agent: one TSipClient, one optional account, the
-// current call (the last placed or offered), commands from standard input
-// run one after another, events written to standard output one per line.
+// numbered calls (the current one is the last placed or offered), commands
+// from standard input run one after another, events written to standard
+// output one per line.
 #pragma once
 
 #include <QObject>
@@ -13,6 +14,7 @@
 #include <string>
 
 #include "sipclient/sipclient.h"
+#include "tools/softphone_cli/cli_call_list.h"
 #include "tools/softphone_cli/cli_options.h"
 #include "tools/softphone_cli/speech_worker.h"
 
@@ -37,8 +39,12 @@ signals:
 private:
     // Event output.
     void ConnectEvents();
+    void ConnectMessageEvents();
+    void ConnectTransferEvents();
     static void Print(const std::string& line);
     static void PrintError(const std::string& text);
+    // "stats" and the call's quality figures.
+    static void PrintStats(const ISipCallPtr& call);
 
     // Commands (cli_commands.cpp).
     void RunQueue();
@@ -49,9 +55,8 @@ private:
     ISipAccountPtr RequireAccount() const;
     ISipCallPtr RequireCall() const;
 
-    // Calls offered while another is in progress (cli_waiting.cpp). Every
-    // call, placed or offered, takes the next number.
-    int NumberNextCall();
+    // Calls offered while another is in progress (cli_waiting.cpp): numbered
+    // like every call, but not made current until `answer N`.
     void OfferIncoming(const ISipCallPtr& call);
     void RefuseWaiting(int number);
     void AnswerWaiting(const std::string& argument);
@@ -63,6 +68,24 @@ private:
     void SaySound(const ISipCallPtr& call, const std::string& text);
     void SpeechReady(const ISipCallPtr& call, const TSpeechWorker::TResult& result);
 
+    // Calls by number (cli_call_commands.cpp).
+    // Numbers a new call, makes it current unless it `waits`, and gives it
+    // its recording file.
+    int AdoptCall(const ISipCallPtr& call, bool waits = false);
+    // A call the agent placed by itself (a transfer it was asked for) joins
+    // the list when it is first heard of.
+    void AdoptUnknownCall(const ISipCallPtr& call);
+    void PrintBye(const ISipCallPtr& call);
+    void ListCalls() const;
+    // "hangup" or "hangup N"; a ringing incoming call is refused instead.
+    void HangUpCommand(const std::string& argument);
+    void RejectCall(const ISipCallPtr& call);
+    // The speaker device of call `number`: a numbered file for a WAV name.
+    int SpeakerDeviceFor(int number) const;
+    // Runs a request to the account's server; an error names the server.
+    template <typename Action>
+    void TowardServer(Action&& action);
+
     // Leaving: hang up, unregister, then finish once both are confirmed or
     // after a bounded wait.
     void Quit();
@@ -71,15 +94,14 @@ private:
     const TCliOptions Options_;
     TSipClient Client_;
     ISipAccountPtr Account_;
-    ISipCallPtr Call_;
+    TCliCallList Calls_;
     bool Registered_ = false;
     bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
-    int CallCount_ = 0;          // calls placed or offered so far
     struct TWaitingCall {
         ISipCallPtr call;
         std::unique_ptr<QTimer> busyTimer;
     };
-    std::map<int, TWaitingCall> Waiting_;  // by call number
+    std::map<int, TWaitingCall> Waiting_;  // by call number; each also in Calls_
 
     std::deque<std::optional<std::string>> Queue_;
     bool Paused_ = false;

@@ -63,6 +63,21 @@ int ParseSeconds(const std::string& text) {
 
 }  // namespace
 
+// Requests to the account's server: an error says which server it was.
+template <typename Action>
+void TCliAgent::TowardServer(Action&& action) {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        if (Options_.server.empty())
+            throw;
+        std::string where = Options_.proxy.empty() ? Options_.server : Options_.proxy;
+        if (where.find(':') == std::string::npos)
+            where += ":5060";
+        throw std::runtime_error(std::string(e.what()) + " (server " + where + ")");
+    }
+}
+
 void TCliAgent::Enqueue(std::optional<std::string> line) {
     if (Quitting_)
         return;
@@ -98,9 +113,10 @@ ISipAccountPtr TCliAgent::RequireAccount() const {
 }
 
 ISipCallPtr TCliAgent::RequireCall() const {
-    if (!Call_)
+    ISipCallPtr call = Calls_.Current();
+    if (!call)
         throw std::runtime_error("no current call");
-    return Call_;
+    return call;
 }
 
 void TCliAgent::Execute(const std::string& line) {
@@ -115,19 +131,30 @@ void TCliAgent::Execute(const std::string& line) {
         Pause(ParseSeconds(command.argument));
     } else if (name == "register") {
         RequireNoArgument(command);
-        Client_.RegisterAccount(RequireAccount());
+        TowardServer([&] { Client_.RegisterAccount(RequireAccount()); });
     } else if (name == "unregister") {
         RequireNoArgument(command);
-        Client_.UnregisterAccount(RequireAccount());
+        TowardServer([&] { Client_.UnregisterAccount(RequireAccount()); });
     } else if (name == "call") {
         RequireArgument(command, "NUMBER");
-        Call_ = Client_.MakeCall(RequireAccount(), command.argument, -1, -1);
-        NumberNextCall();
+        const ISipAccountPtr account = RequireAccount();
+        TowardServer([&] {
+            AdoptCall(Client_.MakeCall(account, command.argument, -1,
+                                       SpeakerDeviceFor(Calls_.NextNumber())));
+        });
+    } else if (name == "stats") {
+        RequireNoArgument(command);
+        PrintStats(RequireCall());
     } else if (name == "message") {
         const TCommandLine message = SplitCommand(command.argument);
         if (message.name.empty() || message.argument.empty())
             throw std::invalid_argument("message needs USER TEXT");
-        Client_.SendMessage(RequireAccount(), message.name, message.argument);
+        TowardServer([&] { Client_.SendMessage(RequireAccount(), message.name, message.argument); });
+    } else if (name == "calls") {
+        RequireNoArgument(command);
+        ListCalls();
+    } else if (name == "hangup") {
+        HangUpCommand(command.argument);
     } else {
         RunCallCommand(name, command.argument);
     }
@@ -139,7 +166,7 @@ void TCliAgent::RunCallCommand(const std::string& name, const std::string& argum
     const bool needsArgument =
         name == "transfer" || name == "dtmf" || name == "play" || name == "say";
     const bool known = needsArgument || name == "answer" || name == "reject" ||
-                       name == "hangup" || name == "hold" || name == "resume";
+                       name == "hold" || name == "resume";
     if (!known)
         throw std::invalid_argument("unknown command: " + name);
     if (needsArgument && argument.empty())
@@ -148,10 +175,14 @@ void TCliAgent::RunCallCommand(const std::string& name, const std::string& argum
         throw std::invalid_argument(name + " takes no argument");
     const ISipCallPtr call = RequireCall();
     if (name == "answer") Client_.Answer(call);
-    else if (name == "reject") Client_.Reject(call);
-    else if (name == "hangup") Client_.HangUp(call);
-    else if (name == "hold") Client_.Hold(call);
-    else if (name == "resume") Client_.Resume(call);
+    else if (name == "reject") RejectCall(call);
+    else if (name == "hold") {
+        Client_.Hold(call);
+        Print("held");
+    } else if (name == "resume") {
+        Client_.Resume(call);
+        Print("resumed");
+    }
     else if (name == "transfer") Client_.Transfer(call, argument);
     else if (name == "dtmf") SendDigits(argument);
     else if (name == "play") PlaySound(call, argument);

@@ -1,16 +1,17 @@
 // A call offered while another is in progress: announced with the number
-// `answer N` takes, never made the current call behind the operator's back,
-// and refused busy when nobody answers it in time.
+// `answer N` takes (the call list's number, like every call's), never made
+// the current call behind the operator's back, and refused busy when nobody
+// answers it in time.
+#include <climits>
 #include <stdexcept>
 
 #include "tools/softphone_cli/cli_agent.h"
 
-int TCliAgent::NumberNextCall() { return ++CallCount_; }
-
 void TCliAgent::OfferIncoming(const ISipCallPtr& call) {
-    const int number = NumberNextCall();
-    if (!Call_) {
-        Call_ = call;
+    const ISipCallPtr current = Calls_.Current();
+    const bool waits = current && current->GetState() != csIdle;
+    const int number = AdoptCall(call, waits);
+    if (!waits) {
         Print("incoming " + call->GetTarget());
         if (Options_.autoAnswer)
             Client_.Answer(call);
@@ -31,21 +32,22 @@ void TCliAgent::RefuseWaiting(int number) {
     const ISipCallPtr call = found->second.call;
     Waiting_.erase(found);
     try {
-        Client_.Reject(call);
+        RejectCall(call);
     } catch (const std::exception& e) {
         PrintError(e.what());
+        Calls_.Remove(call);
     }
 }
 
 void TCliAgent::AnswerWaiting(const std::string& argument) {
-    const int number = ParseBoundedInt(argument, 1, 1000000, "call number");
+    const int number = ParseBoundedInt(argument, 1, INT_MAX, "call number");
     const auto found = Waiting_.find(number);
     if (found == Waiting_.end())
         throw std::invalid_argument("no waiting call " + argument);
     const ISipCallPtr call = found->second.call;
     Waiting_.erase(found);
     Client_.Answer(call);
-    Call_ = call;
+    Calls_.MakeCurrent(call);
 }
 
 void TCliAgent::ForgetWaiting(const ISipCallPtr& call) {

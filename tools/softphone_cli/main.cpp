@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     // The audio device factory picks these up when a call starts its media.
     if (!options.mic.empty())
         qputenv("SOFTPHONE_MIC", QByteArray::fromStdString(options.mic));
-    if (!options.speaker.empty())
+    // A WAV speaker is given to each call itself, numbered per call.
+    if (!options.speaker.empty() && !options.speaker.ends_with(".wav"))
         qputenv("SOFTPHONE_SPEAKER", QByteArray::fromStdString(options.speaker));
 
     TCliAgent agent(options);

@@ -1,0 +1,130 @@
+// TAdaptiveJitterBuffer: the receive path's playout schedule. Frames are put
+// in as they arrive and taken out one per frame time on the local clock; a
+// frame that is not there when its time comes is concealed, and one that
+// comes after its time is discarded as late.
+//
+// The schedule: frame s (sequence number, counted on from the first) is due
+// at Offset + s * kFrameMs, and a concealment goes out then. A frame that
+// comes up to kEarlyMs before its time goes out at once, which on a clean
+// line means on arrival, as with no buffer; one that came earlier waits for
+// its time, so that on a jittery line frames and concealments keep the same
+// place against the sound card's periods and the card never runs dry.
+//
+// The delay follows the measured jitter, one whole frame at a time so the
+// frames keep their phase against the sound card:
+// - a late frame whose gap was concealed moves the schedule back over that
+//   gap (the concealment becomes added delay) and is played, so a jitter
+//   spike is followed within one frame time;
+// - when the slowest transit of the last kGrowWindowMs was late (a frame the
+//   first rule could not take), concealed frames are added, one per frame
+//   time, until it would have been in time;
+// - when even the slowest transit of the last kShrinkWindowMs would have been
+//   a frame and a margin early, one frame is skipped;
+// at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
+// never above kMaxDelayMs.
+//
+// Pure: the caller passes the local time (ms) and keeps it to one thread or a
+// lock.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+
+namespace media {
+
+class TAdaptiveJitterBuffer {
+public:
+    static constexpr double kFrameMs = 20;
+    // On a clean line every frame goes out as it arrives (early by the
+    // margin, and up to 2 ms of tick rounding more), and a frame up to
+    // kMarginMs slower than the first is still in time.
+    static constexpr double kMarginMs = 10;
+    static constexpr double kEarlyMs = kMarginMs + 2;
+    static constexpr double kMaxDelayMs = 200;
+    // The most one growth may add: a longer hold-up is an outage, not
+    // jitter, and is concealed and let go rather than followed.
+    static constexpr double kMaxGrowthMs = 100;
+    static constexpr double kAdjustGapMs = 200;
+    static constexpr double kGrowWindowMs = 2000;
+    static constexpr double kShrinkWindowMs = 6000;
+    // With nothing to play for this long the stream is taken as stopped: no
+    // more frames go out until the next one comes.
+    static constexpr double kIdleMs = 500;
+    static constexpr int kSlotCount = 32;
+    static constexpr int kMaxFrameBytes = 1024;
+
+    enum class TOutput { None, Frame, Conceal };
+
+    struct TCounters {
+        int64_t played = 0;     // real frames taken out
+        int64_t concealed = 0;  // frames concealed within the stream
+        int64_t late = 0;       // arrived after their time, discarded
+        int64_t duplicates = 0;
+        int64_t skipped = 0;    // dropped to shorten the delay
+        int64_t grown = 0;      // times the delay grew
+    };
+
+    // A decoded frame (`length` bytes, cut to kMaxFrameBytes) with its RTP
+    // sequence number, arriving at `nowMs`.
+    void Put(const uint8_t* pcm, int length, uint16_t sequenceNumber, double nowMs);
+    // What is due at `nowMs`: a frame (copied into `out`, kMaxFrameBytes at
+    // least), a concealment, or nothing. Call again until None.
+    TOutput Get(double nowMs, uint8_t* out, int& length);
+    // The next time Get may give something; a large value when idle.
+    double NextEventMs() const;
+
+    const TCounters& Counters() const { return Counters_; }
+    // Current schedule delay over the fastest recent transit, in ms.
+    double DelayMs() const;
+    // Time the last frame taken out spent in the buffer, in ms.
+    double LastWaitMs() const { return LastWaitMs_; }
+
+private:
+    struct TSlot {
+        int64_t frame = -1;  // -1: empty
+        bool played = false;
+        double arrivalMs = 0;
+        int length = 0;
+        std::array<uint8_t, kMaxFrameBytes> data{};
+    };
+    struct TTransit {
+        double atMs;
+        double transit;
+    };
+
+    TSlot& SlotOf(int64_t frame) {
+        return Slots_[static_cast<std::size_t>((frame % kSlotCount + kSlotCount) % kSlotCount)];
+    }
+    int64_t Extend(uint16_t sequenceNumber);
+    void Anchor(int64_t frame, double transit);
+    void Remember(double nowMs, double transit);
+    bool TryGrowOverGap(int64_t frame, double nowMs);
+    int GrowthWanted(double nowMs) const;
+    bool WantsShrink(double nowMs) const;
+    double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
+    bool Holds(int64_t frame) const;
+    // How early a frame that is there may go: kEarlyMs when it came within
+    // that of its time, else 0.
+    double EarlyMs(int64_t frame) const;
+    double WindowMax(double sinceMs) const;
+    double WindowMin() const;
+
+    bool Started_ = false;
+    bool Idle_ = true;
+    uint16_t HighestSequence_ = 0;
+    int64_t HighestFrame_ = -1;
+    int64_t Next_ = 0;              // next frame to take out
+    int64_t RealBefore_ = 0;        // frames before this were played for real or are past
+    double Offset_ = 0;             // local time of frame 0's due time
+    double LastAdjustMs_ = -1e18;
+    double LastRealMs_ = 0;
+    double LastWaitMs_ = 0;
+    int64_t TrailingConcealed_ = 0; // concealed since the last real frame
+    int PendingGrowth_ = 0;         // frames still to conceal for a growth
+    std::deque<TTransit> Transits_;  // last kShrinkWindowMs of arrivals
+    std::array<TSlot, kSlotCount> Slots_{};
+    TCounters Counters_;
+};
+
+}  // namespace media

@@ -1,0 +1,74 @@
+#include "media/call_quality.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+
+namespace media {
+
+namespace {
+
+struct TCodecImpairment {
+    double ie;
+    double bpl;
+};
+
+TCodecImpairment ImpairmentOf(int payloadType, bool concealment) {
+    switch (payloadType) {
+    case 0:
+    case 8:
+        return {0, concealment ? 25.1 : 4.3};
+    case 3:
+        return {20, concealment ? 10 : 4.3};
+    default:
+        return {11, concealment ? 15 : 4.3};  // Speex (dynamic payload types)
+    }
+}
+
+}  // namespace
+
+double EstimateR(int payloadType, double lossPercent, double meanBurst, double oneWayDelayMs,
+                 bool concealment) {
+    const TCodecImpairment codec = ImpairmentOf(payloadType, concealment);
+    const double loss = std::clamp(lossPercent, 0.0, 100.0);
+    // BurstR: observed burst length over the one random loss would give.
+    const double burstR = std::max(1.0, meanBurst * (1.0 - loss / 100.0));
+    const double ieEff = codec.ie + (95.0 - codec.ie) * loss / (loss / burstR + codec.bpl);
+    const double d = std::max(0.0, oneWayDelayMs);
+    const double id = 0.024 * d + (d > 177.3 ? 0.11 * (d - 177.3) : 0.0);
+    return std::clamp(93.2 - id - ieEff, 0.0, 100.0);
+}
+
+double MosFromR(double r) {
+    if (r <= 0)
+        return 1;
+    if (r >= 100)
+        return 4.5;
+    return 1 + 0.035 * r + 7e-6 * r * (r - 60) * (100 - r);
+}
+
+void Estimate(TCallQuality& quality) {
+    constexpr double kFramingMs = 40;  // a frame filling at the sender, a frame playing here
+    const double network = quality.rttMs > 0 ? quality.rttMs / 2 : 0;
+    quality.r = EstimateR(quality.payloadType, quality.lossPercent, quality.meanBurst,
+                          quality.bufferDelayMs + kFramingMs + network);
+    quality.mos = MosFromR(quality.r);
+}
+
+std::string TCallQuality::Text() const {
+    std::array<char, 64> rtt{};
+    if (rttMs >= 0)
+        std::snprintf(rtt.data(), rtt.size(), "%.0f ms", rttMs);
+    else
+        std::snprintf(rtt.data(), rtt.size(), "-");
+    std::array<char, 320> text{};
+    std::snprintf(text.data(), text.size(),
+                  "received %lld lost %lld late %lld concealed %lld loss %.2f%% jitter %.1f ms "
+                  "buffer %.0f ms rtt %s R %.1f MOS %.2f",
+                  static_cast<long long>(received), static_cast<long long>(std::max<int64_t>(0, lost)),
+                  static_cast<long long>(late), static_cast<long long>(concealed), lossPercent,
+                  jitterMs, bufferDelayMs, rtt.data(), r, mos);
+    return text.data();
+}
+
+}  // namespace media

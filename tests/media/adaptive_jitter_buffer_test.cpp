@@ -1,0 +1,226 @@
+// The adaptive jitter buffer, driven with an injected clock: scripted lines
+// (clean, lost, late, spike, wrap) and long seeded runs of the relay's own
+// impairment model.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <map>
+#include <vector>
+
+#include "media/adaptive_jitter_buffer.h"
+#include "tools/impair_relay/impairment.h"
+
+using media::TAdaptiveJitterBuffer;
+using TOutput = TAdaptiveJitterBuffer::TOutput;
+
+namespace {
+
+// Feeds frames at given arrival times and takes out what is due every
+// millisecond, recording what came out when.
+class TLine {
+public:
+    struct TOut {
+        double atMs;
+        TOutput kind;
+        int firstByte;  // of a real frame: the frame's number mod 256
+    };
+    // Frame `n` (sequence number base + n) arriving at `atMs`.
+    void Arrive(int n, double atMs) { Arrivals_.insert({atMs, n}); }
+    void RunUntil(double endMs) {
+        for (; Now_ <= endMs; Now_ += 1) {
+            while (!Arrivals_.empty() && Arrivals_.begin()->first <= Now_) {
+                const int n = Arrivals_.begin()->second;
+                Arrivals_.erase(Arrivals_.begin());
+                std::array<uint8_t, 320> frame{};
+                frame.fill(static_cast<uint8_t>(n));
+                Buffer.Put(frame.data(), 320, static_cast<uint16_t>(Base + n), Now_);
+            }
+            std::array<uint8_t, TAdaptiveJitterBuffer::kMaxFrameBytes> out{};
+            int length = 0;
+            for (TOutput kind; (kind = Buffer.Get(Now_, out.data(), length)) != TOutput::None;)
+                Outs.push_back({Now_, kind, kind == TOutput::Frame ? out[0] : -1});
+        }
+    }
+    int Count(TOutput kind) const {
+        return static_cast<int>(std::count_if(Outs.begin(), Outs.end(), [&](const TOut& o) { return o.kind == kind; }));
+    }
+
+    TAdaptiveJitterBuffer Buffer;
+    std::vector<TOut> Outs;
+    uint16_t Base = 1000;
+
+private:
+    std::multimap<double, int> Arrivals_;
+    double Now_ = 0;
+};
+
+}  // namespace
+
+TEST(AdaptiveJitterBufferTest, CleanLinePlaysEveryFrameOnArrivalInOrder) {
+    TLine line;
+    for (int n = 0; n < 200; ++n)
+        line.Arrive(n, 100 + 20.0 * n + (n % 3));  // a millisecond or two of wobble
+    line.RunUntil(4800);  // and past the end: trailing concealment is no loss
+    ASSERT_EQ(line.Count(TOutput::Frame), 200);
+    EXPECT_EQ(line.Buffer.Counters().concealed, 0);
+    for (int n = 0; n < 200; ++n) {
+        EXPECT_EQ(line.Outs[static_cast<size_t>(n)].firstByte, n % 256);
+        EXPECT_NEAR(line.Outs[static_cast<size_t>(n)].atMs, 100 + 20.0 * n + (n % 3), 0.5) << n;
+    }
+    EXPECT_LE(line.Buffer.DelayMs(), 12);
+}
+
+// Scripted faults, one frame each, on an otherwise clean line; the figures
+// after the whole run.
+struct TScript {
+    const char* name;
+    int frame;        // the first frame the fault hits
+    int span;         // frames it hits
+    double lateByMs;  // < 0: lost; otherwise they arrive this much after their time
+    int wantFrames;
+    int wantConcealed;
+    int wantLate;
+    int wantGrown;
+};
+
+class AdaptiveJitterBufferScriptTest : public ::testing::TestWithParam<TScript> {};
+
+TEST_P(AdaptiveJitterBufferScriptTest, FiguresFollowTheFault) {
+    const TScript& script = GetParam();
+    TLine line;
+    for (int n = 0; n < 100; ++n) {
+        const bool hit = n >= script.frame && n < script.frame + script.span;
+        if (hit && script.lateByMs < 0)
+            continue;
+        line.Arrive(n, 20.0 * n + (hit ? script.lateByMs : 0));
+    }
+    line.RunUntil(2700);
+    const auto& counters = line.Buffer.Counters();
+    EXPECT_EQ(line.Count(TOutput::Frame), script.wantFrames);
+    EXPECT_EQ(counters.concealed, script.wantConcealed);
+    EXPECT_EQ(counters.late, script.wantLate);
+    EXPECT_EQ(counters.grown, script.wantGrown);
+    // Whatever happened, output never stalls within the stream: a frame goes
+    // out as it comes, a concealment when its time is up (the margin later).
+    for (size_t k = 1; k < line.Outs.size() && line.Outs[k].atMs < 1980; ++k)
+        EXPECT_LE(line.Outs[k].atMs - line.Outs[k - 1].atMs, 20 + TAdaptiveJitterBuffer::kEarlyMs)
+            << "output " << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, AdaptiveJitterBufferScriptTest,
+    ::testing::Values(
+        // Lost: concealed at its time, the next plays on schedule.
+        TScript{"Lost", 50, 1, -1, 99, 1, 0, 0},
+        TScript{"LostBurstOfThree", 50, 3, -1, 97, 3, 0, 0},
+        // Within the margin: no fault at all.
+        TScript{"SlightlyLate", 50, 1, 8, 100, 0, 0, 0},
+        // A delay spike of 30 ms over three frames: the first one's slot was
+        // concealed when it comes; the schedule moves back over it and
+        // everything plays (nothing discarded).
+        TScript{"SpikeGrowsOverTheGap", 50, 3, 30, 100, 1, 0, 1},
+        // One frame 30 ms late while the next came in time: too late to grow
+        // over, it is discarded, and the delay grows for what may follow.
+        TScript{"LoneLateFrame", 50, 1, 30, 99, 2, 1, 1},
+        // Later than the cap allows: discarded, and not followed.
+        TScript{"BeyondTheCap", 50, 1, 260, 99, 1, 1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(AdaptiveJitterBufferTest, SequenceWrapAndDuplicatesPlayEachFrameOnce) {
+    TLine line;
+    line.Base = 65530;
+    for (int n = 0; n < 20; ++n) {
+        line.Arrive(n, 20.0 * n);
+        if (n % 5 == 0)
+            line.Arrive(n, 20.0 * n + 3);  // a copy
+    }
+    line.RunUntil(1000);
+    ASSERT_EQ(line.Count(TOutput::Frame), 20);
+    for (int n = 0; n < 20; ++n)
+        EXPECT_EQ(line.Outs[static_cast<size_t>(n)].firstByte, n);
+    EXPECT_EQ(line.Buffer.Counters().duplicates, 4);
+}
+
+TEST(AdaptiveJitterBufferTest, DelayGrowsForASpikeAndShrinksOverSeconds) {
+    TLine line;
+    // Clean, then one second of 80 ms spikes every 100 ms, then clean again.
+    for (int n = 0; n < 600; ++n) {
+        const bool spiky = n >= 100 && n < 150;
+        line.Arrive(n, 20.0 * n + (spiky && n % 5 == 0 ? 80 : 0));
+    }
+    line.RunUntil(3000);
+    const double during = line.Buffer.DelayMs();
+    EXPECT_GE(during, 80);
+    EXPECT_LE(during, 110);
+    line.RunUntil(12100);
+    EXPECT_LE(line.Buffer.DelayMs(), 12);
+    EXPECT_GE(line.Buffer.Counters().skipped, 3);
+    // Spikes of 80 ms are absorbed after the first: few late frames.
+    EXPECT_LE(line.Buffer.Counters().late, 2);
+}
+
+TEST(AdaptiveJitterBufferTest, DelayNeverExceedsTheCap) {
+    TLine line;
+    for (int n = 0; n < 300; ++n)
+        line.Arrive(n, 20.0 * n + (n % 10 == 5 ? 400 : 0));
+    line.RunUntil(6500);
+    EXPECT_LE(line.Buffer.DelayMs(), TAdaptiveJitterBuffer::kMaxDelayMs);
+}
+
+TEST(AdaptiveJitterBufferTest, StreamThatStopsGoesIdleWithoutCountingLossThenResumes) {
+    TLine line;
+    for (int n = 0; n < 50; ++n)
+        line.Arrive(n, 20.0 * n);
+    // A pause of three seconds (on hold), then the stream goes on.
+    for (int n = 50; n < 100; ++n)
+        line.Arrive(n, 3000 + 20.0 * n);
+    line.RunUntil(5700);
+    EXPECT_EQ(line.Count(TOutput::Frame), 100);
+    EXPECT_EQ(line.Buffer.Counters().concealed, 0);
+    EXPECT_EQ(line.Buffer.Counters().late, 0);
+}
+
+// Long seeded runs through the relay's model: 2% loss with 30 ms of jitter,
+// random and bursty. Late discards stay at 1% or less and the delay within
+// twice the jitter's 95th percentile (plus the margin of a clean line).
+struct TImpairedRun {
+    const char* name;
+    double loss;
+    double burst;
+    double jitter;
+};
+
+class AdaptiveJitterBufferImpairedTest : public ::testing::TestWithParam<TImpairedRun> {};
+
+TEST_P(AdaptiveJitterBufferImpairedTest, LateDiscardsAndDelayStayWithinTargets) {
+    const TImpairedRun& run = GetParam();
+    relay::TImpairment impairment;
+    impairment.lossPercent = run.loss;
+    impairment.burstLength = run.burst;
+    impairment.jitterMs = run.jitter;
+    impairment.seed = 7;
+    relay::TImpairmentModel model(impairment);
+    TLine line;
+    const int frames = 3000;
+    int kept = 0;
+    for (int n = 0; n < frames; ++n) {
+        const relay::TFate fate = model.Next();
+        for (const double wait : fate.sendAfterMs) {
+            line.Arrive(n, 20.0 * n + wait);
+            ++kept;
+        }
+    }
+    line.RunUntil(20.0 * frames + 800);
+    const auto& counters = line.Buffer.Counters();
+    EXPECT_LE(counters.late, frames / 100);
+    EXPECT_EQ(counters.played + counters.late + counters.skipped, kept);
+    EXPECT_LE(line.Buffer.DelayMs(), 2 * 0.95 * run.jitter + TAdaptiveJitterBuffer::kMarginMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, AdaptiveJitterBufferImpairedTest,
+                         ::testing::Values(TImpairedRun{"Random2Jitter30", 2, 1, 30},
+                                           TImpairedRun{"Bursty5Jitter40", 5, 3, 40},
+                                           TImpairedRun{"Jitter20Only", 0, 1, 20}),
+                         [](const auto& info) { return std::string(info.param.name); });

@@ -1,0 +1,72 @@
+#include "sip/via.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// Responses go back to whoever sent the request: a caller behind NAT or a
+// node other than the registrar is reached at the address the datagram came
+// from, never at the account's server.
+TEST(ResponseDestination, TopViaTable) {
+    struct TRow {
+        const char* via;
+        const char* host;
+        int port;
+    };
+    const TRow rows[] = {
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;branch=z9hG4bK1\r\n", "10.0.0.5", 5070},
+        {"Via: SIP/2.0/UDP 10.0.0.5;branch=z9hG4bK1\r\n", "10.0.0.5", 5060},
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;rport=6000;received=198.51.100.9;branch=b\r\n", "198.51.100.9", 6000},
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;received=198.51.100.9\r\n", "198.51.100.9", 5070},
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;rport;branch=b\r\n", "10.0.0.5", 5070},
+        {"v: SIP/2.0/UDP host.example:5080 ; RPORT=5090 ; Received=192.0.2.1\r\n", "192.0.2.1", 5090},
+        // The top value only: a second value on the line or a later line is
+        // a proxy further back.
+        {"Via: SIP/2.0/UDP 10.0.0.1:5062;branch=a, SIP/2.0/UDP 10.0.0.2:5063;rport=9\r\n", "10.0.0.1", 5062},
+        {"Via: SIP/2.0/UDP 10.0.0.1:5062\r\nVia: SIP/2.0/UDP 10.0.0.2:5063;rport=9;received=10.9.9.9\r\n",
+         "10.0.0.1", 5062},
+        {"Via: SIP/2.0/UDP 10.0.0.1:99999;rport=0\r\n", "10.0.0.1", 5060},
+        {"", "", 5060},
+    };
+    for (const TRow& row : rows) {
+        const TResponseDestination destination = ResponseDestination(row.via);
+        EXPECT_EQ(destination.host, row.host) << row.via;
+        EXPECT_EQ(destination.port, row.port) << row.via;
+    }
+}
+
+TEST(StampTopVia, ReceivingSideMarks) {
+    struct TRow {
+        const char* via;
+        const char* stamped;
+    };
+    const TRow rows[] = {
+        // Sent from where it says: nothing to add.
+        {"Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b\r\n", "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b\r\n"},
+        // From another address (NAT, or a name in sent-by): received.
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;branch=b\r\n",
+         "Via: SIP/2.0/UDP 10.0.0.5:5070;branch=b;received=127.0.0.1\r\n"},
+        {"Via: SIP/2.0/UDP pbx.example;branch=b\r\n",
+         "Via: SIP/2.0/UDP pbx.example;branch=b;received=127.0.0.1\r\n"},
+        // rport asked: the source port, and received always.
+        {"Via: SIP/2.0/UDP 10.0.0.5:5070;rport;branch=b\r\nVia: SIP/2.0/UDP 10.0.0.6;rport\r\n",
+         "Via: SIP/2.0/UDP 10.0.0.5:5070;rport=40000;branch=b;received=127.0.0.1\r\n"
+         "Via: SIP/2.0/UDP 10.0.0.6;rport\r\n"},
+        {"Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b;rport, SIP/2.0/UDP 10.0.0.6\r\n",
+         "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b;rport=40000;received=127.0.0.1, SIP/2.0/UDP 10.0.0.6\r\n"},
+        // Already marked by the sender: left as it is.
+        {"Via: SIP/2.0/UDP 10.0.0.5;rport=7;received=10.1.1.1\r\n",
+         "Via: SIP/2.0/UDP 10.0.0.5;rport=7;received=10.1.1.1\r\n"},
+        {"garbage", "garbage"},
+    };
+    for (const TRow& row : rows) {
+        const std::string stamped = StampTopVia(row.via, "127.0.0.1", 40000);
+        EXPECT_EQ(stamped, row.stamped) << row.via;
+    }
+    const TResponseDestination destination =
+        ResponseDestination(StampTopVia("Via: SIP/2.0/UDP 10.0.0.5:5070;rport\r\n", "127.0.0.1", 40000));
+    EXPECT_EQ(destination.host, "127.0.0.1");
+    EXPECT_EQ(destination.port, 40000);
+}
+
+}  // namespace
