@@ -93,6 +93,16 @@ int TSipEngine::ChoosePayload(const std::vector<int>& offered) {
     return -1;
 }
 
+std::vector<int> TSipEngine::CommonPayloadTypes(const std::vector<int>& listed) {
+    std::lock_guard<std::mutex> guard(CodecLock_);
+    std::vector<int> common;
+    for (const int payloadType : listed) {
+        if (std::find(Codecs_.begin(), Codecs_.end(), payloadType) != Codecs_.end())
+            common.push_back(payloadType);
+    }
+    return common;
+}
+
 // ---------------------------------------------------------------------------
 // Port pool
 // ---------------------------------------------------------------------------
@@ -114,7 +124,7 @@ void TSipEngine::SetActive(bool value) {
         auto socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(LocalPort_.load()), [this] { OnTimer(); },
             [this](const std::string& address, uint16_t port, const uint8_t* buffer,
-                   std::size_t length) { Receive(buffer, length, address, port); },
+                   std::size_t length) { Receive(buffer, length, TDatagramSource{address, port}); },
             std::min({Options_.timerPeriod, Options_.keepAlivePeriod,
                       std::chrono::milliseconds(kTransactionPeriod)}));
         LastKeepAlive_ = std::chrono::steady_clock::now();
@@ -208,15 +218,22 @@ void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::stri
 
 // Every SIP message the agent composes passes here once; the transaction
 // layer keeps what it must send again.
-void TSipEngine::SendText(const std::string& text, const std::string& address, int port) {
+void TSipEngine::SendText(const std::string& text, const std::string& address, int port,
+                          bool remember) {
+    // The answer to a message repeats most of it: one longer than the agent
+    // reads could never be answered in a way it hears.
+    if (text.size() > kMaxDatagram) throw ESipError("message too long");
+    // Kept before it leaves: the answer may come back before this thread
+    // runs again, and an answer to nothing kept is dropped.
+    const TWireFacts facts = remember ? WireFactsOfText(text) : TWireFacts{};
+    if (facts.IsSip()) {
+        const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
+        if (facts.request)
+            Client_.OnSent(facts, text, destination, SteadyNow());
+        else
+            Server_.OnSent(facts, text, destination, SteadyNow());
+    }
     SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
-    const TWireFacts facts = WireFactsOfText(text);
-    if (!facts.IsSip()) return;
-    const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
-    if (facts.request)
-        Client_.OnSent(facts, text, destination, SteadyNow());
-    else
-        Server_.OnSent(facts, text, destination, SteadyNow());
 }
 
 void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
@@ -243,40 +260,44 @@ bool IsDottedAddress(const std::string& text) {
 // stamped received, so only a request that came with no source (a test
 // feeding text) can leave a name here; that goes to the server, since no
 // name is looked up on the signalling thread.
+// `remember` false: the transaction layer does not keep the response (a
+// refusal of a request that was never the call's).
 void TSipEngine::SendResponse(const std::string& viaHeaders, ISipAccount* account,
-                              const std::string& text) {
+                              const std::string& text, bool remember) {
     const TResponseDestination destination = ResponseDestination(viaHeaders);
     if (IsDottedAddress(destination.host)) {
-        SendText(text, destination.host, destination.port);
+        SendText(text, destination.host, destination.port, remember);
     } else if (account) {
-        SendToAccount(*account, text);
+        SendText(text, account->GetServerAddress(), account->GetServerPort(), remember);
     }
 }
 
 void TSipEngine::SendToVia(const TSipMessage& message, ISipAccount* account,
-                           const std::string& text) {
-    SendResponse(message.ViaHeaders, account, text);
+                           const std::string& text, bool remember) {
+    SendResponse(message.ViaHeaders, account, text, remember);
 }
 
 // ---------------------------------------------------------------------------
 // Receive path and timers
 // ---------------------------------------------------------------------------
 
-void TSipEngine::Receive(const uint8_t* buffer, std::size_t length,
-                         const std::string& sourceAddress, uint16_t sourcePort) {
+void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source) {
     std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
     if (!Active_) return;
     TSipMessage message(std::string(reinterpret_cast<const char*>(buffer), length));
+    Source_ = source;
     // A request's top Via learns where the datagram really came from, so its
     // responses reach the sender behind a NAT or on another node.
-    if (!message.RequestUri.empty() && !sourceAddress.empty())
-        message.ViaHeaders = StampTopVia(message.ViaHeaders, sourceAddress, sourcePort);
+    if (!message.RequestUri.empty() && !source.address.empty())
+        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port);
     if (Admit(message)) Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
 }
 
-// The transaction layer's verdict on a received message: copies of requests
-// already handled and of final responses already seen go no further.
+// The verdict on a received message before dispatch: messages on a call's
+// Call-ID that are not the call's peer's, copies of requests already handled,
+// copies of final responses already seen and responses to nothing the agent
+// sent go no further.
 bool TSipEngine::Admit(const TSipMessage& message) {
     const TWireFacts facts = WireFactsOf(message);
     if (!facts.IsSip()) return true;
@@ -285,13 +306,26 @@ bool TSipEngine::Admit(const TSipMessage& message) {
             Server_.OnAck(facts);
             return true;
         }
+        // Checked before a server transaction keeps it: a forged request
+        // must not make the real one with the same branch look like a copy.
+        if (!AdmitByDialog(message)) return false;
         return Server_.OnRequest(facts, SteadyNow()) == sip_transaction::TRequestKind::kNew;
     }
+    // Checked before the transaction sees it: a forged answer with a known
+    // branch must not use up the transaction the real answer needs.
     // A 2xx from another fork of our INVITE would look like a copy to the
     // transaction (which would acknowledge it for the first fork); its tag
     // tells the dialog rules otherwise.
-    if (IsOtherForkAnswer(message)) return true;
+    const ISipCallPtr call = FindCall(message.CallId);
+    const bool otherFork = IsOtherForkAnswer(message);
+    if (call && !AdmitResponse(call, message, otherFork)) return false;
+    if (otherFork) return true;
     const auto match = Client_.OnResponse(facts, SteadyNow());
+    if (match.kind == sip_transaction::TResponseKind::kUnmatched) {
+        // A response to nothing the agent sent changes nothing; only a final
+        // failure to an INVITE given up long ago still gets its ACK.
+        return facts.method == "INVITE" && facts.status >= 300;
+    }
     return match.kind != sip_transaction::TResponseKind::kRetransmission;
 }
 

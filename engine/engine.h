@@ -40,6 +40,12 @@
 
 class TSipMessage;
 
+// Where a received datagram came from; empty when not known.
+struct TDatagramSource {
+    std::string address;
+    uint16_t port = 0;
+};
+
 // A dotted IPv4 address ("192.0.2.1"), not a name.
 bool IsDottedAddress(const std::string& text);
 
@@ -136,10 +142,10 @@ public:
     const TRtpPortPool& Ports() const { return Ports_; }
     // The bound signalling port (differs from GetLocalPort when that is 0).
     uint16_t BoundPort() const;
-    // Handles one datagram as the receive thread does; the source, when
-    // given, marks a request's top Via for its responses.
-    void Receive(const uint8_t* buffer, std::size_t length, const std::string& sourceAddress = {},
-                 uint16_t sourcePort = 0);
+    // Handles one datagram as the receive thread does. The source, when
+    // given, marks a request's top Via for its responses and is checked
+    // against the call's peer; without one those steps are left out.
+    void Receive(const uint8_t* buffer, std::size_t length, const TDatagramSource& source = {});
     // Sends the retransmissions that are due and acts on transactions that
     // ran out of time (the signalling thread does this with autoTick).
     void PollTransactions();
@@ -161,12 +167,17 @@ private:
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
 
     // Sending.
-    void SendText(const std::string& text, const std::string& address, int port);
+    // `remember` false: the transaction layer does not keep the message (a
+    // refusal of a request that was never the call's).
+    void SendText(const std::string& text, const std::string& address, int port,
+                  bool remember = true);
     void SendToAccount(ISipAccount& account, const std::string& text);
-    void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text);
+    void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text,
+                   bool remember = true);
     // A response to the request whose Via lines are `viaHeaders`; the server
     // of `account` (may be null) when they name no address.
-    void SendResponse(const std::string& viaHeaders, ISipAccount* account, const std::string& text);
+    void SendResponse(const std::string& viaHeaders, ISipAccount* account, const std::string& text,
+                      bool remember = true);
     // A response to the INVITE the call received.
     void SendCallResponse(ISipCall& call, const std::string& text);
     // A request inside the call's dialog: to the first route, else to the
@@ -188,7 +199,9 @@ private:
     void OnNotify(const TSipMessage& message);
     void OnAck(const TSipMessage& message);
     void OnReferRequest(const TSipMessage& message);
-    void AnswerNoDialog(const TSipMessage& message);
+    // 481 for a dialog the agent does not have, sent to the request's top Via
+    // (else the server of `account`); never kept as a transaction's answer.
+    void AnswerNoDialog(const TSipMessage& request, ISipAccount* account = nullptr);
     void SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text);
     bool IsOtherForkAnswer(const TSipMessage& message);
     // A request has a Request-URI; a response (or a request's sipfrag body
@@ -197,6 +210,17 @@ private:
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
+
+    // Who may act on a call (engine_dialog.cpp). Each answers 481 or 500
+    // itself where that is due and returns whether the message may go on.
+    // All run once per message, before the transaction layer (Admit).
+    bool FromCallPeer(ISipCall& call);
+    bool AdmitByDialog(const TSipMessage& request);
+    bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
+    bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
+    // `otherFork`: a 2xx from another fork of our INVITE, whose To tag is not
+    // the dialog's.
+    bool AdmitResponse(const ISipCallPtr& call, const TSipMessage& response, bool otherFork = false);
 
     // Registration (engine_register.cpp).
     void SendRegisterWithCredentials(ISipAccount& account);
@@ -214,6 +238,8 @@ private:
     void SendCallText(ISipCall& call, const std::string& text);
     void ChooseCodec(ISipCall& call, const TSipMessage& message);
     int ChoosePayload(const std::vector<int>& offered);
+    // The payload types of `listed` that the engine offers too, in their order.
+    std::vector<int> CommonPayloadTypes(const std::vector<int>& listed);
     void OnInvite(const TSipMessage& message);
     void OnIncomingInvite(const TSipMessage& message);
     void OnInviteResponse(const ISipCallPtr& call, const TSipMessage& message);
@@ -277,6 +303,7 @@ private:
     std::unordered_map<const ISipCall*, bool> Cancelled_;
 
     std::recursive_mutex DispatchLock_;
+    TDatagramSource Source_;  // of the datagram being dispatched; guarded by DispatchLock_
     std::chrono::steady_clock::time_point LastKeepAlive_;  // signalling thread only
     std::chrono::steady_clock::time_point LastTick_;       // signalling thread only
 

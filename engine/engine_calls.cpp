@@ -8,6 +8,7 @@
 #include "sip/compose.h"
 #include "sip/compose_common.h"
 #include "sip/dialog_parts.h"
+#include "sip/header_values.h"
 #include "sip/sdp.h"
 #include "sip/text.h"
 
@@ -62,6 +63,9 @@ void TSipEngine::SendDialogRequest(ISipCall& call, const std::string& text) {
 
 ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& number,
                                  int microphoneDevice, int speakerDevice) {
+    // A number that cannot be written in a URI is refused before the call
+    // takes a port.
+    const std::string remoteUri = sip_header::TargetUri(number, sip_compose::DomainPart(*account));
     const std::shared_ptr<TCall> call = NewCall(account, "");
     call->SetMicrophoneDevice(microphoneDevice);
     call->SetSpeakerDevice(speakerDevice);
@@ -72,11 +76,9 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     call->SetLocalRtpPort(Ports_.AllocateRtpPort());
     call->SetTarget(number);
     call->SetCSeq(NextCSeq());
-    if (number.find('@') != std::string::npos)
-        call->SetRemoteUri("sip:" + number);
-    else
-        call->SetRemoteUri("sip:" + number + "@" + sip_compose::DomainPart(*account));
-    call->SetLocalUri("sip:" + account->GetUserName() + "@" + sip_compose::DomainPart(*account));
+    call->SetRemoteUri(remoteUri);
+    call->SetLocalUri("sip:" + sip_header::EscapeUserPart(account->GetUserName()) + "@" +
+                      sip_compose::DomainPart(*account));
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
@@ -196,6 +198,7 @@ void TSipEngine::Resume(ISipCallPtr call) {
 }
 
 void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
+    sip_header::RequireDialTarget(target);
     std::lock_guard<ISipCall> guard(*call);
     if (call->GetIncoming() && call->GetState() == csRinging) {
         SendCallText(*call, ComposeRedirect(*call, target));
@@ -336,6 +339,8 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // An answer without any codec of ours keeps the codec the call has: a call
     // without one would carry no voice at all.
     if (payloadType < 0) return;
+    // The peer may send any codec of its answer that was offered.
+    call.SetNegotiatedPayloadTypes(CommonPayloadTypes(message.PayloadTypes));
     const IAudioCodecPtr codec = call.GetCodec();
     if (codec && codec->GetPayloadType() == payloadType) return;
     call.SetCodec(media::CodecRegistry().Create(payloadType));

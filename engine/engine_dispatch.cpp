@@ -42,9 +42,13 @@ void TSipEngine::Dispatch(const TSipMessage& message) {
 bool TSipEngine::IsRequest(const TSipMessage& message) { return !message.RequestUri.empty(); }
 
 // A request for a dialog the agent does not have (RFC 3261 12.2.2).
-void TSipEngine::AnswerNoDialog(const TSipMessage& message) {
-    SendToVia(message, nullptr,
-              ComposeResponseWithTag(message, "481 Call/Transaction Does Not Exist", NewTag()));
+// Refusals are not kept as the answer of a server transaction: a forged
+// request with the branch of a real one (a CANCEL carries its INVITE's)
+// must not leave an answer behind that the real one would be given.
+void TSipEngine::AnswerNoDialog(const TSipMessage& request, ISipAccount* account) {
+    SendToVia(request, account,
+              ComposeResponseWithTag(request, "481 Call/Transaction Does Not Exist", NewTag()),
+              false);
 }
 
 void TSipEngine::OnCancel(const TSipMessage& message) {
@@ -105,11 +109,11 @@ void TSipEngine::OnInfo(const TSipMessage& message) {
     SendToVia(message, nullptr, ComposeOk(message));
     const std::string key = KeyOfSignal(message.DtmfSignal);
     if (key.size() != 1) return;
+    // Stored before the host hears of it, so the host finds the digit there.
+    const bool stored = key.find_first_of("0123456789*#") == 0;
+    if (stored) call->SetDtmfReceived(call->GetDtmfReceived() + key);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Dtmf(call, key[0]); });
-    if (key.find_first_of("0123456789*#") == 0) {
-        call->SetDtmfReceived(call->GetDtmfReceived() + key);
-        call->GetDtmfEvent()->Pulse();
-    }
+    if (stored) call->GetDtmfEvent()->Pulse();
 }
 
 void TSipEngine::OnOptions(const TSipMessage& message) {

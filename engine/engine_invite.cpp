@@ -52,7 +52,13 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
     std::lock_guard<TSipCalls> list(Calls_);
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) {
-        if (message.StatusCode.empty()) return OnIncomingInvite(message);
+        if (message.StatusCode.empty()) {
+            // A To tag names a dialog, and no call here has this Call-ID.
+            if (message.ToTag.empty()) return OnIncomingInvite(message);
+            const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
+            AnswerNoDialog(message, account.get());
+            return;
+        }
         // A failure for a call already let go (ended by the set-up limit or
         // the host) still gets its ACK, or the far end sends it for 32 s.
         if (IsFinalFailure(message.StatusCode)) {
@@ -61,6 +67,9 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
         }
         return;
     }
+    // Without a To tag, a copy of the INVITE that made the call, which its
+    // answer covers already (a re-INVITE has passed the dialog checks).
+    if (message.StatusCode.empty() && message.ToTag.empty()) return;
     if (!message.StatusCode.empty() && IsCancelled(*call)) return OnCancelledInviteResponse(call, message);
     const ISipAccountPtr account = call->GetAccount();
     if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
@@ -121,6 +130,7 @@ void TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetRemoteUri(message.FromUri);
     call->SetRemoteTag(message.FromTag);
     call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);
@@ -240,6 +250,10 @@ void TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
         return;
     }
     TakeRemoteMedia(call, message);
+    // Our answer names the call's codec only, so only it is agreed.
+    if (!message.PayloadTypes.empty())
+        if (const IAudioCodecPtr codec = call.GetCodec())
+            call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
     SendCallText(call, ComposeOkWithAnswer(call, AnswerDirection(offer.direction, offer.address,
                                                                  call.GetOnHold())));

@@ -2,6 +2,9 @@
 
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+
+#include <algorithm>
 
 namespace media {
 
@@ -16,9 +19,17 @@ void TFramePacer::Advance(TAudioClock::time_point now, TAudioClock::duration per
     }
 }
 
+int AudioThreadPriority(unsigned long limit) {
+    if (limit == 0) return kAudioThreadPriority;
+    return static_cast<int>(std::min<unsigned long>(limit, kAudioThreadPriority));
+}
+
 void TryRaiseThreadPriority() {
+    rlimit limit{};
+    const unsigned long soft =
+        getrlimit(RLIMIT_RTPRIO, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY ? limit.rlim_cur : 0;
     sched_param param{};
-    param.sched_priority = sched_get_priority_min(SCHED_FIFO) + 10;
+    param.sched_priority = std::max(AudioThreadPriority(soft), sched_get_priority_min(SCHED_FIFO));
     pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);  // failure: normal priority
 }
 

@@ -47,8 +47,18 @@ private:
     int64_t Skipped_ = 0;
 };
 
-// Asks for real-time scheduling of the calling thread; without the privilege
-// the request fails and the thread keeps its normal priority.
+// The real-time level the audio threads ask for: above every normal thread,
+// well below the kernel's own and anything an administrator raised.
+inline constexpr int kAudioThreadPriority = 10;
+
+// The level to ask for under the soft RLIMIT_RTPRIO `limit`: kAudioThreadPriority,
+// or the limit when it is lower but not 0 (an unprivileged thread may take up
+// to the limit). With a limit of 0 the level is asked for all the same and
+// only a privileged process gets it.
+int AudioThreadPriority(unsigned long limit);
+
+// Asks for that level of real-time scheduling for the calling thread; where
+// the system does not allow it the thread keeps its normal priority.
 void TryRaiseThreadPriority();
 
 }  // namespace media

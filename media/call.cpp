@@ -114,6 +114,16 @@ void TCall::SetCodec(IAudioCodecPtr value) {
     Codec_ = std::move(value);
 }
 
+std::vector<int> TCall::GetNegotiatedPayloadTypes() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return NegotiatedPayloadTypes_;
+}
+
+void TCall::SetNegotiatedPayloadTypes(const std::vector<int>& value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    NegotiatedPayloadTypes_ = value;
+}
+
 // Route set ------------------------------------------------------------------
 
 int TCall::GetRouteCount() {

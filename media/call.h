@@ -28,6 +28,7 @@
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
 #include "media/call_quality.h"
+#include "media/rtp_source_filter.h"
 #include "sip/sipints.h"
 
 class TUdpSocket;
@@ -144,6 +145,8 @@ public:
     double GetStartTime() override { return StartTime_; }
     IAudioCodecPtr GetCodec() override;
     void SetCodec(IAudioCodecPtr value) override;
+    std::vector<int> GetNegotiatedPayloadTypes() override;
+    void SetNegotiatedPayloadTypes(const std::vector<int>& value) override;
     bool GetMediaActive() override { return MediaActive_; }
     void SetMediaActive(bool on) override;
     std::string GetRecordRouteHeaders() override;
@@ -230,6 +233,10 @@ public:
     // Sends one datagram to the remote RTP address on the call's RTP socket,
     // under the socket lock; false when media is stopped.
     bool SendRtp(const uint8_t* data, std::size_t length);
+    // What the receive side dropped as not the peer's (read from any thread):
+    // RTP datagrams, and control reports on the RTP port + 1.
+    const media::TRtpSourceFilter& RtpFilter() const { return RtpFilter_; }
+    const media::TRtpSourceFilter& ControlFilter() const { return ControlFilter_; }
     // The received audio's quality figures, as the receive path last
     // published them (kept after the media stops, for the call's record).
     media::TCallQuality GetQuality() const;
@@ -248,10 +255,15 @@ private:
     void StartMedia();
     void StopMedia(bool notifySink);
     void StopSocket();
-    void OnRtpDatagram(const uint8_t* data, std::size_t length);
+    void OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                       std::size_t length);
+    void OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                           std::size_t length);
     void StartControl();
     void SendControlReport();
 
+    media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
+    media::TRtpSourceFilter ControlFilter_;  // control socket thread only, but its counters
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;
@@ -272,6 +284,7 @@ private:
     std::string InBandDigits_;
     ISipAccountPtr Account_;
     IAudioCodecPtr Codec_;
+    std::vector<int> NegotiatedPayloadTypes_;
 
     std::mutex DigitsLock_;  // received-digits lock
     std::string DtmfReceived_;

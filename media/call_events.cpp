@@ -29,16 +29,17 @@ void TCall::ReportDtmf(const std::string& digit) {
         DeliverDtmf(digit[0]);
 }
 
+// The digit is stored before the host hears of it, so the host finds it there.
 void TCall::DeliverDtmf(char digit) {
-    if (EventSink_)
-        EventSink_->Dtmf(shared_from_this(), digit);
-    if (!IsKeypadDigit(digit))
-        return;
-    {
+    const bool keypad = IsKeypadDigit(digit);
+    if (keypad) {
         std::lock_guard<std::mutex> guard(DigitsLock_);
         DtmfReceived_ += digit;
     }
-    DtmfEvent_->Pulse();
+    if (EventSink_)
+        EventSink_->Dtmf(shared_from_this(), digit);
+    if (keypad)
+        DtmfEvent_->Pulse();
 }
 
 void TCall::ReportSilence() {

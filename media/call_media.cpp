@@ -19,9 +19,8 @@ void TCall::StartMedia() {
     try {
         socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(LocalRtpPort_.load()), nullptr,
-            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
-                OnRtpDatagram(buffer, length);
-            });
+            [this](const std::string& address, uint16_t port, const uint8_t* buffer,
+                   std::size_t length) { OnRtpDatagram(address, port, buffer, length); });
     } catch (...) {
         // Without a socket there is no media: give the devices back at once.
         if (EventSink_)
@@ -62,9 +61,8 @@ void TCall::StartControl() {
     try {
         socket = std::make_unique<TUdpSocket>(
             static_cast<uint16_t>(port + 1), [this] { SendControlReport(); },
-            [this](const std::string&, uint16_t, const uint8_t* buffer, std::size_t length) {
-                MediaPath_->ReceiveControl(*this, buffer, length);
-            },
+            [this](const std::string& address, uint16_t from, const uint8_t* buffer,
+                   std::size_t length) { OnControlDatagram(address, from, buffer, length); },
             ReportInterval_);
     } catch (const std::exception&) {
         return;
@@ -123,10 +121,39 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
 }
 
 // Runs on the RTP socket's thread, which the socket's owner (this call) joins
-// before it goes away, so `this` outlives every invocation.
-void TCall::OnRtpDatagram(const uint8_t* data, std::size_t length) {
+// before it goes away, so `this` outlives every invocation. Only the peer's
+// packets, in a codec both sides agreed on, reach the RTP path: anybody else
+// could otherwise talk into the call or switch its codec.
+void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                          std::size_t length) {
+    if (!RtpFilter_.AcceptSource(address, port, GetRemoteRtpHost(), RemoteRtpPort_.load(),
+                                 std::chrono::steady_clock::now())) {
+        return;
+    }
+    if (length >= 2) {
+        const IAudioCodecPtr codec = GetCodec();
+        if (!RtpFilter_.AcceptPayloadType(data[1] & 0x7F, GetNegotiatedPayloadTypes(),
+                                          codec ? codec->GetPayloadType() : -1)) {
+            return;
+        }
+    }
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
+}
+
+// Runs on the control socket's thread, joined like the RTP one. Reports are
+// taken by the same rule as RTP, one port above the peer's RTP port: a
+// stranger's report would otherwise change the call's quality figures and
+// round-trip time.
+void TCall::OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
+                              std::size_t length) {
+    const int rtpPort = RemoteRtpPort_.load();
+    if (!ControlFilter_.AcceptSource(address, port, GetRemoteRtpHost(), rtpPort > 0 ? rtpPort + 1 : 0,
+                                     std::chrono::steady_clock::now())) {
+        return;
+    }
+    if (MediaPath_)
+        MediaPath_->ReceiveControl(*this, data, length);
 }
 
 media::TCallQuality TCall::GetQuality() const {

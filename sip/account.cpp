@@ -5,6 +5,7 @@
 #include <chrono>
 #include <ctime>
 
+#include "sip/header_values.h"
 #include "sip/transport.h"
 
 namespace {
@@ -26,6 +27,25 @@ bool ReadInteger(const std::string& text, int& value) {
     if (first != last && *first == '+') ++first;
     auto [end, error] = std::from_chars(first, last, value);
     return error == std::errc() && end == last && first != last;
+}
+
+// The domain and user name stand in every request line and URI the account
+// writes; the display name in a quoted string.
+void CheckDomain(const std::string& domain) {
+    if (!domain.empty()) sip_header::RequireHost(domain, "the domain");
+}
+
+void CheckUserName(const std::string& userName) {
+    sip_header::RequireNoControl(userName, "the user name");
+}
+
+void CheckDisplayName(const std::string& displayName) {
+    sip_header::RequireNoControl(displayName, "the display name");
+    if (displayName.size() > sip_header::kMaxDisplayNameLength) {
+        throw std::invalid_argument("the display name is too long (at most " +
+                                    std::to_string(sip_header::kMaxDisplayNameLength) +
+                                    " characters)");
+    }
 }
 
 }  // namespace
@@ -68,15 +88,18 @@ TAccount::TAccount(const std::string& stunServer, const std::string& domain,
       Branch_(NewBranch()),
       RegTime_(NowAsDays()),
       Tag_(NewTag()),
-      StunServer_(stunServer) {}
+      StunServer_(stunServer) {
+    CheckDomain(domain);
+    CheckUserName(userName);
+}
 
 std::string TAccount::GetContactUri() {
-    return "sip:" + UserName_ + "@" + GetContactHost() + ":" + std::to_string(LocalPort_);
+    return "sip:" + sip_header::EscapeUserPart(UserName_) + "@" + GetContactHost() + ":" + std::to_string(LocalPort_);
 }
 
 std::string TAccount::GetQuotedDisplayName() {
     if (DisplayName_.empty()) return {};
-    return "\"" + DisplayName_ + "\" ";
+    return sip_header::QuotedString(DisplayName_) + " ";
 }
 
 std::string TAccount::GetContactHost() {
@@ -90,17 +113,26 @@ void TAccount::Unlock() { Lock_.unlock(); }
 int TAccount::GetCSeq() { return CSeq_; }
 void TAccount::SetCSeq(int value) { CSeq_ = value; }
 std::string TAccount::GetDisplayName() { return DisplayName_; }
-void TAccount::SetDisplayName(const std::string& value) { DisplayName_ = value; }
+void TAccount::SetDisplayName(const std::string& value) {
+    CheckDisplayName(value);
+    DisplayName_ = value;
+}
 uint8_t TAccount::GetState() { return State_; }
 void TAccount::SetState(uint8_t value) { State_ = value; }
 std::string TAccount::GetDomain() { return Domain_; }
-void TAccount::SetDomain(const std::string& value) { Domain_ = value; }
+void TAccount::SetDomain(const std::string& value) {
+    CheckDomain(value);
+    Domain_ = value;
+}
 std::string TAccount::GetProxy() { return Proxy_; }
 void TAccount::SetProxy(const std::string& value) { Proxy_ = value; }
 std::string TAccount::GetStunServer() { return StunServer_; }
 void TAccount::SetStunServer(const std::string& value) { StunServer_ = value; }
 std::string TAccount::GetUserName() { return UserName_; }
-void TAccount::SetUserName(const std::string& value) { UserName_ = value; }
+void TAccount::SetUserName(const std::string& value) {
+    CheckUserName(value);
+    UserName_ = value;
+}
 std::string TAccount::GetPassword() { return Password_; }
 void TAccount::SetPassword(const std::string& value) { Password_ = value; }
 std::string TAccount::GetRport() { return Rport_; }

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <stdexcept>
 
+#include "sip/header_values.h"
 #include "sip/text.h"
 #include "sip/transport.h"
 
@@ -222,7 +223,7 @@ std::string DigestHeaderLine(TDigestRequest request, const TDigestChallenge& cha
     }
 
     std::string line = DigestHeaderName(request, challenge.status);
-    line.append(": Digest username=").append(Quoted(credentials.userName));
+    line.append(": Digest username=").append(sip_header::QuotedString(credentials.userName));
     line.append(",realm=").append(Quoted(challenge.realm));
     line.append(",nonce=").append(Quoted(challenge.nonce));
     line.append(",uri=").append(Quoted(target.uri));

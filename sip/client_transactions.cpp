@@ -50,7 +50,9 @@ void TClientTransactions::KeepAck(const TWireFacts& ack, const std::string& text
 TResponseMatch TClientTransactions::OnResponse(const TWireFacts& response, TTime now) {
     std::lock_guard<std::mutex> guard(Lock_);
     const auto found = Entries_.find(response.Key());
-    if (found == Entries_.end()) return {};
+    // The branch and method name the transaction; a CSeq number other than
+    // its request's is nobody's answer.
+    if (found == Entries_.end() || found->second.request.cseq != response.cseq) return {};
     TEntry& entry = found->second;
     if (entry.state == TState::kCompleted) {
         if (response.status < 200) return {TResponseKind::kRetransmission, false};

@@ -29,7 +29,8 @@ namespace sip_transaction {
 
 // What a received response means to its transaction.
 enum class TResponseKind {
-    kUnmatched,       // no transaction sent its request (or it ended long ago)
+    kUnmatched,       // no transaction sent its request (or it ended long ago, or the
+                      // CSeq number is not its request's)
     kProvisional,     // a 1xx; `first` tells whether it is the first one
     kFinal,           // the first final response: the transaction is answered
     kRetransmission,  // a final response seen before: already handled

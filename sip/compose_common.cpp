@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "sip/header_values.h"
+
 namespace sip_compose {
 
 std::string ContentLengthAndBody(std::string_view body) {
@@ -18,8 +20,8 @@ std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
 }
 
 std::string AccountNameAddr(ISipAccount& account) {
-    return account.GetQuotedDisplayName() + "<sip:" + account.GetUserName() + "@" +
-           DomainPart(account) + ">";
+    return account.GetQuotedDisplayName() + "<sip:" +
+           sip_header::EscapeUserPart(account.GetUserName()) + "@" + DomainPart(account) + ">";
 }
 
 ISipAccountPtr CallAccount(ISipCall& call) {

@@ -2,6 +2,7 @@
 
 #include "sip/auth.h"
 #include "sip/compose_common.h"
+#include "sip/header_values.h"
 #include "sip/sdp.h"
 #include "sip/text.h"
 #include "sip/transport.h"
@@ -113,7 +114,7 @@ std::string ReferText(ISipCall& call, const std::string& referTarget, bool withC
         text += CallCredentials(call, *account, TDigestRequest::Refer,
                                 TDigestTarget{"REFER", requestUri, ""});
     }
-    text += "Refer-To: <sip:" + referTarget + "@" + DomainPart(*account) + ">\r\n";
+    text += "Refer-To: <" + sip_header::TargetUri(referTarget, DomainPart(*account)) + ">\r\n";
     text += "Referred-By: <" + call.GetLocalUri() + ">\r\n";
     text += ContactLine(*account);
     text += CSeqLine(call.GetCSeq(), "REFER");

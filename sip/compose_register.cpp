@@ -2,6 +2,7 @@
 
 #include "sip/auth.h"
 #include "sip/compose_common.h"
+#include "sip/header_values.h"
 #include "sip/transport.h"
 
 using namespace sip_compose;
@@ -46,7 +47,7 @@ std::string RegisterCredentials(ISipAccount& account, TDigestRequest request) {
 }
 
 std::string MessageUri(ISipAccount& account, const std::string& target) {
-    return "sip:" + target + "@" + DomainPart(account);
+    return sip_header::TargetUri(target, DomainPart(account));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "sip/compose_response.h"
 
 #include "sip/compose_common.h"
+#include "sip/header_values.h"
 #include "sip/sdp.h"
 
 using namespace sip_compose;
@@ -132,7 +133,7 @@ std::string ComposeOkWithOffer(ISipCall& call, const std::string& payloadList) {
 std::string ComposeRedirect(ISipCall& call, const std::string& target) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = CallResponseHead(call, "302 Moved Temporarily") + CallResponseIds(call);
-    text += "Contact: <sip:" + target + "@" + DomainPart(*account) + ">\r\n";
+    text += "Contact: <" + sip_header::TargetUri(target, DomainPart(*account)) + ">\r\n";
     text.append(kAllowLine);
     text += "Content-Length: 0\r\n\r\n";
     return text;

@@ -168,23 +168,61 @@ void TMessageParser::CSeqLine(std::string_view line) {
     M.CSeqNumber = blank == std::string_view::npos ? std::string_view() : Trim(number.substr(0, blank));
 }
 
+// The part of a From or To value after its display name: a quoted display
+// name may hold "<", ">", "sip:" or ";tag=" of its own, none of which count.
+std::string_view AfterDisplayName(std::string_view value) {
+    while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
+    if (value.empty() || value.front() != '"') return value;
+    for (std::size_t i = 1; i < value.size(); ++i) {
+        if (value[i] == '\\') ++i;
+        else if (value[i] == '"') return value.substr(i + 1);
+    }
+    return {};  // never closed: no address in it
+}
+
+// The value of the "tag" parameter among `params` (";name=value" pairs),
+// cut at the next parameter, blank or comma.
+std::string_view TagParameter(std::string_view params) {
+    while (!params.empty()) {
+        const std::size_t semicolon = params.find(';');
+        if (semicolon == std::string_view::npos) return {};
+        params = params.substr(semicolon + 1);
+        const std::string_view param = Trim(params.substr(0, params.find(';')));
+        if (StartsWithNoCase(param, "tag=")) {
+            const std::string_view value = param.substr(4);
+            return value.substr(0, std::min(value.find_first_of(" \t,"), kMaxTag));
+        }
+    }
+    return {};
+}
+
+// [display name] <uri>;parameters, or uri;parameters without the brackets.
+// The tag is read from the parameters only, so neither a display name nor a
+// URI can pass for it.
 void TMessageParser::PartyLine(std::string_view line, std::string& header, std::string& tag,
                                std::string& uri, std::string& user, std::string& hostPort,
                                std::string& host) {
     header = line;
-    const std::size_t tagAt = line.find("tag=");
-    if (tagAt != std::string_view::npos) tag = line.substr(tagAt + 4, kMaxTag);
-
-    const std::size_t open = line.find('<');
+    const std::string_view address = AfterDisplayName(After(line, ':'));
+    std::string_view uriText;
+    std::string_view params;
+    const std::size_t open = address.find('<');
     if (open != std::string_view::npos) {
-        const std::string_view inside = line.substr(open + 1);
+        const std::string_view inside = address.substr(open + 1);
         const std::size_t close = inside.find('>');
         uri = close == std::string_view::npos ? std::string_view() : inside.substr(0, close);
+        uriText = inside.substr(0, close);
+        if (close != std::string_view::npos) params = inside.substr(close + 1);
+    } else {
+        const std::size_t semicolon = address.find(';');
+        uriText = address.substr(0, semicolon);
+        if (semicolon != std::string_view::npos) params = address.substr(semicolon);
     }
+    tag = TagParameter(params);
 
-    const std::size_t sip = line.find("sip:");
+    const std::size_t sip = uriText.find("sip:");
     if (sip == std::string_view::npos) return;
-    const std::string_view rest = line.substr(sip + 4, kMaxUriRest);
+    const std::string_view rest = uriText.substr(sip + 4, kMaxUriRest);
     const std::size_t at = rest.find('@');
     if (at == std::string_view::npos) return;
     user = rest.substr(0, at);

@@ -382,6 +382,11 @@ public:
     virtual double GetStartTime() = 0;
     virtual IAudioCodecPtr GetCodec() = 0;
     virtual void SetCodec(IAudioCodecPtr value) = 0;
+    // The payload types both sides agreed on in the last offer and answer:
+    // received audio may switch the codec only to one of these. Empty until
+    // an offer and its answer are known.
+    virtual std::vector<int> GetNegotiatedPayloadTypes() = 0;
+    virtual void SetNegotiatedPayloadTypes(const std::vector<int>& value) = 0;
     virtual bool GetMediaActive() = 0;
     // Starts (sink creates the devices, RTP socket opens) or stops media.
     virtual void SetMediaActive(bool on) = 0;

@@ -212,16 +212,6 @@ void FillRandom(void* buffer, std::size_t size) {
     }
 }
 
-// Signalling and RTP must not wait behind ordinary work; without the
-// privilege for it the thread simply keeps its normal priority.
-void TryRaiseToRealTime() {
-    sched_param param{};
-    param.sched_priority = sched_get_priority_max(SCHED_FIFO);
-    if (param.sched_priority >= 0) {
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
-    }
-}
-
 }  // namespace
 
 void TUniqueFd::Reset(int fd) {
@@ -438,8 +428,10 @@ void TUdpSocket::DrainWakeEvent() {
     [[maybe_unused]] ssize_t got = read(WakeEvent_.Get(), &count, sizeof(count));
 }
 
+// The thread keeps normal priority: it handles whatever anybody on the
+// network sends, and a flood of it at real-time priority would starve the
+// rest of the machine. The audio threads keep their own pace.
 void TUdpSocket::Run() {
-    TryRaiseToRealTime();
     std::array<uint8_t, kMaxDatagram> buffer{};
     TClock::time_point timerDue = TClock::now() + TimerPeriod_;
     std::array<pollfd, 2> watched{};

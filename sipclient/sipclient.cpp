@@ -6,6 +6,7 @@
 #include "media/call.h"
 #include "media/keypad_tones.h"
 #include "media/wav.h"
+#include "sip/header_values.h"
 #include "sipclient/audio_devices.h"
 #include "sipclient/event_handler.h"
 
@@ -85,6 +86,12 @@ ISipEngine& TSipClient::RequireEngine() const {
 ISipAccountPtr TSipClient::AddAccount(const std::string& server, const std::string& userName,
                                       const std::string& password, const std::string& proxy,
                                       const std::string& stunServer) {
+    // Each of these ends up in a header line or a name lookup; the password
+    // only enters the digest.
+    sip_header::RequireNoControl(server, "the server");
+    sip_header::RequireNoControl(userName, "the user name");
+    sip_header::RequireNoControl(proxy, "the proxy");
+    sip_header::RequireNoControl(stunServer, "the STUN server");
     return RequireEngine().AddAccount(stunServer, server, userName, password, proxy);
 }
 
@@ -100,6 +107,7 @@ void TSipClient::UnregisterAccount(ISipAccountPtr account) {
 
 ISipCallPtr TSipClient::MakeCall(ISipAccountPtr account, const std::string& number,
                                  int waveInDevice, int waveOutDevice) {
+    sip_header::RequireDialTarget(number);
     return RequireEngine().MakeCall(std::move(account), number, waveInDevice, waveOutDevice);
 }
 
@@ -112,6 +120,9 @@ void TSipClient::SendDtmf(ISipCallPtr call, const std::string& digit) {
         RequireEngine().SendDtmfRfc2833(std::move(call), digit);
         return;
     case dtmfSipInfo:
+        // The digit stands alone on a line of the INFO body.
+        if (sip_header::IsControl(key))
+            throw std::invalid_argument("the digit must be a visible character");
         RequireEngine().SendDtmfInfo(std::move(call), key);
         return;
     case dtmfInBand:
@@ -137,6 +148,7 @@ void TSipClient::Hold(ISipCallPtr call) { RequireEngine().Hold(std::move(call));
 void TSipClient::Resume(ISipCallPtr call) { RequireEngine().Resume(std::move(call)); }
 
 void TSipClient::Transfer(ISipCallPtr call, const std::string& target) {
+    sip_header::RequireDialTarget(target);
     RequireEngine().Transfer(std::move(call), target);
 }
 
@@ -156,5 +168,6 @@ void TSipClient::SpeakText(ISipCallPtr call, const std::string& text, int voiceI
 
 void TSipClient::SendMessage(ISipAccountPtr account, const std::string& destination,
                              const std::string& text) {
+    sip_header::RequireDialTarget(destination);
     RequireEngine().SendMessage(std::move(account), destination, text);
 }

@@ -1,7 +1,11 @@
 // The frame pacer, driven by made-up wake-up times instead of sleeps.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <sched.h>
+
 #include <random>
+#include <thread>
 
 #include "media/audio_clock.h"
 
@@ -60,4 +64,25 @@ TEST(AudioFramePacer, PeriodsOfOtherLengths) {
     EXPECT_EQ(pacer.GetDeadline(), start + 30ms);
     pacer.Advance(pacer.GetDeadline());
     EXPECT_EQ(pacer.GetDeadline(), start + 50ms);
+}
+
+// The level asked for never exceeds the modest one, follows a lower limit,
+// and the thread ends up at that level or at normal priority, never higher.
+TEST(AudioThreadPriority, ModestLevelWithinTheLimit) {
+    EXPECT_EQ(media::AudioThreadPriority(0), media::kAudioThreadPriority);
+    EXPECT_EQ(media::AudioThreadPriority(5), 5);
+    EXPECT_EQ(media::AudioThreadPriority(95), media::kAudioThreadPriority);
+    EXPECT_LT(media::kAudioThreadPriority, sched_get_priority_max(SCHED_FIFO) / 2);
+
+    int policy = -1;
+    sched_param param{};
+    std::thread([&] {
+        media::TryRaiseThreadPriority();
+        pthread_getschedparam(pthread_self(), &policy, &param);
+    }).join();
+    if (policy == SCHED_FIFO) {
+        EXPECT_LE(param.sched_priority, media::kAudioThreadPriority);
+    } else {
+        EXPECT_EQ(policy, SCHED_OTHER);
+    }
 }

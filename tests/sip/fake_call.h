@@ -28,6 +28,7 @@ public:
     std::vector<std::string> RecordRoutes;  // as received, first entry first
     int CSeq = 0, RemoteCSeq = 0, SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
     IAudioCodecPtr Codec;
+    std::vector<int> NegotiatedPayloadTypes;
     ISipAccountPtr Account;
 
     std::string GetRemoteUri() override { return RemoteUri; }
@@ -82,6 +83,8 @@ public:
     void SetLocalRtpPort(int v) override { LocalRtpPort = v; }
     IAudioCodecPtr GetCodec() override { return Codec; }
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
+    std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
+    void SetNegotiatedPayloadTypes(const std::vector<int>& v) override { NegotiatedPayloadTypes = v; }
     ISipAccountPtr GetAccount() override { return Account; }
     void SetAccount(ISipAccountPtr v) override { Account = v; }
 

@@ -86,10 +86,22 @@ TEST(SipMessageHeaders, CompactToWithoutBracketsOrTag) {
     EXPECT_EQ(m.ToHeader, "t: sip:bob@10.0.0.9");
 }
 
-TEST(SipMessageHeaders, TagKeepsLaterParametersAndUnclosedBracketGivesNoUri) {
-    const TSipMessage m = Parse("f: \"A\" <sip:a@h;tag=x;foo=1\r\n");
-    EXPECT_EQ(m.FromTag, "x;foo=1");
-    EXPECT_EQ(m.FromUri, "");
+TEST(SipMessageHeaders, TagIsTheParameterOutsideDisplayNameAndUri) {
+    EXPECT_EQ(Parse("f: \"A\" <sip:a@h>;tag=x;foo=1\r\n").FromTag, "x");
+    EXPECT_EQ(Parse("f: \"A\" <sip:a@h>;foo=1; TAG=y ,\r\n").FromTag, "y");
+    EXPECT_EQ(Parse("f: sip:a@h;tag=z\r\n").FromTag, "z");
+    // An unclosed bracket gives no URI and no parameters.
+    const TSipMessage open = Parse("f: \"A\" <sip:a@h;tag=x;foo=1\r\n");
+    EXPECT_EQ(open.FromTag, "");
+    EXPECT_EQ(open.FromUri, "");
+    // A display name or user part that looks like an address or a tag is
+    // neither.
+    const TSipMessage quoted =
+        Parse("From: \"x\\\" <sip:e@evil>;tag=evil\" <sip:a%3Btag%3Dq@h>;tag=good\r\n");
+    EXPECT_EQ(quoted.FromTag, "good");
+    EXPECT_EQ(quoted.FromUri, "sip:a%3Btag%3Dq@h");
+    EXPECT_EQ(quoted.FromUser, "a%3Btag%3Dq");
+    EXPECT_EQ(quoted.FromHost, "h");
 }
 
 TEST(SipMessageVia, FirstLineGivesHostPortAllLinesKept) {

@@ -6,6 +6,8 @@
 #include <arpa/inet.h>
 #include <condition_variable>
 #include <poll.h>
+#include <pthread.h>
+#include <sched.h>
 #include <set>
 #include <unistd.h>
 
@@ -339,3 +341,27 @@ TEST(TransportPortPool, ConcurrentAllocationsNeverShareAPort) {
     EXPECT_EQ(all.size(), 400u);
     EXPECT_EQ(pool.InUseCount(), 400u);
 }
+
+namespace {
+
+// Received datagrams (signalling and RTP alike) are handled at the normal
+// priority the test runs with, even where real-time priority would be
+// granted (this test runs as root on the build machine).
+TEST(TransportThread, HandlesDatagramsAtNormalPriority) {
+    TInbox inbox;
+    std::atomic<int> policy{-1};
+    const auto deliver = inbox.Handler();
+    TUdpSocket socket(0, nullptr, [&](const std::string& a, uint16_t p, const uint8_t* d, std::size_t n) {
+        int current = -1;
+        sched_param param{};
+        pthread_getschedparam(pthread_self(), &current, &param);
+        policy = current;
+        deliver(a, p, d, n);
+    });
+    TUdpSocket sender(0, nullptr, nullptr);
+    ASSERT_TRUE(sender.Send("127.0.0.1", socket.LocalPort(), "ping"));
+    ASSERT_TRUE(inbox.WaitFor(1));
+    EXPECT_EQ(policy.load(), SCHED_OTHER);
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -162,6 +163,38 @@ TEST(SipClient, SignalledDigitMethodsGoThroughTheEngine) {
     client.SetDtmfMethod(static_cast<TDtmfMethod>(7));
     EXPECT_NO_THROW(client.SendDtmf(call, "1"));  // an unknown method sends nothing
     EXPECT_EQ(call->GetWavFile(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+// What the operator types for a header is checked before the engine sees it:
+// a control character is refused with invalid_argument, a clean value goes
+// on (and meets "not active" here, as no engine runs).
+TEST(SipClient, TypedHeaderValuesWithControlCharactersAreRefused) {
+    TSipClient client;
+    const auto call = NewTestCall();
+    const std::function<void(const std::string&)> operations[] = {
+        [&](const std::string& v) { client.AddAccount(v, "alice", "pw", "", ""); },
+        [&](const std::string& v) { client.AddAccount("127.0.0.1", v, "pw", "", ""); },
+        [&](const std::string& v) { client.AddAccount("127.0.0.1", "alice", "pw", v, ""); },
+        [&](const std::string& v) { client.AddAccount("127.0.0.1", "alice", "pw", "", v); },
+        [&](const std::string& v) { client.MakeCall(nullptr, v, -1, -1); },
+        [&](const std::string& v) { client.Transfer(call, v); },
+        [&](const std::string& v) { client.SendMessage(nullptr, v, "hola"); },
+    };
+    for (std::size_t i = 0; i < std::size(operations); ++i) {
+        for (const std::string& bad :
+             {std::string("a\r\nX: 1"), std::string("a\nb"), std::string("a\0b", 3),
+              std::string("a\tb"), std::string("a\x7f")}) {
+            EXPECT_THROW(operations[i](bad), std::invalid_argument) << i << " " << bad;
+        }
+        EXPECT_THROW(operations[i]("host.example"), std::runtime_error) << i;
+    }
+    client.SetDtmfMethod(dtmfSipInfo);
+    EXPECT_THROW(client.SendDtmf(call, "\r"), std::invalid_argument);
+    EXPECT_THROW(client.SendDtmf(call, ""), std::invalid_argument);
 }
 
 }  // namespace

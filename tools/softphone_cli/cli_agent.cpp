@@ -77,12 +77,8 @@ void TCliAgent::ConnectEvents() {
         Print(reason.empty() ? "registration-lost" : "registration-lost " + reason);
         CheckQuitDone();
     });
-    connect(&Client_, &TSipClient::OnInvite, this, [this](TSipClient*, ISipCallPtr call) {
-        AdoptCall(call);
-        Print("incoming " + call->GetTarget());
-        if (Options_.autoAnswer)
-            Client_.Answer(call);
-    });
+    connect(&Client_, &TSipClient::OnInvite, this,
+            [this](TSipClient*, ISipCallPtr call) { OfferIncoming(call); });
     connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
         AdoptUnknownCall(call);
         Print("ringback");
@@ -122,7 +118,9 @@ void TCliAgent::Quit() {
     Quitting_ = true;
     Queue_.clear();
     // Every call ends, not only the current one; a copy, as ending one may
-    // take it off the list at once.
+    // take it off the list at once. Waiting calls are refused busy.
+    while (!Waiting_.empty())
+        RefuseWaiting(Waiting_.begin()->first);
     const auto calls = Calls_.All();
     for (const auto& [number, call] : calls) {
         try {

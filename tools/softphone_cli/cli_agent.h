@@ -8,17 +8,24 @@
 #include <QTimer>
 
 #include <deque>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "sipclient/sipclient.h"
 #include "tools/softphone_cli/cli_call_list.h"
 #include "tools/softphone_cli/cli_options.h"
+#include "tools/softphone_cli/speech_worker.h"
 
 class TCliAgent : public QObject {
     Q_OBJECT
 
 public:
+    // Longest text `say` takes, in characters: about half a minute of speech,
+    // synthesised in a few seconds at most.
+    static constexpr std::size_t kMaxSayCharacters = 500;
+
     explicit TCliAgent(const TCliOptions& options, QObject* parent = nullptr);
 
     // Activates the user agent; errors (a taken port) reach the caller.
@@ -48,9 +55,23 @@ private:
     ISipAccountPtr RequireAccount() const;
     ISipCallPtr RequireCall() const;
 
+    // Calls offered while another is in progress (cli_waiting.cpp): numbered
+    // like every call, but not made current until `answer N`.
+    void OfferIncoming(const ISipCallPtr& call);
+    void RefuseWaiting(int number);
+    void AnswerWaiting(const std::string& argument);
+    void ForgetWaiting(const ISipCallPtr& call);
+
+    // Sounds (cli_sounds.cpp).
+    static std::unique_ptr<TSpeechWorker> MakeSpeechWorker();
+    void PlaySound(const ISipCallPtr& call, const std::string& fileNames);
+    void SaySound(const ISipCallPtr& call, const std::string& text);
+    void SpeechReady(const ISipCallPtr& call, const TSpeechWorker::TResult& result);
+
     // Calls by number (cli_call_commands.cpp).
-    // Numbers a new call, makes it current and gives it its recording file.
-    int AdoptCall(const ISipCallPtr& call);
+    // Numbers a new call, makes it current unless it `waits`, and gives it
+    // its recording file.
+    int AdoptCall(const ISipCallPtr& call, bool waits = false);
     // A call the agent placed by itself (a transfer it was asked for) joins
     // the list when it is first heard of.
     void AdoptUnknownCall(const ISipCallPtr& call);
@@ -76,10 +97,17 @@ private:
     TCliCallList Calls_;
     bool Registered_ = false;
     bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
+    struct TWaitingCall {
+        ISipCallPtr call;
+        std::unique_ptr<QTimer> busyTimer;
+    };
+    std::map<int, TWaitingCall> Waiting_;  // by call number; each also in Calls_
 
     std::deque<std::optional<std::string>> Queue_;
     bool Paused_ = false;
     bool Quitting_ = false;
     QTimer PauseTimer_;
     QTimer QuitTimer_;
+    // Last: destroyed (and joined) first, while the rest is still whole.
+    std::unique_ptr<TSpeechWorker> Speech_ = MakeSpeechWorker();
 };

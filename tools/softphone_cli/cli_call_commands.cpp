@@ -32,8 +32,8 @@ int TCliAgent::SpeakerDeviceFor(int number) const {
     return media::FindWaveOutDevice(NumberedWavName(Options_.speaker, number));
 }
 
-int TCliAgent::AdoptCall(const ISipCallPtr& call) {
-    const int number = Calls_.Add(call);
+int TCliAgent::AdoptCall(const ISipCallPtr& call, bool waits) {
+    const int number = Calls_.Add(call, waits);
     if (EndsWithWav(Options_.speaker))
         call->SetSpeakerDevice(SpeakerDeviceFor(number));
     return number;
@@ -45,6 +45,7 @@ void TCliAgent::AdoptUnknownCall(const ISipCallPtr& call) {
 }
 
 void TCliAgent::PrintBye(const ISipCallPtr& call) {
+    ForgetWaiting(call);
     const int number = Calls_.NumberOf(call);
     if (number == 0)
         return;  // already reported (a rejected call)
@@ -58,6 +59,7 @@ void TCliAgent::PrintBye(const ISipCallPtr& call) {
 
 void TCliAgent::RejectCall(const ISipCallPtr& call) {
     Client_.Reject(call);
+    ForgetWaiting(call);
     const int number = Calls_.NumberOf(call);
     if (number == 0)
         return;

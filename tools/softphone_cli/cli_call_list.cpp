@@ -2,11 +2,25 @@
 
 #include <algorithm>
 
-int TCliCallList::Add(ISipCallPtr call) {
+int TCliCallList::Add(ISipCallPtr call, bool waits) {
     const int number = NextNumber_++;
-    Current_ = call;
+    if (waits)
+        Waiting_.push_back(call);
+    else
+        Current_ = call;
     Calls_.emplace_back(number, std::move(call));
     return number;
+}
+
+void TCliCallList::MakeCurrent(const ISipCallPtr& call) {
+    if (NumberOf(call) == 0)
+        return;
+    std::erase(Waiting_, call);
+    Current_ = call;
+}
+
+bool TCliCallList::Waits(const ISipCallPtr& call) const {
+    return std::find(Waiting_.begin(), Waiting_.end(), call) != Waiting_.end();
 }
 
 int TCliCallList::NumberOf(const ISipCallPtr& call) const {
@@ -25,8 +39,16 @@ ISipCallPtr TCliCallList::Find(int number) const {
 
 void TCliCallList::Remove(const ISipCallPtr& call) {
     std::erase_if(Calls_, [&](const auto& entry) { return entry.second == call; });
-    if (Current_ == call)
-        Current_ = Calls_.empty() ? nullptr : Calls_.back().second;
+    std::erase(Waiting_, call);
+    if (Current_ != call)
+        return;
+    Current_ = nullptr;
+    for (auto it = Calls_.rbegin(); it != Calls_.rend(); ++it) {
+        if (!Waits(it->second)) {
+            Current_ = it->second;
+            break;
+        }
+    }
 }
 
 std::string StatusWithReason(const std::string& statusText) {

@@ -12,14 +12,19 @@
 class TCliCallList {
 public:
     // Numbers a new call and makes it the current one; returns its number.
-    int Add(ISipCallPtr call);
+    // A call that `waits` (offered while another is in progress) is numbered
+    // but does not become current until MakeCurrent.
+    int Add(ISipCallPtr call, bool waits = false);
+    // Makes a known call the current one; it waits no longer.
+    void MakeCurrent(const ISipCallPtr& call);
+    bool Waits(const ISipCallPtr& call) const;
     // The number of a known call, 0 for a call not in the list.
     int NumberOf(const ISipCallPtr& call) const;
     // The call with `number`, or nothing.
     ISipCallPtr Find(int number) const;
     ISipCallPtr Current() const { return Current_; }
     // Forgets the call; when it was the current one, the most recent call
-    // left becomes current.
+    // left that does not wait becomes current.
     void Remove(const ISipCallPtr& call);
     const std::vector<std::pair<int, ISipCallPtr>>& All() const { return Calls_; }
     bool Empty() const { return Calls_.empty(); }
@@ -28,6 +33,7 @@ public:
 
 private:
     std::vector<std::pair<int, ISipCallPtr>> Calls_;  // oldest first
+    std::vector<ISipCallPtr> Waiting_;
     ISipCallPtr Current_;
     int NextNumber_ = 1;
 };

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tools/softphone_cli/cli_agent.h"
+#include "tools/softphone_cli/cli_options.h"
 
 namespace {
 
@@ -160,6 +161,8 @@ void TCliAgent::Execute(const std::string& line) {
 }
 
 void TCliAgent::RunCallCommand(const std::string& name, const std::string& argument) {
+    if (name == "answer" && !argument.empty())
+        return AnswerWaiting(argument);
     const bool needsArgument =
         name == "transfer" || name == "dtmf" || name == "play" || name == "say";
     const bool known = needsArgument || name == "answer" || name == "reject" ||
@@ -182,13 +185,8 @@ void TCliAgent::RunCallCommand(const std::string& name, const std::string& argum
     }
     else if (name == "transfer") Client_.Transfer(call, argument);
     else if (name == "dtmf") SendDigits(argument);
-    else if (name == "play") {
-        Client_.PlayWavFile(call, argument);
-        SoundPending_ = true;
-    } else {
-        Client_.SpeakText(call, argument, 0);
-        SoundPending_ = true;
-    }
+    else if (name == "play") PlaySound(call, argument);
+    else SaySound(call, argument);
 }
 
 void TCliAgent::SendDigits(const std::string& digits) {

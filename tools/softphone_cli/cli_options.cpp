@@ -5,11 +5,13 @@
 #include <map>
 #include <stdexcept>
 
+#include "sip/header_values.h"
+
 const char* const kCliUsage =
     "usage: softphone-cli [--local-port N] [--server HOST[:PORT]] [--user U] [--password P]\n"
     "                     [--proxy HOST] [--stun HOST] [--display-name NAME] [--expires SECONDS]\n"
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
-    "                     [--rtp-ports MIN-MAX] [--auto-answer] [--log]\n";
+    "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -40,6 +42,25 @@ void ParseRtpPorts(const std::string& text, TCliOptions& options) {
         throw std::invalid_argument("bad --rtp-ports: minimum above maximum");
 }
 
+// Values that reach header lines: a control character in one would end a
+// line or a quoted string on the wire, so it is refused as typed.
+std::string HeaderValue(const std::string& option, const std::string& value) {
+    try {
+        sip_header::RequireNoControl(value, option);
+    } catch (const std::invalid_argument&) {
+        throw std::invalid_argument("bad " + option + ": control characters are not allowed");
+    }
+    return value;
+}
+
+std::string DisplayName(const std::string& value) {
+    HeaderValue("--display-name", value);
+    if (value.size() > sip_header::kMaxDisplayNameLength)
+        throw std::invalid_argument("bad --display-name: longer than " +
+                                    std::to_string(sip_header::kMaxDisplayNameLength) + " bytes");
+    return value;
+}
+
 using TSetter = std::function<void(TCliOptions&, const std::string&)>;
 
 const std::map<std::string, TSetter>& ValueOptions() {
@@ -47,12 +68,12 @@ const std::map<std::string, TSetter>& ValueOptions() {
         {"--local-port", [](TCliOptions& o, const std::string& v) {
              o.localPort = ParseBoundedInt(v, 0, 65535, "--local-port");
          }},
-        {"--server", [](TCliOptions& o, const std::string& v) { o.server = v; }},
-        {"--user", [](TCliOptions& o, const std::string& v) { o.user = v; }},
+        {"--server", [](TCliOptions& o, const std::string& v) { o.server = HeaderValue("--server", v); }},
+        {"--user", [](TCliOptions& o, const std::string& v) { o.user = HeaderValue("--user", v); }},
         {"--password", [](TCliOptions& o, const std::string& v) { o.password = v; }},
-        {"--proxy", [](TCliOptions& o, const std::string& v) { o.proxy = v; }},
-        {"--stun", [](TCliOptions& o, const std::string& v) { o.stun = v; }},
-        {"--display-name", [](TCliOptions& o, const std::string& v) { o.displayName = v; }},
+        {"--proxy", [](TCliOptions& o, const std::string& v) { o.proxy = HeaderValue("--proxy", v); }},
+        {"--stun", [](TCliOptions& o, const std::string& v) { o.stun = HeaderValue("--stun", v); }},
+        {"--display-name", [](TCliOptions& o, const std::string& v) { o.displayName = DisplayName(v); }},
         {"--expires", [](TCliOptions& o, const std::string& v) {
              o.expires = ParseBoundedInt(v, 1, 86400 * 7, "--expires");
          }},
@@ -60,6 +81,9 @@ const std::map<std::string, TSetter>& ValueOptions() {
         {"--mic", [](TCliOptions& o, const std::string& v) { o.mic = v; }},
         {"--speaker", [](TCliOptions& o, const std::string& v) { o.speaker = v; }},
         {"--rtp-ports", [](TCliOptions& o, const std::string& v) { ParseRtpPorts(v, o); }},
+        {"--busy-after", [](TCliOptions& o, const std::string& v) {
+             o.busyAfterSeconds = ParseBoundedInt(v, 1, 600, "--busy-after");
+         }},
     };
     return table;
 }

@@ -21,6 +21,7 @@ struct TCliOptions {
     int rtpPortMin = 22000;
     int rtpPortMax = 24000;
     bool autoAnswer = false;
+    int busyAfterSeconds = 30;  // a call waiting unanswered this long is refused busy
     bool log = false;
 };
 

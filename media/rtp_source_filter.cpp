@@ -1,0 +1,73 @@
+#include "media/rtp_source_filter.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+
+namespace media {
+namespace {
+
+constexpr int kTelephoneEvent = 101;
+
+}  // namespace
+
+bool TRtpSourceFilter::IsBehindNat(const std::string& sdpAddress) {
+    in_addr parsed{};
+    if (sdpAddress.empty() || inet_pton(AF_INET, sdpAddress.c_str(), &parsed) != 1) return true;
+    const uint32_t a = ntohl(parsed.s_addr);
+    const auto in = [a](uint32_t network, int bits) { return (a >> (32 - bits)) == (network >> (32 - bits)); };
+    return a == 0 || in(0x0A000000, 8) || in(0xAC100000, 12) || in(0xC0A80000, 16) ||
+           in(0x64400000, 10) || in(0xA9FE0000, 16);
+}
+
+void TRtpSourceFilter::Latch(const std::string& address, uint16_t port, TClock::time_point now) {
+    Latched_ = {address, port};
+    LastFromLatched_ = now;
+    Candidate_ = {};
+    CandidatePackets_ = 0;
+}
+
+bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
+                                    const std::string& sdpAddress, int sdpPort,
+                                    TClock::time_point now) {
+    const auto sdpPortValue = static_cast<uint16_t>(sdpPort);
+    if (!Sdp_.Is(sdpAddress, sdpPortValue)) {
+        // A new offer or answer moved the media: start over from it.
+        Sdp_ = {sdpAddress, sdpPortValue};
+        Latched_ = {};
+        Candidate_ = {};
+        CandidatePackets_ = 0;
+    }
+    const bool firstBehindNat = Latched_.address.empty() && IsBehindNat(sdpAddress);
+    if (Sdp_.Is(address, port) || firstBehindNat || Latched_.Is(address, port)) {
+        Latch(address, port, now);
+        return true;
+    }
+    if (!Candidate_.Is(address, port)) {
+        Candidate_ = {address, port};
+        CandidateSince_ = now;
+        CandidatePackets_ = 0;
+    }
+    ++CandidatePackets_;
+    const bool latchedQuiet = now - LastFromLatched_ >= kTakeOverQuiet;
+    const bool stableRun =
+        CandidatePackets_ >= kTakeOverPackets && now - CandidateSince_ >= kTakeOverQuiet;
+    if (latchedQuiet && stableRun) {
+        Latch(address, port, now);
+        return true;
+    }
+    ++DroppedForSource_;
+    return false;
+}
+
+bool TRtpSourceFilter::AcceptPayloadType(int payloadType, const std::vector<int>& negotiated,
+                                         int currentPayloadType) {
+    const bool known = payloadType == kTelephoneEvent ||
+                       (negotiated.empty() ? payloadType == currentPayloadType
+                                           : std::find(negotiated.begin(), negotiated.end(),
+                                                       payloadType) != negotiated.end());
+    if (!known) ++DroppedForPayloadType_;
+    return known;
+}
+
+}  // namespace media

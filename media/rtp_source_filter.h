@@ -1,0 +1,67 @@
+// Which received RTP datagrams a call takes as its peer's: the source the
+// SDP negotiated, or, when the SDP names an address nobody could send from
+// (a private or unspecified one: the peer is behind NAT), the first source
+// seen after the answer; a later source takes over only after it has been
+// the only one for a while (the peer moved), never while the current one is
+// still sending. A payload type is taken only when both sides negotiated it.
+// Everything else is dropped and counted.
+//
+// Threading: used by the call's RTP socket thread only, except for the
+// counters, which any thread may read.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace media {
+
+class TRtpSourceFilter {
+public:
+    using TClock = std::chrono::steady_clock;
+    // A new source must be the only one for this long, with this many
+    // packets, before it replaces the current one.
+    static constexpr std::chrono::milliseconds kTakeOverQuiet{1000};
+    static constexpr int kTakeOverPackets = 25;
+
+    // True when a datagram from `address`:`port` is the peer's, given the
+    // address and port of the call's remote SDP. A change of the SDP's
+    // address forgets the latched source.
+    bool AcceptSource(const std::string& address, uint16_t port, const std::string& sdpAddress,
+                      int sdpPort, TClock::time_point now);
+
+    // True when `payloadType` is telephone-event or one of `negotiated`; an
+    // empty list (no negotiation known) takes only `currentPayloadType`.
+    bool AcceptPayloadType(int payloadType, const std::vector<int>& negotiated,
+                           int currentPayloadType);
+
+    // True for a dotted address in 10/8, 172.16/12, 192.168/16, 100.64/10 or
+    // 169.254/16, for "0.0.0.0" and for an empty text.
+    static bool IsBehindNat(const std::string& sdpAddress);
+
+    uint64_t DroppedForSource() const { return DroppedForSource_; }
+    uint64_t DroppedForPayloadType() const { return DroppedForPayloadType_; }
+
+private:
+    struct TSource {
+        std::string address;
+        uint16_t port = 0;
+        bool Is(const std::string& a, uint16_t p) const { return port == p && address == a; }
+    };
+
+    void Latch(const std::string& address, uint16_t port, TClock::time_point now);
+
+    TSource Sdp_;          // the SDP source the latch was made under
+    TSource Latched_;      // empty until the first accepted packet
+    TClock::time_point LastFromLatched_{};
+    TSource Candidate_;    // a different source, counting its run
+    TClock::time_point CandidateSince_{};
+    int CandidatePackets_ = 0;
+
+    std::atomic<uint64_t> DroppedForSource_{0};
+    std::atomic<uint64_t> DroppedForPayloadType_{0};
+};
+
+}  // namespace media

@@ -1,0 +1,69 @@
+// The sound commands: `play` checks its files before the call reads them,
+// `say` speaks on the speech worker so the command loop never waits for the
+// synthesiser.
+#include <QMetaObject>
+
+#include <stdexcept>
+#include <string_view>
+
+#include "media/speech.h"
+#include "media/wav.h"
+#include "media/wav_format.h"
+#include "media/wav_playable.h"
+#include "tools/softphone_cli/cli_agent.h"
+
+namespace {
+
+// UTF-8 characters: every byte that does not continue a sequence.
+std::size_t CharacterCount(const std::string& text) {
+    std::size_t count = 0;
+    for (const char c : text)
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
+            ++count;
+    return count;
+}
+
+}  // namespace
+
+std::unique_ptr<TSpeechWorker> TCliAgent::MakeSpeechWorker() {
+    return std::make_unique<TSpeechWorker>(
+        [](const std::string& text) { return media::SpeakText(text, 0); });
+}
+
+void TCliAgent::PlaySound(const ISipCallPtr& call, const std::string& fileNames) {
+    // A pipe or device would block the reader, and a file without audio
+    // would end at once with nothing but wav-stopped to show for it.
+    const std::string reason = media::UnplayableReason(fileNames);
+    if (!reason.empty())
+        throw std::runtime_error("cannot play " + reason);
+    Client_.PlayWavFile(call, fileNames);
+    SoundPending_ = true;
+}
+
+void TCliAgent::SaySound(const ISipCallPtr& call, const std::string& text) {
+    if (CharacterCount(text) > kMaxSayCharacters)
+        throw std::invalid_argument("say: text longer than " + std::to_string(kMaxSayCharacters) +
+                                    " characters");
+    std::weak_ptr<ISipCall> target = call;
+    Speech_->Speak(text, [this, target](TSpeechWorker::TResult result) {
+        QMetaObject::invokeMethod(
+            this, [this, target, result = std::move(result)] { SpeechReady(target.lock(), result); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TCliAgent::SpeechReady(const ISipCallPtr& call, const TSpeechWorker::TResult& result) {
+    if (!result.error.empty()) {
+        PrintError("cannot say: " + result.error);
+        return;
+    }
+    if (!call || call->GetState() == csIdle) {
+        PrintError("cannot say: the call ended before the speech was ready");
+        return;
+    }
+    const auto bytes = static_cast<uint32_t>(result.samples.size() * sizeof(int16_t));
+    std::string wav = media::MakePcmWavHeader(1, 8000, 16, bytes);
+    wav.append(reinterpret_cast<const char*>(result.samples.data()), bytes);
+    call->PlayWav(std::make_shared<media::TWavStream>(wav));
+    SoundPending_ = true;
+}
