@@ -55,6 +55,10 @@ protected:
     relay::TRelaySummary Run(const std::vector<int16_t>& source, const relay::TImpairment& impairment, int tailMs) {
         relay::TImpairRelay line(0, static_cast<uint16_t>(B->GetLocalRtpPort()), impairment);
         A->SetRemoteRtpPort(line.ListenPort());
+        // The relay forwards from the port it listens on: to B it is the far
+        // end, as a provider's media relay would be, so B takes its packets
+        // from the first one on.
+        B->SetRemoteRtpPort(line.ListenPort());
         A->SetMediaActive(true);
         B->SetMediaActive(true);
         A->PlayWav(std::make_shared<media::TWavStream>(media_test::BytesOf(source)));
