@@ -47,12 +47,16 @@ bool TAdminPin::Matches(const QString& pin) const {
     return SameText(Digest(QByteArray::fromHex(parts[1].toLatin1()), pin), stored);
 }
 
+bool IsValidAdminPin(const QString& pin) {
+    static const QRegularExpression kDigits(QStringLiteral("^[0-9]{4,8}$"));
+    return kDigits.match(pin).hasMatch();
+}
+
 void TAdminPin::Set(const QString& pin) {
     if (pin.isEmpty()) {
         Settings_->remove(QString::fromUtf8(kAdminPinKey));
     } else {
-        static const QRegularExpression kDigits(QStringLiteral("^[0-9]{4,8}$"));
-        if (!kDigits.match(pin).hasMatch()) throw std::runtime_error(kBadNewPinText);
+        if (!IsValidAdminPin(pin)) throw std::runtime_error(kBadNewPinText);
         QByteArray salt(16, '\0');
         QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), salt.size() / 4);
         Settings_->setValue(QString::fromUtf8(kAdminPinKey), Digest(salt, pin));

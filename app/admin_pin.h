@@ -37,6 +37,9 @@ inline constexpr char kAutostartMenuText[] = "Iniciar con la sesión";
 inline constexpr char kKioskMenuText[] = "Modo &quiosco";
 inline constexpr char kAdminPinMenuText[] = "PIN de &administrador...";
 
+// 4 to 8 digits: what a PIN may be.
+bool IsValidAdminPin(const QString& pin);
+
 class TAdminPin {
 public:
     // The booth's own settings file.

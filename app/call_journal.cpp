@@ -132,6 +132,31 @@ void TCallJournal::Paid(std::int64_t id, const QDateTime& at, TMoney received) {
     throw std::logic_error("La llamada todavía está en curso.");
 }
 
+void TCallJournal::VoidPayment(std::int64_t id, const QDateTime& at) {
+    InTransaction(Db_.Db(), [&] {
+        // The copy and the clearing see the same row: a checkout that lands
+        // between them cannot be lost from the record.
+        QSqlQuery copied = RunSql(Db_.Db(),
+                                  QStringLiteral("INSERT INTO voided_payments (call_id, voided_at, paid_at,"
+                                                 " amount_received)"
+                                                 " SELECT id, ?, paid_at, amount_received FROM calls"
+                                                 " WHERE id = ? AND paid_at IS NOT NULL"),
+                                  {JournalTime(at), qint64(id)});
+        if (copied.numRowsAffected() != 1) {
+            if (!Call(id)) throw std::logic_error("no call " + std::to_string(id) + " in the journal");
+            throw std::logic_error("La llamada no fue cobrada.");
+        }
+        RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET paid_at = NULL, amount_received = NULL WHERE id = ?"),
+               {qint64(id)});
+    });
+}
+
+int TCallJournal::VoidedPayments(std::int64_t id) {
+    QSqlQuery query =
+        RunSql(Db_.Db(), QStringLiteral("SELECT COUNT(*) FROM voided_payments WHERE call_id = ?"), {qint64(id)});
+    return query.next() ? query.value(0).toInt() : 0;
+}
+
 std::vector<TJournalCall> TCallJournal::Select(const QString& where, const QVariantList& values) {
     QSqlQuery query = RunSql(Db_.Db(), "SELECT " + kColumns + " FROM calls " + where, values);
     std::vector<TJournalCall> calls;

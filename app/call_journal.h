@@ -83,6 +83,12 @@ public:
     // Checkout. Throws std::logic_error "La llamada ya fue cobrada." for a
     // call paid before, and "La llamada todavía está en curso." for an open one.
     void Paid(std::int64_t id, const QDateTime& at, TMoney received);
+    // Takes a wrong checkout back: the call is unpaid again and the payment
+    // it had is kept in the voided payments. Throws std::logic_error
+    // "La llamada no fue cobrada." for a call not paid.
+    void VoidPayment(std::int64_t id, const QDateTime& at);
+    // How many payments of the call were voided (the close's audit).
+    int VoidedPayments(std::int64_t id);
 
     std::optional<TJournalCall> Call(std::int64_t id);
     // Calls started in [from, to), oldest first.

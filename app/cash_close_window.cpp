@@ -60,11 +60,13 @@ std::optional<TMoney> AskAmount(QWidget* parent, const QString& title, const QSt
 
 }  // namespace
 
-TCashCloseWindow::TCashCloseWindow(TJournalDb& db, const TBoothSettings& settings, TClock clock, QWidget* parent)
+TCashCloseWindow::TCashCloseWindow(TJournalDb& db, const TBoothSettings& settings, TClock clock,
+                                   TCorrectionCheck allowCorrection, QWidget* parent)
     : QDialog(parent),
       Db_(db),
       Settings_(settings),
       Clock_(std::move(clock)),
+      AllowCorrection_(std::move(allowCorrection)),
       Journal_(std::make_unique<TCallJournal>(db)),
       Shifts_(std::make_unique<TShiftJournal>(db)),
       Till_(std::make_unique<TTill>(*Journal_, settings, Clock_)) {
@@ -148,15 +150,17 @@ void TCashCloseWindow::BuildLayout() {
 
     auto* buttons = new QHBoxLayout;
     QPushButton* charge = Button(this, "C&obrar", "chargeButton");
+    QPushButton* voidPayment = Button(this, "A&nular cobro", "voidPaymentButton");
     QPushButton* reprint = Button(this, "&Reimprimir recibo", "reprintButton");
     QPushButton* csv = Button(this, "Exportar &CSV", "exportCsvButton");
     QPushButton* print = Button(this, "&Imprimir", "printButton");
     QPushButton* done = Button(this, "Ce&rrar", "doneButton");
-    for (QPushButton* button : {charge, reprint, csv, print}) buttons->addWidget(button);
+    for (QPushButton* button : {charge, voidPayment, reprint, csv, print}) buttons->addWidget(button);
     buttons->addStretch();
     buttons->addWidget(done);
     layout->addLayout(buttons);
     connect(charge, &QPushButton::clicked, this, &TCashCloseWindow::ChargeClicked);
+    connect(voidPayment, &QPushButton::clicked, this, &TCashCloseWindow::VoidPaymentClicked);
     connect(reprint, &QPushButton::clicked, this, &TCashCloseWindow::ReprintClicked);
     connect(csv, &QPushButton::clicked, this, &TCashCloseWindow::ExportCsvClicked);
     connect(print, &QPushButton::clicked, this, &TCashCloseWindow::PrintClicked);
@@ -319,8 +323,34 @@ void TCashCloseWindow::PrintClicked() {
 }
 
 void TCashCloseWindow::ChargeClicked() {
-    const std::optional<std::int64_t> call = SelectedCall();
-    if (call && Till_->Checkout(this, *call)) Reload();
+    const std::optional<std::int64_t> id = SelectedCall();
+    if (!id) return;
+    // A call already paid is only said so; no PIN is asked for that.
+    const std::optional<TJournalCall> call = Journal_->Call(*id);
+    if (call && !call->IsPaid() && !AllowCorrection_()) return;
+    if (Till_->Checkout(this, *id)) Reload();
+}
+
+// The payment is named before it is taken back: the row may have been
+// chosen by a slip of the hand.
+void TCashCloseWindow::VoidPaymentClicked() {
+    const std::optional<std::int64_t> id = SelectedCall();
+    if (!id) return;
+    const std::optional<TJournalCall> call = Journal_->Call(*id);
+    if (!call || !call->IsPaid()) {
+        ShowError(this, QStringLiteral("La llamada no fue cobrada."));
+        return;
+    }
+    if (!AllowCorrection_()) return;
+    const QString question = QStringLiteral("¿Anular el cobro de %1 de la llamada a %2?")
+                                 .arg(FormatCurrency(call->Figures.CustomerPrice, MoneyLocale(locale())), call->Number);
+    if (!AskYesNo(this, question)) return;
+    try {
+        Journal_->VoidPayment(*id, Clock_());
+    } catch (const std::exception& error) {
+        ShowError(this, QString::fromUtf8(error.what()));
+    }
+    Reload();
 }
 
 void TCashCloseWindow::ReprintClicked() {

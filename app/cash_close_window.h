@@ -3,8 +3,13 @@
 // expected, the CSV export and the printout, and charging or reprinting a
 // call of the list. Reads and writes only the local journal: it works with
 // the portal down.
+//
+// Charging a call from the list and voiding a payment change the day's
+// figures after the counter has taken them: both are corrections, and each
+// asks the administrator first (`allowCorrection`).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,7 +33,11 @@ class TCashCloseWindow : public QDialog {
     Q_OBJECT
 
 public:
-    TCashCloseWindow(TJournalDb& db, const TBoothSettings& settings, TClock clock, QWidget* parent = nullptr);
+    // True when the administrator allows a correction of the close.
+    using TCorrectionCheck = std::function<bool()>;
+
+    TCashCloseWindow(TJournalDb& db, const TBoothSettings& settings, TClock clock,
+                     TCorrectionCheck allowCorrection, QWidget* parent = nullptr);
     ~TCashCloseWindow() override;
 
     // The calls started on the day, or on the days from `first` to `last`
@@ -64,11 +73,13 @@ private:
     void ExportCsvClicked();
     void PrintClicked();
     void ChargeClicked();
+    void VoidPaymentClicked();
     void ReprintClicked();
 
     TJournalDb& Db_;
     const TBoothSettings& Settings_;
     TClock Clock_;
+    TCorrectionCheck AllowCorrection_;
     std::unique_ptr<TCallJournal> Journal_;
     std::unique_ptr<TShiftJournal> Shifts_;
     std::unique_ptr<TTill> Till_;

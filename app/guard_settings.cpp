@@ -1,5 +1,7 @@
 #include "app/guard_settings.h"
 
+#include <algorithm>
+
 #include <QSettings>
 
 namespace {
@@ -34,6 +36,10 @@ TGuardSettings ReadGuardSettings(QSettings& settings) {
     values.Credit.BillingIncrement =
         ReadInt(settings, "Credit/billingincrement", defaults.Credit.BillingIncrement, 1, 3600);
     values.LowBalanceMinutes = ReadInt(settings, "Credit/lowbalanceminutes", defaults.LowBalanceMinutes, 0, 10000);
+    values.BalanceRefreshSeconds =
+        ReadInt(settings, "Credit/balancerefreshseconds", defaults.BalanceRefreshSeconds, 0, 3600);
+    if (values.BalanceRefreshSeconds > 0)
+        values.BalanceRefreshSeconds = std::max(values.BalanceRefreshSeconds, kShortestBalanceRefresh);
     const media::TAnswerSupervisionSettings& a = defaults.Answer;
     values.Answer.WatchMs = ReadInt(settings, "AnswerSupervision/watchms", a.WatchMs, 0, 120000);
     values.Answer.SilenceDbfs = ReadDouble(settings, "AnswerSupervision/silencedbfs", a.SilenceDbfs, -100, 0);
@@ -48,6 +54,7 @@ void WriteGuardSettings(QSettings& settings, const TGuardSettings& values) {
     settings.setValue(QStringLiteral("Credit/hangupatzero"), values.Credit.HangUpAtZero);
     settings.setValue(QStringLiteral("Credit/billingincrement"), values.Credit.BillingIncrement);
     settings.setValue(QStringLiteral("Credit/lowbalanceminutes"), values.LowBalanceMinutes);
+    settings.setValue(QStringLiteral("Credit/balancerefreshseconds"), values.BalanceRefreshSeconds);
     settings.setValue(QStringLiteral("AnswerSupervision/watchms"), values.Answer.WatchMs);
     settings.setValue(QStringLiteral("AnswerSupervision/silencedbfs"), values.Answer.SilenceDbfs);
     settings.setValue(QStringLiteral("AnswerSupervision/noaudioms"), values.Answer.NoAudioMs);

@@ -10,11 +10,17 @@
 
 class QSettings;
 
+inline constexpr int kShortestBalanceRefresh = 15;
+
 struct TGuardSettings {
     TCreditGuardSettings Credit;
     // A balance that pays for fewer minutes than this at the last rate is
     // shown as low after each portal refresh; 0 turns the notice off.
     int LowBalanceMinutes = 10;
+    // How often the balance is read from the portal during a call; 0 never.
+    // Kept at kShortestBalanceRefresh or more, so a hand-edited file cannot
+    // have the booth flood the portal.
+    int BalanceRefreshSeconds = 60;
     media::TAnswerSupervisionSettings Answer;
 };
 

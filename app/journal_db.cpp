@@ -61,6 +61,14 @@ const QStringList kMigrations[] = {
     // falsa atención", "sin audio del destino"), so the operator can refuse
     // to charge.
     {QStringLiteral("ALTER TABLE calls ADD COLUMN answer_flags TEXT")},
+    // 6: payments taken back by the administrator, kept so the close can be
+    // audited: the payment as it stood and when it was voided.
+    {QStringLiteral("CREATE TABLE voided_payments ("
+                    " id INTEGER PRIMARY KEY,"
+                    " call_id INTEGER NOT NULL REFERENCES calls (id),"
+                    " voided_at INTEGER NOT NULL,"
+                    " paid_at INTEGER NOT NULL,"
+                    " amount_received INTEGER)")},
 };
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));

@@ -61,6 +61,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     SetupClient();
     SetupCallFlow();
     SetupCallGuards();
+    SetupBalanceWatch();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -42,6 +42,7 @@ class QTimer;
 class TAboutBox;
 class TAccountDialog;
 class TAudioDialog;
+class TBalanceWatch;
 class TBoothTray;
 class TCallJournal;
 class TCallRecorder;
@@ -159,6 +160,7 @@ private:
     void SetupCallFlow();
     // The credit and answer guards of the booth's call, in main_window_guards.cpp.
     void SetupCallGuards();
+    void SetupBalanceWatch();
     void ShowGuardText(const QString& text, bool alarm);
     void ShowAnswerFlags();
     void AskForCredentials();
@@ -239,6 +241,7 @@ private:
     TPortalRateSource Rates_;
     TBoothCallFlow* Flow_ = nullptr;
     TCallGuards* Guards_ = nullptr;
+    TBalanceWatch* BalanceWatch_ = nullptr;
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;
     TAudioDialog* AudioDialog_ = nullptr;

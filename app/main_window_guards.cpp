@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QSettings>
 
+#include "app/balance_watch.h"
 #include "app/booth_texts.h"
 #include "app/call_recorder.h"
 #include "app/main_window.h"
@@ -55,4 +56,22 @@ void TMainWindow::ShowGuardText(const QString& text, bool alarm) {
 void TMainWindow::ShowAnswerFlags() {
     const QStringList flags = Guards_->AnswerFlags();
     if (!flags.isEmpty()) ShowGuardText(flags.join(QStringLiteral(", ")), true);
+}
+
+// During a call the balance is read again now and then, so the credit guard
+// hears of a top-up or of what another booth on the account spent.
+void TMainWindow::SetupBalanceWatch() {
+    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
+    const std::chrono::seconds period{ReadGuardSettings(settings).BalanceRefreshSeconds};
+    BalanceWatch_ = new TBalanceWatch(
+        [this](QObject* context, TPortalHandler<TBalanceReply> done) {
+            Portal_->BalanceAndRegister(Account_.Username, Account_.Password, context, std::move(done));
+        },
+        period, this);
+    connect(Flow_, &TBoothCallFlow::Answered, BalanceWatch_, &TBalanceWatch::Start);
+    connect(Flow_, &TBoothCallFlow::Ended, BalanceWatch_, &TBalanceWatch::Stop);
+    connect(BalanceWatch_, &TBalanceWatch::BalanceRead, this, [this](TMoney balance) {
+        ShowMoney(Balance_, balance);
+        Guards_->BalanceRefreshed(balance);
+    });
 }

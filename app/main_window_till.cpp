@@ -137,7 +137,7 @@ TCashCloseWindow* TMainWindow::OpenCashClose() {
     if (!Journal_) return nullptr;
     if (!CashClose_) {
         CashClose_ = new TCashCloseWindow(
-            *Journal_, Settings_, [this] { return WallClock_(); }, this);
+            *Journal_, Settings_, [this] { return WallClock_(); }, [this] { return AdminAllows(); }, this);
         CashClose_->setModal(false);
     } else {
         CashClose_->Reload();
@@ -148,7 +148,7 @@ TCashCloseWindow* TMainWindow::OpenCashClose() {
 }
 
 void TMainWindow::OpenRatesDialog() {
-    if (!Journal_ || !AskAdminPin(this, Settings_)) return;
+    if (!Journal_ || !AdminAllows()) return;
     TRatesDialog dialog(this);
     dialog.Fill(Recorder_->SellingRates(), Settings_.ReadShop());
     if (dialog.exec() != QDialog::Accepted) return;

@@ -5,12 +5,12 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
-#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "app/admin_pin.h"
 #include "app/amount_text.h"
 #include "app/message_boxes.h"
 
@@ -180,17 +180,11 @@ void TRatesDialog::TryAccept() {
         ShowError(this, fault);
         return;
     }
+    // Checked here, so a PIN that cannot be kept never leaves the rates
+    // saved and the PIN silently unchanged.
+    if (!NewPin().isEmpty() && !IsValidAdminPin(NewPin())) {
+        ShowError(this, QString::fromUtf8(kBadNewPinText));
+        return;
+    }
     accept();
-}
-
-bool AskAdminPin(QWidget* parent, const TBoothSettings& settings) {
-    if (!settings.HasAdminPin()) return true;
-    bool ok = false;
-    const QString pin =
-        QInputDialog::getText(parent, QStringLiteral("Administrador"), QStringLiteral("PIN de administrador:"),
-                              QLineEdit::Password, QString(), &ok);
-    if (!ok) return false;
-    if (settings.AdminPinMatches(pin)) return true;
-    ShowError(parent, QStringLiteral("PIN incorrecto."));
-    return false;
 }

@@ -1,7 +1,7 @@
 // "Tarifas de venta": the customer's prices (default factor, minimum
 // charge, rounding step, billing increment and a table of rules per
 // prefix) and the shop's details the receipts print, with the
-// administrator PIN. Opened only after the PIN (AskAdminPin).
+// administrator PIN. Opened only after the PIN.
 #pragma once
 
 #include <optional>
@@ -47,6 +47,3 @@ private:
     QLineEdit* Pin_;
 };
 
-// Asks for the administrator PIN when one is stored; true when none is
-// stored or the right one was typed ("PIN incorrecto." otherwise).
-bool AskAdminPin(QWidget* parent, const TBoothSettings& settings);

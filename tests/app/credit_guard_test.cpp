@@ -161,6 +161,10 @@ private slots:
         QTest::newRow("zero increment") << "Credit/billingincrement" << "0" << "increment=60";
         QTest::newRow("low balance off") << "Credit/lowbalanceminutes" << "0" << "low=0";
         QTest::newRow("negative minutes") << "Credit/lowbalanceminutes" << "-5" << "low=10";
+        QTest::newRow("balance refresh 30 s") << "Credit/balancerefreshseconds" << "30" << "refresh=30";
+        QTest::newRow("balance refresh off") << "Credit/balancerefreshseconds" << "0" << "refresh=0";
+        QTest::newRow("balance refresh too often") << "Credit/balancerefreshseconds" << "2" << "refresh=15";
+        QTest::newRow("balance refresh in words") << "Credit/balancerefreshseconds" << "uno" << "refresh=60";
         QTest::newRow("watch 6 s") << "AnswerSupervision/watchms" << "6000" << "watch=6000";
         QTest::newRow("watch in words") << "AnswerSupervision/watchms" << "diez" << "watch=10000";
         QTest::newRow("silence level") << "AnswerSupervision/silencedbfs" << "-50.5" << "silence=-50.5";
@@ -176,13 +180,14 @@ private slots:
         QSettings file(dir.filePath(QStringLiteral("booth.conf")), QSettings::IniFormat);
         file.setValue(key, text);
         const TGuardSettings values = ReadGuardSettings(file);
-        const QString all = QStringLiteral("hangup=%1 increment=%2 low=%3 watch=%4 silence=%5 tone=%6")
+        const QString all = QStringLiteral("hangup=%1 increment=%2 low=%3 watch=%4 silence=%5 tone=%6 refresh=%7")
                                 .arg(int(values.Credit.HangUpAtZero))
                                 .arg(values.Credit.BillingIncrement)
                                 .arg(values.LowBalanceMinutes)
                                 .arg(values.Answer.WatchMs)
                                 .arg(values.Answer.SilenceDbfs)
-                                .arg(values.Answer.ToneMs);
+                                .arg(values.Answer.ToneMs)
+                                .arg(values.BalanceRefreshSeconds);
         QVERIFY2(all.split(u' ').contains(read), qPrintable(all));
         // What is written reads back the same.
         WriteGuardSettings(file, values);
@@ -190,6 +195,7 @@ private slots:
         QCOMPARE(again.Answer.SilenceDbfs, values.Answer.SilenceDbfs);
         QCOMPARE(again.Credit.HangUpAtZero, values.Credit.HangUpAtZero);
         QCOMPARE(again.LowBalanceMinutes, values.LowBalanceMinutes);
+        QCOMPARE(again.BalanceRefreshSeconds, values.BalanceRefreshSeconds);
     }
 };
 BOOTH_TEST_CLASS(CreditGuard);

@@ -62,6 +62,9 @@ private slots:
         QTest::newRow("autostart, wrong PIN") << "autostartAction" << true << "0000" << QStringList{kWrongPinBox}
                                               << false;
         QTest::newRow("autostart, right PIN") << "autostartAction" << true << "4821" << QStringList{} << true;
+        const QString ratesDialog = QStringLiteral("Tarifas de venta|?");
+        QTest::newRow("rates, wrong PIN") << "ratesAction" << true << "1111" << QStringList{kWrongPinBox} << false;
+        QTest::newRow("rates, right PIN") << "ratesAction" << true << "4821" << QStringList{ratesDialog} << true;
         QTest::newRow("close, cancelled") << "close" << true << "-" << QStringList{} << false;
         QTest::newRow("close, wrong PIN") << "close" << true << "1234" << QStringList{kWrongPinBox} << false;
         QTest::newRow("close, right PIN") << "close" << true << "4821" << QStringList{kQuitBox} << true;
@@ -102,18 +105,21 @@ private slots:
     }
 
     // Three wrong PINs lock the guard: the fourth attempt is refused
-    // without a prompt even with the right PIN.
+    // without a prompt even with the right PIN, and so is every other
+    // guarded action.
     void wrongPinsLockTheGuard() {
         TAdminPin().Set(kAdminPin);
         auto window = MakeWindow(QStringLiteral("http://127.0.0.1:9"));
         TModalDriver driver({TModalAnswer::Typed("1"), TModalAnswer::Pressed(QMessageBox::Ok),
                              TModalAnswer::Typed("2"), TModalAnswer::Pressed(QMessageBox::Ok),
                              TModalAnswer::Typed("3"), TModalAnswer::Pressed(QMessageBox::Ok),
-                             TModalAnswer::Pressed(QMessageBox::Ok)});
+                             TModalAnswer::Pressed(QMessageBox::Ok), TModalAnswer::Pressed(QMessageBox::Ok)});
         for (int i = 0; i < 4; ++i) Find<QAction>(window.get(), "audioDialogAction")->trigger();
+        // The selling rates are behind the same lock.
+        Find<QAction>(window.get(), "ratesAction")->trigger();
         const QString locked = QStringLiteral("Softphone Telvira|") + QString::fromUtf8(kPinLockedText);
         QCOMPARE(driver.Seen(), (QStringList{kPinPrompt, kWrongPinBox, kPinPrompt, kWrongPinBox, kPinPrompt, locked,
-                                             locked}));
+                                             locked, locked}));
     }
 
     // Kiosk mode: full screen without a frame, the minimise entry off, a

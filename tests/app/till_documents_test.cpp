@@ -19,6 +19,7 @@
 #include "app/journal_db.h"
 #include "app/rates_dialog.h"
 #include "tests/app/booth_test_support.h"
+#include "tests/app/modal_driver.h"
 #include "tests/app/test_registry.h"
 
 namespace {
@@ -105,6 +106,75 @@ private slots:
                                           Folder_.filePath("no/such/folder/r.pdf"), ReceiptPageSize()));
     }
 
+    // Corrections of the close take the administrator's word: a refused
+    // check leaves the journal as it was; a voided payment is asked about,
+    // kept for the audit, and leaves the call to be charged again.
+    void closeCorrectionsAskTheAdministrator_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<bool>("paidCall");
+        QTest::addColumn<bool>("allowed");
+        QTest::addColumn<QString>("answer");  // the button pressed on the box, if one shows
+        QTest::addColumn<int>("checks");  // how often the administrator was asked
+        QTest::addColumn<QStringList>("seen");
+        QTest::addColumn<bool>("paidAfter");
+        const QString question = QStringLiteral("Softphone Telvira|¿Anular el cobro de $\u00A0360,00 de la llamada a 5411?");
+        const QString notPaid = QStringLiteral("Softphone Telvira|La llamada no fue cobrada.");
+        QTest::newRow("void, refused") << "voidPaymentButton" << true << false << "" << 1
+                                       << QStringList{} << true;
+        QTest::newRow("void, allowed, not confirmed")
+            << "voidPaymentButton" << true << true << "no" << 1 << QStringList{question} << true;
+        QTest::newRow("void, allowed") << "voidPaymentButton" << true << true << "yes" << 1 << QStringList{question}
+                                       << false;
+        QTest::newRow("void of an unpaid call") << "voidPaymentButton" << false << true
+                                                << "ok" << 0
+                                                << QStringList{notPaid} << false;
+        QTest::newRow("late charge, refused") << "chargeButton" << false << false << "" << 1
+                                              << QStringList{} << false;
+        QTest::newRow("charge of a paid call") << "chargeButton" << true << true
+                                               << "ok" << 0
+                                               << QStringList{QStringLiteral("Softphone Telvira|La llamada ya fue cobrada.")}
+                                               << true;
+    }
+    void closeCorrectionsAskTheAdministrator() {
+        QFETCH(QString, button);
+        QFETCH(bool, paidCall);
+        QFETCH(bool, allowed);
+        QFETCH(QString, answer);
+        QFETCH(int, checks);
+        QFETCH(QStringList, seen);
+        QFETCH(bool, paidAfter);
+        TBoothSettings settings;
+        TJournalDb db(Folder_.filePath(QStringLiteral("corrections-%1.sqlite").arg(QTest::currentDataTag())));
+        TCallJournal journal(db);
+        const std::int64_t id = JournalCall(journal, kMorning, 61, MoneyFromUnits(300), MoneyFromUnits(360));
+        if (paidCall) journal.Paid(id, kMorning.addSecs(100), MoneyFromUnits(400));
+        int asked = 0;
+        TCashCloseWindow window(db, settings, [] { return kMorning.addSecs(200); }, [&] {
+            ++asked;
+            return allowed;
+        });
+        window.setLocale(kArgentina);
+        auto* table = Find<QTableView>(&window, "callTable");
+        table->selectRow(0);
+        const QMap<QString, QMessageBox::StandardButton> buttons{
+            {"yes", QMessageBox::Yes}, {"no", QMessageBox::No}, {"ok", QMessageBox::Ok}};
+        TModalDriver driver(answer.isEmpty() ? QList<TModalAnswer>{}
+                                             : QList<TModalAnswer>{TModalAnswer::Pressed(buttons.value(answer))});
+        Find<QPushButton>(&window, button.toLatin1().constData())->click();
+        QTRY_COMPARE(driver.Seen(), seen);
+        QCOMPARE(asked, checks);
+        QCOMPARE(journal.Call(id)->IsPaid(), paidAfter);
+        const bool voided = paidCall && !paidAfter;
+        QCOMPARE(journal.VoidedPayments(id), voided ? 1 : 0);
+        QCOMPARE(window.Totals().Takings, paidAfter ? MoneyFromUnits(360) : TMoney{});
+        if (voided) {
+            // Charged again later, as any unpaid call.
+            journal.Paid(id, kMorning.addSecs(300), MoneyFromUnits(360));
+            QVERIFY(journal.Call(id)->IsPaid());
+            QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.VoidPayment(id + 1, kMorning));
+        }
+    }
+
     // A day with a paid call, an unpaid one and an unanswered one, and a
     // shift over the first two; the window's figures, its CSV and its PDF
     // must agree.
@@ -115,7 +185,7 @@ private slots:
         TJournalDb db(Folder_.filePath("close.sqlite"));
         TCallJournal journal(db);
         QDateTime clock = kMorning;
-        TCashCloseWindow window(db, settings, [&clock] { return clock; });
+        TCashCloseWindow window(db, settings, [&clock] { return clock; }, [] { return true; });
         window.setLocale(kArgentina);
         window.OpenShift(MoneyFromUnits(1000));
         const std::int64_t paid =
