@@ -62,7 +62,9 @@ void TSipEngine::OnInviteWithoutCall(const TSipMessage& message) {
     case TInviteEvent::kUnknownCallFailure: {
         // A call already let go (ended by the set-up limit or the host): its
         // failure is acknowledged all the same, or the far end sends it
-        // again for 32 s.
+        // again for 32 s. The INVITE is known while its transaction lasts;
+        // after Timer B it is not, and the ACK is built from the failure
+        // alone, to the account's server, where a call's first INVITE goes.
         const ISipAccountPtr account = FindAccountFor(message.FromUser, message.ToUser);
         AcknowledgeFailure(message, account.get());
         return;
