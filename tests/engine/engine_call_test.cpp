@@ -104,14 +104,19 @@ TEST_F(EngineOutgoingCall, EveryRefusalGetsOneAckForItsInvite) {
             invite = Server.NextOf("INVITE");
         }
         ASSERT_FALSE(invite.empty()) << row.status;
-        Server.Send(Respond(invite, row.status, "a", challenge + elsewhere), Port);
-        const TSipMessage ack(Server.NextOf("ACK"));
+        const std::string refusal = Respond(invite, row.status, "a", challenge + elsewhere);
+        Server.Send(refusal, Port);
+        const std::string ackText = Server.NextOf("ACK");
+        const TSipMessage ack(ackText);
         const TSipMessage sent(invite);
         EXPECT_EQ(ack.RequestUri, sent.RequestUri) << row.status;
         EXPECT_EQ(ack.ViaHeaders, sent.ViaHeaders.substr(0, sent.ViaHeaders.find("\r\n") + 2)) << row.status;
         EXPECT_EQ(ack.CSeqNumber, sent.CSeqNumber) << row.status;
         EXPECT_EQ(ack.ToTag, "a") << row.status;
         EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; })) << row.status;
+        // A copy of the refusal (our ACK was lost) gets the same ACK again.
+        Server.Send(refusal, Port);
+        EXPECT_EQ(Server.NextOf("ACK"), ackText) << row.status;
         EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(200)).empty()) << row.status;
         EXPECT_EQ(call->GetStatusText(), std::string(row.status, 3)) << row.status;
     }
