@@ -28,6 +28,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "engine/invite_event.h"
 #include "media/call.h"
 #include "media/call_list.h"
 #include "media/rtp_session.h"
@@ -210,6 +211,39 @@ private:
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
+    // Keeps the challenge of `message` in the call for its retry, with a
+    // fresh branch for the new transaction.
+    static void TakeChallenge(ISipCall& call, const TSipMessage& message);
+
+    // The INVITE state machine (engine_invite.cpp dispatches; the steps are
+    // in engine_invite_requests.cpp and engine_invite_responses.cpp). A step
+    // runs under the call's lock and says what follows once it is released.
+    enum class TAfterStep {
+        kNothing,
+        kOffer,       // tell the host of a new incoming call, refuse it if nobody takes it
+        kRingback,    // tell the host the far end rings
+        kAnswered,    // tell the host the call was answered
+        kReanswered,  // the same for the answer to a re-INVITE
+        kEndCall,     // the call is over: let it go
+    };
+    void OnInvite(const TSipMessage& message);
+    void OnInviteWithoutCall(const TSipMessage& message);
+    TAfterStep TakeInviteStep(ISipCall& call, TInviteEvent event, const TSipMessage& message);
+    void FinishInviteStep(const ISipCallPtr& call, TAfterStep after);
+    // Every final failure to an INVITE gets one ACK (RFC 3261 17.1.1.3),
+    // built from the INVITE its transaction sent, else from the answer alone
+    // and sent to the server of `account` (may be null: nothing is sent).
+    void AcknowledgeFailure(const TSipMessage& response, ISipAccount* account);
+    // Requests.
+    ISipCallPtr OnIncomingInvite(const TSipMessage& message);
+    TAfterStep OnReInvite(ISipCall& call, const TSipMessage& message);
+    // Responses to the call's INVITE.
+    TAfterStep OnInviteProgress(ISipCall& call, const TSipMessage& message);
+    TAfterStep OnInviteOk(ISipCall& call, const TSipMessage& message, bool first);
+    TAfterStep OnForkOk(ISipCall& call, const TSipMessage& message);
+    TAfterStep OnInviteChallenge(ISipCall& call, const TSipMessage& message);
+    TAfterStep OnInviteFailure(ISipCall& call, const TSipMessage& message);
+    TAfterStep OnEndedCallResponse(ISipCall& call, const TSipMessage& message);
 
     // Who may act on a call (engine_dialog.cpp). Each answers 481 or 500
     // itself where that is due and returns whether the message may go on.
@@ -232,7 +266,7 @@ private:
     void OnRegistrationFailed(ISipAccount& account, const std::string& reason, bool& report);
     std::string NoAnswerReason(ISipAccount& account);
 
-    // Calls (engine_calls.cpp, engine_invite.cpp).
+    // Calls (engine_calls.cpp) and REFER (engine_refer.cpp).
     std::shared_ptr<TCall> NewCall(const ISipAccountPtr& account, const std::string& callId);
     void SendInvite(ISipCall& call, bool withCredentials);
     void SendCallText(ISipCall& call, const std::string& text);
@@ -240,18 +274,9 @@ private:
     int ChoosePayload(const std::vector<int>& offered);
     // The payload types of `listed` that the engine offers too, in their order.
     std::vector<int> CommonPayloadTypes(const std::vector<int>& listed);
-    void OnInvite(const TSipMessage& message);
-    void OnIncomingInvite(const TSipMessage& message);
-    void OnInviteResponse(const ISipCallPtr& call, const TSipMessage& message);
-    void OnInviteChallenge(const ISipCallPtr& call, const TSipMessage& message);
-    void OnReInvite(ISipCall& call, const TSipMessage& message);
-    void OnInviteProgress(const ISipCallPtr& call, const TSipMessage& message);
-    void OnInviteOk(const ISipCallPtr& call, const TSipMessage& message);
-    void OnInviteFailure(const ISipCallPtr& call, const TSipMessage& message);
     void OnRefer(const TSipMessage& message);
     void FailCall(const ISipCallPtr& call, const std::string& statusText);
     void SendCancelOrWait(ISipCall& call);
-    void OnCancelledInviteResponse(const ISipCallPtr& call, const TSipMessage& message);
     bool IsCancelled(const ISipCall& call);
     bool TakeAwaitingCancel(const ISipCall& call);
     void MarkEstablished(const ISipCall& call);

@@ -104,6 +104,13 @@ std::vector<TTimedOut> TClientTransactions::Poll(TTime now) {
     return timedOut;
 }
 
+std::optional<TSentRequest> TClientTransactions::SentRequest(const TWireFacts& response) const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    const auto found = Entries_.find(response.Key());
+    if (found == Entries_.end() || found->second.request.cseq != response.cseq) return std::nullopt;
+    return TSentRequest{found->second.text, found->second.destination};
+}
+
 bool TClientTransactions::AwaitsFirstResponse(const std::string& inviteBranch,
                                               const std::string& callId) const {
     std::lock_guard<std::mutex> guard(Lock_);

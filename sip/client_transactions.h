@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -39,6 +40,12 @@ enum class TResponseKind {
 struct TResponseMatch {
     TResponseKind kind = TResponseKind::kUnmatched;
     bool first = false;
+};
+
+// A request as it went out.
+struct TSentRequest {
+    std::string text;
+    TDestination destination;
 };
 
 // A transaction that ended without a final response.
@@ -65,6 +72,10 @@ public:
     // that ended unanswered (Timer B or F).
     std::vector<TTimedOut> Poll(TTime now);
 
+    // The request `response` answers, as it was sent and where; none when
+    // no transaction (still) has it. A failure's ACK repeats parts of it
+    // and goes where it went.
+    std::optional<TSentRequest> SentRequest(const TWireFacts& response) const;
     // True while the INVITE transaction of `branch` and `callId` has no
     // response at all: a CANCEL must wait (RFC 3261 9.1).
     bool AwaitsFirstResponse(const std::string& inviteBranch, const std::string& callId) const;

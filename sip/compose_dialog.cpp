@@ -81,7 +81,7 @@ std::string CancelVia(ISipCall& call, ISipAccount& account) {
 // challenge at all (empty realm and nonce) means nothing to a server.
 bool Challenged(ISipCall& call) { return !call.GetNonce().empty(); }
 
-// ACK up to and including Call-ID, shared by both ACK forms, with `via`.
+// ACK up to and including Call-ID for a 2xx, with `via`.
 std::string AckHead(const TSipMessage& response, const std::string& via) {
     const std::string ackUri =
         response.Contact.empty() ? "sip:" + response.ToUser + "@" + response.ToHost
@@ -93,6 +93,44 @@ std::string AckHead(const TSipMessage& response, const std::string& via) {
     text += response.ToHeader + "\r\n";
     text += "Call-ID: " + response.CallId + "\r\n";
     return text;
+}
+
+// The parts of the agent's own INVITE that its failure ACK repeats. The
+// agent writes every header with its full name, one value a line.
+struct TInviteParts {
+    std::string_view requestUri;
+    std::string_view topVia;  // the whole line, CR LF included
+    std::string_view from;
+    std::string_view callId;
+    std::string_view cseqNumber;
+    std::string routes;  // every Route line, in order
+};
+
+TInviteParts ReadInviteParts(std::string_view invite) {
+    TInviteParts parts;
+    std::size_t start = 0;
+    for (bool first = true; start < invite.size(); first = false) {
+        const std::size_t end = invite.find("\r\n", start);
+        if (end == std::string_view::npos || end == start) break;  // the blank line ends the head
+        const std::string_view line = invite.substr(start, end - start);
+        const std::string_view withEnd = invite.substr(start, end + 2 - start);
+        start = end + 2;
+        if (first) {
+            const std::string_view afterMethod = sip_text::After(line, ' ');
+            parts.requestUri = sip_text::Before(afterMethod, ' ');
+        } else if (line.starts_with("Via: ")) {
+            if (parts.topVia.empty()) parts.topVia = withEnd;
+        } else if (line.starts_with("Route: ")) {
+            parts.routes.append(withEnd);
+        } else if (line.starts_with("From: ")) {
+            parts.from = line;
+        } else if (line.starts_with("Call-ID: ")) {
+            parts.callId = line.substr(9);
+        } else if (line.starts_with("CSeq: ")) {
+            parts.cseqNumber = sip_text::Before(line.substr(6), ' ');
+        }
+    }
+    return parts;
 }
 
 std::string AckCSeqLine(const TSipMessage& response) {
@@ -157,10 +195,41 @@ std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& respons
     return text;
 }
 
+std::string ComposeAckForFailure(std::string_view invite, const TSipMessage& response) {
+    const TInviteParts parts = ReadInviteParts(invite);
+    std::string text = "ACK ";
+    text.append(parts.requestUri).append(" SIP/2.0\r\n");
+    // One Via, the INVITE's own: the ACK belongs to the INVITE's transaction.
+    text.append(parts.topVia);
+    text += parts.routes;
+    text.append(kMaxForwardsLine);
+    text.append(parts.from).append(kCrLf);
+    // The answer's To carries the tag of whoever refused.
+    text += response.ToHeader + "\r\n";
+    text.append("Call-ID: ").append(parts.callId).append(kCrLf);
+    text.append("CSeq: ").append(parts.cseqNumber).append(" ACK\r\n");
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
 std::string ComposeAck(const TSipMessage& response) {
-    // The ACK of a failure belongs to the INVITE's transaction: its Via lines.
-    return AckHead(response, response.ViaHeaders) + AckCSeqLine(response) +
-           "Content-Length: 0\r\n\r\n";
+    // The agent's first INVITE of a call is sent to the URI its To names, so
+    // that URI stands in for the Request-URI; the answer's top Via is the
+    // INVITE's (with the marks the far end added to it).
+    const std::string requestUri = !response.ToUri.empty()
+                                       ? response.ToUri
+                                       : "sip:" + response.ToUser + "@" + response.ToHostPort;
+    const std::string& vias = response.ViaHeaders;
+    const std::size_t topEnd = vias.find("\r\n");
+    std::string text = "ACK " + requestUri + " SIP/2.0\r\n";
+    text += topEnd == std::string::npos ? vias : vias.substr(0, topEnd + 2);
+    text.append(kMaxForwardsLine);
+    text += response.FromHeader + "\r\n";
+    text += response.ToHeader + "\r\n";
+    text += "Call-ID: " + response.CallId + "\r\n";
+    text += AckCSeqLine(response);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
 }
 
 std::string ComposeBye(ISipCall& call) {

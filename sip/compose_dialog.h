@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "sip/message.h"
 #include "sip/sipints.h"
@@ -23,7 +24,14 @@ std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payl
 // of its own; with a credentials line when the call was challenged (the use
 // of the nonce is counted in the call).
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response);
-// ACK for a final failure answer, built from the answer alone.
+// ACK for a final failure answer to `invite`, the request as the agent sent
+// it (RFC 3261 17.1.1.3): the INVITE's Request-URI, its one top Via, Route
+// lines, From, Call-ID and CSeq number (method ACK), and the To of the
+// answer with the tag of whoever refused.
+std::string ComposeAckForFailure(std::string_view invite, const TSipMessage& response);
+// The same from the answer alone, for an INVITE the agent no longer has
+// (its transaction ended long before the answer came): the To URI stands in
+// for the Request-URI, and the answer's top Via for the INVITE's.
 std::string ComposeAck(const TSipMessage& response);
 
 std::string ComposeBye(ISipCall& call);

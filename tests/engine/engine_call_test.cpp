@@ -66,15 +66,87 @@ TEST_F(EngineOutgoingCall, BusyEndsTheCallAndFreesThePort) {
     EXPECT_FALSE(Engine->Ports().InUse(port));
 }
 
-TEST_F(EngineOutgoingCall, ForbiddenIsAcknowledgedTwiceAndNotRetried) {
+TEST_F(EngineOutgoingCall, ForbiddenIsAcknowledgedOnceAndNotRetried) {
     const ISipAccountPtr account = AddAccount();
     const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
     Server.Send(Respond(Server.NextOf("INVITE"), "403 Forbidden", "f"), Port);
     EXPECT_FALSE(Server.NextOf("ACK").empty());
-    EXPECT_FALSE(Server.NextOf("ACK").empty());
     ASSERT_TRUE(Sink->WaitFor("Bye"));
+    EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(200)).empty());
     EXPECT_EQ(call->GetStatusText(), "403");
     EXPECT_TRUE(Server.NextOf("INVITE", "", std::chrono::milliseconds(200)).empty());
+}
+
+// Every refusal gets exactly one ACK, which repeats the INVITE it answers
+// (its Request-URI, its Via, its CSeq number) and goes where the INVITE
+// went, whatever Contact the refusal names; the call ends with its status.
+TEST_F(EngineOutgoingCall, EveryRefusalGetsOneAckForItsInvite) {
+    struct TRow {
+        const char* status;
+        bool challengedFirst;  // a 401 answered with credentials came before
+    };
+    const TRow rows[] = {
+        {"486 Busy Here", false},
+        {"487 Request Terminated", false},  // the far end gave up by itself
+        {"403 Forbidden", false},
+        {"401 Unauthorized", true},  // a second challenge is a refusal
+        {"603 Decline", true},
+    };
+    const std::string challenge = "WWW-Authenticate: Digest realm=\"test\", nonce=\"n\"\r\n";
+    const std::string elsewhere = "Contact: <sip:elsewhere@127.0.0.1:9>\r\n";
+    const ISipAccountPtr account = AddAccount();
+    for (const TRow& row : rows) {
+        const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+        std::string invite = Server.NextOf("INVITE");
+        if (row.challengedFirst) {
+            Server.Send(Respond(invite, "401 Unauthorized", "a", challenge + elsewhere), Port);
+            ASSERT_FALSE(Server.NextOf("ACK").empty());
+            invite = Server.NextOf("INVITE");
+        }
+        ASSERT_FALSE(invite.empty()) << row.status;
+        const std::string refusal = Respond(invite, row.status, "a", challenge + elsewhere);
+        Server.Send(refusal, Port);
+        const std::string ackText = Server.NextOf("ACK");
+        const TSipMessage ack(ackText);
+        const TSipMessage sent(invite);
+        EXPECT_EQ(ack.RequestUri, sent.RequestUri) << row.status;
+        EXPECT_EQ(ack.ViaHeaders, sent.ViaHeaders.substr(0, sent.ViaHeaders.find("\r\n") + 2)) << row.status;
+        EXPECT_EQ(ack.CSeqNumber, sent.CSeqNumber) << row.status;
+        EXPECT_EQ(ack.ToTag, "a") << row.status;
+        EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; })) << row.status;
+        // A copy of the refusal (our ACK was lost) gets the same ACK again.
+        Server.Send(refusal, Port);
+        EXPECT_EQ(Server.NextOf("ACK"), ackText) << row.status;
+        EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(200)).empty()) << row.status;
+        EXPECT_EQ(call->GetStatusText(), std::string(row.status, 3)) << row.status;
+    }
+}
+
+// A refusal for a call already let go is still acknowledged: from the INVITE
+// while its transaction lasts, else from the refusal alone (the To URI is
+// the Request-URI of a call's first INVITE).
+TEST_F(EngineOutgoingCall, RefusalOfACallLetGoIsAcknowledged) {
+    const ISipAccountPtr account = AddAccount();
+    for (const bool afterTimerB : {false, true}) {
+        const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+        const std::string invite = Server.NextOf("INVITE");
+        ASSERT_FALSE(invite.empty());
+        if (afterTimerB) {
+            AdvanceTransactions(33000ms);
+            while (!Server.NextOf("INVITE", "", std::chrono::milliseconds(50)).empty()) {
+            }
+        } else {
+            Engine->EndCall(call);
+        }
+        ASSERT_EQ(Engine->Calls().Count(), 0) << afterTimerB;
+        Server.Send(Respond(invite, "486 Busy Here", "late",
+                            "Contact: <sip:elsewhere@127.0.0.1:9>\r\n"),
+                    Port);
+        const TSipMessage ack(Server.NextOf("ACK"));
+        EXPECT_EQ(ack.RequestUri, TSipMessage(invite).RequestUri) << afterTimerB;
+        EXPECT_EQ(ack.ToTag, "late") << afterTimerB;
+        EXPECT_EQ(ack.CSeqNumber, TSipMessage(invite).CSeqNumber) << afterTimerB;
+    }
 }
 
 TEST_F(EngineOutgoingCall, SecondChallengeEndsTheCall) {
@@ -100,6 +172,20 @@ TEST_F(EngineOutgoingCall, RingingAndEarlyMedia) {
     ASSERT_TRUE(Sink->WaitFor("CreateAudioDevices"));
     EXPECT_TRUE(WaitUntil([&] { return call->GetMediaActive(); }));
     EXPECT_EQ(Sink->Count("Ringback"), 1);
+}
+
+// Any 2xx answers the call (RFC 3261 13.2.2.4), not only 200.
+TEST_F(EngineOutgoingCall, AnyTwoHundredAnswersTheCall) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string contact = "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n";
+    Server.Send(Respond(Server.NextOf("INVITE"), "202 Accepted", "callee", contact,
+                        SdpBody(FreeUdpPort(), "0")),
+                Port);
+    const TSipMessage ack(Server.NextOf("ACK"));
+    EXPECT_EQ(ack.RequestUri, "sip:5550100@127.0.0.1:" + std::to_string(Server.Port()));
+    ASSERT_TRUE(Sink->WaitFor("InviteOk"));
+    EXPECT_EQ(call->GetState(), csConnected);
 }
 
 TEST_F(EngineOutgoingCall, CancelledCallIsRemovedWhenItsFinalAnswerArrives) {

@@ -193,6 +193,9 @@ TEST_F(ForgedPeer, InDialogRequestsOfAnOutgoingCall) {
                 Port);
     EXPECT_EQ(NextStatus(Server, "INVITE"), "200");
     EXPECT_EQ(call->GetRemoteRtpPort(), 40000);
+    // The host reads the status of the answer the call had; the peer's
+    // re-INVITE, a request, has none to put in its place.
+    EXPECT_EQ(call->GetStatusCode(), 200);
     Server.Send(Request("BYE", right, ++PeerCSeq, "z9hG4bKbye", Server.Port()), Port);
     EXPECT_EQ(NextStatus(Server, "BYE"), "200");
     EXPECT_TRUE(Sink->WaitFor("Bye"));

@@ -224,21 +224,38 @@ TEST_F(DialogComposer, AckForTwoHundredFollowsTheRouteSet) {
         << text;
 }
 
-TEST_F(DialogComposer, PlainAckWithoutContactGoesToTheToUserAndHost) {
-    const TSipMessage busy(
-        "SIP/2.0 486 Busy Here\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
-        "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bKproxy\r\n"
+// The ACK of a failure repeats the INVITE it answers (RFC 3261 17.1.1.3):
+// its Request-URI, never the Contact the refusal names; its one Via; its
+// Route lines; the To of the refusal with its tag.
+const std::string kBusyFromAnotherNode =
+    "SIP/2.0 486 Busy Here\r\n"
+    "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+    "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bKproxy\r\n"
+    "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+    "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
+    "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+    "CSeq: 12 INVITE\r\n"
+    "Contact: <sip:2001@198.51.100.77:5088>\r\n"
+    "Content-Length: 0\r\n"
+    "\r\n";
+
+TEST_F(DialogComposer, FailureAckRepeatsTheInviteItAnswers) {
+    const std::string invite =
+        "INVITE sip:2001@198.51.100.5:5060;transport=udp SIP/2.0\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
-        "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
-        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "Route: <sip:192.0.2.11;lr>\r\n"
         "CSeq: 12 INVITE\r\n"
-        "Content-Length: 0\r\n"
-        "\r\n");
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n" + kAllow +
+        "Contact: <sip:1001@192.168.1.20:5075>\r\n"
+        "Max-Forwards: 70\r\n" + kSdpHeaders + "v=0\r\nRoute: <sip:body.example>\r\n";
     const std::string expected =
-        "ACK sip:2001@sip.telvira.example SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
-        "Via: SIP/2.0/UDP 10.0.0.1:5060;branch=z9hG4bKproxy\r\n"
+        "ACK sip:2001@198.51.100.5:5060;transport=udp SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
+        "Route: <sip:192.0.2.11;lr>\r\n"
         "Max-Forwards: 70\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
@@ -246,7 +263,24 @@ TEST_F(DialogComposer, PlainAckWithoutContactGoesToTheToUserAndHost) {
         "CSeq: 12 ACK\r\n"
         "Content-Length: 0\r\n"
         "\r\n";
-    EXPECT_EQ(ComposeAck(busy), expected);
+    EXPECT_EQ(ComposeAckForFailure(invite, TSipMessage(kBusyFromAnotherNode)), expected);
+}
+
+// Without its INVITE (long forgotten), the ACK is built from the refusal:
+// the To URI, which the first INVITE of a call is sent to, port included,
+// never the refusal's Contact; one Via, the top one.
+TEST_F(DialogComposer, FailureAckWithoutItsInviteGoesToTheToUri) {
+    const std::string expected =
+        "ACK sip:2001@sip.telvira.example:5060 SIP/2.0\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n"
+        "Max-Forwards: 70\r\n"
+        "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
+        "To: <sip:2001@sip.telvira.example:5060>;tag=busy9\r\n"
+        "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "CSeq: 12 ACK\r\n"
+        "Content-Length: 0\r\n"
+        "\r\n";
+    EXPECT_EQ(ComposeAck(TSipMessage(kBusyFromAnotherNode)), expected);
 }
 
 // --- BYE, CANCEL -------------------------------------------------------------

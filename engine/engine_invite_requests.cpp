@@ -1,0 +1,139 @@
+// Steps of the INVITE state machine for requests of the far end: a new
+// incoming call, a re-INVITE inside a call's dialog, and the ACK that may
+// carry the SDP answer to our offer.
+#include "engine/engine.h"
+#include "media/codecs.h"
+#include "sip/compose.h"
+#include "sip/message.h"
+#include "sip/sdp.h"
+#include "sip/text.h"
+
+namespace {
+
+using sip_text::NumberOr;
+
+}  // namespace
+
+// Refusals go out at once; a call that may ring is listed, answered 100 and
+// 180, and returned for the host to hear of (kOffer).
+ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
+    const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
+    if (message.RequestUser.empty() || !account) {
+        SendToVia(message, nullptr, ComposeResponseWithTag(message, "404 Not Found", NewTag()));
+        return nullptr;
+    }
+
+    // An offer whose port is no port is refused, not read as another port.
+    const TSdpAudio offer = ReadSdpAudio(message.Body);
+    const std::optional<int> offeredPort = offer.present ? SdpPort(offer.portToken) : std::nullopt;
+    int payloadType = ChoosePayload(message.PayloadTypes);
+    if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
+        payloadType = GetCodecAt(0);
+    if (payloadType < 0 || (offer.present && !offeredPort)) {
+        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        return nullptr;
+    }
+    // Unanswered calls cost a call object each and nothing more (the RTP port
+    // is taken when answering); a flood of them is turned away beyond a few.
+    if (RingingIncomingCount() >= kMaxRingingIncoming) {
+        SendToVia(message, nullptr, ComposeResponseWithTag(message, "486 Busy Here", NewTag()));
+        return nullptr;
+    }
+
+    // Nobody else sees the call before it is listed: it is filled in first,
+    // and locked only once listed (the list before the call).
+    const std::shared_ptr<TCall> call = NewCall(account, message.CallId);
+    call->SetLocalRtpPort(0);
+    call->SetRemoteSipHost(account->GetServerAddress());
+    call->SetRemoteRtpHost(offer.present ? offer.address : std::string());
+    call->SetRemoteRtpPort(offeredPort.value_or(0));
+    // Without an offer the 200 carries ours and the ACK the answer.
+    call->SetDirection(offer.present ? AnswerDirection(offer.direction, offer.address, false)
+                                     : std::string("sendrecv"));
+    if (!offer.present) MarkAwaitingAnswer(*call, true);
+    call->SetSilenceTimeout(SilenceTimeout_);
+    call->SetSilenceThreshold(SilenceThreshold_);
+    call->SetFromHeader(message.FromHeader);
+    call->SetToHeader(message.ToHeader);
+    call->SetLocalUri(message.ToUri);
+    call->SetRemoteUri(message.FromUri);
+    call->SetRemoteTag(message.FromTag);
+    call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
+    call->SetSpeakerEnabled(true);
+    call->SetMicrophoneEnabled(true);
+    call->SetIncoming(true);
+    call->SetViaHeaders(message.ViaHeaders);
+    call->SetReceivedHost(message.ViaHost);
+    call->SetReceivedPort(message.ViaPort);
+    call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call->SetCSeq(NextCSeq());
+    call->SetRouteSet(message);
+    call->SetRemoteContact(message.Contact);
+    call->SetTarget(message.FromUser);
+    call->SetRemoteSipPort(message.ContactPort);
+    Calls_.Add(call);
+
+    std::lock_guard<ISipCall> guard(*call);
+    SendToVia(message, nullptr, ComposeResponse(message, "100 Trying"));
+    // With our tag: the caller's early dialog is the one the 200 confirms.
+    SendCallResponse(*call, ComposeCallResponse(*call, "180 Ringing"));
+    return call;
+}
+
+TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
+    const TSdpAudio offer = ReadSdpAudio(message.Body);
+    if (offer.present && !SdpPort(offer.portToken)) {
+        // The call goes on as it was; only this offer is refused.
+        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        return TAfterStep::kNothing;
+    }
+    call.SetViaHeaders(message.ViaHeaders);
+    // The route set is fixed when the dialog starts; a proxy that does not
+    // record-route requests inside the dialog sends the re-INVITE without
+    // Record-Route lines, and clearing the set would strand our later BYE.
+    if (message.HasRecordRoutes()) call.SetRouteSet(message);
+    call.SetRemoteContact(message.Contact);
+    call.SetCSeq(NumberOr(message.CSeqNumber, 0));
+    call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call.SetFromHeader(message.FromHeader);
+    call.SetToHeader("To: <" + message.ToUri + ">");
+    call.SetSdpVersion(call.GetSdpVersion() + 1);
+    if (!offer.present) {
+        // No offer: ours goes in the 200 and the answer comes in the ACK
+        // (RFC 3264); the media keeps its target until then.
+        MarkAwaitingAnswer(call, true);
+        SendCallText(call, ComposeOkWithOffer(call, GetCodecList()));
+        return TAfterStep::kNothing;
+    }
+    TakeRemoteMedia(call, message);
+    // Our answer names the call's codec only, so only it is agreed.
+    if (!message.PayloadTypes.empty())
+        if (const IAudioCodecPtr codec = call.GetCodec())
+            call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
+    if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
+    SendCallText(call, ComposeOkWithAnswer(call, AnswerDirection(offer.direction, offer.address,
+                                                                 call.GetOnHold())));
+    return TAfterStep::kNothing;
+}
+
+// The ACK of our 2xx: it carries the SDP answer when our 200 made the offer.
+void TSipEngine::OnAck(const TSipMessage& message) {
+    if (!IsRequest(message)) return;
+    const ISipCallPtr call = FindCall(message.CallId);
+    if (!call) return;
+    {
+        std::lock_guard<ISipCall> guard(*call);
+        if (!IsAwaitingAnswer(*call)) return;
+        MarkAwaitingAnswer(*call, false);
+        if (TakeRemoteMedia(*call, message)) {
+            if (call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
+            return;
+        }
+        // An answer that names no port leaves the call without voice: end it.
+        call->SetStatusText("488");
+        HangUp(call);
+        call->SetState(csIdle);
+    }
+    EndCall(call);
+}

@@ -1,0 +1,200 @@
+// Steps of the INVITE state machine for answers to the agent's INVITEs (the
+// first one of a call, and the re-INVITEs of hold and resume). Each runs
+// under the call's lock, after the dispatcher has acknowledged a failure.
+#include "engine/engine.h"
+#include "sip/compose.h"
+#include "sip/dialog_parts.h"
+#include "sip/message.h"
+#include "sip/sdp.h"
+#include "sip/text.h"
+#include "sip/transport.h"
+
+namespace {
+
+using sip_text::NumberOr;
+
+// The audio port of an SDP answer, 0 when it has none or names no port
+// (nothing is sent then, rather than to some other port).
+int AnsweredPort(const TSipMessage& message) {
+    const TSdpAudio answer = ReadSdpAudio(message.Body);
+    return answer.present ? SdpPort(answer.portToken).value_or(0) : 0;
+}
+
+// A refused hold or resume: the far end still has the call.
+void KeepCallUp(ISipCall& call) {
+    call.SetOnHold(false);
+    call.SetDirection("sendrecv");
+    call.SetState(csConnected);
+}
+
+// The call ends here with `statusText` for the host; the status is set
+// before the change to idle, which raises the host's Bye.
+void EndedWith(ISipCall& call, const std::string& statusText) {
+    if (call.GetMediaActive()) call.SetMediaActive(false);
+    call.SetStatusText(statusText);
+    call.SetState(csIdle);
+}
+
+}  // namespace
+
+void TSipEngine::TakeChallenge(ISipCall& call, const TSipMessage& message) {
+    call.SetAuthStatus(message.StatusCode);
+    call.SetOpaque(message.Opaque);
+    call.SetState(csAuthenticating);
+    call.SetQop(message.Qop);
+    call.SetNonce(message.Nonce);
+    call.SetRealm(message.Realm);
+    call.SetBranch(NewBranch());
+}
+
+TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMessage& message) {
+    call.SetState(csRinging);
+    call.SetViaHeaders(message.ViaHeaders);
+    call.SetRouteSet(message);
+    call.SetRemoteContact(message.Contact);
+    call.SetCSeq(NumberOr(message.CSeqNumber, 1));
+    call.SetRemoteCSeq(0);
+    call.SetRemoteTag(message.ToTag);
+    call.SetRemoteUri(message.ToUri);
+    call.SetRemoteRtpPort(AnsweredPort(message));
+    call.SetRemoteRtpHost(message.SdpAddress);
+    if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
+    return message.StatusCode == "180" ? TAfterStep::kRingback : TAfterStep::kNothing;
+}
+
+// `first`: the 2xx that answers the call; otherwise the answer to a
+// re-INVITE (or to the INVITE of a call we answered).
+TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage& message, bool first) {
+    if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    if (first && !call.GetIncoming()) {
+        // The dialog is the one this 2xx makes: its tag, its Contact and
+        // its Record-Route (none included), whatever rang before.
+        call.SetRemoteTag(message.ToTag);
+        call.SetRouteSet(message);
+    } else if (call.GetRemoteTag().empty()) {
+        call.SetRemoteTag(message.ToTag);
+    }
+    const TCallState state = call.GetState();
+    const bool holding =
+        state == csHolding || (state == csAuthenticating && !first && call.GetOnHold());
+    call.SetState(holding ? csHolding : csConnected);
+    call.SetViaHeaders(message.ViaHeaders);
+    if (!first && !message.RecordRouteHeaders.empty()) call.SetRouteSet(message);
+    call.SetReceivedHost(message.ViaHost);
+    call.SetReceivedPort(message.ViaPort);
+    call.SetRemoteContact(message.Contact);
+
+    const int sdpPort = AnsweredPort(message);
+    const bool moved = call.GetRemoteRtpPort() != sdpPort || call.GetRemoteRtpHost() != message.SdpAddress;
+    if (moved && call.GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
+        !message.SdpAddress.empty() && sdpPort != 0) {
+        if (call.GetMediaActive()) call.SetMediaActive(false);
+        call.SetRemoteRtpPort(sdpPort);
+        call.SetRemoteRtpHost(message.SdpAddress);
+        StartMedia(call);
+    }
+    SendDialogRequest(call, ComposeAckWithCredentials(call, message));
+    MarkEstablished(call);
+    return first ? TAfterStep::kAnswered : TAfterStep::kReanswered;
+}
+
+// Another fork answered too (RFC 3261 13.2.2.4): its 2xx is acknowledged
+// and its dialog ended; the call stays with the fork it has. A copy of that
+// 2xx is only acknowledged again.
+TSipEngine::TAfterStep TSipEngine::OnForkOk(ISipCall& call, const TSipMessage& message) {
+    SendToAnswerer(call, message, ComposeAckForFork(call, message));
+    bool ended = false;
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        ended = !EndedForks_[&call].insert(message.ToTag).second;
+    }
+    if (!ended) SendToAnswerer(call, message, ComposeByeForFork(call, message, NextCSeq()));
+    return TAfterStep::kNothing;
+}
+
+// 401 and 407 are answered once with credentials; a 403, or a challenge
+// to a request the call has moved past, is a refusal.
+TSipEngine::TAfterStep TSipEngine::OnInviteChallenge(ISipCall& call, const TSipMessage& message) {
+    const bool established = IsEstablished(call);
+    const bool cseqMatches = std::to_string(call.GetCSeq()) == message.CSeqNumber;
+    // Inside a dialog the route set is fixed; a challenge from a proxy
+    // carries none and must not erase it.
+    if (cseqMatches && !established) call.SetRouteSet(message);
+    if (!cseqMatches) return TAfterStep::kNothing;
+    const TCallState state = call.GetState();
+    // A re-INVITE for resume leaves the call connected while it waits, so
+    // its challenge arrives in the connected state.
+    const bool retry = state == csCalling || state == csHolding || (established && state == csConnected);
+    if (retry && message.StatusCode != "403") {
+        TakeChallenge(call, message);
+        SendInvite(call, true);
+        return TAfterStep::kNothing;
+    }
+    if (established) {
+        KeepCallUp(call);
+        return TAfterStep::kNothing;
+    }
+    EndedWith(call, message.StatusCode);
+    call.GetEndedEvent()->Set();
+    return TAfterStep::kEndCall;
+}
+
+TSipEngine::TAfterStep TSipEngine::OnInviteFailure(ISipCall& call, const TSipMessage& message) {
+    // A refused re-INVITE of a connected call leaves it connected.
+    if (call.GetState() == csConnected) return TAfterStep::kNothing;
+    if (IsEstablished(call)) {
+        KeepCallUp(call);
+        return TAfterStep::kNothing;
+    }
+    EndedWith(call, message.StatusCode);
+    return TAfterStep::kEndCall;
+}
+
+// Answers to the INVITE of a call the agent cancelled or ended: the first
+// provisional lets a waiting CANCEL go; a 2xx that crossed the CANCEL is
+// acknowledged as any 2xx and ended with BYE, so the far end is not left
+// connected and billed; a final failure ends the call (or lets an ended one
+// go, which would otherwise hold its RTP port for ever).
+TSipEngine::TAfterStep TSipEngine::OnEndedCallResponse(ISipCall& call, const TSipMessage& message) {
+    const std::string& status = message.StatusCode;
+    if (status.starts_with('1')) {
+        if (TakeAwaitingCancel(call)) SendCallText(call, ComposeCancel(call));
+        return TAfterStep::kNothing;
+    }
+    if (status.starts_with('2')) {
+        call.SetRemoteTag(message.ToTag);
+        call.SetRemoteUri(message.ToUri);
+        if (message.HasRecordRoutes()) call.SetRouteSet(message);
+        call.SetRemoteContact(message.Contact);
+        SendCallText(call, ComposeAckWithCredentials(call, message));
+        call.SetBranch(NewBranch());
+        call.SetCSeq(NextCSeq());
+        SendCallText(call, ComposeBye(call));
+    } else if (!IsFinalFailure(status)) {
+        return TAfterStep::kNothing;
+    }
+    const bool keepStatus = call.GetState() == csIdle || status.starts_with('2');
+    EndedWith(call, keepStatus ? call.GetStatusText() : status);
+    return TAfterStep::kEndCall;
+}
+
+// Requests to the fork that sent `answer`: its first route, else its Contact.
+// The ACK goes out as it is: kept by the INVITE's transaction it would be
+// sent again for the fork the call keeps.
+void TSipEngine::SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text) {
+    const std::string next = answer.RecordRouteCount() > 0
+                                 ? answer.RecordRouteAt(answer.RecordRouteCount() - 1)
+                                 : answer.Contact;
+    std::optional<THostPort> target = UriHostPort(next);
+    if (!target || !IsDottedAddress(target->host)) {
+        const ISipAccountPtr account = call.GetAccount();
+        if (!account) return;
+        target = THostPort{account->GetServerAddress(), account->GetServerPort()};
+    }
+    if (text.starts_with("ACK ")) {
+        SendRaw(text.data(), text.size(), target->host, static_cast<uint16_t>(target->port));
+    } else {
+        SendText(text, target->host, target->port);
+    }
+}
