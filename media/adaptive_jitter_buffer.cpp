@@ -157,6 +157,24 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* pcm, int length, uint16_t sequenc
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t* out, int& length) {
+    return Take(nowMs, out, length, false);
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t* out, int& length) {
+    if (Idle_)
+        return TOutput::None;
+    // The period takes the next frame at once when it is due within the
+    // period or was let go early: waiting would leave the card silent.
+    const double by = std::min(std::max(nowMs + kPullAheadMs, Due(Next_) - (Holds(Next_) ? EarlyMs(Next_) : 0)),
+                               nowMs + kPullAheadMs + kFrameMs);
+    const TOutput output = Take(by, out, length, true);
+    if (output == TOutput::Frame)
+        LastWaitMs_ -= by - nowMs;  // it goes out now, not at the look-ahead
+    return output;
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t* out, int& length,
+                                                           bool pulled) {
     if (Idle_)
         return TOutput::None;
     const bool present = Holds(Next_);
@@ -182,7 +200,9 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
         Offset_ -= kFrameMs;
         LastAdjustMs_ = nowMs;
         ++Counters_.skipped;
-        return Get(nowMs, out, length);
+        // A pulled period must still be filled: the frame after the skipped
+        // one goes out in its place.
+        return Take(pulled ? std::max(nowMs, Due(Next_)) : nowMs, out, length, pulled);
     }
     if (Holds(Next_)) {
         TSlot& slot = SlotOf(Next_);

@@ -23,6 +23,12 @@
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
+// A sound card that asks for each period's frame when it needs it uses Pull
+// instead of Get: one output per period, the frame due within the period's
+// look-ahead or its concealment, decided on the card's clock. A frame that
+// missed its period is late and grows the delay by the first rule above, so
+// the card never plays a silent period while the stream runs.
+//
 // Pure: the caller passes the local time (ms) and keeps it to one thread or a
 // lock.
 #pragma once
@@ -73,6 +79,15 @@ public:
     TOutput Get(double nowMs, uint8_t* out, int& length);
     // The next time Get may give something; a large value when idle.
     double NextEventMs() const;
+    // The one output for the device period starting at `nowMs`: the frame
+    // due by then plus kPullAheadMs, its concealment when it is not there,
+    // or None while idle. A frame held back by the early allowance or
+    // skipped to shorten the delay never leaves the period empty.
+    TOutput Pull(double nowMs, uint8_t* out, int& length);
+    // Frames are due a little before the period that plays them starts: the
+    // first frame, anchored kMarginMs after it came, goes out on the first
+    // period after its arrival, as on a clean line with no buffer.
+    static constexpr double kPullAheadMs = kMarginMs;
 
     const TCounters& Counters() const { return Counters_; }
     // Current schedule delay over the fastest recent transit, in ms.
@@ -102,6 +117,7 @@ private:
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
     bool WantsShrink(double nowMs) const;
+    TOutput Take(double nowMs, uint8_t* out, int& length, bool pulled);
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
     bool Holds(int64_t frame) const;
     // How early a frame that is there may go: kEarlyMs when it came within

@@ -258,6 +258,30 @@ TRtpMediaPath::~TRtpMediaPath() {
         std::lock_guard<std::mutex> guard(ThreadLock_);
         thread = std::move(Playout_);
     }
+    thread.reset();
+    DetachSpeaker();
+}
+
+bool TRtpMediaPath::AttachSpeaker(TCall& call, const ISipSpeakerPtr& speaker) {
+    std::lock_guard<std::mutex> guard(AttachLock_);
+    if (speaker.get() == AttachedRaw_ && !Attached_.expired())
+        return Pulling_;
+    if (const ISipSpeakerPtr previous = Attached_.lock())
+        previous->SetFrameSource(nullptr);
+    Attached_ = speaker;
+    AttachedRaw_ = speaker.get();
+    Pulling_ = speaker && speaker->SetFrameSource(
+                              [this, &call](int16_t* pcm, int capacity) { return PullFrame(call, pcm, capacity); });
+    return Pulling_;
+}
+
+void TRtpMediaPath::DetachSpeaker() {
+    std::lock_guard<std::mutex> guard(AttachLock_);
+    if (const ISipSpeakerPtr previous = Attached_.lock())
+        previous->SetFrameSource(nullptr);
+    Attached_.reset();
+    AttachedRaw_ = nullptr;
+    Pulling_ = false;
 }
 
 void TRtpMediaPath::Start(TCall& call) {
@@ -279,6 +303,8 @@ void TRtpMediaPath::Stop(TCall& call) {
         thread = std::move(Playout_);
     }
     thread.reset();  // joined outside the lock: its service never takes it
+    // The speaker stops asking before the call's media is gone.
+    DetachSpeaker();
     if (Mode_ == TReceiveMode::Adaptive)
         call.SetQuality(Quality());
 }
@@ -316,6 +342,8 @@ void TRtpMediaPath::ReceiveAdaptive(TCall& call, const uint8_t* data, int decode
 
 double TRtpMediaPath::Service(TCall& call) {
     const ISipSpeakerPtr speaker = call.GetSpeaker();
+    if (AttachSpeaker(call, speaker))
+        return TPlayoutThread::kLongestWaitMs;  // the speaker's clock asks for frames
     std::lock_guard<std::mutex> guard(ReceiveLock_);
     const double now = NowMs(call);
     for (;;) {
@@ -327,26 +355,43 @@ double TRtpMediaPath::Service(TCall& call) {
         const auto output = Buffer_.Get(now, OutBuffer_.data(), length);
         if (output == TAdaptiveJitterBuffer::TOutput::None)
             break;
-        auto* pcm = reinterpret_cast<int16_t*>(OutBuffer_.data());
-        if (output == TAdaptiveJitterBuffer::TOutput::Frame) {
-            if (length < static_cast<int>(kPcmFrameBytes)) {
-                std::memset(OutBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
-                length = static_cast<int>(kPcmFrameBytes);
-            }
-            Concealer_.Good(pcm, length / 2);
-        } else {
-            length = static_cast<int>(kPcmFrameBytes);
-            Concealer_.Fill(pcm, length / 2);
-        }
-        if (!call.GetSpeakerEnabled())
-            std::memset(OutBuffer_.data(), 0, OutBuffer_.size());
-        call.TapReceivedFrame(pcm);
+        length = Render(call, output, length);
         if (speaker)
             speaker->Play(OutBuffer_.data(), length);
-        if (++Outputs_ % kPublishFrames == 0)
-            call.SetQuality(QualityLocked());
     }
     return Buffer_.NextEventMs() - now;
+}
+
+int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
+    std::lock_guard<std::mutex> guard(ReceiveLock_);
+    int length = 0;
+    const auto output = Buffer_.Pull(NowMs(call), OutBuffer_.data(), length);
+    if (output == TAdaptiveJitterBuffer::TOutput::None)
+        return 0;
+    length = Render(call, output, length);
+    const int count = std::min(length / 2, capacity);
+    std::memcpy(pcm, OutBuffer_.data(), static_cast<std::size_t>(count) * 2);
+    return count;
+}
+
+int TRtpMediaPath::Render(TCall& call, TAdaptiveJitterBuffer::TOutput output, int length) {
+    auto* pcm = reinterpret_cast<int16_t*>(OutBuffer_.data());
+    if (output == TAdaptiveJitterBuffer::TOutput::Frame) {
+        if (length < static_cast<int>(kPcmFrameBytes)) {
+            std::memset(OutBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
+            length = static_cast<int>(kPcmFrameBytes);
+        }
+        Concealer_.Good(pcm, length / 2);
+    } else {
+        length = static_cast<int>(kPcmFrameBytes);
+        Concealer_.Fill(pcm, length / 2);
+    }
+    if (!call.GetSpeakerEnabled())
+        std::memset(OutBuffer_.data(), 0, OutBuffer_.size());
+    call.TapReceivedFrame(pcm);
+    if (++Outputs_ % kPublishFrames == 0)
+        call.SetQuality(QualityLocked());
+    return length;
 }
 
 TCallQuality TRtpMediaPath::QualityLocked() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,6 +140,17 @@ public:
     virtual void Play(const void* pcm, int length) = 0;
     // True while another frame can be queued without waiting.
     virtual bool CanPlay() = 0;
+
+    // Asked by a device on its own clock for the frame to play next: writes
+    // at most `capacity` samples into `pcm` and returns how many (0: nothing
+    // to play, the period stays silent). Runs on the device's thread.
+    using TFrameSource = std::function<int(int16_t* pcm, int capacity)>;
+    // A device that keeps its own clock takes its frames from `source` when
+    // it needs them instead of from Play, and returns true. An empty source
+    // detaches; it returns once no call of the previous source is running,
+    // so the source's owner may go away after it. Devices without a clock
+    // of their own keep being fed through Play and return false.
+    virtual bool SetFrameSource(TFrameSource /*source*/) { return false; }
 };
 using ISipSpeakerPtr = std::shared_ptr<ISipSpeaker>;
 
