@@ -189,8 +189,9 @@ void TRtpMediaPath::PlayOut(TCall& call) {
             std::memset(PlayBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
         if (!call.GetSpeakerEnabled())
             std::memset(PlayBuffer_.data(), 0, PlayBuffer_.size());
-        const auto* pcm = reinterpret_cast<const int16_t*>(PlayBuffer_.data());
+        auto* pcm = reinterpret_cast<int16_t*>(PlayBuffer_.data());
         call.TapReceivedFrame(pcm);
+        call.MixIntoSpeaker(pcm, length / 2);
         speaker->Play(PlayBuffer_.data(), length);
     }
 }
@@ -366,9 +367,16 @@ int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
     std::lock_guard<std::mutex> guard(ReceiveLock_);
     int length = 0;
     const auto output = Buffer_.Pull(NowMs(call), OutBuffer_.data(), length);
-    if (output == TAdaptiveJitterBuffer::TOutput::None)
-        return 0;
-    length = Render(call, output, length);
+    if (output == TAdaptiveJitterBuffer::TOutput::None) {
+        // Nothing from the far end (on hold, or a silent line): a sound of
+        // the booth's own still plays.
+        std::memset(OutBuffer_.data(), 0, kPcmFrameBytes);
+        if (!call.MixIntoSpeaker(reinterpret_cast<int16_t*>(OutBuffer_.data()), kFrameSamples))
+            return 0;
+        length = static_cast<int>(kPcmFrameBytes);
+    } else {
+        length = Render(call, output, length);
+    }
     const int count = std::min(length / 2, capacity);
     std::memcpy(pcm, OutBuffer_.data(), static_cast<std::size_t>(count) * 2);
     return count;
@@ -389,6 +397,7 @@ int TRtpMediaPath::Render(TCall& call, TAdaptiveJitterBuffer::TOutput output, in
     if (!call.GetSpeakerEnabled())
         std::memset(OutBuffer_.data(), 0, OutBuffer_.size());
     call.TapReceivedFrame(pcm);
+    call.MixIntoSpeaker(pcm, length / 2);
     if (++Outputs_ % kPublishFrames == 0)
         call.SetQuality(QualityLocked());
     return length;

@@ -464,6 +464,10 @@ public:
     virtual std::string GetRealm() = 0;
     // Resets the WAV-done event, then makes `wav` the call's sound source.
     virtual void PlayWav(IWavFilePtr wav) = 0;
+    // Adds `wav` to what the call's speaker plays, over the received audio,
+    // after any such sound still playing; the far end hears nothing of it.
+    // False, and nothing kept, while the call's media is not running.
+    virtual bool PlayWavToSpeaker(IWavFilePtr wav) = 0;
     virtual void SetRealm(const std::string& value) = 0;
 
     // BasicLockable, so std::lock_guard / std::unique_lock work on a call.
@@ -501,6 +505,9 @@ public:
     // The codec list as decimal numbers separated by single blanks.
     virtual std::string GetCodecList() = 0;
     virtual void PlayWavFile(ISipCallPtr call, const std::string& fileName) = 0;
+    // The call's PlayWavToSpeaker with a sound file; throws when the file
+    // cannot be read.
+    virtual bool PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName) = 0;
     virtual void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) = 0;
     virtual void SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) = 0;
     virtual void SendRegister(ISipAccountPtr account) = 0;
