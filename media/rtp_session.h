@@ -6,7 +6,10 @@
 // members only; ReceiveDatagram touches the jitter buffer and the receive
 // members only. The codec reference they share is read and replaced through
 // TCall::GetCodec/SetCodec, which guard it with a lock; each path works on its
-// own counted copy, so a replacement never frees a codec in use.
+// own counted copy, so a replacement never frees a codec in use. On the
+// adaptive path the frames to hear are rendered under ReceiveLock_, by the
+// playout thread for a speaker fed through Play, or by the speaker's own
+// thread for one that asks for its frames (PullFrame).
 //
 // Received datagrams are untrusted. Bounds:
 // - fewer than 12 bytes: dropped (no header to read);
