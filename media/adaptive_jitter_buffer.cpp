@@ -163,14 +163,33 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t* out, int& length) {
     if (Idle_)
         return TOutput::None;
-    // The period takes the next frame at once when it is due within the
-    // period or was let go early: waiting would leave the card silent.
-    const double by = std::min(std::max(nowMs + kPullAheadMs, Due(Next_) - (Holds(Next_) ? EarlyMs(Next_) : 0)),
-                               nowMs + kPullAheadMs + kFrameMs);
-    const TOutput output = Take(by, out, length, true);
+    const TOutput output = PullAt(nowMs + kPullAheadMs, out, length);
     if (output == TOutput::Frame)
-        LastWaitMs_ -= by - nowMs;  // it goes out now, not at the look-ahead
+        LastWaitMs_ = nowMs - LastArrivalMs_;  // it goes out now, not at the look-ahead
+    BehindPulls_ = !Idle_ && Due(Next_) + kFrameMs <= nowMs ? BehindPulls_ + 1 : 0;
+    if (BehindPulls_ >= kBehindPulls && Holds(Next_)) {
+        // The schedule itself is right: the card catches up with it.
+        SlotOf(Next_).played = true;
+        ++Next_;
+        RealBefore_ = Next_;
+        ++Counters_.skipped;
+        BehindPulls_ = 0;
+    }
     return output;
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::PullAt(double atMs, uint8_t* out, int& length) {
+    if (Due(Next_) > atMs && !Holds(Next_)) {
+        // The card is ahead of the schedule (its clock runs faster than the
+        // sender's, or a frame went early): a concealment fills the period in
+        // front of the next frame, which keeps its time and is not late.
+        ++Counters_.concealed;
+        ++TrailingConcealed_;
+        return TOutput::Conceal;
+    }
+    // A frame that is there goes now even before its time: waiting would
+    // leave the card silent.
+    return Take(std::max(atMs, Due(Next_)), out, length, true);
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t* out, int& length,
@@ -201,8 +220,8 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t
         LastAdjustMs_ = nowMs;
         ++Counters_.skipped;
         // A pulled period must still be filled: the frame after the skipped
-        // one goes out in its place.
-        return Take(pulled ? std::max(nowMs, Due(Next_)) : nowMs, out, length, pulled);
+        // one, or a concealment in front of it, goes out in its place.
+        return pulled ? PullAt(nowMs, out, length) : Take(nowMs, out, length, false);
     }
     if (Holds(Next_)) {
         TSlot& slot = SlotOf(Next_);
@@ -210,6 +229,7 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t
         length = slot.length;
         slot.played = true;
         LastWaitMs_ = nowMs - slot.arrivalMs;
+        LastArrivalMs_ = slot.arrivalMs;
         LastRealMs_ = nowMs;
         ++Next_;
         RealBefore_ = Next_;
