@@ -36,7 +36,9 @@ class TCallGuards : public QObject {
     Q_OBJECT
 
 public:
-    // Plays a sound file into a call (the component's PlayWavFile).
+    // Plays a sound file at the call's speaker in the booth, over the far
+    // end's voice (the component's PlayWavFileToSpeaker): the customer hears
+    // it, the far end does not. A second warning waits for the first.
     using TSoundPlayer = std::function<void(const ISipCallPtr& call, const std::string& fileName)>;
 
     TCallGuards(TGuardSettings settings, TSoundPlayer player, QObject* parent = nullptr,

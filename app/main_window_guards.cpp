@@ -21,7 +21,7 @@ void TMainWindow::SetupCallGuards() {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
     Guards_ = new TCallGuards(
         ReadGuardSettings(settings),
-        [this](const ISipCallPtr& call, const std::string& file) { Client_->PlayWavFile(call, file); }, this);
+        [this](const ISipCallPtr& call, const std::string& file) { Client_->PlayWavFileToSpeaker(call, file); }, this);
     connect(Flow_, &TBoothCallFlow::Placed, this, [this] { Panels_[1]->setStyleSheet(QString()); });
     connect(Flow_, &TBoothCallFlow::Answered, this, [this] { Guards_->CallAnswered(Line_->CurrentCall(), Flow_->Rate()); });
     connect(Flow_, &TBoothCallFlow::RateKnown, this, [this](const QString&, TMoney rate) { Guards_->RateKnown(rate); });

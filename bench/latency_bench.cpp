@@ -203,7 +203,9 @@ TRound RunRound(int seconds, int payloadType, std::chrono::milliseconds phase,
         toCallee.Send("127.0.0.1", calleePort, data, length);
     });
     caller->SetRemoteRtpPort(relay.LocalPort());
-    callee->SetRemoteRtpPort(caller->GetLocalRtpPort());
+    // B takes RTP only from its peer's address: the relay's sending socket
+    // is that peer, as a provider's media relay would be.
+    callee->SetRemoteRtpPort(toCallee.LocalPort());
 
     TTime spokenOrigin, heardOrigin;
     {

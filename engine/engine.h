@@ -110,6 +110,7 @@ public:
     void SetRtpPortMax(int value) override;
     std::string GetCodecList() override;
     void PlayWavFile(ISipCallPtr call, const std::string& fileName) override;
+    bool PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName) override;
     void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) override;
     void SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) override;
     void SendRegister(ISipAccountPtr account) override;

@@ -326,6 +326,10 @@ void TSipEngine::PlayWavFile(ISipCallPtr call, const std::string& fileName) {
     call->PlayWav(wav);
 }
 
+bool TSipEngine::PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName) {
+    return call->PlayWavToSpeaker(std::make_shared<media::TWavFile>(fileName));
+}
+
 void TSipEngine::SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) {
     call->PlayWav(media::TWavStream::FromText(text, voiceIndex));
 }

@@ -157,6 +157,43 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* pcm, int length, uint16_t sequenc
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t* out, int& length) {
+    return Take(nowMs, out, length, false);
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t* out, int& length) {
+    if (Idle_)
+        return TOutput::None;
+    const TOutput output = PullAt(nowMs + kPullAheadMs, out, length);
+    if (output == TOutput::Frame)
+        LastWaitMs_ = nowMs - LastArrivalMs_;  // it goes out now, not at the look-ahead
+    BehindPulls_ = !Idle_ && Due(Next_) + kFrameMs <= nowMs ? BehindPulls_ + 1 : 0;
+    if (BehindPulls_ >= kBehindPulls && Holds(Next_)) {
+        // The schedule itself is right: the card catches up with it.
+        SlotOf(Next_).played = true;
+        ++Next_;
+        RealBefore_ = Next_;
+        ++Counters_.skipped;
+        BehindPulls_ = 0;
+    }
+    return output;
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::PullAt(double atMs, uint8_t* out, int& length) {
+    if (Due(Next_) > atMs && !Holds(Next_)) {
+        // The card is ahead of the schedule (its clock runs faster than the
+        // sender's, or a frame went early): a concealment fills the period in
+        // front of the next frame, which keeps its time and is not late.
+        ++Counters_.concealed;
+        ++TrailingConcealed_;
+        return TOutput::Conceal;
+    }
+    // A frame that is there goes now even before its time: waiting would
+    // leave the card silent.
+    return Take(std::max(atMs, Due(Next_)), out, length, true);
+}
+
+TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t* out, int& length,
+                                                           bool pulled) {
     if (Idle_)
         return TOutput::None;
     const bool present = Holds(Next_);
@@ -182,7 +219,9 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
         Offset_ -= kFrameMs;
         LastAdjustMs_ = nowMs;
         ++Counters_.skipped;
-        return Get(nowMs, out, length);
+        // A pulled period must still be filled: the frame after the skipped
+        // one, or a concealment in front of it, goes out in its place.
+        return pulled ? PullAt(nowMs, out, length) : Take(nowMs, out, length, false);
     }
     if (Holds(Next_)) {
         TSlot& slot = SlotOf(Next_);
@@ -190,6 +229,7 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
         length = slot.length;
         slot.played = true;
         LastWaitMs_ = nowMs - slot.arrivalMs;
+        LastArrivalMs_ = slot.arrivalMs;
         LastRealMs_ = nowMs;
         ++Next_;
         RealBefore_ = Next_;

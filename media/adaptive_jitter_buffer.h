@@ -23,6 +23,12 @@
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
+// A sound card that asks for each period's frame when it needs it uses Pull
+// instead of Get: one output per period, the frame due within the period's
+// look-ahead or its concealment, decided on the card's clock. A frame that
+// missed its period is late and grows the delay by the first rule above, so
+// the card never plays a silent period while the stream runs.
+//
 // Pure: the caller passes the local time (ms) and keeps it to one thread or a
 // lock.
 #pragma once
@@ -73,6 +79,19 @@ public:
     TOutput Get(double nowMs, uint8_t* out, int& length);
     // The next time Get may give something; a large value when idle.
     double NextEventMs() const;
+    // The one output for the device period starting at `nowMs`: the frame
+    // due by then plus kPullAheadMs or its concealment when it is not there;
+    // when nothing is due yet, the next frame if it is there, else a
+    // concealment in front of it; None only while idle.
+    TOutput Pull(double nowMs, uint8_t* out, int& length);
+    // Frames are due a little before the period that plays them starts: the
+    // first frame, anchored kMarginMs after it came, goes out on the first
+    // period after its arrival, as on a clean line with no buffer.
+    static constexpr double kPullAheadMs = kMarginMs;
+    // A card whose clock runs slower than the sender's falls a little more
+    // behind the schedule every period; once it has stood more than a frame
+    // behind for this many periods in a row, one frame is dropped.
+    static constexpr int kBehindPulls = 50;
 
     const TCounters& Counters() const { return Counters_; }
     // Current schedule delay over the fastest recent transit, in ms.
@@ -102,6 +121,8 @@ private:
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
     bool WantsShrink(double nowMs) const;
+    TOutput Take(double nowMs, uint8_t* out, int& length, bool pulled);
+    TOutput PullAt(double atMs, uint8_t* out, int& length);
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
     bool Holds(int64_t frame) const;
     // How early a frame that is there may go: kEarlyMs when it came within
@@ -120,8 +141,10 @@ private:
     double LastAdjustMs_ = -1e18;
     double LastRealMs_ = 0;
     double LastWaitMs_ = 0;
+    double LastArrivalMs_ = 0;
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
+    int BehindPulls_ = 0;           // pulls in a row that left the card behind
     std::deque<TTransit> Transits_;  // last kShrinkWindowMs of arrivals
     std::array<TSlot, kSlotCount> Slots_{};
     TCounters Counters_;

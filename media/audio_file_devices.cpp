@@ -35,6 +35,11 @@ TFileSpeaker::TFileSpeaker(const std::string& fileName)
     : Writer_(fileName.empty() ? nullptr : std::make_unique<TWavWriter>(fileName)),
       Thread_([this] { Run(); }) {}
 
+bool TFileSpeaker::SetFrameSource(TFrameSource source) {
+    Source_.Set(std::move(source));
+    return true;
+}
+
 TFileSpeaker::~TFileSpeaker() {
     {
         std::lock_guard<std::mutex> guard(Mutex_);
@@ -58,7 +63,7 @@ void TFileSpeaker::Run() {
         if (playing)
             Queue_.Release();
         playing = Queue_.Take(frame);
-        if (!playing)
+        if (!playing && !Source_.Pull(frame, kFrameSamples))
             frame.assign(kFrameSamples, 0);
         if (Writer_)
             Writer_->Write(frame.data(), frame.size());

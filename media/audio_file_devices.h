@@ -11,7 +11,8 @@
 // TFileSpeaker takes frames at the rate a sound card plays them and writes
 // them into a WAV file, or discards them without one. It behaves as a card
 // with 20 ms periods: at every period boundary it gives back the buffer that
-// was playing and starts the next queued frame; with nothing queued the
+// was playing and starts the next queued frame, or with nothing queued asks
+// its frame source, if one is set, for the period's frame; with neither the
 // period is silent. The file is therefore a time line of what a listener
 // would have heard from the speaker's creation on, silences included, which
 // is what delay measurements need.
@@ -25,6 +26,7 @@
 #include <thread>
 
 #include "media/audio_capture.h"
+#include "media/audio_frame_source.h"
 #include "media/audio_playback_queue.h"
 #include "media/audio_wav_writer.h"
 #include "sip/sipints.h"
@@ -59,6 +61,7 @@ public:
 
     void Play(const void* pcm, int length) override { Queue_.Play(pcm, length); }
     bool CanPlay() override { return Queue_.CanPlay(); }
+    bool SetFrameSource(TFrameSource source) override;
     // Frames queued or playing.
     int GetBusyCount() { return Queue_.GetBusyCount(); }
     // Origin of the file's time line: sample n of the file was heard one
@@ -71,6 +74,7 @@ private:
     bool WaitUntil(TAudioClock::time_point deadline);
 
     TPlaybackQueue Queue_;
+    TFrameSourceSlot Source_;
     std::unique_ptr<TWavWriter> Writer_;  // used by the playback thread only
     std::mutex Mutex_;
     std::condition_variable Stop_;

@@ -8,6 +8,7 @@
 #include "media/audio_clock.h"
 #include "media/audio_format_converter.h"
 #include "media/audio_portaudio.h"
+#include "media/codecs.h"
 
 namespace media {
 
@@ -20,6 +21,14 @@ TSpeaker::~TSpeaker() {
     Stopping_ = true;
     Queue_.Wake();
     Thread_.join();
+}
+
+bool TSpeaker::SetFrameSource(TFrameSource source) {
+    if (source && !IsOpened())
+        return false;
+    Source_.Set(std::move(source));
+    Queue_.Wake();  // a wait for queued frames ends: the source is asked now
+    return true;
 }
 
 bool TSpeaker::IsOpened() {
@@ -65,16 +74,32 @@ void TSpeaker::PlayOn(int device) {
         return;
     }
     TAudioFormatConverter converter(stream.GetFormat(), false);
+    bool queued = false;
     while (!Stopping_) {
-        if (!Queue_.WaitTake(frame, TAudioClock::now() + std::chrono::milliseconds(200)))
+        if (!NextFrame(frame, queued))
             continue;
         converter.ToDevice(frame, converted);
         const auto frames = converted.size() / static_cast<size_t>(stream.GetFormat().channels);
         // Returns once the device has room: the buffer is given back when its
         // frame is in the card's hands, as with a played-out wave buffer.
         Pa_WriteStream(stream.Get(), converted.data(), static_cast<unsigned long>(frames));
-        Queue_.Release();
+        if (queued)
+            Queue_.Release();
     }
+}
+
+bool TSpeaker::NextFrame(std::vector<int16_t>& frame, bool& queued) {
+    queued = Queue_.Take(frame);
+    if (queued || Source_.Pull(frame, kFrameSamples))
+        return true;
+    if (Source_.IsSet()) {
+        // Nothing to play this period: silence keeps the card's clock, which
+        // is what asks for the next frame.
+        frame.assign(kFrameSamples, 0);
+        return true;
+    }
+    queued = Queue_.WaitTake(frame, TAudioClock::now() + std::chrono::milliseconds(200));
+    return queued;
 }
 
 }  // namespace media

@@ -1,12 +1,16 @@
 // TSpeaker: playback of a call's received frames on a sound card through
-// PortAudio, behind the sixteen-buffer queue of TPlaybackQueue.
+// PortAudio, behind the sixteen-buffer queue of TPlaybackQueue, or, with a
+// frame source set, asking the source for each frame as the card makes room
+// for it.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
+#include "media/audio_frame_source.h"
 #include "media/audio_playback_queue.h"
 #include "sip/sipints.h"
 
@@ -29,14 +33,19 @@ public:
 
     void Play(const void* pcm, int length) override { Queue_.Play(pcm, length); }
     bool CanPlay() override { return Queue_.CanPlay(); }
+    // Only an opened device has a clock to ask by.
+    bool SetFrameSource(TFrameSource source) override;
     bool IsOpened();
 
 private:
     void Run(int device);
     void PlayOn(int device);
     void ReportOpened(bool opened);
+    // The next frame to write; false when there is none to wait for.
+    bool NextFrame(std::vector<int16_t>& frame, bool& queued);
 
     TPlaybackQueue Queue_;
+    TFrameSourceSlot Source_;
     std::atomic<bool> Stopping_{false};
     std::mutex Mutex_;
     std::condition_variable Reported_;

@@ -29,6 +29,7 @@
 #include "media/call_media_path.h"
 #include "media/call_quality.h"
 #include "media/rtp_source_filter.h"
+#include "media/speaker_mix.h"
 #include "sip/sipints.h"
 
 class TUdpSocket;
@@ -205,12 +206,16 @@ public:
     void SetNonce(const std::string& value) override { WriteText(Nonce_, value); }
     std::string GetRealm() override { return ReadText(Realm_); }
     void PlayWav(IWavFilePtr wav) override;
+    bool PlayWavToSpeaker(IWavFilePtr wav) override;
     void SetRealm(const std::string& value) override { WriteText(Realm_, value); }
 
     // Beyond the interface: what the engine and the RTP paths need.
 
     // The send-side twin of TapReceivedFrame.
     void TapSentFrame(const int16_t* pcm);
+    // Adds the sounds of PlayWavToSpeaker to a frame about to be heard (after
+    // the taps, which hear the far end only); false when none plays.
+    bool MixIntoSpeaker(int16_t* pcm, int count) { return SpeakerMix_.MixInto(pcm, count); }
     // The sink given at creation (empty when there was none).
     ISipEventHandlerPtr GetEventSink() const { return EventSink_; }
     // Delivers a digit without the dead time (digits that come by SIP INFO):
@@ -294,6 +299,7 @@ private:
     ISipMicrophonePtr Microphone_;
     std::mutex WavLock_;
     IWavFilePtr WavFile_;
+    media::TSpeakerMix SpeakerMix_;
     std::mutex TapLock_;  // held across the call into the conference
     ISipConferencePtr Conference_;
     std::mutex RecorderLock_;  // held across the call into the recorder

@@ -121,6 +121,10 @@ void TCall::SetWavFile(IWavFilePtr value) {
     WavFile_ = std::move(value);
 }
 
+bool TCall::PlayWavToSpeaker(IWavFilePtr wav) {
+    return MediaActive_ && SpeakerMix_.Add(wav);
+}
+
 void TCall::PlayWav(IWavFilePtr wav) {
     WavDoneEvent_->Reset();
     SetWavFile(std::move(wav));

@@ -47,6 +47,7 @@ void TCall::StopMedia(bool notifySink) {
     StopSocket();
     if (MediaPath_)
         MediaPath_->Stop(*this);
+    SpeakerMix_.Clear();  // a notice for this call's media ends with it
     if (notifySink && EventSink_)
         EventSink_->ReleaseAudioDevices(shared_from_this());
 }

@@ -189,8 +189,9 @@ void TRtpMediaPath::PlayOut(TCall& call) {
             std::memset(PlayBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
         if (!call.GetSpeakerEnabled())
             std::memset(PlayBuffer_.data(), 0, PlayBuffer_.size());
-        const auto* pcm = reinterpret_cast<const int16_t*>(PlayBuffer_.data());
+        auto* pcm = reinterpret_cast<int16_t*>(PlayBuffer_.data());
         call.TapReceivedFrame(pcm);
+        call.MixIntoSpeaker(pcm, length / 2);
         speaker->Play(PlayBuffer_.data(), length);
     }
 }
@@ -258,6 +259,30 @@ TRtpMediaPath::~TRtpMediaPath() {
         std::lock_guard<std::mutex> guard(ThreadLock_);
         thread = std::move(Playout_);
     }
+    thread.reset();
+    DetachSpeaker();
+}
+
+bool TRtpMediaPath::AttachSpeaker(TCall& call, const ISipSpeakerPtr& speaker) {
+    std::lock_guard<std::mutex> guard(AttachLock_);
+    if (speaker.get() == AttachedRaw_ && !Attached_.expired())
+        return Pulling_;
+    if (const ISipSpeakerPtr previous = Attached_.lock())
+        previous->SetFrameSource(nullptr);
+    Attached_ = speaker;
+    AttachedRaw_ = speaker.get();
+    Pulling_ = speaker && speaker->SetFrameSource(
+                              [this, &call](int16_t* pcm, int capacity) { return PullFrame(call, pcm, capacity); });
+    return Pulling_;
+}
+
+void TRtpMediaPath::DetachSpeaker() {
+    std::lock_guard<std::mutex> guard(AttachLock_);
+    if (const ISipSpeakerPtr previous = Attached_.lock())
+        previous->SetFrameSource(nullptr);
+    Attached_.reset();
+    AttachedRaw_ = nullptr;
+    Pulling_ = false;
 }
 
 void TRtpMediaPath::Start(TCall& call) {
@@ -279,6 +304,8 @@ void TRtpMediaPath::Stop(TCall& call) {
         thread = std::move(Playout_);
     }
     thread.reset();  // joined outside the lock: its service never takes it
+    // The speaker stops asking before the call's media is gone.
+    DetachSpeaker();
     if (Mode_ == TReceiveMode::Adaptive)
         call.SetQuality(Quality());
 }
@@ -316,6 +343,8 @@ void TRtpMediaPath::ReceiveAdaptive(TCall& call, const uint8_t* data, int decode
 
 double TRtpMediaPath::Service(TCall& call) {
     const ISipSpeakerPtr speaker = call.GetSpeaker();
+    if (AttachSpeaker(call, speaker))
+        return TPlayoutThread::kLongestWaitMs;  // the speaker's clock asks for frames
     std::lock_guard<std::mutex> guard(ReceiveLock_);
     const double now = NowMs(call);
     for (;;) {
@@ -327,26 +356,51 @@ double TRtpMediaPath::Service(TCall& call) {
         const auto output = Buffer_.Get(now, OutBuffer_.data(), length);
         if (output == TAdaptiveJitterBuffer::TOutput::None)
             break;
-        auto* pcm = reinterpret_cast<int16_t*>(OutBuffer_.data());
-        if (output == TAdaptiveJitterBuffer::TOutput::Frame) {
-            if (length < static_cast<int>(kPcmFrameBytes)) {
-                std::memset(OutBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
-                length = static_cast<int>(kPcmFrameBytes);
-            }
-            Concealer_.Good(pcm, length / 2);
-        } else {
-            length = static_cast<int>(kPcmFrameBytes);
-            Concealer_.Fill(pcm, length / 2);
-        }
-        if (!call.GetSpeakerEnabled())
-            std::memset(OutBuffer_.data(), 0, OutBuffer_.size());
-        call.TapReceivedFrame(pcm);
+        length = Render(call, output, length);
         if (speaker)
             speaker->Play(OutBuffer_.data(), length);
-        if (++Outputs_ % kPublishFrames == 0)
-            call.SetQuality(QualityLocked());
     }
     return Buffer_.NextEventMs() - now;
+}
+
+int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
+    std::lock_guard<std::mutex> guard(ReceiveLock_);
+    int length = 0;
+    const auto output = Buffer_.Pull(NowMs(call), OutBuffer_.data(), length);
+    if (output == TAdaptiveJitterBuffer::TOutput::None) {
+        // Nothing from the far end (on hold, or a silent line): a sound of
+        // the booth's own still plays.
+        std::memset(OutBuffer_.data(), 0, kPcmFrameBytes);
+        if (!call.MixIntoSpeaker(reinterpret_cast<int16_t*>(OutBuffer_.data()), kFrameSamples))
+            return 0;
+        length = static_cast<int>(kPcmFrameBytes);
+    } else {
+        length = Render(call, output, length);
+    }
+    const int count = std::min(length / 2, capacity);
+    std::memcpy(pcm, OutBuffer_.data(), static_cast<std::size_t>(count) * 2);
+    return count;
+}
+
+int TRtpMediaPath::Render(TCall& call, TAdaptiveJitterBuffer::TOutput output, int length) {
+    auto* pcm = reinterpret_cast<int16_t*>(OutBuffer_.data());
+    if (output == TAdaptiveJitterBuffer::TOutput::Frame) {
+        if (length < static_cast<int>(kPcmFrameBytes)) {
+            std::memset(OutBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
+            length = static_cast<int>(kPcmFrameBytes);
+        }
+        Concealer_.Good(pcm, length / 2);
+    } else {
+        length = static_cast<int>(kPcmFrameBytes);
+        Concealer_.Fill(pcm, length / 2);
+    }
+    if (!call.GetSpeakerEnabled())
+        std::memset(OutBuffer_.data(), 0, OutBuffer_.size());
+    call.TapReceivedFrame(pcm);
+    call.MixIntoSpeaker(pcm, length / 2);
+    if (++Outputs_ % kPublishFrames == 0)
+        call.SetQuality(QualityLocked());
+    return length;
 }
 
 TCallQuality TRtpMediaPath::QualityLocked() {

@@ -6,7 +6,10 @@
 // members only; ReceiveDatagram touches the jitter buffer and the receive
 // members only. The codec reference they share is read and replaced through
 // TCall::GetCodec/SetCodec, which guard it with a lock; each path works on its
-// own counted copy, so a replacement never frees a codec in use.
+// own counted copy, so a replacement never frees a codec in use. On the
+// adaptive path the frames to hear are rendered under ReceiveLock_, by the
+// playout thread for a speaker fed through Play, or by the speaker's own
+// thread for one that asks for its frames (PullFrame).
 //
 // Received datagrams are untrusted. Bounds:
 // - fewer than 12 bytes: dropped (no header to read);
@@ -34,6 +37,7 @@
 #include "media/playout_thread.h"
 #include "media/receive_statistics.h"
 #include "media/rtcp.h"
+#include "sip/sipints.h"
 
 namespace media {
 
@@ -75,8 +79,13 @@ public:
     TCallQuality Quality();
     // Plays what is due on the adaptive path at the call's tick; returns the
     // ms until something may be due next. The playout thread runs it; tests
-    // run it by hand with an injected clock.
+    // run it by hand with an injected clock. A speaker that takes a frame
+    // source is handed one here and from then on asks for its frames itself.
     double Service(TCall& call);
+    // The adaptive path's frame for the device period starting now (the
+    // speaker's frame source; tests call it by hand): samples written, 0
+    // when there is nothing to play.
+    int PullFrame(TCall& call, int16_t* pcm, int capacity);
 
 private:
     void SendPrepared(TCall& call);
@@ -86,6 +95,13 @@ private:
     void ReceiveAdaptive(TCall& call, const uint8_t* data, int decoded);
     double NowMs(TCall& call);  // caller holds ReceiveLock_
     TCallQuality QualityLocked();
+    // Turns the buffer's output in OutBuffer_ into the frame to hear; caller
+    // holds ReceiveLock_. Returns the length in bytes.
+    int Render(TCall& call, TAdaptiveJitterBuffer::TOutput output, int length);
+    // Hands `speaker` the frame source if it takes one and takes it back
+    // from the speaker before; true while the speaker pulls.
+    bool AttachSpeaker(TCall& call, const ISipSpeakerPtr& speaker);
+    void DetachSpeaker();
 
     // Send side (capture thread).
     uint32_t DigitTimestamp_ = 0;  // timestamp of the current digit's first event packet
@@ -116,6 +132,13 @@ private:
 
     std::mutex ThreadLock_;  // guards Playout_ (start and stop come from other threads)
     std::unique_ptr<TPlayoutThread> Playout_;
+
+    // Never held while ReceiveLock_ is: a pulling speaker holds its source
+    // while the source takes ReceiveLock_.
+    std::mutex AttachLock_;
+    std::weak_ptr<ISipSpeaker> Attached_;  // guarded by AttachLock_
+    const ISipSpeaker* AttachedRaw_ = nullptr;  // identity of Attached_, even once gone
+    bool Pulling_ = false;  // guarded by AttachLock_
 };
 
 // A fresh media path per call: the engine's default.

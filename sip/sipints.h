@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -139,6 +140,17 @@ public:
     virtual void Play(const void* pcm, int length) = 0;
     // True while another frame can be queued without waiting.
     virtual bool CanPlay() = 0;
+
+    // Asked by a device on its own clock for the frame to play next: writes
+    // at most `capacity` samples into `pcm` and returns how many (0: nothing
+    // to play, the period stays silent). Runs on the device's thread.
+    using TFrameSource = std::function<int(int16_t* pcm, int capacity)>;
+    // A device that keeps its own clock takes its frames from `source` when
+    // it needs them instead of from Play, and returns true. An empty source
+    // detaches; it returns once no call of the previous source is running,
+    // so the source's owner may go away after it. Devices without a clock
+    // of their own keep being fed through Play and return false.
+    virtual bool SetFrameSource(TFrameSource /*source*/) { return false; }
 };
 using ISipSpeakerPtr = std::shared_ptr<ISipSpeaker>;
 
@@ -452,6 +464,10 @@ public:
     virtual std::string GetRealm() = 0;
     // Resets the WAV-done event, then makes `wav` the call's sound source.
     virtual void PlayWav(IWavFilePtr wav) = 0;
+    // Adds `wav` to what the call's speaker plays, over the received audio,
+    // after any such sound still playing; the far end hears nothing of it.
+    // False, and nothing kept, while the call's media is not running.
+    virtual bool PlayWavToSpeaker(IWavFilePtr wav) = 0;
     virtual void SetRealm(const std::string& value) = 0;
 
     // BasicLockable, so std::lock_guard / std::unique_lock work on a call.
@@ -489,6 +505,9 @@ public:
     // The codec list as decimal numbers separated by single blanks.
     virtual std::string GetCodecList() = 0;
     virtual void PlayWavFile(ISipCallPtr call, const std::string& fileName) = 0;
+    // The call's PlayWavToSpeaker with a sound file; throws when the file
+    // cannot be read.
+    virtual bool PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName) = 0;
     virtual void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) = 0;
     virtual void SendDtmfRfc2833(ISipCallPtr call, const std::string& digits) = 0;
     virtual void SendRegister(ISipAccountPtr account) = 0;

@@ -162,6 +162,10 @@ void TSipClient::PlayWavFile(ISipCallPtr call, const std::string& fileName) {
     RequireEngine().PlayWavFile(std::move(call), fileName);
 }
 
+bool TSipClient::PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName) {
+    return RequireEngine().PlayWavFileToSpeaker(std::move(call), fileName);
+}
+
 void TSipClient::SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex) {
     RequireEngine().SpeakText(std::move(call), text, voiceIndex);
 }

@@ -113,6 +113,10 @@ public:
     // a call that never had media. Any thread.
     static media::TCallQuality GetCallQuality(const ISipCallPtr& call);
     void PlayWavFile(ISipCallPtr call, const std::string& fileName);
+    // Plays the file at the call's own speaker, over the received audio
+    // (the far end hears nothing); false while the call's media is not
+    // running.
+    bool PlayWavFileToSpeaker(ISipCallPtr call, const std::string& fileName);
     void SpeakText(ISipCallPtr call, const std::string& text, int voiceIndex = 0);
     void SendMessage(ISipAccountPtr account, const std::string& destination,
                      const std::string& text);

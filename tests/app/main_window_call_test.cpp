@@ -11,8 +11,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <vector>
 
 #include "app/booth_texts.h"
 #include "app/call_journal.h"
@@ -20,12 +25,15 @@
 #include "app/journal_db.h"
 #include "app/selling_rate_store.h"
 #include "app/money.h"
+#include "media/warning_tone.h"
+#include "media/wav.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/sipp_peer.h"
 #include "tests/app/test_registry.h"
+#include "tests/media/audio_test_util.h"
 
 namespace {
 
@@ -67,6 +75,45 @@ bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QS
 int RegisterRequests(const TKamailioProcess& kamailio) {
     return static_cast<int>(kamailio.Log().count(QStringLiteral("REQ REGISTER ")));
 }
+
+// A 20 ms window holds the credit warning's pitch at about a tenth of the
+// beeps' own level or more.
+bool HasBeep(const std::vector<int16_t>& window) {
+    return media_test::TonePower(window, media::kWarningToneFrequency) > 1.7e6;
+}
+
+// The beeps in what the booth's speaker played (a WAV file), -1 while the
+// speaker has not completed it.
+int BeepsHeard(const QString& fileName) {
+    std::vector<int16_t> heard;
+    try {
+        media::TWavFile file(fileName.toStdString());
+        heard.resize(static_cast<size_t>(file.GetSize() / 2));
+        file.Read(heard.data(), static_cast<int>(heard.size() * 2));
+    } catch (const std::exception&) {
+        return -1;
+    }
+    if (heard.empty()) return -1;
+    int beeps = 0;
+    bool inBeep = false;
+    for (size_t at = 0; at + 160 <= heard.size(); at += 80) {
+        const bool beep = HasBeep({heard.begin() + static_cast<long>(at), heard.begin() + static_cast<long>(at + 160)});
+        beeps += beep && !inBeep;
+        inBeep = beep;
+    }
+    return beeps;
+}
+
+// Counts the frames the call sends and receives, and those with a beep.
+class TBeepTap : public ISipRecorder {
+public:
+    void ReceivedFrame(const int16_t* pcm) override { ReceivedBeeps += HasBeep({pcm, pcm + 160}); }
+    void SentFrame(const int16_t* pcm) override {
+        ++Sent;
+        SentBeeps += HasBeep({pcm, pcm + 160});
+    }
+    std::atomic<int> Sent{0}, SentBeeps{0}, ReceivedBeeps{0};
+};
 
 bool ReadyForNextCall(QObject* window) {
     return Find<QPushButton>(window, "callButton")->isEnabled() && Find<QLineEdit>(window, "number")->isEnabled();
@@ -218,9 +265,17 @@ private slots:
 
     // 300.00 of balance at 150.00 a minute pays two minutes: the operator
     // is warned at 00:01:00 and 00:01:50 with the cost in red, and the
-    // booth hangs up at 00:01:59, before a third minute is charged.
+    // booth hangs up at 00:01:59, before a third minute is charged. The
+    // customer hears two beeps, then three, from the booth's speaker; the
+    // far end hears none of them.
     void creditGuardWarnsAndHangsUp() {
         TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        QTemporaryDir folder;
+        const QString speaker = folder.filePath(QStringLiteral("booth-speaker.wav"));
+        qputenv("SOFTPHONE_SPEAKER", speaker.toLocal8Bit());
+        struct TRestore {
+            ~TRestore() { qunsetenv("SOFTPHONE_SPEAKER"); }
+        } restore;
         TPortalSim sim(AliceConfig(QStringLiteral("30000000")));
         TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
         TModalDriver boxes;
@@ -233,14 +288,18 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "ratePerMinute"), Currency(150), kSipMs);
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
         Find<QTimer>(w, "callTimer")->stop();
+        const auto tap = std::make_shared<TBeepTap>();
+        window->CurrentCall()->SetRecorder(tap);
         auto* cost = Find<QLabel>(w, "totalCost");
         TickUntil(w, QStringLiteral("00:00:59"));
         QVERIFY(!cost->styleSheet().contains(u"red"));
         Tick(w);
         QCOMPARE(Text(w, "textPanel"), QStringLiteral("Queda 1 minuto de saldo"));
         QVERIFY(cost->styleSheet().contains(u"red"));
+        QTest::qWait(1000);  // the ticks are driven, the beeps play in real time
         TickUntil(w, QStringLiteral("00:01:50"));
         QCOMPARE(Text(w, "textPanel"), QStringLiteral("Quedan 10 segundos de saldo"));
+        QTest::qWait(1300);
         TickUntil(w, QStringLiteral("00:01:58"));
         QCOMPARE(Text(w, "boothState"), QStringLiteral("Llamada en Curso"));
         Tick(w);
@@ -252,6 +311,10 @@ private slots:
         // The refreshed balance (300.00) is under ten minutes at 150.00.
         QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo bajo: menos de 10 minutos"));
         QCOMPARE(boxes.Seen(), QStringList{});
+        QTRY_COMPARE_WITH_TIMEOUT(BeepsHeard(speaker), 5, kSipMs);
+        QVERIFY(tap->Sent > 100);
+        QCOMPARE(tap->SentBeeps.load(), 0);
+        QCOMPARE(tap->ReceivedBeeps.load(), 0);
     }
 
     // Kamailio knows no "bob" on line: the call ends before answer and the

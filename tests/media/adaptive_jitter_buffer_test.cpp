@@ -224,3 +224,81 @@ INSTANTIATE_TEST_SUITE_P(Lines, AdaptiveJitterBufferImpairedTest,
                                            TImpairedRun{"Bursty5Jitter40", 5, 3, 40},
                                            TImpairedRun{"Jitter20Only", 0, 1, 20}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A sound card asking for each period's frame, at every phase of its periods
+// against the sender's and with a clock 1% slow or fast: while the stream runs
+// no period is left empty, a clean line's frame goes out on the first period
+// after it came (within a frame more on a drifting card), and a poor line's
+// late discards stay at 1% or less.
+struct TPulledRun {
+    const char* name;
+    double phaseMs;   // of the card's periods against the frames' sending
+    double periodMs;  // the card's 20 ms as the sender's clock measures it
+    double loss;
+    double jitter;
+};
+
+class AdaptiveJitterBufferPullTest : public ::testing::TestWithParam<TPulledRun> {};
+
+TEST_P(AdaptiveJitterBufferPullTest, EveryPeriodIsFilledOnTheCardsClock) {
+    const TPulledRun& run = GetParam();
+    relay::TImpairment impairment;
+    impairment.lossPercent = run.loss;
+    impairment.jitterMs = run.jitter;
+    impairment.seed = 11;
+    relay::TImpairmentModel model(impairment);
+    const int frames = 1500;
+    std::multimap<double, int> arrivals;
+    for (int n = 0; n < frames; ++n)
+        for (const double wait : model.Next().sendAfterMs)
+            arrivals.insert({20.0 * n + 3 + wait, n});
+    const double lastArrival = arrivals.rbegin()->first;
+
+    TAdaptiveJitterBuffer buffer;
+    std::array<uint8_t, TAdaptiveJitterBuffer::kMaxFrameBytes> out{};
+    int empty = 0, started = 0;
+    double longestWait = 0, nextPull = run.phaseMs;
+    for (double now = 0; now <= lastArrival + 20; now += 1) {
+        while (!arrivals.empty() && arrivals.begin()->first <= now) {
+            std::array<uint8_t, 320> frame{};
+            buffer.Put(frame.data(), 320, static_cast<uint16_t>(40000 + arrivals.begin()->second), now);
+            arrivals.erase(arrivals.begin());
+        }
+        if (now < nextPull)
+            continue;
+        nextPull += run.periodMs;
+        int length = 0;
+        const TOutput kind = buffer.Pull(now, out.data(), length);
+        if (kind == TOutput::None) {
+            empty += started;
+        } else {
+            started = 1;
+            if (kind == TOutput::Frame)
+                longestWait = std::max(longestWait, buffer.LastWaitMs());
+        }
+    }
+    const auto& counters = buffer.Counters();
+    EXPECT_EQ(empty, 0);
+    EXPECT_LE(counters.late, frames / 100);
+    if (run.jitter == 0) {
+        const bool drifts = run.periodMs != TAdaptiveJitterBuffer::kFrameMs;
+        EXPECT_LT(longestWait, (drifts ? 3 : 1) * TAdaptiveJitterBuffer::kFrameMs);
+        if (!drifts) {
+            EXPECT_EQ(counters.concealed, 0);
+        }
+    } else {
+        EXPECT_LE(buffer.DelayMs(), 2 * 0.95 * run.jitter + TAdaptiveJitterBuffer::kMarginMs);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Phases, AdaptiveJitterBufferPullTest,
+                         ::testing::Values(TPulledRun{"CleanPhase0", 0, 20, 0, 0}, TPulledRun{"CleanPhase2", 2, 20, 0, 0},
+                                           TPulledRun{"CleanPhase13", 13, 20, 0, 0},
+                                           TPulledRun{"CleanPhase19", 19, 20, 0, 0},
+                                           TPulledRun{"CleanSlowCard", 7, 20.2, 0, 0},
+                                           TPulledRun{"CleanFastCard", 7, 19.8, 0, 0},
+                                           TPulledRun{"Random2Jitter30Phase4", 4, 20, 2, 30},
+                                           TPulledRun{"Random2Jitter30Phase15", 15, 20, 2, 30},
+                                           TPulledRun{"Random5Jitter40Phase9", 9, 20, 5, 40},
+                                           TPulledRun{"Jitter20Phase18", 18, 20, 0, 20}),
+                         [](const auto& info) { return std::string(info.param.name); });

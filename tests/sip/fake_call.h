@@ -166,6 +166,7 @@ public:
     bool GetMicrophoneEnabled() override { return true; }
     void SetMicrophoneEnabled(bool) override {}
     void PlayWav(IWavFilePtr) override {}
+    bool PlayWavToSpeaker(IWavFilePtr) override { return false; }
 
 private:
     std::string Lines(const std::string& name) const {
