@@ -51,8 +51,11 @@ void TCliAgent::PrintBye(const ISipCallPtr& call) {
         return;  // already reported (a rejected call)
     const std::string status = call->GetStatusText();
     std::string line = "bye " + std::to_string(number);
-    if (!status.empty())
-        line += " " + StatusWithReason(status);
+    // Appended piece by piece: GCC 12's -Wrestrict misreads " " + string here.
+    if (!status.empty()) {
+        line += ' ';
+        line += StatusWithReason(status);
+    }
     Print(line);
     Calls_.Remove(call);
 }
