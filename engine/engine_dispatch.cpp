@@ -54,9 +54,9 @@ void TSipEngine::AnswerNoDialog(const TSipMessage& request, ISipAccount* account
 void TSipEngine::OnCancel(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     if (!IsRequest(message)) {
+        // Only a final answer to an INVITE takes an ACK; a refused CANCEL
+        // leaves the INVITE's own answer to end the call.
         if (!call) return;
-        const ISipAccountPtr account = call->GetAccount();
-        if (message.StatusCode == "487") SendToAccount(*account, ComposeAck(message));
         if (message.StatusCode == "200") {
             // Our own CANCEL was accepted; the INVITE's final answer ends the call.
             std::lock_guard<ISipCall> guard(*call);

@@ -208,6 +208,24 @@ TEST_F(EngineOutgoingCall, CancelledCallIsRemovedWhenItsFinalAnswerArrives) {
     EXPECT_EQ(Sink->Count("Bye"), 1);
 }
 
+// Only a final answer to an INVITE takes an ACK: a peer that answers our
+// CANCEL itself with 487 gets none for it, and the INVITE's own 487 gets one.
+TEST_F(EngineOutgoingCall, RefusedCancelTakesNoAck) {
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const std::string invite = Server.NextOf("INVITE");
+    Server.Send(Respond(invite, "180 Ringing", "t"), Port);
+    ASSERT_TRUE(Sink->WaitFor("Ringback"));
+    Engine->HangUp(call);
+    const std::string cancel = Server.NextOf("CANCEL");
+    ASSERT_FALSE(cancel.empty());
+    Server.Send(Respond(cancel, "487 Request Terminated"), Port);
+    EXPECT_TRUE(Server.NextOf("ACK", "", std::chrono::milliseconds(300)).empty());
+    Server.Send(Respond(invite, "487 Request Terminated", "t"), Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
+}
+
 TEST_F(EngineOutgoingCall, UnansweredCallEndsWith408AfterTwoMinutes) {
     const ISipAccountPtr account = AddAccount();
     const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
