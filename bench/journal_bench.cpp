@@ -114,7 +114,8 @@ void OpenClose(const QString& file, const QDate& first, const QDate& last, const
     const QDateTime now(last, QTime(22, 0), Qt::LocalTime);
     const auto start = TClockType::now();
     TJournalDb db(file);
-    TCashCloseWindow window(db, settings, [now] { return now; });
+    // Corrections are not measured here: the guard lets everything by.
+    TCashCloseWindow window(db, settings, [now] { return now; }, [] { return true; });
     window.ShowDays(first, last);
     window.show();
     QApplication::processEvents();
