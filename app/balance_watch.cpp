@@ -4,6 +4,7 @@
 
 TBalanceWatch::TBalanceWatch(TFetch fetch, std::chrono::milliseconds period, QObject* parent)
     : QObject(parent), Fetch_(std::move(fetch)), Timer_(new QTimer(this)) {
+    Timer_->setObjectName(QStringLiteral("balanceTimer"));
     Timer_->setInterval(period);
     connect(Timer_, &QTimer::timeout, this, &TBalanceWatch::Ask);
 }

@@ -288,6 +288,10 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "ratePerMinute"), Currency(150), kSipMs);
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
         Find<QTimer>(w, "callTimer")->stop();
+        // The balance is read again during the call, here every 100 ms: the
+        // same balance read over and over must not repeat or lose a warning.
+        Find<QTimer>(w, "balanceTimer")->setInterval(100);
+        const int balanceReads = BalanceRequests(sim);
         const auto tap = std::make_shared<TBeepTap>();
         window->CurrentCall()->SetRecorder(tap);
         auto* cost = Find<QLabel>(w, "totalCost");
@@ -300,8 +304,11 @@ private slots:
         TickUntil(w, QStringLiteral("00:01:50"));
         QCOMPARE(Text(w, "textPanel"), QStringLiteral("Quedan 10 segundos de saldo"));
         QTest::qWait(1300);
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Quedan 10 segundos de saldo"));
         TickUntil(w, QStringLiteral("00:01:58"));
         QCOMPARE(Text(w, "boothState"), QStringLiteral("Llamada en Curso"));
+        QVERIFY(BalanceRequests(sim) >= balanceReads + 5);
+        QCOMPARE(Text(w, "balance"), Currency(300));
         Tick(w);
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Libre"), kSipMs);
         QCOMPARE(Text(w, "totalCost"), Currency(300));
