@@ -33,27 +33,31 @@ class WirePeer:
         self.rtp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.rtp.bind(("127.0.0.1", 0))
 
-    def receive(self, method=None, timeout=5.0):
-        """The next request (of `method` when given) as (message, address);
-        None when nothing came in time. Responses and other methods are
-        skipped."""
+    def _messages(self, timeout):
+        """Parsed messages as (message, address) until `timeout` runs out;
+        keep-alives are skipped."""
         deadline = time.monotonic() + timeout
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                return None
+                return
             self.sock.settimeout(left)
             try:
                 data, address = self.sock.recvfrom(65535)
             except socket.timeout:
-                return None
+                return
             if data.strip() == b"":
                 continue  # keep-alive
-            message = parse_message(data)
-            if message["status"] is not None:
-                continue
-            if method is None or message["method"] == method:
+            yield parse_message(data), address
+
+    def receive(self, method=None, timeout=5.0):
+        """The next request (of `method` when given) as (message, address);
+        None when nothing came in time. Responses and other methods are
+        skipped."""
+        for message, address in self._messages(timeout):
+            if message["status"] is None and (method is None or message["method"] == method):
                 return message, address
+        return None
 
     def reply(self, request, address, status, extra="", body="", to_tag="peer1"):
         lines = [f"SIP/2.0 {status}"]
@@ -82,21 +86,10 @@ class WirePeer:
 
     def response(self, call_id, status, timeout=5.0):
         """The next response with this Call-ID and status, or None."""
-        deadline = time.monotonic() + timeout
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                return None
-            self.sock.settimeout(left)
-            try:
-                data, _ = self.sock.recvfrom(65535)
-            except socket.timeout:
-                return None
-            if data.strip() == b"":
-                continue
-            message = parse_message(data)
+        for message, _ in self._messages(timeout):
             if message["status"] == status and message["h"].get("call-id") == call_id:
                 return message
+        return None
 
     def invite(self, agent_port, call_id, user="alice"):
         """Calls the agent from this peer."""
