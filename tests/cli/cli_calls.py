@@ -1177,24 +1177,31 @@ CASES = {
 }
 
 
-def main():
+def run_case(cases, prefix, shows_log):
+    """Runs the case named on the command line in a scratch folder; on a
+    failure prints the logs `shows_log` picks. Returns the exit status CTest
+    reads (77: a tool is missing, the case is skipped)."""
     cli, name = sys.argv[1], sys.argv[2]
-    run, tools = CASES[name]
+    run, tools = cases[name]
     for tool in tools:
         if shutil.which(tool) is None:
             print(f"skipped: {tool} not installed")
             return 77
-    with tempfile.TemporaryDirectory(prefix="cli_" + name + "_") as workdir:
+    with tempfile.TemporaryDirectory(prefix=prefix + name + "_") as workdir:
         try:
             run(cli, workdir)
         except Failure as failure:
             print(f"FAILED {name}: {failure}")
             for file in sorted(os.listdir(workdir)):
-                if file.endswith((".err", "_errors.log")):
-                    print(f"--- {file}\n" + open(os.path.join(workdir, file)).read()[-3000:])
+                if shows_log(file):
+                    print(f"--- {file}\n" + open(os.path.join(workdir, file), errors="replace").read()[-3000:])
             return 1
     print(f"passed {name}")
     return 0
+
+
+def main():
+    return run_case(CASES, "cli_", lambda file: file.endswith((".err", "_errors.log")))
 
 
 if __name__ == "__main__":

@@ -9,17 +9,15 @@ Usage: transaction_calls.py CLI_PATH CASE; exit codes as cli_calls.py.
 import os
 import re
 import select
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, SIPP_PORT, Agent, Failure,  # noqa: E402
-                       caller_args, sipp, wait_port_free, wait_sipp)
+                       caller_args, run_case, sipp, wait_port_free, wait_sipp)
 
 KAMAILIO_PORT = 15090
 
@@ -292,23 +290,8 @@ CASES = {
 
 
 def main():
-    cli, name = sys.argv[1], sys.argv[2]
-    run, tools = CASES[name]
-    for tool in tools:
-        if shutil.which(tool) is None:
-            print(f"skipped: {tool} not installed")
-            return 77
-    with tempfile.TemporaryDirectory(prefix="tx_" + name + "_") as workdir:
-        try:
-            run(cli, workdir)
-        except Failure as failure:
-            print(f"FAILED {name}: {failure}")
-            for file in sorted(os.listdir(workdir)):
-                if file.endswith(".err") or file in ("sipp.out", "sipp_errors.log"):
-                    print(f"--- {file}\n" + open(os.path.join(workdir, file), errors="replace").read()[-3000:])
-            return 1
-    print(f"passed {name}")
-    return 0
+    return run_case(CASES, "tx_",
+                    lambda file: file.endswith(".err") or file in ("sipp.out", "sipp_errors.log"))
 
 
 if __name__ == "__main__":
