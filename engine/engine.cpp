@@ -12,10 +12,6 @@
 
 namespace {
 
-// The pause after a BYE or CANCEL so that it leaves before its call's media
-// and the call itself are torn down.
-constexpr std::chrono::milliseconds kHangUpPause{100};
-
 // How often the signalling thread looks at the transaction timers: a tenth
 // of T1 keeps retransmissions within 50 ms of their schedule.
 constexpr std::chrono::milliseconds kTransactionPeriod{50};
@@ -43,7 +39,8 @@ TSipEngine::TSipEngine(uint16_t localPort, TSipEngineOptions options)
               Options_.transactionTimers),
       Server_([this](const std::string& text, const std::string& address,
                      uint16_t port) { SendRaw(text.data(), text.size(), address, port); },
-              Options_.transactionTimers) {}
+              Options_.transactionTimers),
+      Resolver_(Options_.lookup) {}
 
 TSipEngine::~TSipEngine() {
     try {
@@ -134,33 +131,12 @@ void TSipEngine::SetActive(bool value) {
         return;
     }
 
-    // Dispatch waits while the calls and accounts are taken down, and finds
-    // the engine off afterwards: a 200 arriving now must not connect a call
-    // nobody will ever end. The socket's thread is joined outside the lock.
+    if (!Active_) return;
+    SwitchOff();
+    // Dispatch finds the engine off afterwards: a 200 arriving now must not
+    // connect a call nobody will ever end. The socket's thread is joined
+    // outside the lock.
     std::unique_lock<std::recursive_mutex> dispatch(DispatchLock_);
-    std::vector<ISipCallPtr> connected;
-    {
-        std::lock_guard<TSipCalls> list(Calls_);
-        for (int i = 0; i < Calls_.Count(); ++i) {
-            if (Calls_.Get(i)->GetState() == csConnected) connected.push_back(Calls_.Get(i));
-        }
-    }
-    for (const ISipCallPtr& call : connected) {
-        HangUp(call);
-        std::this_thread::sleep_for(kHangUpPause);
-    }
-    std::vector<ISipAccountPtr> registered;
-    {
-        std::lock_guard<TSipAccounts> list(Accounts_);
-        for (int i = 0; i < Accounts_.Count(); ++i) {
-            ISipAccountPtr account = Accounts_.AccountAt(i);
-            if (account->GetState() == asRegistered) registered.push_back(account);
-        }
-    }
-    for (const ISipAccountPtr& account : registered) {
-        if (Active_) Unregister(account);
-        std::this_thread::sleep_for(kHangUpPause);
-    }
     Accounts_.Clear();
     {
         // Media of calls still listed stops with them: their sockets' threads
@@ -186,6 +162,7 @@ void TSipEngine::SetActive(bool value) {
         Cancelled_.clear();
     }
     Active_ = false;
+    SwitchingOff_ = false;
     Client_.Clear();
     Server_.Clear();
     dispatch.unlock();
@@ -195,6 +172,56 @@ void TSipEngine::SetActive(bool value) {
         socket = std::move(Socket_);
     }
     socket.reset();  // joins the receive thread outside the socket lock
+}
+
+void TSipEngine::SwitchOff() {
+    SwitchingOff_ = true;
+    // The receive thread keeps dispatching meanwhile: the challenge to an
+    // un-REGISTER and the answer to a BYE are handled as at any other time,
+    // and a lost request is sent again as its transaction says. A host that
+    // runs the transaction timers itself is waiting here, so they run here
+    // too.
+    const auto limit = std::chrono::steady_clock::now() + Options_.switchOffLimit;
+    std::unordered_set<const void*> takenDown;
+    for (;;) {
+        {
+            std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+            if (TakeDownRemaining(takenDown)) return;
+        }
+        if (std::chrono::steady_clock::now() >= limit) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!Options_.autoTick) PollTransactions();
+    }
+}
+
+bool TSipEngine::TakeDownRemaining(std::unordered_set<const void*>& takenDown) {
+    std::vector<ISipCallPtr> calls;
+    {
+        std::lock_guard<TSipCalls> list(Calls_);
+        for (int i = 0; i < Calls_.Count(); ++i) calls.push_back(Calls_.Get(i));
+    }
+    for (const ISipCallPtr& call : calls) {
+        // Also a call whose answer arrives while switching off.
+        if (call->GetState() == csIdle || !takenDown.insert(call.get()).second) continue;
+        if (IsRingingIncoming(*call))
+            Reject(call);
+        else
+            HangUp(call);
+    }
+    std::vector<ISipAccountPtr> accounts;
+    {
+        std::lock_guard<TSipAccounts> list(Accounts_);
+        for (int i = 0; i < Accounts_.Count(); ++i) accounts.push_back(Accounts_.AccountAt(i));
+    }
+    bool awaited = false;
+    for (const ISipAccountPtr& account : accounts) {
+        const uint8_t state = account->GetState();
+        // A registration that completes while switching off is taken back too.
+        if (state == asRegistered && takenDown.insert(account.get()).second) Unregister(account);
+        awaited = awaited || state == asRegistering || state == asAuthenticating ||
+                  account->GetState() == asUnregistering || account->GetState() == asUnregAuthenticating;
+    }
+    return !awaited && Client_.Unanswered() == 0;
 }
 
 uint16_t TSipEngine::BoundPort() const {
@@ -342,6 +369,7 @@ void TSipEngine::OnTimer() {
         LastKeepAlive_ = now;
         KeepAlive();
     }
+    RetryResolved();
     if (!Options_.autoTick) return;
     PollTransactions();
     if (now - LastTick_ >= Options_.timerPeriod) {
@@ -415,12 +443,25 @@ void TSipEngine::Tick() {
         TickCalls();
     }
     for (const ISipAccountPtr& account : retry) {
-        // The server's address is looked up again before a retry, outside
-        // every lock: an unanswered registration may mean it moved.
+        // The server's address is looked up again before a retry: an
+        // unanswered registration may mean it moved. The look-up runs on the
+        // resolver's thread; the REGISTER leaves once its answer is back.
         const std::string proxy = account->GetProxy();
-        const std::string address = LookupAddress(proxy.empty() ? account->GetDomain() : proxy);
-        if (!address.empty()) account->SetServerAddress(address);
-        if (Active_) SendRegister(account);
+        Resolver_.Ask(account->GetCallId(), proxy.empty() ? account->GetDomain() : proxy);
+    }
+    RetryResolved();
+}
+
+void TSipEngine::RetryResolved() {
+    for (const TNameResolver::TAnswer& answer : Resolver_.TakeAnswers()) {
+        const ISipAccountPtr account = FindAccountByCallId(answer.key);
+        if (!account) continue;
+        if (!answer.address.empty()) account->SetServerAddress(answer.address);
+        // Still due: neither taken off line on purpose nor registered by
+        // the host meanwhile.
+        const TRegistrationRenewal renewal = account->GetRenewal();
+        if (account->GetState() != asIdle || !renewal.lost || renewal.afterSeconds <= 0) continue;
+        if (Active_ && !SwitchingOff_) SendRegister(account);
     }
 }
 
@@ -438,13 +479,14 @@ std::vector<ISipAccountPtr> TSipEngine::TickAccounts() {
             switch (account->GetState()) {
             case asRegistered: {
                 const int refresh = account->GetRenewal().afterSeconds;
-                if (elapsed > (refresh > 0 ? refresh : kRefreshSeconds) && Active_) due.push_back(account);
+                if (elapsed > (refresh > 0 ? refresh : kRefreshSeconds) && Active_ && !SwitchingOff_) due.push_back(account);
                 break;
             }
             case asIdle: {
                 // A lost registration is tried again after its back-off.
                 const TRegistrationRenewal renewal = account->GetRenewal();
-                if (renewal.lost && renewal.afterSeconds > 0 && elapsed > renewal.afterSeconds && Active_)
+                if (renewal.lost && renewal.afterSeconds > 0 && elapsed > renewal.afterSeconds && Active_ &&
+                    !SwitchingOff_)
                     retry.push_back(account);
                 break;
             }

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "engine/invite_event.h"
+#include "engine/name_resolver.h"
 #include "media/call.h"
 #include "media/call_list.h"
 #include "media/rtp_session.h"
@@ -68,6 +69,12 @@ struct TSipEngineOptions {
     // Builds the RTP paths of each new call (the RTP paths by default); set to an
     // empty function, media carries nothing.
     std::function<ICallMediaPathPtr()> mediaPathFactory = media::NewRtpMediaPath;
+    // Turns a server name into an address; runs on the engine's resolver
+    // thread, never on the signalling thread.
+    TNameResolver::TLookup lookup = LookupAddress;
+    // Longest time switching off waits for the answers to its last BYEs and
+    // un-REGISTERs (and their challenges and retransmissions).
+    std::chrono::milliseconds switchOffLimit{4000};
 };
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
@@ -164,6 +171,16 @@ private:
     // Returns the accounts whose lost registration is due for a retry.
     std::vector<ISipAccountPtr> TickAccounts();
     void TickCalls();
+    // Sends the REGISTER of every lost registration whose server name the
+    // resolver has looked up since.
+    void RetryResolved();
+    // Switching off: ends every call and registration, then waits for the
+    // far ends' answers without holding up their dispatch.
+    void SwitchOff();
+    // Under the dispatch lock: BYE, CANCEL or refuse every call and
+    // un-REGISTER every account not taken down yet; true when nothing more
+    // is awaited.
+    bool TakeDownRemaining(std::unordered_set<const void*>& takenDown);
     double Now() const { return Options_.clock.now(); }
     sip_transaction::TTime SteadyNow() const { return Options_.steadyClock(); }
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
@@ -300,6 +317,9 @@ private:
     const TSipEngineOptions Options_;
     std::atomic<int> LocalPort_;
     std::atomic<bool> Active_{false};
+    // Set while switching off: nothing new is started (no refresh, retry or
+    // incoming call), what is under way is still answered.
+    std::atomic<bool> SwitchingOff_{false};
     std::atomic<int> CSeqCounter_{0};
     std::atomic<int> SilenceThreshold_{800};
     std::atomic<int> SilenceTimeout_{5000};
@@ -341,4 +361,7 @@ private:
     // moves the socket out under the lock and joins its thread outside it.
     mutable std::mutex SocketLock_;
     std::unique_ptr<TUdpSocket> Socket_;  // guarded by SocketLock_; present while active
+
+    // Looks up the server names of lost registrations before their retry.
+    TNameResolver Resolver_;
 };

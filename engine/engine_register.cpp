@@ -24,7 +24,7 @@ void TSipEngine::Register(ISipAccountPtr account) {
     // The STUN server's name is looked up before any lock is taken.
     const std::string stunServer = account->GetStunServer();
     if (account->GetStunAddress().empty() && !stunServer.empty())
-        account->SetStunAddress(LookupAddress(stunServer));
+        account->SetStunAddress(Options_.lookup(stunServer));
     std::lock_guard<ISipAccount> guard(*account);
     // A registration the host asks for starts afresh: no back-off carried
     // over, and the next loss is reported again.

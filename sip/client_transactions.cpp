@@ -128,4 +128,11 @@ std::size_t TClientTransactions::Count() const {
     return Entries_.size();
 }
 
+std::size_t TClientTransactions::Unanswered() const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    return static_cast<std::size_t>(std::count_if(Entries_.begin(), Entries_.end(), [](const auto& entry) {
+        return entry.second.state != TState::kCompleted;
+    }));
+}
+
 }  // namespace sip_transaction

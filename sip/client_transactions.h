@@ -82,6 +82,8 @@ public:
     // Forgets every transaction (the engine switched off).
     void Clear();
     std::size_t Count() const;
+    // Transactions still waiting for their final response.
+    std::size_t Unanswered() const;
 
 private:
     enum class TState { kTrying, kProceeding, kCompleted };

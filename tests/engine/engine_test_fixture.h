@@ -24,6 +24,10 @@ protected:
         };
         options.keepAlivePeriod = KeepAlivePeriod();
         options.timerPeriod = KeepAlivePeriod();
+        // Most tests leave calls and registrations up that nobody answers
+        // the end of: their switch-off must not wait long.
+        options.switchOffLimit = 500ms;
+        Configure(options);
         Port = FreeUdpPort();
         Engine = std::make_shared<TSipEngine>(Port, options);
         Sink = std::make_shared<TRecordingSink>();
@@ -37,6 +41,7 @@ protected:
     }
 
     virtual std::chrono::milliseconds KeepAlivePeriod() const { return std::chrono::minutes(10); }
+    virtual void Configure(TSipEngineOptions&) {}
 
     void AdvanceSeconds(double seconds) { Days = Days.load() + seconds / 86400.0; }
     // Moves the transaction clock in 100 ms steps, polling at each.
