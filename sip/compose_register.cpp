@@ -111,7 +111,7 @@ std::string ComposeMessage(ISipAccount& account, const std::string& target,
     message += CSeqLine(account, "MESSAGE");
     message += "Contact: <" + account.GetContactUri() + ">\r\n";
     message.append(kAllowLine).append(kMaxForwardsLine);
-    message += "Content-Type: text/plain\r\n";
+    message += "Content-Type: text/plain;charset=UTF-8\r\n";
     message += ContentLengthAndBody(CutMessageText(text));
     return message;
 }
@@ -139,7 +139,7 @@ std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAcco
     message += "Contact: <" + account.GetContactUri() + ">\r\n";
     message.append(kMaxForwardsLine);
     message += credentials;
-    message += "Content-Type: text/plain\r\n";
+    message += "Content-Type: text/plain;charset=UTF-8\r\n";
     message += ContentLengthAndBody(CutMessageText(account.GetPendingMessage()));
     return message;
 }

@@ -188,7 +188,7 @@ TEST_F(RegisterComposer, MessageGoldenWithItsOwnCallIdAndBranch) {
         "CSeq: 7 MESSAGE\r\n"
         "Contact: <sip:1001@192.168.1.20:5075>\r\n" + kAllow +
         "Max-Forwards: 70\r\n"
-        "Content-Type: text/plain\r\n"
+        "Content-Type: text/plain;charset=UTF-8\r\n"
         "Content-Length: 6\r\n"
         "\r\n"
         "Hola\r\n";
@@ -238,7 +238,7 @@ TEST_F(RegisterComposer, MessageWithCredentialsGolden) {
         "Proxy-Authorization: Digest username=\"1001\",realm=\"telvira\",nonce=\"mn\","
         "uri=\"sip:2002@sip.telvira.example\",response=\"07a60812996f4c8044ea22f656d63621\","
         "algorithm=MD5\r\n"
-        "Content-Type: text/plain\r\n"
+        "Content-Type: text/plain;charset=UTF-8\r\n"
         "Content-Length: 6\r\n"
         "\r\n"
         "Hola\r\n";

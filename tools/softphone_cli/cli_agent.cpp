@@ -33,7 +33,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
         RunQueue();
     });
     QuitTimer_.setSingleShot(true);
-    connect(&QuitTimer_, &QTimer::timeout, this, &TCliAgent::Finished);
+    connect(&QuitTimer_, &QTimer::timeout, this, &TCliAgent::FinishQuit);
     ConnectEvents();
 }
 
@@ -63,15 +63,25 @@ void TCliAgent::PrintError(const std::string& text) {
 
 void TCliAgent::ConnectEvents() {
     connect(&Client_, &TSipClient::OnLog, this, [this](TSipClient*, const QString& text) {
+        const std::string raw = text.toStdString();
+        OnReceivedText(raw);
         if (Options_.log)
-            std::cerr << text.toStdString() << std::endl;
+            std::cerr << raw << std::endl;
     });
     connect(&Client_, &TSipClient::OnRegistrationOk, this, [this](TSipClient*, ISipAccountPtr) {
         Registered_ = true;
         Print("registered");
     });
     connect(&Client_, &TSipClient::OnRegistrationBye, this, [this](TSipClient*, ISipAccountPtr account) {
+        const bool wasRegistered = Registered_;
         Registered_ = false;
+        if (Unregistering_) {
+            // Once, and only when there was a registration to end.
+            if (wasRegistered)
+                Print("unregistered");
+            CheckQuitDone();
+            return;
+        }
         // Why, when the registrar refused or never answered.
         const std::string reason = account ? account->GetRenewal().lostReason : std::string();
         Print(reason.empty() ? "registration-lost" : "registration-lost " + reason);
@@ -81,11 +91,14 @@ void TCliAgent::ConnectEvents() {
             [this](TSipClient*, ISipCallPtr call) { OfferIncoming(call); });
     connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
         AdoptUnknownCall(call);
+        Calls_.Note(call, TCallNote::kProgress);
         Print("ringback");
     });
     connect(&Client_, &TSipClient::OnInviteOk, this, [this](TSipClient*, ISipCallPtr call) {
         AdoptUnknownCall(call);
-        Print("answered");
+        Calls_.Note(call, TCallNote::kProgress);
+        // The answers to hold and resume come here too: a call is answered once.
+        PrintAnswered(call);
     });
     connect(&Client_, &TSipClient::OnDtmf, this,
             [](TSipClient*, ISipCallPtr, const QString& digit) { Print("dtmf " + digit.toStdString()); });
@@ -134,6 +147,7 @@ void TCliAgent::Quit() {
         }
     }
     if (Account_ && Registered_) {
+        Unregistering_ = true;
         try {
             Client_.UnregisterAccount(Account_);
         } catch (const std::exception& e) {
@@ -143,6 +157,13 @@ void TCliAgent::Quit() {
     }
     QuitTimer_.start(kQuitWaitMs);
     CheckQuitDone();
+}
+
+void TCliAgent::FinishQuit() {
+    const auto calls = Calls_.All();
+    for (const auto& [number, call] : calls)
+        PrintBye(call);
+    emit Finished();
 }
 
 void TCliAgent::CheckQuitDone() {

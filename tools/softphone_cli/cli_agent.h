@@ -76,6 +76,12 @@ private:
     // the list when it is first heard of.
     void AdoptUnknownCall(const ISipCallPtr& call);
     void PrintBye(const ISipCallPtr& call);
+    // Answers an incoming call and says so.
+    void AnswerCall(const ISipCallPtr& call);
+    void PrintAnswered(const ISipCallPtr& call);
+    // A call placed: its progress lines until the far end is heard from.
+    void WatchProgress(const ISipCallPtr& call);
+    void OnReceivedText(const std::string& text);
     void ListCalls() const;
     // "hangup" or "hangup N"; a ringing incoming call is refused instead.
     void HangUpCommand(const std::string& argument);
@@ -90,12 +96,17 @@ private:
     // after a bounded wait.
     void Quit();
     void CheckQuitDone();
+    // The wait for the answers is over: every call left says its bye.
+    void FinishQuit();
 
     const TCliOptions Options_;
     TSipClient Client_;
     ISipAccountPtr Account_;
     TCliCallList Calls_;
     bool Registered_ = false;
+    // The account was taken off line on purpose (`unregister`, `quit`): its
+    // end is not a loss.
+    bool Unregistering_ = false;
     bool SoundPending_ = false;  // a sound was set and its wav-stopped not yet printed
     struct TWaitingCall {
         ISipCallPtr call;

@@ -19,10 +19,13 @@ void TCliAgent::ConnectTransferEvents() {
     connect(&Client_, &TSipClient::OnTransferStatus, this,
             [this](TSipClient*, ISipCallPtr call, int status) {
                 const std::string number = std::to_string(Calls_.NumberOf(call));
-                if (status >= 200 && status < 300)
-                    Print("transferred " + number);
-                else
+                if (status >= 200 && status < 300) {
+                    // A finished transfer ends the call: this line is its last.
+                    if (Calls_.Note(call, TCallNote::kTransferred))
+                        Print("transferred " + number);
+                } else {
                     Print("transfer-failed " + number + " " + StatusWithReason(std::to_string(status)));
+                }
             });
 }
 
@@ -49,7 +52,15 @@ void TCliAgent::PrintBye(const ISipCallPtr& call) {
     const int number = Calls_.NumberOf(call);
     if (number == 0)
         return;  // already reported (a rejected call)
-    const std::string status = call->GetStatusText();
+    if (Calls_.Has(call, TCallNote::kTransferred)) {
+        Calls_.Remove(call);  // `transferred N` said it
+        return;
+    }
+    // Given up before it was answered: whatever the far end's last word (the
+    // 200 to our CANCEL, or nothing when it never answered), the INVITE ended
+    // as cancelled.
+    const bool cancelled = Calls_.Has(call, TCallNote::kCancelled) && !Calls_.Has(call, TCallNote::kAnswered);
+    const std::string status = cancelled ? "487" : call->GetStatusText();
     std::string line = "bye " + std::to_string(number);
     // Appended piece by piece: GCC 12's -Wrestrict misreads " " + string here.
     if (!status.empty()) {
@@ -94,8 +105,21 @@ void TCliAgent::HangUpCommand(const std::string& argument) {
         if (!call)
             throw std::runtime_error("no call " + argument);
     }
-    if (call->GetIncoming() && call->GetState() == csRinging)
+    if (call->GetIncoming() && call->GetState() == csRinging) {
         RejectCall(call);
-    else
-        Client_.HangUp(call);
+        return;
+    }
+    if (!call->GetIncoming() && !Calls_.Has(call, TCallNote::kAnswered))
+        Calls_.Note(call, TCallNote::kCancelled);
+    Client_.HangUp(call);
+}
+
+void TCliAgent::AnswerCall(const ISipCallPtr& call) {
+    Client_.Answer(call);
+    PrintAnswered(call);
+}
+
+void TCliAgent::PrintAnswered(const ISipCallPtr& call) {
+    if (Calls_.Note(call, TCallNote::kAnswered))
+        Print("answered " + std::to_string(Calls_.NumberOf(call)));
 }

@@ -37,7 +37,23 @@ ISipCallPtr TCliCallList::Find(int number) const {
     return nullptr;
 }
 
+bool TCliCallList::Note(const ISipCallPtr& call, TCallNote note) {
+    if (NumberOf(call) == 0)
+        return false;
+    const unsigned bit = 1u << static_cast<unsigned>(note);
+    unsigned& notes = Notes_[call.get()];
+    const bool fresh = (notes & bit) == 0;
+    notes |= bit;
+    return fresh;
+}
+
+bool TCliCallList::Has(const ISipCallPtr& call, TCallNote note) const {
+    const auto found = Notes_.find(call.get());
+    return found != Notes_.end() && (found->second & (1u << static_cast<unsigned>(note))) != 0;
+}
+
 void TCliCallList::Remove(const ISipCallPtr& call) {
+    Notes_.erase(call.get());
     std::erase_if(Calls_, [&](const auto& entry) { return entry.second == call; });
     std::erase(Waiting_, call);
     if (Current_ != call)

@@ -3,11 +3,20 @@
 // one commands act on when no number is given.
 #pragma once
 
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "sip/sipints.h"
+
+// What the agent has told or done about a call, for the lines still to come.
+enum class TCallNote {
+    kAnswered,     // `answered N` printed
+    kCancelled,    // we gave it up before it was answered
+    kTransferred,  // `transferred N` printed: that line ends it
+    kProgress,     // the far end has answered the INVITE in some way
+};
 
 class TCliCallList {
 public:
@@ -28,12 +37,17 @@ public:
     void Remove(const ISipCallPtr& call);
     const std::vector<std::pair<int, ISipCallPtr>>& All() const { return Calls_; }
     bool Empty() const { return Calls_.empty(); }
+    // Records `note` for a known call; false when it was noted already (or
+    // the call is not known).
+    bool Note(const ISipCallPtr& call, TCallNote note);
+    bool Has(const ISipCallPtr& call, TCallNote note) const;
     // The number the next call will get.
     int NextNumber() const { return NextNumber_; }
 
 private:
     std::vector<std::pair<int, ISipCallPtr>> Calls_;  // oldest first
     std::vector<ISipCallPtr> Waiting_;
+    std::map<const ISipCall*, unsigned> Notes_;  // bit per TCallNote, known calls only
     ISipCallPtr Current_;
     int NextNumber_ = 1;
 };

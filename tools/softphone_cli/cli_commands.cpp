@@ -131,16 +131,20 @@ void TCliAgent::Execute(const std::string& line) {
         Pause(ParseSeconds(command.argument));
     } else if (name == "register") {
         RequireNoArgument(command);
+        Unregistering_ = false;
         TowardServer([&] { Client_.RegisterAccount(RequireAccount()); });
     } else if (name == "unregister") {
         RequireNoArgument(command);
+        Unregistering_ = true;
         TowardServer([&] { Client_.UnregisterAccount(RequireAccount()); });
     } else if (name == "call") {
         RequireArgument(command, "NUMBER");
         const ISipAccountPtr account = RequireAccount();
         TowardServer([&] {
-            AdoptCall(Client_.MakeCall(account, command.argument, -1,
-                                       SpeakerDeviceFor(Calls_.NextNumber())));
+            const ISipCallPtr call = Client_.MakeCall(account, command.argument, -1,
+                                                      SpeakerDeviceFor(Calls_.NextNumber()));
+            AdoptCall(call);
+            WatchProgress(call);
         });
     } else if (name == "stats") {
         RequireNoArgument(command);
@@ -174,7 +178,7 @@ void TCliAgent::RunCallCommand(const std::string& name, const std::string& argum
     if (!needsArgument && !argument.empty())
         throw std::invalid_argument(name + " takes no argument");
     const ISipCallPtr call = RequireCall();
-    if (name == "answer") Client_.Answer(call);
+    if (name == "answer") AnswerCall(call);
     else if (name == "reject") RejectCall(call);
     else if (name == "hold") {
         Client_.Hold(call);

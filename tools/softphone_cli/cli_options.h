@@ -23,6 +23,7 @@ struct TCliOptions {
     bool autoAnswer = false;
     int busyAfterSeconds = 30;  // a call waiting unanswered this long is refused busy
     bool log = false;
+    int maxSoundSeconds = 600;  // `play` refuses a longer sound
 };
 
 // Throws std::invalid_argument with a text fit for the user.

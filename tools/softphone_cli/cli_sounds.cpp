@@ -11,6 +11,7 @@
 #include "media/wav_format.h"
 #include "media/wav_playable.h"
 #include "tools/softphone_cli/cli_agent.h"
+#include "tools/softphone_cli/cli_sound_bounds.h"
 
 namespace {
 
@@ -33,7 +34,13 @@ std::unique_ptr<TSpeechWorker> TCliAgent::MakeSpeechWorker() {
 void TCliAgent::PlaySound(const ISipCallPtr& call, const std::string& fileNames) {
     // A pipe or device would block the reader, and a file without audio
     // would end at once with nothing but wav-stopped to show for it.
-    const std::string reason = media::UnplayableReason(fileNames);
+    // The header first: a file too long, too slow or no WAV at all is
+    // refused before anything reads it whole.
+    std::string reason = media::SplitFileNames(fileNames).empty()
+                             ? std::string()
+                             : SoundOutOfBounds(fileNames, Options_.maxSoundSeconds);
+    if (reason.empty())
+        reason = media::UnplayableReason(fileNames);
     if (!reason.empty())
         throw std::runtime_error("cannot play " + reason);
     Client_.PlayWavFile(call, fileNames);

@@ -14,7 +14,7 @@ void TCliAgent::OfferIncoming(const ISipCallPtr& call) {
     if (!waits) {
         Print("incoming " + call->GetTarget());
         if (Options_.autoAnswer)
-            Client_.Answer(call);
+            AnswerCall(call);
         return;
     }
     Print("incoming " + call->GetTarget() + " waiting " + std::to_string(number));
@@ -46,8 +46,8 @@ void TCliAgent::AnswerWaiting(const std::string& argument) {
         throw std::invalid_argument("no waiting call " + argument);
     const ISipCallPtr call = found->second.call;
     Waiting_.erase(found);
-    Client_.Answer(call);
     Calls_.MakeCurrent(call);
+    AnswerCall(call);
 }
 
 void TCliAgent::ForgetWaiting(const ISipCallPtr& call) {
