@@ -221,7 +221,7 @@ bool TSipEngine::TakeDownRemaining(std::unordered_set<const void*>& takenDown) {
         awaited = awaited || state == asRegistering || state == asAuthenticating ||
                   account->GetState() == asUnregistering || account->GetState() == asUnregAuthenticating;
     }
-    return !awaited && Client_.Unanswered() == 0;
+    return !awaited && Client_.Awaited() == 0;
 }
 
 uint16_t TSipEngine::BoundPort() const {

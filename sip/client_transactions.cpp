@@ -128,10 +128,12 @@ std::size_t TClientTransactions::Count() const {
     return Entries_.size();
 }
 
-std::size_t TClientTransactions::Unanswered() const {
+std::size_t TClientTransactions::Awaited() const {
     std::lock_guard<std::mutex> guard(Lock_);
-    return static_cast<std::size_t>(std::count_if(Entries_.begin(), Entries_.end(), [](const auto& entry) {
-        return entry.second.state != TState::kCompleted;
+    return static_cast<std::size_t>(std::count_if(Entries_.begin(), Entries_.end(), [this](const auto& entry) {
+        const TEntry& e = entry.second;
+        if (IsInvite(e)) return e.state == TState::kProceeding;
+        return e.state != TState::kCompleted;
     }));
 }
 

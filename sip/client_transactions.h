@@ -82,8 +82,10 @@ public:
     // Forgets every transaction (the engine switched off).
     void Clear();
     std::size_t Count() const;
-    // Transactions still waiting for their final response.
-    std::size_t Unanswered() const;
+    // Transactions whose final response is still to come: every unanswered
+    // one but an INVITE the far end never answered at all (no CANCEL can
+    // end that one, RFC 3261 9.1).
+    std::size_t Awaited() const;
 
 private:
     enum class TState { kTrying, kProceeding, kCompleted };

@@ -10,6 +10,7 @@ import json
 import math
 import os
 import queue
+import struct
 import shutil
 import socket
 import subprocess
@@ -252,6 +253,84 @@ def case_two_calls(cli, workdir):
             raise Failure(f"{name} holds less than half a second")
 
 
+def drain(agent):
+    """The events an agent printed that nobody waited for (after it ended)."""
+    lines = []
+    while True:
+        try:
+            line = agent.events.get(timeout=5)
+        except queue.Empty:
+            return lines
+        if line is None:
+            return lines
+        lines.append(line)
+
+
+def case_silent_server(cli, workdir):
+    """A server that never answers the INVITE: progress says so within
+    seconds, and quitting prints the call's bye."""
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
+    try:
+        agent.send("call 100")
+        line = agent.expect("calling", timeout=5)
+        if line != f"calling 1 no answer yet from 127.0.0.1:{SIPP_PORT}":
+            raise Failure(f"progress line '{line}'")
+        agent.send("quit")
+        agent.finish()
+        agent.seen += drain(agent)
+        if not any(line.startswith("bye 1") for line in agent.seen):
+            raise Failure(f"no bye for the call quit ended: {agent.seen}")
+    finally:
+        agent.kill()
+
+
+def write_wav(path, rate, seconds, bits=16):
+    """A mono PCM WAV of silence."""
+    data = bytes(int(rate * seconds) * (bits // 8))
+    fmt = struct.pack("<HHIIHH", 1, 1, rate, rate * bits // 8, bits // 8, bits)
+    body = b"WAVE" + b"fmt " + struct.pack("<I", len(fmt)) + fmt + b"data" + struct.pack("<I", len(data)) + data
+    with open(path, "wb") as out:
+        out.write(b"RIFF" + struct.pack("<I", len(body)) + body)
+
+
+def case_play_bounds(cli, workdir):
+    """play refuses what is no WAV, a rate below 8 kHz and a sound longer
+    than --max-sound, and still plays a sound within bounds."""
+    noise = os.path.join(workdir, "noise.wav")
+    with open(noise, "wb") as out:
+        out.write(os.urandom(4096))
+    slow = os.path.join(workdir, "slow.wav")
+    write_wav(slow, 32, 2)
+    long = os.path.join(workdir, "long.wav")
+    write_wav(long, 8000, 3)
+    fine = os.path.join(workdir, "fine.wav")
+    write_wav(fine, 8000, 1)
+    peer = sipp("uas_answer.xml", workdir)
+    time.sleep(0.5)
+    agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}",
+                                             ["--max-sound", "2"]), workdir)
+    try:
+        agent.send("call 100")
+        agent.expect("answered")
+        for name in (noise, slow, long, fine):
+            agent.send(f"play {name}")
+        agent.expect("wav-stopped")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+        errors = agent.errors()
+        for name, reason in ((noise, "not a WAV file"), (slow, "sample rate 32 Hz, below 8000 Hz"),
+                             (long, "sound of 3 s, longer than the limit of 2 s")):
+            if f'"{name}": {reason}' not in errors:
+                raise Failure(f"{os.path.basename(name)} not refused with '{reason}': {errors}")
+        if "fine.wav" in errors:
+            raise Failure(f"a sound within bounds refused: {errors}")
+        wait_sipp(peer, workdir)
+    finally:
+        agent.kill()
+        peer.kill()
+
+
 def case_sipp_cancel(cli, workdir):
     # The agent must be listening before SIPp calls it.
     agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
@@ -322,7 +401,10 @@ def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
         caller.expect("registered")
         caller.send("call bob")
         callee.expect("incoming alice")
-        caller.expect("answered", timeout=15)
+        if callee.expect("answered") != "answered 1":
+            raise Failure(f"callee: expected 'answered 1', saw {callee.seen}")
+        if caller.expect("answered", timeout=15) != "answered 1":
+            raise Failure(f"caller: expected 'answered 1', saw {caller.seen}")
         caller.send("dtmf 12")
         callee.expect("dtmf 1")
         callee.expect("dtmf 2")
@@ -338,18 +420,30 @@ def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
             callee.expect("dtmf 3", timeout=5)
             if any(line.startswith("bye") for line in caller.seen + callee.seen):
                 raise Failure("the call ended during hold and resume")
+            # Hold and resume are told as such, not as the call answered again.
+            if sum(line.startswith("answered") for line in caller.seen) != 1:
+                raise Failure(f"answered again after hold or resume: {caller.seen}")
         ender, other = (caller, callee) if caller_hangs_up else (callee, caller)
         ender.send("wait 1")
         ender.send("hangup")
         ender.expect("bye")
         other.expect("bye")
-        # Leaving unregisters: each agent reports its registration gone.
+        # Leaving unregisters on purpose: told once, and not as a loss. A second
+        # unregister has no registration left to end.
+        callee.send("unregister")
+        callee.expect("unregistered")
+        callee.send("unregister")
         caller.send("quit")
-        caller.expect("registration-lost")
+        caller.expect("unregistered")
+        callee.send("wait 2")
         callee.send("quit")
-        callee.expect("registration-lost")
         caller.finish()
         callee.finish()
+        for agent in (caller, callee):
+            agent.seen += drain(agent)
+            ends = [line for line in agent.seen if line.startswith(("unregistered", "registration-lost"))]
+            if ends != ["unregistered"]:
+                raise Failure(f"{agent.name}: registration endings {ends}")
     finally:
         for agent in (caller, callee):
             if agent:
@@ -839,7 +933,7 @@ def case_forked_answer(cli, workdir):
         agent.expect("bye 1")
         agent.finish()
         wait_sipp(peer, workdir)
-        if agent.seen.count("answered") != 1:
+        if agent.seen.count("answered 1") != 1:
             raise Failure(f"one call answered, events {agent.seen}")
     finally:
         agent.kill()
@@ -858,7 +952,12 @@ def transfer_out(cli, workdir, scenario, outcome):
         if line != outcome:
             raise Failure(f"expected '{outcome}', got '{line}'")
         if outcome == "transferred 1":
-            agent.expect("bye 1")
+            # That line ends the call: no bare bye after it.
+            agent.send("wait 2")
+            agent.send("calls")
+            agent.expect("no calls")
+            if any(line.startswith("bye") for line in agent.seen):
+                raise Failure(f"a bye after the transfer: {agent.seen}")
         else:
             agent.send("calls")
             if agent.expect("call ") != "call 1 connected 100 current":
@@ -1169,6 +1268,8 @@ CASES = {
     "transfer_out_fails": (case_transfer_out_fails, ["sipp"]),
     "transfer_out_refused": (case_transfer_out_refused, ["sipp"]),
     "transfer_in": (case_transfer_in, ["sipp"]),
+    "silent_server": (case_silent_server, []),
+    "play_bounds": (case_play_bounds, ["sipp"]),
     "message_delivered": (case_message_delivered, ["sipp"]),
     "message_refused": (case_message_refused, ["sipp"]),
     "invite_flood": (case_invite_flood, ["sipp"]),

@@ -55,6 +55,28 @@ struct Wire {
     }
 };
 
+// What switching off still waits for: an unanswered BYE, a BYE with only a
+// provisional, an INVITE that rings (its CANCEL's 487 is due); not an INVITE
+// nobody answered at all, nor anything with a final answer.
+TEST(ClientTransactions, AwaitedCountsWhatAFinalAnswerIsStillDueFor) {
+    struct Case {
+        std::string method;
+        int answer;  // 0: none
+        std::size_t awaited;
+    };
+    const Case cases[] = {
+        {"BYE", 0, 1}, {"BYE", 100, 1}, {"BYE", 200, 0}, {"REGISTER", 401, 0},
+        {"INVITE", 0, 0}, {"INVITE", 180, 1}, {"INVITE", 487, 0},
+    };
+    for (const Case& c : cases) {
+        Wire wire;
+        TClientTransactions client(wire.Sender());
+        client.OnSent(Request(c.method, "z9hG4bKw"), {"127.0.0.1", 5060}, wire.now);
+        if (c.answer) client.OnResponse(Received(Response(c.answer, c.method, "z9hG4bKw")), wire.now);
+        EXPECT_EQ(client.Awaited(), c.awaited) << c.method << " " << c.answer;
+    }
+}
+
 TEST(WireFacts, KeyIsBranchAndCSeqMethodWithFallbackForBranchlessPeers) {
     struct Case {
         std::string text;
