@@ -136,9 +136,9 @@ def kamailio_call(cli, workdir, lossy):
         caller.expect("bye")
         callee.expect("bye")
         caller.send("quit")
-        caller.expect("registration-lost")
+        caller.expect("unregistered")
         callee.send("quit")
-        callee.expect("registration-lost")
+        callee.expect("unregistered")
         caller.finish()
         callee.finish()
         if relay:
@@ -270,7 +270,7 @@ def case_sipp_registrar_expires30(cli, workdir):
         # Two refreshes (at about 15 s and 30 s) before leaving.
         time.sleep(33)
         agent.send("quit")
-        agent.expect("registration-lost")
+        agent.expect("unregistered")
         agent.finish()
         wait_sipp(peer, workdir, timeout=10)
         if agent.seen.count("registered") != 1:
