@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <thread>
 
 #include "media/codecs.h"
@@ -203,10 +204,15 @@ bool TSipEngine::TakeDownRemaining(std::unordered_set<const void*>& takenDown) {
     for (const ISipCallPtr& call : calls) {
         // Also a call whose answer arrives while switching off.
         if (call->GetState() == csIdle || !takenDown.insert(call.get()).second) continue;
-        if (IsRingingIncoming(*call))
-            Reject(call);
-        else
-            HangUp(call);
+        try {
+            if (IsRingingIncoming(*call))
+                Reject(call);
+            else
+                HangUp(call);
+        } catch (const std::exception&) {
+            // One call that cannot be ended must not keep the others up, nor
+            // the engine on.
+        }
     }
     std::vector<ISipAccountPtr> accounts;
     {
@@ -217,7 +223,13 @@ bool TSipEngine::TakeDownRemaining(std::unordered_set<const void*>& takenDown) {
     for (const ISipAccountPtr& account : accounts) {
         const uint8_t state = account->GetState();
         // A registration that completes while switching off is taken back too.
-        if (state == asRegistered && takenDown.insert(account.get()).second) Unregister(account);
+        if (state == asRegistered && takenDown.insert(account.get()).second) {
+            try {
+                Unregister(account);
+            } catch (const std::exception&) {
+                // As for a call: the rest is switched off all the same.
+            }
+        }
         awaited = awaited || state == asRegistering || state == asAuthenticating ||
                   account->GetState() == asUnregistering || account->GetState() == asUnregAuthenticating;
     }
