@@ -9,9 +9,9 @@
 #include "media/speech.h"
 #include "media/wav.h"
 #include "media/wav_format.h"
-#include "media/wav_playable.h"
 #include "tools/softphone_cli/cli_agent.h"
 #include "tools/softphone_cli/cli_sound_bounds.h"
+#include "tools/softphone_cli/cli_sound_loader.h"
 
 namespace {
 
@@ -24,6 +24,14 @@ std::size_t CharacterCount(const std::string& text) {
     return count;
 }
 
+// A WAV file's bytes in the working format, as a call's sound source takes them.
+std::string WorkingWav(const std::vector<int16_t>& samples) {
+    const auto bytes = static_cast<uint32_t>(samples.size() * sizeof(int16_t));
+    std::string wav = media::MakePcmWavHeader(1, 8000, 16, bytes);
+    wav.append(reinterpret_cast<const char*>(samples.data()), bytes);
+    return wav;
+}
+
 }  // namespace
 
 std::unique_ptr<TSpeechWorker> TCliAgent::MakeSpeechWorker() {
@@ -32,18 +40,19 @@ std::unique_ptr<TSpeechWorker> TCliAgent::MakeSpeechWorker() {
 }
 
 void TCliAgent::PlaySound(const ISipCallPtr& call, const std::string& fileNames) {
-    // A pipe or device would block the reader, and a file without audio
-    // would end at once with nothing but wav-stopped to show for it.
     // The header first: a file too long, too slow or no WAV at all is
-    // refused before anything reads it whole.
+    // refused before its audio is read. A pipe or device would block the
+    // reader, and a file without audio would end at once with nothing but
+    // wav-stopped to show for it.
     std::string reason = media::SplitFileNames(fileNames).empty()
-                             ? std::string()
+                             ? std::string("no file named")
                              : SoundOutOfBounds(fileNames, Options_.maxSoundSeconds);
-    if (reason.empty())
-        reason = media::UnplayableReason(fileNames);
     if (!reason.empty())
         throw std::runtime_error("cannot play " + reason);
-    Client_.PlayWavFile(call, fileNames);
+    const TLoadedSound sound = LoadWorkingSound(fileNames);
+    if (!sound.error.empty())
+        throw std::runtime_error("cannot play " + sound.error);
+    call->PlayWav(std::make_shared<media::TWavStream>(WorkingWav(sound.samples)));
     SoundPending_ = true;
 }
 
@@ -68,9 +77,6 @@ void TCliAgent::SpeechReady(const ISipCallPtr& call, const TSpeechWorker::TResul
         PrintError("cannot say: the call ended before the speech was ready");
         return;
     }
-    const auto bytes = static_cast<uint32_t>(result.samples.size() * sizeof(int16_t));
-    std::string wav = media::MakePcmWavHeader(1, 8000, 16, bytes);
-    wav.append(reinterpret_cast<const char*>(result.samples.data()), bytes);
-    call->PlayWav(std::make_shared<media::TWavStream>(wav));
+    call->PlayWav(std::make_shared<media::TWavStream>(WorkingWav(result.samples)));
     SoundPending_ = true;
 }
