@@ -128,5 +128,30 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
     bob.Sink->ForgetCalls();
 }
 
+// Switching off in the middle of a call: the far end gets its BYE, and the
+// un-REGISTER, which Kamailio challenges, is answered with credentials so the
+// binding is gone, all within a few seconds.
+TEST_F(KamailioProxy, SwitchingOffDuringACallEndsItAndRemovesTheBinding) {
+    TTestEngine alice;
+    TTestEngine bob;
+    const ISipAccountPtr aliceAccount = Registered(alice, "alice");
+    Registered(bob, "bob");
+    alice.Engine->MakeCall(aliceAccount, "bob", -1, -1);
+    ASSERT_TRUE(bob.Sink->WaitFor("Invite", 1, 5s)) << Proxy->Log();
+    bob.Engine->Answer(bob.Sink->OfferedCall());
+    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk", 1, 5s)) << Proxy->Log();
+    ASSERT_NE(Proxy->Locations().find(ContactOf(alice)), std::string::npos);
+
+    const auto start = std::chrono::steady_clock::now();
+    alice.Engine->SetActive(false);
+    const auto took = std::chrono::steady_clock::now() - start;
+
+    EXPECT_TRUE(bob.Sink->WaitFor("Bye", 1, 5s)) << Proxy->Log();
+    const std::string locations = Proxy->Locations();
+    EXPECT_EQ(locations.find(ContactOf(alice)), std::string::npos) << locations << Proxy->Log();
+    EXPECT_LT(took, 3s) << "waited out its limit: something went unanswered";
+    bob.Sink->ForgetCalls();
+}
+
 }  // namespace
 }  // namespace interop
