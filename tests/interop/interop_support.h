@@ -67,11 +67,11 @@ private:
 
 // Runs a program to its end (bounded) and returns what it printed.
 std::string RunToEnd(const std::vector<std::string>& argv, const std::filesystem::path& output,
-                     std::chrono::milliseconds timeout = 10s);
+                     std::chrono::milliseconds timeout = 30s);
 
 // True once something holds UDP port `port` on 127.0.0.1 (so a peer started
 // in the background is ready to receive), false when `timeout` passes first.
-bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout = 5s);
+bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout = 20s);
 
 // Kamailio as registrar and proxy on 127.0.0.1 with the test users
 // alice/alicepw, bob/bobpw and carol/carolpw. It listens on a free port
@@ -133,7 +133,7 @@ struct TTestEngine {
     // No call listed and no RTP port held.
     bool Idle();
     // Waits up to `timeout` for Idle().
-    bool WaitIdle(std::chrono::milliseconds timeout = 5s);
+    bool WaitIdle(std::chrono::milliseconds timeout = 20s);
 
     std::atomic<double> Days{46000.5};
     uint16_t Port = 0;
