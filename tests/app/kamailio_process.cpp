@@ -18,7 +18,7 @@ TKamailioProcess::TKamailioProcess(const QStringList& defines) {
     for (const QString& name : defines) args << QStringLiteral("-A") << name;
     Process_.start(program, args);
     if (!Process_.waitForStarted(5000)) return;
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(30000);  // up within a second when the machine is quiet
     while (!deadline.hasExpired() && Process_.state() == QProcess::Running) {
         if (AnswersOptions()) {
             Ready_ = true;

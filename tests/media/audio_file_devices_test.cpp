@@ -101,7 +101,7 @@ TEST(AudioFileMicrophone, PlaysTheFileFrameByFrameThenSilence) {
         EXPECT_TRUE(microphone.IsOpened());
         microphone.SetCall(call);
         EXPECT_EQ(microphone.GetCall(), call);
-        ASSERT_TRUE(call->WaitForFrames(8, 5s));
+        ASSERT_TRUE(call->WaitForFrames(8, 20s));
         microphone.SetCall(nullptr);
     }
     std::remove(name.c_str());
@@ -141,7 +141,7 @@ TEST(AudioFileMicrophone, FramesAreDeliveredAtTheEndOfTheirSpanOnTheTimeLine) {
     auto call = std::make_shared<TRecordingCall>();
     TFileMicrophone microphone("");
     microphone.SetCall(call);
-    ASSERT_TRUE(call->WaitForFrames(10, 5s));
+    ASSERT_TRUE(call->WaitForFrames(10, 20s));
     microphone.SetCall(nullptr);
     const auto start = microphone.GetTimeLineStart();
     std::lock_guard<std::mutex> guard(call->Mutex);
@@ -161,7 +161,7 @@ TEST(AudioFileMicrophone, DetachedCaptureGoesOnAndUnreadableFileThrows) {
     std::this_thread::sleep_for(60ms);  // frames with no call are dropped
     auto call = std::make_shared<TRecordingCall>();
     microphone.SetCall(call);
-    EXPECT_TRUE(call->WaitForFrames(2, 5s));
+    EXPECT_TRUE(call->WaitForFrames(2, 20s));
     EXPECT_THROW(TFileMicrophone("/nonexistent-folder/none.wav"), std::runtime_error);
 }
 
@@ -180,7 +180,7 @@ TEST(AudioFileMicrophone, DroppedByItsCallDuringAFrame) {
         std::lock_guard<std::mutex> guard(heldMutex);
         held->SetCall(call);
     }
-    ASSERT_TRUE(call->WaitForFrames(1, 5s));
+    ASSERT_TRUE(call->WaitForFrames(1, 20s));
     std::this_thread::sleep_for(100ms);  // the detached thread finishes
     EXPECT_EQ(call->FrameCount(), 1u);
     std::lock_guard<std::mutex> guard(heldMutex);
@@ -195,9 +195,9 @@ TEST(AudioFileSpeaker, RecordsThePlayedFramesInOrderOnATimeLine) {
         for (int f = 0; f < 16; ++f) speaker.Play(ramp.data() + f * kFrameSamples, kFrameBytes);
         EXPECT_FALSE(speaker.CanPlay());
         // Played at the real-time rate: one buffer back per 20 ms.
-        ASSERT_TRUE(WaitFor([&] { return speaker.CanPlay(); }, 2s));
+        ASSERT_TRUE(WaitFor([&] { return speaker.CanPlay(); }, 20s));
         EXPECT_GT(speaker.GetBusyCount(), 8);
-        ASSERT_TRUE(WaitFor([&] { return speaker.GetBusyCount() == 0; }, 5s));
+        ASSERT_TRUE(WaitFor([&] { return speaker.GetBusyCount() == 0; }, 20s));
         std::this_thread::sleep_for(50ms);  // a silent period after them
     }
     const std::string bytes = ReadFile(name);
@@ -229,7 +229,7 @@ TEST(AudioFileSpeaker, FilePositionsMapToTheTimeTheyWereHeard) {
         std::this_thread::sleep_for(107ms);  // well inside some period
         handed = TAudioClock::now();
         speaker.Play(ramp.data(), kFrameBytes);
-        ASSERT_TRUE(WaitFor([&] { return speaker.GetBusyCount() == 0; }, 5s));
+        ASSERT_TRUE(WaitFor([&] { return speaker.GetBusyCount() == 0; }, 20s));
     }
     const std::string bytes = ReadFile(name);
     std::remove(name.c_str());

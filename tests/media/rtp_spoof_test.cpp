@@ -30,7 +30,7 @@ std::vector<uint8_t> Packet(int payloadType, int sequence, int16_t level) {
 }
 
 bool WaitUntilPlayed(TRecordingSpeaker& speaker, int frames) {
-    for (int i = 0; i < 200 && speaker.Played.load() < frames; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 2000 && speaker.Played.load() < frames; ++i) std::this_thread::sleep_for(10ms);
     return speaker.Played.load() >= frames;
 }
 
@@ -117,7 +117,7 @@ TEST(RtpSpoofing, OnlyThePeersControlReportsAreTaken) {
         ASSERT_TRUE(peerControl.Send("127.0.0.1", control, report.data(), report.size()));
         std::this_thread::sleep_for(10ms);
     }
-    for (int i = 0; i < 200 && path->Received.load() < kReports; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 2000 && path->Received.load() < kReports; ++i) std::this_thread::sleep_for(10ms);
     call->SetMediaActive(false);
 
     EXPECT_EQ(path->Received.load(), kReports);
