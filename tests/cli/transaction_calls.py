@@ -103,7 +103,8 @@ def sipp_trace(path):
     """SIPp's message trace as (seconds, "sent" or "received", first line)."""
     messages = []
     stamp = re.compile(r"^-{10,} (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d+)")
-    lines = open(path, errors="replace").read().splitlines()
+    with open(path, errors="replace") as trace:
+        lines = trace.read().splitlines()
     for i, line in enumerate(lines):
         match = stamp.match(line)
         if not match or i + 3 >= len(lines):
