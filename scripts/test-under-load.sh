@@ -21,8 +21,14 @@ export QT_QPA_PLATFORM=offscreen
 
 CORES="$(nproc)"
 LOAD_PIDS=()
+CTEST_PID=""
 stop_load() {
   local pid
+  if [ -n "$CTEST_PID" ]; then
+    kill "$CTEST_PID" 2>/dev/null || true
+    wait "$CTEST_PID" 2>/dev/null || true
+    CTEST_PID=""
+  fi
   for pid in "${LOAD_PIDS[@]}"; do
     kill "$pid" 2>/dev/null || true
   done
@@ -50,7 +56,12 @@ declare -A FAILED_IN=()
 for run in $(seq "$RUNS"); do
   echo "=== run $run of $RUNS under load on $CORES cores"
   rm -f "$BUILD/Testing/Temporary/LastTestsFailed.log"
-  ctest --test-dir "$BUILD" --output-on-failure -j "$CORES" --timeout 600 || true
+  # In the background so that a signal to this script is taken at once
+  # rather than after the whole run.
+  ctest --test-dir "$BUILD" --output-on-failure -j "$CORES" --timeout 600 &
+  CTEST_PID=$!
+  wait "$CTEST_PID" || true
+  CTEST_PID=""
   failed_log="$BUILD/Testing/Temporary/LastTestsFailed.log"
   if [ -f "$failed_log" ]; then
     # Lines read "NUMBER:NAME".
