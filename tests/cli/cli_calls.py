@@ -349,6 +349,13 @@ def start_kamailio(workdir):
     return proc
 
 
+def kamailio_locations(workdir):
+    """The registrations Kamailio holds (started by start_kamailio)."""
+    done = subprocess.run(["kamcmd", "-s", "unix:" + os.path.join(workdir, "ctl"), "ul.dump"],
+                          capture_output=True, text=True, timeout=EVENT_CEILING)
+    return done.stdout
+
+
 def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
     """Digest registration and a call through Kamailio (INVITE challenged with
     407), DTMF by SIP INFO, optionally hold and resume (the call must survive
@@ -1114,7 +1121,7 @@ def with_kamailio_and_baresip(cli, workdir, run):
     agents = []
     try:
         peer = start_baresip(workdir, BARESIP_ALICE)
-        time.sleep(1.0)  # baresip registers
+        wait_ready(peer, "baresip's registration as alice", lambda: "alice" in kamailio_locations(workdir))
         run(peer, agents)
     finally:
         for agent in agents:
