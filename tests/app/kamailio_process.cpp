@@ -39,7 +39,11 @@ TKamailioProcess::~TKamailioProcess() {
 
 QString TKamailioProcess::Log() const {
     QFile file(Dir_.path() + QStringLiteral("/kamailio.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    // Complete lines only: Kamailio may be writing the next one.
+    QByteArray text = file.readAll();
+    text.truncate(text.lastIndexOf('\n') + 1);
+    return QString::fromUtf8(text);
 }
 
 // An OPTIONS to the server itself is answered 200 once it is up.

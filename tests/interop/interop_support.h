@@ -86,8 +86,13 @@ public:
     std::string Server() const { return "127.0.0.1:" + std::to_string(Port_); }
     // The registrations it holds (kamcmd ul.dump).
     std::string Locations();
-    // Its log (every request and reply it saw is written there).
-    std::string Log() const { return ReadFile(Dir_.Path() / "kamailio.log"); }
+    // Its log (every request and reply it saw is written there), up to the
+    // last complete line: Kamailio may be writing the next one.
+    std::string Log() const {
+        std::string text = ReadFile(Dir_.Path() / "kamailio.log");
+        text.erase(text.find_last_of('\n') == std::string::npos ? 0 : text.find_last_of('\n') + 1);
+        return text;
+    }
 
 private:
     bool Ping();
