@@ -17,6 +17,8 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
   sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3
+  # the whole suite under a busy machine (scripts/test-under-load.sh)
+  stress-ng
   libosip2-dev libsofia-sip-ua-dev
   # packaging: the .deb and its checks
   dpkg-dev file desktop-file-utils

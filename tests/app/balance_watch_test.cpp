@@ -45,7 +45,7 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(BalanceRequests(sim), 0);
         watched.Watch.Start();
-        QTRY_VERIFY_WITH_TIMEOUT(read.size() >= 2, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(read.size() >= 2, 30000);
         QCOMPARE(read.front().front().value<TMoney>().TenThousandths, qint64(25000));
         watched.Watch.Stop();
         const int asked = BalanceRequests(sim);
@@ -59,12 +59,12 @@ private slots:
         TPortalSim sim(Config(), {"--hang"});
         TWatched watched(sim, 50ms);
         watched.Watch.Start();
-        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 1, 30000);
         QTest::qWait(400);
         QCOMPARE(BalanceRequests(sim), 1);
         watched.Watch.Stop();
         watched.Watch.Start();
-        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 2, 30000);
     }
 
     // The call ends while the portal is still answering: its balance must
@@ -74,7 +74,7 @@ private slots:
         TWatched watched(sim, 50ms);
         QSignalSpy read(&watched.Watch, &TBalanceWatch::BalanceRead);
         watched.Watch.Start();
-        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(BalanceRequests(sim), 1, 30000);
         watched.Watch.Stop();
         QTest::qWait(900);
         QCOMPARE(read.size(), 0);

@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int kWaitMs = 5000;
+constexpr int kWaitMs = 30000;  // a bound only a fault reaches
 
 QStringList Items(const QComboBox* list) {
     QStringList items;

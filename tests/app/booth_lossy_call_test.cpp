@@ -34,7 +34,9 @@ namespace {
 
 using TClock = std::chrono::steady_clock;
 
-constexpr int kSipMs = 10000;
+// A bound only a fault reaches: registration through a lossy relay takes
+// seconds on a busy machine.
+constexpr int kSipMs = 30000;
 constexpr quint16 kKamailioPort = 5060;
 
 // One datagram the booth sent through the relay.
@@ -230,13 +232,15 @@ private slots:
         Find<QLineEdit>(w, "number")->setText(typed);
         Find<QPushButton>(w, "callButton")->click();
         QCOMPARE(Text(w, "boothState"), QStringLiteral("Timbrando"));
-        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "destination"), QStringLiteral("Argentina Buenos Aires"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "destination"), QStringLiteral("Argentina Buenos Aires"), kSipMs);
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
         CheckLostAndSentAgain(relay, "INVITE");
         if (QTest::currentTestFailed()) return;
 
         // The real call timer: the call is timed and priced from its answer.
-        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "duration"), QStringLiteral("00:00:02"), 5000);
+        // Past two seconds, not at them: a busy event loop may show 00:00:02
+        // for less time than it takes to look.
+        QTRY_VERIFY_WITH_TIMEOUT(Text(w, "duration") >= QStringLiteral("00:00:02"), kSipMs);
         QCOMPARE(Text(w, "ratePerMinute"), Currency(150));
         QCOMPARE(Text(w, "totalCost"), Currency(150));
 

@@ -22,9 +22,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr int kSipMs = 15000;
-// The engine gives up on an unanswered REGISTER after 20 s.
-constexpr int kRegisterGivesUpMs = 35000;
+constexpr int kSipMs = 30000;
+// The engine gives up on an unanswered REGISTER after 20 s; the rest is
+// room for a busy machine.
+constexpr int kRegisterGivesUpMs = 60000;
 
 QStringList AliceConfig() {
     return {QStringLiteral("account|alice|alicepw|Alice|100000000"),
@@ -73,7 +74,7 @@ private slots:
         window->Start();
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "textPanel"), QStringLiteral("Portal no disponible"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "textPanel"), QStringLiteral("Portal no disponible"), kSipMs);
         QCOMPARE(Text(w, "accountValue"), QStringLiteral("00000"));
         QVERIFY(!ShowsOnline(w));
 
@@ -94,7 +95,7 @@ private slots:
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QCOMPARE(Text(window.get(), "textPanel"), QString::fromUtf8(kValidatingText));
-        QTRY_COMPARE_WITH_TIMEOUT(sim.Targets().size(), 1, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(sim.Targets().size(), 1, kSipMs);
     }
 
     void sipServerDownAtStartThenUp() {
@@ -149,12 +150,12 @@ private slots:
         Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
         Find<QPushButton>(w, "callButton")->click();
         const QString missing = QString::fromUtf8(kRateUnavailableText);
-        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "ratePerMinute"), missing, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "ratePerMinute"), missing, kSipMs);
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
-        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "duration"), QStringLiteral("00:00:02"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(w, "duration") >= QStringLiteral("00:00:02"), kSipMs);
         QCOMPARE(Text(w, "totalCost"), missing);
         QCOMPARE(Text(w, "destination"), QStringLiteral("---"));
-        QTRY_COMPARE_WITH_TIMEOUT(RateRequests(sim), 3, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(RateRequests(sim), 3, kSipMs);
         QTest::qWait(1500);
         QCOMPARE(RateRequests(sim), 3);
 

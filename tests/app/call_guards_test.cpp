@@ -149,7 +149,7 @@ private slots:
             call->TapReceivedFrame(frame);
         }
         second = 4;
-        QTRY_COMPARE(run.Events, QStringList{QStringLiteral("4:posible falsa atención")});
+        QTRY_COMPARE_WITH_TIMEOUT(run.Events, QStringList{QStringLiteral("4:posible falsa atención")}, 30000);
         guards.CallEnded();
 
         // A flag still queued from the media side when the next call is

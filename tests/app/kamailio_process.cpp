@@ -18,7 +18,7 @@ TKamailioProcess::TKamailioProcess(const QStringList& defines) {
     for (const QString& name : defines) args << QStringLiteral("-A") << name;
     Process_.start(program, args);
     if (!Process_.waitForStarted(5000)) return;
-    const QDeadlineTimer deadline(10000);
+    const QDeadlineTimer deadline(30000);  // up within a second when the machine is quiet
     while (!deadline.hasExpired() && Process_.state() == QProcess::Running) {
         if (AnswersOptions()) {
             Ready_ = true;
@@ -39,7 +39,11 @@ TKamailioProcess::~TKamailioProcess() {
 
 QString TKamailioProcess::Log() const {
     QFile file(Dir_.path() + QStringLiteral("/kamailio.log"));
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    if (!file.open(QIODevice::ReadOnly)) return QString();
+    // Complete lines only: Kamailio may be writing the next one.
+    QByteArray text = file.readAll();
+    text.truncate(text.lastIndexOf('\n') + 1);
+    return QString::fromUtf8(text);
 }
 
 // An OPTIONS to the server itself is answered 200 once it is up.

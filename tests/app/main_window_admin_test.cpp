@@ -101,7 +101,7 @@ private slots:
                 QCOMPARE(Find<QAction>(window.get(), "autostartAction")->isChecked(), done);
             }
         }
-        QTRY_COMPARE(driver.Seen(), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(driver.Seen(), expected, 30000);
     }
 
     // Three wrong PINs lock the guard: the fourth attempt is refused
@@ -137,7 +137,7 @@ private slots:
         QVERIFY(!Find<QAction>(window.get(), "minimizeAction")->isEnabled());
         QVERIFY(Find<QAction>(window.get(), "kioskAction")->isChecked());
         QScreen* screen = window->screen();
-        QTRY_COMPARE(window->frameGeometry(), screen->geometry());
+        QTRY_COMPARE_WITH_TIMEOUT(window->frameGeometry(), screen->geometry(), 30000);
         const QString shot = QStringLiteral(BOOTH_SCREENSHOT_DIR "/booth-kiosk.png");
         QPixmap picture = screen->grabWindow(0);
         // The offscreen platform draws no screen; the window stands for it.

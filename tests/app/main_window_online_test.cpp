@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr int kRegistrationMs = 10000;
+constexpr int kRegistrationMs = 30000;  // a bound only a fault reaches
 
 QStringList AliceConfig() {
     return {QStringLiteral("account|alice|alicepw|Alice|5000000")};

@@ -215,7 +215,7 @@ private slots:
             innerValidated = !portal.ValidateAfterEdit("1000", "clave").Refused();
         });
         const TValidationReply outer = portal.ValidateAtStart("1000", "clave", "1.164");
-        QTRY_VERIFY_WITH_TIMEOUT(innerValidated, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(innerValidated, 30000);
         QCOMPARE(outer.Balance.TenThousandths, qint64(10000));
         QCOMPARE(innerRate, QStringLiteral("Argentina"));
         const QList<TLoggedRequest> requests = sim.Requests();

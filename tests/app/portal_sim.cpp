@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kStartMs = 10000;
+constexpr int kStartMs = 30000;  // up at once on a quiet machine
 constexpr int kStopMs = 5000;
 
 }  // namespace
@@ -58,7 +58,10 @@ QList<TLoggedRequest> TPortalSim::Requests() const {
     QFile log(Dir_.filePath("requests.log"));
     QList<TLoggedRequest> requests;
     if (!log.open(QIODevice::ReadOnly)) return requests;
-    for (const QByteArray& line : log.readAll().split('\n')) {
+    // Complete lines only: the simulator may be writing the last one.
+    QByteArray text = log.readAll();
+    text.truncate(text.lastIndexOf('\n') + 1);
+    for (const QByteArray& line : text.split('\n')) {
         const QList<QByteArray> f = line.split('\t');
         if (f.size() != 6) continue;
         requests.append({f[0].toInt(), QString::fromLatin1(f[1]), QString::fromLatin1(f[2]),

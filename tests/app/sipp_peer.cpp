@@ -1,5 +1,6 @@
 #include "tests/app/sipp_peer.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
@@ -11,6 +12,20 @@ quint16 FreeUdpPort() {
     QUdpSocket probe;
     probe.bind(QHostAddress::LocalHost, 0);
     return probe.localPort();
+}
+
+// Whether some socket holds UDP `port`, read from the kernel's table: a bind
+// of ours to find out could take the port from SIPp as it starts.
+bool UdpPortHeld(quint16 port) {
+    QFile table(QStringLiteral("/proc/net/udp"));
+    if (!table.open(QIODevice::ReadOnly)) return false;
+    table.readLine();  // the heading
+    const QByteArray wanted = ':' + QByteArray::number(port, 16).toUpper().rightJustified(4, '0') + ' ';
+    for (QByteArray row = table.readLine(); !row.isEmpty(); row = table.readLine()) {
+        const QList<QByteArray> fields = row.simplified().split(' ');
+        if (fields.size() > 1 && (fields[1] + ' ').endsWith(wanted)) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -29,8 +44,12 @@ TSippPeer::TSippPeer(const QString& scenario, const QStringList& extra, const QS
     Process_.setWorkingDirectory(Dir_.path());
     Process_.setProcessChannelMode(QProcess::MergedChannels);
     Process_.start(QStringLiteral("sipp"), args);
-    Process_.waitForStarted(5000);
-    QTest::qWait(300);  // SIPp binds its port
+    Process_.waitForStarted(30000);
+    // Nothing may be sent to SIPp before it listens; a bound only a fault
+    // (SIPp failing to start) reaches.
+    const QDeadlineTimer deadline(30000);
+    while (Process_.state() == QProcess::Running && !UdpPortHeld(Port_) && !deadline.hasExpired())
+        QTest::qWait(20);
 }
 
 TSippPeer::~TSippPeer() {

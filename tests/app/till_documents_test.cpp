@@ -161,7 +161,7 @@ private slots:
         TModalDriver driver(answer.isEmpty() ? QList<TModalAnswer>{}
                                              : QList<TModalAnswer>{TModalAnswer::Pressed(buttons.value(answer))});
         Find<QPushButton>(&window, button.toLatin1().constData())->click();
-        QTRY_COMPARE(driver.Seen(), seen);
+        QTRY_COMPARE_WITH_TIMEOUT(driver.Seen(), seen, 30000);
         QCOMPARE(asked, checks);
         QCOMPARE(journal.Call(id)->IsPaid(), paidAfter);
         const bool voided = paidCall && !paidAfter;

@@ -18,7 +18,7 @@ import time
 import urllib.parse
 import wave
 
-from cli_calls import Agent, Failure
+from cli_calls import EVENT_CEILING, Agent, Failure
 
 PEER_NAME = "peer"
 
@@ -50,7 +50,7 @@ class WirePeer:
                 continue  # keep-alive
             yield parse_message(data), address
 
-    def receive(self, method=None, timeout=5.0):
+    def receive(self, method=None, timeout=EVENT_CEILING):
         """The next request (of `method` when given) as (message, address);
         None when nothing came in time. Responses and other methods are
         skipped."""
@@ -84,7 +84,7 @@ class WirePeer:
                f"m=audio {rtp_port} RTP/AVP 0\r\na=rtpmap:0 PCMU/8000\r\n")
         self.reply(request, address, "200 OK", body=sdp)
 
-    def response(self, call_id, status, timeout=5.0):
+    def response(self, call_id, status, timeout=EVENT_CEILING):
         """The next response with this Call-ID and status, or None."""
         for message, _ in self._messages(timeout):
             if message["status"] == status and message["h"].get("call-id") == call_id:
@@ -174,7 +174,7 @@ def check_uri(uri, what, user):
 
 def new_errors(agent, seen):
     """stderr lines the agent wrote since the last call."""
-    lines = agent.errors().splitlines()
+    lines = agent.error_lines()
     fresh = lines[seen[0]:]
     seen[0] = len(lines)
     return fresh
@@ -182,7 +182,7 @@ def new_errors(agent, seen):
 
 def expect_refused(agent, peer, seen, method, what):
     """The agent printed an error and sent no `method` request."""
-    deadline = time.monotonic() + 5
+    deadline = time.monotonic() + EVENT_CEILING
     while time.monotonic() < deadline:
         errors = new_errors(agent, seen)
         if errors:
@@ -264,7 +264,7 @@ def case_header_injection(cli, workdir):
             agent = register_with(cli, workdir, peer, user, display)
             agent.kill()
         agent = register_with(cli, workdir, peer, "alice", "Linea 1")
-        seen = [len(agent.errors().splitlines())]
+        seen = [len(agent.error_lines())]
 
         for value, accepted in TYPED:
             what = f"call {value!r}"
@@ -358,7 +358,7 @@ def case_sounds(cli, workdir):
                 (f"play {mp3}", f'error: cannot play "{mp3}": unsupported encoding (format 85'),
                 ("say " + "a" * 501, "error: say: text longer than 500 characters")):
             agent.send(command)
-            deadline = time.monotonic() + 5
+            deadline = time.monotonic() + EVENT_CEILING
             errors = []
             while not errors and time.monotonic() < deadline:
                 time.sleep(0.05)
@@ -411,15 +411,18 @@ def case_call_waiting(cli, workdir):
         agent.send("answer 2")
         if not peer.response("waiting2", "200"):
             raise Failure("answer 2 sent no 200 for the waiting call")
+        # Timed from our INVITE, which is sent before the agent's wait can
+        # start: a busy machine only lengthens the interval. The ceiling
+        # stays well under the 30 s the agent waits without --busy-after.
+        started = time.monotonic()
         peer.invite(15177, "waiting3")
         line = agent.expect("incoming")
         if line != "incoming caller waiting 3":
             raise Failure(f"expected 'incoming caller waiting 3', got '{line}'")
-        started = time.monotonic()
-        if not peer.response("waiting3", "486", timeout=6):
-            raise Failure("the unanswered waiting call was not refused busy")
+        if not peer.response("waiting3", "486", timeout=15):
+            raise Failure("the unanswered waiting call was not refused busy within 15 s")
         waited = time.monotonic() - started
-        if not 1.5 < waited < 4:
+        if waited < 1.5:
             raise Failure(f"refused after {waited:.1f} s, --busy-after was 2")
         agent.kill()
     finally:

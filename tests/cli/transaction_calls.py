@@ -6,6 +6,7 @@ never acknowledges, and a server on a port other than 5060.
 
 Usage: transaction_calls.py CLI_PATH CASE; exit codes as cli_calls.py.
 """
+import datetime
 import os
 import re
 import select
@@ -17,7 +18,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, SIPP_PORT, Agent, Failure,  # noqa: E402
-                       caller_args, run_case, sipp, wait_port_free, wait_sipp)
+                       caller_args, run_case, sipp, udp_bound, wait_port_free, wait_ready, wait_sipp)
 
 KAMAILIO_PORT = 15090
 
@@ -92,10 +93,26 @@ def start_kamailio(workdir, extra_alias_port=None):
          "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
          "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"'],
         stdout=log, stderr=subprocess.STDOUT)
-    time.sleep(1.0)
+    wait_ready(proc, f"Kamailio on port {KAMAILIO_PORT}", lambda: udp_bound(KAMAILIO_PORT))
     if proc.poll() is not None:
         raise Failure("Kamailio did not start: " + open(os.path.join(workdir, "kamailio.log")).read()[-2000:])
     return proc
+
+
+def sipp_trace(path):
+    """SIPp's message trace as (seconds, "sent" or "received", first line)."""
+    messages = []
+    stamp = re.compile(r"^-{10,} (\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d+)")
+    with open(path, errors="replace") as trace:
+        lines = trace.read().splitlines()
+    for i, line in enumerate(lines):
+        match = stamp.match(line)
+        if not match or i + 3 >= len(lines):
+            continue
+        at = datetime.datetime.strptime(match[1], "%Y-%m-%d %H:%M:%S.%f").timestamp()
+        way = "sent" if " sent " in lines[i + 1] else "received"
+        messages.append((at, way, lines[i + 3].strip()))
+    return messages
 
 
 def stop(proc):
@@ -127,10 +144,10 @@ def kamailio_call(cli, workdir, lossy):
         callee.send("register")
         callee.expect("registered")
         caller.send("register")
-        caller.expect("registered", timeout=10)
+        caller.expect("registered")
         caller.send("call bob")
-        callee.expect("incoming alice", timeout=10)
-        caller.expect("answered", timeout=15)
+        callee.expect("incoming alice")
+        caller.expect("answered")
         caller.send("wait 1")
         caller.send("hangup")
         caller.expect("bye")
@@ -176,12 +193,11 @@ def case_sipp_lost_invite(cli, workdir):
     relay = LossyRelay(SIPP_PORT, {"INVITE ": 1})
     agent = None
     try:
-        time.sleep(0.5)
         agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{relay.port}",
                                                  ["--dtmf", "rfc2833"]), workdir)
         started = time.monotonic()
         agent.send("call 100")
-        agent.expect("answered", timeout=5)
+        agent.expect("answered")
         if time.monotonic() - started < 0.4:
             raise Failure("answered before the INVITE could have been sent again")
         agent.send("hangup")
@@ -199,7 +215,6 @@ def crossed_cancel(cli, workdir, scenario, bye=None):
     peer = sipp(scenario, workdir)
     agent = None
     try:
-        time.sleep(0.5)
         agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}"), workdir)
         agent.send("call 100")
         agent.expect("ringback")
@@ -234,17 +249,22 @@ def case_sipp_no_ack(cli, workdir):
                                              ["--auto-answer"]), workdir)
     peer = None
     try:
-        time.sleep(0.5)
         peer = sipp("uac_no_ack.xml", workdir, ["-s", "alice", "-timeout", "50", "-trace_msg", "-message_file",
                                                 os.path.join(workdir, "messages.log")],
                     f"127.0.0.1:{CALLER_PORT}")
         agent.expect("incoming")
-        started = time.monotonic()
-        agent.expect("bye", timeout=45)
-        waited = time.monotonic() - started
-        if not 30 <= waited <= 40:
-            raise Failure(f"the unacknowledged call ended after {waited:.1f} s, not after 64*T1")
+        agent.expect("bye", timeout=90)
         wait_sipp(peer, workdir)
+        # Timed by the caller's own trace, from the first 200 to the BYE: the
+        # agent's 64*T1 starts when it sends that 200.
+        heard = [(at, first) for at, way, first in sipp_trace(os.path.join(workdir, "messages.log"))
+                 if way == "received"]
+        answered = next((at for at, first in heard if first.startswith("SIP/2.0 200")), None)
+        bye = next((at for at, first in heard if first.startswith("BYE ")), None)
+        if answered is None or bye is None:
+            raise Failure(f"the caller saw no 200 or no BYE: {heard}")
+        if not 30 <= bye - answered <= 40:
+            raise Failure(f"the unacknowledged call ended {bye - answered:.1f} s after its 200, not after 64*T1")
         received = open(os.path.join(workdir, "messages.log"), errors="replace").read()
         copies = len(re.findall(r"SIP/2\.0 200 OK[^\n]*\n(?:[^\n]+\n)*?CSeq: 1 INVITE", received))
         if copies < 5:
@@ -262,7 +282,6 @@ def case_sipp_registrar_expires30(cli, workdir):
     peer = sipp("registrar_expires30.xml", workdir, ["-timeout", "50"])
     agent = None
     try:
-        time.sleep(0.5)
         agent = Agent(cli, "agent", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}",
                                                 ["--expires", "3600"]), workdir)
         agent.send("register")

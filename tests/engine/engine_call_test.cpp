@@ -251,8 +251,7 @@ TEST_F(EngineConnectedCall, RefusedHoldKeepsTheCallUp) {
     EXPECT_EQ(call->GetState(), csHolding);
     Server.Send(Respond(reinvite, "488 Not Acceptable Here", "callee1"), Port);
     EXPECT_FALSE(Server.NextOf("ACK").empty());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(call->GetState(), csConnected);
+    EXPECT_TRUE(WaitUntil([&] { return call->GetState() == csConnected; }));
     EXPECT_EQ(Engine->Calls().Count(), 1);
     EXPECT_EQ(Sink->Count("Bye"), 0);
 }
@@ -531,7 +530,7 @@ TEST_F(EngineBadInput, OutOfOrderAndTruncatedAnswersLeakNothing) {
     offer = Server.NextOf("INVITE");
     ASSERT_FALSE(offer.empty());
     Server.Send(Respond(offer, "407 Proxy Authentication Required", "p1", noNonce), Port);
-    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    WaitUntil([&] { return Engine->Calls().Count() == 0; });
     EXPECT_EQ(call->GetState(), csIdle);
 
     // A 180 for a live call without its CSeq line is not taken for ringing.
@@ -558,7 +557,7 @@ TEST_F(EngineBadInput, OutOfOrderAndTruncatedAnswersLeakNothing) {
     EXPECT_NE(reg.find("Contact: <sip:4712@" + stunAccount->GetLocalIp() + ":"), std::string::npos) << reg;
     EXPECT_EQ(stunAccount->GetContactHost(), stunAccount->GetLocalIp());
 
-    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    WaitUntil([&] { return Engine->Calls().Count() == 0; });
     ASSERT_EQ(Engine->Calls().Count(), 0) << "left: " << Engine->Calls().Get(0)->GetTarget() << " state "
                                           << int(Engine->Calls().Get(0)->GetState());
     EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
@@ -571,7 +570,7 @@ TEST_F(EngineBadInput, OutOfOrderAndTruncatedAnswersLeakNothing) {
     Server.Send(Respond(bye, "200 OK"), Port);
     EXPECT_TRUE(Sink->WaitFor("Bye", byes + 1));
     // Bye is raised as the call ends, just before it leaves the list.
-    for (int i = 0; i < 100 && Engine->Calls().Count() != 0; ++i) std::this_thread::sleep_for(20ms);
+    WaitUntil([&] { return Engine->Calls().Count() == 0; });
     EXPECT_EQ(Engine->Calls().Count(), 0);
     EXPECT_EQ(Engine->Ports().InUseCount(), 0u);
 }

@@ -67,11 +67,11 @@ private:
 
 // Runs a program to its end (bounded) and returns what it printed.
 std::string RunToEnd(const std::vector<std::string>& argv, const std::filesystem::path& output,
-                     std::chrono::milliseconds timeout = 10s);
+                     std::chrono::milliseconds timeout = 30s);
 
 // True once something holds UDP port `port` on 127.0.0.1 (so a peer started
 // in the background is ready to receive), false when `timeout` passes first.
-bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout = 5s);
+bool WaitForUdpBound(uint16_t port, std::chrono::milliseconds timeout = 20s);
 
 // Kamailio as registrar and proxy on 127.0.0.1 with the test users
 // alice/alicepw, bob/bobpw and carol/carolpw. It listens on a free port
@@ -86,8 +86,13 @@ public:
     std::string Server() const { return "127.0.0.1:" + std::to_string(Port_); }
     // The registrations it holds (kamcmd ul.dump).
     std::string Locations();
-    // Its log (every request and reply it saw is written there).
-    std::string Log() const { return ReadFile(Dir_.Path() / "kamailio.log"); }
+    // Its log (every request and reply it saw is written there), up to the
+    // last complete line: Kamailio may be writing the next one.
+    std::string Log() const {
+        std::string text = ReadFile(Dir_.Path() / "kamailio.log");
+        text.erase(text.find_last_of('\n') == std::string::npos ? 0 : text.find_last_of('\n') + 1);
+        return text;
+    }
 
 private:
     bool Ping();
@@ -133,7 +138,7 @@ struct TTestEngine {
     // No call listed and no RTP port held.
     bool Idle();
     // Waits up to `timeout` for Idle().
-    bool WaitIdle(std::chrono::milliseconds timeout = 5s);
+    bool WaitIdle(std::chrono::milliseconds timeout = 20s);
 
     std::atomic<double> Days{46000.5};
     uint16_t Port = 0;

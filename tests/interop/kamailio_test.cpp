@@ -28,7 +28,7 @@ protected:
     ISipAccountPtr Registered(TTestEngine& engine, const std::string& user) {
         const ISipAccountPtr account = AddAccount(engine, user, user + "pw");
         engine.Engine->Register(account);
-        EXPECT_TRUE(engine.Sink->WaitFor("RegistrationOk", 1, 5s));
+        EXPECT_TRUE(engine.Sink->WaitFor("RegistrationOk"));
         EXPECT_EQ(account->GetState(), asRegistered);
         return account;
     }
@@ -57,7 +57,7 @@ TEST_F(KamailioProxy, RegistersRefreshesAndUnregisters) {
     EXPECT_EQ(alice.Sink->Count("RegistrationOk"), 1);
 
     alice.Engine->Unregister(account);
-    EXPECT_TRUE(alice.Sink->WaitFor("RegistrationBye", 1, 5s));
+    EXPECT_TRUE(alice.Sink->WaitFor("RegistrationBye"));
     EXPECT_TRUE(WaitUntil([&] { return account->GetState() == asIdle; }));
     locations = Proxy->Locations();
     EXPECT_EQ(locations.find(ContactOf(alice)), std::string::npos) << locations;
@@ -72,7 +72,7 @@ TEST_F(KamailioProxy, WrongPasswordEndsUnregisteredWithRegistrationBye) {
     TTestEngine alice;
     const ISipAccountPtr account = AddAccount(alice, "alice", "not-the-password");
     alice.Engine->Register(account);
-    EXPECT_TRUE(alice.Sink->WaitFor("RegistrationBye", 1, 5s));
+    EXPECT_TRUE(alice.Sink->WaitFor("RegistrationBye"));
     EXPECT_TRUE(WaitUntil([&] { return account->GetState() == asIdle; }));
     EXPECT_EQ(alice.Sink->Count("RegistrationOk"), 0);
     EXPECT_EQ(Proxy->Locations().find(ContactOf(alice)), std::string::npos);
@@ -89,11 +89,11 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
 
     // Kamailio challenges the INVITE with 407; the retry reaches bob.
     const ISipCallPtr outgoing = alice.Engine->MakeCall(aliceAccount, "bob", -1, -1);
-    ASSERT_TRUE(bob.Sink->WaitFor("Invite", 1, 5s)) << Proxy->Log();
+    ASSERT_TRUE(bob.Sink->WaitFor("Invite")) << Proxy->Log();
     const ISipCallPtr incoming = bob.Sink->OfferedCall();
-    ASSERT_TRUE(alice.Sink->WaitFor("Ringback", 1, 5s));
+    ASSERT_TRUE(alice.Sink->WaitFor("Ringback"));
     bob.Engine->Answer(incoming);
-    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk", 1, 5s)) << Proxy->Log();
+    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk")) << Proxy->Log();
     EXPECT_EQ(outgoing->GetState(), csConnected);
     EXPECT_EQ(incoming->GetState(), csConnected);
 
@@ -101,12 +101,12 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
     EXPECT_EQ(CountOf(log, "REQ INVITE sip:bob@127.0.0.1"), 2) << log;
     EXPECT_NE(log.find("RELAY INVITE sip:bob@" + ContactOf(bob)), std::string::npos) << log;
     // The ACK of the 200 must be passed on to bob, not dropped.
-    EXPECT_TRUE(WaitUntil([&] { return Proxy->Log().find("RELAY ACK sip:bob@" + ContactOf(bob)) != std::string::npos; }, 2s))
+    EXPECT_TRUE(WaitUntil([&] { return Proxy->Log().find("RELAY ACK sip:bob@" + ContactOf(bob)) != std::string::npos; }))
         << Proxy->Log();
 
     alice.Engine->HangUp(outgoing);
-    EXPECT_TRUE(bob.Sink->WaitFor("Bye", 1, 5s)) << Proxy->Log();
-    EXPECT_TRUE(alice.Sink->WaitFor("Bye", 1, 5s)) << Proxy->Log();
+    EXPECT_TRUE(bob.Sink->WaitFor("Bye")) << Proxy->Log();
+    EXPECT_TRUE(alice.Sink->WaitFor("Bye")) << Proxy->Log();
     EXPECT_NE(Proxy->Log().find("RELAY BYE sip:bob@" + ContactOf(bob)), std::string::npos);
     EXPECT_TRUE(alice.WaitIdle());
     EXPECT_TRUE(bob.WaitIdle());
@@ -114,13 +114,13 @@ TEST_F(KamailioProxy, TwoRegisteredEnginesCallEachOtherThroughTheProxy) {
     // Again, and this time the callee hangs up: its BYE takes the route set
     // the other way.
     alice.Engine->MakeCall(aliceAccount, "bob", -1, -1);
-    ASSERT_TRUE(bob.Sink->WaitFor("Invite", 2, 5s)) << Proxy->Log();
+    ASSERT_TRUE(bob.Sink->WaitFor("Invite", 2)) << Proxy->Log();
     const ISipCallPtr second = bob.Sink->OfferedCall();
     bob.Engine->Answer(second);
-    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk", 2, 5s)) << Proxy->Log();
+    ASSERT_TRUE(alice.Sink->WaitFor("InviteOk", 2)) << Proxy->Log();
     bob.Engine->HangUp(second);
-    EXPECT_TRUE(alice.Sink->WaitFor("Bye", 2, 5s)) << Proxy->Log();
-    EXPECT_TRUE(bob.Sink->WaitFor("Bye", 2, 5s)) << Proxy->Log();
+    EXPECT_TRUE(alice.Sink->WaitFor("Bye", 2)) << Proxy->Log();
+    EXPECT_TRUE(bob.Sink->WaitFor("Bye", 2)) << Proxy->Log();
     EXPECT_NE(Proxy->Log().find("RELAY BYE sip:alice@" + ContactOf(alice)), std::string::npos)
         << Proxy->Log();
     EXPECT_TRUE(alice.WaitIdle());

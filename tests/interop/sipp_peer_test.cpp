@@ -29,7 +29,7 @@ protected:
     // Places a call that the peer answers; fails the test unless it connects.
     ISipCallPtr ConnectedCall(const std::string& scenario) {
         ISipCallPtr call = CallPeer(scenario);
-        EXPECT_TRUE(E.Sink->WaitFor("InviteOk", 1, 10s)) << Peer->Errors();
+        EXPECT_TRUE(E.Sink->WaitFor("InviteOk")) << Peer->Errors();
         EXPECT_EQ(call->GetState(), csConnected);
         return call;
     }
@@ -50,7 +50,7 @@ TEST_F(SippPeer, AnsweredCallEndsWithOurBye) {
     const ISipCallPtr call = ConnectedCall("uas_answer.xml");
     EXPECT_EQ(E.Sink->Count("Ringback"), 1);
     E.Engine->HangUp(call);
-    EXPECT_TRUE(E.Sink->WaitFor("Bye", 1, 5s));
+    EXPECT_TRUE(E.Sink->WaitFor("Bye"));
     ExpectPeerPassedAndEngineIdle();
 
     const std::string trace = Peer->Trace();
@@ -85,7 +85,7 @@ TEST_F(SippPeer, EarlyMediaThenAnswer) {
     ASSERT_TRUE(WaitUntil([&] { return call->GetState() == csRinging; })) << Peer->Errors();
     EXPECT_NE(call->GetRemoteRtpPort(), 0) << "the 183's SDP gave no media address";
     EXPECT_EQ(E.Sink->Count("Ringback"), 0) << "183 is not ringing";
-    ASSERT_TRUE(E.Sink->WaitFor("InviteOk", 1, 10s)) << Peer->Errors();
+    ASSERT_TRUE(E.Sink->WaitFor("InviteOk")) << Peer->Errors();
     E.Engine->HangUp(call);
     ExpectPeerPassedAndEngineIdle();
 }
@@ -93,7 +93,7 @@ TEST_F(SippPeer, EarlyMediaThenAnswer) {
 TEST_F(SippPeer, CancelledIncomingCallIsAnswered487AndFreed) {
     Peer = std::make_unique<TSipp>("uac_cancel.xml", PeerPort,
                                    "127.0.0.1:" + std::to_string(E.Port), std::vector<std::string>{"-s", "alice"});
-    ASSERT_TRUE(E.Sink->WaitFor("Invite", 1, 10s)) << Peer->Errors();
+    ASSERT_TRUE(E.Sink->WaitFor("Invite")) << Peer->Errors();
     ExpectPeerPassedAndEngineIdle();
 
     const std::string trace = Peer->Trace();
@@ -118,7 +118,7 @@ TEST_F(SippPeer, ReInviteOfConnectedCallIsAnsweredWithSdp) {
 TEST_F(SippPeer, TransferByReferEndsAfterNotify) {
     const ISipCallPtr call = ConnectedCall("uas_refer.xml");
     E.Engine->Transfer(call, "5550199");
-    EXPECT_TRUE(E.Sink->WaitFor("Bye", 1, 10s)) << Peer->Errors() << Peer->Trace();
+    EXPECT_TRUE(E.Sink->WaitFor("Bye")) << Peer->Errors() << Peer->Trace();
     ExpectPeerPassedAndEngineIdle();
 
     const std::string trace = Peer->Trace();
@@ -136,7 +136,7 @@ TEST_F(SippPeer, InfoDigitReachesTheHost) {
         Account->SetState(asRegistered);
     }
     const ISipCallPtr call = ConnectedCall("uas_info.xml");
-    EXPECT_TRUE(E.Sink->WaitFor("Dtmf 5", 1, 5s)) << Peer->Errors();
+    EXPECT_TRUE(E.Sink->WaitFor("Dtmf 5")) << Peer->Errors();
     EXPECT_EQ(call->GetDtmfReceived(), "5");
     E.Engine->HangUp(call);
     ExpectPeerPassedAndEngineIdle();

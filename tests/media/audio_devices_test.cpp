@@ -52,7 +52,7 @@ TEST(AudioDeviceFactory, EnvironmentReplacesTheChosenDevice) {
         EXPECT_TRUE(file->IsOpened());
         auto call = std::make_shared<TRecordingCall>();
         capture->SetCall(call);
-        EXPECT_TRUE(call->WaitForFrames(1, 5s));
+        EXPECT_TRUE(call->WaitForFrames(1, 20s));
         capture->SetCall(nullptr);
     }
     std::ifstream written(name, std::ios::binary);
@@ -75,7 +75,7 @@ TEST(AudioDeviceFactory, DefaultDeviceWithoutSoundCardIsTheNullDevice) {
     // The null microphone clocks a call as a card would.
     auto call = std::make_shared<TRecordingCall>();
     microphone->SetCall(call);
-    EXPECT_TRUE(call->WaitForFrames(3, 5s));
+    EXPECT_TRUE(call->WaitForFrames(3, 20s));
     microphone->SetCall(nullptr);
 }
 

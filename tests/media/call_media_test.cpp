@@ -51,7 +51,7 @@ public:
     }
     bool WaitDatagrams(std::size_t count) {
         std::unique_lock<std::mutex> guard(Lock);
-        return Arrived.wait_for(guard, 2s, [&] { return Datagrams.size() >= count; });
+        return Arrived.wait_for(guard, 20s, [&] { return Datagrams.size() >= count; });
     }
 
     std::mutex Lock;
@@ -76,7 +76,7 @@ public:
     }
     std::vector<std::string> WaitFor(std::size_t count) {
         std::unique_lock<std::mutex> guard(Lock_);
-        Arrived_.wait_for(guard, 2s, [&] { return Received_.size() >= count; });
+        Arrived_.wait_for(guard, 20s, [&] { return Received_.size() >= count; });
         return Received_;
     }
 

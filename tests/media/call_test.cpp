@@ -282,7 +282,7 @@ TEST_F(CallTest, OnlyKeypadDigitsAreKeptAndPulseTheDigitEvent) {
     EXPECT_EQ(call->GetDtmfReceived(), "");
 
     std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = call->GetDtmfEvent()->Wait(5s); });
+    std::thread waiter([&] { woke = call->GetDtmfEvent()->Wait(30s); });
     // A pulse reaches only a thread that waits already.
     while (!woke) {
         Clock.Tick += 200;
@@ -317,7 +317,7 @@ TEST_F(CallTest, RacingReportsAtOneInstantDeliverOneDigit) {
 TEST_F(CallTest, SilenceReachesTheSinkAndPulsesTheSilenceEvent) {
     const TCallPtr call = NewCall(Sink);
     std::atomic<bool> woke{false};
-    std::thread waiter([&] { woke = call->GetSilenceEvent()->Wait(5s); });
+    std::thread waiter([&] { woke = call->GetSilenceEvent()->Wait(30s); });
     while (!woke) {
         call->ReportSilence();
         std::this_thread::sleep_for(1ms);

@@ -30,7 +30,7 @@ std::vector<uint8_t> Packet(int payloadType, int sequence, int16_t level) {
 }
 
 bool WaitUntilPlayed(TRecordingSpeaker& speaker, int frames) {
-    for (int i = 0; i < 200 && speaker.Played.load() < frames; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 2000 && speaker.Played.load() < frames; ++i) std::this_thread::sleep_for(10ms);
     return speaker.Played.load() >= frames;
 }
 
@@ -74,8 +74,12 @@ TEST(RtpSpoofing, OnlyThePeersAudioIsPlayedAndTheCodecNeverChanges) {
     EXPECT_EQ(call->GetCodec()->GetPayloadType(), 8);
     const std::vector<int16_t> heard = speaker->GetSamples();
     const int16_t peerDecoded = media::AlawToLinear(media::LinearToAlaw(kPeerLevel));
-    EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [&](int16_t s) { return s == peerDecoded || s == 0; }))
-        << "lowest sample heard " << *std::min_element(heard.begin(), heard.end());
+    // A frame late on a busy machine is concealed from the peer's last one
+    // and faded toward silence: still the peer's audio, between silence and
+    // its level, never the spoofer's (of the other sign) nor a wrong codec's.
+    EXPECT_TRUE(std::all_of(heard.begin(), heard.end(), [&](int16_t s) { return s >= 0 && s <= peerDecoded; }))
+        << "samples heard from " << *std::min_element(heard.begin(), heard.end()) << " to "
+        << *std::max_element(heard.begin(), heard.end());
     EXPECT_GT(std::count(heard.begin(), heard.end(), peerDecoded), 0);
     EXPECT_GE(call->RtpFilter().DroppedForSource(), 2u * kFrames - 2);
     EXPECT_GE(call->RtpFilter().DroppedForPayloadType(), kFrames / 4u);
@@ -117,7 +121,7 @@ TEST(RtpSpoofing, OnlyThePeersControlReportsAreTaken) {
         ASSERT_TRUE(peerControl.Send("127.0.0.1", control, report.data(), report.size()));
         std::this_thread::sleep_for(10ms);
     }
-    for (int i = 0; i < 200 && path->Received.load() < kReports; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 2000 && path->Received.load() < kReports; ++i) std::this_thread::sleep_for(10ms);
     call->SetMediaActive(false);
 
     EXPECT_EQ(path->Received.load(), kReports);

@@ -94,7 +94,7 @@ public:
               Arrived_.notify_all();
           }) {}
     uint16_t Port() const { return Socket_.LocalPort(); }
-    std::vector<std::vector<uint8_t>> WaitFor(std::size_t count, std::chrono::milliseconds limit = 2s) {
+    std::vector<std::vector<uint8_t>> WaitFor(std::size_t count, std::chrono::milliseconds limit = 20s) {
         std::unique_lock<std::mutex> guard(Lock_);
         Arrived_.wait_for(guard, limit, [&] { return Received_.size() >= count; });
         return Received_;

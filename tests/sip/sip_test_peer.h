@@ -20,6 +20,12 @@ namespace sip_test {
 
 using namespace std::chrono_literals;
 
+// How long a test waits for something that must happen. Only a fault
+// reaches it: a busy machine (both cores building, the sanitizers on) can
+// take seconds to deliver a datagram or run a step, and a wait ends as soon
+// as its event is there.
+inline constexpr std::chrono::milliseconds kEventCeiling = 20000ms;
+
 // A UDP endpoint on 127.0.0.1 with a port of its own.
 class TFakePeer {
 public:
@@ -27,11 +33,11 @@ public:
     uint16_t Port() const { return Socket_->LocalPort(); }
     // The next datagram, or an empty text when none arrives in time. Keep-
     // alives are skipped unless asked for.
-    std::string Next(std::chrono::milliseconds timeout = 2000ms, bool keepAlives = false);
+    std::string Next(std::chrono::milliseconds timeout = kEventCeiling, bool keepAlives = false);
     // The next datagram that parses with this CSeq method (and status, when
     // given), skipping others; empty when none arrives in time.
     std::string NextOf(const std::string& method, const std::string& status = "",
-                       std::chrono::milliseconds timeout = 2000ms);
+                       std::chrono::milliseconds timeout = kEventCeiling);
     // True when nothing but keep-alives arrives within `quiet`.
     bool Silent(std::chrono::milliseconds quiet = 300ms);
     void Send(const std::string& text, uint16_t port);
@@ -63,7 +69,7 @@ public:
 
     std::vector<std::string> Events();
     int Count(const std::string& event);
-    bool WaitFor(const std::string& event, int count = 1, std::chrono::milliseconds timeout = 2000ms);
+    bool WaitFor(const std::string& event, int count = 1, std::chrono::milliseconds timeout = kEventCeiling);
     ISipCallPtr OfferedCall();
     // A call keeps its sink, so a sink that keeps a call must let it go.
     void ForgetCalls();
@@ -80,7 +86,7 @@ private:
 // the engine finishes the step that raised them (a call leaves the list after
 // its Bye), so checks of the aftermath poll.
 template <typename TPredicate>
-bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 5000ms) {
+bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = kEventCeiling) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline) return false;

@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr auto kPatience = 3s;  // generous bound for anything asynchronous
+constexpr auto kPatience = 20s;  // a bound only a fault reaches, for anything asynchronous
 
 // Collects what a TUdpSocket delivers and lets the test wait for it.
 struct TInbox {
@@ -243,7 +243,8 @@ TEST(TransportThread, DestroyingAWaitingSocketIsQuick) {
     std::this_thread::sleep_for(150ms);  // the thread is inside its wait
     auto started = std::chrono::steady_clock::now();
     socket.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, 500ms);
+    // Seconds only if the thread never sees the stop; its own wait is short.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
 }
 
 TEST(TransportAddresses, LocalAddressAndResolution) {

@@ -101,14 +101,14 @@ protected:
         QObject::connect(&ticker, &QTimer::timeout, &listener, &TAnswerListener::Tick);
         ticker.start(250);
 
-        QDeadlineTimer ring(10000);
+        QDeadlineTimer ring(30000);  // bounds only a fault reaches
         while (!answered && !ring.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         EXPECT_TRUE(answered) << peer.Errors();
         Pump(listener.Settings().WatchMs + 1000);
         EXPECT_FALSE(ended) << "the supervision must leave the call alone";
         listener.Stop();
         Client.HangUp(call);
-        QDeadlineTimer bye(5000);
+        QDeadlineTimer bye(30000);
         while (!ended && !bye.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         EXPECT_EQ(peer.Wait(), 0) << peer.Errors();
         return flags;

@@ -19,9 +19,10 @@ inline ISipAccountPtr NewTestAccount() {
                                       TAccountAddresses{"127.0.0.1", "127.0.0.1"});
 }
 
-// Runs queued events until `done` holds or two seconds pass.
+// Runs queued events until `done` holds or 20 s pass: a bound only a fault
+// reaches, as the wait ends with the event.
 inline bool PumpUntil(const std::function<bool()>& done) {
-    QDeadlineTimer deadline(2000);
+    QDeadlineTimer deadline(20000);
     while (!done() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return done();
