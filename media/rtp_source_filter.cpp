@@ -41,7 +41,7 @@ bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
     }
     // Symmetric RTP: until somebody has been heard, the first source is the
     // peer, whatever the SDP says (a relay or NAT may send from another port).
-    const bool first = Latched_.address.empty();
+    const bool first = Latched_.address.empty() && (LatchFirst_ || IsBehindNat(sdpAddress));
     if (Sdp_.Is(address, port) || first || Latched_.Is(address, port)) {
         Latch(address, port, now);
         return true;

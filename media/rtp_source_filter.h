@@ -21,6 +21,11 @@ namespace media {
 
 class TRtpSourceFilter {
 public:
+    // `latchFirst` false: the first source is taken only when the SDP names
+    // an address nobody could send from (control reports, which carry no
+    // audio to lose, wait for the SDP's source or a stable run).
+    explicit TRtpSourceFilter(bool latchFirst = true) : LatchFirst_(latchFirst) {}
+
     using TClock = std::chrono::steady_clock;
     // A new source must be the only one for this long, with this many
     // packets, before it replaces the current one.
@@ -54,6 +59,7 @@ private:
 
     void Latch(const std::string& address, uint16_t port, TClock::time_point now);
 
+    const bool LatchFirst_;
     TSource Sdp_;          // the SDP source the latch was made under
     TSource Latched_;      // empty until the first accepted packet
     TClock::time_point LastFromLatched_{};

@@ -75,6 +75,19 @@ std::optional<std::string> ConnectionAddress(std::string_view value) {
     return std::string(address);
 }
 
+// "ptime:30" and the like: the whole number after `name`, or nothing.
+std::optional<int> PacketTime(std::string_view attribute, std::string_view name) {
+    if (!attribute.starts_with(name)) return std::nullopt;
+    const std::string_view digits = sip_text::Trim(attribute.substr(name.size()));
+    if (digits.empty() || digits.size() > 5) return std::nullopt;
+    int value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value > 0 ? std::optional<int>(value) : std::nullopt;
+}
+
 }  // namespace
 
 TSdpAudio ReadSdpAudio(std::string_view body) {
@@ -83,6 +96,7 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
     std::string sessionDirection = "sendrecv";
     std::optional<std::string> mediaAddress;
     std::optional<std::string> mediaDirection;
+    std::optional<int> sessionPtime, mediaPtime, sessionMaxPtime, mediaMaxPtime;
     enum { Session, Audio, OtherMedia } section = Session;
     bool done = false;
     while (!body.empty() && !done) {
@@ -113,10 +127,17 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
         } else if (type == 'a' && IsDirection(value)) {
             if (section == Session) sessionDirection = std::string(value);
             else mediaDirection = std::string(value);
+        } else if (type == 'a') {
+            if (const auto ptime = PacketTime(value, "ptime:"))
+                (section == Session ? sessionPtime : mediaPtime) = ptime;
+            else if (const auto maxPtime = PacketTime(value, "maxptime:"))
+                (section == Session ? sessionMaxPtime : mediaMaxPtime) = maxPtime;
         }
     }
     audio.address = mediaAddress.value_or(sessionAddress);
     audio.direction = mediaDirection.value_or(sessionDirection);
+    audio.ptimeMs = mediaPtime.value_or(sessionPtime.value_or(0));
+    audio.maxPtimeMs = mediaMaxPtime.value_or(sessionMaxPtime.value_or(0));
     return audio;
 }
 

@@ -21,6 +21,9 @@ std::vector<uint8_t> Packet(int payloadType, int sequence, int16_t level) {
     std::vector<uint8_t> packet = {0x80, static_cast<uint8_t>(payloadType),
                                    static_cast<uint8_t>(sequence >> 8), static_cast<uint8_t>(sequence),
                                    0, 0, 0, 0, 9, 9, 9, 9};
+    const auto time = static_cast<uint32_t>(sequence) * 160;  // 20 ms a packet
+    for (int k = 0; k < 4; ++k)
+        packet[static_cast<size_t>(4 + k)] = static_cast<uint8_t>(time >> (24 - 8 * k));
     const std::vector<int16_t> pcm(160, level);
     std::vector<uint8_t> payload(160);
     if (payloadType == 8) media::EncodeAlaw(pcm.data(), payload.data(), 160);

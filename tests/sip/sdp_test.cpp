@@ -124,6 +124,41 @@ TEST(ReadSdpAudio, SessionAndMediaLevels) {
     }
 }
 
+// Packet times as peers write them: never assumed, a bad value is none.
+TEST(ReadSdpAudio, PacketTimes) {
+    const struct {
+        const char* body;
+        int ptime;
+        int maxPtime;
+    } rows[] = {
+        {"m=audio 4000 RTP/AVP 0
+a=ptime:30
+", 30, 0},
+        {"a=ptime:20
+a=maxptime:60
+m=audio 4000 RTP/AVP 0
+a=ptime:40
+", 40, 60},
+        {"m=audio 4000 RTP/AVP 3
+a=maxptime:40
+a=ptime: 60 
+", 60, 40},
+        {"m=audio 4000 RTP/AVP 0
+a=ptime:0
+a=maxptime:x
+", 0, 0},
+        {"m=audio 4000 RTP/AVP 0
+m=audio 5000 RTP/AVP 0
+a=ptime:30
+", 0, 0},
+    };
+    for (const auto& row : rows) {
+        const TSdpAudio audio = ReadSdpAudio(row.body);
+        EXPECT_EQ(audio.ptimeMs, row.ptime) << row.body;
+        EXPECT_EQ(audio.maxPtimeMs, row.maxPtime) << row.body;
+    }
+}
+
 // RFC 3264 6.1, with our own hold taking away our receiving side.
 TEST(AnswerDirection, OfferTable) {
     struct TRow {
