@@ -203,7 +203,7 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* data, int length, uint32_t timest
         if (frame < Next_ || transit + kMarginMs + ExtraMs_ > Offset_)
             Anchor(frame, transit);
         else
-            Next_ = RealBefore_ = SilentUntil_ = frame;
+            Next_ = RealBefore_ = frame;
         LastRealMs_ = nowMs;
     }
     Remember(nowMs, transit);
@@ -269,11 +269,9 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::PullAt(double atMs, uint8_
         // The card is ahead of the schedule (its clock runs faster than the
         // sender's, or a frame went early): a concealment fills the period in
         // front of the next frame, which keeps its time and is not late.
-        // In front of a talkspurt it fills the sender's silence: no loss.
-        if (Next_ > SilentUntil_) {
-            ++Counters_.concealed;
-            ++TrailingConcealed_;
-        }
+        // It stands in for no frame (in front of a talkspurt it fills the
+        // sender's silence, in front of a frame that the next packet
+        // completes it waits for it): nothing is counted.
         return TOutput::Conceal;
     }
     // A frame that is there goes now even before its time: waiting would

@@ -121,6 +121,9 @@ public:
     static constexpr int kBehindPulls = 50;
 
     const TCounters& Counters() const { return Counters_; }
+    // Concealed frames that a real frame came after: those since the last one
+    // may be the sender's silence (or the end of the call), not loss.
+    int64_t ConcealedWithinStream() const { return Counters_.concealed - TrailingConcealed_; }
     // Current schedule delay over the fastest recent transit, in ms.
     double DelayMs() const;
     // Time the last frame taken out spent in the buffer, in ms.
@@ -183,7 +186,6 @@ private:
     double LastWaitMs_ = 0;
     double LastArrivalMs_ = 0;
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
-    int64_t SilentUntil_ = -1;      // a talkspurt's first frame: before it, the sender was silent
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
     int BehindPulls_ = 0;           // pulls in a row that left the card behind
     std::deque<TTransit> Transits_;  // last kShrinkWindowMs of arrivals

@@ -530,7 +530,7 @@ TCallQuality TRtpMediaPath::QualityLocked() {
     quality.lost = Statistics_.Lost();
     quality.duplicates = Statistics_.Duplicates();
     quality.late = counters.late;
-    quality.concealed = counters.concealed;
+    quality.concealed = Buffer_.ConcealedWithinStream();
     const int64_t expected = Statistics_.Expected();
     const int64_t missing = std::max<int64_t>(0, quality.lost) + quality.late;
     quality.lossPercent = expected > 0 ? 100.0 * static_cast<double>(missing) / static_cast<double>(expected) : 0;
