@@ -131,26 +131,11 @@ TEST(ReadSdpAudio, PacketTimes) {
         int ptime;
         int maxPtime;
     } rows[] = {
-        {"m=audio 4000 RTP/AVP 0
-a=ptime:30
-", 30, 0},
-        {"a=ptime:20
-a=maxptime:60
-m=audio 4000 RTP/AVP 0
-a=ptime:40
-", 40, 60},
-        {"m=audio 4000 RTP/AVP 3
-a=maxptime:40
-a=ptime: 60 
-", 60, 40},
-        {"m=audio 4000 RTP/AVP 0
-a=ptime:0
-a=maxptime:x
-", 0, 0},
-        {"m=audio 4000 RTP/AVP 0
-m=audio 5000 RTP/AVP 0
-a=ptime:30
-", 0, 0},
+        {"m=audio 4000 RTP/AVP 0\r\na=ptime:30\r\n", 30, 0},
+        {"a=ptime:20\r\na=maxptime:60\r\nm=audio 4000 RTP/AVP 0\r\na=ptime:40\r\n", 40, 60},
+        {"m=audio 4000 RTP/AVP 3\r\na=maxptime:40\r\na=ptime: 60 \r\n", 60, 40},
+        {"m=audio 4000 RTP/AVP 0\r\na=ptime:0\r\na=maxptime:x\r\n", 0, 0},
+        {"m=audio 4000 RTP/AVP 0\r\nm=audio 5000 RTP/AVP 0\r\na=ptime:30\r\n", 0, 0},
     };
     for (const auto& row : rows) {
         const TSdpAudio audio = ReadSdpAudio(row.body);
