@@ -348,6 +348,29 @@ TEST_F(RtpPathTest, TelephoneEventsReportOneDigitPerEvent) {
     EXPECT_EQ(Speaker->Played.load(), 0);
 }
 
+// Events as peers that send them beside their audio do: each event has a
+// timestamp of its own, a lost start or a lost end must not swallow it.
+TEST_F(RtpPathTest, TelephoneEventsAreToldApartByTheirTimestamp) {
+    Receive(Rtp(101, 1, {1, 0x0A, 0, 160}, 0x80, 1000));
+    Receive(Rtp(101, 2, {1, 0x0A, 1, 64}, 0x80, 1000));  // its end never comes
+    *Tick += 200;
+    for (int copy = 0; copy < 3; ++copy)  // only the end of this one comes
+        Receive(Rtp(101, 3 + copy, {5, 0x8A, 3, 32}, 0x80, 2000));
+    *Tick += 200;
+    Receive(Rtp(101, 6, {9, 0x0A, 0, 160}, 0x80, 3000));
+    for (int copy = 0; copy < 3; ++copy)
+        Receive(Rtp(101, 7 + copy, {9, 0x8A, 3, 32}, 0x80, 3000));
+    EXPECT_EQ(Sink->GetDigits(), "159");
+}
+
+// A call that heard nothing has no rating to give.
+TEST_F(RtpPathTest, NoPacketsNoRating) {
+    const media::TCallQuality quality = Path->Quality();
+    EXPECT_FALSE(quality.HasData());
+    EXPECT_EQ(quality.mos, 0);
+    EXPECT_NE(quality.Text().find("R - MOS -"), std::string::npos) << quality.Text();
+}
+
 // Untrusted datagrams ----------------------------------------------------------------
 
 TEST_F(RtpPathTest, DatagramsShorterThanAHeaderAreIgnored) {
