@@ -26,10 +26,13 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     const std::string direction = call.GetDirection();
     const std::string mediaAddress = direction == "sendonly" ? "0.0.0.0" : contactHost;
     std::string text = SessionLines(call, contactHost, mediaAddress);
+    // Comfort noise is offered so that a peer which stops sending between
+    // talkspurts can say how loud its background is.
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + " RTP/AVP " + payloadList +
-            " 101\r\n";
+            " 101 13\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
+    text += "a=rtpmap:13 CN/8000\r\n";
     text += "a=ptime:20\r\n";
     text += "a=" + direction + "\r\n";
     return text;

@@ -9,7 +9,7 @@
 #include "sip/sipints.h"
 
 // Offer of `payloadList` (payload type numbers separated by single blanks)
-// followed by telephone events 101. A call on hold ("sendonly") offers the
+// followed by telephone events 101 and comfort noise 13. A call on hold ("sendonly") offers the
 // connection address 0.0.0.0; the origin keeps the contact host.
 std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 

@@ -20,13 +20,14 @@ std::string LineStarting(const std::string& text, const std::string& prefix) {
     return text.substr(at + 2, text.find("\r\n", at + 2) - at - 2);
 }
 
-TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEvents) {
+TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEventsAndComfortNoise) {
     EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0 8 3 110"), "m="),
-              "m=audio 22000 RTP/AVP 0 8 3 110 101");
-    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, ""), "m="), "m=audio 22000 RTP/AVP  101");
+              "m=audio 22000 RTP/AVP 0 8 3 110 101 13");
+    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, ""), "m="), "m=audio 22000 RTP/AVP  101 13");
+    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0"), "a=rtpmap:13"), "a=rtpmap:13 CN/8000");
 }
 
-TEST_F(Sdp, OnlyTelephoneEventsGetAttributes) {
+TEST_F(Sdp, OnlyTelephoneEventsAndComfortNoiseGetAttributes) {
     const std::string offer = BuildSdpOffer(*Call, "0 8 3 110");
     EXPECT_EQ(offer.find("a=rtpmap:0"), std::string::npos);
     EXPECT_EQ(offer.find("a=rtpmap:110"), std::string::npos);
