@@ -473,15 +473,18 @@ bool TRtpMediaPath::DecodeTaken(TCall& call, int& length) {
 }
 
 void TRtpMediaPath::RunPendingDetectors(TCall& call) {
+    // Both the receive thread and the playout thread get here: each takes
+    // its own copy of what is pending.
+    std::array<std::array<int16_t, kFrameSamples>, kPendingDetections> taken;
     std::size_t count = 0;
     {
         std::lock_guard<std::mutex> guard(ReceiveLock_);
         count = PendingDetections_;
-        DetectionsTaken_ = Detections_;
+        std::copy_n(Detections_.begin(), count, taken.begin());
         PendingDetections_ = 0;
     }
     for (std::size_t index = 0; index < count; ++index)
-        RunDetectors(call, DetectionsTaken_[index].data());
+        RunDetectors(call, taken[index].data());
 }
 
 void TRtpMediaPath::FillComfortNoise(int16_t* pcm, int count) {

@@ -128,7 +128,6 @@ private:
     bool HasEvent_ = false;  // the last telephone event: its timestamp, whether it ended
     uint32_t EventTimestamp_ = 0;
     bool EventEnded_ = false;
-    std::array<std::array<int16_t, 160>, 4> DetectionsTaken_{};
     TJitterBuffer JitterBuffer_;
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
@@ -148,7 +147,8 @@ private:
     uint32_t SourceSsrc_ = 0;         // the far end's, from its RTP
     int ComfortLevel_ = -1;           // -dBov of the sender's comfort noise while it is silent
     uint32_t NoiseState_ = 1;
-    std::array<std::array<int16_t, 160>, 4> Detections_{};  // decoded at playout, for the detectors
+    static constexpr std::size_t kPendingDetections = 4;
+    std::array<std::array<int16_t, 160>, kPendingDetections> Detections_{};  // decoded at playout, for the detectors
     std::size_t PendingDetections_ = 0;
     uint32_t LastReportNtp_ = 0;      // middle bits of its last sender report's time
     uint64_t LastReportArrival_ = 0;  // our NTP time when it came
