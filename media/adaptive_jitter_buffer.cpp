@@ -9,23 +9,32 @@ namespace media {
 
 namespace {
 
-// Sequence numbers further than this from the highest seen start a new stream.
-constexpr int kRestartDistance = 100;
+// RTP time further than this from the newest packet's starts a new stream.
+constexpr int64_t kRestartFrames = 100;
+constexpr int kHalfSamples = TAdaptiveJitterBuffer::kFrameSamples / 2;
+
+int64_t FloorDiv(int64_t value, int64_t divisor) {
+    return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
+}
 
 }  // namespace
 
-int64_t TAdaptiveJitterBuffer::Extend(uint16_t sequenceNumber) {
-    const auto delta = static_cast<int16_t>(static_cast<uint16_t>(sequenceNumber - HighestSequence_));
-    const int64_t frame = HighestFrame_ + delta;
+int64_t TAdaptiveJitterBuffer::Extend(uint32_t timestamp) {
+    const auto delta = static_cast<int32_t>(timestamp - HighestTimestamp_);
+    const int64_t extended = HighestExtended_ + delta;
     if (delta > 0) {
-        HighestSequence_ = sequenceNumber;
-        HighestFrame_ = frame;
+        HighestTimestamp_ = timestamp;
+        HighestExtended_ = extended;
     }
-    return frame;
+    return extended;
+}
+
+int64_t TAdaptiveJitterBuffer::FrameOf(int64_t extended) const {
+    return FloorDiv(extended - Origin_, kFrameSamples);
 }
 
 void TAdaptiveJitterBuffer::Anchor(int64_t frame, double transit) {
-    Offset_ = transit + kMarginMs;
+    Offset_ = transit + kMarginMs + ExtraMs_;
     Next_ = frame;
     RealBefore_ = frame;
     TrailingConcealed_ = 0;
@@ -59,7 +68,13 @@ double TAdaptiveJitterBuffer::DelayMs() const {
 bool TAdaptiveJitterBuffer::Holds(int64_t frame) const {
     const auto& slot =
         Slots_[static_cast<std::size_t>((frame % kSlotCount + kSlotCount) % kSlotCount)];
-    return slot.frame == frame && !slot.played;
+    return slot.frame == frame && !slot.played && slot.filled == 3;
+}
+
+bool TAdaptiveJitterBuffer::Present(int64_t frame) const {
+    const auto& slot =
+        Slots_[static_cast<std::size_t>((frame % kSlotCount + kSlotCount) % kSlotCount)];
+    return slot.frame == frame && !slot.played && slot.filled != 0;
 }
 
 double TAdaptiveJitterBuffer::EarlyMs(int64_t frame) const {
@@ -99,32 +114,96 @@ bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
            WindowMax(nowMs - kShrinkWindowMs) + kMarginMs + kFrameMs <= Offset_;
 }
 
-void TAdaptiveJitterBuffer::Put(const uint8_t* pcm, int length, uint16_t sequenceNumber,
-                                double nowMs) {
-    if (length <= 0)
+bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
+    TSlot& slot = SlotOf(frame);
+    if (slot.frame != frame) {
+        slot.frame = frame;
+        slot.played = false;
+        slot.encoded = false;
+        slot.filled = 0;
+        slot.length = kFrameSamples * 2;
+        std::memset(slot.data.data(), 0, static_cast<std::size_t>(slot.length));
+    } else if (slot.played || slot.encoded) {
+        return false;
+    }
+    const uint8_t halves = static_cast<uint8_t>((offset < kHalfSamples ? 1 : 0) |
+                                                (offset + count > kHalfSamples ? 2 : 0));
+    if ((slot.filled | halves) == slot.filled)
+        return false;
+    std::memcpy(slot.data.data() + 2 * offset, pcm, 2 * static_cast<std::size_t>(count));
+    slot.filled |= halves;
+    slot.arrivalMs = nowMs;  // when it was last added to: complete from then on
+    return true;
+}
+
+bool TAdaptiveJitterBuffer::StoreEncoded(int64_t frame, const uint8_t* data, int length, double nowMs) {
+    TSlot& slot = SlotOf(frame);
+    if (slot.frame == frame)
+        return false;
+    slot.frame = frame;
+    slot.played = false;
+    slot.encoded = true;
+    slot.filled = 3;
+    slot.arrivalMs = nowMs;
+    slot.length = std::min(length, kMaxFrameBytes);
+    std::memcpy(slot.data.data(), data, static_cast<std::size_t>(slot.length));
+    return true;
+}
+
+void TAdaptiveJitterBuffer::NewSource() {
+    Started_ = false;
+    Idle_ = true;
+    for (TSlot& slot : Slots_)
+        slot.frame = -1;
+    Transits_.clear();
+    PendingGrowth_ = 0;
+    TrailingConcealed_ = 0;
+    BehindPulls_ = 0;
+}
+
+void TAdaptiveJitterBuffer::Put(const uint8_t* data, int length, uint32_t timestamp, double nowMs,
+                                const TPut& how) {
+    if (length <= 0 || (!how.encoded && length < 2))
         return;
-    int64_t frame = 0;
     if (!Started_) {
         Started_ = true;
-        HighestSequence_ = sequenceNumber;
-        HighestFrame_ = 0;
+        HighestTimestamp_ = timestamp;
+        HighestExtended_ = Origin_ = 0;
     } else {
-        const auto jump = static_cast<int16_t>(static_cast<uint16_t>(sequenceNumber - HighestSequence_));
-        if (jump > kRestartDistance || jump < -kRestartDistance) {
-            // The sender restarted or skipped far ahead: a new stream.
-            HighestSequence_ = sequenceNumber;
-            HighestFrame_ += kSlotCount + kRestartDistance;
+        const auto jump = static_cast<int32_t>(timestamp - HighestTimestamp_);
+        if (jump > kRestartFrames * kFrameSamples || jump < -kRestartFrames * kFrameSamples) {
+            // The sender restarted or skipped far ahead: a new stream, placed
+            // clear of every slot the old one may still hold.
+            const int64_t newest = FrameOf(HighestExtended_);
+            HighestTimestamp_ = timestamp;
+            Origin_ = HighestExtended_ - (newest + kSlotCount + kRestartFrames) * kFrameSamples;
             Idle_ = true;
         }
-        frame = Extend(sequenceNumber);
     }
-    const double transit = nowMs - static_cast<double>(frame) * kFrameMs;
+    const int64_t extended = Extend(timestamp);
+    const int64_t position = extended - Origin_;
+    // An encoded frame is whole: it goes into the frame its timestamp is nearest.
+    const int64_t frame = how.encoded ? FloorDiv(position + kHalfSamples, kFrameSamples) : FrameOf(extended);
+    const double transit = nowMs - static_cast<double>(position) * kFrameMs / kFrameSamples;
+    const int tail = how.packetSamples % kFrameSamples;
+    ExtraMs_ = tail == 0 ? 0 : kFrameMs - tail * kFrameMs / kFrameSamples;
     if (Idle_) {
         if (Transits_.empty() || transit > Offset_ || frame < Next_)
             Anchor(frame, transit);  // the first frame, or back after a pause
         else
             Next_ = RealBefore_ = frame;  // on schedule after a silent spell
         Idle_ = false;
+        LastRealMs_ = nowMs;
+    } else if (how.talkspurt) {
+        // The sender was silent since its last packet: what was concealed
+        // meanwhile was no loss, and a talkspurt that comes after its time
+        // starts a schedule of its own rather than be discarded.
+        Counters_.concealed -= TrailingConcealed_;
+        TrailingConcealed_ = 0;
+        if (frame < Next_ || transit + kMarginMs + ExtraMs_ > Offset_)
+            Anchor(frame, transit);
+        else
+            Next_ = RealBefore_ = frame;
         LastRealMs_ = nowMs;
     }
     Remember(nowMs, transit);
@@ -142,18 +221,25 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* pcm, int length, uint16_t sequenc
     if (frame >= Next_ + kSlotCount) {
         // Further ahead than the slots reach: what lies between is lost.
         Next_ = RealBefore_ = frame;
-        Offset_ = std::max(Offset_, transit + kMarginMs);
+        Offset_ = std::max(Offset_, transit + kMarginMs + ExtraMs_);
     }
-    TSlot& slot = SlotOf(frame);
-    if (slot.frame == frame) {
+    bool stored = false;
+    if (how.encoded) {
+        stored = StoreEncoded(frame, data, length, nowMs);
+    } else {
+        const auto* pcm = data;
+        int remaining = length / 2;
+        int offset = static_cast<int>(position - frame * kFrameSamples);
+        for (int64_t at = frame; remaining > 0 && at < Next_ + kSlotCount; ++at) {
+            const int count = std::min(remaining, kFrameSamples - offset);
+            stored = Store(at, offset, pcm, count, nowMs) || stored;
+            pcm += 2 * count;
+            remaining -= count;
+            offset = 0;
+        }
+    }
+    if (!stored)
         ++Counters_.duplicates;
-        return;
-    }
-    slot.frame = frame;
-    slot.played = false;
-    slot.arrivalMs = nowMs;
-    slot.length = std::min(length, kMaxFrameBytes);
-    std::memcpy(slot.data.data(), pcm, static_cast<std::size_t>(slot.length));
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t* out, int& length) {
@@ -183,8 +269,9 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::PullAt(double atMs, uint8_
         // The card is ahead of the schedule (its clock runs faster than the
         // sender's, or a frame went early): a concealment fills the period in
         // front of the next frame, which keeps its time and is not late.
-        ++Counters_.concealed;
-        ++TrailingConcealed_;
+        // It stands in for no frame (in front of a talkspurt it fills the
+        // sender's silence, in front of a frame that the next packet
+        // completes it waits for it): nothing is counted.
         return TOutput::Conceal;
     }
     // A frame that is there goes now even before its time: waiting would
@@ -223,10 +310,11 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t
         // one, or a concealment in front of it, goes out in its place.
         return pulled ? PullAt(nowMs, out, length) : Take(nowMs, out, length, false);
     }
-    if (Holds(Next_)) {
+    if (Present(Next_)) {
         TSlot& slot = SlotOf(Next_);
         std::memcpy(out, slot.data.data(), static_cast<std::size_t>(slot.length));
         length = slot.length;
+        TakenEncoded_ = slot.encoded;
         slot.played = true;
         LastWaitMs_ = nowMs - slot.arrivalMs;
         LastArrivalMs_ = slot.arrivalMs;

@@ -3,8 +3,12 @@
 // frame that is not there when its time comes is concealed, and one that
 // comes after its time is discarded as late.
 //
-// The schedule: frame s (sequence number, counted on from the first) is due
-// at Offset + s * kFrameMs, and a concealment goes out then. A frame that
+// Frames are placed by RTP time, never by sequence number: frame s holds the
+// 160 samples from s * 160 on (the extended RTP timestamp counted on from the
+// first packet), so packets of any length fill the frames they cover, and a
+// sender's pause between talkspurts (timestamps jump, sequence numbers do not)
+// leaves frames that were never sent rather than lost. Frame s is due at
+// Offset + s * kFrameMs, and a concealment goes out then. A frame that
 // comes up to kEarlyMs before its time goes out at once, which on a clean
 // line means on arrival, as with no buffer; one that came earlier waits for
 // its time, so that on a jittery line frames and concealments keep the same
@@ -42,6 +46,7 @@ namespace media {
 class TAdaptiveJitterBuffer {
 public:
     static constexpr double kFrameMs = 20;
+    static constexpr int kFrameSamples = 160;
     // On a clean line every frame goes out as it arrives (early by the
     // margin, and up to 2 ms of tick rounding more), and a frame up to
     // kMarginMs slower than the first is still in time.
@@ -62,6 +67,20 @@ public:
 
     enum class TOutput { None, Frame, Conceal };
 
+    // How a put packet is to be taken.
+    struct TPut {
+        // One codec frame still to be decoded (at playout, in order): the
+        // bytes go whole into the frame the timestamp falls in. Otherwise
+        // the bytes are 16-bit samples and fill the frames they cover.
+        bool encoded = false;
+        // The first packet of a talkspurt: the gap before it was silence.
+        bool talkspurt = false;
+        // Samples the packet carries: a packet longer than a frame but not a
+        // whole number of frames completes some frames only with the next
+        // packet, so the schedule leaves room for that.
+        int packetSamples = kFrameSamples;
+    };
+
     struct TCounters {
         int64_t played = 0;     // real frames taken out
         int64_t concealed = 0;  // frames concealed within the stream
@@ -71,9 +90,17 @@ public:
         int64_t grown = 0;      // times the delay grew
     };
 
-    // A decoded frame (`length` bytes, cut to kMaxFrameBytes) with its RTP
-    // sequence number, arriving at `nowMs`.
-    void Put(const uint8_t* pcm, int length, uint16_t sequenceNumber, double nowMs);
+    // A packet's samples (or one encoded frame: `how`), `length` bytes, with
+    // its RTP timestamp, arriving at `nowMs`.
+    void Put(const uint8_t* data, int length, uint32_t timestamp, double nowMs, const TPut& how);
+    void Put(const uint8_t* data, int length, uint32_t timestamp, double nowMs) {
+        Put(data, length, timestamp, nowMs, TPut{});
+    }
+    // The sender changed (a new SSRC): its RTP time starts a new schedule,
+    // the counters carry on.
+    void NewSource();
+    // Whether the last frame taken out is a codec frame still to decode.
+    bool TakenEncoded() const { return TakenEncoded_; }
     // What is due at `nowMs`: a frame (copied into `out`, kMaxFrameBytes at
     // least), a concealment, or nothing. Call again until None.
     TOutput Get(double nowMs, uint8_t* out, int& length);
@@ -94,6 +121,9 @@ public:
     static constexpr int kBehindPulls = 50;
 
     const TCounters& Counters() const { return Counters_; }
+    // Concealed frames that a real frame came after: those since the last one
+    // may be the sender's silence (or the end of the call), not loss.
+    int64_t ConcealedWithinStream() const { return Counters_.concealed - TrailingConcealed_; }
     // Current schedule delay over the fastest recent transit, in ms.
     double DelayMs() const;
     // Time the last frame taken out spent in the buffer, in ms.
@@ -103,6 +133,8 @@ private:
     struct TSlot {
         int64_t frame = -1;  // -1: empty
         bool played = false;
+        bool encoded = false;
+        uint8_t filled = 0;  // 10 ms halves that came, bit 0 the first
         double arrivalMs = 0;
         int length = 0;
         std::array<uint8_t, kMaxFrameBytes> data{};
@@ -115,8 +147,14 @@ private:
     TSlot& SlotOf(int64_t frame) {
         return Slots_[static_cast<std::size_t>((frame % kSlotCount + kSlotCount) % kSlotCount)];
     }
-    int64_t Extend(uint16_t sequenceNumber);
+    int64_t Extend(uint32_t timestamp);
+    // The frame the sample at extended time `extended` falls in.
+    int64_t FrameOf(int64_t extended) const;
     void Anchor(int64_t frame, double transit);
+    // Stores `count` samples from sample `offset` of `frame`; false when all
+    // of them were there already.
+    bool Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs);
+    bool StoreEncoded(int64_t frame, const uint8_t* data, int length, double nowMs);
     void Remember(double nowMs, double transit);
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
@@ -124,7 +162,9 @@ private:
     TOutput Take(double nowMs, uint8_t* out, int& length, bool pulled);
     TOutput PullAt(double atMs, uint8_t* out, int& length);
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
+    // Holds: the whole frame is there. Present: some of it is.
     bool Holds(int64_t frame) const;
+    bool Present(int64_t frame) const;
     // How early a frame that is there may go: kEarlyMs when it came within
     // that of its time, else 0.
     double EarlyMs(int64_t frame) const;
@@ -133,8 +173,11 @@ private:
 
     bool Started_ = false;
     bool Idle_ = true;
-    uint16_t HighestSequence_ = 0;
-    int64_t HighestFrame_ = -1;
+    bool TakenEncoded_ = false;
+    uint32_t HighestTimestamp_ = 0;
+    int64_t HighestExtended_ = 0;  // extended RTP time of the newest packet
+    int64_t Origin_ = 0;           // extended RTP time where frame 0 starts
+    double ExtraMs_ = 0;           // room for frames completed by the next packet
     int64_t Next_ = 0;              // next frame to take out
     int64_t RealBefore_ = 0;        // frames before this were played for real or are past
     double Offset_ = 0;             // local time of frame 0's due time

@@ -268,7 +268,7 @@ private:
     void SendControlReport();
 
     media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
-    media::TRtpSourceFilter ControlFilter_;  // control socket thread only, but its counters
+    media::TRtpSourceFilter ControlFilter_{false};  // control socket thread only, but its counters
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;

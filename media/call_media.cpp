@@ -127,16 +127,18 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
 // could otherwise talk into the call or switch its codec.
 void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
                           std::size_t length) {
-    if (!RtpFilter_.AcceptSource(address, port, GetRemoteRtpHost(), RemoteRtpPort_.load(),
-                                 std::chrono::steady_clock::now())) {
-        return;
-    }
+    // The payload type first: a stranger's packet in a type nobody agreed on
+    // must not become the first source.
     if (length >= 2) {
         const IAudioCodecPtr codec = GetCodec();
         if (!RtpFilter_.AcceptPayloadType(data[1] & 0x7F, GetNegotiatedPayloadTypes(),
                                           codec ? codec->GetPayloadType() : -1)) {
             return;
         }
+    }
+    if (!RtpFilter_.AcceptSource(address, port, GetRemoteRtpHost(), RemoteRtpPort_.load(),
+                                 std::chrono::steady_clock::now())) {
+        return;
     }
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);

@@ -48,6 +48,11 @@ double MosFromR(double r) {
 }
 
 void Estimate(TCallQuality& quality) {
+    if (!quality.HasData()) {
+        // Nothing heard, nothing to rate: a perfect score would be a lie.
+        quality.r = quality.mos = 0;
+        return;
+    }
     constexpr double kFramingMs = 40;  // a frame filling at the sender, a frame playing here
     const double network = quality.rttMs > 0 ? quality.rttMs / 2 : 0;
     quality.r = EstimateR(quality.payloadType, quality.lossPercent, quality.meanBurst,
@@ -61,13 +66,18 @@ std::string TCallQuality::Text() const {
         std::snprintf(rtt.data(), rtt.size(), "%.0f ms", rttMs);
     else
         std::snprintf(rtt.data(), rtt.size(), "-");
+    std::array<char, 64> rating{};
+    if (HasData())
+        std::snprintf(rating.data(), rating.size(), "R %.1f MOS %.2f", r, mos);
+    else
+        std::snprintf(rating.data(), rating.size(), "R - MOS - (no data)");
     std::array<char, 320> text{};
     std::snprintf(text.data(), text.size(),
                   "received %lld lost %lld late %lld concealed %lld loss %.2f%% jitter %.1f ms "
-                  "buffer %.0f ms rtt %s R %.1f MOS %.2f",
+                  "buffer %.0f ms rtt %s %s",
                   static_cast<long long>(received), static_cast<long long>(std::max<int64_t>(0, lost)),
                   static_cast<long long>(late), static_cast<long long>(concealed), lossPercent,
-                  jitterMs, bufferDelayMs, rtt.data(), r, mos);
+                  jitterMs, bufferDelayMs, rtt.data(), rating.data());
     return text.data();
 }
 

@@ -32,8 +32,12 @@ struct TCallQuality {
     double r = 0;
     double mos = 0;
 
+    // Whether any packet came: without one, r and mos are 0 and mean nothing.
+    bool HasData() const { return received > 0; }
+
     // One line: "received N lost N late N concealed N loss P% jitter J ms
-    // buffer B ms rtt T ms R r MOS m" (rtt "-" while unknown).
+    // buffer B ms rtt T ms R r MOS m" (rtt "-" while unknown; "R - MOS -"
+    // without data).
     std::string Text() const;
 };
 

@@ -9,7 +9,7 @@
 namespace media {
 
 TCodecGSM::TCodecGSM()
-    : encoder_(TGsmCoder::TPacking::Wav49), decoder_(TGsmCoder::TPacking::Wav49) {}
+    : encoder_(TGsmCoder::TPacking::Wav49), decoder_(TGsmCoder::TPacking::Rtp) {}
 
 int TCodecGSM::GetFrameSize() { return kFrameSamples; }
 int TCodecGSM::GetPayloadType() { return kPayloadType; }
@@ -29,18 +29,11 @@ int TCodecGSM::Encode(const int16_t* pcm, uint8_t* payload) {
 }
 
 int TCodecGSM::Decode(const uint8_t* payload, int16_t* pcm, int length) {
-    uint8_t* slot = decodeFrames_.data() + (decodeSecondHalf_ ? kGsmRtpFrameBytes : 0);
     const int taken = std::clamp(length, 0, kGsmRtpFrameBytes);
-    if (taken > 0) std::memcpy(slot, payload, static_cast<size_t>(taken));
-    std::memset(slot + taken, 0, static_cast<size_t>(kGsmRtpFrameBytes - taken));
-    if (!decodeSecondHalf_) {
-        std::copy_n(decodeOutput_.begin() + kFrameSamples, kFrameSamples, pcm);
-    } else {
-        GsmRtpFramesToBlock(decodeFrames_.data(), decodeBlock_.data());
-        decoder_.DecodeBlock(decodeBlock_.data(), decodeOutput_.data());
-        std::copy_n(decodeOutput_.begin(), kFrameSamples, pcm);
-    }
-    decodeSecondHalf_ = !decodeSecondHalf_;
+    if (taken > 0) std::memcpy(decodeFrame_.data(), payload, static_cast<size_t>(taken));
+    std::memset(decodeFrame_.data() + taken, 0, static_cast<size_t>(kGsmRtpFrameBytes - taken));
+    if (!decoder_.DecodeFrame(decodeFrame_.data(), pcm))
+        std::fill_n(pcm, kFrameSamples, int16_t{0});  // not a GSM frame: heard as silence
     return kFrameBytes;
 }
 

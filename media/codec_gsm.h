@@ -1,7 +1,8 @@
-// GSM 06.10 codec. libgsm codes two frames at a time into a 65-byte WAV
-// block; the block's bits are moved into two 33-byte RTP frames. Pairing two
-// frames costs one frame of delay in each direction: each Encode returns the
-// frame produced one call earlier, each Decode the audio of one call earlier.
+// GSM 06.10 codec. The encoder codes two frames at a time into a 65-byte WAV
+// block whose bits are moved into two 33-byte RTP frames, so each Encode
+// returns the frame produced one call earlier. The decoder takes each 33-byte
+// frame on its own: a lost or reordered packet must reach it as it happened,
+// never shift the audio of its neighbour.
 #pragma once
 
 #include <array>
@@ -34,10 +35,7 @@ private:
 
     // Decoder side, touched only by the receive thread.
     TGsmCoder decoder_;
-    std::array<uint8_t, 2 * kGsmRtpFrameBytes> decodeFrames_{};
-    std::array<uint8_t, kGsmBlockBytes> decodeBlock_{};
-    std::array<int16_t, kGsmBlockSamples> decodeOutput_{};
-    bool decodeSecondHalf_ = false;
+    std::array<uint8_t, kGsmRtpFrameBytes> decodeFrame_{};
 };
 
 }  // namespace media

@@ -57,6 +57,13 @@ void TReceiveStatistics::OnPacket(uint16_t sequenceNumber, uint32_t timestamp, d
     HasTransit_ = true;
 }
 
+void TReceiveStatistics::NewSource() {
+    Carried_ = Expected();
+    Started_ = false;
+    HasTransit_ = false;
+    SeenBits_.reset();
+}
+
 double TReceiveStatistics::LossPercent() const {
     const int64_t expected = Expected();
     return expected > 0 ? 100.0 * static_cast<double>(std::max<int64_t>(0, Lost())) / expected : 0;

@@ -20,7 +20,12 @@ public:
 
     int64_t Received() const { return Received_; }  // distinct packets
     int64_t Duplicates() const { return Duplicates_; }
-    int64_t Expected() const { return Started_ ? HighestExtended_ - BaseExtended_ + 1 : 0; }
+    // Counted over every sender the call has heard.
+    int64_t Expected() const { return Carried_ + (Started_ ? HighestExtended_ - BaseExtended_ + 1 : 0); }
+    // The sender changed (a new SSRC, with sequence numbers and timestamps of
+    // its own): what the old one sent is kept, the new one is counted from
+    // its first packet.
+    void NewSource();
     int64_t Lost() const { return Expected() - Received_; }
     double LossPercent() const;
     // Mean number of packets in a run of losses (1 when none yet).
@@ -42,6 +47,7 @@ private:
     int64_t HighestExtended_ = 0;
     int64_t BaseExtended_ = 0;
     int64_t Received_ = 0;
+    int64_t Carried_ = 0;  // packets expected from the senders before this one
     int64_t Duplicates_ = 0;
     int64_t Bursts_ = 0;
     int64_t BurstPackets_ = 0;

@@ -1,10 +1,12 @@
 #include "media/rtp_session.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 
 #include "media/call.h"
+#include "media/codec_gsm.h"
 #include "media/codecs.h"
 #include "media/dtmf_detector.h"
 #include "media/silence_detector.h"
@@ -143,12 +145,21 @@ void TRtpMediaPath::SendFrame(TCall& call, const int16_t* pcm) {
 
 // Receive path ------------------------------------------------------------------
 
-void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, std::size_t length) {
-    const auto event = ReadTelephoneEvent(payload, length);
+void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const TRtpPacket& packet) {
+    const auto event = ReadTelephoneEvent(packet.payload.data(), packet.payload.size());
     if (!event)
         return;  // shorter than 4 bytes
-    if (!event->end && !call.GetEventInProgress() && event->event <= 15)
+    // All packets of one event carry its first packet's timestamp, and its
+    // end goes out three times: a new timestamp is a new event even when
+    // the end of the last one never came, and an event restarted on the
+    // same timestamp after its end is a new one too.
+    const bool sameTime = HasEvent_ && packet.timestamp == EventTimestamp_;
+    const bool continues = sameTime && (!EventEnded_ || event->end);
+    if (!continues && event->event <= 15)
         call.ReportDtmf(std::string(1, TKeypadToneDetector::kResultTable[event->event]));
+    EventEnded_ = (continues && EventEnded_) || event->end;
+    HasEvent_ = true;
+    EventTimestamp_ = packet.timestamp;
     call.SetEventInProgress(!event->end);
 }
 
@@ -197,21 +208,46 @@ void TRtpMediaPath::PlayOut(TCall& call) {
 }
 
 void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) {
-    if (length == 0)
-        return;
     length = std::min(length, kMaxDatagram);
-    if (length < kHeaderSize)
-        return;  // no header to read
-    const int payloadType = data[1] & 0x7F;
-    if (payloadType == kTelephoneEventPayloadType) {
+    const std::span<const uint8_t> datagram(data, length);
+    const auto packet = TRtpPacket::Parse(datagram);
+    if (!packet)
+        return;  // not RTP version 2, or its header or padding does not fit
+    switch (Stream_.Admit(*packet, datagram)) {
+    case TRtpStreamTracker::TVerdict::Held:
+        return;
+    case TRtpStreamTracker::TVerdict::Switched: {
+        {
+            std::lock_guard<std::mutex> guard(ReceiveLock_);
+            Buffer_.NewSource();
+            Statistics_.NewSource();
+        }
+        HasEvent_ = false;
+        if (const auto held = TRtpPacket::Parse(Stream_.Held()))
+            ReceivePacket(call, *held);
+        break;
+    }
+    case TRtpStreamTracker::TVerdict::Current:
+        break;
+    }
+    ReceivePacket(call, *packet);
+}
+
+void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& packet) {
+    const int payloadType = packet.payloadType;
+    if (payloadType == kTelephoneEventPayloadType || payloadType == kComfortNoisePayloadType) {
         if (Mode_ == TReceiveMode::Adaptive) {
             std::lock_guard<std::mutex> guard(ReceiveLock_);
-            Statistics_.OnPacket(static_cast<uint16_t>(data[2] << 8 | data[3]), GetTimestamp(data),
-                                 NowMs(call), false);
-            SourceSsrc_ = static_cast<uint32_t>(data[8]) << 24 | static_cast<uint32_t>(data[9]) << 16 |
-                          static_cast<uint32_t>(data[10]) << 8 | data[11];
+            // Counted as packets of the stream, never timed as audio: an
+            // event's timestamp stands still, comfort noise comes when it
+            // changes.
+            Statistics_.OnPacket(packet.sequenceNumber, packet.timestamp, NowMs(call), false);
+            SourceSsrc_ = packet.ssrc;
+            if (payloadType == kComfortNoisePayloadType)
+                ComfortLevel_ = packet.payload.empty() ? 127 : packet.payload[0] & 0x7F;
         }
-        ReceiveTelephoneEvent(call, data + kHeaderSize, length - kHeaderSize);
+        if (payloadType == kTelephoneEventPayloadType)
+            ReceiveTelephoneEvent(call, packet);
         return;
     }
 
@@ -224,28 +260,21 @@ void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_
             codec = std::move(fresh);
         }
     }
-    if (!codec || codec->GetPayloadType() != payloadType)
+    if (!codec || codec->GetPayloadType() != payloadType || packet.payload.empty())
         return;
-
-    std::size_t payloadLength = length - kHeaderSize;
-    if (data[0] & 0x20) {
-        const std::size_t padding = data[length - 1];
-        if (padding > payloadLength)
-            return;  // a padding count beyond the payload: malformed
-        payloadLength -= padding;
+    if (Mode_ == TReceiveMode::Adaptive && payloadType == TCodecGSM::kPayloadType) {
+        ReceiveEncoded(call, packet);
+        return;
     }
-    if (payloadLength == 0)
-        return;
-    payloadLength = std::min(payloadLength, static_cast<std::size_t>(kMaxDecodePayload));
+    const std::size_t payloadLength = std::min(packet.payload.size(), static_cast<std::size_t>(kMaxDecodePayload));
     auto* pcm = reinterpret_cast<int16_t*>(Decoded_.data());
-    int decoded = codec->Decode(data + kHeaderSize, pcm, static_cast<int>(payloadLength));
+    int decoded = codec->Decode(packet.payload.data(), pcm, static_cast<int>(payloadLength));
     decoded = std::clamp(decoded, 0, static_cast<int>(kDecodeBufferBytes));
     if (Mode_ == TReceiveMode::Adaptive) {
-        ReceiveAdaptive(call, data, decoded);
+        ReceiveAdaptive(call, packet, decoded);
         return;
     }
-    const int32_t sequenceNumber = data[2] << 8 | data[3];
-    JitterBuffer_.Put(Decoded_.data(), decoded, sequenceNumber);
+    JitterBuffer_.Put(Decoded_.data(), decoded, packet.sequenceNumber);
     if (decoded >= static_cast<int>(kPcmFrameBytes))
         RunDetectors(call, pcm);
     PlayOut(call);
@@ -319,20 +348,55 @@ double TRtpMediaPath::NowMs(TCall& call) {
     return TickMs_;
 }
 
-void TRtpMediaPath::ReceiveAdaptive(TCall& call, const uint8_t* data, int decoded) {
-    const auto sequenceNumber = static_cast<uint16_t>(data[2] << 8 | data[3]);
+void TRtpMediaPath::ReceiveAdaptive(TCall& call, const TRtpPacket& packet, int decoded) {
+    const int samples = decoded / 2;
+    TAdaptiveJitterBuffer::TPut how;
+    how.talkspurt = Stream_.StartsTalkspurt(packet, samples);
+    how.packetSamples = samples;
     {
         std::lock_guard<std::mutex> guard(ReceiveLock_);
         const double now = NowMs(call);
-        Statistics_.OnPacket(sequenceNumber, GetTimestamp(data), now, true);
-        Buffer_.Put(Decoded_.data(), decoded, sequenceNumber, now);
-        PayloadType_ = data[1] & 0x7F;
-        SourceSsrc_ = static_cast<uint32_t>(data[8]) << 24 | static_cast<uint32_t>(data[9]) << 16 |
-                      static_cast<uint32_t>(data[10]) << 8 | data[11];
+        Statistics_.OnPacket(packet.sequenceNumber, packet.timestamp, now, true);
+        Buffer_.Put(Decoded_.data(), decoded, packet.timestamp, now, how);
+        NoteAudio(packet);
     }
     // Detectors hear the audio as it comes, concealment never reaches them.
-    if (decoded >= static_cast<int>(kPcmFrameBytes))
-        RunDetectors(call, reinterpret_cast<const int16_t*>(Decoded_.data()));
+    for (int at = 0; at + kFrameSamples <= samples; at += kFrameSamples)
+        RunDetectors(call, reinterpret_cast<const int16_t*>(Decoded_.data()) + at);
+    WakePlayout(call);
+}
+
+void TRtpMediaPath::ReceiveEncoded(TCall& call, const TRtpPacket& packet) {
+    // Frames are kept as they came and decoded at playout, in order, so the
+    // decoder meets loss and reordering where they happened.
+    const int frames = static_cast<int>(packet.payload.size() / kGsmRtpFrameBytes);
+    if (frames == 0)
+        return;
+    TAdaptiveJitterBuffer::TPut how;
+    how.encoded = true;
+    how.packetSamples = frames * kFrameSamples;
+    how.talkspurt = Stream_.StartsTalkspurt(packet, how.packetSamples);
+    {
+        std::lock_guard<std::mutex> guard(ReceiveLock_);
+        const double now = NowMs(call);
+        Statistics_.OnPacket(packet.sequenceNumber, packet.timestamp, now, true);
+        for (int frame = 0; frame < frames; ++frame) {
+            Buffer_.Put(packet.payload.data() + frame * kGsmRtpFrameBytes, kGsmRtpFrameBytes,
+                        packet.timestamp + static_cast<uint32_t>(frame * kFrameSamples), now, how);
+            how.talkspurt = false;
+        }
+        NoteAudio(packet);
+    }
+    WakePlayout(call);
+}
+
+void TRtpMediaPath::NoteAudio(const TRtpPacket& packet) {
+    PayloadType_ = packet.payloadType;
+    SourceSsrc_ = packet.ssrc;
+    ComfortLevel_ = -1;
+}
+
+void TRtpMediaPath::WakePlayout(TCall& call) {
     const double next = Service(call);
     // A frame held back until its time: the clock must run for it sooner
     // than it planned.
@@ -345,51 +409,110 @@ double TRtpMediaPath::Service(TCall& call) {
     const ISipSpeakerPtr speaker = call.GetSpeaker();
     if (AttachSpeaker(call, speaker))
         return TPlayoutThread::kLongestWaitMs;  // the speaker's clock asks for frames
-    std::lock_guard<std::mutex> guard(ReceiveLock_);
-    const double now = NowMs(call);
-    for (;;) {
-        // While the device is behind, frames wait here rather than be lost;
-        // it is asked again half a frame later.
-        if (speaker && !speaker->CanPlay())
-            return TAdaptiveJitterBuffer::kFrameMs / 2;
-        int length = 0;
-        const auto output = Buffer_.Get(now, OutBuffer_.data(), length);
-        if (output == TAdaptiveJitterBuffer::TOutput::None)
-            break;
-        length = Render(call, output, length);
-        if (speaker)
-            speaker->Play(OutBuffer_.data(), length);
+    double next = 0;
+    {
+        std::lock_guard<std::mutex> guard(ReceiveLock_);
+        const double now = NowMs(call);
+        next = Buffer_.NextEventMs() - now;
+        for (;;) {
+            // While the device is behind, frames wait here rather than be
+            // lost; it is asked again half a frame later.
+            if (speaker && !speaker->CanPlay()) {
+                next = TAdaptiveJitterBuffer::kFrameMs / 2;
+                break;
+            }
+            int length = 0;
+            const auto output = Buffer_.Get(now, OutBuffer_.data(), length);
+            if (output == TAdaptiveJitterBuffer::TOutput::None) {
+                next = Buffer_.NextEventMs() - now;
+                break;
+            }
+            length = Render(call, output, length);
+            if (speaker)
+                speaker->Play(OutBuffer_.data(), length);
+        }
     }
-    return Buffer_.NextEventMs() - now;
+    RunPendingDetectors(call);
+    return next;
 }
 
 int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
-    std::lock_guard<std::mutex> guard(ReceiveLock_);
-    int length = 0;
-    const auto output = Buffer_.Pull(NowMs(call), OutBuffer_.data(), length);
-    if (output == TAdaptiveJitterBuffer::TOutput::None) {
-        // Nothing from the far end (on hold, or a silent line): a sound of
-        // the booth's own still plays.
-        std::memset(OutBuffer_.data(), 0, kPcmFrameBytes);
-        if (!call.MixIntoSpeaker(reinterpret_cast<int16_t*>(OutBuffer_.data()), kFrameSamples))
-            return 0;
-        length = static_cast<int>(kPcmFrameBytes);
-    } else {
-        length = Render(call, output, length);
+    int count = 0;
+    {
+        std::lock_guard<std::mutex> guard(ReceiveLock_);
+        int length = 0;
+        const auto output = Buffer_.Pull(NowMs(call), OutBuffer_.data(), length);
+        if (output == TAdaptiveJitterBuffer::TOutput::None) {
+            // Nothing from the far end (on hold, or a silent line): a sound
+            // of the booth's own still plays.
+            std::memset(OutBuffer_.data(), 0, kPcmFrameBytes);
+            if (!call.MixIntoSpeaker(reinterpret_cast<int16_t*>(OutBuffer_.data()), kFrameSamples))
+                return 0;
+            length = static_cast<int>(kPcmFrameBytes);
+        } else {
+            length = Render(call, output, length);
+        }
+        count = std::min(length / 2, capacity);
+        std::memcpy(pcm, OutBuffer_.data(), static_cast<std::size_t>(count) * 2);
     }
-    const int count = std::min(length / 2, capacity);
-    std::memcpy(pcm, OutBuffer_.data(), static_cast<std::size_t>(count) * 2);
+    RunPendingDetectors(call);
     return count;
+}
+
+bool TRtpMediaPath::DecodeTaken(TCall& call, int& length) {
+    const IAudioCodecPtr codec = call.GetCodec();
+    if (!codec || codec->GetPayloadType() != PayloadType_)
+        return false;  // the codec changed under the frame: it cannot be heard
+    auto* pcm = reinterpret_cast<int16_t*>(RenderDecoded_.data());
+    const int decoded = codec->Decode(OutBuffer_.data(), pcm, length);
+    length = std::clamp(decoded, 0, static_cast<int>(kDecodeBufferBytes));
+    std::memcpy(OutBuffer_.data(), RenderDecoded_.data(), static_cast<std::size_t>(length));
+    if (length >= static_cast<int>(kPcmFrameBytes) && PendingDetections_ < Detections_.size())
+        std::memcpy(Detections_[PendingDetections_++].data(), pcm, kPcmFrameBytes);
+    return true;
+}
+
+void TRtpMediaPath::RunPendingDetectors(TCall& call) {
+    // Both the receive thread and the playout thread get here: each takes
+    // its own copy of what is pending.
+    std::array<std::array<int16_t, kFrameSamples>, kPendingDetections> taken;
+    std::size_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(ReceiveLock_);
+        count = PendingDetections_;
+        std::copy_n(Detections_.begin(), count, taken.begin());
+        PendingDetections_ = 0;
+    }
+    for (std::size_t index = 0; index < count; ++index)
+        RunDetectors(call, taken[index].data());
+}
+
+void TRtpMediaPath::FillComfortNoise(int16_t* pcm, int count) {
+    // The level is in -dBov: 0 is a full-scale signal. Uniform noise of
+    // amplitude a has an RMS of a / sqrt(3).
+    const double rms = 32767.0 * std::pow(10.0, -ComfortLevel_ / 20.0);
+    const double amplitude = rms * std::sqrt(3.0);
+    for (int n = 0; n < count; ++n) {
+        NoiseState_ = NoiseState_ * 1664525u + 1013904223u;
+        const double unit = static_cast<double>(NoiseState_ >> 8) / static_cast<double>(1u << 24) * 2.0 - 1.0;
+        pcm[n] = static_cast<int16_t>(std::clamp(unit * amplitude, -32768.0, 32767.0));
+    }
 }
 
 int TRtpMediaPath::Render(TCall& call, TAdaptiveJitterBuffer::TOutput output, int length) {
     auto* pcm = reinterpret_cast<int16_t*>(OutBuffer_.data());
+    if (output == TAdaptiveJitterBuffer::TOutput::Frame && Buffer_.TakenEncoded() && !DecodeTaken(call, length))
+        output = TAdaptiveJitterBuffer::TOutput::Conceal;
     if (output == TAdaptiveJitterBuffer::TOutput::Frame) {
         if (length < static_cast<int>(kPcmFrameBytes)) {
             std::memset(OutBuffer_.data() + length, 0, kPcmFrameBytes - static_cast<std::size_t>(length));
             length = static_cast<int>(kPcmFrameBytes);
         }
         Concealer_.Good(pcm, length / 2);
+    } else if (ComfortLevel_ >= 0) {
+        // The sender is silent and said how loud its background is.
+        length = static_cast<int>(kPcmFrameBytes);
+        FillComfortNoise(pcm, length / 2);
     } else {
         length = static_cast<int>(kPcmFrameBytes);
         Concealer_.Fill(pcm, length / 2);
@@ -410,7 +533,7 @@ TCallQuality TRtpMediaPath::QualityLocked() {
     quality.lost = Statistics_.Lost();
     quality.duplicates = Statistics_.Duplicates();
     quality.late = counters.late;
-    quality.concealed = counters.concealed;
+    quality.concealed = Buffer_.ConcealedWithinStream();
     const int64_t expected = Statistics_.Expected();
     const int64_t missing = std::max<int64_t>(0, quality.lost) + quality.late;
     quality.lossPercent = expected > 0 ? 100.0 * static_cast<double>(missing) / static_cast<double>(expected) : 0;

@@ -37,6 +37,8 @@
 #include "media/playout_thread.h"
 #include "media/receive_statistics.h"
 #include "media/rtcp.h"
+#include "media/rtp_packet.h"
+#include "media/rtp_stream_tracker.h"
 #include "sip/sipints.h"
 
 namespace media {
@@ -58,6 +60,8 @@ public:
     static constexpr std::size_t kDecodeBufferBytes = 1026;
     static constexpr int kMaxDecodePayload = 512;
     static constexpr uint32_t kInBandRepeatMs = 250;
+    // RFC 3389 comfort noise: a level, played as noise until audio returns.
+    static constexpr int kComfortNoisePayloadType = 13;
 
     // Figures are published to the call every kPublishFrames frames played.
     static constexpr int kPublishFrames = 10;
@@ -89,10 +93,20 @@ public:
 
 private:
     void SendPrepared(TCall& call);
-    void ReceiveTelephoneEvent(TCall& call, const uint8_t* payload, std::size_t length);
+    void ReceivePacket(TCall& call, const TRtpPacket& packet);
+    void ReceiveTelephoneEvent(TCall& call, const TRtpPacket& packet);
     void RunDetectors(TCall& call, const int16_t* pcm);
     void PlayOut(TCall& call);
-    void ReceiveAdaptive(TCall& call, const uint8_t* data, int decoded);
+    void ReceiveAdaptive(TCall& call, const TRtpPacket& packet, int decoded);
+    void ReceiveEncoded(TCall& call, const TRtpPacket& packet);
+    void NoteAudio(const TRtpPacket& packet);  // caller holds ReceiveLock_
+    void WakePlayout(TCall& call);
+    // Decodes the encoded frame just taken out in OutBuffer_, in place;
+    // caller holds ReceiveLock_. False when it cannot be decoded.
+    bool DecodeTaken(TCall& call, int& length);
+    // Frames decoded at playout reach the detectors once the lock is let go.
+    void RunPendingDetectors(TCall& call);
+    void FillComfortNoise(int16_t* pcm, int count);  // caller holds ReceiveLock_
     double NowMs(TCall& call);  // caller holds ReceiveLock_
     TCallQuality QualityLocked();
     // Turns the buffer's output in OutBuffer_ into the frame to hear; caller
@@ -110,6 +124,10 @@ private:
     const TReceiveMode Mode_;
 
     // Receive side (RTP socket thread).
+    TRtpStreamTracker Stream_;
+    bool HasEvent_ = false;  // the last telephone event: its timestamp, whether it ended
+    uint32_t EventTimestamp_ = 0;
+    bool EventEnded_ = false;
     TJitterBuffer JitterBuffer_;
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
@@ -120,12 +138,18 @@ private:
     TLossConcealer Concealer_;
     TReceiveStatistics Statistics_;
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> OutBuffer_{};
+    alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> RenderDecoded_{};
     bool HasTick_ = false;
     uint32_t LastTick_ = 0;
     double TickMs_ = 0;
     int64_t Outputs_ = 0;
     int PayloadType_ = 0;
     uint32_t SourceSsrc_ = 0;         // the far end's, from its RTP
+    int ComfortLevel_ = -1;           // -dBov of the sender's comfort noise while it is silent
+    uint32_t NoiseState_ = 1;
+    static constexpr std::size_t kPendingDetections = 4;
+    std::array<std::array<int16_t, 160>, kPendingDetections> Detections_{};  // decoded at playout, for the detectors
+    std::size_t PendingDetections_ = 0;
     uint32_t LastReportNtp_ = 0;      // middle bits of its last sender report's time
     uint64_t LastReportArrival_ = 0;  // our NTP time when it came
     double RttMs_ = -1;

@@ -8,6 +8,7 @@ namespace media {
 namespace {
 
 constexpr int kTelephoneEvent = 101;
+constexpr int kComfortNoise = 13;  // offered by us in every SDP
 
 }  // namespace
 
@@ -38,8 +39,10 @@ bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
         Candidate_ = {};
         CandidatePackets_ = 0;
     }
-    const bool firstBehindNat = Latched_.address.empty() && IsBehindNat(sdpAddress);
-    if (Sdp_.Is(address, port) || firstBehindNat || Latched_.Is(address, port)) {
+    // Symmetric RTP: until somebody has been heard, the first source is the
+    // peer, whatever the SDP says (a relay or NAT may send from another port).
+    const bool first = Latched_.address.empty() && (LatchFirst_ || IsBehindNat(sdpAddress));
+    if (Sdp_.Is(address, port) || first || Latched_.Is(address, port)) {
         Latch(address, port, now);
         return true;
     }
@@ -62,7 +65,7 @@ bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
 
 bool TRtpSourceFilter::AcceptPayloadType(int payloadType, const std::vector<int>& negotiated,
                                          int currentPayloadType) {
-    const bool known = payloadType == kTelephoneEvent ||
+    const bool known = payloadType == kTelephoneEvent || payloadType == kComfortNoise ||
                        (negotiated.empty() ? payloadType == currentPayloadType
                                            : std::find(negotiated.begin(), negotiated.end(),
                                                        payloadType) != negotiated.end());

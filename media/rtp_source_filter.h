@@ -1,10 +1,11 @@
-// Which received RTP datagrams a call takes as its peer's: the source the
-// SDP negotiated, or, when the SDP names an address nobody could send from
-// (a private or unspecified one: the peer is behind NAT), the first source
-// seen after the answer; a later source takes over only after it has been
-// the only one for a while (the peer moved), never while the current one is
-// still sending. A payload type is taken only when both sides negotiated it.
-// Everything else is dropped and counted.
+// Which received RTP datagrams a call takes as its peer's: the first source
+// heard after the answer (symmetric RTP: a relay or a NAT may send from
+// another address or port than the SDP's), and the SDP's own source at any
+// time; a later source takes over only after it has been the only one for a
+// while (the peer moved), never while the current one is still sending. A
+// payload type is taken only when both sides negotiated it, and the caller
+// asks that first, so only a packet in a negotiated payload type can be the
+// first source. Everything else is dropped and counted.
 //
 // Threading: used by the call's RTP socket thread only, except for the
 // counters, which any thread may read.
@@ -20,6 +21,11 @@ namespace media {
 
 class TRtpSourceFilter {
 public:
+    // `latchFirst` false: the first source is taken only when the SDP names
+    // an address nobody could send from (control reports, which carry no
+    // audio to lose, wait for the SDP's source or a stable run).
+    explicit TRtpSourceFilter(bool latchFirst = true) : LatchFirst_(latchFirst) {}
+
     using TClock = std::chrono::steady_clock;
     // A new source must be the only one for this long, with this many
     // packets, before it replaces the current one.
@@ -53,6 +59,7 @@ private:
 
     void Latch(const std::string& address, uint16_t port, TClock::time_point now);
 
+    const bool LatchFirst_;
     TSource Sdp_;          // the SDP source the latch was made under
     TSource Latched_;      // empty until the first accepted packet
     TClock::time_point LastFromLatched_{};

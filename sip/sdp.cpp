@@ -26,10 +26,13 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     const std::string direction = call.GetDirection();
     const std::string mediaAddress = direction == "sendonly" ? "0.0.0.0" : contactHost;
     std::string text = SessionLines(call, contactHost, mediaAddress);
+    // Comfort noise is offered so that a peer which stops sending between
+    // talkspurts can say how loud its background is.
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + " RTP/AVP " + payloadList +
-            " 101\r\n";
+            " 101 13\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
+    text += "a=rtpmap:13 CN/8000\r\n";
     text += "a=ptime:20\r\n";
     text += "a=" + direction + "\r\n";
     return text;
@@ -75,6 +78,19 @@ std::optional<std::string> ConnectionAddress(std::string_view value) {
     return std::string(address);
 }
 
+// "ptime:30" and the like: the whole number after `name`, or nothing.
+std::optional<int> PacketTime(std::string_view attribute, std::string_view name) {
+    if (!attribute.starts_with(name)) return std::nullopt;
+    const std::string_view digits = sip_text::Trim(attribute.substr(name.size()));
+    if (digits.empty() || digits.size() > 5) return std::nullopt;
+    int value = 0;
+    for (const char c : digits) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value > 0 ? std::optional<int>(value) : std::nullopt;
+}
+
 }  // namespace
 
 TSdpAudio ReadSdpAudio(std::string_view body) {
@@ -83,6 +99,7 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
     std::string sessionDirection = "sendrecv";
     std::optional<std::string> mediaAddress;
     std::optional<std::string> mediaDirection;
+    std::optional<int> sessionPtime, mediaPtime, sessionMaxPtime, mediaMaxPtime;
     enum { Session, Audio, OtherMedia } section = Session;
     bool done = false;
     while (!body.empty() && !done) {
@@ -113,10 +130,17 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
         } else if (type == 'a' && IsDirection(value)) {
             if (section == Session) sessionDirection = std::string(value);
             else mediaDirection = std::string(value);
+        } else if (type == 'a') {
+            if (const auto ptime = PacketTime(value, "ptime:"))
+                (section == Session ? sessionPtime : mediaPtime) = ptime;
+            else if (const auto maxPtime = PacketTime(value, "maxptime:"))
+                (section == Session ? sessionMaxPtime : mediaMaxPtime) = maxPtime;
         }
     }
     audio.address = mediaAddress.value_or(sessionAddress);
     audio.direction = mediaDirection.value_or(sessionDirection);
+    audio.ptimeMs = mediaPtime.value_or(sessionPtime.value_or(0));
+    audio.maxPtimeMs = mediaMaxPtime.value_or(sessionMaxPtime.value_or(0));
     return audio;
 }
 

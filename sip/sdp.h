@@ -9,7 +9,7 @@
 #include "sip/sipints.h"
 
 // Offer of `payloadList` (payload type numbers separated by single blanks)
-// followed by telephone events 101. A call on hold ("sendonly") offers the
+// followed by telephone events 101 and comfort noise 13. A call on hold ("sendonly") offers the
 // connection address 0.0.0.0; the origin keeps the contact host.
 std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 
@@ -28,6 +28,10 @@ struct TSdpAudio {
     std::string portToken;         // the m= line's port text, as written
     std::string address;           // the stream's IPv4 connection address
     std::string direction = "sendrecv";  // its direction attribute, media level first
+    // a=ptime and a=maxptime (ms), media level first; 0 when not given. The
+    // peer's packets may be of any length: they are placed by RTP time.
+    int ptimeMs = 0;
+    int maxPtimeMs = 0;
 };
 
 // Reads `body` by RFC 4566 rules: session-level c= and direction apply until

@@ -26,7 +26,7 @@ public:
         TOutput kind;
         int firstByte;  // of a real frame: the frame's number mod 256
     };
-    // Frame `n` (sequence number base + n) arriving at `atMs`.
+    // Frame `n` (RTP timestamp base + 160 n) arriving at `atMs`.
     void Arrive(int n, double atMs) { Arrivals_.insert({atMs, n}); }
     void RunUntil(double endMs) {
         for (; Now_ <= endMs; Now_ += 1) {
@@ -35,7 +35,7 @@ public:
                 Arrivals_.erase(Arrivals_.begin());
                 std::array<uint8_t, 320> frame{};
                 frame.fill(static_cast<uint8_t>(n));
-                Buffer.Put(frame.data(), 320, static_cast<uint16_t>(Base + n), Now_);
+                Buffer.Put(frame.data(), 320, Base + static_cast<uint32_t>(n) * 160, Now_);
             }
             std::array<uint8_t, TAdaptiveJitterBuffer::kMaxFrameBytes> out{};
             int length = 0;
@@ -49,7 +49,7 @@ public:
 
     TAdaptiveJitterBuffer Buffer;
     std::vector<TOut> Outs;
-    uint16_t Base = 1000;
+    uint32_t Base = 160000;
 
 private:
     std::multimap<double, int> Arrivals_;
@@ -128,9 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
         TScript{"BeyondTheCap", 50, 1, 260, 99, 1, 1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(AdaptiveJitterBufferTest, SequenceWrapAndDuplicatesPlayEachFrameOnce) {
+TEST(AdaptiveJitterBufferTest, TimestampWrapAndDuplicatesPlayEachFrameOnce) {
     TLine line;
-    line.Base = 65530;
+    line.Base = 0xFFFFFFFFu - 6 * 160 + 1;
     for (int n = 0; n < 20; ++n) {
         line.Arrive(n, 20.0 * n);
         if (n % 5 == 0)
@@ -261,7 +261,7 @@ TEST_P(AdaptiveJitterBufferPullTest, EveryPeriodIsFilledOnTheCardsClock) {
     for (double now = 0; now <= lastArrival + 20; now += 1) {
         while (!arrivals.empty() && arrivals.begin()->first <= now) {
             std::array<uint8_t, 320> frame{};
-            buffer.Put(frame.data(), 320, static_cast<uint16_t>(40000 + arrivals.begin()->second), now);
+            buffer.Put(frame.data(), 320, static_cast<uint32_t>(40000 + arrivals.begin()->second) * 160, now);
             arrivals.erase(arrivals.begin());
         }
         if (now < nextPull)
@@ -302,3 +302,97 @@ INSTANTIATE_TEST_SUITE_P(Phases, AdaptiveJitterBufferPullTest,
                                            TPulledRun{"Random5Jitter40Phase9", 9, 20, 5, 40},
                                            TPulledRun{"Jitter20Phase18", 18, 20, 0, 20}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Packets placed by RTP time, pulled by a card every 20 ms. Each script
+// letter is one packet time of the sender: 'p' a packet that arrives on
+// time, 'x' one lost on the way, '_' a packet time the sender stayed silent
+// (the next 'p' starts a talkspurt: its timestamp jumps, its sequence number
+// does not), 's' a packet that arrives one packet time late (after the next
+// one). Every sample carries its own RTP time, so a frame heard whole is
+// seen whole.
+struct TRtpTimeScript {
+    const char* name;
+    int packetMs;
+    const char* script;
+    int wantWholeFrames;  // frames heard with every sample right
+    int wantConcealed;
+    int wantLate;
+};
+
+class AdaptiveJitterBufferRtpTimeTest : public ::testing::TestWithParam<TRtpTimeScript> {};
+
+TEST_P(AdaptiveJitterBufferRtpTimeTest, FramesFollowRtpTimeNotSequenceNumbers) {
+    const TRtpTimeScript& run = GetParam();
+    const int samples = run.packetMs * 8;
+    const uint32_t base = 0xFFFFFFFFu - 1000;  // the timestamp wraps on the way
+    struct TArrival {
+        uint32_t timestamp;
+        bool talkspurt;
+    };
+    std::multimap<double, TArrival> arrivals;
+    const std::string script = run.script;
+    bool silent = false;
+    for (size_t k = 0; k < script.size(); ++k) {
+        const char letter = script[k];
+        const uint32_t timestamp = base + static_cast<uint32_t>(k * samples);
+        const double sentMs = static_cast<double>(k * run.packetMs) + run.packetMs;  // sent once filled
+        if (letter == 'p' || letter == 's')
+            arrivals.insert({sentMs + (letter == 's' ? run.packetMs + 1 : 0), {timestamp, silent}});
+        silent = letter == '_';
+    }
+    TAdaptiveJitterBuffer buffer;
+    std::array<uint8_t, TAdaptiveJitterBuffer::kMaxFrameBytes> out{};
+    int whole = 0;
+    // On past the time the stream is taken as stopped: its trailing
+    // concealments are no loss.
+    const double endMs = static_cast<double>(script.size() * run.packetMs) + 800;
+    for (double now = 0; now <= endMs; now += 1) {
+        while (!arrivals.empty() && arrivals.begin()->first <= now) {
+            const TArrival arrival = arrivals.begin()->second;
+            std::vector<int16_t> pcm(static_cast<size_t>(samples));
+            for (int n = 0; n < samples; ++n)
+                pcm[static_cast<size_t>(n)] = static_cast<int16_t>((arrival.timestamp + static_cast<uint32_t>(n) - base) % 16000);
+            TAdaptiveJitterBuffer::TPut how;
+            how.talkspurt = arrival.talkspurt;
+            how.packetSamples = samples;
+            buffer.Put(reinterpret_cast<const uint8_t*>(pcm.data()), samples * 2, arrival.timestamp, now, how);
+            arrivals.erase(arrivals.begin());
+        }
+        if (static_cast<int>(now) % 20 != 7)
+            continue;
+        int length = 0;
+        if (buffer.Pull(now, out.data(), length) != TOutput::Frame)
+            continue;
+        const auto* pcm = reinterpret_cast<const int16_t*>(out.data());
+        bool right = length == 320 && pcm[0] % 160 == 0;  // starts on a frame
+        for (int n = 1; n < 160 && right; ++n)
+            right = pcm[n] == pcm[0] + n;
+        whole += right;
+    }
+    const auto& counters = buffer.Counters();
+    EXPECT_EQ(whole, run.wantWholeFrames);
+    EXPECT_EQ(counters.concealed, run.wantConcealed);
+    EXPECT_EQ(counters.late, run.wantLate);
+    EXPECT_LT(buffer.DelayMs(), 2 * run.packetMs + TAdaptiveJitterBuffer::kEarlyMs);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scripts, AdaptiveJitterBufferRtpTimeTest,
+    ::testing::Values(
+        // 1.2 s of every packet length: nothing concealed, nothing late.
+        TRtpTimeScript{"Packets10ms", 10, "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp", 60, 0, 0},
+        TRtpTimeScript{"Packets20ms", 20, "pppppppppppppppppppppppppppppppppppppppppppppppppppppppppppp", 60, 0, 0},
+        TRtpTimeScript{"Packets30ms", 30, "pppppppppppppppppppppppppppppppppppppppp", 60, 0, 0},
+        TRtpTimeScript{"Packets40ms", 40, "pppppppppppppppppppppppppppppp", 60, 0, 0},
+        TRtpTimeScript{"Packets60ms", 60, "pppppppppppppppppppp", 60, 0, 0},
+        // Pauses of 100 and 200 ms between talkspurts are the sender's
+        // silence: every frame sent is heard, nothing counts as lost or late.
+        TRtpTimeScript{"Talkspurts20ms", 20, "pppppppppp_____pppppppppp__________pppppppppp", 30, 0, 0},
+        // The third talkspurt starts half way into a frame: that frame and
+        // its last are heard in halves, the silence of the pause beside them.
+        TRtpTimeScript{"Talkspurts30ms", 30, "pppppppppp____pppppppppp_______pppppppppp", 44, 0, 0},
+        // A lost 30 ms packet takes one whole frame and half of another.
+        TRtpTimeScript{"Lost30ms", 30, "ppppppppppxppppppppp", 28, 1, 0},
+        // A packet swapped with its successor still plays in its place.
+        TRtpTimeScript{"Swapped20ms", 20, "ppppppppppsppppppppp", 20, 1, 0}),
+    [](const auto& info) { return std::string(info.param.name); });

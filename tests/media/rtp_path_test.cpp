@@ -2,6 +2,8 @@
 // byte for byte on a loopback peer, datagrams handed to the receive handler.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include <array>
 #include <cstring>
 #include <memory>
@@ -48,17 +50,25 @@ protected:
         for (int n = 0; n < count; ++n)
             Call->SendAudioFrame(frame.data());
     }
-    // An RTP datagram of the payload type with the payload.
-    static Bytes Rtp(int payloadType, int sequenceNumber, const Bytes& payload, uint8_t first = 0x80) {
+    // An RTP datagram of the payload type with the payload; its timestamp
+    // that of a 20 ms packet stream unless given.
+    static Bytes Rtp(int payloadType, int sequenceNumber, const Bytes& payload, uint8_t first = 0x80,
+                     std::optional<uint32_t> time = std::nullopt) {
+        const uint32_t t = time.value_or(static_cast<uint32_t>(sequenceNumber) * 160);
         const uint8_t header[12] = {first, static_cast<uint8_t>(payloadType), static_cast<uint8_t>(sequenceNumber >> 8),
-                                    static_cast<uint8_t>(sequenceNumber), 0, 0, 0, 0, 1, 2, 3, 4};
+                                    static_cast<uint8_t>(sequenceNumber), static_cast<uint8_t>(t >> 24),
+                                    static_cast<uint8_t>(t >> 16), static_cast<uint8_t>(t >> 8), static_cast<uint8_t>(t),
+                                    1, 2, 3, 4};
         Bytes d(sizeof header + payload.size());
         std::copy(std::begin(header), std::end(header), d.begin());
         std::copy(payload.begin(), payload.end(), d.begin() + sizeof header);
         return d;
     }
     static Bytes Event(int event, bool end, int sequenceNumber) {
-        return Rtp(101, sequenceNumber, {static_cast<uint8_t>(event), static_cast<uint8_t>(end ? 0x8A : 0x0A), 0, 160});
+        // The sender in these tests stamps every event alike: only the end
+        // bit tells one event from the next.
+        return Rtp(101, sequenceNumber, {static_cast<uint8_t>(event), static_cast<uint8_t>(end ? 0x8A : 0x0A), 0, 160},
+                   0x80, 0);
     }
     // A mu-law payload of 160 samples.
     static Bytes MuLaw(const int16_t* pcm) {
@@ -336,6 +346,29 @@ TEST_F(RtpPathTest, TelephoneEventsReportOneDigitPerEvent) {
     EXPECT_EQ(Sink->GetDigits(), "5#D");
     EXPECT_EQ(Call->GetDtmfReceived(), "5#");  // "D" is not a keypad digit
     EXPECT_EQ(Speaker->Played.load(), 0);
+}
+
+// Events as peers that send them beside their audio do: each event has a
+// timestamp of its own, a lost start or a lost end must not swallow it.
+TEST_F(RtpPathTest, TelephoneEventsAreToldApartByTheirTimestamp) {
+    Receive(Rtp(101, 1, {1, 0x0A, 0, 160}, 0x80, 1000));
+    Receive(Rtp(101, 2, {1, 0x0A, 1, 64}, 0x80, 1000));  // its end never comes
+    *Tick += 200;
+    for (int copy = 0; copy < 3; ++copy)  // only the end of this one comes
+        Receive(Rtp(101, 3 + copy, {5, 0x8A, 3, 32}, 0x80, 2000));
+    *Tick += 200;
+    Receive(Rtp(101, 6, {9, 0x0A, 0, 160}, 0x80, 3000));
+    for (int copy = 0; copy < 3; ++copy)
+        Receive(Rtp(101, 7 + copy, {9, 0x8A, 3, 32}, 0x80, 3000));
+    EXPECT_EQ(Sink->GetDigits(), "159");
+}
+
+// A call that heard nothing has no rating to give.
+TEST_F(RtpPathTest, NoPacketsNoRating) {
+    const media::TCallQuality quality = Path->Quality();
+    EXPECT_FALSE(quality.HasData());
+    EXPECT_EQ(quality.mos, 0);
+    EXPECT_NE(quality.Text().find("R - MOS -"), std::string::npos) << quality.Text();
 }
 
 // Untrusted datagrams ----------------------------------------------------------------

@@ -16,9 +16,10 @@ const std::string kOffer =
     "s=Quillon SIP component\r\n"
     "c=IN IP4 192.168.1.20\r\n"
     "t=0 0\r\n"
-    "m=audio 22000 RTP/AVP 0 8 3 110 101\r\n"
+    "m=audio 22000 RTP/AVP 0 8 3 110 101 13\r\n"
     "a=rtpmap:101 telephone-event/8000\r\n"
     "a=fmtp:101 0-15\r\n"
+    "a=rtpmap:13 CN/8000\r\n"
     "a=ptime:20\r\n"
     "a=sendrecv\r\n";
 
@@ -34,7 +35,7 @@ const std::string kInviteHead =
 
 const std::string kSdpHeaders =
     "Content-Type: application/sdp\r\n"
-    "Content-Length: 205\r\n"
+    "Content-Length: 229\r\n"
     "\r\n";
 
 class DialogComposer : public ::testing::Test {
@@ -71,7 +72,7 @@ TEST_F(DialogComposer, FirstInviteGolden) {
     EXPECT_EQ(parsed.ViaHeaders,
               "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n");
     EXPECT_EQ(parsed.Body, kOffer);
-    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8, 3, 110}));
+    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8, 3, 110, 13}));
 }
 
 TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
@@ -89,16 +90,17 @@ TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "Max-Forwards: 70\r\n"
         "Content-Type: application/sdp\r\n"
-        "Content-Length: 200\r\n"
+        "Content-Length: 224\r\n"
         "\r\n"
         "v=0\r\n"
         "o=- 4321 1 IN IP4 192.168.1.20\r\n"
         "s=Quillon SIP component\r\n"
         "c=IN IP4 0.0.0.0\r\n"
         "t=0 0\r\n"
-        "m=audio 22000 RTP/AVP 0 8 3 110 101\r\n"
+        "m=audio 22000 RTP/AVP 0 8 3 110 101 13\r\n"
         "a=rtpmap:101 telephone-event/8000\r\n"
         "a=fmtp:101 0-15\r\n"
+        "a=rtpmap:13 CN/8000\r\n"
         "a=ptime:20\r\n"
         "a=sendonly\r\n";
     EXPECT_EQ(ComposeInvite(*Call, "0 8 3 110"), expected);
@@ -137,7 +139,7 @@ TEST_F(DialogComposer, InviteAuthIntHashesTheOfferItSends) {
     const std::string text = ComposeInviteWithCredentials(*Call, "0 8 3 110");
     EXPECT_NE(text.find("Authorization: Digest username=\"1001\",realm=\"telvira\","
                         "nonce=\"n0nce\",uri=\"sip:2001@sip.telvira.example\","
-                        "response=\"33f5a6a4ac9da0e28ffe9171f7eddc13\",qop=auth-int,"
+                        "response=\"897c8db77878a094e874b722a6268dd0\",qop=auth-int,"
                         "cnonce=\"cn0001\",nc=00000001,opaque=\"cn0001\",algorithm=MD5\r\n"),
               std::string::npos);
     EXPECT_EQ(text.find("Proxy-Authorization"), std::string::npos);

@@ -188,7 +188,7 @@ TEST_F(CallResponse, OkWithOfferOrDirectedAnswer) {
     const TSipMessage parsed(offer);
     EXPECT_EQ(parsed.StatusCode, "200");
     EXPECT_EQ(parsed.ToTag, "A1B2C3D4E");
-    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8}));
+    EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8, 13}));
     EXPECT_NE(parsed.Body.find("a=ptime:20\r\na=sendrecv\r\n"), std::string::npos);
 
     const std::string answer = ComposeOkWithAnswer(*Call, "recvonly");

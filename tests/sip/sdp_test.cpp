@@ -20,13 +20,14 @@ std::string LineStarting(const std::string& text, const std::string& prefix) {
     return text.substr(at + 2, text.find("\r\n", at + 2) - at - 2);
 }
 
-TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEvents) {
+TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEventsAndComfortNoise) {
     EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0 8 3 110"), "m="),
-              "m=audio 22000 RTP/AVP 0 8 3 110 101");
-    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, ""), "m="), "m=audio 22000 RTP/AVP  101");
+              "m=audio 22000 RTP/AVP 0 8 3 110 101 13");
+    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, ""), "m="), "m=audio 22000 RTP/AVP  101 13");
+    EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0"), "a=rtpmap:13"), "a=rtpmap:13 CN/8000");
 }
 
-TEST_F(Sdp, OnlyTelephoneEventsGetAttributes) {
+TEST_F(Sdp, OnlyTelephoneEventsAndComfortNoiseGetAttributes) {
     const std::string offer = BuildSdpOffer(*Call, "0 8 3 110");
     EXPECT_EQ(offer.find("a=rtpmap:0"), std::string::npos);
     EXPECT_EQ(offer.find("a=rtpmap:110"), std::string::npos);
@@ -121,6 +122,26 @@ TEST(ReadSdpAudio, SessionAndMediaLevels) {
         EXPECT_EQ(audio.portToken, row.port) << row.body;
         EXPECT_EQ(audio.address, row.address) << row.body;
         EXPECT_EQ(audio.direction, row.direction) << row.body;
+    }
+}
+
+// Packet times as peers write them: never assumed, a bad value is none.
+TEST(ReadSdpAudio, PacketTimes) {
+    const struct {
+        const char* body;
+        int ptime;
+        int maxPtime;
+    } rows[] = {
+        {"m=audio 4000 RTP/AVP 0\r\na=ptime:30\r\n", 30, 0},
+        {"a=ptime:20\r\na=maxptime:60\r\nm=audio 4000 RTP/AVP 0\r\na=ptime:40\r\n", 40, 60},
+        {"m=audio 4000 RTP/AVP 3\r\na=maxptime:40\r\na=ptime: 60 \r\n", 60, 40},
+        {"m=audio 4000 RTP/AVP 0\r\na=ptime:0\r\na=maxptime:x\r\n", 0, 0},
+        {"m=audio 4000 RTP/AVP 0\r\nm=audio 5000 RTP/AVP 0\r\na=ptime:30\r\n", 0, 0},
+    };
+    for (const auto& row : rows) {
+        const TSdpAudio audio = ReadSdpAudio(row.body);
+        EXPECT_EQ(audio.ptimeMs, row.ptime) << row.body;
+        EXPECT_EQ(audio.maxPtimeMs, row.maxPtime) << row.body;
     }
 }
 
