@@ -80,14 +80,14 @@ TEST(RequestResponse, OkPutsFromBeforeTo) {
 
 TEST(RequestResponse, OptionsAnswerGolden) {
     const TSipMessage options(Request("OPTIONS", 7));
-    const std::string expected = "SIP/2.0 200 OK\r\n" + kVias + kTo + "\r\n" + kFrom + "\r\n" +
-                                 kRecordRoute +
+    const std::string expected = "SIP/2.0 200 OK\r\n" + kVias + kTo + ";tag=opt1\r\n" + kFrom +
+                                 "\r\n" + kRecordRoute +
                                  "CSeq: 7 OPTIONS\r\n"
                                  "Accept: application/sdp\r\n" + kAllow +
                                  "Call-ID: abc-incoming@198.51.100.5\r\n"
                                  "Content-Length: 0\r\n"
                                  "\r\n";
-    const std::string text = ComposeOptionsOk(options);
+    const std::string text = ComposeOptionsOk(options, "opt1");
     EXPECT_EQ(text, expected);
     const TSipMessage parsed(text);
     EXPECT_EQ(parsed.CSeqMethod, "OPTIONS");
