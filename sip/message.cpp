@@ -370,13 +370,14 @@ void TMessageParser::AudioLine(std::string_view line) {
 // the first one the agent can answer is kept, the others are ignored.
 void TMessageParser::ChallengeLine(std::string_view line) {
     if (ChallengeKept) return;
-    const std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
+    std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
     if (!challenge) return;
     ChallengeKept = true;
-    M.Realm = challenge->realm;
-    M.Nonce = challenge->nonce;
-    M.Opaque = challenge->opaque;
-    M.Qop = challenge->qop;
+    // Moved, not copied: a nonce is long enough to cost an allocation each.
+    M.Realm = std::move(challenge->realm);
+    M.Nonce = std::move(challenge->nonce);
+    M.Opaque = std::move(challenge->opaque);
+    M.Qop = std::move(challenge->qop);
     M.Stale = challenge->stale;
 }
 
