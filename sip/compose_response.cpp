@@ -112,11 +112,13 @@ std::string ComposeOptionsOk(const TSipMessage& request, const std::string& tag)
     return text;
 }
 
-std::string ComposeNotAcceptable(const TSipMessage& request) {
+std::string ComposeNotAcceptable(const TSipMessage& request, const std::string& tag) {
     std::string text = "SIP/2.0 488 Not Acceptable Here\r\n";
     text += request.ViaHeaders;
     text += request.FromHeader + "\r\n";
-    text += request.ToHeader + "\r\n";
+    text += request.ToHeader;
+    if (request.ToTag.empty()) text += ";tag=" + tag;
+    text += "\r\n";
     text += RequestCallIdLine(request);
     text += RequestCSeqLine(request);
     text += "Content-Length: 0\r\n\r\n";

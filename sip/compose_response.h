@@ -27,8 +27,9 @@ std::string ComposeOk(const TSipMessage& request);
 // "200 OK" to OPTIONS, naming what the agent accepts and allows, with
 // `tag` added to a To that has none.
 std::string ComposeOptionsOk(const TSipMessage& request, const std::string& tag);
-// "488 Not Acceptable Here" to an offer without an acceptable codec.
-std::string ComposeNotAcceptable(const TSipMessage& request);
+// "488 Not Acceptable Here" to an offer without an acceptable codec, with
+// `tag` added to a To that has none.
+std::string ComposeNotAcceptable(const TSipMessage& request, const std::string& tag);
 
 // A response (such as "486 Busy here") to the INVITE the call received.
 std::string ComposeCallResponse(ISipCall& call, const std::string& status);
