@@ -8,6 +8,7 @@
 #include "sip/auth.h"
 #include "sip/compose.h"
 #include "sip/message.h"
+#include "sip/request_check.h"
 #include "sip/transaction_key.h"
 #include "sip/via.h"
 
@@ -329,8 +330,26 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     // responses reach the sender behind a NAT or on another node.
     if (!message.RequestUri.empty() && !source.address.empty())
         message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port);
+    if (IsRequest(message) && RefuseInvalid(message)) {
+        Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
+        return;
+    }
     if (Admit(message)) Dispatch(message);
     Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
+}
+
+// A request missing what every request needs, or with a body the agent
+// cannot read, is answered with the error and reaches no call: a caller
+// whose INVITE the phone cannot understand must not make it ring. The
+// refusal is not kept as a transaction's answer, as nothing ties a broken
+// request to a transaction.
+bool TSipEngine::RefuseInvalid(const TSipMessage& request) {
+    const std::optional<TRequestFault> fault = CheckRequest(request);
+    if (!fault) return false;
+    if (CanRefuse(request))
+        SendToVia(request, nullptr, ComposeRefusal(request, fault->status, NewTag(), fault->extraHeaders),
+                  false);
+    return true;
 }
 
 // The verdict on a received message before dispatch: messages on a call's

@@ -164,6 +164,7 @@ private:
     // Receive path and timers.
     void OnTimer();
     void KeepAlive();
+    bool RefuseInvalid(const TSipMessage& request);
     bool Admit(const TSipMessage& message);
     void Dispatch(const TSipMessage& message);
     void OnTransactionTimeout(const sip_transaction::TTimedOut& ended);
@@ -229,6 +230,8 @@ private:
     void OnRegister(const TSipMessage& message);
     void OnRegisterAnswer(ISipAccount& account, const TSipMessage& message);
     void StoreChallenge(ISipAccount& account, const TSipMessage& message);
+    bool AskAgainForLonger(ISipAccount& account, const TSipMessage& message);
+    void SendRegisterAgain(ISipAccount& account, bool withCredentials);
     // Keeps the challenge of `message` in the call for its retry, with a
     // fresh branch for the new transaction.
     static void TakeChallenge(ISipCall& call, const TSipMessage& message);

@@ -36,7 +36,7 @@ void TSipEngine::Dispatch(const TSipMessage& message) {
     if (method == "NOTIFY") return OnNotify(message);
     if (method == "REGISTER") return OnRegister(message);
     // Every request gets an answer (RFC 3261 8.2.1).
-    if (IsRequest(message)) SendToVia(message, nullptr, ComposeResponse(message, "405 Method Not Allowed"));
+    if (IsRequest(message)) SendToVia(message, nullptr, ComposeMethodNotAllowed(message, NewTag()));
 }
 
 bool TSipEngine::IsRequest(const TSipMessage& message) { return !message.RequestUri.empty(); }
@@ -118,7 +118,7 @@ void TSipEngine::OnInfo(const TSipMessage& message) {
 
 void TSipEngine::OnOptions(const TSipMessage& message) {
     if (!IsRequest(message)) return;
-    SendToVia(message, nullptr, ComposeOptionsOk(message));
+    SendToVia(message, nullptr, ComposeOptionsOk(message, NewTag()));
 }
 
 void TSipEngine::OnMessage(const TSipMessage& message) {

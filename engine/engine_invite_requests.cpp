@@ -30,7 +30,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
         payloadType = GetCodecAt(0);
     if (payloadType < 0 || (offer.present && !offeredPort)) {
-        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        SendToVia(message, nullptr, ComposeNotAcceptable(message, NewTag()));
         return nullptr;
     }
     // Unanswered calls cost a call object each and nothing more (the RTP port
@@ -85,7 +85,7 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
     const TSdpAudio offer = ReadSdpAudio(message.Body);
     if (offer.present && !SdpPort(offer.portToken)) {
         // The call goes on as it was; only this offer is refused.
-        SendToVia(message, nullptr, ComposeNotAcceptable(message));
+        SendToVia(message, nullptr, ComposeNotAcceptable(message, NewTag()));
         return TAfterStep::kNothing;
     }
     call.SetViaHeaders(message.ViaHeaders);

@@ -125,7 +125,11 @@ TSipEngine::TAfterStep TSipEngine::OnInviteChallenge(ISipCall& call, const TSipM
     const TCallState state = call.GetState();
     // A re-INVITE for resume leaves the call connected while it waits, so
     // its challenge arrives in the connected state.
-    const bool retry = state == csCalling || state == csHolding || (established && state == csConnected);
+    // A stale nonce only (RFC 7616 3.3) is answered again with the new one;
+    // the same nonce again is a refusal.
+    const bool stale = state == csAuthenticating && message.Stale && message.Nonce != call.GetNonce();
+    const bool retry = state == csCalling || state == csHolding || stale ||
+                       (established && state == csConnected);
     if (retry && message.StatusCode != "403") {
         TakeChallenge(call, message);
         SendInvite(call, true);

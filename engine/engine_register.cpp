@@ -119,7 +119,33 @@ bool IsFinalFailure(const std::string& status) {
 
 bool IsChallenge(const std::string& status) { return status == "401" || status == "407"; }
 
+// A challenge that only renews the nonce (RFC 7616 3.3: stale): the
+// credentials were right, so the request goes again with the new nonce
+// instead of counting as refused. The same nonce again would loop.
+bool IsStaleChallenge(ISipAccount& account, const TSipMessage& message) {
+    return IsChallenge(message.StatusCode) && message.Stale && message.Nonce != account.GetNonce();
+}
+
 }  // namespace
+
+// A registrar that finds the asked expiry too brief names the least it
+// grants (RFC 3261 10.2.8); the account asks again for that. Only a longer
+// interval is taken, so a registrar naming the same one cannot loop.
+bool TSipEngine::AskAgainForLonger(ISipAccount& account, const TSipMessage& message) {
+    if (message.StatusCode != "423") return false;
+    const int least = MinExpires(message.RawText);
+    if (least <= account.GetExpires()) return false;
+    account.SetExpires(least);
+    return true;
+}
+
+// The same REGISTER with a new CSeq and the expiry the account holds now.
+void TSipEngine::SendRegisterAgain(ISipAccount& account, bool withCredentials) {
+    if (withCredentials) return SendRegisterWithCredentials(account);
+    account.SetBranch(NewBranch());
+    account.SetCSeq(NextCSeq());
+    SendToAccount(account, ComposeRegister(account));
+}
 
 void TSipEngine::StoreChallenge(ISipAccount& account, const TSipMessage& message) {
     account.SetAuthStatus(message.StatusCode);
@@ -144,6 +170,8 @@ void TSipEngine::OnRegister(const TSipMessage& message) {
         case asRegistering:
             if (status == "200") {
                 OnRegistered(*account, message, registered);
+            } else if (AskAgainForLonger(*account, message)) {
+                SendRegisterAgain(*account, false);
             } else if (IsChallenge(status)) {
                 account->SetState(asAuthenticating);
                 StoreChallenge(*account, message);
@@ -156,6 +184,11 @@ void TSipEngine::OnRegister(const TSipMessage& message) {
         case asAuthenticating:
             if (status == "200") {
                 OnRegistered(*account, message, registered);
+            } else if (IsStaleChallenge(*account, message)) {
+                StoreChallenge(*account, message);
+                SendRegisterWithCredentials(*account);
+            } else if (AskAgainForLonger(*account, message)) {
+                SendRegisterAgain(*account, true);
             } else if (IsFinalFailure(status)) {
                 // Refused even with credentials (a wrong password): the host
                 // must learn that the account is not registered.
@@ -178,6 +211,11 @@ void TSipEngine::OnRegister(const TSipMessage& message) {
             }
             break;
         case asUnregAuthenticating:
+            if (IsStaleChallenge(*account, message)) {
+                StoreChallenge(*account, message);
+                SendRegisterWithCredentials(*account);
+                break;
+            }
             if (status == "200" || IsFinalFailure(status)) account->SetState(asIdle);
             lost = true;
             break;

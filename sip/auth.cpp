@@ -115,6 +115,7 @@ void SetParameter(TChallengeDraft& draft, const std::string& name, std::string v
     else if (EqualNoCase(name, "opaque")) draft.fields.opaque = std::move(value);
     else if (EqualNoCase(name, "qop")) draft.qopOptions = std::move(value);
     else if (EqualNoCase(name, "algorithm")) draft.algorithm = std::move(value);
+    else if (EqualNoCase(name, "stale")) draft.fields.stale = EqualNoCase(value, "true");
 }
 
 TParsedChallenge Finished(TChallengeDraft& draft) {

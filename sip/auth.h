@@ -41,6 +41,7 @@ struct TParsedChallenge {
     std::string nonce;
     std::string opaque;
     std::string qop;  // the one quality of protection chosen, or empty
+    bool stale = false;  // the credentials were right, only the nonce was old
 };
 
 // The first Digest challenge of a WWW-Authenticate or Proxy-Authenticate

@@ -8,6 +8,9 @@ namespace {
 
 // Timer D: how long an INVITE's final answer may come again.
 constexpr milliseconds kInviteCompletedHold{32000};
+// An INVITE answered only provisionally is kept no longer than a call may
+// take to be set up, with a margin: past that the call has given up on it.
+constexpr milliseconds kInviteProceedingHold{180000};
 
 }  // namespace
 
@@ -64,9 +67,10 @@ TResponseMatch TClientTransactions::OnResponse(const TWireFacts& response, TTime
         entry.state = TState::kProceeding;
         if (IsInvite(entry)) {
             // The far end has the INVITE: no more copies, and no Timer B; the
-            // call's own set-up limit bounds the wait from here.
+            // call's own set-up limit bounds the wait from here, and the
+            // transaction goes some time after that.
             entry.nextSend = TTime::max();
-            entry.deadline = TTime::max();
+            entry.deadline = now + kInviteProceedingHold;
         } else {
             entry.interval = Timers_.t2;
             entry.nextSend = now + entry.interval;
@@ -85,7 +89,10 @@ std::vector<TTimedOut> TClientTransactions::Poll(TTime now) {
     for (auto it = Entries_.begin(); it != Entries_.end();) {
         TEntry& entry = it->second;
         if (now >= entry.deadline) {
-            if (entry.state != TState::kCompleted)
+            // An INVITE still ringing that long was ended by its call's own
+            // set-up limit: it goes without a word.
+            const bool ringing = IsInvite(entry) && entry.state == TState::kProceeding;
+            if (entry.state != TState::kCompleted && !ringing)
                 timedOut.push_back({entry.request, entry.destination});
             it = Entries_.erase(it);
             continue;

@@ -2,7 +2,8 @@
 // is sent again until its answer arrives.
 //
 // INVITE: Timer A from T1, doubling, until the first response; Timer B ends
-// the transaction unanswered after 64*T1 unless a provisional response came.
+// the transaction unanswered after 64*T1 unless a provisional response came,
+// and one answered only provisionally is dropped after 180 s.
 // A final failure is remembered for Timer D (32 s) and an ACK sent for it is
 // resent for each retransmission of that response; the ACK of a 2xx, which
 // is a transaction of its own, is kept for the same time and resent for each

@@ -122,10 +122,12 @@ std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAcco
     const TDigestChallenge kept{challenge.StatusCode, challenge.Realm, challenge.Nonce,
                                 challenge.Opaque, challenge.Qop};
     // The challenge is answered once and not kept, so its nonce is used once.
+    // With auth-int the hash covers the body as it goes out.
+    const std::string body = CutMessageText(account.GetPendingMessage());
     TDigestUse use;
     const std::string credentials = DigestHeaderLine(TDigestRequest::Message, kept, use,
                                                      AccountCredentials(account),
-                                                     TDigestTarget{"MESSAGE", uri, ""});
+                                                     TDigestTarget{"MESSAGE", uri, body});
     std::string message = "MESSAGE " + uri + " SIP/2.0\r\n";
     // The challenged MESSAGE's transaction is over; the retry is a new one.
     message += AccountViaLine(account, NewBranch());
@@ -139,7 +141,8 @@ std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAcco
     message += "Contact: <" + account.GetContactUri() + ">\r\n";
     message.append(kMaxForwardsLine);
     message += credentials;
-    message += "Content-Type: text/plain;charset=UTF-8\r\n";
-    message += ContentLengthAndBody(CutMessageText(account.GetPendingMessage()));
+    message += "Content-Type: text/plain;charset=UTF-8
+";
+    message += ContentLengthAndBody(body);
     return message;
 }

@@ -63,6 +63,27 @@ std::string ComposeResponseWithTag(const TSipMessage& request, const std::string
     return text;
 }
 
+std::string ComposeRefusal(const TSipMessage& request, const std::string& status,
+                           const std::string& tag, std::string_view extraHeaders) {
+    std::string text = "SIP/2.0 " + status + "\r\n";
+    text += request.ViaHeaders;
+    if (!request.ToHeader.empty()) {
+        text += request.ToHeader;
+        if (request.ToTag.empty()) text += ";tag=" + tag;
+        text += "\r\n";
+    }
+    if (!request.FromHeader.empty()) text += request.FromHeader + "\r\n";
+    if (!request.CallId.empty()) text += RequestCallIdLine(request);
+    if (!request.CSeqNumber.empty()) text += RequestCSeqLine(request);
+    text.append(extraHeaders);
+    text += "Content-Length: 0\r\n\r\n";
+    return text;
+}
+
+std::string ComposeMethodNotAllowed(const TSipMessage& request, const std::string& tag) {
+    return ComposeRefusal(request, "405 Method Not Allowed", tag, kAllowLine);
+}
+
 std::string ComposeOk(const TSipMessage& request) {
     std::string text = "SIP/2.0 200 OK\r\n";
     text += request.ViaHeaders;
@@ -75,10 +96,12 @@ std::string ComposeOk(const TSipMessage& request) {
     return text;
 }
 
-std::string ComposeOptionsOk(const TSipMessage& request) {
+std::string ComposeOptionsOk(const TSipMessage& request, const std::string& tag) {
     std::string text = "SIP/2.0 200 OK\r\n";
     text += request.ViaHeaders;
-    text += request.ToHeader + "\r\n";
+    text += request.ToHeader;
+    if (request.ToTag.empty()) text += ";tag=" + tag;
+    text += "\r\n";
     text += request.FromHeader + "\r\n";
     text += request.RecordRouteHeaders;
     text += RequestCSeqLine(request);
@@ -89,11 +112,13 @@ std::string ComposeOptionsOk(const TSipMessage& request) {
     return text;
 }
 
-std::string ComposeNotAcceptable(const TSipMessage& request) {
+std::string ComposeNotAcceptable(const TSipMessage& request, const std::string& tag) {
     std::string text = "SIP/2.0 488 Not Acceptable Here\r\n";
     text += request.ViaHeaders;
     text += request.FromHeader + "\r\n";
-    text += request.ToHeader + "\r\n";
+    text += request.ToHeader;
+    if (request.ToTag.empty()) text += ";tag=" + tag;
+    text += "\r\n";
     text += RequestCallIdLine(request);
     text += RequestCSeqLine(request);
     text += "Content-Length: 0\r\n\r\n";

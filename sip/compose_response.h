@@ -15,12 +15,21 @@ std::string ComposeResponse(const TSipMessage& request, const std::string& statu
 // could start or answer a dialog carries our tag (RFC 3261 8.2.6.2).
 std::string ComposeResponseWithTag(const TSipMessage& request, const std::string& status,
                                    const std::string& tag);
+// `status` for a request that may lack any header but its Via: only the
+// headers it has are echoed, To with `tag` when it has none, then
+// `extraHeaders` (whole lines).
+std::string ComposeRefusal(const TSipMessage& request, const std::string& status,
+                           const std::string& tag, std::string_view extraHeaders = {});
+// "405 Method Not Allowed" with the Allow line and our To tag.
+std::string ComposeMethodNotAllowed(const TSipMessage& request, const std::string& tag);
 // "200 OK" with From before To.
 std::string ComposeOk(const TSipMessage& request);
-// "200 OK" to OPTIONS, naming what the agent accepts and allows.
-std::string ComposeOptionsOk(const TSipMessage& request);
-// "488 Not Acceptable Here" to an offer without an acceptable codec.
-std::string ComposeNotAcceptable(const TSipMessage& request);
+// "200 OK" to OPTIONS, naming what the agent accepts and allows, with
+// `tag` added to a To that has none.
+std::string ComposeOptionsOk(const TSipMessage& request, const std::string& tag);
+// "488 Not Acceptable Here" to an offer without an acceptable codec, with
+// `tag` added to a To that has none.
+std::string ComposeNotAcceptable(const TSipMessage& request, const std::string& tag);
 
 // A response (such as "486 Busy here") to the INVITE the call received.
 std::string ComposeCallResponse(ISipCall& call, const std::string& status);

@@ -82,8 +82,10 @@ private:
     void ConnectionLine(std::string_view line);
     void AudioLine(std::string_view line);
     void ChallengeLine(std::string_view line);
+    bool ContentLine(std::string_view line);
 
     TSipMessage& M;
+    bool InBody = false;  // past the blank line: SDP and other body lines only
     std::vector<std::string_view> PayloadTokens;
     bool ChallengeKept = false;
 };
@@ -93,7 +95,10 @@ void TMessageParser::StartLine(std::string_view line) {
     if (blank != std::string_view::npos) {
         const std::string_view rest = Trim(line.substr(blank));
         const std::size_t version = rest.find("SIP/2.0");
-        if (version != std::string_view::npos) M.RequestUri = Trim(rest.substr(0, version));
+        if (version != std::string_view::npos) {
+            M.RequestUri = Trim(rest.substr(0, version));
+            if (!M.RequestUri.empty()) M.RequestMethod = line.substr(0, blank);
+        }
     }
     std::string_view userFrom;
     if (line.starts_with("INVITE ")) {
@@ -109,7 +114,11 @@ void TMessageParser::StartLine(std::string_view line) {
 }
 
 void TMessageParser::Line(std::string_view line) {
-    if (line.empty()) return;
+    if (line.empty()) {
+        InBody = true;
+        return;
+    }
+    if (!InBody && ContentLine(line)) return;
     switch (line[0] | 0x20) {
     case 's':
         if (StartsWithNoCase(line, "SIP/2.0")) return StatusLine(line);
@@ -152,6 +161,30 @@ void TMessageParser::Line(std::string_view line) {
     default:
         return;
     }
+}
+
+// Content-Length and Content-Type (and their compact forms), which only
+// the headers hold: a body line "l: 5" is nobody's length.
+bool TMessageParser::ContentLine(std::string_view line) {
+    const char first = static_cast<char>(line[0] | 0x20);
+    if (first != 'c' && first != 'l') return false;
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return false;
+    const std::string_view name = Trim(line.substr(0, colon));
+    const std::string_view value = Trim(line.substr(colon + 1));
+    const auto is = [&](std::string_view full, std::string_view compact) {
+        return (name.size() == full.size() && StartsWithNoCase(name, full)) ||
+               (name.size() == compact.size() && StartsWithNoCase(name, compact));
+    };
+    if (is("Content-Length", "l")) {
+        M.ContentLength = value;
+        return true;
+    }
+    if (is("Content-Type", "c")) {
+        M.ContentType = value;
+        return true;
+    }
+    return false;
 }
 
 void TMessageParser::StatusLine(std::string_view line) {
@@ -214,8 +247,11 @@ void TMessageParser::PartyLine(std::string_view line, std::string& header, std::
         uriText = inside.substr(0, close);
         if (close != std::string_view::npos) params = inside.substr(close + 1);
     } else {
+        // Without brackets every ";" begins a header parameter (the tag
+        // among them), never a URI parameter.
         const std::size_t semicolon = address.find(';');
-        uriText = address.substr(0, semicolon);
+        uriText = Trim(address.substr(0, semicolon));
+        uri = uriText;
         if (semicolon != std::string_view::npos) params = address.substr(semicolon);
     }
     tag = TagParameter(params);
@@ -265,16 +301,24 @@ void TMessageParser::ViaLine(std::string_view line) {
     }
 }
 
+// The remote target is the Contact URI as given, its parameters included
+// (gr, transport, ob, alias); only parameters outside the brackets (expires,
+// q), or after the URI of a value written without brackets, are the
+// header's own. URI headers ("?...") may not appear in a Request-URI.
 void TMessageParser::ContactLine(std::string_view value) {
-    std::string_view contact = Trim(value);
-    if (contact.find('<') != std::string_view::npos) contact = Trim(After(contact, '<'));
-    if (contact.find('>') != std::string_view::npos) contact = Trim(Before(contact, '>'));
-    if (contact.find(';') != std::string_view::npos) contact = Trim(Before(contact, ';'));
+    std::string_view contact = Trim(AfterDisplayName(value));
+    if (contact.find('<') != std::string_view::npos) {
+        contact = Trim(After(contact, '<'));
+        contact = Trim(Before(contact, '>'));
+    } else {
+        contact = Trim(Before(Before(contact, ';'), ','));
+    }
+    contact = Before(contact, '?');
     M.Contact = contact;
 
     const std::size_t at = contact.find('@');
     if (at == std::string_view::npos) return;
-    std::string_view host = contact.substr(at + 1);
+    std::string_view host = Before(contact.substr(at + 1), ';');
     // A port left over from an earlier Contact line would pair the new host
     // with the wrong port.
     M.ContactPort.clear();
@@ -326,13 +370,15 @@ void TMessageParser::AudioLine(std::string_view line) {
 // the first one the agent can answer is kept, the others are ignored.
 void TMessageParser::ChallengeLine(std::string_view line) {
     if (ChallengeKept) return;
-    const std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
+    std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
     if (!challenge) return;
     ChallengeKept = true;
-    M.Realm = challenge->realm;
-    M.Nonce = challenge->nonce;
-    M.Opaque = challenge->opaque;
-    M.Qop = challenge->qop;
+    // Moved, not copied: a nonce is long enough to cost an allocation each.
+    M.Realm = std::move(challenge->realm);
+    M.Nonce = std::move(challenge->nonce);
+    M.Opaque = std::move(challenge->opaque);
+    M.Qop = std::move(challenge->qop);
+    M.Stale = challenge->stale;
 }
 
 void TMessageParser::Finish() {

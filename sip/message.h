@@ -6,6 +6,7 @@
 // (with an empty CSeqMethod, by which the engine recognises non-SIP input).
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,9 @@ public:
     std::string RawText;
     std::string ViaHost;
     std::string RequestUri;
+    std::string RequestMethod;  // of a request line only
+    std::optional<std::string> ContentLength;  // the value as written, when the header is there
+    std::string ContentType;
     std::string RequestUser;
     std::string ToUri;
     std::string FromUri;
@@ -41,6 +45,7 @@ public:
     std::string Realm;
     std::string Opaque;
     std::string Qop;
+    bool Stale = false;  // the challenge only renews the nonce of right credentials
     std::string CSeqMethod;
     std::string FromHeader;
     std::string ToHeader;

@@ -97,6 +97,13 @@ int GrantedExpiry(std::string_view response, std::string_view contactUri, int as
     return asked;
 }
 
+int MinExpires(std::string_view response) {
+    for (const std::string_view line : HeaderLines(response)) {
+        if (StartsWithNoCase(line, "Min-Expires:")) return LeadingNumber(TrimmedValue(line, 12));
+    }
+    return -1;
+}
+
 int RefreshAfterSeconds(int granted) {
     return std::clamp(granted / 2, 1, kLongestRefreshSeconds);
 }

@@ -10,6 +10,9 @@
 // else the Expires header, else `asked`.
 int GrantedExpiry(std::string_view response, std::string_view contactUri, int asked);
 
+// The Min-Expires of a "423 Interval Too Brief", -1 when it has none.
+int MinExpires(std::string_view response);
+
 // Seconds to the refresh of a binding granted for `granted` seconds: half of
 // it, at least one second and never more than ten minutes.
 int RefreshAfterSeconds(int granted);

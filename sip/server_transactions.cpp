@@ -17,8 +17,7 @@ TServerTransactions::TServerTransactions(TSend send, TTimers timers)
 
 TRequestKind TServerTransactions::OnRequest(const TWireFacts& request, TTime now) {
     std::lock_guard<std::mutex> guard(Lock_);
-    const auto [it, inserted] = Entries_.try_emplace(request.Key());
-    TEntry& entry = it->second;
+    const auto [entry, inserted] = FindOrAdd(request.Key());
     if (inserted) {
         entry.request = request;
         entry.deadline = now + kUnansweredHold;
@@ -55,7 +54,7 @@ void TServerTransactions::OnSent(const TWireFacts& facts, const std::string& tex
                                  const TDestination& destination, TTime now) {
     if (facts.request || facts.status == 0) return;
     std::lock_guard<std::mutex> guard(Lock_);
-    TEntry& entry = Entries_[facts.Key()];
+    TEntry& entry = FindOrAdd(facts.Key()).first;
     if (entry.request.method.empty()) entry.request = facts;
     // A provisional response after the final one changes nothing on the wire.
     if (entry.status >= 200 && facts.status < 200) return;
@@ -87,6 +86,32 @@ std::vector<TUnacknowledged> TServerTransactions::Poll(TTime now) {
         ++it;
     }
     return unacknowledged;
+}
+
+std::pair<TServerTransactions::TEntry&, bool> TServerTransactions::FindOrAdd(const std::string& key) {
+    const auto found = Entries_.find(key);
+    if (found != Entries_.end()) return {found->second, false};
+    if (Entries_.size() >= kMaxServerTransactions) DropOldest();
+    TEntry& entry = Entries_[key];
+    entry.order = NextOrder_++;
+    return {entry, true};
+}
+
+// A finished transaction only absorbs copies; one still waiting for its
+// answer or its ACK goes only when no finished one is left.
+void TServerTransactions::DropOldest() {
+    auto oldest = Entries_.end();
+    bool oldestFinished = false;
+    for (auto it = Entries_.begin(); it != Entries_.end(); ++it) {
+        const TEntry& entry = it->second;
+        const bool finished = entry.status >= 200 && !entry.resending;
+        if (oldest == Entries_.end() || (finished && !oldestFinished) ||
+            (finished == oldestFinished && entry.order < oldest->second.order)) {
+            oldest = it;
+            oldestFinished = finished;
+        }
+    }
+    if (oldest != Entries_.end()) Entries_.erase(oldest);
 }
 
 void TServerTransactions::Clear() {

@@ -10,12 +10,15 @@
 // ACK matches (by branch for a failure, by Call-ID and CSeq number for a 2xx)
 // or 64*T1 pass; the second case is reported so the call can be ended. Every
 // transaction is kept 64*T1 after its final response to absorb copies of its
-// request.
+// request, and no more than kMaxServerTransactions are kept at all: a flood
+// of requests (BYEs for dialogs nobody has) pushes out the oldest finished
+// transactions first, then the oldest of the rest.
 //
 // Thread safety: as TClientTransactions.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -25,6 +28,8 @@
 #include "sip/transaction_timers.h"
 
 namespace sip_transaction {
+
+inline constexpr std::size_t kMaxServerTransactions = 1024;
 
 enum class TRequestKind {
     kNew,             // hand it to the user agent
@@ -68,12 +73,18 @@ private:
         milliseconds interval{};
         TTime nextSend = TTime::max();
         TTime deadline = TTime::max();  // of resending, then of the whole entry
+        uint64_t order = 0;             // of creation: the smallest is the oldest
     };
+
+    // The entry of `key`, made (room made first) when there is none.
+    std::pair<TEntry&, bool> FindOrAdd(const std::string& key);
+    void DropOldest();
 
     const TSend Send_;
     const TTimers Timers_;
     mutable std::mutex Lock_;
     std::unordered_map<std::string, TEntry> Entries_;  // by TWireFacts::Key; guarded by Lock_
+    uint64_t NextOrder_ = 0;                            // guarded by Lock_
 };
 
 }  // namespace sip_transaction

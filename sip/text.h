@@ -51,16 +51,16 @@ inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// A decimal number of at most nine digits, else `fallback` (signs, blanks
-// and overlong numbers included).
+// A decimal number from 0 to 2^31 - 1 (the range of a CSeq number), else
+// `fallback` (signs, blanks and larger numbers included).
 inline int NumberOr(std::string_view text, int fallback) {
-    if (text.empty() || text.size() > 9) return fallback;
-    int value = 0;
+    if (text.empty() || text.size() > 10) return fallback;
+    long long value = 0;
     for (const char c : text) {
         if (c < '0' || c > '9') return fallback;
         value = value * 10 + (c - '0');
     }
-    return value;
+    return value <= 0x7FFFFFFF ? static_cast<int>(value) : fallback;
 }
 
 }  // namespace sip_text

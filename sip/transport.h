@@ -20,8 +20,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Largest datagram the agent accepts; a longer one is dropped.
-constexpr std::size_t kMaxDatagram = 4096;
+// Largest datagram the agent accepts: the largest UDP payload IPv4 carries
+// (65,535 less the IP and UDP headers), as SIP over UDP may use all of it.
+constexpr std::size_t kMaxDatagram = 65507;
 
 // A bound IPv4 UDP socket file descriptor on all local addresses.
 // Raises "WSASocket failed" or "bind failed".

@@ -71,37 +71,50 @@ TTopVia ParseTopVia(std::string_view viaHeaders) {
     return via;
 }
 
+namespace {
+
+bool IsParameter(std::string_view param, std::string_view name) {
+    const std::string_view paramName = Trim(param.substr(0, param.find('=')));
+    return paramName.size() == name.size() && StartsWithNoCase(paramName, name);
+}
+
+}  // namespace
+
+// What the sender wrote in received and rport is never kept: responses
+// follow those marks, and a sender could otherwise aim them at anybody.
 std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddress,
                         uint16_t sourcePort) {
     const TSpan span = TopValueSpan(viaHeaders);
-    if (span.end == span.begin) return std::string(viaHeaders);
+    if (span.end == span.begin || sourceAddress.empty()) return std::string(viaHeaders);
     const TTopVia via = ParseTopVia(viaHeaders);
-    std::string value(viaHeaders.substr(span.begin, span.end - span.begin));
-    if (via.rport && !via.rportValue) {
-        // Replace the bare "rport" parameter by one with the source port.
-        std::size_t at = 0;
-        while ((at = value.find(';', at)) != std::string::npos) {
-            std::size_t nameBegin = at + 1;
-            while (nameBegin < value.size() && value[nameBegin] == ' ') ++nameBegin;
-            std::size_t nameEnd = nameBegin;
-            while (nameEnd < value.size() && value[nameEnd] != ';' && value[nameEnd] != '=' &&
-                   value[nameEnd] != ' ')
-                ++nameEnd;
-            const std::string_view name = std::string_view(value).substr(nameBegin, nameEnd - nameBegin);
-            if (name.size() == 5 && StartsWithNoCase(name, "rport")) {
-                std::size_t paramEnd = value.find(';', nameEnd);
-                if (paramEnd == std::string::npos) paramEnd = value.size();
-                value.replace(nameBegin, paramEnd - nameBegin, "rport=" + std::to_string(sourcePort));
-                break;
-            }
-            at = nameEnd;
-        }
-    }
+    const std::string_view value = viaHeaders.substr(span.begin, span.end - span.begin);
     // With rport the received parameter is added always (RFC 3581 4).
-    if (via.received.empty() && !sourceAddress.empty() && (via.rport || via.host != sourceAddress))
-        value.append(";received=").append(sourceAddress);
+    const bool markReceived = via.rport || via.host != sourceAddress;
+    const std::string receivedParam = ";received=" + std::string(sourceAddress);
+
+    const std::size_t firstSemicolon = value.find(';');
+    std::string stampedValue(value.substr(0, firstSemicolon));
+    bool receivedWritten = false;
+    std::string_view params =
+        firstSemicolon == std::string_view::npos ? std::string_view() : value.substr(firstSemicolon + 1);
+    while (!params.empty()) {
+        const std::size_t next = params.find(';');
+        const std::string_view param = params.substr(0, next);
+        if (IsParameter(param, "rport")) {
+            stampedValue.append(";rport=").append(std::to_string(sourcePort));
+        } else if (IsParameter(param, "received")) {
+            if (markReceived && !receivedWritten) stampedValue += receivedParam;
+            receivedWritten = true;
+        } else {
+            stampedValue.append(";").append(param);
+        }
+        if (next == std::string_view::npos) break;
+        params.remove_prefix(next + 1);
+    }
+    if (markReceived && !receivedWritten) stampedValue += receivedParam;
+
     std::string stamped(viaHeaders.substr(0, span.begin));
-    stamped += value;
+    stamped += stampedValue;
     stamped.append(viaHeaders.substr(span.end));
     return stamped;
 }

@@ -21,7 +21,8 @@ TTopVia ParseTopVia(std::string_view viaHeaders);
 
 // `viaHeaders` with the top value marked as the receiving side must: a
 // received parameter with the packet's source address when that is not the
-// sent-by host, and the source port in an rport the sender left empty.
+// sent-by host (always when rport is asked), and the source port in rport;
+// whatever the sender wrote in either is replaced.
 std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddress,
                         uint16_t sourcePort);
 

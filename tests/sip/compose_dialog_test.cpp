@@ -196,8 +196,9 @@ TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
     const std::string via = TSipMessage(text).ViaHeaders;
     const std::string branch = via.substr(via.find("branch=") + 7, 17);
     EXPECT_TRUE(branch.starts_with("z9hG4bK") && branch != "z9hG4bK99887766AA") << via;
+    // The remote target keeps its URI parameters.
     const std::string expected =
-        "ACK sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
+        "ACK sip:2001@198.51.100.5:5060;transport=udp SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=" + branch + "\r\n"
         "Max-Forwards: 70\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"

@@ -80,14 +80,14 @@ TEST(RequestResponse, OkPutsFromBeforeTo) {
 
 TEST(RequestResponse, OptionsAnswerGolden) {
     const TSipMessage options(Request("OPTIONS", 7));
-    const std::string expected = "SIP/2.0 200 OK\r\n" + kVias + kTo + "\r\n" + kFrom + "\r\n" +
-                                 kRecordRoute +
+    const std::string expected = "SIP/2.0 200 OK\r\n" + kVias + kTo + ";tag=opt1\r\n" + kFrom +
+                                 "\r\n" + kRecordRoute +
                                  "CSeq: 7 OPTIONS\r\n"
                                  "Accept: application/sdp\r\n" + kAllow +
                                  "Call-ID: abc-incoming@198.51.100.5\r\n"
                                  "Content-Length: 0\r\n"
                                  "\r\n";
-    const std::string text = ComposeOptionsOk(options);
+    const std::string text = ComposeOptionsOk(options, "opt1");
     EXPECT_EQ(text, expected);
     const TSipMessage parsed(text);
     EXPECT_EQ(parsed.CSeqMethod, "OPTIONS");
@@ -97,12 +97,29 @@ TEST(RequestResponse, OptionsAnswerGolden) {
 TEST(RequestResponse, NotAcceptableHasNoRecordRoute) {
     const TSipMessage invite(Request("INVITE", 101));
     const std::string expected = "SIP/2.0 488 Not Acceptable Here\r\n" + kVias + kFrom + "\r\n" +
-                                 kTo + "\r\n"
+                                 kTo + ";tag=na1\r\n"
                                  "Call-ID: abc-incoming@198.51.100.5\r\n"
                                  "CSeq: 101 INVITE\r\n"
                                  "Content-Length: 0\r\n"
                                  "\r\n";
-    EXPECT_EQ(ComposeNotAcceptable(invite), expected);
+    EXPECT_EQ(ComposeNotAcceptable(invite, "na1"), expected);
+}
+
+// A refusal of a broken request echoes only the headers it has (a missing
+// one must not leave an empty line that ends the head early), To with one
+// tag of ours.
+TEST(RequestResponse, RefusalEchoesOnlyWhatTheRequestHas) {
+    const std::string noFromNoCallId = "INVITE sip:1001@192.168.1.20 SIP/2.0\r\n" + kVias + kTo +
+                                       "\r\nCSeq: 3 INVITE\r\n\r\n";
+    EXPECT_EQ(ComposeRefusal(TSipMessage(noFromNoCallId), "400 Bad Request", "rf1"),
+              "SIP/2.0 400 Bad Request\r\n" + kVias + kTo + ";tag=rf1\r\nCSeq: 3 INVITE\r\n"
+              "Content-Length: 0\r\n\r\n");
+    const std::string tagged = "INFO sip:1001@192.168.1.20 SIP/2.0\r\n" + kVias + kFrom + "\r\n" + kTo +
+                               ";tag=ours\r\nCall-ID: x\r\nCSeq: 4 INFO\r\n\r\n";
+    EXPECT_EQ(ComposeRefusal(TSipMessage(tagged), "415 Unsupported Media Type", "rf2",
+                             "Accept: application/sdp\r\n"),
+              "SIP/2.0 415 Unsupported Media Type\r\n" + kVias + kTo + ";tag=ours\r\n" + kFrom +
+              "\r\nCall-ID: x\r\nCSeq: 4 INFO\r\nAccept: application/sdp\r\nContent-Length: 0\r\n\r\n");
 }
 
 TEST(RequestResponse, RequestWithoutRecordRouteGivesNoLine) {

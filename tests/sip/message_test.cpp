@@ -81,7 +81,7 @@ TEST(SipMessageHeaders, CompactToWithoutBracketsOrTag) {
     EXPECT_EQ(m.ToUser, "bob");
     EXPECT_EQ(m.ToHost, "10.0.0.9");
     EXPECT_EQ(m.ToHostPort, "10.0.0.9");
-    EXPECT_EQ(m.ToUri, "");
+    EXPECT_EQ(m.ToUri, "sip:bob@10.0.0.9");
     EXPECT_EQ(m.ToTag, "");
     EXPECT_EQ(m.ToHeader, "t: sip:bob@10.0.0.9");
 }
@@ -133,16 +133,34 @@ TEST(SipMessageVia, FirstLineWithoutUdpIsKeptWhole) {
     EXPECT_EQ(m.ViaPort, "");
 }
 
-TEST(SipMessageContact, BracketsAndParametersAreStripped) {
-    const TSipMessage m = Parse("Contact: <sip:200@192.168.0.7:5080;transport=udp>;expires=60\r\n");
-    EXPECT_EQ(m.Contact, "sip:200@192.168.0.7:5080");
-    EXPECT_EQ(m.ContactHost, "192.168.0.7");
-    EXPECT_EQ(m.ContactPort, "5080");
-
-    const TSipMessage compact = Parse("m: sip:200@192.168.0.8\r\n");
-    EXPECT_EQ(compact.Contact, "sip:200@192.168.0.8");
-    EXPECT_EQ(compact.ContactHost, "192.168.0.8");
-    EXPECT_EQ(compact.ContactPort, "");
+// The remote target keeps every URI parameter a peer put inside the
+// brackets (GRUU, transport, ob, NAT alias); what follows the URI outside
+// them, or after a bare URI, belongs to the header.
+TEST(SipMessageContact, UriParametersStayHeaderParametersGo) {
+    struct TRow {
+        const char* line;
+        const char* contact;
+        const char* host;
+        const char* port;
+    };
+    const TRow rows[] = {
+        {"Contact: <sip:200@192.168.0.7:5080;transport=udp>;expires=60",
+         "sip:200@192.168.0.7:5080;transport=udp", "192.168.0.7", "5080"},
+        {"Contact: \"Carol\" <sip:carol@10.0.0.9;gr=urn:uuid:f81d4fae-7dec-11d0-a765-00a0c91e6bf6>;"
+         "+sip.instance=\"<urn:uuid:f81d>\";q=0.5",
+         "sip:carol@10.0.0.9;gr=urn:uuid:f81d4fae-7dec-11d0-a765-00a0c91e6bf6", "10.0.0.9", ""},
+        {"Contact: <sip:carol@10.0.0.9:5062;transport=udp;ob;alias=203.0.113.4~40000~1>",
+         "sip:carol@10.0.0.9:5062;transport=udp;ob;alias=203.0.113.4~40000~1", "10.0.0.9", "5062"},
+        {"m: sip:200@192.168.0.8;expires=3600", "sip:200@192.168.0.8", "192.168.0.8", ""},
+        {"Contact: <sip:200@192.168.0.8:5070?Subject=x>", "sip:200@192.168.0.8:5070", "192.168.0.8",
+         "5070"},
+    };
+    for (const TRow& row : rows) {
+        const TSipMessage m = Parse(std::string(row.line) + "\r\n");
+        EXPECT_EQ(m.Contact, row.contact) << row.line;
+        EXPECT_EQ(m.ContactHost, row.host) << row.line;
+        EXPECT_EQ(m.ContactPort, row.port) << row.line;
+    }
 }
 
 TEST(SipMessageContact, LaterLineOverwritesAndHostOnlyWithAt) {

@@ -269,4 +269,40 @@ TEST(ServerTransactions, AckOfAnotherInviteStopsNothing) {
     EXPECT_EQ(wire.sent.size(), 1u);
 }
 
+// A flood of requests never answered or answered once (BYEs for dialogs
+// nobody has) holds a bounded table; finished transactions make room
+// before a call that still waits for its answer, whose copy keeps being
+// recognised.
+TEST(ServerTransactions, TableIsBoundedAndDropsFinishedOnesFirst) {
+    Wire wire;
+    TServerTransactions layer(wire.Sender());
+    const TDestination peer{"127.0.0.1", 5075};
+    const std::string ringing = Request("INVITE", "z9hG4bKcall");
+    ASSERT_EQ(layer.OnRequest(Received(ringing), wire.now), TRequestKind::kNew);
+    for (int i = 0; i < 3000; ++i) {
+        const std::string bye = Request("BYE", "z9hG4bKflood" + std::to_string(i));
+        ASSERT_EQ(layer.OnRequest(Received(bye), wire.now), TRequestKind::kNew);
+        layer.OnSent(Response(481, "BYE", "z9hG4bKflood" + std::to_string(i)), peer, wire.now);
+    }
+    EXPECT_LE(layer.Count(), kMaxServerTransactions);
+    EXPECT_EQ(layer.OnRequest(Received(ringing), wire.now), TRequestKind::kRetransmission);
+    // The newest finished ones are still there to absorb their copies.
+    EXPECT_EQ(layer.OnRequest(Received(Request("BYE", "z9hG4bKflood2999")), wire.now),
+              TRequestKind::kRetransmission);
+}
+
+// An INVITE answered only with a provisional response has no Timer B, but
+// it does not stay for ever; going, it reports no timeout (the call's own
+// set-up limit ended the call long before).
+TEST(ClientTransactions, InviteLeftRingingIsForgottenWithoutATimeout) {
+    Wire wire;
+    TClientTransactions layer(wire.Sender());
+    const std::string invite = Request("INVITE", "z9hG4bKring");
+    layer.OnSent(invite, {"127.0.0.1", 5060}, wire.now);
+    layer.OnResponse(Received(Response(180, "INVITE", "z9hG4bKring")), wire.now);
+    const auto ended = wire.RunTo(layer, milliseconds(181000));
+    EXPECT_TRUE(ended.empty());
+    EXPECT_EQ(layer.Count(), 0u);
+}
+
 }  // namespace

@@ -54,9 +54,15 @@ TEST(StampTopVia, ReceivingSideMarks) {
          "Via: SIP/2.0/UDP 10.0.0.6;rport\r\n"},
         {"Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b;rport, SIP/2.0/UDP 10.0.0.6\r\n",
          "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b;rport=40000;received=127.0.0.1, SIP/2.0/UDP 10.0.0.6\r\n"},
-        // Already marked by the sender: left as it is.
+        // Marks the sender wrote itself would aim our responses at a third
+        // party: replaced by the datagram's source, or dropped when the
+        // sent-by is the source already.
         {"Via: SIP/2.0/UDP 10.0.0.5;rport=7;received=10.1.1.1\r\n",
-         "Via: SIP/2.0/UDP 10.0.0.5;rport=7;received=10.1.1.1\r\n"},
+         "Via: SIP/2.0/UDP 10.0.0.5;rport=40000;received=127.0.0.1\r\n"},
+        {"Via: SIP/2.0/UDP 10.0.0.5;received=10.1.1.1;branch=b;rport=7\r\n",
+         "Via: SIP/2.0/UDP 10.0.0.5;received=127.0.0.1;branch=b;rport=40000\r\n"},
+        {"Via: SIP/2.0/UDP 127.0.0.1:5070;received=192.0.2.66;branch=b\r\n",
+         "Via: SIP/2.0/UDP 127.0.0.1:5070;branch=b\r\n"},
         {"garbage", "garbage"},
     };
     for (const TRow& row : rows) {
