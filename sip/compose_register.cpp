@@ -141,8 +141,7 @@ std::string ComposeMessageWithCredentials(const TSipMessage& challenge, ISipAcco
     message += "Contact: <" + account.GetContactUri() + ">\r\n";
     message.append(kMaxForwardsLine);
     message += credentials;
-    message += "Content-Type: text/plain;charset=UTF-8
-";
+    message += "Content-Type: text/plain;charset=UTF-8\r\n";
     message += ContentLengthAndBody(body);
     return message;
 }
