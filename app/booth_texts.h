@@ -49,6 +49,8 @@ inline constexpr char kCancelledText[] = "Llamada cancelada";
 inline constexpr char kInvalidNumberText[] = "Número no válido";
 inline constexpr char kServerSilentText[] = "Sin respuesta del servidor";
 inline constexpr char kProviderRefusedText[] = "Rechazada por el proveedor";
+// The far end asked to move the call elsewhere; the booth never lets it.
+inline constexpr char kTransferRefusedText[] = "Transferencia rechazada";
 
 // Shown where the rate and the cost stand while the portal has not priced
 // the call.

@@ -78,6 +78,8 @@ void TMainWindow::SetupClient() {
     Client_->SetDtmfMethod(dtmfInBand);
     Client_->SetSilenceThreshold(500);
     Client_->SetSilenceTimeout(5000);
+    // A booth rings for its provider only: anyone else is refused 403.
+    Client_->SetCallsFromServerOnly(true);
     Client_->SetAudioDeviceFactory(DefaultAudioDeviceFactory());
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);

@@ -36,6 +36,8 @@ void TMainWindow::HangUpCall() { HangUpButton_->click(); }
 void TMainWindow::SetupCallFlow() {
     connect(Line_, &TSipBoothLine::Answered, Flow_, &TBoothCallFlow::LineAnswered);
     connect(Line_, &TSipBoothLine::Ended, Flow_, &TBoothCallFlow::LineEnded);
+    connect(Line_, &TSipBoothLine::TransferRefused, this,
+            [this] { ShowNote(QString::fromUtf8(kTransferRefusedText)); });
     connect(Flow_, &TBoothCallFlow::Placed, this, &TMainWindow::ShowPlaced);
     connect(Flow_, &TBoothCallFlow::RateKnown, this, &TMainWindow::ShowRate);
     connect(Flow_, &TBoothCallFlow::RateMissing, this, &TMainWindow::ShowRateMissing);

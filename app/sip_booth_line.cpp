@@ -5,6 +5,7 @@
 TSipBoothLine::TSipBoothLine(TSipClient& client, QObject* parent) : QObject(parent), Client_(client) {
     connect(&Client_, &TSipClient::OnInviteOk, this, &TSipBoothLine::InviteOk);
     connect(&Client_, &TSipClient::OnBye, this, &TSipBoothLine::Bye);
+    connect(&Client_, &TSipClient::OnTransferRequest, this, &TSipBoothLine::TransferRequest);
 }
 
 void TSipBoothLine::SetDevices(int capture, int playback) {
@@ -39,4 +40,12 @@ void TSipBoothLine::InviteOk(TSipClient*, ISipCallPtr call) {
 void TSipBoothLine::Bye(TSipClient*, ISipCallPtr call) {
     if (!call || call != Current_) return;
     emit Ended(CurrentId_, call->GetStatusCode(), QString::fromStdString(call->GetStatusText()));
+}
+
+// The booth's customer pays for the number dialled: a far end may not move
+// the call elsewhere at the booth's expense.
+void TSipBoothLine::TransferRequest(TSipClient*, ISipCallPtr call, const QString&) {
+    if (!call) return;
+    Client_.RefuseTransfer(call);
+    emit TransferRefused();
 }

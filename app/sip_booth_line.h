@@ -33,10 +33,13 @@ public:
 signals:
     void Answered(TLineCallId call);
     void Ended(TLineCallId call, int status, const QString& reason);
+    // The far end asked to transfer a call and was refused.
+    void TransferRefused();
 
 private:
     void InviteOk(TSipClient* sender, ISipCallPtr call);
     void Bye(TSipClient* sender, ISipCallPtr call);
+    void TransferRequest(TSipClient* sender, ISipCallPtr call, const QString& target);
 
     TSipClient& Client_;
     ISipAccountPtr Account_;

@@ -162,6 +162,10 @@ void TSipEngine::SetActive(bool value) {
         Established_.clear();
         EndedSince_.clear();
         Cancelled_.clear();
+        ForkByes_.clear();
+        TransferRequests_.clear();
+        ReInviteRetries_.clear();
+        TransferredAway_.clear();
     }
     Active_ = false;
     SwitchingOff_ = false;
@@ -374,6 +378,13 @@ bool TSipEngine::Admit(const TSipMessage& message) {
     // A 2xx from another fork of our INVITE would look like a copy to the
     // transaction (which would acknowledge it for the first fork); its tag
     // tells the dialog rules otherwise.
+    // The BYE that ended another fork's dialog is answered by that fork,
+    // with its own tag and often from its own address: its transaction takes
+    // the answer, and the call (another dialog) never sees it.
+    if (TakeForkBye(facts, facts.status >= 200)) {
+        Client_.OnResponse(facts, SteadyNow());
+        return false;
+    }
     const ISipCallPtr call = FindCall(message.CallId);
     const bool otherFork = IsOtherForkAnswer(message);
     if (call && !AdmitResponse(call, message, otherFork)) return false;
@@ -392,6 +403,15 @@ bool TSipEngine::IsOtherForkAnswer(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     return call && !call->GetIncoming() && IsEstablished(*call) && !message.ToTag.empty() &&
            message.ToTag != call->GetRemoteTag();
+}
+
+bool TSipEngine::TakeForkBye(const TWireFacts& facts, bool final) {
+    if (facts.method != "BYE") return false;
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    const auto found = ForkByes_.find(facts.Key());
+    if (found == ForkByes_.end()) return false;
+    if (final) ForkByes_.erase(found);
+    return true;
 }
 
 void TSipEngine::OnTimer() {
@@ -415,6 +435,7 @@ void TSipEngine::PollTransactions() {
     const auto now = SteadyNow();
     for (const auto& ended : Client_.Poll(now)) OnTransactionTimeout(ended);
     for (const auto& ended : Server_.Poll(now)) OnUnacknowledged(ended);
+    RetryReInvites();
 }
 
 // Timer B or F: the far end never answered.
@@ -433,12 +454,25 @@ void TSipEngine::OnTransactionTimeout(const sip_transaction::TTimedOut& ended) {
         if (report) RaiseRegistrationBye(account);
         return;
     }
+    // An unanswered BYE to another fork ends nothing but that fork's dialog.
+    if (TakeForkBye(ended.request, true)) return;
     const ISipCallPtr call = FindCall(ended.request.callId);
     if (!call) return;
     if (method == "INVITE") {
         const TCallState state = call->GetState();
         const bool setUp = state == csCalling || state == csAuthenticating || state == csRinging;
-        if (setUp && call->GetBranch() == ended.request.branch) FailCall(call, "408");
+        if (call->GetBranch() != ended.request.branch) return;
+        if (setUp) return FailCall(call, "408");
+        if ((state == csConnected || state == csHolding) && IsEstablished(*call)) {
+            // Our re-INVITE was never answered: the dialog is gone.
+            {
+                std::lock_guard<ISipCall> guard(*call);
+                call->SetBranch(NewBranch());
+                call->SetCSeq(NextCSeq());
+                SendCallText(*call, ComposeBye(*call));
+            }
+            FailCall(call, "408");
+        }
     } else if (method == "CANCEL" || method == "BYE") {
         // The far end is gone: the call ends here all the same.
         FailCall(call, call->GetStatusText());
@@ -472,6 +506,7 @@ void TSipEngine::Tick() {
         std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
         retry = TickAccounts();
         TickCalls();
+        TickTransfers();
     }
     for (const ISipAccountPtr& account : retry) {
         // The server's address is looked up again before a retry: an

@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -92,6 +93,10 @@ public:
     static constexpr double kStunTimeoutSeconds = 3;
     static constexpr double kSetupTimeoutSeconds = 120;
     static constexpr double kEndedCallSeconds = 32;
+    // How long the host has to decide on a transfer the far end asks for,
+    // and how long a call transferred away waits for the transferor's BYE.
+    static constexpr double kTransferDecisionSeconds = 10;
+    static constexpr double kTransferorByeSeconds = 32;
 
     explicit TSipEngine(uint16_t localPort, TSipEngineOptions options = {});
     ~TSipEngine() override;
@@ -129,10 +134,14 @@ public:
     void Hold(ISipCallPtr call) override;
     void Resume(ISipCallPtr call) override;
     void Transfer(ISipCallPtr call, const std::string& target) override;
+    void AcceptTransfer(ISipCallPtr call) override;
+    void RefuseTransfer(ISipCallPtr call) override;
     int GetLocalPort() override { return LocalPort_; }
     void SetLocalPort(int value) override { LocalPort_ = value; }
     bool GetActive() override { return Active_; }
     void SetActive(bool value) override;
+    void SetCallsFromServerOnly(bool value) override { CallsFromServerOnly_ = value; }
+    bool GetCallsFromServerOnly() override { return CallsFromServerOnly_; }
     ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,
                               const std::string& userName, const std::string& password,
                               const std::string& proxy) override;
@@ -224,6 +233,9 @@ private:
     void AnswerNoDialog(const TSipMessage& request, ISipAccount* account = nullptr);
     void SendToAnswerer(ISipCall& call, const TSipMessage& answer, const std::string& text);
     bool IsOtherForkAnswer(const TSipMessage& message);
+    // True for the answer to, or the timeout of, a BYE that ended another
+    // fork's dialog; a final answer or a timeout forgets the transaction.
+    bool TakeForkBye(const TWireFacts& facts, bool final);
     // A request has a Request-URI; a response (or a request's sipfrag body
     // read as a status line) does not.
     static bool IsRequest(const TSipMessage& message);
@@ -258,6 +270,17 @@ private:
     // Requests.
     ISipCallPtr OnIncomingInvite(const TSipMessage& message);
     TAfterStep OnReInvite(ISipCall& call, const TSipMessage& message);
+    // A re-INVITE the call cannot take now (RFC 3261 14.2): 491 while one
+    // of ours is pending, 500 with Retry-After otherwise.
+    void RefuseReInvite(ISipCall& call, const TSipMessage& message);
+    bool OwnReInvitePending(ISipCall& call);
+    // Our re-INVITE met one of the far end's (491): it goes again after the
+    // random wait of RFC 3261 14.1; sent from PollTransactions.
+    void ScheduleReInviteRetry(ISipCall& call);
+    void RetryReInvites();
+    // A re-INVITE answered 408 or 481, or not at all: the dialog is gone
+    // (RFC 3261 14.1); the call ends with BYE.
+    TAfterStep EndLostDialog(ISipCall& call, const std::string& status);
     // Responses to the call's INVITE.
     TAfterStep OnInviteProgress(ISipCall& call, const TSipMessage& message);
     TAfterStep OnInviteOk(ISipCall& call, const TSipMessage& message, bool first);
@@ -270,6 +293,11 @@ private:
     // itself where that is due and returns whether the message may go on.
     // All run once per message, before the transaction layer (Admit).
     bool FromCallPeer(ISipCall& call);
+    // The datagram came from an account's server (its resolved address and
+    // port); true when the source is not known.
+    bool FromAccountServer();
+    // The Request-URI user is the account's own or its Contact's.
+    static bool AddressedToAccount(ISipAccount& account, const std::string& requestUser);
     bool AdmitByDialog(const TSipMessage& request);
     bool AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request);
     bool AdmitCancel(const ISipCallPtr& call, const TSipMessage& cancel);
@@ -296,6 +324,18 @@ private:
     // The payload types of `listed` that the engine offers too, in their order.
     std::vector<int> CommonPayloadTypes(const std::vector<int>& listed);
     void OnRefer(const TSipMessage& message);
+    // A transfer the far end asked for and the host has not decided on.
+    struct TTransferRequest {
+        ISipCallPtr call;
+        std::shared_ptr<const TSipMessage> refer;
+        std::string target;
+        double since = 0;
+    };
+    std::optional<TTransferRequest> TakeTransferRequest(const ISipCall& call);
+    void CarryOutTransfer(const TTransferRequest& request);
+    // Declines the transfers the host left undecided too long and ends the
+    // calls transferred away whose transferor never sent its BYE.
+    void TickTransfers();
     void FailCall(const ISipCallPtr& call, const std::string& statusText);
     void SendCancelOrWait(ISipCall& call);
     bool IsCancelled(const ISipCall& call);
@@ -323,6 +363,7 @@ private:
     // Set while switching off: nothing new is started (no refresh, retry or
     // incoming call), what is under way is still answered.
     std::atomic<bool> SwitchingOff_{false};
+    std::atomic<bool> CallsFromServerOnly_{false};
     std::atomic<int> CSeqCounter_{0};
     std::atomic<int> SilenceThreshold_{800};
     std::atomic<int> SilenceTimeout_{5000};
@@ -344,8 +385,16 @@ private:
     // Tags of the other forks whose dialogs a call ended with BYE: a copy of
     // their 2xx is only acknowledged again.
     std::unordered_map<const ISipCall*, std::unordered_set<std::string>> EndedForks_;
+    // Transactions of the BYEs that end those forks' dialogs (TWireFacts
+    // keys): their answers and their timeouts are theirs, not the call's.
+    std::unordered_set<std::string> ForkByes_;
     // Calls placed for a REFER we accepted, with the call that asked.
     std::unordered_map<const ISipCall*, std::weak_ptr<ISipCall>> TransferOrigins_;
+    std::unordered_map<const ISipCall*, TTransferRequest> TransferRequests_;
+    // Re-INVITEs to send again after a 491: the call's Call-ID and when.
+    std::unordered_map<const ISipCall*, std::pair<std::string, sip_transaction::TTime>> ReInviteRetries_;
+    // Calls transferred away, waiting for the transferor's BYE since then.
+    std::unordered_map<const ISipCall*, double> TransferredAway_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
     // Calls the agent cancelled, and whether the CANCEL still waits for the
     // INVITE's first provisional response.

@@ -179,6 +179,11 @@ void TSipEngine::FailCall(const ISipCallPtr& call, const std::string& statusText
 
 void TSipEngine::Hold(ISipCallPtr call) {
     std::lock_guard<ISipCall> guard(*call);
+    {
+        // The host's word replaces a re-INVITE waiting to go again.
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        ReInviteRetries_.erase(call.get());
+    }
     call->SetOnHold(true);
     call->SetDirection("sendonly");
     call->SetSdpVersion(call->GetSdpVersion() + 1);
@@ -189,6 +194,11 @@ void TSipEngine::Hold(ISipCallPtr call) {
 
 void TSipEngine::Resume(ISipCallPtr call) {
     std::lock_guard<ISipCall> guard(*call);
+    {
+        // The host's word replaces a re-INVITE waiting to go again.
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        ReInviteRetries_.erase(call.get());
+    }
     call->SetOnHold(false);
     call->SetDirection("sendrecv");
     call->SetSdpVersion(call->GetSdpVersion() + 1);
@@ -239,7 +249,12 @@ void TSipEngine::EndCall(ISipCallPtr call) {
         Cancelled_.erase(call.get());
         AwaitingAnswer_.erase(call.get());
         EndedForks_.erase(call.get());
+        TransferredAway_.erase(call.get());
+        ReInviteRetries_.erase(call.get());
     }
+    // A transfer still waiting for the host's word has nobody to go to.
+    if (const std::optional<TTransferRequest> request = TakeTransferRequest(*call))
+        SendToVia(*request->refer, nullptr, ComposeResponse(*request->refer, "603 Decline"));
     // A call placed for a transfer that ends unanswered: the transferor
     // hears how it failed.
     const int status = NumberOr(call->GetStatusText(), 0);
@@ -301,13 +316,11 @@ void TSipEngine::ReportTransfer(const ISipCallPtr& placed, int status) {
         SendCallText(*origin, ComposeReferNotify(*origin, sipfrag, status >= 200));
     }
     if (status < 200 || status >= 300) return;
-    // Transferred: the call that asked for it is over (RFC 5589 leaves the
-    // BYE to the transferor; ending ours spares a dangling call if it never
-    // comes).
-    HangUp(origin);
-    origin->SetStatusText("");
-    origin->SetState(csIdle);
-    EndCall(origin);
+    // Transferred: the transferor ends the old dialog with BYE once it has
+    // the final NOTIFY (RFC 5589); only if that never comes is it ended here
+    // (TickTransfers).
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    TransferredAway_.emplace(origin.get(), Now());
 }
 
 void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {

@@ -1,6 +1,7 @@
-// Who may act on a call: requests inside its dialog, a CANCEL of its INVITE
-// and responses to its requests are taken only from the call's peer, with the
-// dialog's identifiers, in order. Anything else leaves the call as it was.
+// Who may act on a call: requests inside its dialog are taken with the
+// dialog's identifiers, in order, from whatever address; a CANCEL of its
+// INVITE and responses to its requests only from the call's peer. Anything
+// else leaves the call as it was.
 #include "engine/engine.h"
 #include "sip/compose.h"
 #include "sip/dialog_match.h"
@@ -46,13 +47,38 @@ bool TSipEngine::FromCallPeer(ISipCall& call) {
     return SameSource(Source_, origin.host, std::to_string(origin.port));
 }
 
+bool TSipEngine::FromAccountServer() {
+    if (Source_.address.empty()) return true;
+    std::lock_guard<TSipAccounts> list(Accounts_);
+    for (int i = 0; i < Accounts_.Count(); ++i) {
+        const ISipAccountPtr account = Accounts_.AccountAt(i);
+        if (SameSource(Source_, account->GetServerAddress(), std::to_string(account->GetServerPort())))
+            return true;
+    }
+    return false;
+}
+
+bool TSipEngine::AddressedToAccount(ISipAccount& account, const std::string& requestUser) {
+    if (requestUser.empty()) return false;
+    if (requestUser == account.GetUserName()) return true;
+    const std::string contact = account.GetContactUri();
+    const std::size_t start = contact.find(':') + 1;
+    const std::size_t at = contact.find('@', start);
+    return at != std::string::npos && contact.compare(start, at - start, requestUser) == 0;
+}
+
 bool TSipEngine::AdmitInDialogRequest(const ISipCallPtr& call, const TSipMessage& request) {
     std::lock_guard<ISipCall> guard(*call);
-    // A forger on another address gets no answer at all: nothing to learn
-    // from, and nothing to reflect at a third party.
-    if (!FromCallPeer(*call)) return false;
+    // Over UDP the tags are what proves a request the dialog's: a peer with
+    // several nodes, or a proxy named by host name, sends from addresses
+    // the call never saw, and its request is served there (by its Via).
+    // Anyone else on another address gets no answer at all: nothing to
+    // learn from, and nothing to reflect at a third party.
+    const bool fromPeer = FromCallPeer(*call);
     const ISipAccountPtr account = call->GetAccount();
-    switch (sip_dialog::CheckInDialogRequest(*call, request)) {
+    const sip_dialog::TRequestVerdict verdict = sip_dialog::CheckInDialogRequest(*call, request);
+    if (!fromPeer && verdict == sip_dialog::TRequestVerdict::kNoDialog) return false;
+    switch (verdict) {
     case sip_dialog::TRequestVerdict::kAccept:
         return true;
     case sip_dialog::TRequestVerdict::kNoDialog:

@@ -90,6 +90,9 @@ TSipEngine::TAfterStep TSipEngine::TakeInviteStep(ISipCall& call, TInviteEvent e
     switch (event) {
     case TInviteEvent::kReInvite:
         return OnReInvite(call, message);
+    case TInviteEvent::kRefusedReInvite:
+        RefuseReInvite(call, message);
+        return TAfterStep::kNothing;
     case TInviteEvent::kEndedCallResponse:
         return OnEndedCallResponse(call, message);
     case TInviteEvent::kTrying:

@@ -2,6 +2,9 @@
 // incoming call, a re-INVITE inside a call's dialog, and the ACK that may
 // carry the SDP answer to our offer.
 #include "engine/engine.h"
+
+#include <random>
+
 #include "media/codecs.h"
 #include "sip/compose.h"
 #include "sip/message.h"
@@ -18,7 +21,18 @@ using sip_text::NumberOr;
 // 180, and returned for the host to hear of (kOffer).
 ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     const ISipAccountPtr account = FindAccountFor(message.ToUser, message.RequestUser);
-    if (message.RequestUser.empty() || !account) {
+    // Whoever may ring the agent: the account's server, which puts any
+    // number it routes here (a DID) in the Request-URI; anyone else only
+    // at the account's own user, and nobody else at all when calls are
+    // taken from the server only. A scanner trying extensions rings nothing
+    // and holds no ringing slot.
+    const bool fromServer = FromAccountServer();
+    if (!fromServer && CallsFromServerOnly_) {
+        SendToVia(message, nullptr, ComposeResponseWithTag(message, "403 Forbidden", NewTag()), false);
+        return nullptr;
+    }
+    if (message.RequestUser.empty() || !account ||
+        (!fromServer && !AddressedToAccount(*account, message.RequestUser))) {
         SendToVia(message, nullptr, ComposeResponseWithTag(message, "404 Not Found", NewTag()));
         return nullptr;
     }
@@ -82,6 +96,10 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
 }
 
 TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage& message) {
+    if (OwnReInvitePending(call)) {
+        RefuseReInvite(call, message);
+        return TAfterStep::kNothing;
+    }
     const TSdpAudio offer = ReadSdpAudio(message.Body);
     if (offer.present && !SdpPort(offer.portToken)) {
         // The call goes on as it was; only this offer is refused.
@@ -89,10 +107,9 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
         return TAfterStep::kNothing;
     }
     call.SetViaHeaders(message.ViaHeaders);
-    // The route set is fixed when the dialog starts; a proxy that does not
-    // record-route requests inside the dialog sends the re-INVITE without
-    // Record-Route lines, and clearing the set would strand our later BYE.
-    if (message.HasRecordRoutes()) call.SetRouteSet(message);
+    // The route set is fixed when the dialog starts (RFC 3261 12.2): a
+    // Record-Route in a request inside it changes nothing, and a proxy that
+    // sends none must not strand our later BYE either.
     call.SetRemoteContact(message.Contact);
     call.SetCSeq(NumberOr(message.CSeqNumber, 0));
     call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
@@ -115,6 +132,24 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
     SendCallText(call, ComposeOkWithAnswer(call, AnswerDirection(offer.direction, offer.address,
                                                                  call.GetOnHold())));
     return TAfterStep::kNothing;
+}
+
+bool TSipEngine::OwnReInvitePending(ISipCall& call) {
+    return IsEstablished(call) && Client_.AwaitsFinalResponse(call.GetBranch(), call.GetCallId());
+}
+
+void TSipEngine::RefuseReInvite(ISipCall& call, const TSipMessage& message) {
+    if (OwnReInvitePending(call)) {
+        SendToVia(message, nullptr, ComposeResponse(message, "491 Request Pending"));
+        return;
+    }
+    // Up to ten seconds, as RFC 3261 14.2 asks, so the far end retries once
+    // this call has settled.
+    static thread_local std::mt19937 random{std::random_device{}()};
+    const int wait = std::uniform_int_distribution<int>(0, 10)(random);
+    std::string text = ComposeResponse(message, "500 Server Internal Error");
+    text.insert(text.rfind("Content-Length:"), "Retry-After: " + std::to_string(wait) + "\r\n");
+    SendToVia(message, nullptr, text);
 }
 
 // The ACK of our 2xx: it carries the SDP answer when our 200 made the offer.

@@ -2,11 +2,15 @@
 // first one of a call, and the re-INVITEs of hold and resume). Each runs
 // under the call's lock, after the dispatcher has acknowledged a failure.
 #include "engine/engine.h"
+
+#include <random>
+
 #include "sip/compose.h"
 #include "sip/dialog_parts.h"
 #include "sip/message.h"
 #include "sip/sdp.h"
 #include "sip/text.h"
+#include "sip/transaction_key.h"
 #include "sip/transport.h"
 
 namespace {
@@ -45,6 +49,9 @@ void TSipEngine::TakeChallenge(ISipCall& call, const TSipMessage& message) {
     call.SetNonce(message.Nonce);
     call.SetRealm(message.Realm);
     call.SetBranch(NewBranch());
+    // The Via an answer to the challenged INVITE brought names its branch: a
+    // CANCEL must name the INVITE that follows.
+    call.SetViaHeaders("");
 }
 
 TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMessage& message) {
@@ -80,7 +87,6 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
         state == csHolding || (state == csAuthenticating && !first && call.GetOnHold());
     call.SetState(holding ? csHolding : csConnected);
     call.SetViaHeaders(message.ViaHeaders);
-    if (!first && !message.RecordRouteHeaders.empty()) call.SetRouteSet(message);
     call.SetReceivedHost(message.ViaHost);
     call.SetReceivedPort(message.ViaPort);
     call.SetRemoteContact(message.Contact);
@@ -109,7 +115,13 @@ TSipEngine::TAfterStep TSipEngine::OnForkOk(ISipCall& call, const TSipMessage& m
         std::lock_guard<std::mutex> notes(CallNotesLock_);
         ended = !EndedForks_[&call].insert(message.ToTag).second;
     }
-    if (!ended) SendToAnswerer(call, message, ComposeByeForFork(call, message, NextCSeq()));
+    if (ended) return TAfterStep::kNothing;
+    const std::string bye = ComposeByeForFork(call, message, NextCSeq());
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        ForkByes_.insert(WireFactsOfText(bye).Key());
+    }
+    SendToAnswerer(call, message, bye);
     return TAfterStep::kNothing;
 }
 
@@ -145,6 +157,16 @@ TSipEngine::TAfterStep TSipEngine::OnInviteChallenge(ISipCall& call, const TSipM
 }
 
 TSipEngine::TAfterStep TSipEngine::OnInviteFailure(ISipCall& call, const TSipMessage& message) {
+    if (IsEstablished(call)) {
+        const std::string& status = message.StatusCode;
+        if (status == "408" || status == "481") return EndLostDialog(call, status);
+        if (status == "491") {
+            // Our re-INVITE crossed one of the far end's: the call stays as
+            // it was asked to be, and the re-INVITE goes again later.
+            ScheduleReInviteRetry(call);
+            return TAfterStep::kNothing;
+        }
+    }
     // A refused re-INVITE of a connected call leaves it connected.
     if (call.GetState() == csConnected) return TAfterStep::kNothing;
     if (IsEstablished(call)) {
@@ -153,6 +175,52 @@ TSipEngine::TAfterStep TSipEngine::OnInviteFailure(ISipCall& call, const TSipMes
     }
     EndedWith(call, message.StatusCode);
     return TAfterStep::kEndCall;
+}
+
+TSipEngine::TAfterStep TSipEngine::EndLostDialog(ISipCall& call, const std::string& status) {
+    call.SetBranch(NewBranch());
+    call.SetCSeq(NextCSeq());
+    SendCallText(call, ComposeBye(call));
+    EndedWith(call, status);
+    return TAfterStep::kEndCall;
+}
+
+// The owner of the Call-ID (the caller) waits 2.1 to 4 s, the other side
+// up to 2 s, in steps of 10 ms: the two never retry at once.
+void TSipEngine::ScheduleReInviteRetry(ISipCall& call) {
+    static thread_local std::mt19937 random{std::random_device{}()};
+    const bool owner = !call.GetIncoming();
+    const int steps = owner ? std::uniform_int_distribution<int>(210, 400)(random)
+                            : std::uniform_int_distribution<int>(0, 200)(random);
+    // By Call-ID: the call list is not to be touched under the call's lock.
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    ReInviteRetries_[&call] = {call.GetCallId(), SteadyNow() + std::chrono::milliseconds(steps * 10)};
+}
+
+void TSipEngine::RetryReInvites() {
+    std::vector<std::string> due;
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        const auto now = SteadyNow();
+        for (auto it = ReInviteRetries_.begin(); it != ReInviteRetries_.end();) {
+            if (it->second.second > now) {
+                ++it;
+                continue;
+            }
+            due.push_back(it->second.first);
+            it = ReInviteRetries_.erase(it);
+        }
+    }
+    for (const std::string& callId : due) {
+        const ISipCallPtr call = FindCall(callId);
+        if (!call) continue;
+        std::lock_guard<ISipCall> guard(*call);
+        const TCallState state = call->GetState();
+        if (state != csConnected && state != csHolding) continue;
+        call->SetSdpVersion(call->GetSdpVersion() + 1);
+        call->SetBranch(NewBranch());
+        SendInvite(*call, !call->GetAuthStatus().empty());
+    }
 }
 
 // Answers to the INVITE of a call the agent cancelled or ended: the first

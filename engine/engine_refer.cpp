@@ -1,5 +1,6 @@
 // REFER both ways (RFC 3515): the answer to the agent's REFER of a call, and
-// a REFER of the far end, which the agent carries out by calling the target.
+// a REFER of the far end, which the agent carries out by calling the target
+// only when the host consents.
 #include "engine/engine.h"
 #include "sip/compose.h"
 #include "sip/dialog_parts.h"
@@ -38,9 +39,9 @@ void TSipEngine::OnRefer(const TSipMessage& message) {
     Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferStatus(call, status); });
 }
 
-// A REFER of the far end (RFC 3515): accepted with 202, reported with a
-// first NOTIFY at once, then carried out by calling the target; the placed
-// call reports its outcome (ReportTransfer).
+// A REFER of the far end (RFC 3515): the host is asked, and the REFER waits
+// for its word (AcceptTransfer, RefuseTransfer) unanswered; its
+// retransmissions are taken by its server transaction meanwhile.
 void TSipEngine::OnReferRequest(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return AnswerNoDialog(message);
@@ -54,7 +55,53 @@ void TSipEngine::OnReferRequest(const TSipMessage& message) {
         SendToVia(message, nullptr, ComposeResponse(message, "603 Decline"));
         return;
     }
-    SendToVia(message, nullptr, ComposeResponse(message, "202 Accepted"));
+    {
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        // One transfer at a time: the first is still being decided.
+        if (TransferRequests_.count(call.get()) != 0 || TransferredAway_.count(call.get()) != 0) {
+            SendToVia(message, nullptr, ComposeResponse(message, "491 Request Pending"));
+            return;
+        }
+        TransferRequests_[call.get()] =
+            TTransferRequest{call, std::make_shared<const TSipMessage>(message), target, Now()};
+    }
+    if (!Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferRequest(call, target); }))
+        RefuseTransfer(call);
+}
+
+std::optional<TSipEngine::TTransferRequest> TSipEngine::TakeTransferRequest(const ISipCall& call) {
+    std::lock_guard<std::mutex> notes(CallNotesLock_);
+    const auto found = TransferRequests_.find(&call);
+    if (found == TransferRequests_.end()) return std::nullopt;
+    TTransferRequest request = std::move(found->second);
+    TransferRequests_.erase(found);
+    return request;
+}
+
+void TSipEngine::AcceptTransfer(ISipCallPtr call) {
+    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    if (const std::optional<TTransferRequest> request = TakeTransferRequest(*call))
+        CarryOutTransfer(*request);
+}
+
+void TSipEngine::RefuseTransfer(ISipCallPtr call) {
+    std::lock_guard<std::recursive_mutex> dispatch(DispatchLock_);
+    if (const std::optional<TTransferRequest> request = TakeTransferRequest(*call))
+        SendToVia(*request->refer, nullptr, ComposeResponse(*request->refer, "603 Decline"));
+}
+
+// Accepted with 202, reported with a first NOTIFY at once, then carried out
+// by calling the target; the placed call reports its outcome
+// (ReportTransfer).
+void TSipEngine::CarryOutTransfer(const TTransferRequest& request) {
+    const ISipCallPtr& call = request.call;
+    const TSipMessage& refer = *request.refer;
+    const TCallState state = call->GetState();
+    if ((state != csConnected && state != csHolding) || !Active_) {
+        SendToVia(refer, nullptr, ComposeResponse(refer, "603 Decline"));
+        return;
+    }
+    SendToVia(refer, nullptr, ComposeResponse(refer, "202 Accepted"));
     {
         std::lock_guard<ISipCall> guard(*call);
         call->SetBranch(NewBranch());
@@ -63,7 +110,7 @@ void TSipEngine::OnReferRequest(const TSipMessage& message) {
     }
     ISipCallPtr placed;
     try {
-        placed = MakeCall(call->GetAccount(), target, call->GetMicrophoneDevice(),
+        placed = MakeCall(call->GetAccount(), request.target, call->GetMicrophoneDevice(),
                           call->GetSpeakerDevice());
     } catch (const std::exception&) {
         std::lock_guard<ISipCall> guard(*call);
@@ -74,4 +121,27 @@ void TSipEngine::OnReferRequest(const TSipMessage& message) {
     }
     std::lock_guard<std::mutex> notes(CallNotesLock_);
     TransferOrigins_[placed.get()] = call;
+}
+
+void TSipEngine::TickTransfers() {
+    const double now = Now();
+    std::vector<ISipCallPtr> undecided;
+    std::vector<ISipCallPtr> abandoned;
+    {
+        std::lock_guard<TSipCalls> list(Calls_);
+        std::lock_guard<std::mutex> notes(CallNotesLock_);
+        for (const auto& [key, request] : TransferRequests_)
+            if (SecondsBetween(request.since, now) > kTransferDecisionSeconds) undecided.push_back(request.call);
+        for (int i = 0; i < Calls_.Count(); ++i) {
+            ISipCallPtr call = Calls_.Get(i);
+            const auto found = TransferredAway_.find(call.get());
+            if (found != TransferredAway_.end() && SecondsBetween(found->second, now) > kTransferorByeSeconds)
+                abandoned.push_back(call);
+        }
+    }
+    for (const ISipCallPtr& call : undecided) RefuseTransfer(call);
+    for (const ISipCallPtr& call : abandoned) {
+        HangUp(call);
+        FailCall(call, "");
+    }
 }

@@ -9,11 +9,11 @@ TInviteEvent ClassifyWithoutCall(const TInviteFacts& facts) {
 
 // Requests on a listed call: a copy of the INVITE that made it (no To tag;
 // a re-INVITE has passed the dialog checks), or a re-INVITE, which only a
-// call that is up takes.
+// call that is up takes; any other is refused, never left unanswered.
 TInviteEvent ClassifyRequest(const TInviteFacts& facts) {
     if (!facts.toTag) return TInviteEvent::kRepeatedInvite;
     const bool up = facts.state == csConnected || facts.state == csHolding;
-    return up ? TInviteEvent::kReInvite : TInviteEvent::kIgnore;
+    return up ? TInviteEvent::kReInvite : TInviteEvent::kRefusedReInvite;
 }
 
 bool IsChallenge(std::string_view status) {

@@ -12,6 +12,7 @@ enum class TInviteEvent {
     kNoDialog,           // an INVITE with a To tag, on no call: 481
     kRepeatedInvite,     // another copy of the INVITE that made the call
     kReInvite,           // a new offer inside the dialog of a call that is up
+    kRefusedReInvite,    // a re-INVITE of a call that cannot take one now
     kUnknownCallFailure, // a final failure for a call no longer listed
     kEndedCallResponse,  // any response for a call the agent cancelled or ended
     kTrying,             // 100 while the INVITE is unanswered

@@ -125,6 +125,13 @@ bool TClientTransactions::AwaitsFirstResponse(const std::string& inviteBranch,
     return found != Entries_.end() && found->second.state == TState::kTrying;
 }
 
+bool TClientTransactions::AwaitsFinalResponse(const std::string& inviteBranch,
+                                              const std::string& callId) const {
+    std::lock_guard<std::mutex> guard(Lock_);
+    const auto found = Entries_.find("INVITE " + inviteBranch + ' ' + callId);
+    return found != Entries_.end() && found->second.state != TState::kCompleted;
+}
+
 void TClientTransactions::Clear() {
     std::lock_guard<std::mutex> guard(Lock_);
     Entries_.clear();

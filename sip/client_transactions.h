@@ -80,6 +80,9 @@ public:
     // True while the INVITE transaction of `branch` and `callId` has no
     // response at all: a CANCEL must wait (RFC 3261 9.1).
     bool AwaitsFirstResponse(const std::string& inviteBranch, const std::string& callId) const;
+    // True while that INVITE transaction has no final response: a re-INVITE
+    // of the far end crossing it is refused 491 (RFC 3261 14.2).
+    bool AwaitsFinalResponse(const std::string& inviteBranch, const std::string& callId) const;
     // Forgets every transaction (the engine switched off).
     void Clear();
     std::size_t Count() const;

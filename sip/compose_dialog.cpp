@@ -68,13 +68,12 @@ std::string SdpBody(std::string_view sdp) {
     return "Content-Type: application/sdp\r\n" + ContentLengthAndBody(sdp);
 }
 
-// The call's Via lines, or one of its own (branch before rport) when the
-// call took none over yet.
+// The call's Via lines, or the pending INVITE's own when the call took none
+// over from an answer to that INVITE.
 std::string CancelVia(ISipCall& call, ISipAccount& account) {
     std::string via = call.GetViaHeaders();
     if (!via.empty()) return via;
-    return "Via: SIP/2.0/UDP " + account.GetLocalIp() + ":" +
-           std::to_string(account.GetLocalPort()) + ";branch=" + call.GetBranch() + ";rport\r\n";
+    return AccountViaLine(account, call.GetBranch());
 }
 
 // Whether the call holds a challenge to answer; a credentials line for no

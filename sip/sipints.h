@@ -218,6 +218,10 @@ public:
     // reported (200 to 299: transferred, the call then ends), or its refusal
     // of the REFER; on failure the call is connected again.
     virtual void TransferStatus(ISipCallPtr /*call*/, int /*status*/) {}
+    // The far end of the call asks it to be transferred to `target` (a
+    // REFER): nothing happens until the host answers with AcceptTransfer or
+    // RefuseTransfer; a host that does not, in time, has refused.
+    virtual void TransferRequest(ISipCallPtr /*call*/, const std::string& /*target*/) {}
 };
 using ISipEventHandlerPtr = std::shared_ptr<ISipEventHandler>;
 
@@ -519,6 +523,14 @@ public:
     virtual void Hold(ISipCallPtr call) = 0;
     virtual void Resume(ISipCallPtr call) = 0;
     virtual void Transfer(ISipCallPtr call, const std::string& target) = 0;
+    // The host's answer to the far end's TransferRequest of the call;
+    // nothing when none is waiting.
+    virtual void AcceptTransfer(ISipCallPtr call) = 0;
+    virtual void RefuseTransfer(ISipCallPtr call) = 0;
+    // Incoming calls only from an account's server (403 Forbidden to any
+    // other sender); off by default.
+    virtual void SetCallsFromServerOnly(bool value) = 0;
+    virtual bool GetCallsFromServerOnly() = 0;
     virtual int GetLocalPort() = 0;
     virtual void SetLocalPort(int value) = 0;
     virtual bool GetActive() = 0;

@@ -143,6 +143,12 @@ void TSipClientEventHandler::TransferStatus(ISipCallPtr call, int status) {
     });
 }
 
+void TSipClientEventHandler::TransferRequest(ISipCallPtr call, const std::string& target) {
+    Target_->Post([call, target = QString::fromStdString(target)](TSipClient& client) {
+        client.Guarded([&] { emit client.OnTransferRequest(&client, call, target); });
+    });
+}
+
 // ---------------------------------------------------------------------------
 // Audio devices, synchronous
 // ---------------------------------------------------------------------------

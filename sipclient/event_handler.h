@@ -70,6 +70,7 @@ public:
                          const std::string& text) override;
     void MessageStatus(ISipAccountPtr account, const std::string& target, int status) override;
     void TransferStatus(ISipCallPtr call, int status) override;
+    void TransferRequest(ISipCallPtr call, const std::string& target) override;
     // Synchronous, on the thread that starts or stops the call's media.
     void CreateAudioDevices(ISipCallPtr call) override;
     void ReleaseAudioDevices(ISipCallPtr call) override;

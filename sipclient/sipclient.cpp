@@ -48,6 +48,12 @@ void TSipClient::SetSilenceTimeout(int value) {
         Engine_->SetSilenceTimeout(value);
 }
 
+void TSipClient::SetCallsFromServerOnly(bool value) {
+    CallsFromServerOnly_ = value;
+    if (Engine_)
+        Engine_->SetCallsFromServerOnly(value);
+}
+
 void TSipClient::SetActive(bool value) {
     Active_ = value;
     if (Engine_) {
@@ -62,6 +68,7 @@ void TSipClient::SetActive(bool value) {
     Engine_->SetEventHandler(std::make_shared<TSipClientEventHandler>(Target_));
     Engine_->SetSilenceThreshold(SilenceThreshold_);
     Engine_->SetSilenceTimeout(SilenceTimeout_);
+    Engine_->SetCallsFromServerOnly(CallsFromServerOnly_);
     Engine_->SetRtpPortMin(RtpPortMin_);
     Engine_->SetRtpPortMax(RtpPortMax_);
     Engine_->SetActive(true);
@@ -151,6 +158,9 @@ void TSipClient::Transfer(ISipCallPtr call, const std::string& target) {
     sip_header::RequireDialTarget(target);
     RequireEngine().Transfer(std::move(call), target);
 }
+
+void TSipClient::AcceptTransfer(ISipCallPtr call) { RequireEngine().AcceptTransfer(std::move(call)); }
+void TSipClient::RefuseTransfer(ISipCallPtr call) { RequireEngine().RefuseTransfer(std::move(call)); }
 
 media::TCallQuality TSipClient::GetCallQuality(const ISipCallPtr& call) {
     if (const auto media = std::dynamic_pointer_cast<TCall>(call))

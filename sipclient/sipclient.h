@@ -70,6 +70,10 @@ public:
     void SetSilenceThreshold(int value);
     int GetSilenceTimeout() const { return SilenceTimeout_; }
     void SetSilenceTimeout(int value);
+    // Incoming calls only from the account's server (others get 403);
+    // reaches a running engine at once.
+    bool GetCallsFromServerOnly() const { return CallsFromServerOnly_; }
+    void SetCallsFromServerOnly(bool value);
 
     // True from SetActive(true) on, even when switching the engine on failed,
     // so that an application does not retry on its own.
@@ -108,6 +112,9 @@ public:
     void Hold(ISipCallPtr call);
     void Resume(ISipCallPtr call);
     void Transfer(ISipCallPtr call, const std::string& target);
+    // The answer to an OnTransferRequest of the call.
+    void AcceptTransfer(ISipCallPtr call);
+    void RefuseTransfer(ISipCallPtr call);
     // The quality figures of a call's received audio as its media last
     // published them (kept after the call ends, for its record); all zero for
     // a call that never had media. Any thread.
@@ -141,6 +148,9 @@ signals:
                          int status);
     // How a transfer the call asked for ended (200 to 299: transferred).
     void OnTransferStatus(TSipClient* sender, ISipCallPtr call, int status);
+    // The far end asks to transfer the call to `target`: answer with
+    // AcceptTransfer or RefuseTransfer (no answer in time is a refusal).
+    void OnTransferRequest(TSipClient* sender, ISipCallPtr call, const QString& target);
 
     // A slot connected to one of the events above threw; `text` is its
     // message. The event's references are released all the same.
@@ -168,6 +178,7 @@ private:
     int RtpPortMax_ = kDefaultRtpPortMax;
     int SilenceThreshold_ = kDefaultSilenceThreshold;
     int SilenceTimeout_ = kDefaultSilenceTimeout;
+    bool CallsFromServerOnly_ = false;
     TDtmfMethod DtmfMethod_ = dtmfInBand;
     std::mutex ToneLock_;  // serialises building in-band tone sounds
 };

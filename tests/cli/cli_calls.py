@@ -1033,17 +1033,21 @@ def case_transfer_out_refused(cli, workdir):
 
 def case_transfer_in(cli, workdir):
     """A caller from another port asks the agent to transfer the call to a
-    third party (the agent's server here): the agent answers 202, calls the
-    target, reports 100 and then 200 by NOTIFY, and ends the first call."""
+    third party (the agent's server here); with --accept-transfers the agent
+    answers 202, calls the target, reports 100 and then 200 by NOTIFY, and
+    the caller's BYE ends the first call."""
     target = sipp("uas_answer.xml", workdir, port=TARGET_PORT, name="target")
     agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{TARGET_PORT}",
-                                             ["--auto-answer"]), workdir)
+                                             ["--auto-answer", "--accept-transfers"]), workdir)
     caller = None
     try:
         caller = sipp("uac_refer.xml", workdir,
                       ["-s", "alice", "-set", "target", f"sip:transfer@127.0.0.1:{TARGET_PORT}"],
                       f"127.0.0.1:{CALLER_PORT}", name="caller")
         agent.expect("incoming caller")
+        line = agent.expect("transfer-request")
+        if line != f"transfer-request 1 transfer@127.0.0.1:{TARGET_PORT}":
+            raise Failure(f"transfer request: '{line}'")
         agent.expect("answered")
         agent.expect("bye 1")
         wait_sipp(caller, workdir, name="caller")
@@ -1057,6 +1061,36 @@ def case_transfer_in(cli, workdir):
     finally:
         agent.kill()
         target.kill()
+        if caller:
+            caller.kill()
+
+
+def case_transfer_in_refused(cli, workdir):
+    """Without --accept-transfers the far end's transfer request waits for
+    the user: `refuse-transfer 1` declines it with 603, nobody is called, and
+    the first call goes on until the caller ends it."""
+    agent = Agent(cli, "callee", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{TARGET_PORT}",
+                                             ["--auto-answer"]), workdir)
+    caller = None
+    try:
+        caller = sipp("uac_refer_declined.xml", workdir,
+                      ["-s", "alice", "-set", "target", f"sip:transfer@127.0.0.1:{TARGET_PORT}"],
+                      f"127.0.0.1:{CALLER_PORT}", name="caller")
+        agent.expect("incoming caller")
+        line = agent.expect("transfer-request")
+        if line != f"transfer-request 1 transfer@127.0.0.1:{TARGET_PORT}":
+            raise Failure(f"transfer request: '{line}'")
+        agent.send("refuse-transfer 1")
+        line = agent.expect("bye 1")
+        if line != "bye 1":
+            raise Failure(f"the caller's BYE: '{line}'")
+        wait_sipp(caller, workdir, name="caller")
+        agent.send("calls")
+        if agent.expect("no calls") != "no calls":
+            raise Failure(f"after the refusal: '{agent.seen[-1]}'")
+        agent.finish()
+    finally:
+        agent.kill()
         if caller:
             caller.kill()
 
@@ -1241,7 +1275,7 @@ def case_baresip_transfers_the_agent(cli, workdir):
     """bob calls baresip, baresip transfers bob to carol: bob is asked by
     REFER, calls carol, and the first call ends once carol answers."""
     def run(peer, agents):
-        bob = registered_agent(cli, workdir, "bob", CALLER_PORT)
+        bob = registered_agent(cli, workdir, "bob", CALLER_PORT, ["--accept-transfers"])
         agents.append(bob)
         carol = registered_agent(cli, workdir, "carol", CALLEE_PORT, ["--auto-answer"])
         agents.append(carol)
@@ -1249,6 +1283,7 @@ def case_baresip_transfers_the_agent(cli, workdir):
         bob.expect("answered")
         time.sleep(1.0)
         baresip_command("transfer", "sip:carol@127.0.0.1")
+        bob.expect("transfer-request 1")
         carol.expect("incoming bob")
         bob.expect("bye 1")
         bob.send("calls")
@@ -1323,6 +1358,7 @@ CASES = {
     "transfer_in": (case_transfer_in, ["sipp"]),
     "silent_server": (case_silent_server, []),
     "play_bounds": (case_play_bounds, ["sipp"]),
+    "transfer_in_refused": (case_transfer_in_refused, ["sipp"]),
     "message_delivered": (case_message_delivered, ["sipp"]),
     "message_refused": (case_message_refused, ["sipp"]),
     "invite_flood": (case_invite_flood, ["sipp"]),

@@ -34,7 +34,9 @@ const std::vector<TForgery>& RequestForgeries() {
         {"no To tag", [](TDialog& d, int&) { d.ourTag.clear(); }, false},
         {"unknown Call-ID", [](TDialog& d, int&) { d.callId = "forged-call"; }, false},
         {"old CSeq", [](TDialog&, int& cseq) { cseq = 1; }, false},
-        {"from another port", [](TDialog&, int&) {}, true},
+        // The tags are what proves a request the dialog's over UDP: from
+        // another address, only the wrong ones go unanswered.
+        {"from another port", [](TDialog& d, int&) { d.peerTag = "forged3"; }, true},
     };
     return forgeries;
 }

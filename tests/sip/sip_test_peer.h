@@ -66,6 +66,9 @@ public:
     void Log(const std::string&) override {}
     void CreateAudioDevices(ISipCallPtr) override { Add("CreateAudioDevices"); }
     void ReleaseAudioDevices(ISipCallPtr) override { Add("ReleaseAudioDevices"); }
+    void TransferRequest(ISipCallPtr, const std::string& target) override {
+        Add("TransferRequest " + target);
+    }
 
     std::vector<std::string> Events();
     int Count(const std::string& event);

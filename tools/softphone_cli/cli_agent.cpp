@@ -27,6 +27,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
     Client_.SetRtpPortMin(options.rtpPortMin);
     Client_.SetRtpPortMax(options.rtpPortMax);
     Client_.SetDtmfMethod(options.dtmf);
+    Client_.SetCallsFromServerOnly(options.callsFromServerOnly);
     PauseTimer_.setSingleShot(true);
     connect(&PauseTimer_, &QTimer::timeout, this, [this] {
         Paused_ = false;

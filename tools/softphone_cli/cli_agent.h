@@ -85,6 +85,8 @@ private:
     void ListCalls() const;
     // "hangup" or "hangup N"; a ringing incoming call is refused instead.
     void HangUpCommand(const std::string& argument);
+    // "accept-transfer N" or "refuse-transfer N".
+    void AnswerTransfer(const std::string& name, const std::string& argument);
     void RejectCall(const ISipCallPtr& call);
     // The speaker device of call `number`: a numbered file for a WAV name.
     int SpeakerDeviceFor(int number) const;

@@ -1,6 +1,7 @@
 // The commands and events that deal with several calls by number: adopting
-// a new call, its bye line, `calls`, `hangup [N]`, `reject` and how a
-// transfer ended.
+// a new call, its bye line, `calls`, `hangup [N]`, `reject`, the far end's
+// transfer requests with `accept-transfer N` and `refuse-transfer N`, and how
+// a transfer ended.
 #include <climits>
 #include <stdexcept>
 
@@ -27,6 +28,27 @@ void TCliAgent::ConnectTransferEvents() {
                     Print("transfer-failed " + number + " " + StatusWithReason(std::to_string(status)));
                 }
             });
+    connect(&Client_, &TSipClient::OnTransferRequest, this,
+            [this](TSipClient*, ISipCallPtr call, const QString& target) {
+                AdoptUnknownCall(call);
+                Print("transfer-request " + std::to_string(Calls_.NumberOf(call)) + " " +
+                      target.toStdString());
+                if (Options_.acceptTransfers)
+                    Client_.AcceptTransfer(call);
+            });
+}
+
+void TCliAgent::AnswerTransfer(const std::string& name, const std::string& argument) {
+    if (argument.empty())
+        throw std::invalid_argument(name + " needs a call number");
+    const int number = ParseBoundedInt(argument, 1, INT_MAX, "call number");
+    const ISipCallPtr call = Calls_.Find(number);
+    if (!call)
+        throw std::runtime_error("no call " + argument);
+    if (name == "accept-transfer")
+        Client_.AcceptTransfer(call);
+    else
+        Client_.RefuseTransfer(call);
 }
 
 int TCliAgent::SpeakerDeviceFor(int number) const {

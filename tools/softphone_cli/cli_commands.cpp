@@ -159,6 +159,8 @@ void TCliAgent::Execute(const std::string& line) {
         ListCalls();
     } else if (name == "hangup") {
         HangUpCommand(command.argument);
+    } else if (name == "accept-transfer" || name == "refuse-transfer") {
+        AnswerTransfer(name, command.argument);
     } else {
         RunCallCommand(name, command.argument);
     }

@@ -12,7 +12,7 @@ const char* const kCliUsage =
     "                     [--proxy HOST] [--stun HOST] [--display-name NAME] [--expires SECONDS]\n"
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
     "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n"
-    "                     [--max-sound SECONDS]\n";
+    "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -105,6 +105,14 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
         }
         if (name == "--log") {
             options.log = true;
+            continue;
+        }
+        if (name == "--accept-transfers") {
+            options.acceptTransfers = true;
+            continue;
+        }
+        if (name == "--calls-from-server-only") {
+            options.callsFromServerOnly = true;
             continue;
         }
         const auto& table = ValueOptions();

@@ -21,6 +21,8 @@ struct TCliOptions {
     int rtpPortMin = 22000;
     int rtpPortMax = 24000;
     bool autoAnswer = false;
+    bool acceptTransfers = false;
+    bool callsFromServerOnly = false;  // incoming calls from the server only (403 to others)  // a far end's transfer request is carried out unasked
     int busyAfterSeconds = 30;  // a call waiting unanswered this long is refused busy
     bool log = false;
     int maxSoundSeconds = 600;  // `play` refuses a longer sound
