@@ -85,6 +85,9 @@ public:
     static constexpr double kStunTimeoutSeconds = 3;
     static constexpr double kSetupTimeoutSeconds = 120;
     static constexpr double kEndedCallSeconds = 32;
+    // A connected call that hears neither RTP nor RTCP for this long, while
+    // it expects some, has lost its far end and is ended with BYE.
+    static constexpr int kDefaultMediaTimeoutSeconds = 30;
 
     explicit TSipEngine(uint16_t localPort, TSipEngineOptions options = {});
     ~TSipEngine() override;
@@ -101,6 +104,8 @@ public:
     void SetSilenceThreshold(int value) override { SilenceThreshold_.exchange(value); }
     int GetSilenceTimeout() override { return SilenceTimeout_; }
     void SetSilenceTimeout(int value) override { SilenceTimeout_.exchange(value); }
+    int GetMediaTimeout() override { return MediaTimeout_; }
+    void SetMediaTimeout(int seconds) override { MediaTimeout_ = seconds < 0 ? 0 : seconds; }
     int GetCodecCount() override;
     int GetCodecAt(int index) override;
     void EndCall(ISipCallPtr call) override;
@@ -164,6 +169,13 @@ private:
     // Returns the accounts whose lost registration is due for a retry.
     std::vector<ISipAccountPtr> TickAccounts();
     void TickCalls();
+    struct TMediaSeen {
+        uint64_t received = 0;
+        double since = 0;
+    };
+    // True when the call waits for media and none came for the timeout;
+    // notes the call in `seen`. The caller holds CallNotesLock_.
+    bool MediaTimedOut(ISipCall& call, double now, std::unordered_map<const ISipCall*, TMediaSeen>& seen);
     double Now() const { return Options_.clock.now(); }
     sip_transaction::TTime SteadyNow() const { return Options_.steadyClock(); }
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
@@ -303,6 +315,7 @@ private:
     std::atomic<int> CSeqCounter_{0};
     std::atomic<int> SilenceThreshold_{800};
     std::atomic<int> SilenceTimeout_{5000};
+    std::atomic<int> MediaTimeout_{kDefaultMediaTimeoutSeconds};
 
     mutable std::mutex CodecLock_;
     std::vector<int> Codecs_;  // guarded by CodecLock_
@@ -324,6 +337,9 @@ private:
     // Calls placed for a REFER we accepted, with the call that asked.
     std::unordered_map<const ISipCall*, std::weak_ptr<ISipCall>> TransferOrigins_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
+    // Calls expecting media: the received count last seen and since when it
+    // has stood still.
+    std::unordered_map<const ISipCall*, TMediaSeen> MediaSeen_;
     // Calls the agent cancelled, and whether the CANCEL still waits for the
     // INVITE's first provisional response.
     std::unordered_map<const ISipCall*, bool> Cancelled_;

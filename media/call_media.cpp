@@ -138,6 +138,7 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
             return;
         }
     }
+    ++MediaReceived_;
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
 }
@@ -153,6 +154,7 @@ void TCall::OnControlDatagram(const std::string& address, uint16_t port, const u
                                      std::chrono::steady_clock::now())) {
         return;
     }
+    ++MediaReceived_;
     if (MediaPath_)
         MediaPath_->ReceiveControl(*this, data, length);
 }

@@ -48,6 +48,16 @@ void TSipClient::SetSilenceTimeout(int value) {
         Engine_->SetSilenceTimeout(value);
 }
 
+void TSipClient::SetMediaTimeout(int seconds) {
+    MediaTimeout_ = seconds;
+    if (Engine_)
+        Engine_->SetMediaTimeout(seconds);
+}
+
+bool TSipClient::EndedByMediaTimeout(const ISipCallPtr& call) {
+    return call && call->GetState() == csIdle && call->GetStatusText() == kMediaTimeoutStatus;
+}
+
 void TSipClient::SetActive(bool value) {
     Active_ = value;
     if (Engine_) {
@@ -62,6 +72,7 @@ void TSipClient::SetActive(bool value) {
     Engine_->SetEventHandler(std::make_shared<TSipClientEventHandler>(Target_));
     Engine_->SetSilenceThreshold(SilenceThreshold_);
     Engine_->SetSilenceTimeout(SilenceTimeout_);
+    Engine_->SetMediaTimeout(MediaTimeout_);
     Engine_->SetRtpPortMin(RtpPortMin_);
     Engine_->SetRtpPortMax(RtpPortMax_);
     Engine_->SetActive(true);

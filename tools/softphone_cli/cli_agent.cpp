@@ -27,6 +27,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
     Client_.SetRtpPortMin(options.rtpPortMin);
     Client_.SetRtpPortMax(options.rtpPortMax);
     Client_.SetDtmfMethod(options.dtmf);
+    Client_.SetMediaTimeout(options.mediaTimeoutSeconds);
     PauseTimer_.setSingleShot(true);
     connect(&PauseTimer_, &QTimer::timeout, this, [this] {
         Paused_ = false;
@@ -103,6 +104,11 @@ void TCliAgent::ConnectEvents() {
             PrintStats(call);
         PrintBye(call);
         CheckQuitDone();
+    });
+    connect(&Client_, &TSipClient::OnAudioDevice, this, [this](TSipClient*, ISipCallPtr call, bool present) {
+        const int number = Calls_.NumberOf(call);
+        Print(std::string(present ? "audio-device-back" : "audio-device-lost") +
+              (number != 0 ? " " + std::to_string(number) : std::string()));
     });
     ConnectMessageEvents();
     ConnectTransferEvents();

@@ -11,7 +11,8 @@ const char* const kCliUsage =
     "usage: softphone-cli [--local-port N] [--server HOST[:PORT]] [--user U] [--password P]\n"
     "                     [--proxy HOST] [--stun HOST] [--display-name NAME] [--expires SECONDS]\n"
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
-    "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n";
+    "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS]\n"
+    "                     [--media-timeout SECONDS] [--log]\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -83,6 +84,9 @@ const std::map<std::string, TSetter>& ValueOptions() {
         {"--rtp-ports", [](TCliOptions& o, const std::string& v) { ParseRtpPorts(v, o); }},
         {"--busy-after", [](TCliOptions& o, const std::string& v) {
              o.busyAfterSeconds = ParseBoundedInt(v, 1, 600, "--busy-after");
+         }},
+        {"--media-timeout", [](TCliOptions& o, const std::string& v) {
+             o.mediaTimeoutSeconds = ParseBoundedInt(v, 0, 86400, "--media-timeout");
          }},
     };
     return table;

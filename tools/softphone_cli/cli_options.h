@@ -22,6 +22,7 @@ struct TCliOptions {
     int rtpPortMax = 24000;
     bool autoAnswer = false;
     int busyAfterSeconds = 30;  // a call waiting unanswered this long is refused busy
+    int mediaTimeoutSeconds = 30;  // a connected call hearing nothing this long ends; 0: never
     bool log = false;
 };
 
