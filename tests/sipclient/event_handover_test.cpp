@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
-#include <vector>
 #include <utility>
+#include <vector>
 
 #include "sip/account.h"
 #include "sipclient/event_handler.h"
