@@ -71,6 +71,13 @@ void TBoothSettings::WriteAccount(const TAccountSettings& account) {
     Save();
 }
 
+int TBoothSettings::ReadMediaTimeout() const {
+    bool ok = false;
+    const int seconds = Settings_->value(QStringLiteral("Media/timeoutseconds")).toInt(&ok);
+    constexpr int kDefaultSeconds = 30;
+    return ok && seconds >= 0 ? seconds : kDefaultSeconds;
+}
+
 TShopSettings TBoothSettings::ReadShop() const {
     Settings_->beginGroup(QStringLiteral("Shop"));
     // A comma in a value written by hand without quotes makes QSettings read

@@ -54,6 +54,9 @@ public:
     void WriteAccount(const TAccountSettings& account);
 
     TShopSettings ReadShop() const;
+    // Seconds a call may hear nothing from the far end before it is cut
+    // (group "Media", key "timeoutseconds"; 30 when absent, 0: never).
+    int ReadMediaTimeout() const;
     void WriteShop(const TShopSettings& shop);
 
     // The administrator PIN that guards the selling rates (group "Admin",

@@ -38,6 +38,8 @@ inline constexpr char kInCallText[] = "Llamada en Curso";
 inline constexpr char kValidatingText[] = "Validando la cuenta...";
 inline constexpr char kPortalDownText[] = "Portal no disponible";
 inline constexpr char kSipServerSilentText[] = "Servidor SIP no responde";
+inline constexpr char kNoMediaText[] = "Sin audio: llamada cortada";
+inline constexpr char kSpeakerLostText[] = "Altavoz desconectado";
 inline constexpr char kAccountRefusedText[] = "Cuenta rechazada";
 
 // The status bar's word on a call that has ended.

@@ -80,6 +80,7 @@ void TMainWindow::SetupClient() {
     Client_->SetSilenceTimeout(5000);
     // A booth rings for its provider only: anyone else is refused 403.
     Client_->SetCallsFromServerOnly(true);
+    Client_->SetMediaTimeout(Settings_.ReadMediaTimeout());
     Client_->SetAudioDeviceFactory(DefaultAudioDeviceFactory());
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);
@@ -88,6 +89,17 @@ void TMainWindow::SetupClient() {
     // through the line.
     // A handler of ours that fails inside a component event is shown like
     // any other failed action.
+    // A far end gone silent (the call is cut, it would otherwise bill for
+    // ever) and a headset pulled out are said on the status bar.
+    connect(Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
+        if (TSipClient::EndedByMediaTimeout(call)) ShowNote(QString::fromUtf8(kNoMediaText));
+    });
+    connect(Client_, &TSipClient::OnAudioDevice, this, [this](TSipClient*, ISipCallPtr, bool present) {
+        if (!present)
+            ShowNote(QString::fromUtf8(kSpeakerLostText));
+        else if (Panels_[1]->text() == QString::fromUtf8(kSpeakerLostText))
+            ShowNote(QString());
+    });
     connect(Client_, &TSipClient::HandlerError, this,
             [this](TSipClient*, const QString& text) { ShowError(this, text); });
 }

@@ -585,18 +585,45 @@ std::vector<ISipAccountPtr> TSipEngine::TickAccounts() {
     return retry;
 }
 
+bool TSipEngine::MediaTimedOut(ISipCall& call, double now,
+                               std::unordered_map<const ISipCall*, TMediaSeen>& seen) {
+    const int timeout = MediaTimeout_;
+    const auto* media = dynamic_cast<const TCall*>(&call);
+    // Held either way, nothing is due from the far end: the wait starts
+    // again when the call is taken off hold. A far end that holds us with
+    // "sendonly" may send music or may send nothing, so only a two-way call
+    // is watched.
+    if (timeout <= 0 || !media || call.GetState() != csConnected || !call.GetMediaActive() ||
+        call.GetOnHold() || call.GetDirection() != "sendrecv") {
+        return false;
+    }
+    const uint64_t received = media->GetMediaReceived();
+    const auto before = MediaSeen_.find(&call);
+    TMediaSeen& entry = seen[&call];
+    if (before == MediaSeen_.end() || before->second.received != received) {
+        entry = TMediaSeen{received, now};
+        return false;
+    }
+    entry = before->second;
+    return SecondsBetween(entry.since, now) >= timeout;
+}
+
 void TSipEngine::TickCalls() {
     std::vector<ISipCallPtr> expired;
     std::vector<ISipCallPtr> stale;
+    std::vector<ISipCallPtr> silent;
     const double now = Now();
     {
         std::lock_guard<TSipCalls> list(Calls_);
         std::lock_guard<std::mutex> notes(CallNotesLock_);
         std::unordered_map<const ISipCall*, double> endedSince;
+        std::unordered_map<const ISipCall*, TMediaSeen> mediaSeen;
         for (int i = 0; i < Calls_.Count(); ++i) {
             ISipCallPtr call = Calls_.Get(i);
             const TCallState state = call->GetState();
-            if ((state == csCalling || state == csAuthenticating || state == csRinging) &&
+            if (MediaTimedOut(*call, now, mediaSeen)) {
+                silent.push_back(call);
+            } else if ((state == csCalling || state == csAuthenticating || state == csRinging) &&
                 SecondsBetween(call->GetStartTime(), now) > kSetupTimeoutSeconds) {
                 expired.push_back(call);
             } else if (state == csIdle) {
@@ -610,6 +637,22 @@ void TSipEngine::TickCalls() {
             }
         }
         EndedSince_ = std::move(endedSince);
+        MediaSeen_ = std::move(mediaSeen);
+    }
+    for (const ISipCallPtr& call : silent) {
+        // The far end is gone (killed, unplugged, its NAT binding lost): the
+        // call would otherwise stay up, and billed, for ever.
+        // Ended here rather than on the BYE's answer, which a dead peer never
+        // sends: the host hears of it at once, with the reason.
+        {
+            std::lock_guard<ISipCall> guard(*call);
+            if (call->GetState() != csConnected) continue;
+            HangUp(call);
+            call->SetStatusText(kMediaTimeoutStatus);
+            if (call->GetMediaActive()) call->SetMediaActive(false);
+            call->SetState(csIdle);
+        }
+        EndCall(call);
     }
     for (const ISipCallPtr& call : expired) {
         // The far end learns of it too: a final response for its INVITE, a

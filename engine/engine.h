@@ -97,6 +97,9 @@ public:
     // and how long a call transferred away waits for the transferor's BYE.
     static constexpr double kTransferDecisionSeconds = 10;
     static constexpr double kTransferorByeSeconds = 32;
+    // A connected call that hears neither RTP nor RTCP for this long, while
+    // it expects some, has lost its far end and is ended with BYE.
+    static constexpr int kDefaultMediaTimeoutSeconds = 30;
 
     explicit TSipEngine(uint16_t localPort, TSipEngineOptions options = {});
     ~TSipEngine() override;
@@ -113,6 +116,8 @@ public:
     void SetSilenceThreshold(int value) override { SilenceThreshold_.exchange(value); }
     int GetSilenceTimeout() override { return SilenceTimeout_; }
     void SetSilenceTimeout(int value) override { SilenceTimeout_.exchange(value); }
+    int GetMediaTimeout() override { return MediaTimeout_; }
+    void SetMediaTimeout(int seconds) override { MediaTimeout_ = seconds < 0 ? 0 : seconds; }
     int GetCodecCount() override;
     int GetCodecAt(int index) override;
     void EndCall(ISipCallPtr call) override;
@@ -191,6 +196,13 @@ private:
     // un-REGISTER every account not taken down yet; true when nothing more
     // is awaited.
     bool TakeDownRemaining(std::unordered_set<const void*>& takenDown);
+    struct TMediaSeen {
+        uint64_t received = 0;
+        double since = 0;
+    };
+    // True when the call waits for media and none came for the timeout;
+    // notes the call in `seen`. The caller holds CallNotesLock_.
+    bool MediaTimedOut(ISipCall& call, double now, std::unordered_map<const ISipCall*, TMediaSeen>& seen);
     double Now() const { return Options_.clock.now(); }
     sip_transaction::TTime SteadyNow() const { return Options_.steadyClock(); }
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
@@ -367,6 +379,7 @@ private:
     std::atomic<int> CSeqCounter_{0};
     std::atomic<int> SilenceThreshold_{800};
     std::atomic<int> SilenceTimeout_{5000};
+    std::atomic<int> MediaTimeout_{kDefaultMediaTimeoutSeconds};
 
     mutable std::mutex CodecLock_;
     std::vector<int> Codecs_;  // guarded by CodecLock_
@@ -396,6 +409,9 @@ private:
     // Calls transferred away, waiting for the transferor's BYE since then.
     std::unordered_map<const ISipCall*, double> TransferredAway_;
     std::unordered_map<const ISipCall*, double> EndedSince_;
+    // Calls expecting media: the received count last seen and since when it
+    // has stood still.
+    std::unordered_map<const ISipCall*, TMediaSeen> MediaSeen_;
     // Calls the agent cancelled, and whether the CANCEL still waits for the
     // INVITE's first provisional response.
     std::unordered_map<const ISipCall*, bool> Cancelled_;

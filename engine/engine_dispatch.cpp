@@ -92,7 +92,10 @@ void TSipEngine::OnBye(const TSipMessage& message) {
     {
         std::lock_guard<ISipCall> guard(*call);
         call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
-        call->SetStatusText(IsRequest(message) ? std::string() : message.StatusCode);
+        // The answer to the BYE of a call ended for its silent far end keeps
+        // that reason.
+        if (IsRequest(message) || call->GetStatusText() != kMediaTimeoutStatus)
+            call->SetStatusText(IsRequest(message) ? std::string() : message.StatusCode);
         call->SetState(csIdle);
         if (IsRequest(message)) SendToVia(message, nullptr, ComposeOk(message));
     }

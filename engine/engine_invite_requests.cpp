@@ -129,8 +129,10 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
         if (const IAudioCodecPtr codec = call.GetCodec())
             call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
-    SendCallText(call, ComposeOkWithAnswer(call, AnswerDirection(offer.direction, offer.address,
-                                                                 call.GetOnHold())));
+    // Kept on the call: a far end that holds us sends nothing, and the
+    // media timeout must not take that for a dead peer.
+    call.SetDirection(AnswerDirection(offer.direction, offer.address, call.GetOnHold()));
+    SendCallText(call, ComposeOkWithAnswer(call, call.GetDirection()));
     return TAfterStep::kNothing;
 }
 

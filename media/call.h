@@ -253,6 +253,9 @@ public:
     uint32_t GetLastSentTimestamp() const { return LastSentTimestamp_; }
     // The SSRC as it goes out in the RTP header's bytes.
     uint32_t GetWireSsrc() const;
+    // RTP and control datagrams taken from the peer since the call began: a
+    // count that stops moving means the far end went silent on the network.
+    uint64_t GetMediaReceived() const { return MediaReceived_; }
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -313,6 +316,7 @@ private:
     std::atomic<uint32_t> SentPackets_{0};
     std::atomic<uint32_t> SentOctets_{0};
     std::atomic<uint32_t> LastSentTimestamp_{0};
+    std::atomic<uint64_t> MediaReceived_{0};
 
     TRtpSendState RtpSend_;  // capture thread only
     std::atomic<int32_t> DtmfPacketCount_{0};

@@ -140,6 +140,7 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
                                  std::chrono::steady_clock::now())) {
         return;
     }
+    ++MediaReceived_;
     if (MediaPath_)
         MediaPath_->ReceiveDatagram(*this, data, length);
 }
@@ -155,6 +156,7 @@ void TCall::OnControlDatagram(const std::string& address, uint16_t port, const u
                                      std::chrono::steady_clock::now())) {
         return;
     }
+    ++MediaReceived_;
     if (MediaPath_)
         MediaPath_->ReceiveControl(*this, data, length);
 }

@@ -71,7 +71,7 @@ double TKeypadToneDetector::TonePower(const int16_t* pcm, int count, double hz) 
 
 char TKeypadToneDetector::Detect(const int16_t* pcm) {
     const double frame = FramePower(pcm, kFrameSamples);
-    if (frame < Ratio(std::min(kMinimumToneDbfs, kCallProgressDbfs)))
+    if (frame < Ratio(kMinimumToneDbfs))
         return 0;
     std::array<double, 4> rows{}, columns{};
     for (std::size_t index = 0; index < 4; ++index) {
@@ -88,11 +88,6 @@ char TKeypadToneDetector::Detect(const int16_t* pcm) {
                       row.power + column.power >= kToneShare * frame;
     if (dual && column.index < kKeyColumns)
         return kResultTable[kKeyIndex[row.index][column.index]];
-    if (dual)
-        return 0;
-    const double progress = TonePower(pcm, kFrameSamples, kCallProgressHz);
-    if (progress >= Ratio(kCallProgressDbfs) && progress >= kToneShare * frame)
-        return kResultTable[15];
     return 0;
 }
 

@@ -9,9 +9,10 @@
 // - each stands kNeighbourDb above the other rows (columns);
 // - together they hold kToneShare of the frame's power: speech and noise
 //   spread their power and never get there, whatever their level.
-// A frame holds the call-progress result "D" when a lone tone near 425-440 Hz
-// (the ringback) reaches kCallProgressDbfs and holds kToneShare of the power.
-// The path reports a key found in two frames in a row.
+// Anything else gives nothing: a lone tone (the 425 Hz and 440 Hz dial and
+// ringback tones), the paired call-progress tones (350+440, 400+450,
+// 480+620 Hz), whose power falls between the keypad frequencies, and speech.
+// The path reports a key found in two frames in a row (40 ms at least).
 #pragma once
 
 #include <array>
@@ -26,8 +27,6 @@ public:
     static constexpr double kMaxTwistDb = 8;
     static constexpr double kNeighbourDb = 6;
     static constexpr double kToneShare = 0.75;
-    static constexpr double kCallProgressDbfs = -35;
-    static constexpr double kCallProgressHz = 433;
     static constexpr const char* kResultTable = "0123456789*#ABCD";
     static constexpr std::array<double, 4> kRowHz = {697, 770, 852, 941};
     static constexpr std::array<double, 4> kColumnHz = {1209, 1336, 1477, 1633};

@@ -39,13 +39,10 @@
 #include "media/rtcp.h"
 #include "media/rtp_packet.h"
 #include "media/rtp_stream_tracker.h"
+#include "media/rtp_sender.h"
 #include "sip/sipints.h"
 
 namespace media {
-
-// The fixed frame sent in place of captured audio while the microphone is
-// disabled.
-extern const std::array<int16_t, 160> kQuietFrame;
 
 // How received audio reaches the speaker. Adaptive: the adaptive jitter
 // buffer on its own clock, with loss concealment and quality figures.
@@ -92,7 +89,6 @@ public:
     int PullFrame(TCall& call, int16_t* pcm, int capacity);
 
 private:
-    void SendPrepared(TCall& call);
     void ReceivePacket(TCall& call, const TRtpPacket& packet);
     void ReceiveTelephoneEvent(TCall& call, const TRtpPacket& packet);
     void RunDetectors(TCall& call, const int16_t* pcm);
@@ -117,9 +113,7 @@ private:
     bool AttachSpeaker(TCall& call, const ISipSpeakerPtr& speaker);
     void DetachSpeaker();
 
-    // Send side (capture thread).
-    uint32_t DigitTimestamp_ = 0;  // timestamp of the current digit's first event packet
-    std::array<int16_t, 160> Frame_{};
+    TRtpSender Sender_;  // capture thread only
 
     const TReceiveMode Mode_;
 

@@ -151,6 +151,12 @@ public:
     // so the source's owner may go away after it. Devices without a clock
     // of their own keep being fed through Play and return false.
     virtual bool SetFrameSource(TFrameSource /*source*/) { return false; }
+
+    // Told on the device's thread when the sound card fails or goes away
+    // during the call (false) and when it plays again (true). Devices that
+    // cannot go away (files, the null device) never call it.
+    using TDeviceListener = std::function<void(bool present)>;
+    virtual void SetDeviceListener(TDeviceListener /*listener*/) {}
 };
 using ISipSpeakerPtr = std::shared_ptr<ISipSpeaker>;
 
@@ -189,6 +195,10 @@ using ISipRecorderPtr = std::shared_ptr<ISipRecorder>;
 // it takes its own reference to any object it keeps. CreateAudioDevices and
 // ReleaseAudioDevices are the exception: the call starts or stops its audio
 // right after they return, so they do their work before returning.
+// The status text of a call its engine ended because the far end's media
+// stopped coming (see ISipEngine::SetMediaTimeout).
+inline constexpr const char* kMediaTimeoutStatus = "media-timeout";
+
 class ISipEventHandler {
 public:
     virtual ~ISipEventHandler() = default;
@@ -499,6 +509,11 @@ public:
     virtual void SetSilenceThreshold(int value) = 0;
     virtual int GetSilenceTimeout() = 0;
     virtual void SetSilenceTimeout(int value) = 0;
+    // Seconds a connected call that is not on hold may go without receiving
+    // RTP or RTCP before it is ended with BYE and the status text
+    // kMediaTimeoutStatus; 0 never ends one.
+    virtual int GetMediaTimeout() = 0;
+    virtual void SetMediaTimeout(int seconds) = 0;
     virtual int GetCodecCount() = 0;
     virtual int GetCodecAt(int index) = 0;
     virtual void EndCall(ISipCallPtr call) = 0;

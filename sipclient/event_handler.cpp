@@ -155,8 +155,21 @@ void TSipClientEventHandler::TransferRequest(ISipCallPtr call, const std::string
 
 void TSipClientEventHandler::CreateAudioDevices(ISipCallPtr call) {
     const TAudioDeviceFactory devices = Target_->GetDevices();
-    if (devices.speaker)
-        call->SetSpeaker(devices.speaker(*call));
+    if (devices.speaker) {
+        ISipSpeakerPtr speaker = devices.speaker(*call);
+        if (speaker) {
+            // Weak, and taken only on the component's thread: the call owns
+            // the speaker, and the speaker's own thread must never drop the
+            // last reference to the call that owns it.
+            speaker->SetDeviceListener([target = Target_, weak = std::weak_ptr<ISipCall>(call)](bool present) {
+                target->Post([weak, present](TSipClient& client) {
+                    if (const ISipCallPtr owner = weak.lock())
+                        client.Guarded([&] { emit client.OnAudioDevice(&client, owner, present); });
+                });
+            });
+        }
+        call->SetSpeaker(speaker);
+    }
     if (devices.microphone) {
         ISipMicrophonePtr microphone = devices.microphone(*call);
         call->SetMicrophone(microphone);

@@ -54,6 +54,16 @@ void TSipClient::SetCallsFromServerOnly(bool value) {
         Engine_->SetCallsFromServerOnly(value);
 }
 
+void TSipClient::SetMediaTimeout(int seconds) {
+    MediaTimeout_ = seconds;
+    if (Engine_)
+        Engine_->SetMediaTimeout(seconds);
+}
+
+bool TSipClient::EndedByMediaTimeout(const ISipCallPtr& call) {
+    return call && call->GetState() == csIdle && call->GetStatusText() == kMediaTimeoutStatus;
+}
+
 void TSipClient::SetActive(bool value) {
     Active_ = value;
     if (Engine_) {
@@ -69,6 +79,7 @@ void TSipClient::SetActive(bool value) {
     Engine_->SetSilenceThreshold(SilenceThreshold_);
     Engine_->SetSilenceTimeout(SilenceTimeout_);
     Engine_->SetCallsFromServerOnly(CallsFromServerOnly_);
+    Engine_->SetMediaTimeout(MediaTimeout_);
     Engine_->SetRtpPortMin(RtpPortMin_);
     Engine_->SetRtpPortMax(RtpPortMax_);
     Engine_->SetActive(true);

@@ -47,6 +47,7 @@ public:
     static constexpr int kDefaultRtpPortMax = kDefaultRtpPortMin + 2000;
     static constexpr int kDefaultSilenceThreshold = 500;
     static constexpr int kDefaultSilenceTimeout = 5000;
+    static constexpr int kDefaultMediaTimeout = 30;  // seconds
 
     using TEngineFactory = std::function<ISipEnginePtr(uint16_t localPort)>;
 
@@ -57,7 +58,8 @@ public:
 
     // Properties. LocalPort, RtpPortMin and RtpPortMax take effect at the
     // next activation; SilenceThreshold and SilenceTimeout reach a running
-    // engine at once; DtmfMethod is read at every SendDtmf.
+    // engine at once, as does MediaTimeout; DtmfMethod is read at every
+    // SendDtmf.
     int GetLocalPort() const { return LocalPort_; }
     void SetLocalPort(int value) { LocalPort_ = value; }
     int GetRtpPortMin() const { return RtpPortMin_; }
@@ -74,6 +76,10 @@ public:
     // reaches a running engine at once.
     bool GetCallsFromServerOnly() const { return CallsFromServerOnly_; }
     void SetCallsFromServerOnly(bool value);
+    // Seconds a connected call, not on hold, may hear nothing from the far
+    // end before it is ended (0: never); see EndedByMediaTimeout.
+    int GetMediaTimeout() const { return MediaTimeout_; }
+    void SetMediaTimeout(int seconds);
 
     // True from SetActive(true) on, even when switching the engine on failed,
     // so that an application does not retry on its own.
@@ -119,6 +125,9 @@ public:
     // published them (kept after the call ends, for its record); all zero for
     // a call that never had media. Any thread.
     static media::TCallQuality GetCallQuality(const ISipCallPtr& call);
+    // True for a call that ended because the far end's media stopped (the
+    // peer died or the network dropped it), not because anyone hung up.
+    static bool EndedByMediaTimeout(const ISipCallPtr& call);
     void PlayWavFile(ISipCallPtr call, const std::string& fileName);
     // Plays the file at the call's own speaker, over the received audio
     // (the far end hears nothing); false while the call's media is not
@@ -151,6 +160,9 @@ signals:
     // The far end asks to transfer the call to `target`: answer with
     // AcceptTransfer or RefuseTransfer (no answer in time is a refusal).
     void OnTransferRequest(TSipClient* sender, ISipCallPtr call, const QString& target);
+    // The call's sound card failed or went away (false), or plays again
+    // (true); the call goes on either way.
+    void OnAudioDevice(TSipClient* sender, ISipCallPtr call, bool present);
 
     // A slot connected to one of the events above threw; `text` is its
     // message. The event's references are released all the same.
@@ -179,6 +191,7 @@ private:
     int SilenceThreshold_ = kDefaultSilenceThreshold;
     int SilenceTimeout_ = kDefaultSilenceTimeout;
     bool CallsFromServerOnly_ = false;
+    int MediaTimeout_ = kDefaultMediaTimeout;
     TDtmfMethod DtmfMethod_ = dtmfInBand;
     std::mutex ToneLock_;  // serialises building in-band tone sounds
 };

@@ -1,5 +1,5 @@
 // The keypad-tone detector: the twelve keys after G.711 and GSM, nothing in
-// speech-like sound, noise or silence; the call-progress rule.
+// speech-like sound, noise or silence.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -170,25 +170,6 @@ TEST(DtmfDetector, SpeechLikeSoundGivesNothing) {
         }
     }
     EXPECT_GT(frames, 2000);
-}
-
-TEST(DtmfDetector, CallProgressIsALoneRingbackTone) {
-    // 425 Hz (the ringback here) and 440 Hz at normal levels: "D".
-    for (double hz : {425.0, 440.0}) {
-        for (double amplitude : {16000.0, 3000.0, 800.0}) {
-            const auto pcm = media_test::Sine(hz, 160 * 5, amplitude);
-            EXPECT_EQ(DetectAll(pcm), "DDDDD") << hz << " Hz at " << amplitude;
-        }
-    }
-    // Below the level, or with a second tone beside it (440 + 480 Hz), or a
-    // keypad row alone: nothing.
-    EXPECT_EQ(DetectAll(media_test::Sine(425, 800, 400)), "");
-    auto both = media_test::Sine(440, 800, 8000);
-    const auto other = media_test::Sine(480, 800, 8000);
-    for (size_t n = 0; n < both.size(); ++n)
-        both[n] = static_cast<int16_t>(both[n] + other[n]);
-    EXPECT_EQ(DetectAll(both), "");
-    EXPECT_EQ(DetectAll(media_test::Sine(697, 800, 8000)), "");
 }
 
 TEST(DtmfDetector, InvertedSamplesFindTheSameKeys) {

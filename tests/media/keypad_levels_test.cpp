@@ -148,6 +148,32 @@ TEST(KeypadTalkOffTest, SpokenSentencesAndNoiseGiveNoKey) {
     EXPECT_GT(frames, 1000);
 }
 
+// The dial, ringback and busy tones of the countries the booths serve, and a
+// keypad row or column alone: never a key, at any level a line carries,
+// straight or through each codec.
+TEST(KeypadTalkOffTest, CallProgressTonesGiveNoKey) {
+    const std::vector<std::vector<double>> tones = {{425}, {440}, {350, 440}, {400, 450}, {480, 620},
+                                                    {440, 480}, {697}, {941}, {1209}, {1477}};
+    for (const auto& frequencies : tones) {
+        for (double dbfs : {0.0, -6.0, -15.0, -25.0, -32.0}) {
+            std::vector<int16_t> pcm(8000 * 2);
+            const double amplitude = 32767 * std::pow(10, dbfs / 20) / static_cast<double>(frequencies.size());
+            for (size_t n = 0; n < pcm.size(); ++n) {
+                double value = 0;
+                for (double hz : frequencies)
+                    value += amplitude * std::sin(2 * std::numbers::pi * hz * static_cast<double>(n) / 8000.0);
+                pcm[n] = Saturate(value);
+            }
+            const std::string name = std::to_string(static_cast<int>(frequencies[0])) +
+                                     (frequencies.size() > 1 ? "+" + std::to_string(static_cast<int>(frequencies[1])) : "") +
+                                     " Hz at " + std::to_string(static_cast<int>(dbfs)) + " dBFS";
+            EXPECT_EQ(Reported(pcm), "") << name;
+            for (int payloadType : {0, 8, 3})
+                EXPECT_EQ(Reported(ThroughCodec(pcm, payloadType)), "") << name << " pt " << payloadType;
+        }
+    }
+}
+
 // The component's threshold, 500: which frames are silent.
 TEST(SilenceLevelTest, TonesAndSpeechAreSoundAQuietLineIsSilent) {
     constexpr int kThreshold = 500;

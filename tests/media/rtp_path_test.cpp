@@ -188,16 +188,43 @@ TEST_F(RtpPathTest, QueuedLetterIsSkippedAndTheFrameGoesAsAudio) {
     EXPECT_EQ(Call->GetDtmfQueue(), "");
 }
 
-TEST_F(RtpPathTest, OnHoldNothingIsSent) {
+// A receiver counts every missing sequence number as lost and plays by the
+// timestamp: across a hold the numbers go on from the last packet sent, the
+// timestamp by every frame captured meanwhile, and the marker flags the jump.
+TEST_F(RtpPathTest, HoldLeavesNoSequenceGapAndKeepsTime) {
     Call->SetMediaActive(true);
+    SendFrames(3);  // packets 0 and 1 go out
+    ASSERT_EQ(Peer.WaitFor(2).size(), 2u);
     Call->SetOnHold(true);
-    SendFrames(5);
-    EXPECT_TRUE(Peer.WaitFor(1, 200ms).empty());
+    SendFrames(50);
+    EXPECT_EQ(Peer.WaitFor(3, 200ms).size(), 2u);
     Call->SetOnHold(false);
-    SendFrames(2);  // the first run after hold prepares, the second sends
-    const auto got = Peer.WaitFor(1);
-    ASSERT_EQ(got.size(), 1u);
-    EXPECT_EQ(got[0][3], 5);  // sequence numbers went on during hold
+    SendFrames(3);  // the first run after hold prepares, then two packets
+    const auto got = Peer.WaitFor(4);
+    ASSERT_EQ(got.size(), 4u);
+    const uint32_t ssrc = Ssrc(*Call);
+    EXPECT_EQ(Bytes(got[2].begin(), got[2].begin() + 12), Header(0x80, 2, (3 + 50) * 160, ssrc));
+    EXPECT_EQ(Bytes(got[3].begin(), got[3].begin() + 12), Header(0, 3, (3 + 51) * 160, ssrc));
+}
+
+// A digit queued during a hold goes out after it with the numbers that
+// follow the last packet sent.
+TEST_F(RtpPathTest, DigitAfterHoldFollowsTheLastSentNumber) {
+    Call->SetMediaActive(true);
+    SendFrames(2);
+    ASSERT_EQ(Peer.WaitFor(1).size(), 1u);
+    Call->SetOnHold(true);
+    SendFrames(10);
+    Call->QueueDtmf("7");
+    Call->SetOnHold(false);
+    SendFrames(10);
+    const auto got = Peer.WaitFor(12);
+    ASSERT_EQ(got.size(), 12u);
+    for (size_t n = 0; n < got.size(); ++n)
+        EXPECT_EQ(got[n][2] << 8 | got[n][3], static_cast<int>(n)) << n;
+    EXPECT_EQ(got[1][1], 101);
+    EXPECT_EQ((got[1][6] << 8) | got[1][7], 12 * 160);  // the digit starts at the frame after the hold
+    EXPECT_EQ((got[11][6] << 8) | got[11][7], 12 * 160);
 }
 
 TEST_F(RtpPathTest, WithoutSocketNothingIsSent) {

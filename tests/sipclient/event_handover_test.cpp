@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sip/account.h"
@@ -263,6 +264,45 @@ TEST(EventHandover, AudioDevicesAreBuiltAndReleasedSynchronously) {
     EXPECT_EQ(call->GetSpeaker(), nullptr);
     EXPECT_EQ(call->GetMicrophone(), nullptr);
     EXPECT_EQ(microphone->GetCall(), nullptr) << "a device left attached keeps the call alive";
+}
+
+// A speaker whose card can be pulled out: it keeps the listener it is given.
+class TPullableSpeaker final : public ISipSpeaker {
+public:
+    void Play(const void*, int) override {}
+    bool CanPlay() override { return true; }
+    void SetDeviceListener(TDeviceListener listener) override { Listener = std::move(listener); }
+    TDeviceListener Listener;
+};
+
+// Loss and return of the card reach the component's thread with their call,
+// in order; a report about a call that is gone is dropped.
+TEST(EventHandover, SpeakerLossAndReturnReachTheComponentWithTheCall) {
+    TSipClient client;
+    std::shared_ptr<TSipClientEventTarget> target;
+    const ISipEventHandlerPtr sink = SinkOf(client, target);
+    auto speaker = std::make_shared<TPullableSpeaker>();
+    target->SetDevices({[&](ISipCall&) -> ISipSpeakerPtr { return speaker; }, nullptr});
+    std::vector<std::pair<ISipCall*, bool>> events;
+    QObject::connect(&client, &TSipClient::OnAudioDevice, [&](TSipClient*, ISipCallPtr call, bool present) {
+        events.emplace_back(call.get(), present);
+    });
+    auto call = NewTestCall();
+    sink->CreateAudioDevices(call);
+    ASSERT_TRUE(speaker->Listener);
+    std::thread device([&] {
+        speaker->Listener(false);
+        speaker->Listener(true);
+    });
+    device.join();
+    ASSERT_TRUE(PumpUntil([&] { return events.size() == 2; }));
+    EXPECT_EQ(events, (std::vector<std::pair<ISipCall*, bool>>{{call.get(), false}, {call.get(), true}}));
+
+    sink->ReleaseAudioDevices(call);
+    call.reset();
+    speaker->Listener(false);
+    PumpQueued();
+    EXPECT_EQ(events.size(), 2u);
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
     Client_.SetRtpPortMax(options.rtpPortMax);
     Client_.SetDtmfMethod(options.dtmf);
     Client_.SetCallsFromServerOnly(options.callsFromServerOnly);
+    Client_.SetMediaTimeout(options.mediaTimeoutSeconds);
     PauseTimer_.setSingleShot(true);
     connect(&PauseTimer_, &QTimer::timeout, this, [this] {
         Paused_ = false;
@@ -117,6 +118,11 @@ void TCliAgent::ConnectEvents() {
             PrintStats(call);
         PrintBye(call);
         CheckQuitDone();
+    });
+    connect(&Client_, &TSipClient::OnAudioDevice, this, [this](TSipClient*, ISipCallPtr call, bool present) {
+        const int number = Calls_.NumberOf(call);
+        Print(std::string(present ? "audio-device-back" : "audio-device-lost") +
+              (number != 0 ? " " + std::to_string(number) : std::string()));
     });
     ConnectMessageEvents();
     ConnectTransferEvents();

@@ -12,7 +12,8 @@ const char* const kCliUsage =
     "                     [--proxy HOST] [--stun HOST] [--display-name NAME] [--expires SECONDS]\n"
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
     "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n"
-    "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n";
+    "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n"
+    "                     [--media-timeout SECONDS]\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -88,6 +89,9 @@ const std::map<std::string, TSetter>& ValueOptions() {
         {"--max-sound",
          [](TCliOptions& o, const std::string& v) {
              o.maxSoundSeconds = ParseBoundedInt(v, 1, 24 * 3600, "--max-sound");
+         }},
+        {"--media-timeout", [](TCliOptions& o, const std::string& v) {
+             o.mediaTimeoutSeconds = ParseBoundedInt(v, 0, 86400, "--media-timeout");
          }},
     };
     return table;

@@ -24,6 +24,7 @@ struct TCliOptions {
     bool acceptTransfers = false;
     bool callsFromServerOnly = false;  // incoming calls from the server only (403 to others)  // a far end's transfer request is carried out unasked
     int busyAfterSeconds = 30;  // a call waiting unanswered this long is refused busy
+    int mediaTimeoutSeconds = 30;  // a connected call hearing nothing this long ends; 0: never
     bool log = false;
     int maxSoundSeconds = 600;  // `play` refuses a longer sound
 };
