@@ -10,9 +10,12 @@
 
 bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
 
+// The keyboard's filter is not the only way into the number field (paste,
+// accessibility tools), so the number is cleaned again here.
 QString DialString(const QString& typed) {
-    if (typed.size() == 3 || typed.startsWith(u"999") || typed.startsWith(u"00")) return typed;
-    return QStringLiteral("00") + typed;
+    const QString number = FilterDialInput(typed);
+    if (number.size() == 3 || number.startsWith(u"999") || number.startsWith(u"00")) return number;
+    return QStringLiteral("00") + number;
 }
 
 std::int64_t ChargedMinutes(int ticks) { return ticks / 60 + 1; }

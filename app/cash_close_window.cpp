@@ -6,7 +6,7 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
-#include <QFileDialog>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -276,7 +277,10 @@ std::optional<std::int64_t> TCashCloseWindow::SelectedCall() const {
     return Model_->Calls()[rows.front().row()].Id;
 }
 
+// The shift holds the cash counted: opening or closing it is the
+// administrator's.
 void TCashCloseWindow::OpenShiftClicked() {
+    if (!AllowCorrection_()) return;
     const std::optional<TMoney> cash =
         AskAmount(this, QStringLiteral("Abrir turno"), QStringLiteral("Efectivo en caja al abrir:"));
     if (!cash) return;
@@ -288,6 +292,7 @@ void TCashCloseWindow::OpenShiftClicked() {
 }
 
 void TCashCloseWindow::CloseShiftClicked() {
+    if (!AllowCorrection_()) return;
     const std::optional<TMoney> counted =
         AskAmount(this, QStringLiteral("Cerrar turno"), QStringLiteral("Efectivo contado en caja:"));
     if (!counted) return;
@@ -302,12 +307,20 @@ void TCashCloseWindow::CloseShiftClicked() {
     }
 }
 
+QString TCashCloseWindow::ExportFolder() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(QStringLiteral("cierres"));
+}
+
+// One file per export, named for when it was made.
 void TCashCloseWindow::ExportCsvClicked() {
-    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
-                                                          QStringLiteral("cierre.csv"), QStringLiteral("CSV (*.csv)"));
-    if (fileName.isEmpty()) return;
     try {
+        if (!QDir().mkpath(ExportFolder()))
+            throw std::runtime_error(("No se pudo crear la carpeta " + ExportFolder()).toStdString());
+        const QString fileName = QDir(ExportFolder()).filePath(
+            Clock_().toString(QStringLiteral("'cierre-'yyyyMMdd-HHmmss'.csv'")));
         ExportCsv(fileName);
+        ShowMessage(this, QStringLiteral("Cierre guardado en %1").arg(QDir::toNativeSeparators(fileName)));
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));
     }

@@ -135,10 +135,7 @@ void TMainWindow::StartValidated(const std::optional<TValidationReply>& reply) {
     }
     PortalRetry_.Reset();
     if (reply->Refused()) {
-        ShowNote(QString::fromUtf8(kAccountRefusedText));
-        ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
-        Settings_.WriteCredentials(QString(), QString());
-        setEnabled(false);
+        RefuseAccount();
         return;
     }
     ShowNote(QString());
@@ -282,10 +279,15 @@ void TMainWindow::ClearClicked() {
     Number_->setFocus();
 }
 
-void TMainWindow::OpenWebSite() { QDesktopServices::openUrl(WebRootUrl(Addresses_.WebUrl)); }
+// A browser would take the customer out of the booth's window.
+void TMainWindow::OpenWebSite() {
+    if (KioskAllows()) QDesktopServices::openUrl(WebRootUrl(Addresses_.WebUrl));
+}
 
+// The portal asks for the password itself: an address that is opened ends
+// up in the browser's history.
 void TMainWindow::OpenCallDetail() {
-    QDesktopServices::openUrl(Portal_->CallDetailLink(Account_.Username, Account_.Password));
+    if (KioskAllows()) QDesktopServices::openUrl(Portal_->CallDetailLink(Account_.Username));
 }
 
 void TMainWindow::ShowWindow() {
@@ -340,10 +342,7 @@ QString TMainWindow::QuitQuestion() const {
     return QString::fromUtf8(kCallRunningText).arg(Flow_->Typed(), shown) + QLatin1Char('\n') + question;
 }
 
-// A window disabled after a refused account writes nothing back, so the
-// cleared credentials stay cleared.
 void TMainWindow::SaveOnClose() {
-    if (!isEnabled()) return;
     try {
         if (SipAccount_) Client_->UnregisterAccount(SipAccount_);
     } catch (const std::exception&) {

@@ -51,6 +51,7 @@ class TClickableLabel;
 class TJournalDb;
 class TPortal;
 class TQtCallClock;
+class TScaledStage;
 class TSipBoothLine;
 
 // Whether the desktop has a notification area; tests put their own answer.
@@ -111,7 +112,7 @@ signals:
     void AccountValidated();
 
 public slots:
-    // "&En Linea": activates the component when needed and registers a new
+    // "&En Línea": activates the component when needed and registers a new
     // account with the stored number and password.
     void GoOnline();
     // "&Desconectado": unregisters the window's account.
@@ -192,6 +193,9 @@ private:
     // a new registration with them.
     void ValidateAfterEdit();
     void EditValidated(const std::optional<TValidationReply>& reply);
+    // The account dialog with these values; a cancel validates again only
+    // when asked to.
+    void EditAccount(const QString& username, const QString& password, bool validateOnCancel);
     void RefuseAccount();
     void ConnectDialogs();
     bool ConfirmAndEndCall();
@@ -207,6 +211,9 @@ private:
     void BuildAdminMenu(QMenu* options);
     // Asks for the administrator PIN when one is set; false refuses.
     bool AdminAllows();
+    // In kiosk mode, what leaves the booth's window or reaches the till
+    // takes the PIN; otherwise it is open.
+    bool KioskAllows();
     void ToggleAutostart(bool enabled);
     void ToggleKioskMode(bool enabled);
     void ChangeAdminPin();
@@ -215,6 +222,7 @@ private:
     TDeviceNameSource DeviceNames_;
     TBoothSettings Settings_;
     TAdminPin AdminPin_;
+    Qt::WindowFlags DecoratedFlags_;  // the window's flags outside kiosk mode
     std::unique_ptr<TAdminGuard> AdminGuard_;
     TAccountSettings Account_;
     ISipAccountPtr SipAccount_;
@@ -249,6 +257,7 @@ private:
     TAboutBox* AboutBox_ = nullptr;
     TBoothTray* Tray_ = nullptr;
     TTrayAvailability TrayAvailable_;
+    TScaledStage* Stage_ = nullptr;
     TClickableLabel* Logo_ = nullptr;
     TClickableLabel* AccountValue_ = nullptr;
     QLabel* Balance_ = nullptr;

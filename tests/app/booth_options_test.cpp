@@ -105,6 +105,7 @@ private slots:
         QTest::newRow("letter case ignored") << "usb headset" << 2;
         QTest::newRow("first of two equal names") << "Line" << 1;
         QTest::newRow("Default by name") << "DEFAULT" << 0;
+        QTest::newRow("the default as shown") << "Predeterminado" << 0;
         QTest::newRow("unplugged device: no selection") << "Old Card" << -1;
         QTest::newRow("prefix is no match") << "USB" << -1;
     }
@@ -112,7 +113,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(int, index);
         const QStringList entries = DeviceListEntries({"Line", "USB Headset", "line"});
-        QCOMPARE(entries.first(), QStringLiteral("Default"));
+        QCOMPARE(entries.first(), QStringLiteral("Predeterminado"));
         QCOMPARE(entries.size(), 4);
         QCOMPARE(DeviceListSelection(entries, stored), index);
     }
