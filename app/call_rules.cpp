@@ -11,11 +11,14 @@
 bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
 
 // The keyboard's filter is not the only way into the number field (paste,
-// accessibility tools), so the number is cleaned again here.
+// accessibility tools), so the number is cleaned again here. A number
+// addressed to a host of its own ("number@host:port") keeps that host.
 QString DialString(const QString& typed) {
-    const QString number = FilterDialInput(typed);
-    if (number.size() == 3 || number.startsWith(u"999") || number.startsWith(u"00")) return number;
-    return QStringLiteral("00") + number;
+    const qsizetype at = typed.indexOf(u'@');
+    const QString number = FilterDialInput(at < 0 ? typed : typed.left(at));
+    const QString host = at < 0 ? QString() : typed.mid(at).remove(u' ');
+    if (number.size() == 3 || number.startsWith(u"999") || number.startsWith(u"00")) return number + host;
+    return QStringLiteral("00") + number + host;
 }
 
 std::int64_t ChargedMinutes(int ticks) { return ticks / 60 + 1; }

@@ -18,6 +18,7 @@
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/single_instance.h"
+#include "app/stop_signals.h"
 
 int main(int argc, char* argv[]) {
     TBoothApplication app(argc, argv);
@@ -39,6 +40,15 @@ int main(int argc, char* argv[]) {
     const TBoothSettings settings;
     TMainWindow window(ResolveProviderAddresses(commandLine.Overrides, settings.ReadProvider()));
     QObject::connect(&guard, &TSingleInstance::ShowRequested, &window, &TMainWindow::ShowWindow);
+    // A shutdown, a logout or Ctrl+C ends the call and the registration
+    // before the program goes.
+    TStopSignals stopSignals;
+    QObject::connect(&stopSignals, &TStopSignals::Received, &window, [&window] {
+        window.ShutDown();
+        QCoreApplication::quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.ShutDown(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.ShutDown(); });
     window.Start();
     window.ShowAsConfigured();
     if (!commandLine.DemoCall.isEmpty()) new TDemoRun(&window, commandLine.DemoCall, commandLine.ScreenshotDir);

@@ -89,6 +89,11 @@ public:
     void HangUpCall();
     // Shows the window normally or, when the settings say so, in kiosk mode.
     void ShowAsConfigured();
+    // The program is being stopped (a signal, the session's end): hangs up,
+    // unregisters and saves without asking, waiting for the registrar at
+    // most kShutDownWait. The window may then be destroyed.
+    void ShutDown();
+    static constexpr std::chrono::milliseconds kShutDownWait{3000};
 
     // The till: the local call journal (null when it could not be opened),
     // the customer's price of the last call as shown, and the till's
@@ -199,6 +204,7 @@ private:
     void RefuseAccount();
     void ConnectDialogs();
     bool ConfirmAndEndCall();
+    void EndCallForClose();
     void SaveOnClose();
     // The till, in main_window_till.cpp.
     void SetupTill();
@@ -227,6 +233,8 @@ private:
     TAccountSettings Account_;
     ISipAccountPtr SipAccount_;
     bool CloseConfirmed_ = false;
+    bool ShuttingDown_ = false;
+    bool Saved_ = false;
     TClock WallClock_;  // the journal's dates and times
     QString JournalWarning_;  // why calls are not being recorded, if they are not
     std::unique_ptr<TJournalDb> Journal_;

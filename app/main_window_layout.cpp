@@ -281,15 +281,22 @@ void TMainWindow::BuildStatusBar() {
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->setSizeGripEnabled(false);
     const char* texts[] = {kOfflineText, kStatusLineText, kProgramVersion};
-    const int widths[] = {90, 260, 60};
     const char* names[] = {"connectionPanel", "textPanel", "versionPanel"};
     for (int i = 0; i < 3; ++i) {
         Panels_[i] = new QLabel(QString::fromUtf8(texts[i]), statusBar());
         Panels_[i]->setObjectName(QString::fromLatin1(names[i]));
         Panels_[i]->setAlignment(Qt::AlignCenter);
-        Panels_[i]->setFixedWidth(widths[i]);
-        statusBar()->addWidget(Panels_[i]);
     }
+    // Fixed widths that add up to more than the bar made Qt draw the panels
+    // over each other; the note takes what the connection and the version
+    // leave, and the version sits at the right with room for its text.
+    Panels_[0]->setFixedWidth(90);
+    Panels_[1]->setMinimumWidth(0);
+    Panels_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    Panels_[2]->setFixedWidth(Panels_[2]->fontMetrics().horizontalAdvance(Panels_[2]->text()) + 12);
+    statusBar()->addWidget(Panels_[0]);
+    statusBar()->addWidget(Panels_[1], 1);
+    statusBar()->addPermanentWidget(Panels_[2]);
     statusBar()->addPermanentWidget(new TQualityMark(
         [this]() -> std::optional<media::TCallQuality> {
             const ISipCallPtr call = CurrentCall();

@@ -33,6 +33,8 @@ private slots:
         QTest::newRow("pasted with a plus") << "+54 (11) 5555.0000" << "00541155550000" << "541155550000";
         QTest::newRow("service number with blanks") << " 1 1 2 " << "112" << "112";
         QTest::newRow("letters dropped") << "tel:0800abc" << "000800" << "0800";
+        QTest::newRow("number at a host") << "54 11-5555@127.0.0.1:5099" << "0054115555@127.0.0.1:5099"
+                                          << "54115555@127.0.0.1:5099";
     }
     void dialStringAndPortalNumber() {
         QFETCH(QString, typed);
