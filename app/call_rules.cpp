@@ -7,6 +7,7 @@
 #include "app/booth_call_flow.h"
 #include "app/booth_texts.h"
 #include "app/portal_reply.h"
+#include "app/sip_status_text.h"
 
 bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
 
@@ -54,39 +55,8 @@ QString FilterDialInput(const QString& typed) {
 QString CallEndText(const TCallEnd& end) {
     if (end.Refused) return QString::fromUtf8(kCallNotPlacedText);
     if (end.Answered) return QString::fromUtf8(kCallFinishedText);
-    const char* text = nullptr;
-    switch (end.Status) {
-        case 0:
-            return QString::fromUtf8(kServerSilentText);
-        case 486:
-        case 600:
-            text = kBusyText;
-            break;
-        case 408:
-        case 480:
-            text = kNoAnswerText;
-            break;
-        case 487:
-            text = kCancelledText;
-            break;
-        case 404:
-        case 410:
-        case 416:
-        case 484:
-        case 485:
-        case 604:
-            text = kInvalidNumberText;
-            break;
-        case 500:
-        case 502:
-        case 503:
-        case 504:
-            text = kServerSilentText;
-            break;
-        default:
-            text = kProviderRefusedText;
-            break;
-    }
+    if (end.Status == 0) return QString::fromUtf8(kServerSilentText);
+    const char* text = SipStatusText(end.Status);
     return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text)).arg(end.Status);
 }
 

@@ -1,7 +1,7 @@
 // softphone: the booth program.
 //
 //   softphone [--sip-server HOST[:PORT]] [--portal-url URL] [--web-url URL]
-//             [--demo-call NUMBER [--screenshots DIR]]
+//             [--demo-call NUMBER [--screenshots DIR]] [--help] [--version]
 //
 // The options (or the settings keys Provider/sipserver, Provider/portalurl
 // and Provider/weburl) put staging or test servers in place of the
@@ -21,14 +21,30 @@
 #include "app/stop_signals.h"
 
 int main(int argc, char* argv[]) {
-    TBoothApplication app(argc, argv);
+    // Read before the application object, which needs a display: --help and
+    // a missing display must answer on any terminal.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
     TCommandLine commandLine;
     try {
-        commandLine = ParseCommandLine(app.arguments());
+        commandLine = ParseCommandLine(arguments);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "softphone: %s\n", error.what());
         return 2;
     }
+    if (commandLine.Help) {
+        std::fputs(HelpText().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (commandLine.Version) {
+        std::printf("softphone %s\n", kProgramVersion);
+        return 0;
+    }
+    if (!DisplayAvailable(QProcessEnvironment::systemEnvironment())) {
+        std::fprintf(stderr, "%s\n", kNoDisplayText);
+        return 1;
+    }
+    TBoothApplication app(argc, argv);
     TSingleInstance guard(QString::fromUtf8(kAppTitle));
     if (!guard.IsFirst()) {
         // The first copy comes forward first; its window stays on top of

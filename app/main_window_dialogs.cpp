@@ -131,9 +131,15 @@ void TMainWindow::OpenAboutBox() {
     AboutBox_->exec();
 }
 
-// The title bar's minimise button goes to the notification area too.
+// The title bar's minimise button goes to the notification area too. In
+// kiosk mode nothing may minimise the window (a desktop shortcut, the
+// window manager): it comes straight back.
 void TMainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && AdminPin_.KioskMode()) {
+        QTimer::singleShot(0, this, &TMainWindow::ShowAsConfigured);
+        return;
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable_ && TrayAvailable_())
         QTimer::singleShot(0, this, &QWidget::hide);
 }

@@ -163,6 +163,10 @@ private slots:
         QVERIFY(picture.save(shot));
         qInfo("screenshot: %s (%s)", qPrintable(shot), qPrintable(QGuiApplication::platformName()));
 
+        // Minimised by the desktop, it comes straight back.
+        window->setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(!window->isMinimized() && InKioskMode(*window));
+
         TModalDriver driver({TModalAnswer::Typed("9999"), TModalAnswer::Pressed(QMessageBox::Ok),
                              TModalAnswer::Typed(kAdminPin)});
         QVERIFY(!window->close());
