@@ -230,7 +230,7 @@ private slots:
         QCOMPARE(driver.Seen(), QStringList{QString::fromUtf8("Softphone Telvira|ERROR: Usuario o contraseña incorrecta.")});
         QCOMPARE(icon, QMessageBox::Critical);
         QCOMPARE(shownValues, (QStringList{kTestAccount, QString()}));
-        QCOMPARE(Text(window.get(), "accountValue"), QStringLiteral("Cuenta 5550001"));
+        QCOMPARE(Find<QLabel>(window.get(), "accountValue")->text(), QStringLiteral("Cuenta 5550001"));
         QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
         QVERIFY(window->Client().GetActive());
     }
