@@ -1,5 +1,6 @@
 #include "app/cash_close_window.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -129,6 +130,11 @@ void TCashCloseWindow::BuildLayout() {
     Table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     const int widths[] = {140, 110, 140, 65, 75, 75, 80, 55};
     for (int column = 0; column < 8; ++column) Table_->setColumnWidth(column, widths[column]);
+    // The state's longest word, whole, whatever the font.
+    constexpr int kStateColumn = 6;
+    Table_->setColumnWidth(kStateColumn,
+                           std::max(widths[kStateColumn],
+                                    Table_->fontMetrics().horizontalAdvance(QStringLiteral("interrumpida")) + 16));
     layout->addWidget(Table_, 1);
 
     TotalsLabel_ = new QLabel(this);

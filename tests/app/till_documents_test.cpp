@@ -1,6 +1,7 @@
 // The till's windows and papers: the receipt and the close rendered to PDF
 // and read back with pdftotext, the close window over a real journal, the
 // checkout's change, the rates dialog and the administrator PIN.
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -343,6 +345,32 @@ private slots:
         const QStringList lines = CloseCsv({call}).split("\r\n");
         QCOMPARE(lines.size(), 3);  // header, the call, nothing after the last CRLF
         QCOMPARE(lines[1], "2026-12-08 09:00:00;5491155550000;" + fields + ";no");
+    }
+
+    // Words that were cut off: the state of a call a crash left open, and
+    // the kind of a selling rule.
+    void wordsShownWhole() {
+        ClearBoothSettings();
+        TBoothSettings settings;
+        const QString file = Folder_.filePath("whole.sqlite");
+        {
+            TJournalDb db(file);
+            TCallJournal(db).Placed(kMorning, QStringLiteral("5411"), QStringLiteral("005411"));
+        }
+        TJournalDb db(file);  // the open call is now "interrumpida"
+        TCashCloseWindow window(db, settings, [] { return kMorning.addSecs(60); }, [] { return true; });
+        window.ShowDay(kMorning.date());
+        auto* table = Find<QTableView>(&window, "callTable");
+        QCOMPARE(table->model()->index(0, 6).data().toString(), QStringLiteral("interrumpida"));
+        QVERIFY(table->columnWidth(6) >= table->sizeHintForColumn(6));
+
+        TRatesDialog rates;
+        Find<QPushButton>(&rates, "addRuleButton")->click();
+        auto* rules = Find<QTableWidget>(&rates, "rulesTable");
+        auto* kind = qobject_cast<QComboBox*>(rules->cellWidget(0, 1));
+        QVERIFY(kind);
+        QCOMPARE(kind->currentText(), QStringLiteral("Precio por minuto"));
+        QVERIFY(rules->columnWidth(1) >= kind->sizeHint().width());
     }
 
     // An address typed into the settings file by hand, with its comma and
