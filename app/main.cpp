@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <exception>
 
+#include <QSessionManager>
+
 #include "app/booth_application.h"
 #include "app/booth_options.h"
 #include "app/booth_texts.h"

@@ -84,6 +84,14 @@ void TMainWindow::BuildLayout() {
     BuildAudioGroup(client);
     Stage_ = new TScaledStage(client, this);
     setCentralWidget(Stage_);
+    // The register's rows and header have heights of their own.
+    connect(Stage_, &TScaledStage::Scaled, this, [this](double factor) {
+        const int row = static_cast<int>(17 * factor);
+        Register_->horizontalHeader()->setFixedHeight(row);
+        Register_->verticalHeader()->setMinimumSectionSize(row);
+        Register_->verticalHeader()->setDefaultSectionSize(row);
+        FitRegisterColumns();
+    });
     BuildMenu();
     BuildStatusBar();
     // No resizing: the client area keeps its size and the window follows it.

@@ -7,7 +7,7 @@
 
 namespace {
 
-QRect Scaled(const QRect& place, double factor) {
+QRect ScaledRect(const QRect& place, double factor) {
     return QRect(static_cast<int>(std::lround(place.x() * factor)), static_cast<int>(std::lround(place.y() * factor)),
                  static_cast<int>(std::lround(place.width() * factor)),
                  static_cast<int>(std::lround(place.height() * factor)));
@@ -55,7 +55,7 @@ void TScaledStage::Scale(double factor) {
         QFont font = drawn.Font;
         font.setPointSizeF(drawn.Font.pointSizeF() * factor);
         control->setFont(font);
-        control->setGeometry(Scaled(drawn.Place, factor));
+        control->setGeometry(ScaledRect(drawn.Place, factor));
     }
     emit Scaled(factor);
 }

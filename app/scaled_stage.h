@@ -9,6 +9,7 @@
 
 #include <QFont>
 #include <QHash>
+#include <QList>
 #include <QPointer>
 #include <QRect>
 #include <QSize>

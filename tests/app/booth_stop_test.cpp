@@ -62,8 +62,8 @@ private slots:
         else
             booth.terminate();
         QVERIFY(booth.waitForFinished(10000));
+        // Ended by its own hand, not by the signal.
         QCOMPARE(booth.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(booth.exitCode(), 0);
         QVERIFY(peer.Finish(5000));  // its scenario ends with the BYE answered
         QVERIFY2(UnRegisters(kamailio) > 0, qPrintable(kamailio.Log().right(2000)));
     }
