@@ -10,6 +10,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -362,7 +363,9 @@ private slots:
         window.ShowDay(kMorning.date());
         auto* table = Find<QTableView>(&window, "callTable");
         QCOMPARE(table->model()->index(0, 6).data().toString(), QStringLiteral("interrumpida"));
-        QVERIFY(table->columnWidth(6) >= table->sizeHintForColumn(6));
+        // What the item delegate needs: the text and its margins.
+        const int margin = table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1;
+        QVERIFY(table->columnWidth(6) >= table->fontMetrics().horizontalAdvance(QStringLiteral("interrumpida")) + 2 * margin);
 
         TRatesDialog rates;
         Find<QPushButton>(&rates, "addRuleButton")->click();
