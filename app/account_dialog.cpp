@@ -47,9 +47,9 @@ TAccountDialog::TAccountDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     Password_->setGeometry(110, 62, 145, 21);
     Password_->setEchoMode(QLineEdit::Password);
     Caption(group, "Servidor:", 100);
-    ShownOnlyList(group, DefaultSipServers(), 100, "serverList");
+    Server_ = ShownOnlyList(group, DefaultSipServers(), 100, "serverList");
     Caption(group, "Puerto:", 136);
-    ShownOnlyList(group, {QStringLiteral("5060"), QStringLiteral("8080")}, 136, "portList");
+    Port_ = ShownOnlyList(group, {QStringLiteral("5060"), QStringLiteral("8080")}, 136, "portList");
     auto* accept = new QPushButton(QStringLiteral("&Aceptar"), this);
     accept->setObjectName(QStringLiteral("acceptButton"));
     accept->setGeometry(112, 192, 81, 27);
@@ -69,3 +69,23 @@ void TAccountDialog::SetCredentials(const QString& username, const QString& pass
 QString TAccountDialog::Username() const { return Username_->text(); }
 
 QString TAccountDialog::Password() const { return Password_->text(); }
+
+namespace {
+
+void Choose(QComboBox& list, const QString& entry) {
+    int index = list.findText(entry);
+    if (index < 0) {
+        list.insertItem(0, entry);
+        index = 0;
+    }
+    list.setCurrentIndex(index);
+}
+
+}  // namespace
+
+void TAccountDialog::SetServer(const QString& server) {
+    const QString host = server.section(QLatin1Char(':'), 0, 0);
+    const QString port = server.section(QLatin1Char(':'), 1, 1);
+    Choose(*Server_, host);
+    Choose(*Port_, port.isEmpty() ? QStringLiteral("5060") : port);
+}

@@ -1,11 +1,12 @@
 // "Configuración Cuenta": the account number and password. The server and
-// port lists are shown for the customer's information only; registration
-// always uses the booth's own server.
+// port are shown for information only: they are the ones the booth
+// registers with, set by the provider's addresses.
 #pragma once
 
 #include <QDialog>
 #include <QString>
 
+class QComboBox;
 class QLineEdit;
 
 class TAccountDialog : public QDialog {
@@ -15,10 +16,14 @@ public:
     explicit TAccountDialog(QWidget* parent = nullptr);
 
     void SetCredentials(const QString& username, const QString& password);
+    // "host" or "host:port" (5060 when none is given).
+    void SetServer(const QString& server);
     QString Username() const;
     QString Password() const;
 
 private:
     QLineEdit* Username_;  // children of this
     QLineEdit* Password_;
+    QComboBox* Server_;
+    QComboBox* Port_;
 };

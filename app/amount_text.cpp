@@ -1,17 +1,49 @@
 #include "app/amount_text.h"
 
+#include <tuple>
+#include <utility>
+
 #include <QRegularExpression>
+
+namespace {
+
+// Thousands in groups of three under one separator, then the other one
+// before the decimals: "1.000,50", "1,000.50", "1.000.000".
+std::optional<std::pair<QString, QString>> Grouped(const QString& plain) {
+    static const QRegularExpression form(
+        QStringLiteral("^([0-9]{1,3}(?:([.,])[0-9]{3})(?:\\2[0-9]{3})*)(?:([.,])([0-9]*))?$"));
+    const QRegularExpressionMatch match = form.match(plain);
+    if (!match.hasMatch()) return std::nullopt;
+    const QString group = match.captured(2);
+    const QString point = match.captured(3);
+    // "1.000.000" can only be grouped; "1.000" alone could be either.
+    if (point.isEmpty() ? match.captured(1).count(group) < 2 : point == group) return std::nullopt;
+    QString whole = match.captured(1);
+    whole.remove(group);
+    if (whole.size() > 15) return std::nullopt;
+    return std::pair{whole, match.captured(4)};
+}
+
+}  // namespace
 
 std::optional<std::int64_t> ParseDecimal(const QString& text, int maxDecimals) {
     QString plain = text.trimmed();
     if (plain.startsWith(u'$')) plain = plain.mid(1).trimmed();
     static const QRegularExpression form(QStringLiteral("^([0-9]{1,15})(?:[.,]([0-9]*))?$"));
     const QRegularExpressionMatch match = form.match(plain);
-    if (!match.hasMatch()) return std::nullopt;
-    QString decimals = match.captured(2);
+    QString whole;
+    QString decimals;
+    if (match.hasMatch()) {
+        whole = match.captured(1);
+        decimals = match.captured(2);
+    } else if (const auto grouped = Grouped(plain)) {
+        std::tie(whole, decimals) = *grouped;
+    } else {
+        return std::nullopt;
+    }
     if (decimals.size() > maxDecimals || decimals.size() > 4) return std::nullopt;
     decimals = decimals.leftJustified(4, u'0');
-    return match.captured(1).toLongLong() * 10000 + decimals.toLongLong();
+    return whole.toLongLong() * 10000 + decimals.toLongLong();
 }
 
 QString FormatDecimal(std::int64_t tenThousandths, int decimals, QChar point) {

@@ -9,9 +9,11 @@
 
 // Digits with at most one decimal separator ("," or ".") followed by at most
 // `maxDecimals` digits (up to 4), blanks and a "$" around them ignored; the
-// value in ten-thousandths. Grouping is refused rather than guessed: with
-// two decimals "1.234" is no amount, never a thousand. Empty for anything
-// else, negative values and values beyond the money type.
+// value in ten-thousandths. Thousands grouped in threes are read when the
+// writing leaves no doubt: "1.000,50", "1,000.50", "1.000.000"; a lone
+// separator is never taken for grouping, so with two decimals "1.234" is no
+// amount, never a thousand. Empty for anything else, negative values and
+// values beyond the money type.
 std::optional<std::int64_t> ParseDecimal(const QString& text, int maxDecimals);
 
 // Ten-thousandths with `decimals` digits after `point` (rounded half away

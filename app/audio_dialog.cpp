@@ -17,6 +17,8 @@ QComboBox* DeviceList(QWidget* parent, const char* caption, int top, const char*
     auto* list = new QComboBox(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setGeometry(136, top - 2, 240, 21);
+    // Screen readers name the list by its caption.
+    label->setBuddy(list);
     return list;
 }
 
@@ -38,8 +40,8 @@ TAudioDialog::TAudioDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setAutoFillBackground(true);
     auto* group = new QGroupBox(QStringLiteral("Audio"), this);
     group->setGeometry(8, 8, 393, 113);
-    Playback_ = DeviceList(group, "Entrada (Audifono):", 32, "playbackList");
-    Capture_ = DeviceList(group, "Salida (Microfono):", 72, "captureList");
+    Playback_ = DeviceList(group, "Salida (Audífono):", 32, "playbackList");
+    Capture_ = DeviceList(group, "Entrada (Micrófono):", 72, "captureList");
     auto* accept = new QPushButton(QStringLiteral("Aceptar"), this);
     accept->setObjectName(QStringLiteral("acceptButton"));
     accept->setGeometry(224, 136, 81, 27);

@@ -35,8 +35,16 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
                                   QStringLiteral("NUMBER"));
     const QCommandLineOption pictures(QStringLiteral("screenshots"), QStringLiteral("picture folder"),
                                       QStringLiteral("DIR"));
-    parser.addOptions({sip, portal, web, demo, pictures});
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QStringLiteral("help"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")}, QStringLiteral("version"));
+    parser.addOptions({sip, portal, web, demo, pictures, help, version});
     if (!parser.parse(arguments)) throw std::invalid_argument(parser.errorText().toStdString());
+    if (parser.isSet(help) || parser.isSet(version)) {
+        TCommandLine asked;
+        asked.Help = parser.isSet(help);
+        asked.Version = !asked.Help;
+        return asked;
+    }
     if (!parser.positionalArguments().isEmpty())
         throw std::invalid_argument("unexpected argument: " + parser.positionalArguments().first().toStdString());
     TCommandLine result;
@@ -52,6 +60,35 @@ TCommandLine ParseCommandLine(const QStringList& arguments) {
     if (parser.isSet(web) && !IsWebAddress(result.Overrides.WebUrl))
         throw std::invalid_argument("--web-url takes an http address");
     return result;
+}
+
+QString HelpText() {
+    return QString::fromUtf8(
+        "Uso: softphone [opciones]\n"
+        "\n"
+        "Teléfono de cabina de Telvira: llamadas por Internet con tarifa y cobro en caja.\n"
+        "\n"
+        "Opciones:\n"
+        "  --sip-server HOST[:PUERTO]  servidor SIP en lugar del del proveedor\n"
+        "  --portal-url URL            portal de facturación en lugar del del proveedor\n"
+        "  --web-url URL               sitio web en lugar del del proveedor\n"
+        "  --demo-call NÚMERO          llama una vez a NÚMERO al estar en línea y cuelga\n"
+        "  --screenshots CARPETA       con --demo-call: guarda imágenes de la ventana y termina\n"
+        "  -h, --help                  muestra esta ayuda y termina\n"
+        "  -v, --version               muestra la versión y termina\n");
+}
+
+bool DisplayAvailable(const QProcessEnvironment& environment) {
+    const QString platform = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
+    const bool x = !environment.value(QStringLiteral("DISPLAY")).isEmpty();
+    const bool wayland = !environment.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty();
+    if (platform.isEmpty()) return x || wayland;
+    // A list ("wayland;xcb") is tried in order: any of them will do.
+    for (const QString& name : platform.split(u';', Qt::SkipEmptyParts)) {
+        const QString plugin = name.section(u':', 0, 0);
+        if (plugin == u"xcb" ? x : plugin.startsWith(u"wayland") ? wayland : true) return true;
+    }
+    return false;
 }
 
 namespace {

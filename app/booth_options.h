@@ -6,6 +6,7 @@
 
 #include <optional>
 
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 
@@ -27,10 +28,25 @@ struct TCommandLine {
     // when one is given).
     QString DemoCall;
     QString ScreenshotDir;
+    // --help and --version: the text is printed and the program ends.
+    bool Help = false;
+    bool Version = false;
 };
 
+// What --help prints, in Spanish.
+QString HelpText();
+
+// Whether the windowing system the program would use is there: an X
+// display, a Wayland one, or a platform of Qt's that needs none
+// (offscreen, a frame buffer). Checked before the application object, which
+// would otherwise abort.
+bool DisplayAvailable(const QProcessEnvironment& environment);
+inline constexpr char kNoDisplayText[] =
+    "softphone: no se encontró una pantalla gráfica (DISPLAY o WAYLAND_DISPLAY vacías). "
+    "Inicie el programa desde la sesión gráfica de la cabina.";
+
 // Reads --sip-server HOST[:PORT], --portal-url URL, --web-url URL,
-// --demo-call NUMBER and --screenshots DIR from
+// --demo-call NUMBER, --screenshots DIR, --help (-h) and --version (-v) from
 // the program's arguments (the first being the program). Throws
 // std::invalid_argument with a message for the user on an unknown option, a
 // missing value or a value of the wrong form.

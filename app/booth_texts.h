@@ -8,26 +8,29 @@ inline constexpr char kAppTitle[] = "Softphone Telvira";
 // The version as the status bar shows it; the portal compares its digits.
 inline constexpr char kProgramVersion[] = "1.164";
 
-inline constexpr char kAlreadyRunningText[] = "Este programa ya se encuentra en ejecución!";
+inline constexpr char kAlreadyRunningText[] = "¡Este programa ya se encuentra en ejecución!";
 inline constexpr char kRefusedAccountText[] = "ERROR: Usuario o contraseña incorrecta.";
 inline constexpr char kUpdateQuestionText[] =
     "Existe una nueva actualización para este programa, ¿desea ir al sitio de descarga?";
 inline constexpr char kQuitQuestionText[] = "¿Desea salir del Softphone Telvira?";
 
 inline constexpr char kPromptCaption[] = "Validación de Datos";
-inline constexpr char kAccountPromptText[] = "Por favor ingrese el numero de cuenta Telvira:";
+inline constexpr char kAccountPromptText[] = "Por favor ingrese el número de cuenta Telvira:";
 inline constexpr char kPasswordPromptText[] = "Por favor digite la contraseña:";
 
 // The status bar's standing line, where notes take its place for a while.
 inline constexpr char kStatusLineText[] = "Telefonía por Internet - Telvira";
 
-inline constexpr char kOnlineText[] = "En Linea";
+inline constexpr char kOnlineText[] = "En Línea";
 inline constexpr char kOfflineText[] = "Desconectado";
+// Sent as the SIP display name: kept in plain ASCII.
 inline constexpr char kLineDisplayName[] = "Linea 1";
 inline constexpr int kRegistrationExpiry = 3000;
 
-// The first entry of each device list, standing for the system's default.
-inline constexpr char kDefaultDeviceEntry[] = "Default";
+// The first entry of each device list, standing for the system's default,
+// and the word older versions stored for it.
+inline constexpr char kDefaultDeviceEntry[] = "Predeterminado";
+inline constexpr char kStoredDefaultDeviceEntry[] = "Default";
 
 // The booth's state during a call.
 inline constexpr char kFreeText[] = "Libre";

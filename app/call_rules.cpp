@@ -7,12 +7,19 @@
 #include "app/booth_call_flow.h"
 #include "app/booth_texts.h"
 #include "app/portal_reply.h"
+#include "app/sip_status_text.h"
 
 bool IsCallToHangUp(bool incoming, TCallState state) { return !(incoming && state == csRinging); }
 
+// The keyboard's filter is not the only way into the number field (paste,
+// accessibility tools), so the number is cleaned again here. A number
+// addressed to a host of its own ("number@host:port") keeps that host.
 QString DialString(const QString& typed) {
-    if (typed.size() == 3 || typed.startsWith(u"999") || typed.startsWith(u"00")) return typed;
-    return QStringLiteral("00") + typed;
+    const qsizetype at = typed.indexOf(u'@');
+    const QString number = FilterDialInput(at < 0 ? typed : typed.left(at));
+    const QString host = at < 0 ? QString() : typed.mid(at).remove(u' ');
+    if (number.size() == 3 || number.startsWith(u"999") || number.startsWith(u"00")) return number + host;
+    return QStringLiteral("00") + number + host;
 }
 
 std::int64_t ChargedMinutes(int ticks) { return ticks / 60 + 1; }
@@ -48,39 +55,8 @@ QString FilterDialInput(const QString& typed) {
 QString CallEndText(const TCallEnd& end) {
     if (end.Refused) return QString::fromUtf8(kCallNotPlacedText);
     if (end.Answered) return QString::fromUtf8(kCallFinishedText);
-    const char* text = nullptr;
-    switch (end.Status) {
-        case 0:
-            return QString::fromUtf8(kServerSilentText);
-        case 486:
-        case 600:
-            text = kBusyText;
-            break;
-        case 408:
-        case 480:
-            text = kNoAnswerText;
-            break;
-        case 487:
-            text = kCancelledText;
-            break;
-        case 404:
-        case 410:
-        case 416:
-        case 484:
-        case 485:
-        case 604:
-            text = kInvalidNumberText;
-            break;
-        case 500:
-        case 502:
-        case 503:
-        case 504:
-            text = kServerSilentText;
-            break;
-        default:
-            text = kProviderRefusedText;
-            break;
-    }
+    if (end.Status == 0) return QString::fromUtf8(kServerSilentText);
+    const char* text = SipStatusText(end.Status);
     return QStringLiteral("%1 (%2)").arg(QString::fromUtf8(text)).arg(end.Status);
 }
 

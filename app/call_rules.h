@@ -12,7 +12,8 @@
 // leaves to the caller.
 bool IsCallToHangUp(bool incoming, TCallState state);
 
-// What the booth dials for the typed number: short service numbers (exactly
+// What the booth dials for the typed number, cleaned by FilterDialInput
+// first: short service numbers (exactly
 // three characters), the provider's own "999" numbers and numbers already
 // written with the international "00" go as typed; everything else gets
 // "00" in front.

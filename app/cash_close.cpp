@@ -4,7 +4,9 @@
 #include <QStringList>
 #include <QVariant>
 
+#include "app/booth_texts.h"
 #include "app/journal_db.h"
+#include "app/sip_status_text.h"
 
 namespace {
 
@@ -12,18 +14,21 @@ TMoney Plus(TMoney a, TMoney b) { return TMoney{a.TenThousandths + b.TenThousand
 
 QString CsvField(QString text) {
     if (!text.isEmpty() && QStringLiteral("=+-@").contains(text.front())) text.prepend(u'\'');
-    if (text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
+    if (text.contains(u';') || text.contains(u',') || text.contains(u'"') || text.contains(u'\n') || text.contains(u'\r'))
         text = u'"' + text.replace(u'"', QStringLiteral("\"\"")) + u'"';
     return text;
 }
 
-// The status and its text, once: the line may give the number as the text.
+// Why the call ended, in words: the owner reading the close knows no SIP
+// codes. A call without a status keeps the reason the booth wrote.
 QString EndText(const TJournalCall& call) {
+    if (call.Answered.isValid()) return QString::fromUtf8(kCallFinishedText);
     if (call.SipStatus <= 0) return call.EndReason;
-    const QString status = QString::number(call.SipStatus);
-    return call.EndReason.isEmpty() || call.EndReason.startsWith(status) ? status + call.EndReason.mid(status.size())
-                                                                        : status + u' ' + call.EndReason;
+    return QString::fromUtf8(SipStatusText(call.SipStatus));
 }
+
+// A Spanish spreadsheet reads "150.00" as fifteen thousand.
+QString CsvAmount(TMoney amount) { return PlainAmount(amount).replace(u'.', u','); }
 
 }  // namespace
 
@@ -105,7 +110,7 @@ QString StateText(const TJournalCall& call) {
 
 QString CloseCsv(const std::vector<TJournalCall>& calls) {
     QString csv = QStringLiteral(
-        "Fecha y hora,Número,Destino,Duración,Minutos,Tarifa,Costo proveedor,A cobrar,Estado,Motivo,Cobrada\r\n");
+        "Fecha y hora;Número;Destino;Duración;Minutos;Tarifa;Costo proveedor;A cobrar;Estado;Motivo;Cobrada\r\n");
     for (const TJournalCall& call : calls) {
         const QStringList fields = {
             call.Started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -113,14 +118,16 @@ QString CloseCsv(const std::vector<TJournalCall>& calls) {
             CsvField(call.Destination),
             DurationText(call.Figures.Seconds),
             QString::number(call.Figures.ChargedMinutes),
-            PlainAmount(call.Rate),
-            PlainAmount(call.Figures.ProviderCost),
-            PlainAmount(call.Figures.CustomerPrice),
+            CsvAmount(call.Rate),
+            CsvAmount(call.Figures.ProviderCost),
+            CsvAmount(call.Figures.CustomerPrice),
             StateText(call),
             CsvField(EndText(call)),
             call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"),
         };
-        csv += fields.join(u',') + QStringLiteral("\r\n");
+        // Semicolons: with a decimal comma, a spreadsheet in Spanish splits
+        // on them.
+        csv += fields.join(u';') + QStringLiteral("\r\n");
     }
     return csv;
 }

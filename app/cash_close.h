@@ -41,8 +41,9 @@ QString PlainAmount(TMoney amount);
 // The journal state in the operator's words.
 QString StateText(const TJournalCall& call);
 
-// RFC 4180 text (comma separated, CRLF, quotes doubled) with a header row;
-// times in local time. A text field a spreadsheet would run as a formula
+// CSV as a spreadsheet in Spanish opens it: semicolons between fields,
+// amounts with a decimal comma, the end of each call in words; CRLF, quotes
+// doubled, a header row, times in local time. A text field a spreadsheet would run as a formula
 // (a destination from the portal starting with "=", "+", "-" or "@") gets an
 // apostrophe in front.
 QString CloseCsv(const std::vector<TJournalCall>& calls);

@@ -1,12 +1,13 @@
 #include "app/cash_close_window.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
-#include <QFileDialog>
+#include <QDir>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -128,6 +130,11 @@ void TCashCloseWindow::BuildLayout() {
     Table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     const int widths[] = {140, 110, 140, 65, 75, 75, 80, 55};
     for (int column = 0; column < 8; ++column) Table_->setColumnWidth(column, widths[column]);
+    // The state's longest word, whole, whatever the font.
+    constexpr int kStateColumn = 6;
+    Table_->setColumnWidth(kStateColumn,
+                           std::max(widths[kStateColumn],
+                                    Table_->fontMetrics().horizontalAdvance(QStringLiteral("interrumpida")) + 16));
     layout->addWidget(Table_, 1);
 
     TotalsLabel_ = new QLabel(this);
@@ -276,7 +283,10 @@ std::optional<std::int64_t> TCashCloseWindow::SelectedCall() const {
     return Model_->Calls()[rows.front().row()].Id;
 }
 
+// The shift holds the cash counted: opening or closing it is the
+// administrator's.
 void TCashCloseWindow::OpenShiftClicked() {
+    if (!AllowCorrection_()) return;
     const std::optional<TMoney> cash =
         AskAmount(this, QStringLiteral("Abrir turno"), QStringLiteral("Efectivo en caja al abrir:"));
     if (!cash) return;
@@ -288,6 +298,7 @@ void TCashCloseWindow::OpenShiftClicked() {
 }
 
 void TCashCloseWindow::CloseShiftClicked() {
+    if (!AllowCorrection_()) return;
     const std::optional<TMoney> counted =
         AskAmount(this, QStringLiteral("Cerrar turno"), QStringLiteral("Efectivo contado en caja:"));
     if (!counted) return;
@@ -302,12 +313,20 @@ void TCashCloseWindow::CloseShiftClicked() {
     }
 }
 
+QString TCashCloseWindow::ExportFolder() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation))
+        .filePath(QStringLiteral("cierres"));
+}
+
+// One file per export, named for when it was made.
 void TCashCloseWindow::ExportCsvClicked() {
-    const QString fileName = QFileDialog::getSaveFileName(this, QStringLiteral("Exportar CSV"),
-                                                          QStringLiteral("cierre.csv"), QStringLiteral("CSV (*.csv)"));
-    if (fileName.isEmpty()) return;
     try {
+        if (!QDir().mkpath(ExportFolder()))
+            throw std::runtime_error(("No se pudo crear la carpeta " + ExportFolder()).toStdString());
+        const QString fileName = QDir(ExportFolder()).filePath(
+            Clock_().toString(QStringLiteral("'cierre-'yyyyMMdd-HHmmss'.csv'")));
         ExportCsv(fileName);
+        ShowMessage(this, QStringLiteral("Cierre guardado en %1").arg(QDir::toNativeSeparators(fileName)));
     } catch (const std::exception& error) {
         ShowError(this, QString::fromUtf8(error.what()));
     }

@@ -55,6 +55,10 @@ public:
 
     // Throw std::runtime_error when the file cannot be written.
     void ExportCsv(const QString& fileName) const;
+    // Where "Exportar CSV" writes, beside the journal: no file dialog is
+    // offered, since one would let anyone at the booth rename or delete
+    // any file, the journal included.
+    static QString ExportFolder();
     void ExportPdf(const QString& fileName) const;
 
     // The shift gestures; the amounts are asked by the buttons.

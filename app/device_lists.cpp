@@ -18,7 +18,8 @@ QStringList DeviceListEntries(const QStringList& deviceNames) {
 }
 
 int DeviceListSelection(const QStringList& entries, const QString& storedName) {
-    if (storedName.isEmpty()) return 0;
+    if (storedName.isEmpty() || storedName.compare(QString::fromUtf8(kStoredDefaultDeviceEntry), Qt::CaseInsensitive) == 0)
+        return 0;
     for (int i = 0; i < entries.size(); ++i)
         if (entries[i].compare(storedName, Qt::CaseInsensitive) == 0) return i;
     return -1;

@@ -1,4 +1,4 @@
-// The lists of playback and capture devices: "Default" first, then the
+// The lists of playback and capture devices: "Predeterminado" first, then the
 // system's device names in device order, and the choice of a stored name.
 // A device keeps the number the media layer gave it, which is what a call
 // opens; its place in a list of one kind is no device number.
@@ -25,10 +25,11 @@ TDeviceList SystemDeviceNames(bool capture);
 // The names alone, in list order.
 QStringList DeviceNames(const TDeviceList& devices);
 
-// "Default" followed by the names.
+// "Predeterminado" followed by the names.
 QStringList DeviceListEntries(const QStringList& deviceNames);
 
-// The entry a stored name selects: "Default" (0) for an empty name, else the
+// The entry a stored name selects: the default (0) for an empty name or the
+// "Default" older versions stored, else the
 // first entry equal to it ignoring letter case, else -1 (no selection).
 int DeviceListSelection(const QStringList& entries, const QString& storedName);
 
@@ -37,5 +38,5 @@ void FillDeviceList(QComboBox& list, const TDeviceList& devices, const QString& 
 
 // The device number of a chosen list entry: the media layer's number of the
 // first device named exactly so (letter case counts), else -1, the system's
-// default device ("Default" and devices that have gone away).
+// default device (the default entry and devices that have gone away).
 int DeviceIndex(const TDeviceList& devices, const QString& chosen);

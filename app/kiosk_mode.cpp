@@ -4,11 +4,17 @@
 #include <QScreen>
 #include <QWidget>
 
-void ApplyKioskMode(QWidget& window, bool kiosk) {
-    // Frameless alone: Qt adds the usual buttons back to a window whose
-    // hints are changed one by one. Changing the flags hides the window; it
-    // is shown again below.
-    window.setWindowFlags(kiosk ? Qt::Window | Qt::FramelessWindowHint : Qt::Window);
+namespace {
+
+constexpr Qt::WindowFlags kKioskFlags = Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint;
+
+}  // namespace
+
+void ApplyKioskMode(QWidget& window, bool kiosk, Qt::WindowFlags decorated) {
+    // The whole set at once: Qt adds the usual buttons back to a window
+    // whose hints are changed one by one. Changing the flags hides the
+    // window; it is shown again below.
+    window.setWindowFlags(kiosk ? kKioskFlags : decorated);
     // The booth's window keeps the size of its controls; the screen is
     // larger, so the constraint is lifted while in kiosk mode.
     if (QLayout* layout = window.layout())
@@ -26,5 +32,5 @@ void ApplyKioskMode(QWidget& window, bool kiosk) {
 }
 
 bool InKioskMode(const QWidget& window) {
-    return window.isFullScreen() && window.windowFlags().testFlag(Qt::FramelessWindowHint);
+    return window.isFullScreen() && (window.windowFlags() & kKioskFlags) == kKioskFlags;
 }

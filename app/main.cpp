@@ -1,7 +1,7 @@
 // softphone: the booth program.
 //
 //   softphone [--sip-server HOST[:PORT]] [--portal-url URL] [--web-url URL]
-//             [--demo-call NUMBER [--screenshots DIR]]
+//             [--demo-call NUMBER [--screenshots DIR]] [--help] [--version]
 //
 // The options (or the settings keys Provider/sipserver, Provider/portalurl
 // and Provider/weburl) put staging or test servers in place of the
@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <exception>
 
+#include <QSessionManager>
+
 #include "app/booth_application.h"
 #include "app/booth_options.h"
 #include "app/booth_texts.h"
@@ -18,16 +20,33 @@
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/single_instance.h"
+#include "app/stop_signals.h"
 
 int main(int argc, char* argv[]) {
-    TBoothApplication app(argc, argv);
+    // Read before the application object, which needs a display: --help and
+    // a missing display must answer on any terminal.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
     TCommandLine commandLine;
     try {
-        commandLine = ParseCommandLine(app.arguments());
+        commandLine = ParseCommandLine(arguments);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "softphone: %s\n", error.what());
         return 2;
     }
+    if (commandLine.Help) {
+        std::fputs(HelpText().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (commandLine.Version) {
+        std::printf("softphone %s\n", kProgramVersion);
+        return 0;
+    }
+    if (!DisplayAvailable(QProcessEnvironment::systemEnvironment())) {
+        std::fprintf(stderr, "%s\n", kNoDisplayText);
+        return 1;
+    }
+    TBoothApplication app(argc, argv);
     TSingleInstance guard(QString::fromUtf8(kAppTitle));
     if (!guard.IsFirst()) {
         // The first copy comes forward first; its window stays on top of
@@ -39,6 +58,15 @@ int main(int argc, char* argv[]) {
     const TBoothSettings settings;
     TMainWindow window(ResolveProviderAddresses(commandLine.Overrides, settings.ReadProvider()));
     QObject::connect(&guard, &TSingleInstance::ShowRequested, &window, &TMainWindow::ShowWindow);
+    // A shutdown, a logout or Ctrl+C ends the call and the registration
+    // before the program goes.
+    TStopSignals stopSignals;
+    QObject::connect(&stopSignals, &TStopSignals::Received, &window, [&window] {
+        window.ShutDown();
+        QCoreApplication::quit();
+    });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window] { window.ShutDown(); });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] { window.ShutDown(); });
     window.Start();
     window.ShowAsConfigured();
     if (!commandLine.DemoCall.isEmpty()) new TDemoRun(&window, commandLine.DemoCall, commandLine.ScreenshotDir);

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
@@ -149,10 +150,7 @@ void TMainWindow::StartValidated(const std::optional<TValidationReply>& reply) {
     }
     PortalRetry_.Reset();
     if (reply->Refused()) {
-        ShowNote(QString::fromUtf8(kAccountRefusedText));
-        ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
-        Settings_.WriteCredentials(QString(), QString());
-        setEnabled(false);
+        RefuseAccount();
         return;
     }
     ShowNote(QString());
@@ -296,10 +294,15 @@ void TMainWindow::ClearClicked() {
     Number_->setFocus();
 }
 
-void TMainWindow::OpenWebSite() { QDesktopServices::openUrl(WebRootUrl(Addresses_.WebUrl)); }
+// A browser would take the customer out of the booth's window.
+void TMainWindow::OpenWebSite() {
+    if (KioskAllows()) QDesktopServices::openUrl(WebRootUrl(Addresses_.WebUrl));
+}
 
+// The portal asks for the password itself: an address that is opened ends
+// up in the browser's history.
 void TMainWindow::OpenCallDetail() {
-    QDesktopServices::openUrl(Portal_->CallDetailLink(Account_.Username, Account_.Password));
+    if (KioskAllows()) QDesktopServices::openUrl(Portal_->CallDetailLink(Account_.Username));
 }
 
 void TMainWindow::ShowWindow() {
@@ -315,6 +318,10 @@ void TMainWindow::showEvent(QShowEvent* event) {
 }
 
 void TMainWindow::closeEvent(QCloseEvent* event) {
+    if (ShuttingDown_) {
+        event->accept();
+        return;
+    }
     if (!CloseConfirmed_ && !ConfirmAndEndCall()) {
         event->ignore();
         return;
@@ -331,15 +338,40 @@ void TMainWindow::closeEvent(QCloseEvent* event) {
 bool TMainWindow::ConfirmAndEndCall() {
     if (!AdminAllows()) return false;
     if (!(AdminPin_.IsSet() && AdminPin_.KioskMode()) && !AskYesNo(this, QuitQuestion())) return false;
+    EndCallForClose();
+    return true;
+}
+
+void TMainWindow::EndCallForClose() {
     Clock_->StopTicks();
     // The journal keeps the call as it stood: its end may never arrive.
     if (Flow_->IsOpen()) Recorder_->Ended(0, QStringLiteral("Programa cerrado"));
     try {
         Flow_->HangUp();
     } catch (const std::exception& error) {
-        ShowError(this, QString::fromUtf8(error.what()));
+        if (!ShuttingDown_) ShowError(this, QString::fromUtf8(error.what()));
     }
-    return true;
+}
+
+// Nobody is asked: the session or the system is going away. The call is
+// hung up and the account unregistered while the engine can still answer
+// the registrar (a challenge to the un-REGISTER included); the journal
+// closes with the window once the event loop has returned.
+void TMainWindow::ShutDown() {
+    if (ShuttingDown_) return;
+    ShuttingDown_ = true;
+    CloseConfirmed_ = true;
+    WantOnline_ = false;
+    PortalRetryTimer_->stop();
+    SipRetryTimer_->stop();
+    EndCallForClose();
+    const bool registered = Online_;
+    SaveOnClose();
+    if (!registered) return;
+    QEventLoop wait;
+    connect(Client_, &TSipClient::OnRegistrationBye, &wait, &QEventLoop::quit);
+    QTimer::singleShot(kShutDownWait, &wait, &QEventLoop::quit);
+    wait.exec();
 }
 
 // During a call the operator is told which call would be cut and what it
@@ -354,10 +386,11 @@ QString TMainWindow::QuitQuestion() const {
     return QString::fromUtf8(kCallRunningText).arg(Flow_->Typed(), shown) + QLatin1Char('\n') + question;
 }
 
-// A window disabled after a refused account writes nothing back, so the
-// cleared credentials stay cleared.
+// Once only: a close followed by the program's end must not unregister
+// twice.
 void TMainWindow::SaveOnClose() {
-    if (!isEnabled()) return;
+    if (Saved_) return;
+    Saved_ = true;
     try {
         if (SipAccount_) Client_->UnregisterAccount(SipAccount_);
     } catch (const std::exception&) {

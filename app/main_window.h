@@ -51,6 +51,7 @@ class TClickableLabel;
 class TJournalDb;
 class TPortal;
 class TQtCallClock;
+class TScaledStage;
 class TSipBoothLine;
 
 // Whether the desktop has a notification area; tests put their own answer.
@@ -88,6 +89,11 @@ public:
     void HangUpCall();
     // Shows the window normally or, when the settings say so, in kiosk mode.
     void ShowAsConfigured();
+    // The program is being stopped (a signal, the session's end): hangs up,
+    // unregisters and saves without asking, waiting for the registrar at
+    // most kShutDownWait. The window may then be destroyed.
+    void ShutDown();
+    static constexpr std::chrono::milliseconds kShutDownWait{3000};
 
     // The till: the local call journal (null when it could not be opened),
     // the customer's price of the last call as shown, and the till's
@@ -111,7 +117,7 @@ signals:
     void AccountValidated();
 
 public slots:
-    // "&En Linea": activates the component when needed and registers a new
+    // "&En Línea": activates the component when needed and registers a new
     // account with the stored number and password.
     void GoOnline();
     // "&Desconectado": unregisters the window's account.
@@ -192,9 +198,13 @@ private:
     // a new registration with them.
     void ValidateAfterEdit();
     void EditValidated(const std::optional<TValidationReply>& reply);
+    // The account dialog with these values; a cancel validates again only
+    // when asked to.
+    void EditAccount(const QString& username, const QString& password, bool validateOnCancel);
     void RefuseAccount();
     void ConnectDialogs();
     bool ConfirmAndEndCall();
+    void EndCallForClose();
     void SaveOnClose();
     // The till, in main_window_till.cpp.
     void SetupTill();
@@ -207,6 +217,9 @@ private:
     void BuildAdminMenu(QMenu* options);
     // Asks for the administrator PIN when one is set; false refuses.
     bool AdminAllows();
+    // In kiosk mode, what leaves the booth's window or reaches the till
+    // takes the PIN; otherwise it is open.
+    bool KioskAllows();
     void ToggleAutostart(bool enabled);
     void ToggleKioskMode(bool enabled);
     void ChangeAdminPin();
@@ -215,10 +228,13 @@ private:
     TDeviceNameSource DeviceNames_;
     TBoothSettings Settings_;
     TAdminPin AdminPin_;
+    Qt::WindowFlags DecoratedFlags_;  // the window's flags outside kiosk mode
     std::unique_ptr<TAdminGuard> AdminGuard_;
     TAccountSettings Account_;
     ISipAccountPtr SipAccount_;
     bool CloseConfirmed_ = false;
+    bool ShuttingDown_ = false;
+    bool Saved_ = false;
     TClock WallClock_;  // the journal's dates and times
     QString JournalWarning_;  // why calls are not being recorded, if they are not
     std::unique_ptr<TJournalDb> Journal_;
@@ -249,6 +265,7 @@ private:
     TAboutBox* AboutBox_ = nullptr;
     TBoothTray* Tray_ = nullptr;
     TTrayAvailability TrayAvailable_;
+    TScaledStage* Stage_ = nullptr;
     TClickableLabel* Logo_ = nullptr;
     TClickableLabel* AccountValue_ = nullptr;
     QLabel* Balance_ = nullptr;

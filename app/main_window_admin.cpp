@@ -11,6 +11,7 @@
 #include "app/main_window.h"
 #include "app/message_boxes.h"
 #include "app/pin_dialog.h"
+#include "app/scaled_stage.h"
 #include "app/session_autostart.h"
 
 void TMainWindow::SetupAdminGuard() {
@@ -20,6 +21,8 @@ void TMainWindow::SetupAdminGuard() {
 }
 
 bool TMainWindow::AdminAllows() { return AdminGuard_->Allow(); }
+
+bool TMainWindow::KioskAllows() { return !AdminPin_.KioskMode() || AdminAllows(); }
 
 void TMainWindow::BuildAdminMenu(QMenu* options) {
     options->addSeparator();
@@ -41,7 +44,8 @@ void TMainWindow::BuildAdminMenu(QMenu* options) {
 void TMainWindow::ShowAsConfigured() {
     const bool kiosk = AdminPin_.KioskMode();
     MinimizeAction_->setEnabled(!kiosk);
-    ApplyKioskMode(*this, kiosk);
+    Stage_->SetFixed(!kiosk);
+    ApplyKioskMode(*this, kiosk, DecoratedFlags_);
 }
 
 // The menu item shows what the desktop will do, whatever the click was.

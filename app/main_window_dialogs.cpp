@@ -55,10 +55,17 @@ void TMainWindow::OpenAudioDialog() {
 // checked again and registered anew.
 void TMainWindow::OpenAccountDialog() {
     if (!AdminAllows()) return;
-    AccountDialog_->SetCredentials(Account_.Username, Account_.Password);
+    EditAccount(Account_.Username, Account_.Password, true);
+}
+
+void TMainWindow::EditAccount(const QString& username, const QString& password, bool validateOnCancel) {
+    AccountDialog_->SetServer(Addresses_.SipServer);
+    AccountDialog_->SetCredentials(username, password);
     if (AccountDialog_->exec() == QDialog::Accepted) {
         Account_.Username = AccountDialog_->Username();
         Account_.Password = AccountDialog_->Password();
+    } else if (!validateOnCancel) {
+        return;
     }
     ValidateAfterEdit();
 }
@@ -101,17 +108,22 @@ void TMainWindow::EditValidated(const std::optional<TValidationReply>& reply) {
     });
 }
 
-// The window stays disabled, as after a refusal at start: only the tray's
-// "&Cerrar" is left.
+// A mistyped account is no dead end: the dialog opens again with the name
+// as typed and only the password to type again. The stored account (the
+// last one the portal took) and its registration stay, so the booth keeps
+// working when the dialog is cancelled.
 void TMainWindow::RefuseAccount() {
-    ShowMessage(this, QString::fromUtf8(kRefusedAccountText));
-    Settings_.WriteCredentials(QString(), QString());
-    try {
-        if (SipAccount_) Client_->UnregisterAccount(SipAccount_);
-    } catch (const std::exception&) {
-        // An engine that never started has nothing to unregister.
-    }
-    setEnabled(false);
+    const QString typed = Account_.Username;
+    const TAccountSettings stored = Settings_.ReadAccount();
+    Account_.Username = stored.Username;
+    Account_.Password = stored.Password;
+    ShowNote(QString::fromUtf8(kAccountRefusedText));
+    ShowError(this, QString::fromUtf8(kRefusedAccountText));
+    // After the portal's handler has returned: the dialog runs an event loop
+    // of its own.
+    QTimer::singleShot(0, this, [this, typed] {
+        if (AdminAllows()) EditAccount(typed, QString(), false);
+    });
 }
 
 void TMainWindow::OpenAboutBox() {
@@ -119,9 +131,15 @@ void TMainWindow::OpenAboutBox() {
     AboutBox_->exec();
 }
 
-// The title bar's minimise button goes to the notification area too.
+// The title bar's minimise button goes to the notification area too. In
+// kiosk mode nothing may minimise the window (a desktop shortcut, the
+// window manager): it comes straight back.
 void TMainWindow::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && AdminPin_.KioskMode()) {
+        QTimer::singleShot(0, this, &TMainWindow::ShowAsConfigured);
+        return;
+    }
     if (event->type() == QEvent::WindowStateChange && isMinimized() && TrayAvailable_ && TrayAvailable_())
         QTimer::singleShot(0, this, &QWidget::hide);
 }

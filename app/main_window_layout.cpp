@@ -23,6 +23,7 @@
 #include "app/pictures.h"
 #include "app/quality_mark.h"
 #include "app/register_delegate.h"
+#include "app/scaled_stage.h"
 
 namespace {
 
@@ -59,8 +60,9 @@ QLabel* Label(QWidget* parent, const char* text, const QRect& place, const char*
 void TMainWindow::BuildLayout() {
     setWindowTitle(QString::fromUtf8(kAppTitle));
     setWindowIcon(BoothWindowIcon());
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint);
+    DecoratedFlags_ = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                      Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint;
+    setWindowFlags(DecoratedFlags_);
     setFont(BoothFont(8));
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
@@ -69,7 +71,6 @@ void TMainWindow::BuildLayout() {
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
     client->setFixedSize(kClientWidth, kClientHeight - kStatusBarHeight);
-    setCentralWidget(client);
     Logo_ = new TClickableLabel(client);
     Logo_->setObjectName(QStringLiteral("logo"));
     Logo_->setGeometry(8, 0, 433, 105);
@@ -81,6 +82,16 @@ void TMainWindow::BuildLayout() {
     BuildPhoneGroup(client);
     BuildRegisterGroup(client);
     BuildAudioGroup(client);
+    Stage_ = new TScaledStage(client, this);
+    setCentralWidget(Stage_);
+    // The register's rows and header have heights of their own.
+    connect(Stage_, &TScaledStage::Scaled, this, [this](double factor) {
+        const int row = static_cast<int>(17 * factor);
+        Register_->horizontalHeader()->setFixedHeight(row);
+        Register_->verticalHeader()->setMinimumSectionSize(row);
+        Register_->verticalHeader()->setDefaultSectionSize(row);
+        FitRegisterColumns();
+    });
     BuildMenu();
     BuildStatusBar();
     // No resizing: the client area keeps its size and the window follows it.
@@ -109,7 +120,7 @@ QWidget* TMainWindow::BuildAccountGroup(QWidget* parent) {
 // customer pays ("A cobrar:"), running during the call and kept after it.
 QWidget* TMainWindow::BuildBoothGroup(QWidget* parent) {
     auto* group = Group(parent, "Estado de la Cabina", {8, 192, 257, 146}, "boothGroup");
-    const char* captions[] = {"Estado:", "Telefono:", "Destino:", "Costo/min:", "Duración:", "Costo Total:"};
+    const char* captions[] = {"Estado:", "Teléfono:", "Destino:", "Costo/min:", "Duración:", "Costo Total:"};
     const char* initial[] = {"Libre", "---", "---", "$ 0,00", "00:00:00", "$ 0,00"};
     const char* names[] = {"boothState", "phone", "destination", "ratePerMinute", "duration", "totalCost"};
     QLabel** values[] = {&BoothState_, &Phone_, &Destination_, &RatePerMinute_, &Duration_, &TotalCost_};
@@ -156,7 +167,7 @@ QWidget* TMainWindow::BuildCallGroup(QWidget* parent) {
 }
 
 QWidget* TMainWindow::BuildPhoneGroup(QWidget* parent) {
-    auto* group = Group(parent, "Telefono", {272, 112, 169, 289}, "phoneGroup");
+    auto* group = Group(parent, "Teléfono", {272, 112, 169, 289}, "phoneGroup");
     Number_ = new QLineEdit(group);
     Number_->setObjectName(QStringLiteral("number"));
     Number_->setGeometry(16, 24, 119, 24);
@@ -178,13 +189,13 @@ QWidget* TMainWindow::BuildPhoneGroup(QWidget* parent) {
 }
 
 QWidget* TMainWindow::BuildRegisterGroup(QWidget* parent) {
-    auto* group = Group(parent, "Registro de las ultimas 5 llamadas", {8, 408, 433, 137}, "registerGroup");
+    auto* group = Group(parent, "Registro de las últimas 5 llamadas", {8, 408, 433, 137}, "registerGroup");
     Register_ = new QTableWidget(5, 5, group);
     Register_->setObjectName(QStringLiteral("register"));
     Register_->setGeometry(8, 16, 417, 111);
     Register_->setFont(BoothFont(7));
     Register_->setHorizontalHeaderLabels(
-        {QStringLiteral("Fecha y Hora"), QStringLiteral("Nro Telef."), QStringLiteral("Destino"),
+        {QStringLiteral("Fecha y Hora"), QString::fromUtf8("Nro. Teléf."), QStringLiteral("Destino"),
          QStringLiteral("Tiempo"), QStringLiteral("TOTAL")});
     Register_->verticalHeader()->hide();
     Register_->horizontalHeader()->setDefaultAlignment(Qt::AlignCenter);
@@ -223,11 +234,11 @@ void TMainWindow::FitRegisterColumns() {
 QWidget* TMainWindow::BuildAudioGroup(QWidget* parent) {
     auto* group = Group(parent, "Estado de Audio", {8, 600, 433, 73}, "audioGroup");
     group->setEnabled(false);
-    Label(group, "Audifono", {16, 20, 70, 17});
+    Label(group, "Audífono", {16, 20, 70, 17});
     Speakers_ = new QComboBox(group);
     Speakers_->setObjectName(QStringLiteral("speakers"));
     Speakers_->setGeometry(90, 18, 330, 21);
-    Label(group, "Microfono", {16, 44, 70, 17});
+    Label(group, "Micrófono", {16, 44, 70, 17});
     Microphones_ = new QComboBox(group);
     Microphones_->setObjectName(QStringLiteral("microphones"));
     Microphones_->setGeometry(90, 42, 330, 21);
@@ -246,7 +257,7 @@ void TMainWindow::BuildMenu() {
     QuitAction_ = action(file, "&Salir", "quitAction");
     connect(QuitAction_, &QAction::triggered, this, &QWidget::close);
     QMenu* state = menuBar()->addMenu(QStringLiteral("&Estado"));
-    OnlineAction_ = action(state, "&En Linea", "onlineAction");
+    OnlineAction_ = action(state, "&En Línea", "onlineAction");
     OfflineAction_ = action(state, "&Desconectado", "offlineAction");
     auto* radio = new QActionGroup(this);
     for (QAction* item : {OnlineAction_, OfflineAction_}) {
@@ -254,8 +265,17 @@ void TMainWindow::BuildMenu() {
         radio->addAction(item);
     }
     OfflineAction_->setChecked(true);
-    connect(OnlineAction_, &QAction::triggered, this, [this] { Guarded([this] { GoOnline(); }); });
-    connect(OfflineAction_, &QAction::triggered, this, [this] { Guarded([this] { GoOffline(); }); });
+    // A customer going off line would leave the booth dead for the next one.
+    connect(OnlineAction_, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            if (KioskAllows()) GoOnline();
+        });
+    });
+    connect(OfflineAction_, &QAction::triggered, this, [this] {
+        Guarded([this] {
+            if (KioskAllows()) GoOffline();
+        });
+    });
     QMenu* options = menuBar()->addMenu(QStringLiteral("&Opciones"));
     AccountDialogAction_ = action(options, "Configuración &Cuenta", "accountDialogAction");
     AudioDialogAction_ = action(options, "Configuración de &Audio", "audioDialogAction");
@@ -269,15 +289,22 @@ void TMainWindow::BuildStatusBar() {
     statusBar()->setFixedHeight(kStatusBarHeight);
     statusBar()->setSizeGripEnabled(false);
     const char* texts[] = {kOfflineText, kStatusLineText, kProgramVersion};
-    const int widths[] = {90, 260, 60};
     const char* names[] = {"connectionPanel", "textPanel", "versionPanel"};
     for (int i = 0; i < 3; ++i) {
         Panels_[i] = new QLabel(QString::fromUtf8(texts[i]), statusBar());
         Panels_[i]->setObjectName(QString::fromLatin1(names[i]));
         Panels_[i]->setAlignment(Qt::AlignCenter);
-        Panels_[i]->setFixedWidth(widths[i]);
-        statusBar()->addWidget(Panels_[i]);
     }
+    // Fixed widths that add up to more than the bar made Qt draw the panels
+    // over each other; the note takes what the connection and the version
+    // leave, and the version sits at the right with room for its text.
+    Panels_[0]->setFixedWidth(90);
+    Panels_[1]->setMinimumWidth(0);
+    Panels_[1]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    Panels_[2]->setFixedWidth(Panels_[2]->fontMetrics().horizontalAdvance(Panels_[2]->text()) + 12);
+    statusBar()->addWidget(Panels_[0]);
+    statusBar()->addWidget(Panels_[1], 1);
+    statusBar()->addPermanentWidget(Panels_[2]);
     statusBar()->addPermanentWidget(new TQualityMark(
         [this]() -> std::optional<media::TCallQuality> {
             const ISipCallPtr call = CurrentCall();

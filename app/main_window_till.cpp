@@ -134,7 +134,7 @@ void TMainWindow::ReprintLastReceipt() {
 }
 
 TCashCloseWindow* TMainWindow::OpenCashClose() {
-    if (!Journal_) return nullptr;
+    if (!Journal_ || !KioskAllows()) return nullptr;
     if (!CashClose_) {
         CashClose_ = new TCashCloseWindow(
             *Journal_, Settings_, [this] { return WallClock_(); }, [this] { return AdminAllows(); }, this);

@@ -43,8 +43,8 @@ TBalanceReply TPortal::BalanceAndRegister(const QString& account, const QString&
     return ParseBalance(Fetch(*Register_, BalanceQuery(account, password)));
 }
 
-QUrl TPortal::CallDetailLink(const QString& account, const QString& password) const {
-    return CallDetailUrl(BaseUrl_, account, password);
+QUrl TPortal::CallDetailLink(const QString& account) const {
+    return CallDetailUrl(BaseUrl_, account);
 }
 
 // A base address that is no URL fails like an unreachable portal, and from

@@ -60,7 +60,7 @@ public:
                             TPortalHandler<TBalanceReply> done);
 
     // The account's call-detail page for the browser.
-    QUrl CallDetailLink(const QString& account, const QString& password) const;
+    QUrl CallDetailLink(const QString& account) const;
 
 private:
     QString Fetch(TPortalClient& client, const QString& query);

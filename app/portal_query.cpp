@@ -62,9 +62,8 @@ QUrl PortalScriptUrl(const QString& portalBaseUrl, const QString& query) {
     return JoinUrl(portalBaseUrl, kPortalScriptPath, query);
 }
 
-QUrl CallDetailUrl(const QString& portalBaseUrl, const QString& account, const QString& password) {
-    return JoinUrl(portalBaseUrl, kCallDetailPath,
-                   QStringLiteral("?usuario=") + EncodeQueryValue(account) + QStringLiteral("&clave=") + EncodeQueryValue(password));
+QUrl CallDetailUrl(const QString& portalBaseUrl, const QString& account) {
+    return JoinUrl(portalBaseUrl, kCallDetailPath, QStringLiteral("?usuario=") + EncodeQueryValue(account));
 }
 
 QUrl DownloadUrl(const QString& webBaseUrl) { return JoinUrl(webBaseUrl, kDownloadPath); }

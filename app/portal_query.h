@@ -34,8 +34,9 @@ QUrl JoinUrl(const QString& baseUrl, const char* path, const QString& query = QS
 // The portal script's address for a query string.
 QUrl PortalScriptUrl(const QString& portalBaseUrl, const QString& query);
 
-// The call-detail page of the account, opened in the browser.
-QUrl CallDetailUrl(const QString& portalBaseUrl, const QString& account, const QString& password);
+// The call-detail page of the account, opened in the browser; the portal
+// asks for the password on its page.
+QUrl CallDetailUrl(const QString& portalBaseUrl, const QString& account);
 
 // The download page of a newer program, opened in the browser.
 QUrl DownloadUrl(const QString& webBaseUrl);

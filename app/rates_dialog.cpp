@@ -1,5 +1,7 @@
 #include "app/rates_dialog.h"
 
+#include <algorithm>
+
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -125,6 +127,8 @@ void TRatesDialog::AddRule() {
     auto* kind = new QComboBox(Rules_);
     kind->addItems({kPriceKind, kFactorKind});
     Rules_->setCellWidget(row, 1, kind);
+    // "Precio por minuto" whole.
+    Rules_->setColumnWidth(1, std::max(Rules_->columnWidth(1), kind->sizeHint().width()));
     Rules_->setItem(row, 2, new QTableWidgetItem);
 }
 

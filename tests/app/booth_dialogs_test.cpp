@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
@@ -70,12 +71,17 @@ private slots:
         TDialogDriver driver(dialog, [&](QWidget* shown) {
             playback = {Find<QComboBox>(shown, "playbackList")->currentText()};
             capture = {Find<QComboBox>(shown, "captureList")->currentText()};
+            // Each list under its own caption: playback is where the sound goes out.
+            for (QLabel* label : shown->findChildren<QLabel*>()) {
+                if (label->buddy() == Find<QComboBox>(shown, "playbackList")) playback << label->text();
+                if (label->buddy() == Find<QComboBox>(shown, "captureList")) capture << label->text();
+            }
             Press(shown, "cancelButton");
         });
         Find<QAction>(booth.Window.get(), "audioDialogAction")->trigger();
         QVERIFY(driver.Done());
-        QCOMPARE(playback, QStringList{"Default"});
-        QCOMPARE(capture, QStringList{"Default"});
+        QCOMPARE(playback, (QStringList{"Predeterminado", QString::fromUtf8("Salida (Audífono):")}));
+        QCOMPARE(capture, (QStringList{"Predeterminado", QString::fromUtf8("Entrada (Micrófono):")}));
     }
 
     // Stored names match ignoring case; devices plugged in since start
@@ -100,7 +106,7 @@ private slots:
             Find<QAction>(booth.Window.get(), "audioDialogAction")->trigger();
             QVERIFY(driver.Done());
         }
-        QCOMPARE(seen, (QStringList{"Default", "Mic One", "USB Headset", "Mic One", "Speaker Two"}));
+        QCOMPARE(seen, (QStringList{"Predeterminado", "Mic One", "USB Headset", "Mic One", "Speaker Two"}));
         QCOMPARE(Find<QComboBox>(booth.Window.get(), "microphones")->currentText(), QStringLiteral("Mic One"));
         {
             TDialogDriver driver(dialog, [&](QWidget* shown) {
@@ -112,7 +118,7 @@ private slots:
             QVERIFY(driver.Done());
         }
         QCOMPARE(Find<QComboBox>(booth.Window.get(), "microphones")->currentText(), QStringLiteral("USB Headset"));
-        QCOMPARE(Find<QComboBox>(booth.Window.get(), "speakers")->currentText(), QStringLiteral("Default"));
+        QCOMPARE(Find<QComboBox>(booth.Window.get(), "speakers")->currentText(), QStringLiteral("Predeterminado"));
     }
 
     // "&Cancelar" still validates the unchanged credentials (without the
@@ -135,7 +141,7 @@ private slots:
             auto* port = Find<QComboBox>(shown, "portList");
             seen << Find<QLineEdit>(shown, "usernameField")->text() << password->text()
                  << QString::number(password->echoMode() == QLineEdit::Password) << QString::number(server->isEnabled())
-                 << server->currentText() << QString::number(port->isEnabled()) << Items(port).join(u',');
+                 << server->currentText() << QString::number(port->isEnabled()) << port->currentText();
             Find<QLineEdit>(shown, "usernameField")->setText(QStringLiteral("9999"));
             Press(shown, "cancelButton");
         });
@@ -143,7 +149,8 @@ private slots:
         Find<QAction>(window.get(), "accountDialogAction")->trigger();
         QVERIFY(driver.Done());
         QVERIFY(validated.count() > 0 || validated.wait(10000));
-        QCOMPARE(seen, (QStringList{kTestAccount, kTestPassword, "1", "0", "sip1.telvira.example", "0", "5060,8080"}));
+        // The server and port shown are the ones in use.
+        QCOMPARE(seen, (QStringList{kTestAccount, kTestPassword, "1", "0", "127.0.0.1", "0", "9"}));
         QCOMPARE(CountTargets(sim, QStringLiteral("?id=5550001&dv=") + "p%26w%23%20%2B%251" + "&ac=va"), 2);
         QVERIFY(sim.Targets().constLast().endsWith(u"&ac=va"));
         QCOMPARE(Find<QLabel>(window.get(), "accountValue")->text(), QStringLiteral("Cuenta 5550001"));
@@ -157,24 +164,78 @@ private slots:
         QCOMPARE(boxes.Seen(), QStringList{});
     }
 
-    void accountDialogRefusedPasswordDisablesTheWindow() {
+    // A mistyped password in the dialog: the error box, then the dialog
+    // again with the name kept; cancelling it leaves the booth as it was,
+    // on its stored account, and asks the portal nothing more.
+    void accountDialogRefusedPasswordOpensItAgain() {
         TBoothSettings().WriteAccount({kTestAccount, kTestPassword, QString(), QString()});
         TPortalSim sim(TestPortalConfig());
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl());
         QVERIFY(StartAndWait(*window));
-        TDialogDriver driver(Find<QWidget>(window.get(), "accountDialog"), [](QWidget* shown) {
+        QWidget* dialog = Find<QWidget>(window.get(), "accountDialog");
+        TDialogDriver first(dialog, [](QWidget* shown) {
+            Find<QLineEdit>(shown, "usernameField")->setText(QStringLiteral("5550009"));
             Find<QLineEdit>(shown, "passwordField")->setText(QStringLiteral("wrong"));
             Press(shown, "acceptButton");
         });
         QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
         Find<QAction>(window.get(), "accountDialogAction")->trigger();
-        QVERIFY(driver.Done());
+        QVERIFY(first.Done());
+        QStringList again;
+        TDialogDriver second(dialog, [&](QWidget* shown) {
+            again << Find<QLineEdit>(shown, "usernameField")->text() << Find<QLineEdit>(shown, "passwordField")->text();
+            Press(shown, "cancelButton");
+        });
         QVERIFY(validated.count() > 0 || validated.wait(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(second.Done(), 10000);
+        QCOMPARE(again, (QStringList{"5550009", ""}));
         QCOMPARE(boxes.Seen(), QStringList{QString::fromUtf8("Softphone Telvira|ERROR: Usuario o contraseña incorrecta.")});
-        QVERIFY(!window->isEnabled());
+        QVERIFY(window->isEnabled());
+        QVERIFY(Find<QAction>(window.get(), "accountDialogAction")->isEnabled());
         const TAccountSettings stored = TBoothSettings().ReadAccount();
-        QVERIFY(stored.Username.isEmpty() && stored.Password.isEmpty());
+        QCOMPARE(stored.Username, QString::fromLatin1(kTestAccount));
+        QCOMPARE(stored.Password, kTestPassword);
+        const int asked = sim.Targets().size();
+        QTest::qWait(300);
+        QCOMPARE(sim.Targets().size(), asked);
+    }
+
+    // A refused account at start is no dead end: an error box (with the
+    // critical icon), then the account dialog again with the name kept and
+    // the password to type; the right one brings the booth on line and the
+    // window was usable all along.
+    void refusedAccountAtStartOpensTheDialogAgain() {
+        TBoothSettings().WriteAccount({kTestAccount, QStringLiteral("wrong"), QString(), QString()});
+        TPortalSim sim(TestPortalConfig());
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        QString said;
+        TModalDriver driver({TModalAnswer::Acted([&](QWidget* shown) {
+            auto* box = qobject_cast<QMessageBox*>(shown);
+            icon = box->icon();
+            said = box->text();
+            box->button(QMessageBox::Ok)->click();
+        })});
+        auto window = MakeWindow(sim.BaseUrl());
+        QStringList shownValues;
+        TDialogDriver dialog(Find<QWidget>(window.get(), "accountDialog"), [&](QWidget* shown) {
+            shownValues << Find<QLineEdit>(shown, "usernameField")->text()
+                        << Find<QLineEdit>(shown, "passwordField")->text();
+            Find<QLineEdit>(shown, "passwordField")->setText(kTestPassword);
+            Press(shown, "acceptButton");
+        });
+        QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
+        QVERIFY(StartAndWait(*window));
+        QVERIFY(window->isEnabled());
+        QVERIFY(validated.count() > 0 || validated.wait(10000));
+        QVERIFY(dialog.Done());
+        QCOMPARE(driver.Seen().size(), 1);
+        QCOMPARE(said, QString::fromUtf8("ERROR: Usuario o contraseña incorrecta."));
+        QCOMPARE(icon, QMessageBox::Critical);
+        QCOMPARE(shownValues, (QStringList{kTestAccount, QString()}));
+        QCOMPARE(Find<QLabel>(window.get(), "accountValue")->text(), QStringLiteral("Cuenta 5550001"));
+        QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
+        QVERIFY(window->Client().GetActive());
     }
 
     void aboutBoxShowsTheVersion() {

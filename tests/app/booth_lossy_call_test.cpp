@@ -167,7 +167,7 @@ QString Text(QObject* window, const char* label) { return Find<QLabel>(window, l
 
 QString Currency(qint64 units) { return FormatCurrency(MoneyFromUnits(units), QLocale()); }
 
-bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QStringLiteral("En Linea"); }
+bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QString::fromUtf8("En Línea"); }
 
 bool ReadyForNextCall(QObject* window) {
     return Find<QPushButton>(window, "callButton")->isEnabled() && Find<QLineEdit>(window, "number")->isEnabled();

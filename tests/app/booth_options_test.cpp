@@ -2,6 +2,8 @@
 // closing ends: tables of command lines, stored values, names and states.
 #include <stdexcept>
 
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTest>
 
 #include "app/booth_options.h"
@@ -105,6 +107,7 @@ private slots:
         QTest::newRow("letter case ignored") << "usb headset" << 2;
         QTest::newRow("first of two equal names") << "Line" << 1;
         QTest::newRow("Default by name") << "DEFAULT" << 0;
+        QTest::newRow("the default as shown") << "Predeterminado" << 0;
         QTest::newRow("unplugged device: no selection") << "Old Card" << -1;
         QTest::newRow("prefix is no match") << "USB" << -1;
     }
@@ -112,7 +115,7 @@ private slots:
         QFETCH(QString, stored);
         QFETCH(int, index);
         const QStringList entries = DeviceListEntries({"Line", "USB Headset", "line"});
-        QCOMPARE(entries.first(), QStringLiteral("Default"));
+        QCOMPARE(entries.first(), QStringLiteral("Predeterminado"));
         QCOMPARE(entries.size(), 4);
         QCOMPARE(DeviceListSelection(entries, stored), index);
     }
@@ -133,6 +136,65 @@ private slots:
         QFETCH(int, state);
         QFETCH(bool, hangUp);
         QCOMPARE(IsCallToHangUp(incoming, static_cast<TCallState>(state)), hangUp);
+    }
+
+    // Whether a window can be opened at all, from the environment alone.
+    void displayAvailable_data() {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("display");
+        QTest::addColumn<QString>("wayland");
+        QTest::addColumn<bool>("available");
+        QTest::newRow("nothing") << "" << "" << "" << false;
+        QTest::newRow("X display") << "" << ":0" << "" << true;
+        QTest::newRow("Wayland") << "" << "" << "wayland-0" << true;
+        QTest::newRow("xcb asked, no X") << "xcb" << "" << "wayland-0" << false;
+        QTest::newRow("wayland asked, no Wayland") << "wayland" << ":0" << "" << false;
+        QTest::newRow("list, second there") << "wayland;xcb" << ":0" << "" << true;
+        QTest::newRow("offscreen needs none") << "offscreen" << "" << "" << true;
+        QTest::newRow("xcb with options") << "xcb:nomitshm" << ":1" << "" << true;
+    }
+    void displayAvailable() {
+        QFETCH(QString, platform);
+        QFETCH(QString, display);
+        QFETCH(QString, wayland);
+        QFETCH(bool, available);
+        QProcessEnvironment environment;
+        if (!platform.isEmpty()) environment.insert("QT_QPA_PLATFORM", platform);
+        if (!display.isEmpty()) environment.insert("DISPLAY", display);
+        if (!wayland.isEmpty()) environment.insert("WAYLAND_DISPLAY", wayland);
+        QCOMPARE(DisplayAvailable(environment), available);
+    }
+
+    // The real program answers --help and --version, and says why it cannot
+    // start without a display, on any terminal and before any window.
+    void programWithoutAWindow_data() {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<bool>("display");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("said");  // on stdout for 0, stderr otherwise
+        QTest::newRow("--help") << QStringList{"--help"} << false << 0 << "Uso: softphone [opciones]";
+        QTest::newRow("-h") << QStringList{"-h"} << false << 0 << "--demo-call";
+        QTest::newRow("--version") << QStringList{"--version"} << false << 0 << "softphone 1.164";
+        QTest::newRow("no display") << QStringList{} << false << 1 << "no se encontró una pantalla";
+        QTest::newRow("unknown option") << QStringList{"--nope"} << true << 2 << "nope";
+    }
+    void programWithoutAWindow() {
+        QFETCH(QStringList, arguments);
+        QFETCH(bool, display);
+        QFETCH(int, exitCode);
+        QFETCH(QString, said);
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
+        if (display) environment.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(SOFTPHONE_PATH), arguments);
+        QVERIFY(program.waitForFinished(20000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), exitCode);
+        const QString output =
+            QString::fromUtf8(exitCode == 0 ? program.readAllStandardOutput() : program.readAllStandardError());
+        QVERIFY2(output.contains(said), qPrintable(output));
     }
 };
 BOOTH_TEST_CLASS(BoothOptions);

@@ -35,7 +35,7 @@ QStringList AliceConfig() {
 QString Text(QObject* window, const char* label) { return Find<QLabel>(window, label)->text(); }
 
 bool ShowsOnline(QObject* window) {
-    return Text(window, "connectionPanel") == QStringLiteral("En Linea") &&
+    return Text(window, "connectionPanel") == QString::fromUtf8("En Línea") &&
            Find<QAction>(window, "onlineAction")->isChecked();
 }
 

@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "app/booth_texts.h"
 #include "app/call_rules.h"
 #include "app/qt_translation.h"
 #include "tests/app/booth_test_support.h"
@@ -104,6 +105,30 @@ private slots:
             for (int column = 0; column < 5; ++column)
                 QCOMPARE(ShownText(grid, row, column), grid->item(row, column)->text());
         QVERIFY(!grid->verticalScrollBar()->isVisible());
+    }
+
+    // The status bar's notes, the longest included, are read whole and
+    // never under the version.
+    void statusPanelsStandApart_data() {
+        QTest::addColumn<QString>("note");
+        for (const char* note : {kSipServerSilentText, kAccountRefusedText, kStatusLineText, kValidatingText})
+            QTest::newRow(note) << QString::fromUtf8(note);
+    }
+    void statusPanelsStandApart() {
+        QFETCH(QString, note);
+        auto window = MakeWindow(QStringLiteral("http://127.0.0.1:9"));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        auto* text = Find<QLabel>(window.get(), "textPanel");
+        text->setText(note);
+        const QLabel* panels[] = {Find<QLabel>(window.get(), "connectionPanel"), text,
+                                  Find<QLabel>(window.get(), "versionPanel")};
+        for (const QLabel* panel : panels) {
+            QVERIFY2(panel->fontMetrics().horizontalAdvance(panel->text()) <= panel->contentsRect().width(),
+                     qPrintable(panel->text()));
+            for (const QLabel* other : panels)
+                if (other != panel) QVERIFY(!panel->geometry().intersects(other->geometry()));
+        }
     }
 
     void standardButtonsInSpanish() {

@@ -27,6 +27,14 @@ private slots:
         QTest::newRow("two digits") << "12" << "0012" << "12";
         QTest::newRow("only one 00 removed") << "0000" << "0000" << "00";
         QTest::newRow("99 is not 999") << "99123" << "0099123" << "99123";
+        // Text that reached the field without the keyboard (pasted, set by
+        // an accessibility tool) is cleaned where the call is placed.
+        QTest::newRow("pasted with blanks and dash") << "54 911 5555-0000" << "005491155550000" << "5491155550000";
+        QTest::newRow("pasted with a plus") << "+54 (11) 5555.0000" << "00541155550000" << "541155550000";
+        QTest::newRow("service number with blanks") << " 1 1 2 " << "112" << "112";
+        QTest::newRow("letters dropped") << "tel:0800abc" << "000800" << "0800";
+        QTest::newRow("number at a host") << "54 11-5555@127.0.0.1:5099" << "0054115555@127.0.0.1:5099"
+                                          << "54115555@127.0.0.1:5099";
     }
     void dialStringAndPortalNumber() {
         QFETCH(QString, typed);

@@ -2,14 +2,22 @@
 // refused on a cancelled or wrong PIN and allowed with the right one (or
 // with no PIN set), then kiosk mode filling the screen, its picture, and
 // the PIN as the closing question.
+#include <algorithm>
+#include <cmath>
+
 #include <QAction>
+#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 
 #include "app/admin_pin.h"
 #include "app/booth_settings.h"
+#include "app/cash_close_window.h"
+#include "app/portal_query.h"
 #include "app/kiosk_mode.h"
 #include "app/session_autostart.h"
 #include "tests/app/booth_test_support.h"
@@ -138,12 +146,26 @@ private slots:
         QVERIFY(Find<QAction>(window.get(), "kioskAction")->isChecked());
         QScreen* screen = window->screen();
         QTRY_COMPARE_WITH_TIMEOUT(window->frameGeometry(), screen->geometry(), 30000);
+        // The booth's controls grow with the screen, keep their shape and
+        // stand in its middle rather than in a corner.
+        const QWidget* stage = window->centralWidget();
+        const auto* client = Find<QWidget>(window.get(), "clientArea");
+        const double factor = std::min(stage->width() / 449.0, stage->height() / 549.0);
+        QVERIFY(factor >= 1.0);
+        QVERIFY(std::abs(client->width() - 449 * factor) <= 1 && std::abs(client->height() - 549 * factor) <= 1);
+        QVERIFY((client->geometry().center() - stage->rect().center()).manhattanLength() <= 2);
+        const QRect key5 = Find<QPushButton>(window.get(), "key5")->geometry();
+        QVERIFY(std::abs(key5.x() - 64 * factor) <= 1 && std::abs(key5.width() - 41 * factor) <= 1);
         const QString shot = QStringLiteral(BOOTH_SCREENSHOT_DIR "/booth-kiosk.png");
         QPixmap picture = screen->grabWindow(0);
         // The offscreen platform draws no screen; the window stands for it.
         if (QGuiApplication::platformName() == u"offscreen") picture = window->grab();
         QVERIFY(picture.save(shot));
         qInfo("screenshot: %s (%s)", qPrintable(shot), qPrintable(QGuiApplication::platformName()));
+
+        // Minimised by the desktop, it comes straight back.
+        window->setWindowState(Qt::WindowMinimized);
+        QTRY_VERIFY(!window->isMinimized() && InKioskMode(*window));
 
         TModalDriver driver({TModalAnswer::Typed("9999"), TModalAnswer::Pressed(QMessageBox::Ok),
                              TModalAnswer::Typed(kAdminPin)});
@@ -166,6 +188,92 @@ private slots:
         QVERIFY(!InKioskMode(*window));
         QVERIFY(Find<QAction>(window.get(), "minimizeAction")->isEnabled());
         QCOMPARE(driver.Seen(), QStringList{kPinPrompt});
+        // The frame, its buttons and the place above other windows are back.
+        const Qt::WindowFlags decorated = Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                          Qt::WindowMinimizeButtonHint | Qt::WindowStaysOnTopHint;
+        QCOMPARE(window->windowFlags() & (decorated | Qt::FramelessWindowHint), decorated);
+        QCOMPARE(window->centralWidget()->size(), QSize(449, 568 - 19));
+    }
+
+    // Every way out of the booth's window, or into the till, asks for the
+    // PIN in kiosk mode; a cancelled prompt leaves the customer where they
+    // were, the right PIN lets the administrator through.
+    void kioskLocksTheWaysOut_data() {
+        QTest::addColumn<QString>("route");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<bool>("through");
+        for (const char* route : {"logo", "account link", "cash close", "on line", "off line"})
+            QTest::newRow(qPrintable(QString::fromLatin1(route) + QStringLiteral(", cancelled")))
+                << QString::fromLatin1(route) << "-" << false;
+        QTest::newRow("logo, right PIN") << "logo" << "4821" << true;
+        QTest::newRow("account link, right PIN") << "account link" << "4821" << true;
+        QTest::newRow("cash close, right PIN") << "cash close" << "4821" << true;
+    }
+    void kioskLocksTheWaysOut() {
+        QFETCH(QString, route);
+        QFETCH(QString, typed);
+        QFETCH(bool, through);
+        TAdminPin pin;
+        pin.Set(kAdminPin);
+        pin.SetKioskMode(true);
+        TPortalSim sim(TestPortalConfig());
+        TLinkRecorder links;
+        auto window = MakeWindow(sim.BaseUrl());
+        QVERIFY(StartAndWait(*window));
+        window->ShowAsConfigured();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        // Going on or off line without the PIN is refused before it can
+        // fail: nothing is shown beyond the prompt.
+        TModalDriver driver({PinAnswer(typed)});
+        if (route == u"logo") QTest::mouseClick(Find<QLabel>(window.get(), "logo"), Qt::LeftButton);
+        if (route == u"account link") QTest::mouseClick(Find<QLabel>(window.get(), "accountValue"), Qt::LeftButton);
+        if (route == u"cash close") Find<QAction>(window.get(), "cashCloseAction")->trigger();
+        if (route == u"on line") Find<QAction>(window.get(), "onlineAction")->trigger();
+        if (route == u"off line") Find<QAction>(window.get(), "offlineAction")->trigger();
+        QTRY_COMPARE(driver.Seen(), QStringList{kPinPrompt});
+        const auto* close = window->findChild<TCashCloseWindow*>();
+        QCOMPARE(close && close->isVisible(), through && route == u"cash close");
+        QList<QUrl> expected;
+        if (through && route == u"logo") expected << WebRootUrl(QStringLiteral("http://web.test.invalid"));
+        if (through && route == u"account link") expected << CallDetailUrl(sim.BaseUrl(), kTestAccount);
+        QCOMPARE(links.Links, expected);
+        // The password never travels in an address the browser keeps.
+        for (const QUrl& link : links.Links) QVERIFY(!link.toString(QUrl::FullyDecoded).contains(kTestPassword));
+        QCOMPARE(Find<QAction>(window.get(), "offlineAction")->isChecked(), true);
+    }
+
+    // Inside the close window: the shift's cash takes the PIN, and the
+    // export writes to its own folder without a file dialog, which would
+    // let anyone rename or delete any file, the journal included.
+    void closeWindowShiftAndExport_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QStringList>("seen");
+        const QString amount = QStringLiteral("Abrir turno|Efectivo en caja al abrir:");
+        QTest::newRow("open shift, cancelled") << "openShiftButton" << "-" << QStringList{kPinPrompt};
+        QTest::newRow("open shift, wrong PIN") << "openShiftButton" << "1111" << QStringList{kPinPrompt, kWrongPinBox};
+        QTest::newRow("open shift, right PIN") << "openShiftButton" << "4821" << QStringList{kPinPrompt, amount};
+        QTest::newRow("close shift, cancelled") << "closeShiftButton" << "-" << QStringList{kPinPrompt};
+        QTest::newRow("export") << "exportCsvButton" << "" << QStringList{QStringLiteral("Softphone Telvira|Cierre guardado en ")};
+    }
+    void closeWindowShiftAndExport() {
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        QFETCH(QStringList, seen);
+        TAdminPin().Set(kAdminPin);
+        QDir(TCashCloseWindow::ExportFolder()).removeRecursively();
+        auto window = MakeWindow(QStringLiteral("http://127.0.0.1:9"));
+        TCashCloseWindow* close = window->OpenCashClose();
+        QVERIFY(close);
+        QList<TModalAnswer> answers;
+        if (!typed.isEmpty()) answers << PinAnswer(typed);
+        answers << TModalAnswer::Pressed(QMessageBox::Ok) << TModalAnswer::Cancelled();
+        TModalDriver driver(answers);
+        Find<QPushButton>(close, button.toLatin1().constData())->click();
+        QTRY_COMPARE(driver.Seen().size(), seen.size());
+        for (int i = 0; i < seen.size(); ++i) QVERIFY2(driver.Seen()[i].startsWith(seen[i]), qPrintable(driver.Seen()[i]));
+        const QStringList exported = QDir(TCashCloseWindow::ExportFolder()).entryList({"cierre-*.csv"}, QDir::Files);
+        QCOMPARE(exported.size(), button == u"exportCsvButton" ? 1 : 0);
     }
 };
 BOOTH_TEST_CLASS(MainWindowAdmin);

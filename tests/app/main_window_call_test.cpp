@@ -70,7 +70,7 @@ void TickUntil(QObject* window, const QString& shown) {
 }
 
 // "&Llamar" also waits for a number, so the panel tells.
-bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QStringLiteral("En Linea"); }
+bool ShowsOnline(QObject* window) { return Text(window, "connectionPanel") == QString::fromUtf8("En Línea"); }
 
 int RegisterRequests(const TKamailioProcess& kamailio) {
     return static_cast<int>(kamailio.Log().count(QStringLiteral("REQ REGISTER ")));

@@ -26,7 +26,7 @@ QStringList AliceConfig() {
 // "&Llamar" is enabled on line once there is a number to dial.
 bool ShowsOnline(QObject* window) {
     Find<QLineEdit>(window, "number")->setText(QStringLiteral("123"));
-    return Find<QLabel>(window, "connectionPanel")->text() == QStringLiteral("En Linea") &&
+    return Find<QLabel>(window, "connectionPanel")->text() == QString::fromUtf8("En Línea") &&
            Find<QPushButton>(window, "callButton")->isEnabled() &&
            Find<QAction>(window, "onlineAction")->isChecked();
 }

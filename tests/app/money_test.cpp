@@ -4,6 +4,7 @@
 
 #include <QTest>
 
+#include "app/amount_text.h"
 #include "app/money.h"
 #include "tests/app/test_registry.h"
 
@@ -108,6 +109,30 @@ private slots:
                 QCOMPARE(FormatCurrency(TMoney{amount}, locale), locale.toCurrencyString(units, QString(), 2));
             }
         }
+    }
+
+    // Amounts typed at the till: thousands grouped as the operator writes
+    // them are read, a lone separator is never taken for grouping.
+    void typedAmounts_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<qint64>("tenThousandths");  // -1: refused
+        QTest::newRow("plain comma") << "150,5" << qint64(1505000);
+        QTest::newRow("plain point") << "150.50" << qint64(1505000);
+        QTest::newRow("grouped, comma decimals") << "1.000,50" << qint64(10005000);
+        QTest::newRow("grouped, point decimals") << "$ 1,000.50" << qint64(10005000);
+        QTest::newRow("two groups, no decimals") << "1.000.000" << qint64(10000000000);
+        QTest::newRow("grouped, empty decimals") << "2.500," << qint64(25000000);
+        QTest::newRow("lone point, three digits") << "1.234" << qint64(-1);
+        QTest::newRow("same separator twice then decimals") << "1.000.50" << qint64(-1);
+        QTest::newRow("group of two") << "1.00,50" << qint64(-1);
+        QTest::newRow("mixed group separators") << "1.000,000.50" << qint64(-1);
+        QTest::newRow("three decimals after grouping") << "1.000,505" << qint64(-1);
+    }
+    void typedAmounts() {
+        QFETCH(QString, typed);
+        QFETCH(qint64, tenThousandths);
+        const std::optional<std::int64_t> value = ParseDecimal(typed, 2);
+        QCOMPARE(value.value_or(-1), tenThousandths);
     }
 };
 BOOTH_TEST_CLASS(Money);

@@ -1,6 +1,7 @@
 // The till's windows and papers: the receipt and the close rendered to PDF
 // and read back with pdftotext, the close window over a real journal, the
 // checkout's change, the rates dialog and the administrator PIN.
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,7 +10,9 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QStyle>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -218,11 +221,11 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n", Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 4);
-        QVERIFY(lines[0].startsWith("Fecha y hora,Número,Destino"));
-        QCOMPARE(lines[1], QStringLiteral("2026-12-08 09:01:00,5411,Argentina,0:01:01,2,150.00,300.00,360.00,"
-                                          "terminada,200 BYE,sí"));
-        QCOMPARE(lines[3], QStringLiteral("2026-12-08 09:06:40,999,,0:00:00,0,0.00,0.00,0.00,no atendida,"
-                                          "486 Busy Here,no"));
+        QVERIFY(lines[0].startsWith("Fecha y hora;Número;Destino"));
+        QCOMPARE(lines[1], QStringLiteral("2026-12-08 09:01:00;5411;Argentina;0:01:01;2;150,00;300,00;360,00;"
+                                          "terminada;Llamada finalizada;sí"));
+        QCOMPARE(lines[3], QStringLiteral("2026-12-08 09:06:40;999;;0:00:00;0;0,00;0,00;0,00;no atendida;"
+                                          "Ocupado;no"));
 
         window.ShowShift(shift.Id);
         const QString pdf = Folder_.filePath("close.pdf");
@@ -318,29 +321,59 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("reason");
         QTest::addColumn<QString>("fields");  // destination to reason
-        QTest::newRow("plain") << "Perú" << 200 << "BYE" << "Perú,0:00:00,0,0.00,0.00,0.00,terminada,200 BYE";
-        QTest::newRow("status as its text") << "X" << 200 << "200" << "X,0:00:00,0,0.00,0.00,0.00,terminada,200";
+        QTest::newRow("answered") << "Perú" << 200 << "BYE" << "Perú;0:00:00;0;1,50;0,75;150,00;terminada;Llamada finalizada";
         QTest::newRow("no status") << "X" << 0 << "interrumpida"
-                                   << "X,0:00:00,0,0.00,0.00,0.00,terminada,interrumpida";
-        QTest::newRow("comma") << "Lima, Perú" << 486 << "Busy Here"
-                               << "\"Lima, Perú\",0:00:00,0,0.00,0.00,0.00,terminada,486 Busy Here";
-        QTest::newRow("quote") << "A \"B\"" << 0 << "" << "\"A \"\"B\"\"\",0:00:00,0,0.00,0.00,0.00,terminada,";
+                                   << "X;0:00:00;0;1,50;0,75;150,00;no atendida;interrumpida";
+        QTest::newRow("busy, in words") << "Lima, Perú" << 486 << "Busy Here"
+                                        << "\"Lima, Perú\";0:00:00;0;1,50;0,75;150,00;no atendida;Ocupado";
+        QTest::newRow("semicolon") << "A;B" << 404 << "Not Found"
+                                   << "\"A;B\";0:00:00;0;1,50;0,75;150,00;no atendida;Número no válido";
+        QTest::newRow("quote") << "A \"B\"" << 0 << "" << "\"A \"\"B\"\"\";0:00:00;0;1,50;0,75;150,00;no atendida;";
         QTest::newRow("formula") << "=HYPERLINK(\"x\")" << 0 << "@SUM(1)"
-                                 << "\"'=HYPERLINK(\"\"x\"\")\",0:00:00,0,0.00,0.00,0.00,terminada,'@SUM(1)";
+                                 << "\"'=HYPERLINK(\"\"x\"\")\";0:00:00;0;1,50;0,75;150,00;no atendida;'@SUM(1)";
     }
     void csvFields() {
         QFETCH(QString, destination);
         QFETCH(int, status);
         QFETCH(QString, reason);
         QFETCH(QString, fields);
-        TJournalCall call = EndedCall(destination, 0, TMoney{}, TMoney{});
-        call.Answered = call.Started;
+        TJournalCall call = EndedCall(destination, 0, TMoney{7500}, TMoney{1500000});
+        call.Rate = TMoney{15000};
+        call.Answered = status == 200 ? call.Started : QDateTime();
         call.Figures.ChargedMinutes = 0;
         call.SipStatus = status;
         call.EndReason = reason;
         const QStringList lines = CloseCsv({call}).split("\r\n");
         QCOMPARE(lines.size(), 3);  // header, the call, nothing after the last CRLF
-        QCOMPARE(lines[1], "2026-12-08 09:00:00,5491155550000," + fields + ",no");
+        QCOMPARE(lines[1], "2026-12-08 09:00:00;5491155550000;" + fields + ";no");
+    }
+
+    // Words that were cut off: the state of a call a crash left open, and
+    // the kind of a selling rule.
+    void wordsShownWhole() {
+        ClearBoothSettings();
+        TBoothSettings settings;
+        const QString file = Folder_.filePath("whole.sqlite");
+        {
+            TJournalDb db(file);
+            TCallJournal(db).Placed(kMorning, QStringLiteral("5411"), QStringLiteral("005411"));
+        }
+        TJournalDb db(file);  // the open call is now "interrumpida"
+        TCashCloseWindow window(db, settings, [] { return kMorning.addSecs(60); }, [] { return true; });
+        window.ShowDay(kMorning.date());
+        auto* table = Find<QTableView>(&window, "callTable");
+        QCOMPARE(table->model()->index(0, 6).data().toString(), QStringLiteral("interrumpida"));
+        // What the item delegate needs: the text and its margins.
+        const int margin = table->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, table) + 1;
+        QVERIFY(table->columnWidth(6) >= table->fontMetrics().horizontalAdvance(QStringLiteral("interrumpida")) + 2 * margin);
+
+        TRatesDialog rates;
+        Find<QPushButton>(&rates, "addRuleButton")->click();
+        auto* rules = Find<QTableWidget>(&rates, "rulesTable");
+        auto* kind = qobject_cast<QComboBox*>(rules->cellWidget(0, 1));
+        QVERIFY(kind);
+        QCOMPARE(kind->currentText(), QStringLiteral("Precio por minuto"));
+        QVERIFY(rules->columnWidth(1) >= kind->sizeHint().width());
     }
 
     // An address typed into the settings file by hand, with its comma and

@@ -2,7 +2,7 @@
 # Builds the .deb from a configured and built tree, unpacks it into a scratch
 # root the way dpkg would place it, and checks what a booth PC's desktop
 # needs: both programs, a valid desktop entry, the icon in the hicolor theme,
-# and the run-time dependencies that no linker sees.
+# the copyright notice, and the run-time dependencies that no linker sees.
 #   deb_package_test.sh BUILD_DIR
 set -euo pipefail
 build=$1
@@ -31,6 +31,15 @@ for size in 16 32 48 128 256; do
   [ -s "$png" ] || fail "icon $size missing"
   file "$png" | grep -q "$size x $size" || fail "icon $size has the wrong size"
 done
+
+copyright="$root/usr/share/doc/telvira-softphone/copyright"
+[ -f "$copyright" ] || fail "copyright file missing"
+head -n 1 "$copyright" | grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' \
+  || fail "copyright file is not in the machine-readable form"
+for field in Upstream-Name Files Copyright License; do
+  grep -q "^$field: " "$copyright" || fail "copyright file lacks $field"
+done
+[ "$(stat -c %a "$copyright")" = 644 ] || fail "copyright file mode $(stat -c %a "$copyright")"
 
 depends=$(dpkg-deb -f "$deb" Depends)
 for pkg in libqt6widgets6 libportaudio2 libgsm1 qt6-qpa-plugins libspeex1 espeak-ng-data; do
