@@ -54,8 +54,12 @@ void TCallGuards::RateKnown(std::optional<TMoney> ratePerMinute) {
         emit StatusText(QString::fromUtf8(kNoBalanceText));
         return;
     }
+    const bool guarding = Credit_.Guarding();
     Credit_.SetRate(ratePerMinute);
-    if (!Credit_.Guarding()) emit StatusText(QString::fromUtf8(kNoRateText));
+    if (!Credit_.Guarding())
+        emit StatusText(QString::fromUtf8(kNoRateText));
+    else if (!guarding)
+        emit StatusText(QString());  // the "no rate" note is no longer true
     ShowWarning();
 }
 

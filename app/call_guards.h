@@ -65,6 +65,7 @@ public:
     std::string ToneFile(int beeps) const;
 
 signals:
+    // An empty text takes back the last note that no longer holds.
     void StatusText(const QString& text);
     void CostWarningChanged(bool warning);
     void HangUpRequested();

@@ -142,7 +142,7 @@ private slots:
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->CallFlow().SetRateRetries({400ms, 300ms, 3});
+        window->CallFlow().SetRateRetries({400ms, 300ms, 1200ms});
         QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
 

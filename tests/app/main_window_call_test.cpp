@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/call_clock.h"
 #include "app/booth_texts.h"
 #include "app/call_journal.h"
 #include "app/call_recorder.h"
@@ -58,8 +59,13 @@ int BalanceRequests(const TPortalSim& sim) {
     return count;
 }
 
-// One tick of the call timer, as if a second had passed.
+// One tick of the call timer, a second after the last one: the call's
+// clock is moved on with it, since the duration is read from that clock.
 void Tick(QObject* window) {
+    auto* clock = window->findChild<TQtCallClock*>();
+    QVERIFY(clock);
+    const std::chrono::milliseconds now = clock->Now() + std::chrono::seconds(1);
+    clock->SetTimeSource([now] { return now; });
     QVERIFY(QMetaObject::invokeMethod(Find<QTimer>(window, "callTimer"), "timeout"));
 }
 

@@ -263,11 +263,11 @@ private slots:
 
     void ratesDialogReadsBackWhatItShows() {
         TSellingRates rates;
-        rates.Factor = 13333;
+        rates.Factor = 18333;
         rates.Minimum = MoneyFromHundredths(50);
         rates.RoundingStep = MoneyFromHundredths(5);
         rates.IncrementSeconds = 6;
-        rates.Rules = {{"54", TPrefixRule::TKind::Factor, TMoney{}, 12500},
+        rates.Rules = {{"54", TPrefixRule::TKind::Factor, TMoney{}, 20000},
                        {"5411", TPrefixRule::TKind::Price, MoneyFromHundredths(180), kUnitFactor}};
         TRatesDialog dialog;
         dialog.Fill(rates, kShop);
