@@ -25,6 +25,7 @@
 #include "app/call_list_model.h"
 #include "app/journal_db.h"
 #include "app/message_boxes.h"
+#include "app/selling_rate_store.h"
 #include "app/shift_journal.h"
 
 namespace {
@@ -69,7 +70,7 @@ TCashCloseWindow::TCashCloseWindow(TJournalDb& db, const TBoothSettings& setting
       AllowCorrection_(std::move(allowCorrection)),
       Journal_(std::make_unique<TCallJournal>(db)),
       Shifts_(std::make_unique<TShiftJournal>(db)),
-      Till_(std::make_unique<TTill>(*Journal_, settings, Clock_)) {
+      Till_(std::make_unique<TTill>(*Journal_, settings, Clock_, [this] { return LoadSellingRates(Db_); })) {
     setObjectName(QStringLiteral("cashCloseWindow"));
     setWindowTitle(QStringLiteral("Cierre de caja"));
     BuildLayout();

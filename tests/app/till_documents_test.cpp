@@ -27,7 +27,7 @@ namespace {
 const QDateTime kMorning(QDate(2026, 12, 8), QTime(9, 0), Qt::LocalTime);
 const QLocale kArgentina(QLocale::Spanish, QLocale::Argentina);
 const TShopSettings kShop{QStringLiteral("Locutorio El Sol"), QStringLiteral("Av. Corrientes 1234, CABA"),
-                          QStringLiteral("Cabina 3")};
+                          QStringLiteral("Cabina 3"), TMoney{}};
 
 // The PDF's text with every run of blanks (the no-break space of the
 // currency format included) as one space, so table layout does not matter.
@@ -352,7 +352,7 @@ private slots:
         QVERIFY(raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
         raw.write("[Shop]\nname=Locutorio Sol\naddress=Av. de Mayo 100, Buenos Aires\nbooth=2\n");
         raw.close();
-        QCOMPARE(TBoothSettings().ReadShop(), (TShopSettings{"Locutorio Sol", "Av. de Mayo 100, Buenos Aires", "2"}));
+        QCOMPARE(TBoothSettings().ReadShop(), (TShopSettings{"Locutorio Sol", "Av. de Mayo 100, Buenos Aires", "2", TMoney{}}));
     }
 
 private:
