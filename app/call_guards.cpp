@@ -39,6 +39,7 @@ void TCallGuards::CallAnswered(const ISipCallPtr& call, std::optional<TMoney> ra
     Call_ = call;
     Active_ = true;
     WarningShown_ = false;
+    NoRateShown_ = false;
     Flags_.clear();
     Credit_ = TCreditGuard(Settings_.Credit);
     if (LastBalance_) Credit_.SetBalance(*LastBalance_);
@@ -54,12 +55,14 @@ void TCallGuards::RateKnown(std::optional<TMoney> ratePerMinute) {
         emit StatusText(QString::fromUtf8(kNoBalanceText));
         return;
     }
-    const bool guarding = Credit_.Guarding();
     Credit_.SetRate(ratePerMinute);
-    if (!Credit_.Guarding())
+    if (!Credit_.Guarding()) {
+        NoRateShown_ = true;
         emit StatusText(QString::fromUtf8(kNoRateText));
-    else if (!guarding)
+    } else if (NoRateShown_) {
+        NoRateShown_ = false;
         emit StatusText(QString());  // the "no rate" note is no longer true
+    }
     ShowWarning();
 }
 

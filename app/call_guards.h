@@ -85,6 +85,7 @@ private:
     ISipCallPtr Call_;
     bool Active_ = false;
     bool WarningShown_ = false;
+    bool NoRateShown_ = false;
     // Empty until the portal first gave one (it may be down at start-up):
     // a balance of zero assumed would cut every call at its first second.
     std::optional<TMoney> LastBalance_;

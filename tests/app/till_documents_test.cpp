@@ -220,9 +220,9 @@ private slots:
         QCOMPARE(lines.size(), 4);
         QVERIFY(lines[0].startsWith("Fecha y hora,Número,Destino"));
         QCOMPARE(lines[1], QStringLiteral("2026-12-08 09:01:00,5411,Argentina,0:01:01,2,150.00,300.00,360.00,"
-                                          "terminada,200 BYE,sí"));
+                                          "terminada,200 BYE,sí,"));
         QCOMPARE(lines[3], QStringLiteral("2026-12-08 09:06:40,999,,0:00:00,0,0.00,0.00,0.00,no atendida,"
-                                          "486 Busy Here,no"));
+                                          "486 Busy Here,no,"));
 
         window.ShowShift(shift.Id);
         const QString pdf = Folder_.filePath("close.pdf");
@@ -340,7 +340,7 @@ private slots:
         call.EndReason = reason;
         const QStringList lines = CloseCsv({call}).split("\r\n");
         QCOMPARE(lines.size(), 3);  // header, the call, nothing after the last CRLF
-        QCOMPARE(lines[1], "2026-12-08 09:00:00,5491155550000," + fields + ",no");
+        QCOMPARE(lines[1], "2026-12-08 09:00:00,5491155550000," + fields + ",no,");
     }
 
     // An address typed into the settings file by hand, with its comma and
