@@ -131,8 +131,8 @@ private slots:
     }
 
     // The rate request is never answered: the call goes on, the booth says
-    // the rate is missing where rate and cost stand, asks a bounded number
-    // of times, and the call still ends and refreshes normally.
+    // the rate is missing where rate and cost stand, keeps asking with a
+    // growing pause, and the call still ends and refreshes normally.
     void rateReplyThatNeverComes() {
         if (!TSippPeer::Installed()) QSKIP("SIPp is not installed");
         TKamailioProcess kamailio({QStringLiteral("NOPROXYAUTH")});
@@ -155,8 +155,6 @@ private slots:
         QCOMPARE(Text(w, "totalCost"), missing);
         QCOMPARE(Text(w, "destination"), QStringLiteral("---"));
         QTRY_COMPARE_WITH_TIMEOUT(RateRequests(sim), 3, 5000);
-        QTest::qWait(1500);
-        QCOMPARE(RateRequests(sim), 3);
 
         Find<QPushButton>(w, "hangUpButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window->ReadyToCall(), kSipMs);
