@@ -153,8 +153,8 @@ private slots:
             const int asked = RateRequests(sim);
             QTRY_VERIFY_WITH_TIMEOUT(RateRequests(sim) > asked, 5000);  // still asking after the end
         }
-        QTRY_VERIFY_WITH_TIMEOUT(Find<QPushButton>(w, "chargeButton")->isEnabled(), 15000);
-        Find<QPushButton>(w, "chargeButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Find<QPushButton>(w, "chargeCallButton")->isEnabled(), 15000);
+        Find<QPushButton>(w, "chargeCallButton")->click();
         QCOMPARE(boxes.Unanswered(), 0);
         const TJournalCall call = *JournalCall(id);
         QCOMPARE(call.Figures.CustomerPrice, MoneyFromUnits(price));
