@@ -321,8 +321,9 @@ private slots:
         QVERIFY(!cost->styleSheet().contains(u"red"));
         QVERIFY(peer.Finish());
         QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
-        // The refreshed balance (300.00) is under ten minutes at 150.00.
-        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo bajo: menos de 10 minutos"));
+        // The cut stays on screen until the next call, over the low-balance
+        // note the refresh brings (300.00 is under ten minutes at 150.00).
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo agotado: llamada cortada"));
         QCOMPARE(boxes.Seen(), QStringList{});
         QTRY_COMPARE_WITH_TIMEOUT(BeepsHeard(speaker), 5, kSipMs);
         QVERIFY(tap->Sent > 100);
