@@ -154,7 +154,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Text(w, "duration"), QStringLiteral("00:00:02"), 5000);
         QCOMPARE(Text(w, "totalCost"), missing);
         QCOMPARE(Text(w, "destination"), QStringLiteral("---"));
-        QTRY_COMPARE_WITH_TIMEOUT(RateRequests(sim), 3, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(RateRequests(sim) >= 3, 5000);
 
         Find<QPushButton>(w, "hangUpButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window->ReadyToCall(), kSipMs);
