@@ -1,5 +1,6 @@
 #include "app/booth_call_flow.h"
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 
@@ -24,6 +25,7 @@ void TBoothCallFlow::Place(const QString& typed) {
     End_ = {};
     RateAsked_ = 0;
     RateFailed_ = 0;
+    NextDelay_ = Retries_.Delay;
     emit Placed(Typed_, DialString_);
     try {
         LineCall_ = Line_.Dial(DialString_);
@@ -48,9 +50,9 @@ void TBoothCallFlow::AskRate() {
 }
 
 // A late answer to an earlier request of the same call is as good as the
-// answer to the last one.
+// answer to the last one, during the call or after it.
 void TBoothCallFlow::RateReplied(std::uint64_t serial, int attempt, const std::optional<TRateReply>& reply) {
-    if (serial != Serial_ || !IsOpen() || Rate_) return;
+    if (serial != Serial_ || Rate_ || !NeedsRate()) return;
     if (!reply || !reply->Priced) {
         RateFailed(serial, attempt);
         return;
@@ -58,21 +60,24 @@ void TBoothCallFlow::RateReplied(std::uint64_t serial, int attempt, const std::o
     Destination_ = reply->Destination;
     Rate_ = reply->Rate;
     emit RateKnown(Destination_, *Rate_);
-    if (Phase_ == TBoothCallPhase::InCall && Charge_.Seconds > 0) {
-        Price();
+    if (Charge_.Seconds == 0) return;
+    Price();
+    if (IsOpen())
         emit Charged(Charge_);
-    }
+    else
+        emit PricedAfterEnd(Charge_);
 }
 
 // Counted once per request, whichever comes first: its failed reply or its
-// time-out.
+// time-out. A call that ended unanswered has nothing to price.
 void TBoothCallFlow::RateFailed(std::uint64_t serial, int attempt) {
-    if (serial != Serial_ || !IsOpen() || Rate_ || attempt <= RateFailed_) return;
+    if (serial != Serial_ || Rate_ || attempt <= RateFailed_ || !NeedsRate()) return;
     RateFailed_ = attempt;
     emit RateMissing();
-    if (attempt >= Retries_.Attempts) return;
-    Clock_.After(Retries_.Delay, this, [this, serial] {
-        if (serial == Serial_ && IsOpen() && !Rate_ && RateAsked_ == RateFailed_) AskRate();
+    const std::chrono::milliseconds delay = NextDelay_;
+    NextDelay_ = std::min(NextDelay_ * 2, Retries_.MaxDelay);
+    Clock_.After(delay, this, [this, serial] {
+        if (serial == Serial_ && !Rate_ && RateAsked_ == RateFailed_ && NeedsRate()) AskRate();
     });
 }
 
@@ -80,6 +85,7 @@ void TBoothCallFlow::LineAnswered(TLineCallId call) {
     if (call == 0 || call != LineCall_ || Phase_ != TBoothCallPhase::Ringing) return;
     Phase_ = TBoothCallPhase::InCall;
     End_.Answered = true;
+    AnsweredAt_ = Clock_.Now();
     // A repeated 200 finds the call in conversation above and changes
     // nothing; the clock is checked too, so nothing restarts a running count.
     if (!Clock_.Ticking()) Clock_.StartTicks([this] { Tick(); });
@@ -88,9 +94,19 @@ void TBoothCallFlow::LineAnswered(TLineCallId call) {
 
 void TBoothCallFlow::Tick() {
     if (Phase_ != TBoothCallPhase::InCall) return;
-    ++Charge_.Seconds;
+    if (!CountSeconds()) return;
     Price();
     emit Charged(Charge_);
+}
+
+// Counting ticks would lose every one the window's thread missed while busy
+// (a slow disk write, a modal dialog): the customer would talk for free.
+bool TBoothCallFlow::CountSeconds() {
+    const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(Clock_.Now() - AnsweredAt_);
+    const int seconds = static_cast<int>(std::max<std::int64_t>(elapsed.count(), 0));
+    if (seconds <= Charge_.Seconds) return false;
+    Charge_.Seconds = seconds;
+    return true;
 }
 
 // A cost too large to hold leaves the last one standing.
@@ -110,6 +126,11 @@ void TBoothCallFlow::LineEnded(TLineCallId call, int status, const QString& reas
 
 void TBoothCallFlow::Finish(const TCallEnd& end) {
     Clock_.StopTicks();
+    // The seconds since the last tick the window ran are the customer's too.
+    if (Phase_ == TBoothCallPhase::InCall && CountSeconds()) {
+        Price();
+        emit Charged(Charge_);
+    }
     Phase_ = TBoothCallPhase::Idle;
     End_ = end;
     emit Ended(End_);

@@ -7,7 +7,9 @@
 //
 // Replies count only for the call they were asked for: every call gets a
 // new serial number and a reply for an older serial is passed over, as are
-// line events for any call but the flow's own.
+// line events for any call but the flow's own. The rate is asked for until
+// it comes, after the call's end too (until the next call is placed): a call
+// nobody priced would otherwise go out free.
 //
 // Threading: user-interface thread only; nothing here waits.
 #pragma once
@@ -28,11 +30,13 @@ class IRateSource;
 
 enum class TBoothCallPhase { Idle, Ringing, InCall };
 
-// How long a rate request may take and how often it is asked again.
+// How long a rate request may take and how often it is asked again: the
+// pause after a failure doubles each time up to MaxDelay, so a portal that
+// is down is not hammered and one that comes back is asked within MaxDelay.
 struct TRateRetries {
-    std::chrono::milliseconds Wait{8000};         // unanswered this long counts as failed
-    std::chrono::milliseconds Delay{10000};       // from a failure to the next request
-    int Attempts = 4;                             // requests per call at most
+    std::chrono::milliseconds Wait{8000};       // unanswered this long counts as failed
+    std::chrono::milliseconds Delay{5000};      // from the first failure to the next request
+    std::chrono::milliseconds MaxDelay{60000};  // the longest pause between requests
 };
 
 // The running charge: seconds answered, minutes begun, and the cost when a
@@ -90,6 +94,9 @@ signals:
     void RateKnown(const QString& destination, TMoney rate);
     // A rate request failed or took too long and no rate is known yet.
     void RateMissing();
+    // The rate came after the call's end; Charge() holds the call's final
+    // price at it. RateKnown comes first.
+    void PricedAfterEnd(const TCallCharge& charge);
     void Answered();
     // Every second while answered, and again when a rate arrives during the
     // conversation (the call is then priced from its first second).
@@ -101,6 +108,10 @@ private:
     void RateReplied(std::uint64_t serial, int attempt, const std::optional<TRateReply>& reply);
     void RateFailed(std::uint64_t serial, int attempt);
     void Tick();
+    // The seconds answered as the monotonic clock reads them; true when
+    // they moved.
+    bool CountSeconds();
+    bool NeedsRate() const { return IsOpen() || End_.Answered; }
     void Price();
     void Finish(const TCallEnd& end);
 
@@ -120,6 +131,8 @@ private:
     TCallEnd End_;
     int RateAsked_ = 0;   // requests sent for this call
     int RateFailed_ = 0;  // the last request whose failure was counted
+    std::chrono::milliseconds NextDelay_{0};
+    std::chrono::milliseconds AnsweredAt_{0};  // on the clock's monotonic reading
 };
 
 Q_DECLARE_METATYPE(TCallCharge)

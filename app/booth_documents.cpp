@@ -62,6 +62,9 @@ QString CloseHtml(const TCloseReport& report, const TShopSettings& shop, const Q
     html += Row(QStringLiteral("Margen:"), money(totals.Margin));
     html += Row(QStringLiteral("Sin cobrar:"),
                 QStringLiteral("%1 (%2)").arg(totals.Unpaid).arg(money(totals.UnpaidAmount)));
+    html += Row(QStringLiteral("Cobros anulados:"), QString::number(totals.VoidedPayments));
+    html += Row(QStringLiteral("Con marcas del destino:"), QString::number(totals.Flagged));
+    html += Row(QStringLiteral("Cortadas por la cabina:"), QString::number(totals.Cut));
     if (report.Shift) {
         const TShift& shift = *report.Shift;
         html += Row(QStringLiteral("Fondo inicial:"), money(shift.OpeningCash));
@@ -74,15 +77,15 @@ QString CloseHtml(const TCloseReport& report, const TShopSettings& shop, const Q
     html += QStringLiteral(
         "</table><br><table border=\"1\" cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">"
         "<tr><th>Fecha y hora</th><th>Número</th><th>Destino</th><th>Duración</th>"
-        "<th>Costo</th><th>A cobrar</th><th>Estado</th><th>Cobrada</th></tr>");
+        "<th>Costo</th><th>A cobrar</th><th>Estado</th><th>Cobrada</th><th>Observaciones</th></tr>");
     for (const TJournalCall& call : report.Calls) {
         html += QStringLiteral(
                     "<tr><td>%1</td><td>%2</td><td>%3</td><td>%4</td><td align=\"right\">%5</td>"
-                    "<td align=\"right\">%6</td><td>%7</td><td>%8</td></tr>")
+                    "<td align=\"right\">%6</td><td>%7</td><td>%8</td><td>%9</td></tr>")
                     .arg(When(call.Started), Escaped(call.Number), Escaped(call.Destination),
                          DurationText(call.Figures.Seconds), Escaped(money(call.Figures.ProviderCost)),
                          Escaped(money(call.Figures.CustomerPrice)), StateText(call),
-                         call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"));
+                         call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"), Escaped(AuditText(call)));
     }
     html += QStringLiteral("</table></body></html>");
     return html;

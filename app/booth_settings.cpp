@@ -1,5 +1,7 @@
 #include "app/booth_settings.h"
 
+#include <algorithm>
+
 #include "app/admin_pin.h"
 
 #include <QCryptographicHash>
@@ -87,7 +89,8 @@ TShopSettings TBoothSettings::ReadShop() const {
         return value.typeId() == QMetaType::QStringList ? value.toStringList().join(QStringLiteral(", "))
                                                         : value.toString();
     };
-    TShopSettings shop{text("name"), text("address"), text("booth")};
+    TShopSettings shop{text("name"), text("address"), text("booth"),
+                       TMoney{std::max<qint64>(Settings_->value(QStringLiteral("fallbackRate")).toLongLong(), 0)}};
     Settings_->endGroup();
     return shop;
 }
@@ -97,6 +100,7 @@ void TBoothSettings::WriteShop(const TShopSettings& shop) {
     Settings_->setValue(QStringLiteral("name"), shop.Name);
     Settings_->setValue(QStringLiteral("address"), shop.Address);
     Settings_->setValue(QStringLiteral("booth"), shop.Booth);
+    Settings_->setValue(QStringLiteral("fallbackRate"), qint64(shop.FallbackRate.TenThousandths));
     Settings_->endGroup();
     Save();
 }

@@ -12,6 +12,8 @@
 
 #include <QString>
 
+#include "app/money.h"
+
 class QSettings;
 
 inline constexpr char kSettingsOrganization[] = "Telvira Softphone";
@@ -30,6 +32,9 @@ struct TShopSettings {
     QString Name;
     QString Address;
     QString Booth;  // this booth's name or number
+    // The rate per minute offered at checkout for a call the portal never
+    // priced; zero when the administrator set none.
+    TMoney FallbackRate;
 
     friend bool operator==(const TShopSettings&, const TShopSettings&) = default;
 };

@@ -19,6 +19,11 @@ void TQtCallClock::StopTicks() { Ticks_->stop(); }
 
 bool TQtCallClock::Ticking() const { return Ticks_->isActive(); }
 
+std::chrono::milliseconds TQtCallClock::Now() const {
+    if (TimeSource_) return TimeSource_();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
 void TQtCallClock::After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) {
     QTimer::singleShot(delay, context, std::move(action));
 }

@@ -1,6 +1,8 @@
 // The time a booth call runs on: a tick every second while the call is
-// answered, and single delays for the portal requests' time-outs and
-// retries. The booth uses Qt's timers; tests drive a clock of their own.
+// answered, a monotonic reading the call's duration is taken from (a tick
+// the busy window thread never ran is made up by the next one), and single
+// delays for the portal requests' time-outs and retries. The booth uses
+// Qt's timers; tests drive a clock of their own.
 //
 // Threading: user-interface thread only.
 #pragma once
@@ -21,6 +23,9 @@ public:
     virtual void StartTicks(std::function<void()> tick) = 0;
     virtual void StopTicks() = 0;
     virtual bool Ticking() const = 0;
+    // Time since some fixed moment, never going back (wall-clock changes
+    // do not move it).
+    virtual std::chrono::milliseconds Now() const = 0;
     // `action` runs once after `delay`, unless `context` is destroyed first.
     virtual void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) = 0;
 };
@@ -35,9 +40,15 @@ public:
     void StartTicks(std::function<void()> tick) override;
     void StopTicks() override;
     bool Ticking() const override;
+    std::chrono::milliseconds Now() const override;
     void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override;
 
+    // Tests that fire the tick timer themselves move time with it.
+    using TTimeSource = std::function<std::chrono::milliseconds()>;
+    void SetTimeSource(TTimeSource source) { TimeSource_ = std::move(source); }
+
 private:
+    TTimeSource TimeSource_;
     QTimer* Ticks_;  // child of this
     std::function<void()> Tick_;
 };

@@ -39,6 +39,7 @@ void TCallGuards::CallAnswered(const ISipCallPtr& call, std::optional<TMoney> ra
     Call_ = call;
     Active_ = true;
     WarningShown_ = false;
+    NoRateShown_ = false;
     Flags_.clear();
     Credit_ = TCreditGuard(Settings_.Credit);
     if (LastBalance_) Credit_.SetBalance(*LastBalance_);
@@ -55,7 +56,13 @@ void TCallGuards::RateKnown(std::optional<TMoney> ratePerMinute) {
         return;
     }
     Credit_.SetRate(ratePerMinute);
-    if (!Credit_.Guarding()) emit StatusText(QString::fromUtf8(kNoRateText));
+    if (!Credit_.Guarding()) {
+        NoRateShown_ = true;
+        emit StatusText(QString::fromUtf8(kNoRateText));
+    } else if (NoRateShown_) {
+        NoRateShown_ = false;
+        emit StatusText(QString());  // the "no rate" note is no longer true
+    }
     ShowWarning();
 }
 

@@ -65,6 +65,7 @@ public:
     std::string ToneFile(int beeps) const;
 
 signals:
+    // An empty text takes back the last note that no longer holds.
     void StatusText(const QString& text);
     void CostWarningChanged(bool warning);
     void HangUpRequested();
@@ -84,6 +85,7 @@ private:
     ISipCallPtr Call_;
     bool Active_ = false;
     bool WarningShown_ = false;
+    bool NoRateShown_ = false;
     // Empty until the portal first gave one (it may be down at start-up):
     // a balance of zero assumed would cut every call at its first second.
     std::optional<TMoney> LastBalance_;

@@ -12,12 +12,19 @@ namespace {
 const QString kColumns = QStringLiteral(
     "id, started_at, number, dial_string, destination, rate, answered_at, ended_at, seconds, charged_minutes,"
     " provider_cost, customer_price, state, sip_status, end_reason, quality_mos, quality_jitter_ms,"
-    " quality_loss_percent, paid_at, amount_received, answer_flags");
+    " quality_loss_percent, paid_at, amount_received, answer_flags, rate_origin, cut_reason,"
+    " (SELECT COUNT(*) FROM voided_payments WHERE voided_payments.call_id = calls.id)");
 
 TJournalState StateFromText(const QString& text) {
     if (text == u"terminada") return TJournalState::Ended;
     if (text == u"interrumpida") return TJournalState::Interrupted;
     return TJournalState::Open;
+}
+
+TRateOrigin OriginFromText(const QString& text) {
+    for (const TRateOrigin origin : {TRateOrigin::Portal, TRateOrigin::Operator, TRateOrigin::Fallback})
+        if (text == RateOriginText(origin)) return origin;
+    return TRateOrigin::None;
 }
 
 QVariant Nullable(double value, bool present) { return present ? QVariant(value) : QVariant(); }
@@ -42,10 +49,27 @@ TJournalCall ReadRow(const QSqlQuery& row) {
     call.PaidAt = FromJournalTime(row.value(18));
     call.AmountReceived = TMoney{row.value(19).toLongLong()};
     call.AnswerFlags = row.value(20).toString();
+    call.RateOrigin = OriginFromText(row.value(21).toString());
+    call.CutReason = row.value(22).toString();
+    call.VoidedPayments = row.value(23).toInt();
     return call;
 }
 
 }  // namespace
+
+QString RateOriginText(TRateOrigin origin) {
+    switch (origin) {
+        case TRateOrigin::Portal:
+            return QStringLiteral("portal");
+        case TRateOrigin::Operator:
+            return QStringLiteral("operador");
+        case TRateOrigin::Fallback:
+            return QStringLiteral("reserva");
+        case TRateOrigin::None:
+            break;
+    }
+    return QString();
+}
 
 qint64 JournalTime(const QDateTime& at) { return at.toMSecsSinceEpoch(); }
 
@@ -74,8 +98,25 @@ void TCallJournal::UpdateOpen(std::int64_t id, const QString& assignments, QVari
 // The portal may answer after the call has ended; its names still belong
 // in the record.
 void TCallJournal::Rated(std::int64_t id, const QString& destination, TMoney rate) {
-    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET destination = ?, rate = ? WHERE id = ?"),
+    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET destination = ?, rate = ?, rate_origin = 'portal' WHERE id = ?"),
            {destination, qint64(rate.TenThousandths), qint64(id)});
+}
+
+// A call paid is never repriced: the money in the drawer is what counts.
+void TCallJournal::Repriced(std::int64_t id, TMoney rate, TRateOrigin origin, const TCallFigures& figures) {
+    QSqlQuery query = RunSql(Db_.Db(),
+                             QStringLiteral("UPDATE calls SET rate = ?, rate_origin = ?, seconds = ?,"
+                                            " charged_minutes = ?, provider_cost = ?, customer_price = ?"
+                                            " WHERE id = ? AND paid_at IS NULL AND state != 'abierta'"),
+                             {qint64(rate.TenThousandths), RateOriginText(origin), figures.Seconds,
+                              qint64(figures.ChargedMinutes), qint64(figures.ProviderCost.TenThousandths),
+                              qint64(figures.CustomerPrice.TenThousandths), qint64(id)});
+    if (query.numRowsAffected() != 1)
+        throw std::logic_error("no ended unpaid call " + std::to_string(id) + " in the journal");
+}
+
+void TCallJournal::SetCutReason(std::int64_t id, const QString& reason) {
+    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET cut_reason = ? WHERE id = ?"), {reason, qint64(id)});
 }
 
 void TCallJournal::Answered(std::int64_t id, const QDateTime& at) {
@@ -187,6 +228,13 @@ std::vector<TJournalCall> TCallJournal::CallsAfter(const QDateTime& from, const 
     return Select(QStringLiteral("WHERE started_at >= ? AND started_at < ? AND (started_at, id) > (?, ?)"
                                  " ORDER BY started_at, id LIMIT ?"),
                   {JournalTime(from), JournalTime(to), JournalTime(after.Started), qint64(after.Id), count});
+}
+
+std::vector<TJournalCall> TCallJournal::Unpaid(const QDateTime& from) {
+    return Select(QStringLiteral("WHERE started_at >= ? AND paid_at IS NULL AND state != 'abierta' AND"
+                                 " (customer_price > 0 OR (seconds > 0 AND rate_origin IS NULL))"
+                                 " ORDER BY started_at, id"),
+                  {JournalTime(from)});
 }
 
 std::vector<TJournalCall> TCallJournal::Latest(int count) {

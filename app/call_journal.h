@@ -22,6 +22,10 @@ class TJournalDb;
 
 enum class TJournalState { Open, Ended, Interrupted };
 
+// Who gave the call its rate: nobody yet, the portal, the operator at
+// checkout, or the administrator's fallback rate accepted at checkout.
+enum class TRateOrigin { None, Portal, Operator, Fallback };
+
 // The voice quality the media side measured for a call.
 struct TCallQuality {
     double Mos = 0;          // mean opinion score, 1 to 5
@@ -48,6 +52,7 @@ struct TJournalCall {
     QString DialString;  // as sent
     QString Destination;
     TMoney Rate;         // the provider's, per minute
+    TRateOrigin RateOrigin = TRateOrigin::None;
     QDateTime Answered;  // invalid when never answered
     QDateTime Ended;     // invalid while open
     TCallFigures Figures;
@@ -56,12 +61,20 @@ struct TJournalCall {
     QString EndReason;
     std::optional<TCallQuality> Quality;
     QString AnswerFlags;  // the far end's flags after the answer, "; " between them
+    QString CutReason;    // the guard's, when the booth cut the call
+    int VoidedPayments = 0;  // payments of the call the administrator took back
     QDateTime PaidAt;  // invalid while unpaid
     TMoney AmountReceived;
 
     bool IsPaid() const { return PaidAt.isValid(); }
+    // Talked but never priced: the rate is to be entered at checkout.
+    bool NeedsRate() const {
+        return !IsPaid() && State != TJournalState::Open && Figures.Seconds > 0 && RateOrigin == TRateOrigin::None;
+    }
     // An ended call with something to charge that nobody has charged yet.
-    bool IsUnpaid() const { return !IsPaid() && State != TJournalState::Open && Figures.CustomerPrice > TMoney{}; }
+    bool IsUnpaid() const {
+        return !IsPaid() && State != TJournalState::Open && (Figures.CustomerPrice > TMoney{} || NeedsRate());
+    }
 };
 
 class TCallJournal {
@@ -77,6 +90,13 @@ public:
     // Closes the call with its final figures and the SIP status that ended it.
     void Ended(std::int64_t id, const QDateTime& at, const TCallFigures& figures, int sipStatus, const QString& reason,
                const std::optional<TCallQuality>& quality = std::nullopt);
+    // The figures of an ended, unpaid call priced after its end: the portal's
+    // rate came late (origin Portal), or the till priced it by hand. Throws
+    // std::logic_error for a call open or paid.
+    void Repriced(std::int64_t id, TMoney rate, TRateOrigin origin, const TCallFigures& figures);
+    // The booth cut the call itself ("saldo agotado"); kept apart from the
+    // SIP status, which only says how the line ended.
+    void SetCutReason(std::int64_t id, const QString& reason);
     // The quality figures may arrive after the end.
     void SetQuality(std::int64_t id, const TCallQuality& quality);
     void SetAnswerFlags(std::int64_t id, const QString& flags);
@@ -98,6 +118,9 @@ public:
     std::vector<TJournalCall> CallsAfter(const QDateTime& from, const QDateTime& to, const TJournalCall& after,
                                          int count);
     std::vector<TJournalCall> FirstCalls(const QDateTime& from, const QDateTime& to, int count);
+    // The ended calls started from `from` on that are still to be charged,
+    // oldest first.
+    std::vector<TJournalCall> Unpaid(const QDateTime& from);
     // The most recent calls, newest first.
     std::vector<TJournalCall> Latest(int count);
 
@@ -108,6 +131,9 @@ private:
 
     TJournalDb& Db_;
 };
+
+// The journal's word for an origin, and back.
+QString RateOriginText(TRateOrigin origin);
 
 // Milliseconds since the epoch as the journal stores times, and back.
 qint64 JournalTime(const QDateTime& at);

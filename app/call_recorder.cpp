@@ -7,6 +7,15 @@
 TCallRecorder::TCallRecorder(TCallJournal* journal, TClock clock, TErrorHandler onError)
     : Journal_(journal), Clock_(std::move(clock)), OnError_(std::move(onError)) {}
 
+TCallFigures PricedFigures(const TSellingRates& rates, const QString& ratedNumber, TMoney providerRate, int seconds) {
+    TCallFigures figures;
+    figures.Seconds = seconds;
+    figures.ChargedMinutes = seconds > 0 ? ChargedMinutes(seconds) : 0;
+    figures.ProviderCost = CallCost(providerRate, seconds);
+    figures.CustomerPrice = CustomerPrice(rates, ratedNumber, providerRate, seconds);
+    return figures;
+}
+
 template <class TWrite>
 void TCallRecorder::Record(TWrite&& write) {
     if (!Journal_) return;
@@ -29,20 +38,32 @@ void TCallRecorder::Placed(const QString& typed, const QString& dialString) {
 }
 
 void TCallRecorder::Rated(const QString& destination, TMoney providerRate) {
-    if (CallId_) Record([&] { Journal_->Rated(*CallId_, destination, providerRate); });
+    if (!CallId_) return;
+    Record([&] {
+        const std::optional<TJournalCall> before = Journal_->Call(*CallId_);
+        Journal_->Rated(*CallId_, destination, providerRate);
+        if (Open_ || !before || !before->NeedsRate()) return;
+        Figures_ = PricedFigures(Rates_, RatedNumber_, providerRate, before->Figures.Seconds);
+        Journal_->Repriced(*CallId_, providerRate, TRateOrigin::Portal, Figures_);
+    });
+}
+
+void TCallRecorder::Cut(const QString& reason) {
+    if (CallId_) Record([&] { Journal_->SetCutReason(*CallId_, reason); });
 }
 
 void TCallRecorder::Answered() {
     if (Open_ && CallId_) Record([&] { Journal_->Answered(*CallId_, Clock_()); });
 }
 
-const TCallFigures& TCallRecorder::Tick(int seconds, TMoney providerRate, TMoney providerCost) {
+const TCallFigures& TCallRecorder::Tick(int seconds, std::optional<TMoney> providerRate, TMoney providerCost) {
     if (!Open_) return Figures_;
     Figures_.Seconds = seconds;
     Figures_.ChargedMinutes = seconds > 0 ? ChargedMinutes(seconds) : 0;
-    Figures_.ProviderCost = providerCost;
+    Figures_.ProviderCost = providerRate ? providerCost : TMoney{};
     try {
-        Figures_.CustomerPrice = CustomerPrice(Rates_, RatedNumber_, providerRate, seconds);
+        Figures_.CustomerPrice =
+            providerRate ? CustomerPrice(Rates_, RatedNumber_, *providerRate, seconds) : TMoney{};
     } catch (const std::exception&) {
         // A price too large to keep leaves the last one.
     }

@@ -17,6 +17,12 @@
 #include "app/selling_price.h"
 #include "app/till.h"
 
+// A call's figures after `seconds` at the provider's rate: its cost with
+// every minute begun charged whole, and the customer's price under the
+// shop's rules for the number (as RatedNumber gives it). Throws
+// std::overflow_error for a figure too large to hold.
+TCallFigures PricedFigures(const TSellingRates& rates, const QString& ratedNumber, TMoney providerRate, int seconds);
+
 class TCallRecorder {
 public:
     using TErrorHandler = std::function<void(const QString&)>;
@@ -30,12 +36,18 @@ public:
 
     // A new call; the figures start again from zero.
     void Placed(const QString& typed, const QString& dialString);
+    // The portal's rate. After the end of a call still unpriced it prices
+    // the call from its first second; a call priced by hand or paid
+    // meanwhile keeps what it has.
     void Rated(const QString& destination, TMoney providerRate);
     void Answered();
     // One more second of conversation at the provider's rate as shown and
     // the provider's cost as shown; returns the figures with the customer's
-    // price.
-    const TCallFigures& Tick(int seconds, TMoney providerRate, TMoney providerCost);
+    // price. Without a rate nothing is priced (not even the minimum charge):
+    // the call waits for its rate instead.
+    const TCallFigures& Tick(int seconds, std::optional<TMoney> providerRate, TMoney providerCost);
+    // The booth's guard cut the call, for the reason given.
+    void Cut(const QString& reason);
     // The end, with the SIP status that ended it (0 when none).
     void Ended(int sipStatus, const QString& reason, const std::optional<TCallQuality>& quality = std::nullopt);
     // The far end's flags of the call placed last (they may come after its end).

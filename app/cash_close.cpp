@@ -46,6 +46,9 @@ TCloseTotals CloseTotals(const std::vector<TJournalCall>& calls) {
             ++totals.Unpaid;
             totals.UnpaidAmount = Plus(totals.UnpaidAmount, call.Figures.CustomerPrice);
         }
+        totals.VoidedPayments += call.VoidedPayments;
+        if (!call.AnswerFlags.isEmpty()) ++totals.Flagged;
+        if (!call.CutReason.isEmpty()) ++totals.Cut;
     }
     totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
     return totals;
@@ -59,9 +62,13 @@ TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTim
                               "COALESCE(SUM(charged_minutes), 0),"
                               " COALESCE(SUM(provider_cost), 0), COALESCE(SUM(customer_price), 0),"
                               " COALESCE(SUM(CASE WHEN paid_at IS NOT NULL THEN customer_price END), 0),"
-                              " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND customer_price > 0), 0),"
+                              " COALESCE(SUM(paid_at IS NULL AND state != 'abierta' AND (customer_price > 0"
+                              "  OR (seconds > 0 AND rate_origin IS NULL))), 0),"
                               " COALESCE(SUM(CASE WHEN paid_at IS NULL AND state != 'abierta' AND customer_price > 0"
-                              "  THEN customer_price END), 0)"
+                              "  THEN customer_price END), 0),"
+                              " COALESCE(SUM((SELECT COUNT(*) FROM voided_payments WHERE call_id = calls.id)), 0),"
+                              " COALESCE(SUM(COALESCE(answer_flags, '') != ''), 0),"
+                              " COALESCE(SUM(COALESCE(cut_reason, '') != ''), 0)"
                               " FROM calls WHERE started_at >= ? AND started_at < ?"),
                {JournalTime(from), JournalTime(to)});
     TCloseTotals totals;
@@ -76,6 +83,9 @@ TCloseTotals JournalTotals(TJournalDb& db, const QDateTime& from, const QDateTim
     totals.Takings = TMoney{whole(6)};
     totals.Unpaid = static_cast<int>(whole(7));
     totals.UnpaidAmount = TMoney{whole(8)};
+    totals.VoidedPayments = static_cast<int>(whole(9));
+    totals.Flagged = static_cast<int>(whole(10));
+    totals.Cut = static_cast<int>(whole(11));
     totals.Margin = TMoney{totals.Sales.TenThousandths - totals.ProviderCost.TenThousandths};
     return totals;
 }
@@ -105,12 +115,14 @@ QString StateText(const TJournalCall& call) {
         case TJournalState::Ended:
             break;
     }
+    if (!call.CutReason.isEmpty()) return QStringLiteral("cortada: %1").arg(call.CutReason);
     return call.Answered.isValid() ? QStringLiteral("terminada") : QStringLiteral("no atendida");
 }
 
 QString CloseCsv(const std::vector<TJournalCall>& calls) {
     QString csv = QStringLiteral(
-        "Fecha y hora;Número;Destino;Duración;Minutos;Tarifa;Costo proveedor;A cobrar;Estado;Motivo;Cobrada\r\n");
+        "Fecha y hora;Número;Destino;Duración;Minutos;Tarifa;Costo proveedor;A cobrar;Estado;Motivo;Cobrada;"
+        "Observaciones\r\n");
     for (const TJournalCall& call : calls) {
         const QStringList fields = {
             call.Started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
@@ -124,10 +136,23 @@ QString CloseCsv(const std::vector<TJournalCall>& calls) {
             StateText(call),
             CsvField(EndText(call)),
             call.IsPaid() ? QStringLiteral("sí") : QStringLiteral("no"),
+            CsvField(AuditText(call)),
         };
         // Semicolons: with a decimal comma, a spreadsheet in Spanish splits
         // on them.
         csv += fields.join(u';') + QStringLiteral("\r\n");
     }
     return csv;
+}
+
+QString AuditText(const TJournalCall& call) {
+    QStringList parts;
+    if (call.VoidedPayments == 1) parts << QStringLiteral("1 cobro anulado");
+    if (call.VoidedPayments > 1) parts << QStringLiteral("%1 cobros anulados").arg(call.VoidedPayments);
+    if (!call.AnswerFlags.isEmpty()) parts << call.AnswerFlags;
+    if (!call.CutReason.isEmpty()) parts << QStringLiteral("cortada: %1").arg(call.CutReason);
+    if (call.RateOrigin == TRateOrigin::Operator) parts << QStringLiteral("tarifa ingresada a mano");
+    if (call.RateOrigin == TRateOrigin::Fallback) parts << QStringLiteral("tarifa de reserva");
+    if (call.NeedsRate()) parts << QStringLiteral("sin tarifa");
+    return parts.join(QStringLiteral("; "));
 }

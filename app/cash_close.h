@@ -22,6 +22,9 @@ struct TCloseTotals {
     TMoney Margin;   // sales less provider cost
     int Unpaid = 0;  // calls with a price nobody charged
     TMoney UnpaidAmount;
+    int VoidedPayments = 0;  // payments taken back by the administrator
+    int Flagged = 0;         // calls with a far-end flag after the answer
+    int Cut = 0;             // calls the booth's guard cut
 
     friend bool operator==(const TCloseTotals&, const TCloseTotals&) = default;
 };
@@ -38,7 +41,8 @@ QString DurationText(std::int64_t seconds);
 // An amount with two decimals and a point, for files other programs read.
 QString PlainAmount(TMoney amount);
 
-// The journal state in the operator's words.
+// The journal state in the operator's words; a call the booth's guard cut
+// says so with its reason.
 QString StateText(const TJournalCall& call);
 
 // CSV as a spreadsheet in Spanish opens it: semicolons between fields,
@@ -47,3 +51,8 @@ QString StateText(const TJournalCall& call);
 // (a destination from the portal starting with "=", "+", "-" or "@") gets an
 // apostrophe in front.
 QString CloseCsv(const std::vector<TJournalCall>& calls);
+
+// What the close must show of a call besides its figures: its voided
+// payments, its far-end flags, the guard's cut and a rate entered by hand;
+// empty when there is nothing.
+QString AuditText(const TJournalCall& call);

@@ -27,6 +27,7 @@
 #include "app/call_list_model.h"
 #include "app/journal_db.h"
 #include "app/message_boxes.h"
+#include "app/selling_rate_store.h"
 #include "app/shift_journal.h"
 
 namespace {
@@ -71,7 +72,7 @@ TCashCloseWindow::TCashCloseWindow(TJournalDb& db, const TBoothSettings& setting
       AllowCorrection_(std::move(allowCorrection)),
       Journal_(std::make_unique<TCallJournal>(db)),
       Shifts_(std::make_unique<TShiftJournal>(db)),
-      Till_(std::make_unique<TTill>(*Journal_, settings, Clock_)) {
+      Till_(std::make_unique<TTill>(*Journal_, settings, Clock_, [this] { return LoadSellingRates(Db_); })) {
     setObjectName(QStringLiteral("cashCloseWindow"));
     setWindowTitle(QStringLiteral("Cierre de caja"));
     BuildLayout();
@@ -239,14 +240,18 @@ void TCashCloseWindow::ShowPeriod() {
         QStringLiteral(
             "Llamadas: %1 (atendidas %2)   Tiempo: %3   Minutos: %4\n"
             "Costo proveedor: %5   Ventas: %6   Recaudado: %7   Margen: %8\n"
-            "Sin cobrar: %9 (%10)")
+            "Sin cobrar: %9 (%10)\n"
+            "Cobros anulados: %11   Con marcas del destino: %12   Cortadas por la cabina: %13")
             .arg(totals.Calls)
             .arg(totals.Answered)
             .arg(DurationText(totals.Seconds))
             .arg(totals.ChargedMinutes)
             .arg(money(totals.ProviderCost), money(totals.Sales), money(totals.Takings), money(totals.Margin))
             .arg(totals.Unpaid)
-            .arg(money(totals.UnpaidAmount));
+            .arg(money(totals.UnpaidAmount))
+            .arg(totals.VoidedPayments)
+            .arg(totals.Flagged)
+            .arg(totals.Cut);
     if (Shift_ && !Shift_->IsOpen()) {
         text += QStringLiteral("\nEfectivo esperado: %1   Contado: %2   Diferencia: %3")
                     .arg(money(Shift_->Expected), money(Shift_->Counted), money(Shift_->Difference()));

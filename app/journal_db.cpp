@@ -69,6 +69,13 @@ const QStringList kMigrations[] = {
                     " voided_at INTEGER NOT NULL,"
                     " paid_at INTEGER NOT NULL,"
                     " amount_received INTEGER)")},
+    // 7: where the call's rate came from ('portal', 'operador' when typed at
+    // checkout, 'reserva' for the administrator's fallback rate; empty while
+    // no rate is known, so a call nobody priced is never taken for a free
+    // one), and the guard's reason when the booth itself cut the call.
+    {QStringLiteral("ALTER TABLE calls ADD COLUMN rate_origin TEXT"),
+     QStringLiteral("UPDATE calls SET rate_origin = 'portal' WHERE destination != '' OR rate != 0"),
+     QStringLiteral("ALTER TABLE calls ADD COLUMN cut_reason TEXT")},
 };
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));

@@ -52,6 +52,7 @@ class TJournalDb;
 class TPortal;
 class TQtCallClock;
 class TScaledStage;
+class QListWidget;
 class TSipBoothLine;
 
 // Whether the desktop has a notification area; tests put their own answer.
@@ -104,6 +105,9 @@ public:
     void SetWallClock(TClock clock);
     // "Cobrar": charges the last call, when it has something to charge.
     void ChargeLastCall();
+    // "Cobrar" on the operator's list "Sin cobrar" (no PIN): any unpaid
+    // call of the shift, an interrupted one included.
+    void ChargeUnpaid(std::int64_t callId);
     // "Cierre de caja", kept open beside the booth.
     TCashCloseWindow* OpenCashClose();
     // "Tarifas de venta", after the administrator PIN.
@@ -168,7 +172,6 @@ private:
     void SetupCallGuards();
     void SetupBalanceWatch();
     void ShowGuardText(const QString& text, bool alarm);
-    void ShowAnswerFlags();
     void AskForCredentials();
     // Start-up validation, asked again with growing waits while the portal
     // cannot be reached.
@@ -210,6 +213,10 @@ private:
     void SetupTill();
     void BuildTillMenu();
     void ShowToCharge();
+    void SetupUnpaidList();
+    // The shift's unpaid calls again; true when there is any.
+    bool FillUnpaidList();
+    void ShowGuardNotes();
     // Runs a user action; an error is shown in the booth's error box.
     void Guarded(const std::function<void()>& action);
     // Administrator side, in main_window_admin.cpp.
@@ -257,6 +264,13 @@ private:
     TPortalRateSource Rates_;
     TBoothCallFlow* Flow_ = nullptr;
     TCallGuards* Guards_ = nullptr;
+    // The guards' notes of the call placed last: what they did (kept until
+    // the next call) and their latest credit warning (until its end).
+    QString GuardAction_;
+    QString GuardWarning_;
+    QListWidget* Unpaid_ = nullptr;  // in the dock "Sin cobrar"
+    QPushButton* ChargeUnpaidButton_ = nullptr;
+    QLabel* UnpaidWarning_ = nullptr;
     TBalanceWatch* BalanceWatch_ = nullptr;
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;

@@ -15,6 +15,9 @@ namespace {
 
 const QString kAlarmStyle = QStringLiteral("color: red; font-weight: bold");
 
+// The call's end reason in the journal when the credit guard cut it.
+constexpr char kCreditCutReason[] = "saldo agotado";
+
 }  // namespace
 
 void TMainWindow::SetupCallGuards() {
@@ -22,13 +25,19 @@ void TMainWindow::SetupCallGuards() {
     Guards_ = new TCallGuards(
         ReadGuardSettings(settings),
         [this](const ISipCallPtr& call, const std::string& file) { Client_->PlayWavFileToSpeaker(call, file); }, this);
-    connect(Flow_, &TBoothCallFlow::Placed, this, [this] { Panels_[1]->setStyleSheet(QString()); });
+    connect(Flow_, &TBoothCallFlow::Placed, this, [this] {
+        GuardAction_.clear();
+        GuardWarning_.clear();
+        Panels_[1]->setStyleSheet(QString());
+    });
     connect(Flow_, &TBoothCallFlow::Answered, this, [this] { Guards_->CallAnswered(Line_->CurrentCall(), Flow_->Rate()); });
     connect(Flow_, &TBoothCallFlow::RateKnown, this, [this](const QString&, TMoney rate) { Guards_->RateKnown(rate); });
     connect(Flow_, &TBoothCallFlow::Charged, this, [this](const TCallCharge& charge) { Guards_->Tick(charge.Seconds); });
+    // After the window's own end note: what the guards did stays on top.
     connect(Flow_, &TBoothCallFlow::Ended, this, [this] {
         Guards_->CallEnded();
-        ShowAnswerFlags();
+        GuardWarning_.clear();
+        ShowGuardNotes();
     });
     connect(Guards_, &TCallGuards::StatusText, this, [this](const QString& text) { ShowGuardText(text, false); });
     connect(Guards_, &TCallGuards::AnswerFlagged, this, [this](const QString& text) {
@@ -40,22 +49,49 @@ void TMainWindow::SetupCallGuards() {
     connect(Guards_, &TCallGuards::CostWarningChanged, this, [this](bool warning) {
         TotalCost_->setStyleSheet(warning ? QStringLiteral("color: red") : QString());
     });
-    connect(Guards_, &TCallGuards::HangUpRequested, this, &TMainWindow::HangUpClicked);
+    // The booth cut the call: the journal says so, not only the line's 200.
+    connect(Guards_, &TCallGuards::HangUpRequested, this, [this] {
+        GuardAction_ = QString::fromUtf8(kCreditHangUpText);
+        Recorder_->Cut(QString::fromUtf8(kCreditCutReason));
+        ShowGuardNotes();
+        HangUpClicked();
+    });
 }
 
-// A far-end flag is shown in red and stays until the next call is placed:
-// the guards' later notes (the low balance after the refresh) do not cover
-// it, so the operator still sees it when the customer comes to pay.
+// The guards' notes by rank: the cut, else the credit warning, then the far
+// end's flags. The cut and the flags are in red and stay until the next
+// call is placed, so the operator still sees them when the customer comes
+// to pay; the warnings show beside a flag rather than under it. Other notes
+// (no rate, the low balance after the refresh) show only when none of
+// these is up; an empty one takes the guard's last plain note away.
 void TMainWindow::ShowGuardText(const QString& text, bool alarm) {
-    QLabel* panel = Panels_[1];
-    if (!alarm && panel->styleSheet() == kAlarmStyle) return;
+    if (alarm) {
+        ShowGuardNotes();
+        return;
+    }
+    if (text == QString::fromUtf8(kOneMinuteLeftText) || text == QString::fromUtf8(kTenSecondsLeftText)) {
+        GuardWarning_ = text;
+        ShowGuardNotes();
+        return;
+    }
+    if (text == QString::fromUtf8(kCreditHangUpText)) {
+        GuardAction_ = text;
+        ShowGuardNotes();
+        return;
+    }
+    if (!GuardAction_.isEmpty() || !GuardWarning_.isEmpty() || !Guards_->AnswerFlags().isEmpty()) return;
+    if (text.isEmpty() && Panels_[1]->text() != QString::fromUtf8(kNoRateText)) return;
     ShowNote(text);
-    if (alarm) panel->setStyleSheet(kAlarmStyle);
 }
 
-void TMainWindow::ShowAnswerFlags() {
-    const QStringList flags = Guards_->AnswerFlags();
-    if (!flags.isEmpty()) ShowGuardText(flags.join(QStringLiteral(", ")), true);
+void TMainWindow::ShowGuardNotes() {
+    QStringList notes;
+    const QString first = GuardAction_.isEmpty() ? GuardWarning_ : GuardAction_;
+    if (!first.isEmpty()) notes << first;
+    notes << Guards_->AnswerFlags();
+    if (notes.isEmpty()) return;
+    ShowNote(notes.join(QStringLiteral(", ")));
+    if (!GuardAction_.isEmpty() || !Guards_->AnswerFlags().isEmpty()) Panels_[1]->setStyleSheet(kAlarmStyle);
 }
 
 // During a call the balance is read again now and then, so the credit guard

@@ -29,6 +29,13 @@ QString Between(const QString& reply, const char* name) {
     return Extract(reply, u'<' + tag + u'>', QStringLiteral("</") + tag + u'>');
 }
 
+// The opening tag, then its closing tag after it.
+bool HasTagged(const QString& reply, const char* name) {
+    const QString tag = QString::fromLatin1(name);
+    const qsizetype open = reply.indexOf(u'<' + tag + u'>');
+    return open >= 0 && reply.indexOf(QStringLiteral("</") + tag + u'>') >= open + tag.size() + 2;
+}
+
 }  // namespace
 
 QString Extract(const QString& reply, const QString& openTag, const QString& closeTag) {
@@ -87,6 +94,9 @@ TCallRegister ExtractRegister(const QString& reply) {
 }
 
 TValidationReply ParseValidation(const QString& reply) {
+    const QString error = Between(reply, "er");
+    if (error.isEmpty() && !(HasTagged(reply, "va") && HasTagged(reply, "cr")))
+        throw std::invalid_argument("the portal's reply names no account");
     return {Between(reply, "er"), Between(reply, "va"), Balance(Between(reply, "cr")),
             ExtractRegister(reply), Between(reply, "ve")};
 }

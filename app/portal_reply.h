@@ -50,7 +50,9 @@ using TCallRegister = std::array<TRegisterRow, 5>;
 TCallRegister ExtractRegister(const QString& reply);
 
 // The reply to a validation: a non-empty error means the account number or
-// the password was refused. Version holds the raw "<ve>" text.
+// the password was refused. Version holds the raw "<ve>" text. A reply that
+// neither refuses nor holds the account's "<va>" and "<cr>" (an error page,
+// a reply cut short) throws std::invalid_argument: it is no log-in.
 struct TValidationReply {
     QString Error;
     QString Display;

@@ -49,6 +49,9 @@ TRatesDialog::TRatesDialog(QWidget* parent) : QDialog(parent) {
     for (const int seconds : kBillingIncrements)
         Increment_->addItem(QStringLiteral("%1 segundos").arg(seconds), seconds);
     form->addRow(QStringLiteral("Incremento:"), Increment_);
+    FallbackRate_ = Field(prices, "fallbackRateField");
+    FallbackRate_->setPlaceholderText(QStringLiteral("ninguna"));
+    form->addRow(QStringLiteral("Tarifa de reserva por minuto:"), FallbackRate_);
     layout->addWidget(prices);
 
     auto* rules = new QGroupBox(QStringLiteral("Por prefijo (el más largo manda)"), this);
@@ -117,6 +120,7 @@ void TRatesDialog::Fill(const TSellingRates& rates, const TShopSettings& shop) {
     ShopName_->setText(shop.Name);
     ShopAddress_->setText(shop.Address);
     Booth_->setText(shop.Booth);
+    FallbackRate_->setText(shop.FallbackRate > TMoney{} ? Decimal(shop.FallbackRate.TenThousandths, 2) : QString());
     Pin_->clear();
 }
 
@@ -167,13 +171,17 @@ std::optional<TSellingRates> TRatesDialog::Rates(QString* fault) const {
             rule.Factor = *value;
         rates.Rules.push_back(rule);
     }
-    const QString rulesFault = SellingRatesFault(rates);
+    if (!FallbackRate_->text().trimmed().isEmpty() && !ParseDecimal(FallbackRate_->text(), 2))
+        return fail(QStringLiteral("La tarifa de reserva debe ser un importe como 150,00."));
+    QString rulesFault = SellingRatesFault(rates);
+    if (rulesFault.isEmpty()) rulesFault = BelowCostFault(rates);
     if (!rulesFault.isEmpty()) return fail(rulesFault);
     return rates;
 }
 
 TShopSettings TRatesDialog::Shop() const {
-    return {ShopName_->text().trimmed(), ShopAddress_->text().trimmed(), Booth_->text().trimmed()};
+    return {ShopName_->text().trimmed(), ShopAddress_->text().trimmed(), Booth_->text().trimmed(),
+            TMoney{ParseDecimal(FallbackRate_->text(), 2).value_or(0)}};
 }
 
 QString TRatesDialog::NewPin() const { return Pin_->text(); }

@@ -1,6 +1,7 @@
 // "Tarifas de venta": the customer's prices (default factor, minimum
 // charge, rounding step, billing increment and a table of rules per
-// prefix) and the shop's details the receipts print, with the
+// prefix, the fallback rate for calls the portal never priced) and the
+// shop's details the receipts print, with the
 // administrator PIN. Opened only after the PIN.
 #pragma once
 
@@ -40,6 +41,7 @@ private:
     QLineEdit* Minimum_;
     QLineEdit* Rounding_;
     QComboBox* Increment_;
+    QLineEdit* FallbackRate_;
     QTableWidget* Rules_;
     QLineEdit* ShopName_;
     QLineEdit* ShopAddress_;

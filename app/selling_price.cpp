@@ -79,6 +79,34 @@ TMoney CustomerPrice(const TSellingRates& rates, const QString& number, TMoney p
     return Fitted(price);
 }
 
+int FirstSecondBelowCost(std::int64_t factor, int incrementSeconds) {
+    for (int seconds = 60; seconds <= 3600; ++seconds) {
+        const TWide sold = TWide(factor) * incrementSeconds * ChargedIncrements(seconds, incrementSeconds);
+        const TWide cost = TWide(kUnitFactor) * 60 * (seconds / 60 + 1);
+        if (sold < cost) return seconds;
+    }
+    return 0;
+}
+
+QString BelowCostFault(const TSellingRates& rates) {
+    const auto fault = [&rates](std::int64_t factor, const QString& where) {
+        const int seconds = FirstSecondBelowCost(factor, rates.IncrementSeconds);
+        if (seconds == 0) return QString();
+        return QStringLiteral("Con incrementos de %1 segundos, %2 vende una llamada de %3 segundos por debajo de su"
+                              " costo: el proveedor cobra cada minuto empezado entero.")
+            .arg(rates.IncrementSeconds)
+            .arg(where)
+            .arg(seconds);
+    };
+    QString text = fault(rates.Factor, QStringLiteral("el factor general"));
+    for (const TPrefixRule& rule : rates.Rules) {
+        if (!text.isEmpty()) break;
+        if (rule.Kind == TPrefixRule::TKind::Factor)
+            text = fault(rule.Factor, QStringLiteral("el factor del prefijo %1").arg(rule.Prefix));
+    }
+    return text;
+}
+
 QString SellingRatesFault(const TSellingRates& rates) {
     if (std::find(std::begin(kBillingIncrements), std::end(kBillingIncrements), rates.IncrementSeconds) ==
         std::end(kBillingIncrements))

@@ -69,6 +69,17 @@ TMoney SellingRatePerMinute(const TSellingRates& rates, const QString& number, T
 // std::overflow_error when the price does not fit the money type.
 TMoney CustomerPrice(const TSellingRates& rates, const QString& number, TMoney providerRate, int seconds);
 
+// The provider charges every minute begun whole (ChargedMinutes). The
+// shortest call, from one minute to an hour, that a factor sells below
+// that cost under the shop's increment (the minimum charge and rounding
+// left out); 0 when there is none. The first minute is left out: under a
+// minute only the minimum charge can cover the provider's whole minute.
+int FirstSecondBelowCost(std::int64_t factor, int incrementSeconds);
+
+// The default factor or the first factor rule that sells below the
+// provider's cost, in the operator's words; empty when none does.
+QString BelowCostFault(const TSellingRates& rates);
+
 // Whether the rules can be used: increment one of kBillingIncrements, no
 // negative amounts or factors, prefixes of digits only and none twice.
 // Returns the first fault in the operator's words, empty when there is none.

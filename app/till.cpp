@@ -2,26 +2,35 @@
 
 #include <exception>
 
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QWidget>
 
+#include "app/amount_text.h"
 #include "app/booth_documents.h"
 #include "app/booth_settings.h"
 #include "app/call_journal.h"
+#include "app/call_recorder.h"
 #include "app/checkout_dialog.h"
 #include "app/message_boxes.h"
 
-TTill::TTill(TCallJournal& journal, const TBoothSettings& settings, TClock clock)
-    : Journal_(journal), Settings_(settings), Clock_(std::move(clock)) {}
+TTill::TTill(TCallJournal& journal, const TBoothSettings& settings, TClock clock, TSellingRatesSource sellingRates)
+    : Journal_(journal), Settings_(settings), Clock_(std::move(clock)), SellingRates_(std::move(sellingRates)) {}
 
 bool TTill::Checkout(QWidget* parent, std::int64_t callId) {
     try {
-        const std::optional<TJournalCall> call = Journal_.Call(callId);
+        std::optional<TJournalCall> call = Journal_.Call(callId);
         if (!call) return false;
         if (call->IsPaid()) {
             ShowMessage(parent, QStringLiteral("La llamada ya fue cobrada."));
             return false;
+        }
+        if (call->NeedsRate()) {
+            if (!PriceByHand(parent, *call)) return false;
+            call = Journal_.Call(callId);
+            if (!call) return false;
         }
         const QLocale locale = MoneyLocale(parent ? parent->locale() : QLocale());
         TCheckoutDialog dialog(call->Figures.CustomerPrice, call->Number, locale, parent);
@@ -37,8 +46,40 @@ bool TTill::Checkout(QWidget* parent, std::int64_t callId) {
     }
 }
 
+bool TTill::PriceByHand(QWidget* parent, const TJournalCall& call) {
+    const TMoney fallback = Settings_.ReadShop().FallbackRate;
+    const QLocale locale = MoneyLocale(parent ? parent->locale() : QLocale());
+    const QString offered =
+        fallback > TMoney{} ? FormatDecimal(fallback.TenThousandths, 2, locale.decimalPoint().front()) : QString();
+    bool accepted = false;
+    const QString typed = QInputDialog::getText(
+        parent, QString::fromUtf8(kRateEntryTitle),
+        QStringLiteral("El portal no dio la tarifa de la llamada al %1 (%2 s).\nTarifa por minuto:")
+            .arg(call.Number)
+            .arg(call.Figures.Seconds),
+        QLineEdit::Normal, offered, &accepted);
+    if (!accepted) return false;
+    const std::optional<std::int64_t> value = ParseDecimal(typed, 4);
+    if (!value || *value <= 0) {
+        ShowMessage(parent, QStringLiteral("Ingrese una tarifa por minuto mayor que cero."));
+        return false;
+    }
+    const TMoney rate{*value};
+    const TRateOrigin origin = rate == fallback ? TRateOrigin::Fallback : TRateOrigin::Operator;
+    const TSellingRates rates = SellingRates_ ? SellingRates_() : TSellingRates{};
+    Journal_.Repriced(call.Id, rate, origin,
+                      PricedFigures(rates, RatedNumber(call.DialString), rate, call.Figures.Seconds));
+    return true;
+}
+
 void TTill::Reprint(QWidget* parent, std::int64_t callId) {
     try {
+        const std::optional<TJournalCall> call = Journal_.Call(callId);
+        if (!call) return;
+        if (!call->IsPaid()) {
+            ShowMessage(parent, QStringLiteral("La llamada no fue cobrada: no hay recibo que reimprimir."));
+            return;
+        }
         PrintReceipt(parent, callId, true);
     } catch (const std::exception& error) {
         ShowError(parent, QString::fromUtf8(error.what()));

@@ -31,6 +31,7 @@ public:
     }
     void StopTicks() override { Ticking_ = false; }
     bool Ticking() const override { return Ticking_; }
+    std::chrono::milliseconds Now() const override { return Now_; }
     void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) override {
         Delays_.push_back({Now_ + delay, QPointer<QObject>(context), std::move(action)});
     }
@@ -59,6 +60,12 @@ public:
     }
     // Whole seconds of conversation.
     void Seconds(int count) { Advance(std::chrono::seconds(count)); }
+    // The window's thread busy for `span`: time goes on, nothing runs, and
+    // the tick timer fires once when the thread is free again, as Qt's does.
+    void Stall(std::chrono::milliseconds span) {
+        Now_ += span;
+        if (Ticking_ && NextTick_ < Now_) NextTick_ = Now_;
+    }
 
     int Starts = 0;
 
@@ -120,7 +127,7 @@ class BoothCallFlow : public QObject {
         TFakeLine Line;
         TFakeRates Rates;
         TBoothCallFlow Flow{Line, Rates, Clock};
-        TFixture() { Flow.SetRateRetries({2000ms, 5000ms, 3}); }
+        TFixture() { Flow.SetRateRetries({2000ms, 5000ms, 20000ms}); }
     };
 
 private slots:
@@ -183,35 +190,89 @@ private slots:
         QCOMPARE(f.Clock.Starts, 1);
     }
 
-    // Without a rate the call is not priced at zero; a rate that comes late
-    // prices it from its first second, and the retries stop at their limit.
-    void missingRateThenLateRate() {
+    // Without a rate the call is not priced at zero. The rate is asked for
+    // again with a growing pause (5 s, 10 s, then 20 s at most, each after a
+    // 2 s wait), after the call's end too, and when it comes the ended call
+    // is priced from its first second.
+    void rateAskedUntilItComesEvenAfterTheEnd() {
         TFixture f;
         QSignalSpy charged(&f.Flow, &TBoothCallFlow::Charged);
+        QSignalSpy pricedLate(&f.Flow, &TBoothCallFlow::PricedAfterEnd);
         f.Flow.Place(QStringLiteral("5491155550000"));
         f.Rates.Fail(0);
         f.Flow.LineAnswered(1);
         f.Clock.Seconds(3);
         QVERIFY(!f.Flow.Charge().Cost);
         QCOMPARE(f.Rates.Asked.size(), 1);
-        // Asked again 5 s after the failure and 5 s after the second
-        // request's wait ran out; three requests in all.
-        f.Clock.Seconds(66);
-        QCOMPARE(f.Rates.Asked.size(), 3);
+        f.Clock.Seconds(67);  // requests at 0, 5, 17, 39 and 61 s
+        QCOMPARE(f.Rates.Asked.size(), 5);
         QVERIFY(!f.Flow.Charge().Cost);
-        f.Rates.Answer(1, QStringLiteral("Argentina"), 150);
-        QCOMPARE(f.Flow.Charge().Seconds, 69);
-        QCOMPARE(qvariant_cast<TCallCharge>(charged.last().at(0)).Cost, Units(300));
+        f.Flow.LineEnded(1, 200, QString());
+        QCOMPARE(f.Flow.Charge().Seconds, 70);
+        f.Clock.Seconds(100);  // and at 83, 105, 127, 149 s
+        QCOMPARE(f.Rates.Asked.size(), 9);
+        QCOMPARE(pricedLate.count(), 0);
+        f.Rates.Answer(3, QStringLiteral("Argentina"), 150);  // a late reply to an early request
+        QCOMPARE(pricedLate.count(), 1);
+        QCOMPARE(qvariant_cast<TCallCharge>(pricedLate.last().at(0)).Cost, Units(300));
+        QCOMPARE(f.Flow.Charge().Seconds, 70);
+        const int chargedBefore = static_cast<int>(charged.count());
+        f.Clock.Seconds(600);
+        QCOMPARE(f.Rates.Asked.size(), 9);  // priced: no more requests
+        QCOMPARE(charged.count(), chargedBefore);
     }
 
-    void retriesStopAtTheirLimit() {
+    // The next call ends the asking for the last one; a call that was never
+    // answered has nothing to price and is not asked for after its end.
+    void askingStopsWhenNothingIsLeftToPrice() {
         TFixture f;
         f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Rates.Fail(0);
+        f.Flow.LineEnded(1, 486, QStringLiteral("Busy Here"));
+        f.Clock.Seconds(120);
+        QCOMPARE(f.Rates.Asked.size(), 1);
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Flow.LineAnswered(2);
+        f.Rates.Fail(1);
+        f.Flow.LineEnded(2, 200, QString());
+        f.Flow.Place(QStringLiteral("34911234567"));
+        f.Rates.Answer(2, QStringLiteral("España"), 40);
+        f.Clock.Seconds(120);
+        QCOMPARE(f.Rates.Asked, (QStringList{"005491155550000", "005491155550000", "0034911234567"}));
+        QCOMPARE(f.Flow.Rate(), Units(40));
+    }
+
+    void durationAfterAStall_data() {
+        QTest::addColumn<int>("before");   // seconds talked before the window stalls
+        QTest::addColumn<int>("stallMs");  // how long it stays busy
+        QTest::addColumn<int>("after");    // seconds talked after it is free again
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<qint64>("cost");  // at 150 a minute
+        QTest::newRow("no stall") << 59 << 0 << 0 << 59 << qint64(150);
+        QTest::newRow("stall across the minute") << 57 << 3000 << 0 << 60 << qint64(300);
+        QTest::newRow("stall, talk goes on") << 57 << 3000 << 5 << 65 << qint64(300);
+        QTest::newRow("stall in the first second") << 0 << 3000 << 56 << 59 << qint64(150);
+        QTest::newRow("stall of a part second") << 10 << 3500 << 46 << 59 << qint64(150);
+        QTest::newRow("stall then the call ends") << 117 << 3000 << -1 << 120 << qint64(450);
+    }
+    // The duration comes from the monotonic clock, so ticks the busy window
+    // never ran are made up; a call ending during the stall counts it too.
+    void durationAfterAStall() {
+        QFETCH(int, before);
+        QFETCH(int, stallMs);
+        QFETCH(int, after);
+        QFETCH(int, seconds);
+        QFETCH(qint64, cost);
+        TFixture f;
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Rates.Answer(0, QStringLiteral("Argentina"), 150);
         f.Flow.LineAnswered(1);
-        f.Clock.Seconds(600);
-        QCOMPARE(f.Rates.Asked.size(), 3);
-        QVERIFY(!f.Flow.Charge().Cost);
-        QCOMPARE(f.Flow.Charge().Minutes, 11);
+        f.Clock.Seconds(before);
+        f.Clock.Stall(std::chrono::milliseconds(stallMs));
+        if (after >= 0) f.Clock.Seconds(after);
+        f.Flow.LineEnded(1, 200, QString());
+        QCOMPARE(f.Flow.Charge().Seconds, seconds);
+        QCOMPARE(f.Flow.Charge().Cost, Units(cost));
     }
 
     // The line refuses the call: the flow is free again at once, says so,

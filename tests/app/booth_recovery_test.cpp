@@ -132,8 +132,8 @@ private slots:
     }
 
     // The rate request is never answered: the call goes on, the booth says
-    // the rate is missing where rate and cost stand, asks a bounded number
-    // of times, and the call still ends and refreshes normally.
+    // the rate is missing where rate and cost stand, keeps asking with a
+    // growing pause, and the call still ends and refreshes normally.
     void rateReplyThatNeverComes() {
         if (!TSippPeer::Installed()) QSKIP("SIPp is not installed");
         TKamailioProcess kamailio({QStringLiteral("NOPROXYAUTH")});
@@ -143,7 +143,7 @@ private slots:
         TModalDriver boxes;
         auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
         QObject* w = window.get();
-        window->CallFlow().SetRateRetries({400ms, 300ms, 3});
+        window->CallFlow().SetRateRetries({400ms, 300ms, 1200ms});
         QVERIFY(StartAndWait(*window));
         QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
 
@@ -155,9 +155,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Text(w, "duration") >= QStringLiteral("00:00:02"), kSipMs);
         QCOMPARE(Text(w, "totalCost"), missing);
         QCOMPARE(Text(w, "destination"), QStringLiteral("---"));
-        QTRY_COMPARE_WITH_TIMEOUT(RateRequests(sim), 3, kSipMs);
-        QTest::qWait(1500);
-        QCOMPARE(RateRequests(sim), 3);
+        // The rate is asked again and again while it does not come.
+        QTRY_VERIFY_WITH_TIMEOUT(RateRequests(sim) >= 3, kSipMs);
 
         Find<QPushButton>(w, "hangUpButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(window->ReadyToCall(), kSipMs);

@@ -50,7 +50,7 @@ private slots:
                                    << "120:Queda 1 120:red 170:Quedan 10 179:Saldo agotado: 201:black" << true;
         QTest::newRow("no rate") << true << 0 << 0 << 0 << "0:Sin tarifa:" << true;
         QTest::newRow("rate after ninety seconds") << true << 0 << 90 << 0
-                                                   << "0:Sin tarifa: 120:Queda 1 120:red 170:Quedan 10 "
+                                                   << "0:Sin tarifa: 90: 120:Queda 1 120:red 170:Quedan 10 "
                                                       "179:Saldo agotado: 179:hangup 201:black" << true;
         QTest::newRow("top-up clears the red") << true << 100 << 0 << 150
                                                << "120:Queda 1 120:red 150:black" << true;

@@ -388,6 +388,79 @@ private slots:
         QCOMPARE(LoadSellingRates(db), rates);
     }
 
+    // A call the portal never priced is no free call: it stays unpaid
+    // (interrupted by a crash or not) until priced, a late portal rate or a
+    // rate typed at checkout prices it, and the close counts the booth's
+    // cuts, the far end's flags and the voided payments, in the database's
+    // sums and call by call alike.
+    void unpricedCallsAndTheCloseAudit() {
+        const QString file = Folder_.filePath("audit.sqlite");
+        std::int64_t crashed = 0;
+        {
+            TJournalDb db(file);
+            TCallJournal journal(db);
+            crashed = journal.Placed(kMorning, QStringLiteral("5411"), QStringLiteral("005411"));
+            journal.Answered(crashed, kMorning.addSecs(2));
+            journal.Progress(crashed, kMorning.addSecs(40), {38, 1, TMoney{}, TMoney{}});
+        }
+        TJournalDb db(file);
+        TCallJournal journal(db);
+        QCOMPARE(db.RecoveredCalls(), 1);
+        const auto talked = [&](int minutes, const QString& number) {
+            const QDateTime at = kMorning.addSecs(60 * minutes);
+            const std::int64_t id = journal.Placed(at, number, "00" + number);
+            journal.Answered(id, at);
+            journal.Ended(id, at.addSecs(70), {70, 2, TMoney{}, TMoney{}}, 200, QStringLiteral("BYE"));
+            return id;
+        };
+        const std::int64_t late = talked(10, QStringLiteral("5412"));
+        const std::int64_t typed = talked(20, QStringLiteral("5413"));
+        const std::int64_t cut = talked(30, QStringLiteral("5414"));
+        const std::int64_t busy = journal.Placed(kMorning.addSecs(2400), "5415", "005415");
+        journal.Ended(busy, kMorning.addSecs(2410), {}, 486, QStringLiteral("Busy Here"));
+
+        const auto unpaidIds = [&] {
+            std::vector<std::int64_t> ids;
+            for (const TJournalCall& call : journal.Unpaid(kMorning)) ids.push_back(call.Id);
+            return ids;
+        };
+        QCOMPARE(unpaidIds(), (std::vector<std::int64_t>{crashed, late, typed, cut}));
+        QVERIFY(journal.Call(crashed)->NeedsRate());
+        QVERIFY(!journal.Call(busy)->IsUnpaid());
+
+        journal.Rated(late, QStringLiteral("Argentina"), MoneyFromUnits(150));
+        journal.Repriced(late, MoneyFromUnits(150), TRateOrigin::Portal,
+                         {70, 2, MoneyFromUnits(300), MoneyFromUnits(360)});
+        journal.Repriced(typed, MoneyFromUnits(100), TRateOrigin::Operator,
+                         {70, 2, MoneyFromUnits(200), MoneyFromUnits(240)});
+        journal.Repriced(cut, MoneyFromUnits(120), TRateOrigin::Fallback,
+                         {70, 2, MoneyFromUnits(240), MoneyFromUnits(240)});
+        journal.SetCutReason(cut, QStringLiteral("saldo agotado"));
+        journal.SetAnswerFlags(typed, QStringLiteral("sin audio del destino"));
+        journal.Paid(typed, kMorning.addSecs(3000), MoneyFromUnits(240));
+        journal.VoidPayment(typed, kMorning.addSecs(3100));
+        journal.Paid(late, kMorning.addSecs(3200), MoneyFromUnits(400));
+        QVERIFY_THROWS_EXCEPTION(std::logic_error, journal.Repriced(late, MoneyFromUnits(1), TRateOrigin::Portal, {}));
+        QCOMPARE(unpaidIds(), (std::vector<std::int64_t>{crashed, typed, cut}));
+
+        const TJournalCall cutCall = *journal.Call(cut);
+        QCOMPARE(cutCall.RateOrigin, TRateOrigin::Fallback);
+        QCOMPARE(StateText(cutCall), QStringLiteral("cortada: saldo agotado"));
+        QCOMPARE(AuditText(*journal.Call(typed)),
+                 QStringLiteral("1 cobro anulado; sin audio del destino; tarifa ingresada a mano"));
+        QCOMPARE(AuditText(*journal.Call(crashed)), QStringLiteral("sin tarifa"));
+
+        const QDateTime end = kMorning.addDays(1);
+        const TCloseTotals totals = JournalTotals(db, kMorning, end);
+        QCOMPARE(totals.Unpaid, 3);
+        QCOMPARE(totals.UnpaidAmount, MoneyFromUnits(480));
+        QCOMPARE(totals.VoidedPayments, 1);
+        QCOMPARE(totals.Flagged, 1);
+        QCOMPARE(totals.Cut, 1);
+        QCOMPARE(CloseTotals(journal.Calls(kMorning, end)), totals);
+        QVERIFY(CloseCsv(journal.Calls(kMorning, end)).contains(QStringLiteral("cortada: saldo agotado")));
+    }
+
 private:
     QTemporaryDir Folder_;
 };

@@ -19,6 +19,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/call_clock.h"
 #include "app/booth_texts.h"
 #include "app/call_journal.h"
 #include "app/call_recorder.h"
@@ -58,8 +59,13 @@ int BalanceRequests(const TPortalSim& sim) {
     return count;
 }
 
-// One tick of the call timer, as if a second had passed.
+// One tick of the call timer, a second after the last one: the call's
+// clock is moved on with it, since the duration is read from that clock.
 void Tick(QObject* window) {
+    auto* clock = window->findChild<TQtCallClock*>();
+    QVERIFY(clock);
+    const std::chrono::milliseconds now = clock->Now() + std::chrono::seconds(1);
+    clock->SetTimeSource([now] { return now; });
     QVERIFY(QMetaObject::invokeMethod(Find<QTimer>(window, "callTimer"), "timeout"));
 }
 
@@ -315,8 +321,9 @@ private slots:
         QVERIFY(!cost->styleSheet().contains(u"red"));
         QVERIFY(peer.Finish());
         QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
-        // The refreshed balance (300.00) is under ten minutes at 150.00.
-        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo bajo: menos de 10 minutos"));
+        // The cut stays on screen until the next call, over the low-balance
+        // note the refresh brings (300.00 is under ten minutes at 150.00).
+        QCOMPARE(Text(w, "textPanel"), QStringLiteral("Saldo agotado: llamada cortada"));
         QCOMPARE(boxes.Seen(), QStringList{});
         QTRY_COMPARE_WITH_TIMEOUT(BeepsHeard(speaker), 5, kSipMs);
         QVERIFY(tap->Sent > 100);

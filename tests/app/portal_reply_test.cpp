@@ -93,7 +93,11 @@ private slots:
         QCOMPARE(reply.Calls[4], (TRegisterRow{"02/05", "", "", "", "9"}));
         QCOMPARE(reply.Version, QStringLiteral("1165"));
         QVERIFY(ParseValidation(QStringLiteral("<er> </er><cr>5</cr>")).Refused());
-        QVERIFY(!ParseValidation(QStringLiteral("<cr>5</cr>")).Refused());
+        QVERIFY(!ParseValidation(QStringLiteral("<va></va><cr>5</cr>")).Refused());
+        // Neither a refusal nor an account: an error page, a reply cut short.
+        for (const char* garbage : {"<cr>5</cr>", "<va>Cabina 7</va>", "<html>Error 500</html>", "<va>x<cr>5</cr>",
+                                    "</va><va><cr>5</cr>", ""})
+            QVERIFY_THROWS_EXCEPTION(std::invalid_argument, ParseValidation(QString::fromLatin1(garbage)));
     }
 
     // Whether a rate reply holds a rate to go by; without one the booth

@@ -151,6 +151,40 @@ private slots:
         QFETCH(QString, fault);
         QCOMPARE(SellingRatesFault(rates), fault);
     }
+
+    void incrementsAgainstTheProvidersMinute_data() {
+        QTest::addColumn<int>("increment");
+        QTest::addColumn<qint64>("factor");
+        QTest::addColumn<int>("firstBelowCost");  // 0: never below cost
+        QTest::newRow("minute at cost") << 60 << qint64(10000) << 0;
+        QTest::newRow("minute just under cost") << 60 << qint64(9999) << 60;
+        // At 60 s the provider charges two minutes, 6 s increments sell 66 s.
+        QTest::newRow("6 s at 1.00") << 6 << qint64(10000) << 60;
+        QTest::newRow("6 s just under") << 6 << qint64(18181) << 60;
+        QTest::newRow("6 s just over") << 6 << qint64(18182) << 0;
+        QTest::newRow("30 s at 1.00") << 30 << qint64(10000) << 60;
+        QTest::newRow("30 s just under") << 30 << qint64(13333) << 60;
+        QTest::newRow("30 s just over") << 30 << qint64(13334) << 0;
+    }
+    // Checked against the provider's whole minutes, the 66 s call the shop
+    // sold for less than it paid is caught; the dialog refuses such rules.
+    void incrementsAgainstTheProvidersMinute() {
+        QFETCH(int, increment);
+        QFETCH(qint64, factor);
+        QFETCH(int, firstBelowCost);
+        QCOMPARE(FirstSecondBelowCost(factor, increment), firstBelowCost);
+        TSellingRates rates;
+        rates.IncrementSeconds = increment;
+        rates.Rules = {{"54", TPrefixRule::TKind::Factor, TMoney{}, factor}};
+        rates.Factor = 20000;
+        QCOMPARE(BelowCostFault(rates).isEmpty(), firstBelowCost == 0);
+        if (firstBelowCost == 0) return;
+        QVERIFY(BelowCostFault(rates).contains(QStringLiteral("prefijo 54")));
+        // The price really is below the provider's cost at that second.
+        const int seconds = firstBelowCost;
+        const TMoney price = CustomerPrice(rates, QStringLiteral("5411"), MoneyFromUnits(180), seconds);
+        QVERIFY(price < MoneyFromUnits(180 * (seconds / 60 + 1)));
+    }
 };
 BOOTH_TEST_CLASS(SellingPrice);
 

@@ -30,7 +30,7 @@ namespace {
 const QDateTime kMorning(QDate(2026, 12, 8), QTime(9, 0), Qt::LocalTime);
 const QLocale kArgentina(QLocale::Spanish, QLocale::Argentina);
 const TShopSettings kShop{QStringLiteral("Locutorio El Sol"), QStringLiteral("Av. Corrientes 1234, CABA"),
-                          QStringLiteral("Cabina 3")};
+                          QStringLiteral("Cabina 3"), TMoney{}};
 
 // The PDF's text with every run of blanks (the no-break space of the
 // currency format included) as one space, so table layout does not matter.
@@ -223,9 +223,9 @@ private slots:
         QCOMPARE(lines.size(), 4);
         QVERIFY(lines[0].startsWith("Fecha y hora;Número;Destino"));
         QCOMPARE(lines[1], QStringLiteral("2026-12-08 09:01:00;5411;Argentina;0:01:01;2;150,00;300,00;360,00;"
-                                          "terminada;Llamada finalizada;sí"));
+                                          "terminada;Llamada finalizada;sí;"));
         QCOMPARE(lines[3], QStringLiteral("2026-12-08 09:06:40;999;;0:00:00;0;0,00;0,00;0,00;no atendida;"
-                                          "Ocupado;no"));
+                                          "Ocupado;no;"));
 
         window.ShowShift(shift.Id);
         const QString pdf = Folder_.filePath("close.pdf");
@@ -266,11 +266,11 @@ private slots:
 
     void ratesDialogReadsBackWhatItShows() {
         TSellingRates rates;
-        rates.Factor = 13333;
+        rates.Factor = 18333;
         rates.Minimum = MoneyFromHundredths(50);
         rates.RoundingStep = MoneyFromHundredths(5);
         rates.IncrementSeconds = 6;
-        rates.Rules = {{"54", TPrefixRule::TKind::Factor, TMoney{}, 12500},
+        rates.Rules = {{"54", TPrefixRule::TKind::Factor, TMoney{}, 20000},
                        {"5411", TPrefixRule::TKind::Price, MoneyFromHundredths(180), kUnitFactor}};
         TRatesDialog dialog;
         dialog.Fill(rates, kShop);
@@ -345,7 +345,7 @@ private slots:
         call.EndReason = reason;
         const QStringList lines = CloseCsv({call}).split("\r\n");
         QCOMPARE(lines.size(), 3);  // header, the call, nothing after the last CRLF
-        QCOMPARE(lines[1], "2026-12-08 09:00:00;5491155550000;" + fields + ";no");
+        QCOMPARE(lines[1], "2026-12-08 09:00:00;5491155550000;" + fields + ";no;");
     }
 
     // Words that were cut off: the state of a call a crash left open, and
@@ -385,7 +385,7 @@ private slots:
         QVERIFY(raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
         raw.write("[Shop]\nname=Locutorio Sol\naddress=Av. de Mayo 100, Buenos Aires\nbooth=2\n");
         raw.close();
-        QCOMPARE(TBoothSettings().ReadShop(), (TShopSettings{"Locutorio Sol", "Av. de Mayo 100, Buenos Aires", "2"}));
+        QCOMPARE(TBoothSettings().ReadShop(), (TShopSettings{"Locutorio Sol", "Av. de Mayo 100, Buenos Aires", "2", TMoney{}}));
     }
 
 private:
