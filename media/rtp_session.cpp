@@ -18,11 +18,6 @@ namespace {
 
 constexpr std::size_t kPcmFrameBytes = 320;
 
-uint32_t GetTimestamp(const uint8_t* packet) {
-    return static_cast<uint32_t>(packet[4]) << 24 | static_cast<uint32_t>(packet[5]) << 16 |
-           static_cast<uint32_t>(packet[6]) << 8 | packet[7];
-}
-
 bool IsSwitchablePayloadType(int payloadType) {
     return payloadType == 0 || payloadType == 3 || payloadType == 8;
 }
