@@ -318,9 +318,10 @@ TEST_F(DialogComposer, ByeWithoutRemoteTargetLeavesTheUriEmpty) {
 }
 
 TEST_F(DialogComposer, CancelGoldenNeverChallenged) {
+    // The INVITE's own Via line, as the INVITE carried it.
     const std::string expected =
         "CANCEL sip:2001@sip.telvira.example SIP/2.0\r\n"
-        "Via: SIP/2.0/UDP 192.168.1.20:5075;branch=z9hG4bK99887766AA;rport\r\n"
+        "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example>\r\n"
         "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
