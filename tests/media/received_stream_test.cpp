@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -41,6 +42,9 @@ struct TStream {
     bool comfortNoise;
     TTwist twist;
 };
+
+// Rows print as their names, so CTest lists them readably.
+void PrintTo(const TStream& stream, std::ostream* out) { *out << stream.name; }
 
 struct TSend {
     int atMs;
