@@ -220,7 +220,12 @@ protected:
         const auto port = static_cast<uint16_t>(Call->GetLocalRtpPort());
         const auto start = std::chrono::steady_clock::now();
         for (const TSend& send : plan.sends) {
-            std::this_thread::sleep_until(start + std::chrono::milliseconds(send.atMs));
+            const auto due = start + std::chrono::milliseconds(send.atMs);
+            std::this_thread::sleep_until(due);
+            // A loaded machine may wake this sender late; what the call then
+            // makes of the late packet says nothing of its receive path.
+            if (std::chrono::steady_clock::now() - due > std::chrono::milliseconds(10))
+                ++DelayedSends;
             ASSERT_TRUE(Peer.Send("127.0.0.1", port, send.datagram.data(), send.datagram.size()));
         }
         // The last frames are played out on the speaker's clock.
@@ -239,6 +244,7 @@ protected:
     TUdpSocket Peer{0, nullptr, nullptr};
     std::filesystem::path Recording;
     TCallPtr Call;
+    int DelayedSends = 0;
 };
 
 // 20 ms windows, every 10 ms, quieter than the tone by 30 dB, inside the
@@ -270,12 +276,15 @@ TEST_P(ReceivedStreamTest, EveryTalkspurtIsHeardWholeAndTheFiguresAreRight) {
     const media::TCallQuality quality = Call->GetQuality();
     std::printf("%s: %s\n", stream.name, quality.Text().c_str());
 
-    EXPECT_EQ(HolesInTalkspurts(Recorded(), plan.talkspurtsMs), 0);
+    // Strict on a stream sent on time; a packet this test itself sent late
+    // may cost the frames it carries and the windows around them.
+    std::printf("%s: %d packets sent more than 10 ms late\n", stream.name, DelayedSends);
+    EXPECT_LE(HolesInTalkspurts(Recorded(), plan.talkspurtsMs), DelayedSends * (stream.packetMs / 10 + 4));
     EXPECT_EQ(Sink->GetDigits(), plan.digits);
     EXPECT_EQ(quality.lost, plan.lost);
     // What a loaded machine delays past its time may be late (one packet,
     // or 2% of a long stream), never more.
-    const int scheduling = 1 + plan.audioPackets / 50;
+    const int scheduling = 1 + plan.audioPackets / 50 + DelayedSends * (stream.packetMs / 20 + 1);
     EXPECT_LE(quality.late, scheduling);
     EXPECT_LE(quality.bufferDelayMs, 2 * stream.packetMs + 40);
     if (plan.lost == 0) {

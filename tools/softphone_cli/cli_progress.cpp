@@ -42,7 +42,10 @@ void TCliAgent::OnReceivedText(const std::string& text) {
     for (const auto& [number, call] : Calls_.All()) {
         if (call->GetIncoming() || call->GetCallId() != message.CallId)
             continue;
-        if (call->GetState() == csCalling && Calls_.Note(call, TCallNote::kProgress))
+        // Events come in the order they happened: a 100 seen before the
+        // ringback or the answer was printed is the call's first progress,
+        // whatever state the call has reached since.
+        if (Calls_.Note(call, TCallNote::kProgress))
             Print("calling " + std::to_string(number) + " trying");
         return;
     }
