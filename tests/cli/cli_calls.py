@@ -356,7 +356,6 @@ def case_play_bounds(cli, workdir):
     fine = os.path.join(workdir, "fine.wav")
     write_wav(fine, 8000, 1)
     peer = sipp("uas_answer.xml", workdir)
-    time.sleep(0.5)
     agent = Agent(cli, "caller", caller_args(CALLER_PORT, "alice", f"127.0.0.1:{SIPP_PORT}",
                                              ["--max-sound", "2"]), workdir)
     try:
