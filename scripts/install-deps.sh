@@ -10,13 +10,17 @@ PACKAGES=(
   # signalling and media libraries
   libssl-dev portaudio19-dev libasound2-dev libgsm1-dev libsamplerate0-dev
   libspeex1 libspeex-dev libespeak-ng-dev espeak-ng-data
+  # low-bitrate codecs and encrypted voice
+  libbcg729-dev libopus-dev libsrtp2-dev
   # user interface
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev qt6-translations-l10n
   # the call journal (SQLite through Qt SQL)
   libqt6sql6-sqlite
+  # the shop's shared till (PostgreSQL through Qt SQL) and its test clusters
+  libqt6sql6-psql postgresql
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
-  sip-tester kamailio baresip xvfb xauth fonts-dejavu-core sox python3
+  sip-tester kamailio kamailio-tls-modules baresip xvfb xauth fonts-dejavu-core sox python3
   # the whole suite under a busy machine (scripts/test-under-load.sh)
   stress-ng
   libosip2-dev libsofia-sip-ua-dev
