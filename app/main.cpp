@@ -13,14 +13,14 @@
 
 #include <QSessionManager>
 
-#include "app/booth_application.h"
-#include "app/booth_options.h"
-#include "app/booth_texts.h"
-#include "app/demo_run.h"
-#include "app/main_window.h"
-#include "app/message_boxes.h"
-#include "app/single_instance.h"
-#include "app/stop_signals.h"
+#include "app/booth/booth_options.h"
+#include "app/booth/booth_texts.h"
+#include "app/booth/single_instance.h"
+#include "app/booth/stop_signals.h"
+#include "app/ui/booth_application.h"
+#include "app/ui/demo_run.h"
+#include "app/ui/main_window.h"
+#include "app/ui/message_boxes.h"
 
 int main(int argc, char* argv[]) {
     // Read before the application object, which needs a display: --help and

@@ -13,11 +13,11 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "app/booth_settings.h"
-#include "app/call_journal.h"
-#include "app/cash_close.h"
-#include "app/cash_close_window.h"
-#include "app/journal_db.h"
+#include "app/booth/booth_settings.h"
+#include "app/till/call_journal.h"
+#include "app/till/cash_close.h"
+#include "app/till/journal_db.h"
+#include "app/ui/cash_close_window.h"
 
 namespace {
 

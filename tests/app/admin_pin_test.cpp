@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/admin_pin.h"
-#include "app/pin_dialog.h"
+#include "app/booth/admin_pin.h"
+#include "app/ui/pin_dialog.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/test_registry.h"
 

@@ -6,7 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "app/balance_watch.h"
+#include "app/portal/balance_watch.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/test_registry.h"
 

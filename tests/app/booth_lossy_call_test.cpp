@@ -21,8 +21,8 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include "app/booth_texts.h"
-#include "app/money.h"
+#include "app/booth/booth_texts.h"
+#include "app/money/money.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
 #include "tests/app/modal_driver.h"

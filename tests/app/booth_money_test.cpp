@@ -12,14 +12,14 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/booth_texts.h"
-#include "app/call_guards.h"
-#include "app/call_journal.h"
-#include "app/call_recorder.h"
-#include "app/cash_close.h"
-#include "app/journal_db.h"
-#include "app/money.h"
-#include "app/till.h"
+#include "app/booth/booth_texts.h"
+#include "app/guards/call_guards.h"
+#include "app/money/money.h"
+#include "app/till/call_journal.h"
+#include "app/till/call_recorder.h"
+#include "app/till/cash_close.h"
+#include "app/till/journal_db.h"
+#include "app/ui/till.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
 #include "tests/app/modal_driver.h"

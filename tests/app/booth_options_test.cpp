@@ -6,10 +6,10 @@
 #include <QProcessEnvironment>
 #include <QTest>
 
-#include "app/booth_options.h"
-#include "app/call_rules.h"
-#include "app/device_lists.h"
-#include "app/provider.h"
+#include "app/booth/booth_options.h"
+#include "app/booth/call_rules.h"
+#include "app/portal/provider.h"
+#include "app/ui/device_lists.h"
 #include "tests/app/test_registry.h"
 
 class BoothOptions : public QObject {

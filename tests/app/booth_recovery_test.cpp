@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QTest>
 
-#include "app/booth_texts.h"
+#include "app/booth/booth_texts.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/kamailio_process.h"
 #include "tests/app/modal_driver.h"

@@ -5,7 +5,7 @@
 #include <QSettings>
 #include <QTest>
 
-#include "app/booth_settings.h"
+#include "app/booth/booth_settings.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/test_registry.h"
 

@@ -11,8 +11,8 @@
 #include <QStringList>
 #include <QUrl>
 
-#include "app/booth_settings.h"
-#include "app/main_window.h"
+#include "app/booth/booth_settings.h"
+#include "app/ui/main_window.h"
 
 // Points XDG_CONFIG_HOME (and XDG_RUNTIME_DIR) at folders of this test run,
 // once per process and before the first QSettings; returns the config folder.

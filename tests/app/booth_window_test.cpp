@@ -15,9 +15,9 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include "app/booth_texts.h"
-#include "app/call_rules.h"
-#include "app/qt_translation.h"
+#include "app/booth/booth_texts.h"
+#include "app/booth/call_rules.h"
+#include "app/ui/qt_translation.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/portal_sim.h"

@@ -6,7 +6,7 @@
 #include <QStringList>
 #include <QTest>
 
-#include "app/call_guards.h"
+#include "app/guards/call_guards.h"
 #include "media/call.h"
 #include "tests/app/test_registry.h"
 

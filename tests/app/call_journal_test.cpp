@@ -12,13 +12,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/call_journal.h"
-#include "app/call_rules.h"
-#include "app/cash_close.h"
-#include "app/journal_db.h"
-#include "app/selling_price.h"
-#include "app/selling_rate_store.h"
-#include "app/shift_journal.h"
+#include "app/booth/call_rules.h"
+#include "app/till/call_journal.h"
+#include "app/till/cash_close.h"
+#include "app/till/journal_db.h"
+#include "app/till/selling_price.h"
+#include "app/till/selling_rate_store.h"
+#include "app/till/shift_journal.h"
 #include "tests/app/test_registry.h"
 
 namespace {

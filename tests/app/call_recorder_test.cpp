@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/call_recorder.h"
-#include "app/journal_db.h"
+#include "app/till/call_recorder.h"
+#include "app/till/journal_db.h"
 #include "tests/app/test_registry.h"
 
 namespace {

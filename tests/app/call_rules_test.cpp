@@ -5,9 +5,9 @@
 
 #include <QTest>
 
-#include "app/call_rules.h"
-#include "app/device_lists.h"
-#include "app/portal_query.h"
+#include "app/booth/call_rules.h"
+#include "app/portal/portal_query.h"
+#include "app/ui/device_lists.h"
 #include "tests/app/test_registry.h"
 
 class CallRules : public QObject {

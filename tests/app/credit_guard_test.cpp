@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/credit_guard.h"
-#include "app/guard_settings.h"
+#include "app/guards/credit_guard.h"
+#include "app/guards/guard_settings.h"
 #include "tests/app/test_registry.h"
 
 namespace {

@@ -14,12 +14,12 @@
 #include <QScreen>
 #include <QTest>
 
-#include "app/admin_pin.h"
-#include "app/booth_settings.h"
-#include "app/cash_close_window.h"
-#include "app/portal_query.h"
-#include "app/kiosk_mode.h"
-#include "app/session_autostart.h"
+#include "app/booth/admin_pin.h"
+#include "app/booth/booth_settings.h"
+#include "app/booth/session_autostart.h"
+#include "app/portal/portal_query.h"
+#include "app/ui/cash_close_window.h"
+#include "app/ui/kiosk_mode.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/portal_sim.h"

@@ -19,13 +19,13 @@
 #include <memory>
 #include <vector>
 
-#include "app/call_clock.h"
-#include "app/booth_texts.h"
-#include "app/call_journal.h"
-#include "app/call_recorder.h"
-#include "app/journal_db.h"
-#include "app/selling_rate_store.h"
-#include "app/money.h"
+#include "app/booth/booth_texts.h"
+#include "app/booth/call_clock.h"
+#include "app/money/money.h"
+#include "app/till/call_journal.h"
+#include "app/till/call_recorder.h"
+#include "app/till/journal_db.h"
+#include "app/till/selling_rate_store.h"
 #include "media/warning_tone.h"
 #include "media/wav.h"
 #include "tests/app/booth_test_support.h"

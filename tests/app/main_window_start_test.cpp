@@ -18,8 +18,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
-#include "app/booth_settings.h"
-#include "app/portal_query.h"
+#include "app/booth/booth_settings.h"
+#include "app/portal/portal_query.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/portal_sim.h"

@@ -4,8 +4,8 @@
 
 #include <QTest>
 
-#include "app/amount_text.h"
-#include "app/money.h"
+#include "app/money/amount_text.h"
+#include "app/money/money.h"
 #include "tests/app/test_registry.h"
 
 Q_DECLARE_METATYPE(QLocale)

@@ -8,8 +8,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/portal.h"
-#include "app/portal_query.h"
+#include "app/portal/portal.h"
+#include "app/portal/portal_query.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/test_registry.h"
 

@@ -3,10 +3,10 @@
 
 #include <QTest>
 
-#include "app/portal_client.h"
-#include "app/portal_query.h"
-#include "app/portal_reply.h"
-#include "app/provider.h"
+#include "app/portal/portal_client.h"
+#include "app/portal/portal_query.h"
+#include "app/portal/portal_reply.h"
+#include "app/portal/provider.h"
 #include "tests/app/test_registry.h"
 
 class PortalReply : public QObject {

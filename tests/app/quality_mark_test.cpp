@@ -2,7 +2,7 @@
 // without received audio or without a call, and the mark following the call.
 #include <QTest>
 
-#include "app/quality_mark.h"
+#include "app/ui/quality_mark.h"
 #include "tests/app/test_registry.h"
 
 class QualityMark : public QObject {

@@ -4,7 +4,7 @@
 
 #include <QTest>
 
-#include "app/selling_price.h"
+#include "app/till/selling_price.h"
 #include "tests/app/test_registry.h"
 
 Q_DECLARE_METATYPE(TSellingRates)

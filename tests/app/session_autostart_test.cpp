@@ -6,7 +6,7 @@
 #include <QStandardPaths>
 #include <QTest>
 
-#include "app/session_autostart.h"
+#include "app/booth/session_autostart.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/test_registry.h"
 

@@ -7,8 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/booth_texts.h"
-#include "app/single_instance.h"
+#include "app/booth/booth_texts.h"
+#include "app/booth/single_instance.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/test_registry.h"

@@ -16,11 +16,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "app/booth_documents.h"
-#include "app/cash_close_window.h"
-#include "app/checkout_dialog.h"
-#include "app/journal_db.h"
-#include "app/rates_dialog.h"
+#include "app/till/booth_documents.h"
+#include "app/till/journal_db.h"
+#include "app/ui/cash_close_window.h"
+#include "app/ui/checkout_dialog.h"
+#include "app/ui/document_printer.h"
+#include "app/ui/rates_dialog.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/modal_driver.h"
 #include "tests/app/test_registry.h"

@@ -1,0 +1,82 @@
+// The booth's stored values: the account and the chosen devices under the
+// group "Account", and the provider addresses that staging and tests put in
+// place of the real ones under "Provider". QSettings keeps them in the
+// user's configuration folder ($XDG_CONFIG_HOME/Telvira Softphone.conf); the
+// file holds the password in clear, so only its owner may read it.
+//
+// Errors are never raised: an unreadable file reads as empty values and a
+// refused write is left to QSettings' status.
+#pragma once
+
+#include <memory>
+
+#include <QString>
+
+#include "app/money/money.h"
+
+class QSettings;
+
+inline constexpr char kSettingsOrganization[] = "Telvira Softphone";
+
+struct TAccountSettings {
+    QString Username;
+    QString Password;
+    QString WaveIn;   // capture device name
+    QString WaveOut;  // playback device name
+
+    friend bool operator==(const TAccountSettings&, const TAccountSettings&) = default;
+};
+
+// The shop as its receipts name it: under the group "Shop".
+struct TShopSettings {
+    QString Name;
+    QString Address;
+    QString Booth;  // this booth's name or number
+    // The rate per minute offered at checkout for a call the portal never
+    // priced; zero when the administrator set none.
+    TMoney FallbackRate;
+
+    friend bool operator==(const TShopSettings&, const TShopSettings&) = default;
+};
+
+// Provider addresses as stored; empty means "not set".
+struct TProviderSettings {
+    QString SipServer;
+    QString PortalUrl;
+    QString WebUrl;
+};
+
+class TBoothSettings {
+public:
+    TBoothSettings();
+    ~TBoothSettings();
+    TBoothSettings(const TBoothSettings&) = delete;
+    TBoothSettings& operator=(const TBoothSettings&) = delete;
+
+    TAccountSettings ReadAccount() const;
+    TProviderSettings ReadProvider() const;
+    void WriteCredentials(const QString& username, const QString& password);
+    void WriteAccount(const TAccountSettings& account);
+
+    TShopSettings ReadShop() const;
+    // Seconds a call may hear nothing from the far end before it is cut
+    // (group "Media", key "timeoutseconds"; 30 when absent, 0: never).
+    int ReadMediaTimeout() const;
+    void WriteShop(const TShopSettings& shop);
+
+    // The administrator PIN that guards the selling rates (group "Admin",
+    // key "pin"): kept as a salted SHA-256, never in clear. No PIN stored
+    // means nothing is guarded yet.
+    bool HasAdminPin() const;
+    bool AdminPinMatches(const QString& pin) const;
+    // An empty PIN removes the guard.
+    void WriteAdminPin(const QString& pin);
+
+    QString FileName() const;
+
+private:
+    // Writes to disk now and narrows the file to its owner.
+    void Save();
+
+    std::unique_ptr<QSettings> Settings_;
+};

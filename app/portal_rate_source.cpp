@@ -1,9 +1,0 @@
-#include "app/portal_rate_source.h"
-
-#include "app/portal.h"
-
-void TPortalRateSource::AskRate(const QString& dialString, QObject* context,
-                                std::function<void(const std::optional<TRateReply>&)> done) {
-    const TAccountSettings account = Account_();
-    Portal_.DestinationAndRate(account.Username, account.Password, dialString, context, std::move(done));
-}
