@@ -63,6 +63,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     SetupCallFlow();
     SetupCallGuards();
     SetupBalanceWatch();
+    SetupCallEnd();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -90,11 +91,8 @@ void TMainWindow::SetupClient() {
     // through the line.
     // A handler of ours that fails inside a component event is shown like
     // any other failed action.
-    // A far end gone silent (the call is cut, it would otherwise bill for
-    // ever) and a headset pulled out are said on the status bar.
-    connect(Client_, &TSipClient::OnBye, this, [this](TSipClient*, ISipCallPtr call) {
-        if (TSipClient::EndedByMediaTimeout(call)) ShowNote(QString::fromUtf8(kNoMediaText));
-    });
+    // A headset pulled out is said on the status bar (a far end gone
+    // silent, with the call's end).
     connect(Client_, &TSipClient::OnAudioDevice, this, [this](TSipClient*, ISipCallPtr, bool present) {
         if (!present)
             ShowNote(QString::fromUtf8(kSpeakerLostText));
@@ -344,10 +342,8 @@ bool TMainWindow::ConfirmAndEndCall() {
 
 void TMainWindow::EndCallForClose() {
     Clock_->StopTicks();
-    // The journal keeps the call as it stood: its end may never arrive.
-    if (Flow_->IsOpen()) Recorder_->Ended(0, QStringLiteral("Programa cerrado"));
     try {
-        Flow_->HangUp();
+        End_->ProgramClosing();
     } catch (const std::exception& error) {
         if (!ShuttingDown_) ShowError(this, QString::fromUtf8(error.what()));
     }

@@ -26,7 +26,9 @@
 #include "app/booth/portal_rate_source.h"
 #include "app/booth/retry_delay.h"
 #include "app/guards/call_guards.h"
+#include "app/guards/guard_notes.h"
 #include "app/portal/portal_reply.h"
+#include "app/till/booth_call_end.h"
 #include "app/ui/device_lists.h"
 #include "app/ui/till.h"
 #include "sipclient/sipclient.h"
@@ -58,7 +60,7 @@ class TSipBoothLine;
 // Whether the desktop has a notification area; tests put their own answer.
 using TTrayAvailability = std::function<bool()>;
 
-class TMainWindow : public QMainWindow {
+class TMainWindow : public QMainWindow, private IBoothCallEndView {
     Q_OBJECT
 
 public:
@@ -189,7 +191,12 @@ private:
     void ShowRate(const QString& destination, TMoney rate);
     void ShowRateMissing();
     void ShowCharge(const TCallCharge& charge);
-    void ShowEnded(const TCallEnd& end);
+    // What the call's end shows (TBoothCallEnd decides), in main_window_end.cpp.
+    void SetupCallEnd();
+    void ShowTill() override;
+    void ShowBoothFree() override;
+    void ShowStatusNote(const QString& text, bool alarm) override;
+    void PrepareNextCall(bool refresh) override;
     // After a call: the portal's new balance and register, then the
     // controls for the next call.
     void RefreshAfterCall();
@@ -264,10 +271,8 @@ private:
     TPortalRateSource Rates_;
     TBoothCallFlow* Flow_ = nullptr;
     TCallGuards* Guards_ = nullptr;
-    // The guards' notes of the call placed last: what they did (kept until
-    // the next call) and their latest credit warning (until its end).
-    QString GuardAction_;
-    QString GuardWarning_;
+    TGuardNotes GuardNotes_;  // of the call placed last
+    TBoothCallEnd* End_ = nullptr;
     QListWidget* Unpaid_ = nullptr;  // in the dock "Sin cobrar"
     QPushButton* ChargeUnpaidButton_ = nullptr;
     QLabel* UnpaidWarning_ = nullptr;

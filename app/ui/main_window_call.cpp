@@ -1,6 +1,7 @@
 // The main window's side of a booth call: the number field, "&Llamar" and
 // "&Colgar" forwarded to the call flow, and the flow's signals shown in the
-// group "Estado de la Cabina" and the status bar.
+// group "Estado de la Cabina" and the status bar (its end in
+// main_window_end.cpp).
 #include <exception>
 
 #include <QAction>
@@ -44,7 +45,6 @@ void TMainWindow::SetupCallFlow() {
     connect(Flow_, &TBoothCallFlow::Answered, this,
             [this] { BoothState_->setText(QString::fromUtf8(kInCallText)); });
     connect(Flow_, &TBoothCallFlow::Charged, this, &TMainWindow::ShowCharge);
-    connect(Flow_, &TBoothCallFlow::Ended, this, &TMainWindow::ShowEnded);
     connect(Number_, &QLineEdit::textEdited, this, &TMainWindow::NumberEdited);
     connect(Number_, &QLineEdit::textChanged, this, &TMainWindow::UpdateCallButton);
 }
@@ -104,20 +104,6 @@ void TMainWindow::ShowCharge(const TCallCharge& charge) {
     Duration_->setText(DurationText(charge.Seconds));
     // Without a cost the label keeps what the rate's absence put there.
     if (charge.Cost) ShowMoney(TotalCost_, *charge.Cost);
-}
-
-// A call the line refused never reached the provider: nothing to refresh.
-void TMainWindow::ShowEnded(const TCallEnd& end) {
-    BoothState_->setText(QString::fromUtf8(kFreeText));
-    SetConfigurationEnabled(true);
-    ShowNote(CallEndText(end));
-    if (end.Refused) {
-        ReadyForNextCall();
-        return;
-    }
-    Refreshing_ = true;
-    UpdateCallButton();
-    RefreshAfterCall();
 }
 
 // The controls come back once the portal has answered or failed, so the

@@ -1,7 +1,7 @@
 // The main window's side of the call guards: they follow the call flow
-// (answer, rate, seconds, end) and the window shows what they say - notes
-// in the status bar, the cost label in red, the far end's flags - and hangs
-// up when they ask.
+// (answer, rate, seconds) and the window shows what they say - notes in the
+// status bar, the cost label in red, the far end's flags. Their cut and
+// what they do at the call's end belong to TBoothCallEnd.
 #include <QLabel>
 #include <QSettings>
 
@@ -11,36 +11,21 @@
 #include "app/till/call_recorder.h"
 #include "app/ui/main_window.h"
 
-namespace {
-
-const QString kAlarmStyle = QStringLiteral("color: red; font-weight: bold");
-
-// The call's end reason in the journal when the credit guard cut it.
-constexpr char kCreditCutReason[] = "saldo agotado";
-
-}  // namespace
-
 void TMainWindow::SetupCallGuards() {
     QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
     Guards_ = new TCallGuards(
         ReadGuardSettings(settings),
         [this](const ISipCallPtr& call, const std::string& file) { Client_->PlayWavFileToSpeaker(call, file); }, this);
     connect(Flow_, &TBoothCallFlow::Placed, this, [this] {
-        GuardAction_.clear();
-        GuardWarning_.clear();
+        GuardNotes_.CallPlaced();
         Panels_[1]->setStyleSheet(QString());
     });
     connect(Flow_, &TBoothCallFlow::Answered, this, [this] { Guards_->CallAnswered(Line_->CurrentCall(), Flow_->Rate()); });
     connect(Flow_, &TBoothCallFlow::RateKnown, this, [this](const QString&, TMoney rate) { Guards_->RateKnown(rate); });
     connect(Flow_, &TBoothCallFlow::Charged, this, [this](const TCallCharge& charge) { Guards_->Tick(charge.Seconds); });
-    // After the window's own end note: what the guards did stays on top.
-    connect(Flow_, &TBoothCallFlow::Ended, this, [this] {
-        Guards_->CallEnded();
-        GuardWarning_.clear();
-        ShowGuardNotes();
-    });
     connect(Guards_, &TCallGuards::StatusText, this, [this](const QString& text) { ShowGuardText(text, false); });
     connect(Guards_, &TCallGuards::AnswerFlagged, this, [this](const QString& text) {
+        GuardNotes_.Flagged(Guards_->AnswerFlags());
         ShowGuardText(text, true);
         // Into the call's record too, so the close shows which calls the
         // operator may have refused to charge.
@@ -51,47 +36,35 @@ void TMainWindow::SetupCallGuards() {
     });
     // The booth cut the call: the journal says so, not only the line's 200.
     connect(Guards_, &TCallGuards::HangUpRequested, this, [this] {
-        GuardAction_ = QString::fromUtf8(kCreditHangUpText);
-        Recorder_->Cut(QString::fromUtf8(kCreditCutReason));
-        ShowGuardNotes();
-        HangUpClicked();
+        Guarded([this] { End_->Cut(QString::fromUtf8(kCreditCutReason), QString::fromUtf8(kCreditHangUpText)); });
     });
 }
 
-// The guards' notes by rank: the cut, else the credit warning, then the far
-// end's flags. The cut and the flags are in red and stay until the next
-// call is placed, so the operator still sees them when the customer comes
-// to pay; the warnings show beside a flag rather than under it. Other notes
-// (no rate, the low balance after the refresh) show only when none of
-// these is up; an empty one takes the guard's last plain note away.
+// The guards' notes come first (TGuardNotes ranks them). Other notes (no
+// rate, the low balance after the refresh) show only when none of these is
+// up; an empty one takes the guard's last plain note away.
 void TMainWindow::ShowGuardText(const QString& text, bool alarm) {
     if (alarm) {
         ShowGuardNotes();
         return;
     }
     if (text == QString::fromUtf8(kOneMinuteLeftText) || text == QString::fromUtf8(kTenSecondsLeftText)) {
-        GuardWarning_ = text;
+        GuardNotes_.Warned(text);
         ShowGuardNotes();
         return;
     }
     if (text == QString::fromUtf8(kCreditHangUpText)) {
-        GuardAction_ = text;
+        GuardNotes_.Acted(text);
         ShowGuardNotes();
         return;
     }
-    if (!GuardAction_.isEmpty() || !GuardWarning_.isEmpty() || !Guards_->AnswerFlags().isEmpty()) return;
+    if (GuardNotes_.Any()) return;
     if (text.isEmpty() && Panels_[1]->text() != QString::fromUtf8(kNoRateText)) return;
     ShowNote(text);
 }
 
 void TMainWindow::ShowGuardNotes() {
-    QStringList notes;
-    const QString first = GuardAction_.isEmpty() ? GuardWarning_ : GuardAction_;
-    if (!first.isEmpty()) notes << first;
-    notes << Guards_->AnswerFlags();
-    if (notes.isEmpty()) return;
-    ShowNote(notes.join(QStringLiteral(", ")));
-    if (!GuardAction_.isEmpty() || !Guards_->AnswerFlags().isEmpty()) Panels_[1]->setStyleSheet(kAlarmStyle);
+    if (GuardNotes_.Any()) ShowStatusNote(GuardNotes_.Text(), GuardNotes_.Alarm());
 }
 
 // During a call the balance is read again now and then, so the credit guard
@@ -105,7 +78,6 @@ void TMainWindow::SetupBalanceWatch() {
         },
         period, this);
     connect(Flow_, &TBoothCallFlow::Answered, BalanceWatch_, &TBalanceWatch::Start);
-    connect(Flow_, &TBoothCallFlow::Ended, BalanceWatch_, &TBalanceWatch::Stop);
     connect(BalanceWatch_, &TBalanceWatch::BalanceRead, this, [this](TMoney balance) {
         ShowMoney(Balance_, balance);
         Guards_->BalanceRefreshed(balance);

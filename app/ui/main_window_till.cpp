@@ -30,15 +30,6 @@ namespace {
 
 constexpr char kNoJournalText[] = "Sin registro local de llamadas";
 
-// The far end's voice as the media side measured it, for the call's record;
-// nothing for a call that never carried audio.
-std::optional<TCallQuality> QualityForJournal(const ISipCallPtr& call) {
-    if (!call) return std::nullopt;
-    const media::TCallQuality measured = TSipClient::GetCallQuality(call);
-    if (measured.received == 0) return std::nullopt;
-    return TCallQuality{measured.mos, measured.jitterMs, measured.lossPercent};
-}
-
 }  // namespace
 
 // A journal that cannot be opened (another booth program writes it, a
@@ -72,7 +63,8 @@ void TMainWindow::SetupTill() {
                                         [this] { return Recorder_->SellingRates(); });
     }
     for (QAction* action : {ReprintAction_, CashCloseAction_, RatesAction_}) action->setEnabled(Journal_ != nullptr);
-    // The call flow's steps go to the journal as they happen.
+    // The call flow's steps go to the journal as they happen (its end with
+    // TBoothCallEnd).
     connect(Flow_, &TBoothCallFlow::Placed, this, [this](const QString& typed, const QString& dialString) {
         // Asked before this call joins the journal: only earlier calls count.
         const bool unpaid = FillUnpaidList();
@@ -87,18 +79,8 @@ void TMainWindow::SetupTill() {
         Recorder_->Tick(charge.Seconds, Flow_->Rate(), charge.Cost.value_or(TMoney{}));
         ShowToCharge();
     });
-    connect(Flow_, &TBoothCallFlow::Ended, this, [this](const TCallEnd& end) {
-        Recorder_->Ended(end.Status, end.Reason, QualityForJournal(CurrentCall()));
-        ShowToCharge();
-        FillUnpaidList();
-        if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
-    });
     // The recorder has priced the ended call at the rate (RateKnown came first).
-    connect(Flow_, &TBoothCallFlow::PricedAfterEnd, this, [this] {
-        ShowToCharge();
-        FillUnpaidList();
-        if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
-    });
+    connect(Flow_, &TBoothCallFlow::PricedAfterEnd, this, &TMainWindow::ShowTill);
     SetupUnpaidList();
 }
 
