@@ -10,6 +10,7 @@
 #include "app/booth/call_rules.h"
 #include "app/portal/provider.h"
 #include "app/ui/device_lists.h"
+#include "tests/app/child_process.h"
 #include "tests/app/test_registry.h"
 
 class BoothOptions : public QObject {
@@ -188,6 +189,7 @@ private slots:
         for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) environment.remove(name);
         if (display) environment.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(environment);
+        DieWithTest(program);
         program.start(QStringLiteral(SOFTPHONE_PATH), arguments);
         QVERIFY(program.waitForFinished(20000));
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);

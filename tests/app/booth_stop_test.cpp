@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "tests/app/booth_test_support.h"
+#include "tests/app/child_process.h"
 #include "tests/app/kamailio_process.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/sipp_peer.h"
@@ -50,6 +51,7 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", IsolatedRuntimeDir());
         booth.setProcessEnvironment(environment);
         booth.setProcessChannelMode(QProcess::ForwardedChannels);
+        DieWithTest(booth);
         booth.start(QStringLiteral(SOFTPHONE_PATH),
                     {"--portal-url", sim.BaseUrl(), "--sip-server", "127.0.0.1:5060", "--demo-call",
                      QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port())});

@@ -6,6 +6,8 @@
 #include <QThread>
 #include <QUdpSocket>
 
+#include "tests/app/child_process.h"
+
 TKamailioProcess::TKamailioProcess(const QStringList& defines) {
     const QString program = QStandardPaths::findExecutable(QStringLiteral("kamailio"), {"/usr/sbin", "/usr/bin"});
     if (program.isEmpty() || !Dir_.isValid()) return;
@@ -16,6 +18,7 @@ TKamailioProcess::TKamailioProcess(const QStringList& defines) {
                      dir + "/kamailio.pid", "-Y", dir + "/run", "-w", dir, "-m", "64", "-M", "8",
                      "-DD", "-E", "-A", "CTLSOCK=\"unix:" + dir + "/ctl\""};
     for (const QString& name : defines) args << QStringLiteral("-A") << name;
+    DieWithTest(Process_);
     Process_.start(program, args);
     if (!Process_.waitForStarted(5000)) return;
     const QDeadlineTimer deadline(30000);  // up within a second when the machine is quiet

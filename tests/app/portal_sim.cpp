@@ -6,6 +6,8 @@
 #include <QTcpServer>
 #include <QUrl>
 
+#include "tests/app/child_process.h"
+
 namespace {
 
 constexpr int kStartMs = 30000;  // up at once on a quiet machine
@@ -28,6 +30,7 @@ TPortalSim::TPortalSim(const QStringList& configLines, const QStringList& option
     config.write(configLines.join(u'\n').toUtf8());
     config.close();
     Process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    DieWithTest(Process_);
     Process_.start(QStringLiteral(PORTAL_SIM_PATH),
                    QStringList{"--port", QString::number(port), "--watch-stdin", "--config", config.fileName(), "--log",
                                Dir_.filePath("requests.log")} +

@@ -10,6 +10,7 @@
 #include "app/booth/booth_texts.h"
 #include "app/booth/single_instance.h"
 #include "tests/app/booth_test_support.h"
+#include "tests/app/child_process.h"
 #include "tests/app/portal_sim.h"
 #include "tests/app/test_registry.h"
 
@@ -52,6 +53,7 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", IsolatedRuntimeDir());
         second.setProcessEnvironment(environment);
         second.setProcessChannelMode(QProcess::ForwardedChannels);
+        DieWithTest(second);
         second.start(QStringLiteral(SOFTPHONE_PATH), {"--portal-url", sim.BaseUrl(), "--sip-server", "127.0.0.1:9"});
         QVERIFY(second.waitForStarted(5000));
         QTRY_VERIFY_WITH_TIMEOUT(window->isVisible() && !window->isMinimized(), 20000);
@@ -74,6 +76,7 @@ private slots:
         environment.insert("XDG_RUNTIME_DIR", IsolatedRuntimeDir());
         first.setProcessEnvironment(environment);
         first.setProcessChannelMode(QProcess::ForwardedChannels);
+        DieWithTest(first);
         first.start(QStringLiteral(SOFTPHONE_PATH),
                     {"--portal-url", "http://127.0.0.1:9", "--sip-server", "127.0.0.1:9"});
         QVERIFY(first.waitForStarted(5000));

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QUdpSocket>
 
+#include "tests/app/child_process.h"
+
 namespace {
 
 quint16 FreeUdpPort() {
@@ -43,6 +45,7 @@ TSippPeer::TSippPeer(const QString& scenario, const QStringList& extra, const QS
     if (!target.isEmpty()) args.append(target);
     Process_.setWorkingDirectory(Dir_.path());
     Process_.setProcessChannelMode(QProcess::MergedChannels);
+    DieWithTest(Process_);
     Process_.start(QStringLiteral("sipp"), args);
     Process_.waitForStarted(30000);
     // Nothing may be sent to SIPp before it listens; a bound only a fault
