@@ -55,11 +55,11 @@ protected:
     static std::string PeerRequest(const std::string& method, const ISipCallPtr& call, int cseq,
                                    uint16_t viaPort, const std::string& extra = "",
                                    const std::string& body = "", const std::string& type = "") {
-        std::string text = method + " " + call->GetLocalUri() + " SIP/2.0\r\n";
+        std::string text = method + " " + call->Dialog().LocalUri() + " SIP/2.0\r\n";
         text += "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(viaPort) + ";branch=z9hG4bKpeer" +
                 std::to_string(cseq) + "\r\n";
-        text += "From: <" + call->GetRemoteUri() + ">;tag=" + call->GetRemoteTag() + "\r\n";
-        text += "To: <" + call->GetLocalUri() + ">;tag=" + call->GetLocalTag() + "\r\n";
+        text += "From: <" + call->Dialog().RemoteUri() + ">;tag=" + call->Dialog().RemoteTag() + "\r\n";
+        text += "To: <" + call->Dialog().LocalUri() + ">;tag=" + call->Dialog().LocalTag() + "\r\n";
         text += "Call-ID: " + call->GetCallId() + "\r\n";
         text += "CSeq: " + std::to_string(cseq) + " " + method + "\r\n";
         text += ContactAt(viaPort) + extra;
