@@ -297,6 +297,7 @@ void TMessageParser::ViaLine(std::string_view line) {
     // The first "rport=" of all the Via lines so far decides the value, so
     // only a line before any such mark can change it.
     const bool rportSeen = M.ViaHeaders.find("rport=") != std::string::npos;
+    M.ViaHeaders.reserve(M.ViaHeaders.size() + line.size() + 2);
     M.ViaHeaders.append(line).append("\r\n");
     if (!rportSeen) {
         const std::size_t rport = M.ViaHeaders.find("rport=");
@@ -313,9 +314,11 @@ void TMessageParser::ViaLine(std::string_view line) {
         const std::string_view value = line.substr(branch + 8, kMaxBranch);
         M.ViaBranch = value.substr(0, std::min(value.size(), FindAny(value, ";, \r")));
     }
-    M.ViaHost = line;
     const std::size_t udp = line.find("/UDP");
-    if (udp == std::string_view::npos) return;
+    if (udp == std::string_view::npos) {
+        M.ViaHost = line;
+        return;
+    }
     std::string_view sentBy = Trim(Mid(line, udp + 1 + 5));
     sentBy = BeforeChar(sentBy, ';');
     M.ViaHost = sentBy;
