@@ -76,12 +76,10 @@ std::string CancelVia(ISipCall& call, ISipAccount& account) {
 // challenge at all (empty realm and nonce) means nothing to a server.
 bool Challenged(ISipCall& call) { return !call.GetNonce().empty(); }
 
-// ACK up to and including Call-ID for a 2xx, with `via`.
-std::string AckHead(const TSipMessage& response, const std::string& via) {
-    const std::string ackUri =
-        response.Contact.empty() ? "sip:" + response.ToUser + "@" + response.ToHost
-                                 : response.Contact;
-    std::string text = "ACK " + ackUri + " SIP/2.0\r\n";
+// ACK up to and including Call-ID for a 2xx, to `requestUri` with `via`.
+std::string AckHead(const std::string& requestUri, const TSipMessage& response,
+                    const std::string& via) {
+    std::string text = "ACK " + requestUri + " SIP/2.0\r\n";
     text += via;
     text.append(kMaxForwardsLine);
     text += response.FromHeader + "\r\n";
@@ -176,7 +174,9 @@ std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& respons
     const ISipAccountPtr account = CallAccount(call);
     // The ACK of a 2xx is a transaction of its own (RFC 3261 13.2.2.4): a new
     // branch, never the INVITE's.
-    std::string text = AckHead(response, AccountViaLine(*account, NewBranch()));
+    // It goes to the remote target the 2xx left in the dialog.
+    std::string text =
+        AckHead(RemoteTarget(call), response, AccountViaLine(*account, NewBranch()));
     // The ACK of a 2xx is a request of its own inside the dialog: a proxy
     // that record-routed passes it on only along the route set.
     text += call.Dialog().RouteLines();

@@ -190,6 +190,7 @@ const TSipMessage kOkToInvite(
 // A new transaction with a branch of its own, and no credentials line when
 // nothing was challenged.
 TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
+    Call->Dialog().TakeAnswer(kOkToInvite);
     const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
     const std::string via = TSipMessage(text).ViaHeaders;
     const std::string branch = via.substr(via.find("branch=") + 7, 17);
@@ -202,6 +203,7 @@ TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
         "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "CSeq: 12 ACK\r\n"
         "Content-Length: 0\r\n"
