@@ -82,7 +82,7 @@ std::string WithBody(std::string head, const std::string& type, const std::strin
 // the client transaction takes it for nobody's answer and drops it.
 void Connect(TBenchEngine& bench, const ISipCallPtr& call, benchmark::State& state) {
     std::string ok = WithBody(Headers("SIP/2.0 200 OK", call->GetCallId(),
-                                      std::to_string(call->GetCSeq()) + " INVITE", call->GetLocalTag(), "far1"),
+                                      std::to_string(call->Dialog().LocalCSeq()) + " INVITE", call->Dialog().LocalTag(), "far1"),
                               "application/sdp", Sdp(30000));
     const std::size_t branch = ok.find("z9hG4bK");
     ok.replace(branch, 7 + kBranchDigits, call->GetBranch());
@@ -126,7 +126,7 @@ void BM_InfoDigitOnConnectedCall(benchmark::State& state) {
     const std::string callId = call->GetCallId();
     Connect(bench, call, state);
     const std::string info = WithBody(
-        Headers("INFO sip:4711@127.0.0.1 SIP/2.0", callId, "5 INFO", "far1", call->GetLocalTag()),
+        Headers("INFO sip:4711@127.0.0.1 SIP/2.0", callId, "5 INFO", "far1", call->Dialog().LocalTag()),
         "application/dtmf-relay", "Signal=5\r\nDuration=160\r\n");
     TFreshBranch fresh(info);
     for (auto _ : state) bench.Feed(fresh.Next());
@@ -140,7 +140,7 @@ void BM_ReInviteOnConnectedCall(benchmark::State& state) {
     const std::string callId = call->GetCallId();
     Connect(bench, call, state);
     const std::string reinvite = WithBody(
-        Headers("INVITE sip:4711@127.0.0.1 SIP/2.0", callId, "7 INVITE", "far1", call->GetLocalTag()),
+        Headers("INVITE sip:4711@127.0.0.1 SIP/2.0", callId, "7 INVITE", "far1", call->Dialog().LocalTag()),
         "application/sdp", Sdp(30002));
     TFreshBranch fresh(reinvite);
     for (auto _ : state) bench.Feed(fresh.Next());

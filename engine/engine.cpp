@@ -63,6 +63,16 @@ void TSipEngine::SetCodecs(const std::vector<int>& payloadTypes) {
     Codecs_ = std::move(kept);
 }
 
+int TSipEngine::NextCSeq() {
+    constexpr int kLastSeed = 1 << 30;
+    int current = CSeqCounter_.load();
+    int next = 0;
+    do {
+        next = current >= kLastSeed ? 1 : current + 1;
+    } while (!CSeqCounter_.compare_exchange_weak(current, next));
+    return next;
+}
+
 int TSipEngine::GetCodecCount() {
     std::lock_guard<std::mutex> guard(CodecLock_);
     return static_cast<int>(Codecs_.size());
@@ -152,6 +162,7 @@ void TSipEngine::SetActive(bool value) {
             {
                 std::lock_guard<ISipCall> guard(*call);
                 if (call->GetMediaActive()) call->SetMediaActive(false);
+                call->Dialog().Terminate();
             }
             Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
         }
@@ -159,7 +170,6 @@ void TSipEngine::SetActive(bool value) {
     }
     {
         std::lock_guard<std::mutex> guard(CallNotesLock_);
-        Established_.clear();
         EndedSince_.clear();
         Cancelled_.clear();
         ForkByes_.clear();
@@ -402,7 +412,7 @@ bool TSipEngine::IsOtherForkAnswer(const TSipMessage& message) {
     if (message.CSeqMethod != "INVITE" || !message.StatusCode.starts_with('2')) return false;
     const ISipCallPtr call = FindCall(message.CallId);
     return call && !call->GetIncoming() && IsEstablished(*call) && !message.ToTag.empty() &&
-           message.ToTag != call->GetRemoteTag();
+           message.ToTag != call->Dialog().RemoteTag();
 }
 
 bool TSipEngine::TakeForkBye(const TWireFacts& facts, bool final) {
@@ -468,7 +478,7 @@ void TSipEngine::OnTransactionTimeout(const sip_transaction::TTimedOut& ended) {
             {
                 std::lock_guard<ISipCall> guard(*call);
                 call->SetBranch(NewBranch());
-                call->SetCSeq(NextCSeq());
+                call->Dialog().NextLocalCSeq();
                 SendCallText(*call, ComposeBye(*call));
             }
             FailCall(call, "408");

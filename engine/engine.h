@@ -110,7 +110,9 @@ public:
     ISipEventHandlerPtr GetEventHandler() override { return Sink_.Get(); }
     void SetEventHandler(ISipEventHandlerPtr handler) override { Sink_.Set(std::move(handler)); }
     void SetCodecs(const std::vector<int>& payloadTypes) override;
-    int NextCSeq() override { return ++CSeqCounter_; }
+    // The CSeq of a new registration request or the first of a dialog:
+    // below 2^30, so that each dialog has room to count up from it.
+    int NextCSeq() override;
     void SendDtmfInfo(ISipCallPtr call, char digit) override;
     int GetSilenceThreshold() override { return SilenceThreshold_; }
     void SetSilenceThreshold(int value) override { SilenceThreshold_.exchange(value); }
@@ -352,7 +354,6 @@ private:
     void SendCancelOrWait(ISipCall& call);
     bool IsCancelled(const ISipCall& call);
     bool TakeAwaitingCancel(const ISipCall& call);
-    void MarkEstablished(const ISipCall& call);
     // An incoming call offered and not answered yet (the host may not have
     // seen it: it is idle until then).
     bool IsRingingIncoming(ISipCall& call);
@@ -366,7 +367,8 @@ private:
     // A transfer we were asked for: the call placed to the target reports to
     // the call that asked (NOTIFY sipfrag), and ends it once answered.
     void ReportTransfer(const ISipCallPtr& placed, int status);
-    bool IsEstablished(const ISipCall& call);
+    // The call's dialog was confirmed (and may have ended since).
+    static bool IsEstablished(ISipCall& call);
     void StartMedia(ISipCall& call);
 
     const TSipEngineOptions Options_;
@@ -389,16 +391,10 @@ private:
     TSipCalls Calls_;
     TRtpPortPool Ports_;
 
-    // Calls that reached the connected state: a failed re-INVITE of one of
-    // them leaves it up instead of ending it. Calls seen ended but still
-    // listed, with the time they were first seen so.
+    // What the engine notes about its calls beyond their dialogs.
     std::mutex CallNotesLock_;
-    std::unordered_set<const ISipCall*> Established_;
     std::unordered_set<const ISipCall*> AwaitingAnswer_;
-    // Tags of the other forks whose dialogs a call ended with BYE: a copy of
-    // their 2xx is only acknowledged again.
-    std::unordered_map<const ISipCall*, std::unordered_set<std::string>> EndedForks_;
-    // Transactions of the BYEs that end those forks' dialogs (TWireFacts
+    // Transactions of the BYEs that end other forks' dialogs (TWireFacts
     // keys): their answers and their timeouts are theirs, not the call's.
     std::unordered_set<std::string> ForkByes_;
     // Calls placed for a REFER we accepted, with the call that asked.
@@ -408,6 +404,7 @@ private:
     std::unordered_map<const ISipCall*, std::pair<std::string, sip_transaction::TTime>> ReInviteRetries_;
     // Calls transferred away, waiting for the transferor's BYE since then.
     std::unordered_map<const ISipCall*, double> TransferredAway_;
+    // Calls seen ended but still listed, with the time they were first seen so.
     std::unordered_map<const ISipCall*, double> EndedSince_;
     // Calls expecting media: the received count last seen and since when it
     // has stood still.

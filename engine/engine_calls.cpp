@@ -51,10 +51,8 @@ void TSipEngine::SendDialogRequest(ISipCall& call, const std::string& text) {
     if (!account) return;
     // An outbound proxy chosen for the account takes every request.
     if (account->GetProxy().empty()) {
-        const std::string routes = call.GetRouteHeaders();
-        const std::string next = routes.empty()
-                                     ? call.GetRemoteContact()
-                                     : routes.substr(7, routes.find("\r\n") - 7);  // after "Route: "
+        const std::string route = call.Dialog().FirstRoute();
+        const std::string next = route.empty() ? call.Dialog().RemoteTarget() : route;
         const std::optional<THostPort> target = UriHostPort(next);
         if (target && IsDottedAddress(target->host)) return SendText(text, target->host, target->port);
     }
@@ -75,10 +73,9 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetLocalRtpPort(Ports_.AllocateRtpPort());
     call->SetTarget(number);
-    call->SetCSeq(NextCSeq());
-    call->SetRemoteUri(remoteUri);
-    call->SetLocalUri("sip:" + sip_header::EscapeUserPart(account->GetUserName()) + "@" +
-                      sip_compose::DomainPart(*account));
+    call->Dialog().StartOutgoing("sip:" + sip_header::EscapeUserPart(account->GetUserName()) +
+                                     "@" + sip_compose::DomainPart(*account),
+                                 remoteUri, NextCSeq());
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
@@ -90,7 +87,7 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
 
 void TSipEngine::SendInvite(ISipCall& call, bool withCredentials) {
     RequireActive();
-    call.SetCSeq(NextCSeq());
+    call.Dialog().NextLocalCSeq();
     const std::string invite = withCredentials ? ComposeInviteWithCredentials(call, GetCodecList())
                                                : ComposeInvite(call, GetCodecList());
     SendCallText(call, invite);
@@ -108,7 +105,7 @@ void TSipEngine::Answer(ISipCallPtr call) {
     SendCallText(*call, IsAwaitingAnswer(*call) ? ComposeOkWithOffer(*call, GetCodecList())
                                                 : ComposeOkWithAnswer(*call, call->GetDirection()));
     call->SetState(csConnected);
-    MarkEstablished(*call);
+    call->Dialog().Confirm();
     if (call->GetRemoteRtpPort() != 0) StartMedia(*call);
 }
 
@@ -129,7 +126,7 @@ void TSipEngine::HangUp(ISipCallPtr call) {
     if (state == csConnected || state == csHolding || state == csTransferring ||
         state == csTransferAuth) {
         call->SetBranch(NewBranch());
-        call->SetCSeq(NextCSeq());
+        call->Dialog().NextLocalCSeq();
         SendCallText(*call, ComposeBye(*call));
     } else if (!call->GetIncoming()) {
         SendCancelOrWait(*call);
@@ -219,7 +216,7 @@ void TSipEngine::Transfer(ISipCallPtr call, const std::string& target) {
     call->SetReferTarget(target);
     call->SetState(csTransferring);
     call->SetBranch(NewBranch());
-    call->SetCSeq(NextCSeq());
+    call->Dialog().NextLocalCSeq();
     SendCallText(*call, ComposeRefer(*call, target));
 }
 
@@ -240,15 +237,14 @@ void TSipEngine::EndCall(ISipCallPtr call) {
             if (call->GetState() != csIdle) call->SetState(csIdle);
         }
     }
+    call->Dialog().Terminate();
     Calls_.Remove(call);
     Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
     {
         std::lock_guard<std::mutex> notes(CallNotesLock_);
-        Established_.erase(call.get());
         EndedSince_.erase(call.get());
         Cancelled_.erase(call.get());
         AwaitingAnswer_.erase(call.get());
-        EndedForks_.erase(call.get());
         TransferredAway_.erase(call.get());
         ReInviteRetries_.erase(call.get());
     }
@@ -311,7 +307,7 @@ void TSipEngine::ReportTransfer(const ISipCallPtr& placed, int status) {
     {
         std::lock_guard<ISipCall> guard(*origin);
         origin->SetBranch(NewBranch());
-        origin->SetCSeq(NextCSeq());
+        origin->Dialog().NextLocalCSeq();
         const std::string sipfrag = "SIP/2.0 " + std::to_string(status) + " " + ReasonPhrase(status);
         SendCallText(*origin, ComposeReferNotify(*origin, sipfrag, status >= 200));
     }
@@ -324,7 +320,7 @@ void TSipEngine::ReportTransfer(const ISipCallPtr& placed, int status) {
 }
 
 void TSipEngine::SendDtmfInfo(ISipCallPtr call, char digit) {
-    call->SetCSeq(NextCSeq());
+    call->Dialog().NextLocalCSeq();
     SendCallText(*call, ComposeInfo(*call, digit));
 }
 
@@ -384,12 +380,4 @@ void TSipEngine::StartMedia(ISipCall& call) {
     }
 }
 
-void TSipEngine::MarkEstablished(const ISipCall& call) {
-    std::lock_guard<std::mutex> notes(CallNotesLock_);
-    Established_.insert(&call);
-}
-
-bool TSipEngine::IsEstablished(const ISipCall& call) {
-    std::lock_guard<std::mutex> notes(CallNotesLock_);
-    return Established_.count(&call) != 0;
-}
+bool TSipEngine::IsEstablished(ISipCall& call) { return call.Dialog().Established(); }

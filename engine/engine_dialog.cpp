@@ -34,12 +34,8 @@ bool TSipEngine::FromCallPeer(ISipCall& call) {
     if (SameSource(Source_, call.GetRemoteSipHost(), call.GetRemoteSipPort())) return true;
     // The first route, where the dialog's requests go (a proxy that
     // record-routed may sit apart from the account's server).
-    const std::string routes = call.GetRouteHeaders();
-    if (!routes.empty()) {
-        const std::optional<THostPort> route =
-            UriHostPort(routes.substr(7, routes.find("\r\n") - 7));  // after "Route: "
-        if (route && SameSource(Source_, route->host, std::to_string(route->port))) return true;
-    }
+    const std::optional<THostPort> route = UriHostPort(call.Dialog().FirstRoute());
+    if (route && SameSource(Source_, route->host, std::to_string(route->port))) return true;
     if (!call.GetIncoming()) return false;
     if (SameSource(Source_, call.GetReceivedHost(), call.GetReceivedPort())) return true;
     // Where the INVITE really came from (its top Via's received and rport).

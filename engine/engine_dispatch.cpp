@@ -88,10 +88,10 @@ void TSipEngine::OnBye(const TSipMessage& message) {
         return;
     }
     // The answer to a BYE that ended another fork's dialog leaves ours be.
-    if (!IsRequest(message) && !call->GetIncoming() && message.ToTag != call->GetRemoteTag()) return;
+    if (!IsRequest(message) && !call->GetIncoming() && message.ToTag != call->Dialog().RemoteTag()) return;
     {
         std::lock_guard<ISipCall> guard(*call);
-        call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+        if (IsRequest(message)) call->Dialog().TakeRequest(message);
         // The answer to the BYE of a call ended for its silent far end keeps
         // that reason.
         if (IsRequest(message) || call->GetStatusText() != kMediaTimeoutStatus)
@@ -108,7 +108,7 @@ void TSipEngine::OnInfo(const TSipMessage& message) {
     if (!call) return AnswerNoDialog(message);
 
     std::lock_guard<ISipCall> guard(*call);
-    call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call->Dialog().TakeRequest(message);
     SendToVia(message, nullptr, ComposeOk(message));
     const std::string key = KeyOfSignal(message.DtmfSignal);
     if (key.size() != 1) return;
@@ -156,6 +156,7 @@ void TSipEngine::OnNotify(const TSipMessage& message) {
     if (!IsRequest(message)) return;
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return AnswerNoDialog(message);
+    call->Dialog().TakeRequest(message);
     SendToVia(message, nullptr, ComposeOk(message));
     const TCallState state = call->GetState();
     if (state != csTransferring && state != csTransferAuth) return;

@@ -43,7 +43,7 @@ void TSipEngine::OnInvite(const TSipMessage& message) {
         facts.cancelled = IsCancelled(*call);
         facts.established = IsEstablished(*call);
         facts.incoming = call->GetIncoming();
-        facts.otherTag = !message.ToTag.empty() && message.ToTag != call->GetRemoteTag();
+        facts.otherTag = !message.ToTag.empty() && message.ToTag != call->Dialog().RemoteTag();
         after = TakeInviteStep(*call, ClassifyInvite(facts), message);
     }
     FinishInviteStep(call, after);

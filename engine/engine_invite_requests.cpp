@@ -69,9 +69,6 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);
     call->SetToHeader(message.ToHeader);
-    call->SetLocalUri(message.ToUri);
-    call->SetRemoteUri(message.FromUri);
-    call->SetRemoteTag(message.FromTag);
     call->SetCodec(media::CodecRegistry().Create(payloadType));
     call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
     call->SetSpeakerEnabled(true);
@@ -80,10 +77,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetViaHeaders(message.ViaHeaders);
     call->SetReceivedHost(message.ViaHost);
     call->SetReceivedPort(message.ViaPort);
-    call->SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
-    call->SetCSeq(NextCSeq());
-    call->SetRouteSet(message);
-    call->SetRemoteContact(message.Contact);
+    call->Dialog().StartIncoming(message, NextCSeq());
     call->SetTarget(message.FromUser);
     call->SetRemoteSipPort(message.ContactPort);
     Calls_.Add(call);
@@ -110,9 +104,7 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
     // The route set is fixed when the dialog starts (RFC 3261 12.2): a
     // Record-Route in a request inside it changes nothing, and a proxy that
     // sends none must not strand our later BYE either.
-    call.SetRemoteContact(message.Contact);
-    call.SetCSeq(NumberOr(message.CSeqNumber, 0));
-    call.SetRemoteCSeq(NumberOr(message.CSeqNumber, 0));
+    call.Dialog().TakeRequest(message);
     call.SetFromHeader(message.FromHeader);
     call.SetToHeader("To: <" + message.ToUri + ">");
     call.SetSdpVersion(call.GetSdpVersion() + 1);

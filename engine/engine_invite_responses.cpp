@@ -57,12 +57,7 @@ void TSipEngine::TakeChallenge(ISipCall& call, const TSipMessage& message) {
 TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMessage& message) {
     call.SetState(csRinging);
     call.SetViaHeaders(message.ViaHeaders);
-    call.SetRouteSet(message);
-    call.SetRemoteContact(message.Contact);
-    call.SetCSeq(NumberOr(message.CSeqNumber, 1));
-    call.SetRemoteCSeq(0);
-    call.SetRemoteTag(message.ToTag);
-    call.SetRemoteUri(message.ToUri);
+    call.Dialog().TakeAnswer(message);
     call.SetRemoteRtpPort(AnsweredPort(message));
     call.SetRemoteRtpHost(message.SdpAddress);
     if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
@@ -74,14 +69,9 @@ TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMe
 // re-INVITE (or to the INVITE of a call we answered).
 TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage& message, bool first) {
     if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
-    if (first && !call.GetIncoming()) {
-        // The dialog is the one this 2xx makes: its tag, its Contact and
-        // its Record-Route (none included), whatever rang before.
-        call.SetRemoteTag(message.ToTag);
-        call.SetRouteSet(message);
-    } else if (call.GetRemoteTag().empty()) {
-        call.SetRemoteTag(message.ToTag);
-    }
+    // The first 2xx makes the dialog (its tag, Contact and Record-Route,
+    // whatever rang before); a later one refreshes the remote target.
+    call.Dialog().TakeAnswer(message);
     const TCallState state = call.GetState();
     const bool holding =
         state == csHolding || (state == csAuthenticating && !first && call.GetOnHold());
@@ -89,7 +79,6 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
     call.SetViaHeaders(message.ViaHeaders);
     call.SetReceivedHost(message.ViaHost);
     call.SetReceivedPort(message.ViaPort);
-    call.SetRemoteContact(message.Contact);
 
     const int sdpPort = AnsweredPort(message);
     const bool moved = call.GetRemoteRtpPort() != sdpPort || call.GetRemoteRtpHost() != message.SdpAddress;
@@ -101,7 +90,6 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
         StartMedia(call);
     }
     SendDialogRequest(call, ComposeAckWithCredentials(call, message));
-    MarkEstablished(call);
     return first ? TAfterStep::kAnswered : TAfterStep::kReanswered;
 }
 
@@ -110,12 +98,7 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
 // 2xx is only acknowledged again.
 TSipEngine::TAfterStep TSipEngine::OnForkOk(ISipCall& call, const TSipMessage& message) {
     SendToAnswerer(call, message, ComposeAckForFork(call, message));
-    bool ended = false;
-    {
-        std::lock_guard<std::mutex> notes(CallNotesLock_);
-        ended = !EndedForks_[&call].insert(message.ToTag).second;
-    }
-    if (ended) return TAfterStep::kNothing;
+    if (!call.Dialog().NoteOtherFork(message.ToTag)) return TAfterStep::kNothing;
     const std::string bye = ComposeByeForFork(call, message, NextCSeq());
     {
         std::lock_guard<std::mutex> notes(CallNotesLock_);
@@ -129,10 +112,10 @@ TSipEngine::TAfterStep TSipEngine::OnForkOk(ISipCall& call, const TSipMessage& m
 // to a request the call has moved past, is a refusal.
 TSipEngine::TAfterStep TSipEngine::OnInviteChallenge(ISipCall& call, const TSipMessage& message) {
     const bool established = IsEstablished(call);
-    const bool cseqMatches = std::to_string(call.GetCSeq()) == message.CSeqNumber;
-    // Inside a dialog the route set is fixed; a challenge from a proxy
-    // carries none and must not erase it.
-    if (cseqMatches && !established) call.SetRouteSet(message);
+    const bool cseqMatches = std::to_string(call.Dialog().LocalCSeq()) == message.CSeqNumber;
+    // The INVITE sent again with credentials starts over: whatever rang
+    // before is no dialog of it. Inside a dialog nothing changes.
+    if (cseqMatches) call.Dialog().ForgetEarly();
     if (!cseqMatches) return TAfterStep::kNothing;
     const TCallState state = call.GetState();
     // A re-INVITE for resume leaves the call connected while it waits, so
@@ -179,7 +162,7 @@ TSipEngine::TAfterStep TSipEngine::OnInviteFailure(ISipCall& call, const TSipMes
 
 TSipEngine::TAfterStep TSipEngine::EndLostDialog(ISipCall& call, const std::string& status) {
     call.SetBranch(NewBranch());
-    call.SetCSeq(NextCSeq());
+    call.Dialog().NextLocalCSeq();
     SendCallText(call, ComposeBye(call));
     EndedWith(call, status);
     return TAfterStep::kEndCall;
@@ -235,13 +218,10 @@ TSipEngine::TAfterStep TSipEngine::OnEndedCallResponse(ISipCall& call, const TSi
         return TAfterStep::kNothing;
     }
     if (status.starts_with('2')) {
-        call.SetRemoteTag(message.ToTag);
-        call.SetRemoteUri(message.ToUri);
-        if (message.HasRecordRoutes()) call.SetRouteSet(message);
-        call.SetRemoteContact(message.Contact);
+        call.Dialog().TakeAnswer(message);
         SendCallText(call, ComposeAckWithCredentials(call, message));
         call.SetBranch(NewBranch());
-        call.SetCSeq(NextCSeq());
+        call.Dialog().NextLocalCSeq();
         SendCallText(call, ComposeBye(call));
     } else if (!IsFinalFailure(status)) {
         return TAfterStep::kNothing;

@@ -30,7 +30,7 @@ void TSipEngine::OnRefer(const TSipMessage& message) {
             TakeChallenge(*call, message);
             call->SetState(csTransferAuth);
             RequireActive();
-            call->SetCSeq(NextCSeq());
+            call->Dialog().NextLocalCSeq();
             SendCallText(*call, ComposeReferWithCredentials(*call));
             return;
         }
@@ -45,6 +45,7 @@ void TSipEngine::OnRefer(const TSipMessage& message) {
 void TSipEngine::OnReferRequest(const TSipMessage& message) {
     const ISipCallPtr call = FindCall(message.CallId);
     if (!call) return AnswerNoDialog(message);
+    call->Dialog().TakeRequest(message);
     const std::string target = DialableTarget(ReferToUri(message.RawText));
     if (target.empty()) {
         SendToVia(message, nullptr, ComposeResponse(message, "400 Bad Request"));
@@ -105,7 +106,7 @@ void TSipEngine::CarryOutTransfer(const TTransferRequest& request) {
     {
         std::lock_guard<ISipCall> guard(*call);
         call->SetBranch(NewBranch());
-        call->SetCSeq(NextCSeq());
+        call->Dialog().NextLocalCSeq();
         SendCallText(*call, ComposeReferNotify(*call, "SIP/2.0 100 Trying", false));
     }
     ISipCallPtr placed;
@@ -115,7 +116,7 @@ void TSipEngine::CarryOutTransfer(const TTransferRequest& request) {
     } catch (const std::exception&) {
         std::lock_guard<ISipCall> guard(*call);
         call->SetBranch(NewBranch());
-        call->SetCSeq(NextCSeq());
+        call->Dialog().NextLocalCSeq();
         SendCallText(*call, ComposeReferNotify(*call, "SIP/2.0 503 Service Unavailable", true));
         return;
     }

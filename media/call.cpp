@@ -44,8 +44,7 @@ TCall::TCall(TCallSettings settings)
     : EventSink_(std::move(settings.eventSink)),
       Clock_(std::move(settings.clock)),
       MediaPath_(std::move(settings.mediaPath)),
-      CallId_(settings.callId.empty() ? NewHexId() : settings.callId),
-      LocalTag_(NewTag()),
+      Dialog_(settings.callId.empty() ? NewHexId() : settings.callId, NewTag()),
       Branch_(NewBranch()),
       Account_(std::move(settings.account)),
       ReportInterval_(settings.reportInterval),
@@ -122,64 +121,6 @@ std::vector<int> TCall::GetNegotiatedPayloadTypes() {
 void TCall::SetNegotiatedPayloadTypes(const std::vector<int>& value) {
     std::lock_guard<std::mutex> guard(TextLock_);
     NegotiatedPayloadTypes_ = value;
-}
-
-// Route set ------------------------------------------------------------------
-
-int TCall::GetRouteCount() {
-    std::lock_guard<std::mutex> guard(TextLock_);
-    return static_cast<int>(RouteSet_.size());
-}
-
-void TCall::SetRouteSet(const TSipMessage& message) {
-    std::vector<std::string> routes;
-    for (int index = message.RecordRouteCount() - 1; index >= 0; --index)
-        routes.push_back(message.RecordRouteAt(index));
-    std::lock_guard<std::mutex> guard(TextLock_);
-    RouteSet_ = std::move(routes);
-}
-
-std::string TCall::GetRouteHeader() {
-    std::lock_guard<std::mutex> guard(TextLock_);
-    if (RouteSet_.empty())
-        return {};
-    std::string line = "Route: ";
-    for (std::size_t index = 0; index < RouteSet_.size(); ++index) {
-        if (index > 0)
-            line += ",";
-        line += RouteSet_[index];
-    }
-    return line + "\r\n";
-}
-
-namespace {
-
-std::string LinesLastFirst(const std::vector<std::string>& routes, const char* name) {
-    std::string lines;
-    for (auto entry = routes.rbegin(); entry != routes.rend(); ++entry)
-        lines += name + *entry + "\r\n";
-    return lines;
-}
-
-}  // namespace
-
-std::string TCall::GetRecordRouteHeaders() {
-    std::lock_guard<std::mutex> guard(TextLock_);
-    return LinesLastFirst(RouteSet_, "Record-Route: ");
-}
-
-// The caller's route set is the Record-Route list as received (RFC 3261
-// 12.1.1); ours, as the calling side, is that list reversed (12.1.2), which
-// is the order the set is stored in.
-std::string TCall::GetRouteHeaders() {
-    const bool incoming = GetIncoming();
-    std::lock_guard<std::mutex> guard(TextLock_);
-    if (incoming)
-        return LinesLastFirst(RouteSet_, "Route: ");
-    std::string lines;
-    for (const std::string& route : RouteSet_)
-        lines += "Route: " + route + "\r\n";
-    return lines;
 }
 
 // Telephone-event queue -------------------------------------------------------

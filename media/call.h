@@ -78,6 +78,7 @@ public:
     }
 
     // ISipCall, in interface order.
+    TDialog& Dialog() override { return Dialog_; }
     std::string GetDtmfReceived() override;
     void SetDtmfReceived(const std::string& value) override;
     TAutoResetEventPtr GetRingingEvent() override { return RingingEvent_; }
@@ -103,21 +104,12 @@ public:
     void SetConference(ISipConferencePtr value) override;
     void SetRecorder(ISipRecorderPtr value) override;
     ISipRecorderPtr GetRecorder() override;
-    int GetRouteCount() override;
-    int GetRemoteCSeq() override { return RemoteCSeq_; }
-    void SetRemoteCSeq(int value) override { RemoteCSeq_ = value; }
-    int GetCSeq() override { return CSeq_; }
-    void SetCSeq(int value) override { CSeq_ = value; }
-    std::string GetRemoteContact() override { return ReadText(RemoteContact_); }
-    void SetRemoteContact(const std::string& value) override { WriteText(RemoteContact_, value); }
     std::string GetAuthorizationLine() override { return ReadText(AuthorizationLine_); }
     void SetAuthorizationLine(const std::string& value) override {
         WriteText(AuthorizationLine_, value);
     }
     std::string GetTarget() override { return ReadText(Target_); }
     void SetTarget(const std::string& value) override { WriteText(Target_, value); }
-    std::string GetRouteHeader() override;
-    void SetRouteSet(const TSipMessage& message) override;
     std::string GetFromHeader() override { return ReadText(FromHeader_); }
     void SetFromHeader(const std::string& value) override { WriteText(FromHeader_, value); }
     std::string GetToHeader() override { return ReadText(ToHeader_); }
@@ -150,8 +142,6 @@ public:
     void SetNegotiatedPayloadTypes(const std::vector<int>& value) override;
     bool GetMediaActive() override { return MediaActive_; }
     void SetMediaActive(bool on) override;
-    std::string GetRecordRouteHeaders() override;
-    std::string GetRouteHeaders() override;
     bool GetIncoming() override { return Incoming_; }
     void SetIncoming(bool value) override { Incoming_ = value; }
     void Lock() override { CallLock_.lock(); }
@@ -171,21 +161,11 @@ public:
     void SetRemoteRtpPort(int value) override { RemoteRtpPort_ = value; }
     std::string GetRemoteRtpHost() override { return ReadText(RemoteRtpHost_); }
     void SetRemoteRtpHost(const std::string& value) override { WriteText(RemoteRtpHost_, value); }
-    std::string GetCallId() override { return ReadText(CallId_); }
-    std::string GetLocalTag() override { return ReadText(LocalTag_); }
-    void SetLocalTag(const std::string& value) override { WriteText(LocalTag_, value); }
-    std::string GetRemoteTag() override { return ReadText(RemoteTag_); }
-    void SetRemoteTag(const std::string& value) override { WriteText(RemoteTag_, value); }
-    void SetCallId(const std::string& value) override { WriteText(CallId_, value); }
     void SetBranch(const std::string& value) override { WriteText(Branch_, value); }
     bool GetOnHold() override { return OnHold_; }
     void SetOnHold(bool value) override { OnHold_ = value; }
     TCallState GetState() override { return State_; }
     void SetState(TCallState value) override;
-    std::string GetRemoteUri() override { return ReadText(RemoteUri_); }
-    void SetRemoteUri(const std::string& value) override { WriteText(RemoteUri_, value); }
-    std::string GetLocalUri() override { return ReadText(LocalUri_); }
-    void SetLocalUri(const std::string& value) override { WriteText(LocalUri_, value); }
     bool GetSpeakerEnabled() override { return SpeakerEnabled_; }
     void SetSpeakerEnabled(bool value) override { SpeakerEnabled_.exchange(value); }
     int GetSpeakerDevice() override { return SpeakerDevice_; }
@@ -275,6 +255,7 @@ private:
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;
+    TDialog Dialog_;
 
     // Call lock: state changes, composition, DtmfQueue_.
     std::recursive_mutex CallLock_;
@@ -282,13 +263,12 @@ private:
 
     // Leaf lock for the text fields and the route set, held while copying.
     mutable std::mutex TextLock_;
-    std::string RemoteUri_, LocalUri_, AuthStatus_, CallId_, LocalTag_, RemoteTag_;
+    std::string AuthStatus_;
     std::string ViaHeaders_, RemoteRtpHost_, Direction_ = "sendrecv";
     std::string Opaque_, Qop_, Nonce_, Realm_, RemoteSipHost_, RemoteSipPort_, Branch_;
     std::string ReceivedHost_, ReceivedPort_, FromHeader_, ToHeader_;
     TDigestUse DigestUse_;
-    std::vector<std::string> RouteSet_;  // reverse order of the Record-Route entries
-    std::string AuthorizationLine_, Target_, RemoteContact_, ReferTarget_, StatusText_;
+    std::string AuthorizationLine_, Target_, ReferTarget_, StatusText_;
     std::string InBandDigits_;
     ISipAccountPtr Account_;
     IAudioCodecPtr Codec_;
@@ -339,8 +319,6 @@ private:
     std::atomic<bool> OnHold_{false};
     std::atomic<int32_t> SdpVersion_{0};
     std::atomic<int32_t> SdpSessionId_;
-    std::atomic<int32_t> CSeq_{0};
-    std::atomic<int32_t> RemoteCSeq_{0};
     std::atomic<int32_t> StatusCode_{0};
 
     const TAutoResetEventPtr RingingEvent_, SilenceEvent_, DtmfEvent_;

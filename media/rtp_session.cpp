@@ -470,7 +470,7 @@ std::vector<uint8_t> TRtpMediaPath::ComposeControl(TCall& call) {
     }
     if (!sender && !block)
         return {};
-    std::string cname = call.GetLocalUri();
+    std::string cname = call.Dialog().LocalUri();
     if (cname.rfind("sip:", 0) == 0)
         cname.erase(0, 4);
     return ComposeRtcp(call.GetWireSsrc(), sender, block, cname.empty() ? "telvira" : cname);

@@ -47,56 +47,63 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Walks "Scheme name=value, name="quoted", Scheme2 ..." one piece at a time:
-// a scheme (a token not followed by "=") or a parameter.
+// a scheme (a token not followed by "=") or a parameter. Names and values
+// are views of the text; a quoted value keeps its backslashes until it is
+// taken (Unquoted), so a value nobody wants is never copied.
 class TChallengeReader {
 public:
     explicit TChallengeReader(std::string_view text) : Text_(text) {}
 
     // False at the end. Otherwise `name` is set and `isParameter` tells
-    // whether it came with a value.
-    bool Next(std::string& name, std::string& value, bool& isParameter) {
-        while (Pos_ < Text_.size() && (IsBlank(Text_[Pos_]) || Text_[Pos_] == ',')) ++Pos_;
-        if (Pos_ >= Text_.size()) return false;
-        const std::size_t start = Pos_;
-        while (Pos_ < Text_.size() && !IsBlank(Text_[Pos_]) && Text_[Pos_] != ',' &&
-               Text_[Pos_] != '=')
-            ++Pos_;
-        name.assign(Text_.substr(start, Pos_ - start));
-        SkipBlanks();
-        isParameter = Pos_ < Text_.size() && Text_[Pos_] == '=';
-        value.clear();
-        if (!isParameter) return true;
-        ++Pos_;
-        SkipBlanks();
-        if (Pos_ < Text_.size() && Text_[Pos_] == '"') {
-            ReadQuoted(value);
-        } else {
-            const std::size_t valueStart = Pos_;
-            while (Pos_ < Text_.size() && !IsBlank(Text_[Pos_]) && Text_[Pos_] != ',') ++Pos_;
-            value.assign(Text_.substr(valueStart, Pos_ - valueStart));
+    // whether it came with a value; `quoted` whether that value was quoted.
+    bool Next(std::string_view& name, std::string_view& value, bool& isParameter, bool& quoted) {
+        const char* const end = Text_.data() + Text_.size();
+        const char* at = Text_.data() + Pos_;
+        while (at < end && (IsBlank(*at) || *at == ',')) ++at;
+        if (at >= end) return false;
+        const char* const start = at;
+        while (at < end && !IsBlank(*at) && *at != ',' && *at != '=') ++at;
+        name = std::string_view(start, static_cast<std::size_t>(at - start));
+        while (at < end && IsBlank(*at)) ++at;
+        isParameter = at < end && *at == '=';
+        quoted = false;
+        value = {};
+        if (isParameter) {
+            ++at;
+            while (at < end && IsBlank(*at)) ++at;
+            if (at < end && *at == '"') {
+                quoted = true;
+                const char* const valueStart = ++at;
+                while (at < end && *at != '"') at += (*at == '\\' && at + 1 < end) ? 2 : 1;
+                value = std::string_view(valueStart, static_cast<std::size_t>(at - valueStart));
+                if (at < end) ++at;
+            } else {
+                const char* const valueStart = at;
+                while (at < end && !IsBlank(*at) && *at != ',') ++at;
+                value = std::string_view(valueStart, static_cast<std::size_t>(at - valueStart));
+            }
         }
+        Pos_ = static_cast<std::size_t>(at - Text_.data());
         return true;
     }
 
 private:
-    void SkipBlanks() {
-        while (Pos_ < Text_.size() && IsBlank(Text_[Pos_])) ++Pos_;
-    }
-
-    // A quoted string with backslash escapes; an unterminated one runs to the
-    // end of the text.
-    void ReadQuoted(std::string& value) {
-        ++Pos_;
-        while (Pos_ < Text_.size() && Text_[Pos_] != '"') {
-            if (Text_[Pos_] == '\\' && Pos_ + 1 < Text_.size()) ++Pos_;
-            value.push_back(Text_[Pos_++]);
-        }
-        if (Pos_ < Text_.size()) ++Pos_;
-    }
-
     std::string_view Text_;
     std::size_t Pos_ = 0;
 };
+
+// A value as the reader gave it, a quoted one without its escapes (an
+// unterminated one runs to the end of the text).
+std::string Unquoted(std::string_view value, bool quoted) {
+    if (!quoted || value.find('\\') == std::string_view::npos) return std::string(value);
+    std::string text;
+    text.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && i + 1 < value.size()) ++i;
+        text.push_back(value[i]);
+    }
+    return text;
+}
 
 struct TChallengeDraft {
     bool digest = false;
@@ -109,13 +116,14 @@ struct TChallengeDraft {
     }
 };
 
-void SetParameter(TChallengeDraft& draft, const std::string& name, std::string value) {
-    if (EqualNoCase(name, "realm")) draft.fields.realm = std::move(value);
-    else if (EqualNoCase(name, "nonce")) draft.fields.nonce = std::move(value);
-    else if (EqualNoCase(name, "opaque")) draft.fields.opaque = std::move(value);
-    else if (EqualNoCase(name, "qop")) draft.qopOptions = std::move(value);
-    else if (EqualNoCase(name, "algorithm")) draft.algorithm = std::move(value);
-    else if (EqualNoCase(name, "stale")) draft.fields.stale = EqualNoCase(value, "true");
+void SetParameter(TChallengeDraft& draft, std::string_view name, std::string_view value,
+                  bool quoted) {
+    if (EqualNoCase(name, "realm")) draft.fields.realm = Unquoted(value, quoted);
+    else if (EqualNoCase(name, "nonce")) draft.fields.nonce = Unquoted(value, quoted);
+    else if (EqualNoCase(name, "opaque")) draft.fields.opaque = Unquoted(value, quoted);
+    else if (EqualNoCase(name, "qop")) draft.qopOptions = Unquoted(value, quoted);
+    else if (EqualNoCase(name, "algorithm")) draft.algorithm = Unquoted(value, quoted);
+    else if (EqualNoCase(name, "stale")) draft.fields.stale = EqualNoCase(Unquoted(value, quoted), "true");
 }
 
 TParsedChallenge Finished(TChallengeDraft& draft) {
@@ -189,12 +197,13 @@ std::string ChooseQop(std::string_view options) {
 std::optional<TParsedChallenge> ParseDigestChallenge(std::string_view value) {
     TChallengeReader reader(value);
     std::optional<TChallengeDraft> draft;
-    std::string name;
-    std::string parameter;
+    std::string_view name;
+    std::string_view parameter;
     bool isParameter = false;
-    while (reader.Next(name, parameter, isParameter)) {
+    bool quoted = false;
+    while (reader.Next(name, parameter, isParameter, quoted)) {
         if (isParameter) {
-            if (draft) SetParameter(*draft, name, std::move(parameter));
+            if (draft) SetParameter(*draft, name, parameter, quoted);
             continue;
         }
         if (draft && draft->Acceptable()) return Finished(*draft);

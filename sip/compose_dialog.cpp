@@ -11,17 +11,13 @@ using namespace sip_compose;
 
 namespace {
 
-// Requests inside the dialog go to the peer's Contact, along the route set;
-// a peer that gave no Contact is reached at its URI instead.
-std::string RemoteTarget(ISipCall& call) {
-    std::string target = call.GetRemoteContact();
-    return target.empty() ? call.GetRemoteUri() : target;
-}
+// Requests inside the dialog go to its remote target, along the route set.
+std::string RemoteTarget(ISipCall& call) { return call.Dialog().RemoteTarget(); }
 
-bool InDialog(ISipCall& call) { return !call.GetRemoteTag().empty(); }
+bool InDialog(ISipCall& call) { return !call.Dialog().RemoteTag().empty(); }
 
 std::string InviteRequestUri(ISipCall& call) {
-    return InDialog(call) ? RemoteTarget(call) : call.GetRemoteUri();
+    return InDialog(call) ? RemoteTarget(call) : call.Dialog().RemoteUri();
 }
 
 // The credentials line of a call request over `uri`, the URI the line shows.
@@ -41,7 +37,7 @@ std::string ContactLine(ISipAccount& account) {
 
 std::string CallIdLine(ISipCall& call) { return "Call-ID: " + call.GetCallId() + "\r\n"; }
 
-std::string CSeqLine(int cseq, std::string_view method) {
+std::string CSeqLine(uint32_t cseq, std::string_view method) {
     std::string line = "CSeq: " + std::to_string(cseq) + " ";
     line.append(method).append(kCrLf);
     return line;
@@ -50,13 +46,13 @@ std::string CSeqLine(int cseq, std::string_view method) {
 // INVITE up to and including Max-Forwards.
 std::string InviteHead(ISipCall& call, ISipAccount& account, const std::string& requestUri) {
     std::string text = "INVITE " + requestUri + " SIP/2.0\r\n";
-    text += "From: " + AccountNameAddr(account) + ";tag=" + call.GetLocalTag() + "\r\n";
-    text += "To: <" + call.GetRemoteUri() + ">";
-    if (InDialog(call)) text += ";tag=" + call.GetRemoteTag();
+    text += "From: " + AccountNameAddr(account) + ";tag=" + call.Dialog().LocalTag() + "\r\n";
+    text += "To: <" + call.Dialog().RemoteUri() + ">";
+    if (InDialog(call)) text += ";tag=" + call.Dialog().RemoteTag();
     text.append(kCrLf);
     text += AccountViaLine(account, call.GetBranch());
-    if (InDialog(call)) text += call.GetRouteHeaders();
-    text += CSeqLine(call.GetCSeq(), "INVITE");
+    if (InDialog(call)) text += call.Dialog().RouteLines();
+    text += CSeqLine(call.Dialog().LocalCSeq(), "INVITE");
     text += CallIdLine(call);
     text.append(kAllowLine);
     text += ContactLine(account);
@@ -80,12 +76,10 @@ std::string CancelVia(ISipCall& call, ISipAccount& account) {
 // challenge at all (empty realm and nonce) means nothing to a server.
 bool Challenged(ISipCall& call) { return !call.GetNonce().empty(); }
 
-// ACK up to and including Call-ID for a 2xx, with `via`.
-std::string AckHead(const TSipMessage& response, const std::string& via) {
-    const std::string ackUri =
-        response.Contact.empty() ? "sip:" + response.ToUser + "@" + response.ToHost
-                                 : response.Contact;
-    std::string text = "ACK " + ackUri + " SIP/2.0\r\n";
+// ACK up to and including Call-ID for a 2xx, to `requestUri` with `via`.
+std::string AckHead(const std::string& requestUri, const TSipMessage& response,
+                    const std::string& via) {
+    std::string text = "ACK " + requestUri + " SIP/2.0\r\n";
     text += via;
     text.append(kMaxForwardsLine);
     text += response.FromHeader + "\r\n";
@@ -143,18 +137,18 @@ std::string ReferText(ISipCall& call, const std::string& referTarget, bool withC
     // A transaction of our own: never the Via lines an incoming INVITE
     // brought, which name the caller and its proxies.
     text += AccountViaLine(*account, call.GetBranch());
-    text += call.GetRouteHeaders();
-    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
-    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += call.Dialog().RouteLines();
+    text += "From: <" + call.Dialog().LocalUri() + ">;tag=" + call.Dialog().LocalTag() + "\r\n";
+    text += "To: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
     text += CallIdLine(call);
     if (withCredentials) {
         text += CallCredentials(call, *account, TDigestRequest::Refer,
                                 TDigestTarget{"REFER", requestUri, ""});
     }
     text += "Refer-To: <" + sip_header::TargetUri(referTarget, DomainPart(*account)) + ">\r\n";
-    text += "Referred-By: <" + call.GetLocalUri() + ">\r\n";
+    text += "Referred-By: <" + call.Dialog().LocalUri() + ">\r\n";
     text += ContactLine(*account);
-    text += CSeqLine(call.GetCSeq(), "REFER");
+    text += CSeqLine(call.Dialog().LocalCSeq(), "REFER");
     text += "Content-Length: 0\r\n\r\n";
     return text;
 }
@@ -180,15 +174,17 @@ std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& respons
     const ISipAccountPtr account = CallAccount(call);
     // The ACK of a 2xx is a transaction of its own (RFC 3261 13.2.2.4): a new
     // branch, never the INVITE's.
-    std::string text = AckHead(response, AccountViaLine(*account, NewBranch()));
+    // It goes to the remote target the 2xx left in the dialog.
+    std::string text =
+        AckHead(RemoteTarget(call), response, AccountViaLine(*account, NewBranch()));
     // The ACK of a 2xx is a request of its own inside the dialog: a proxy
     // that record-routed passes it on only along the route set.
-    text += call.GetRouteHeaders();
+    text += call.Dialog().RouteLines();
     text += ContactLine(*account);
     text += AckCSeqLine(response);
     if (Challenged(call)) {
         text += CallCredentials(call, *account, TDigestRequest::Ack,
-                                TDigestTarget{"ACK", call.GetRemoteUri(), ""});
+                                TDigestTarget{"ACK", call.Dialog().RemoteUri(), ""});
     }
     text += "Content-Length: 0\r\n\r\n";
     return text;
@@ -233,28 +229,28 @@ std::string ComposeAck(const TSipMessage& response) {
 
 std::string ComposeBye(ISipCall& call) {
     const ISipAccountPtr account = CallAccount(call);
-    std::string text = "BYE " + call.GetRemoteContact() + " SIP/2.0\r\n";
+    std::string text = "BYE " + RemoteTarget(call) + " SIP/2.0\r\n";
     text += AccountViaLine(*account, call.GetBranch());
-    text += call.GetRouteHeaders();
-    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
-    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += call.Dialog().RouteLines();
+    text += "To: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
+    text += "From: <" + call.Dialog().LocalUri() + ">;tag=" + call.Dialog().LocalTag() + "\r\n";
     text += CallIdLine(call);
     text.append(kMaxForwardsLine);
-    text += CSeqLine(call.GetCSeq(), "BYE");
+    text += CSeqLine(call.Dialog().LocalCSeq(), "BYE");
     text += "Content-Length: 0\r\n\r\n";
     return text;
 }
 
 std::string ComposeCancel(ISipCall& call) {
     const ISipAccountPtr account = CallAccount(call);
-    const std::string remoteUri = call.GetRemoteUri();
+    const std::string remoteUri = call.Dialog().RemoteUri();
     std::string text = "CANCEL " + remoteUri + " SIP/2.0\r\n";
     text += CancelVia(call, *account);
-    text += "From: " + account->GetQuotedDisplayName() + "<" + call.GetLocalUri() +
-            ">;tag=" + call.GetLocalTag() + "\r\n";
+    text += "From: " + account->GetQuotedDisplayName() + "<" + call.Dialog().LocalUri() +
+            ">;tag=" + call.Dialog().LocalTag() + "\r\n";
     text += "To: <" + remoteUri + ">\r\n";
     text += CallIdLine(call);
-    text += CSeqLine(call.GetCSeq(), "CANCEL");
+    text += CSeqLine(call.Dialog().LocalCSeq(), "CANCEL");
     if (Challenged(call)) {
         text += CallCredentials(call, *account, TDigestRequest::Cancel,
                                 TDigestTarget{"CANCEL", remoteUri, ""});
@@ -313,11 +309,11 @@ std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool 
     const ISipAccountPtr account = CallAccount(call);
     std::string text = "NOTIFY " + RemoteTarget(call) + " SIP/2.0\r\n";
     text += AccountViaLine(*account, call.GetBranch());
-    text += call.GetRouteHeaders();
-    text += "From: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
-    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += call.Dialog().RouteLines();
+    text += "From: <" + call.Dialog().LocalUri() + ">;tag=" + call.Dialog().LocalTag() + "\r\n";
+    text += "To: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
     text += CallIdLine(call);
-    text += CSeqLine(call.GetCSeq(), "NOTIFY");
+    text += CSeqLine(call.Dialog().LocalCSeq(), "NOTIFY");
     text += ContactLine(*account);
     text.append(kMaxForwardsLine);
     text += "Event: refer\r\n";
@@ -330,15 +326,15 @@ std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool 
 
 std::string ComposeInfo(ISipCall& call, char digit) {
     const ISipAccountPtr account = CallAccount(call);
-    std::string text = "INFO " + call.GetRemoteContact() + " SIP/2.0\r\n";
+    std::string text = "INFO " + RemoteTarget(call) + " SIP/2.0\r\n";
     text += "Via: SIP/2.0/UDP " + account->GetLocalIp() + ":" +
             std::to_string(account->GetLocalPort()) + ";branch=" + NewBranch() + "\r\n";
-    text += call.GetRouteHeaders();
-    text += "From: " + account->GetQuotedDisplayName() + "<" + call.GetLocalUri() +
-            ">;tag=" + call.GetLocalTag() + "\r\n";
-    text += "To: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += call.Dialog().RouteLines();
+    text += "From: " + account->GetQuotedDisplayName() + "<" + call.Dialog().LocalUri() +
+            ">;tag=" + call.Dialog().LocalTag() + "\r\n";
+    text += "To: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
     text += CallIdLine(call);
-    text += CSeqLine(call.GetCSeq(), "INFO");
+    text += CSeqLine(call.Dialog().LocalCSeq(), "INFO");
     text.append(kMaxForwardsLine);
     text += ContactLine(*account);
     text += "Content-Type: application/dtmf-relay\r\n";

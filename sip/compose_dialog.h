@@ -21,8 +21,9 @@ std::string ComposeInvite(ISipCall& call, const std::string& payloadList);
 std::string ComposeInviteWithCredentials(ISipCall& call, const std::string& payloadList);
 
 // ACK for a 2xx answer to the call's INVITE, a new transaction with a branch
-// of its own; with a credentials line when the call was challenged (the use
-// of the nonce is counted in the call).
+// of its own, to the remote target and along the route set the call's
+// dialog took from that answer; with a credentials line when the call was
+// challenged (the use of the nonce is counted in the call).
 std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& response);
 // ACK for a final failure answer to `invite`, the request as the agent sent
 // it (RFC 3261 17.1.1.3): the INVITE's Request-URI, its one top Via, Route

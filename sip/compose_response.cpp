@@ -21,16 +21,16 @@ std::string RequestCSeqLine(const TSipMessage& request) {
 std::string CallResponseHead(ISipCall& call, const std::string& status) {
     std::string text = "SIP/2.0 " + status + "\r\n";
     text += call.GetViaHeaders();
-    text += "To: <" + call.GetLocalUri() + ">;tag=" + call.GetLocalTag() + "\r\n";
-    text += "From: <" + call.GetRemoteUri() + ">;tag=" + call.GetRemoteTag() + "\r\n";
+    text += "To: <" + call.Dialog().LocalUri() + ">;tag=" + call.Dialog().LocalTag() + "\r\n";
+    text += "From: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
     return text;
 }
 
 // Record-Route, Call-ID and CSeq of a response to the call's INVITE.
 std::string CallResponseIds(ISipCall& call) {
-    std::string text = call.GetRecordRouteHeaders();
+    std::string text = call.Dialog().RecordRouteLines();
     text += "Call-ID: " + call.GetCallId() + "\r\n";
-    text += "CSeq: " + std::to_string(call.GetRemoteCSeq()) + " INVITE\r\n";
+    text += "CSeq: " + std::to_string(call.Dialog().RemoteCSeq().value_or(0)) + " INVITE\r\n";
     return text;
 }
 
@@ -136,7 +136,7 @@ std::string OkWithSdpHead(ISipCall& call) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = "SIP/2.0 200 OK\r\n";
     text += call.GetViaHeaders();
-    text += call.GetToHeader() + ";tag=" + call.GetLocalTag() + "\r\n";
+    text += call.GetToHeader() + ";tag=" + call.Dialog().LocalTag() + "\r\n";
     text += call.GetFromHeader() + "\r\n";
     text += CallResponseIds(call);
     text += "Contact: <" + account->GetContactUri() + ">\r\n";

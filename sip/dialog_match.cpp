@@ -7,7 +7,7 @@ namespace sip_dialog {
 namespace {
 
 bool SameCallId(ISipCall& call, const TSipMessage& message) {
-    return !message.CallId.empty() && message.CallId == call.GetCallId();
+    return !message.CallId.empty() && message.CallId == call.Dialog().CallId();
 }
 
 }  // namespace
@@ -21,14 +21,11 @@ std::string TopViaBranch(std::string_view viaHeaders) {
 }
 
 TRequestVerdict CheckInDialogRequest(ISipCall& call, const TSipMessage& request) {
-    const std::string remoteTag = call.GetRemoteTag();
-    const std::string localTag = call.GetLocalTag();
-    if (!SameCallId(call, request) || remoteTag.empty() || localTag.empty() ||
-        request.FromTag != remoteTag || request.ToTag != localTag) {
-        return TRequestVerdict::kNoDialog;
-    }
-    const int cseq = sip_text::NumberOr(request.CSeqNumber, -1);
-    if (cseq < 0 || cseq < call.GetRemoteCSeq()) return TRequestVerdict::kOutOfOrder;
+    const TDialog& dialog = call.Dialog();
+    if (!dialog.Names(request)) return TRequestVerdict::kNoDialog;
+    const std::optional<uint32_t> cseq = ParseCSeq(request.CSeqNumber);
+    const std::optional<uint32_t> last = dialog.RemoteCSeq();
+    if (!cseq || (last && *cseq < *last)) return TRequestVerdict::kOutOfOrder;
     return TRequestVerdict::kAccept;
 }
 
@@ -37,17 +34,18 @@ bool CancelMatchesPendingInvite(ISipCall& call, const TSipMessage& cancel) {
     const TCallState state = call.GetState();
     if (!call.GetIncoming() || (state != csIdle && state != csRinging)) return false;
     if (!SameCallId(call, cancel) || cancel.FromTag.empty() ||
-        cancel.FromTag != call.GetRemoteTag()) {
+        cancel.FromTag != call.Dialog().RemoteTag()) {
         return false;
     }
-    if (sip_text::NumberOr(cancel.CSeqNumber, -1) != call.GetRemoteCSeq()) return false;
+    const std::optional<uint32_t> cseq = ParseCSeq(cancel.CSeqNumber);
+    if (!cseq || cseq != call.Dialog().RemoteCSeq()) return false;
     const std::string inviteBranch = TopViaBranch(call.GetViaHeaders());
     return !inviteBranch.empty() && TopViaBranch(cancel.ViaHeaders) == inviteBranch;
 }
 
 bool ResponseMatchesDialog(ISipCall& call, const TSipMessage& response, bool established) {
-    if (!SameCallId(call, response) || response.FromTag != call.GetLocalTag()) return false;
-    return !established || response.ToTag == call.GetRemoteTag();
+    if (!SameCallId(call, response) || response.FromTag != call.Dialog().LocalTag()) return false;
+    return !established || response.ToTag == call.Dialog().RemoteTag();
 }
 
 }  // namespace sip_dialog

@@ -51,6 +51,32 @@ void ForEachLine(std::string_view text, Visit&& visit) {
     }
 }
 
+// Header values are short: a plain scan costs less than a library search,
+// whose set-up outweighs the scan (and find_first_of searches the set once
+// per character).
+std::size_t FindAny(std::string_view text, std::string_view set) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        for (const char c : set)
+            if (text[i] == c) return i;
+    return std::string_view::npos;
+}
+
+std::size_t FindChar(std::string_view text, char c) {
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (text[i] == c) return i;
+    return std::string_view::npos;
+}
+
+std::string_view BeforeChar(std::string_view text, char c) {
+    const std::size_t at = FindChar(text, c);
+    return at == std::string_view::npos ? text : text.substr(0, at);
+}
+
+std::string_view AfterChar(std::string_view text, char c) {
+    const std::size_t at = FindChar(text, c);
+    return at == std::string_view::npos ? text : text.substr(at + 1);
+}
+
 bool IsDecimalInteger(std::string_view token, int& value) {
     if (!token.empty() && token.front() == '+') token.remove_prefix(1);
     if (token.empty()) return false;
@@ -217,13 +243,13 @@ std::string_view AfterDisplayName(std::string_view value) {
 // cut at the next parameter, blank or comma.
 std::string_view TagParameter(std::string_view params) {
     while (!params.empty()) {
-        const std::size_t semicolon = params.find(';');
+        const std::size_t semicolon = FindChar(params, ';');
         if (semicolon == std::string_view::npos) return {};
         params = params.substr(semicolon + 1);
-        const std::string_view param = Trim(params.substr(0, params.find(';')));
+        const std::string_view param = Trim(BeforeChar(params, ';'));
         if (StartsWithNoCase(param, "tag=")) {
             const std::string_view value = param.substr(4);
-            return value.substr(0, std::min(value.find_first_of(" \t,"), kMaxTag));
+            return value.substr(0, std::min(FindAny(value, " \t,"), kMaxTag));
         }
     }
     return {};
@@ -236,20 +262,20 @@ void TMessageParser::PartyLine(std::string_view line, std::string& header, std::
                                std::string& uri, std::string& user, std::string& hostPort,
                                std::string& host) {
     header = line;
-    const std::string_view address = AfterDisplayName(After(line, ':'));
+    const std::string_view address = AfterDisplayName(AfterChar(line, ':'));
     std::string_view uriText;
     std::string_view params;
-    const std::size_t open = address.find('<');
+    const std::size_t open = FindChar(address, '<');
     if (open != std::string_view::npos) {
         const std::string_view inside = address.substr(open + 1);
-        const std::size_t close = inside.find('>');
+        const std::size_t close = FindChar(inside, '>');
         uri = close == std::string_view::npos ? std::string_view() : inside.substr(0, close);
         uriText = inside.substr(0, close);
         if (close != std::string_view::npos) params = inside.substr(close + 1);
     } else {
         // Without brackets every ";" begins a header parameter (the tag
         // among them), never a URI parameter.
-        const std::size_t semicolon = address.find(';');
+        const std::size_t semicolon = FindChar(address, ';');
         uriText = Trim(address.substr(0, semicolon));
         uri = uriText;
         if (semicolon != std::string_view::npos) params = address.substr(semicolon);
@@ -259,18 +285,19 @@ void TMessageParser::PartyLine(std::string_view line, std::string& header, std::
     const std::size_t sip = uriText.find("sip:");
     if (sip == std::string_view::npos) return;
     const std::string_view rest = uriText.substr(sip + 4, kMaxUriRest);
-    const std::size_t at = rest.find('@');
+    const std::size_t at = FindChar(rest, '@');
     if (at == std::string_view::npos) return;
     user = rest.substr(0, at);
     const std::string_view afterAt = rest.substr(at + 1);
-    hostPort = afterAt.substr(0, std::min(afterAt.size(), afterAt.find_first_of(" >")));
-    host = afterAt.substr(0, std::min(afterAt.size(), afterAt.find_first_of(" :;>")));
+    hostPort = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " >")));
+    host = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " :;>")));
 }
 
 void TMessageParser::ViaLine(std::string_view line) {
     // The first "rport=" of all the Via lines so far decides the value, so
     // only a line before any such mark can change it.
     const bool rportSeen = M.ViaHeaders.find("rport=") != std::string::npos;
+    M.ViaHeaders.reserve(M.ViaHeaders.size() + line.size() + 2);
     M.ViaHeaders.append(line).append("\r\n");
     if (!rportSeen) {
         const std::size_t rport = M.ViaHeaders.find("rport=");
@@ -285,16 +312,18 @@ void TMessageParser::ViaLine(std::string_view line) {
     const std::size_t branch = line.find(";branch=");
     if (branch != std::string_view::npos) {
         const std::string_view value = line.substr(branch + 8, kMaxBranch);
-        M.ViaBranch = value.substr(0, std::min(value.size(), value.find_first_of(";, \r")));
+        M.ViaBranch = value.substr(0, std::min(value.size(), FindAny(value, ";, \r")));
     }
-    M.ViaHost = line;
     const std::size_t udp = line.find("/UDP");
-    if (udp == std::string_view::npos) return;
+    if (udp == std::string_view::npos) {
+        M.ViaHost = line;
+        return;
+    }
     std::string_view sentBy = Trim(Mid(line, udp + 1 + 5));
-    sentBy = Before(sentBy, ';');
+    sentBy = BeforeChar(sentBy, ';');
     M.ViaHost = sentBy;
     M.ViaPort = "5060";
-    const std::size_t colon = sentBy.find(':');
+    const std::size_t colon = FindChar(sentBy, ':');
     if (colon != std::string_view::npos) {
         M.ViaPort = sentBy.substr(colon + 1);
         M.ViaHost = sentBy.substr(0, colon);
@@ -399,13 +428,21 @@ TSipMessage::TSipMessage(std::string datagram) : RawText(std::move(datagram)) {
     TMessageParser parser(*this);
 
     int lineCount = 0;
+    // Where the first empty line begins. The first CR LF CR LF always makes
+    // one, so when the first one sits right after such a pair the body's
+    // start is known without searching the text again.
+    std::size_t firstEmpty = std::string_view::npos;
     ForEachLine(text, [&](std::string_view line) {
         if (lineCount++ == 0) parser.StartLine(line);
+        if (line.empty() && firstEmpty == std::string_view::npos)
+            firstEmpty = static_cast<std::size_t>(line.data() - text.data());
         parser.Line(line);
     });
 
     if (lineCount >= 2) {
-        const std::size_t blankLine = text.find("\r\n\r\n");
+        const bool afterPair = firstEmpty != std::string_view::npos && firstEmpty >= 2 &&
+                               text.substr(firstEmpty - 2, 4) == "\r\n\r\n";
+        const std::size_t blankLine = afterPair ? firstEmpty - 2 : text.find("\r\n\r\n");
         if (blankLine != std::string_view::npos) Body = text.substr(blankLine + 4, kMaxBody);
     }
     parser.Finish();

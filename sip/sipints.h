@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sip/dialog.h"
+
 // ---------------------------------------------------------------------------
 // States and shared types
 // ---------------------------------------------------------------------------
@@ -337,6 +339,11 @@ class ISipCall {
 public:
     virtual ~ISipCall() = default;
 
+    // The call's dialog: its identifiers, CSeq, remote target, route set and
+    // state, changed only through the dialog's own transitions.
+    virtual TDialog& Dialog() = 0;
+    std::string GetCallId() { return Dialog().CallId(); }
+
     virtual std::string GetDtmfReceived() = 0;
     virtual void SetDtmfReceived(const std::string& value) = 0;
     virtual TAutoResetEventPtr GetRingingEvent() = 0;
@@ -363,21 +370,10 @@ public:
     virtual void SetConference(ISipConferencePtr value) = 0;
     virtual void SetRecorder(ISipRecorderPtr value) = 0;
     virtual ISipRecorderPtr GetRecorder() = 0;
-    virtual int GetRouteCount() = 0;
-    virtual int GetRemoteCSeq() = 0;
-    virtual void SetRemoteCSeq(int value) = 0;
-    virtual int GetCSeq() = 0;
-    virtual void SetCSeq(int value) = 0;
-    virtual std::string GetRemoteContact() = 0;
-    virtual void SetRemoteContact(const std::string& value) = 0;
     virtual std::string GetAuthorizationLine() = 0;
     virtual void SetAuthorizationLine(const std::string& value) = 0;
     virtual std::string GetTarget() = 0;
     virtual void SetTarget(const std::string& value) = 0;
-    // "Route: " + the route set joined by "," + CR LF; empty without routes.
-    virtual std::string GetRouteHeader() = 0;
-    // The route set becomes the message's Record-Route entries, last first.
-    virtual void SetRouteSet(const TSipMessage& message) = 0;
     virtual std::string GetFromHeader() = 0;
     virtual void SetFromHeader(const std::string& value) = 0;
     virtual std::string GetToHeader() = 0;
@@ -416,11 +412,6 @@ public:
     virtual bool GetMediaActive() = 0;
     // Starts (sink creates the devices, RTP socket opens) or stops media.
     virtual void SetMediaActive(bool on) = 0;
-    // "Record-Route: " lines in the order of the Record-Route entries the
-    // set was built from; "Route: " lines in that order for an incoming
-    // call and in reverse for an outgoing one (RFC 3261 12.1.1, 12.1.2).
-    virtual std::string GetRecordRouteHeaders() = 0;
-    virtual std::string GetRouteHeaders() = 0;
     virtual bool GetIncoming() = 0;
     virtual void SetIncoming(bool value) = 0;
     virtual void Lock() = 0;
@@ -440,12 +431,6 @@ public:
     virtual void SetRemoteRtpPort(int value) = 0;
     virtual std::string GetRemoteRtpHost() = 0;
     virtual void SetRemoteRtpHost(const std::string& value) = 0;
-    virtual std::string GetCallId() = 0;
-    virtual std::string GetLocalTag() = 0;
-    virtual void SetLocalTag(const std::string& value) = 0;
-    virtual std::string GetRemoteTag() = 0;
-    virtual void SetRemoteTag(const std::string& value) = 0;
-    virtual void SetCallId(const std::string& value) = 0;
     virtual void SetBranch(const std::string& value) = 0;
     virtual bool GetOnHold() = 0;
     virtual void SetOnHold(bool value) = 0;
@@ -453,10 +438,6 @@ public:
     // A change to csIdle raises the sink's Bye once; while the state is
     // csIdle every call sets the ended event.
     virtual void SetState(TCallState value) = 0;
-    virtual std::string GetRemoteUri() = 0;
-    virtual void SetRemoteUri(const std::string& value) = 0;
-    virtual std::string GetLocalUri() = 0;
-    virtual void SetLocalUri(const std::string& value) = 0;
     virtual bool GetSpeakerEnabled() = 0;
     virtual void SetSpeakerEnabled(bool value) = 0;
     virtual int GetSpeakerDevice() = 0;

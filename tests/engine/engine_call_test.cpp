@@ -15,9 +15,9 @@ class EngineOutgoingCall : public EngineTest {};
 TEST_F(EngineOutgoingCall, RemoteUriFollowsTheNumber) {
     const ISipAccountPtr account = AddAccount();
     // The server's port (not 5060 here) stays in the domain.
-    EXPECT_EQ(Engine->MakeCall(account, "4711", -1, -1)->GetRemoteUri(),
+    EXPECT_EQ(Engine->MakeCall(account, "4711", -1, -1)->Dialog().RemoteUri(),
               "sip:4711@127.0.0.1:" + std::to_string(Server.Port()));
-    EXPECT_EQ(Engine->MakeCall(account, "4711@10.0.0.1", -1, -1)->GetRemoteUri(), "sip:4711@10.0.0.1");
+    EXPECT_EQ(Engine->MakeCall(account, "4711@10.0.0.1", -1, -1)->Dialog().RemoteUri(), "sip:4711@10.0.0.1");
 }
 
 TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
@@ -45,7 +45,7 @@ TEST_F(EngineOutgoingCall, ProxyChallengeThenAnswer) {
     EXPECT_FALSE(Server.NextOf("ACK").empty());
     ASSERT_TRUE(Sink->WaitFor("InviteOk"));
     EXPECT_EQ(call->GetState(), csConnected);
-    EXPECT_EQ(call->GetRemoteTag(), "callee");
+    EXPECT_EQ(call->Dialog().RemoteTag(), "callee");
     ASSERT_TRUE(call->GetCodec());
     EXPECT_EQ(call->GetCodec()->GetPayloadType(), 8);
     EXPECT_EQ(Sink->Count("InviteOk"), 1);
@@ -304,7 +304,7 @@ TEST_F(EngineConnectedCall, InfoDigitsAreReportedRegisteredOrNot) {
         return "INFO sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
                std::to_string(Server.Port()) + ";branch=z9hG4bKi" + std::to_string(cseq) + "\r\n"
                "From: <sip:5550100@127.0.0.1>;tag=callee1\r\nTo: <sip:4711@127.0.0.1>;tag=" +
-               call->GetLocalTag() + "\r\nCall-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: " +
+               call->Dialog().LocalTag() + "\r\nCall-ID: " + TSipMessage(invite).CallId + "\r\nCSeq: " +
                std::to_string(cseq) + " INFO\r\n"
                "Content-Type: application/dtmf-relay\r\nContent-Length: " + std::to_string(body.size()) +
                "\r\n\r\n" + body;
@@ -423,7 +423,7 @@ TEST_F(EngineIncomingCall, ReInviteWithoutRecordRouteKeepsTheRouteSet) {
     reinvite.replace(reinvite.find("CSeq: 1 INVITE"), 14, "CSeq: 2 INVITE");
     reinvite.replace(reinvite.find("branch=z9hG4bKin"), 16, "branch=z9hG4bKre");
     reinvite.replace(reinvite.find("To: <sip:4711@127.0.0.1>"), 24,
-                     "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag());
+                     "To: <sip:4711@127.0.0.1>;tag=" + call->Dialog().LocalTag());
     Server.Send(reinvite, Port);
     ASSERT_FALSE(Server.NextOf("INVITE", "200").empty());
     EXPECT_EQ(call->GetRemoteRtpPort(), 40002);
@@ -510,7 +510,7 @@ TEST_F(EngineBadInput, OutOfOrderAndTruncatedAnswersLeakNothing) {
     ASSERT_FALSE(invite.empty());
     Server.Send("BYE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + server +
                     ";branch=z9hG4bKbye1\r\nFrom: <sip:5550100@127.0.0.1>;tag=callee1\r\n"
-                    "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag() + "\r\nCall-ID: " +
+                    "To: <sip:4711@127.0.0.1>;tag=" + call->Dialog().LocalTag() + "\r\nCall-ID: " +
                     call->GetCallId() + "\r\nCSeq: 9 BYE\r\nContent-Length: 0\r\n\r\n",
                 Port);
     EXPECT_FALSE(Server.NextOf("BYE", "481").empty());

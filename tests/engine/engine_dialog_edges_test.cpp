@@ -7,6 +7,8 @@
 
 #include "engine_test_fixture.h"
 #include "sip/dialog_match.h"
+#include "sip/message.h"
+#include "sip/text.h"
 
 namespace sip_test {
 namespace {
@@ -55,11 +57,11 @@ protected:
     static std::string PeerRequest(const std::string& method, const ISipCallPtr& call, int cseq,
                                    uint16_t viaPort, const std::string& extra = "",
                                    const std::string& body = "", const std::string& type = "") {
-        std::string text = method + " " + call->GetLocalUri() + " SIP/2.0\r\n";
+        std::string text = method + " " + call->Dialog().LocalUri() + " SIP/2.0\r\n";
         text += "Via: SIP/2.0/UDP 127.0.0.1:" + std::to_string(viaPort) + ";branch=z9hG4bKpeer" +
                 std::to_string(cseq) + "\r\n";
-        text += "From: <" + call->GetRemoteUri() + ">;tag=" + call->GetRemoteTag() + "\r\n";
-        text += "To: <" + call->GetLocalUri() + ">;tag=" + call->GetLocalTag() + "\r\n";
+        text += "From: <" + call->Dialog().RemoteUri() + ">;tag=" + call->Dialog().RemoteTag() + "\r\n";
+        text += "To: <" + call->Dialog().LocalUri() + ">;tag=" + call->Dialog().LocalTag() + "\r\n";
         text += "Call-ID: " + call->GetCallId() + "\r\n";
         text += "CSeq: " + std::to_string(cseq) + " " + method + "\r\n";
         text += ContactAt(viaPort) + extra;
@@ -133,6 +135,51 @@ TEST_F(DialogEdges, CancelAfterAChallengeNamesTheInviteSentAgain) {
         Server.Send(Respond(retry, "487 Request Terminated", "callee"), Port);
         EXPECT_FALSE(Server.NextOf("ACK").empty());
         EXPECT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
+    }
+}
+
+// The BYE goes to the dialog's remote target: the Contact as the answer gave
+// it (a GRUU with its parameters), kept when the answer to a re-INVITE
+// carries none, and the far end's URI when no Contact ever came (never an
+// empty Request-URI).
+TEST_F(DialogEdges, ByeGoesToTheRemoteTargetTheAnswersLeft) {
+    const ISipAccountPtr account = AddAccount();
+    const std::string port = std::to_string(Server.Port());
+    const std::string gruu = "sip:5550100@127.0.0.1:" + port +
+                             ";transport=udp;gr=urn:uuid:5b7c3a2e-0d1f-4e2a-9c44-2e8f3b6d1a10;ob";
+    struct TCase {
+        const char* name;
+        std::string contact;  // in the 2xx to the INVITE
+        bool hold;            // a re-INVITE answered without Contact first
+        std::string byeUri;
+    };
+    const TCase cases[] = {
+        {"GRUU kept through a re-INVITE", gruu, true, gruu},
+        {"no Contact at all", "", false, "sip:5550100@127.0.0.1:" + port},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+        const std::string invite = Server.NextOf("INVITE");
+        const std::string contactLine = c.contact.empty() ? "" : "Contact: <" + c.contact + ">;expires=60\r\n";
+        Server.Send(Respond(invite, "200 OK", "callee", contactLine, SdpBody(FreeUdpPort(), "0")), Port);
+        EXPECT_EQ(TSipMessage(Server.NextOf("ACK")).RequestUri, c.byeUri);
+        ASSERT_TRUE(WaitUntil([&] { return call->GetState() == csConnected; }));
+        if (c.hold) {
+            Engine->Hold(call);
+            const std::string reInvite = Server.NextOf("INVITE");
+            ASSERT_FALSE(reInvite.empty());
+            EXPECT_EQ(TSipMessage(reInvite).RequestUri, c.byeUri);
+            Server.Send(Respond(reInvite, "200 OK", "", "", SdpBody(FreeUdpPort(), "0")), Port);
+            // The ACK goes out once the answer has been taken.
+            EXPECT_FALSE(Server.NextOf("ACK").empty());
+        }
+        Engine->HangUp(call);
+        const TSipMessage bye(Server.NextOf("BYE"));
+        EXPECT_EQ(bye.RequestUri, c.byeUri);
+        EXPECT_EQ(bye.ToTag, "callee");
+        Server.Send(Respond(bye.RawText, "200 OK"), Port);
+        ASSERT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     }
 }
 

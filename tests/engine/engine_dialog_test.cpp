@@ -105,7 +105,7 @@ protected:
     }
 
     TDialog DialogOf(const ISipCallPtr& call) {
-        return {call->GetCallId(), call->GetRemoteTag(), call->GetLocalTag()};
+        return {call->GetCallId(), call->Dialog().RemoteTag(), call->Dialog().LocalTag()};
     }
 
     // What a forgery must not change.
@@ -117,8 +117,8 @@ protected:
         std::size_t events;
     };
     TSnapshot Snap(const ISipCallPtr& call) {
-        return {call->GetState(), call->GetRemoteRtpHost(), call->GetRemoteContact(),
-                call->GetRemoteTag(), call->GetRemoteRtpPort(),
+        return {call->GetState(), call->GetRemoteRtpHost(), call->Dialog().RemoteContact(),
+                call->Dialog().RemoteTag(), call->GetRemoteRtpPort(),
                 call->GetCodec() ? call->GetCodec()->GetPayloadType() : -1, Sink->Events().size()};
     }
     void ExpectUnchanged(const ISipCallPtr& call, const TSnapshot& before) {
@@ -277,7 +277,7 @@ TEST_F(ForgedPeer, ResponsesOnlyFromTheTransactionTheyAnswer) {
         std::string text = "SIP/2.0 200 OK\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Port) +
                            ";branch=z9hG4bKmadeup\r\nFrom: <sip:4711@127.0.0.1>;tag=" + d.ourTag +
                            "\r\nTo: <sip:5550100@127.0.0.1>;tag=" + d.peerTag + "\r\nCall-ID: " +
-                           d.callId + "\r\nCSeq: " + std::to_string(call->GetCSeq() + 1) + " " +
+                           d.callId + "\r\nCSeq: " + std::to_string(call->Dialog().LocalCSeq() + 1) + " " +
                            method + "\r\nContact: <sip:evil@127.0.0.1:9>\r\n";
         const std::string body = SdpBody(9, "8");
         text += "Content-Type: application/sdp\r\nContent-Length: " + std::to_string(body.size()) +

@@ -111,7 +111,7 @@ TEST_F(EngineMediaTimeout, HeldCallsAndAZeroTimeoutStayUp) {
             ASSERT_FALSE(Server.NextOf("ACK").empty());
         }
         if (*test.farEndDirection) {
-            Server.Send(Request("INVITE", callId, 2, call->GetLocalTag(),
+            Server.Send(Request("INVITE", callId, 2, call->Dialog().LocalTag(),
                                 SdpBody(Peer.LocalPort(), "0") + test.farEndDirection),
                         Port);
             ASSERT_FALSE(Server.NextOf("INVITE", "200").empty());

@@ -53,7 +53,7 @@ TEST_F(EngineLifecycle, CSeqCountsAcrossAccountsAndCalls) {
     EXPECT_EQ(TSipMessage(Server.NextOf("REGISTER")).CSeqNumber, "1");
     EXPECT_EQ(TSipMessage(Server.NextOf("REGISTER")).CSeqNumber, "2");
     EXPECT_EQ(TSipMessage(Server.NextOf("INVITE")).CSeqNumber, "3");
-    EXPECT_EQ(call->GetCSeq(), 3);
+    EXPECT_EQ(call->Dialog().LocalCSeq(), 3u);
 }
 
 TEST_F(EngineLifecycle, CodecListKeepsRegisteredTypesInGivenOrder) {

@@ -105,7 +105,7 @@ TEST_F(EngineTransactions, RetransmittedInviteAndByeAreAnsweredAgainNotTakenAsNe
     EXPECT_EQ(Server.NextOf("INVITE", "200"), ok);
     std::string ack = "ACK sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
                       std::to_string(Server.Port()) + ";branch=z9hG4bKack\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\n"
-                      "To: <sip:4711@127.0.0.1>;tag=" + call->GetLocalTag() +
+                      "To: <sip:4711@127.0.0.1>;tag=" + call->Dialog().LocalTag() +
                       "\r\nCall-ID: dup-1\r\nCSeq: 1 ACK\r\nContent-Length: 0\r\n\r\n";
     Server.Send(ack, Port);
     // The ACK crosses a real socket to the signalling thread.

@@ -37,7 +37,7 @@ protected:
         return method + " sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" +
                std::to_string(Server.Port()) + ";branch=z9hG4bK" + method + cseq +
                "\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>;tag=" +
-               call->GetLocalTag() + "\r\nCall-ID: " + call->GetCallId() + "\r\nCSeq: " + cseq + " " +
+               call->Dialog().LocalTag() + "\r\nCall-ID: " + call->GetCallId() + "\r\nCSeq: " + cseq + " " +
                method + "\r\nContent-Length: 0\r\n\r\n";
     }
 };
@@ -74,7 +74,7 @@ TEST_F(EngineWire, BareFromAndToAreEchoedInRingingAndRefusal) {
     const std::string ringing = Server.NextOf("INVITE", "180");
     ASSERT_TRUE(Sink->WaitFor("Invite"));
     const ISipCallPtr call = Sink->OfferedCall();
-    const std::string ourTo = "<sip:4711@127.0.0.1>;tag=" + call->GetLocalTag();
+    const std::string ourTo = "<sip:4711@127.0.0.1>;tag=" + call->Dialog().LocalTag();
     EXPECT_EQ(Header(ringing, "To"), ourTo);
     EXPECT_EQ(Header(ringing, "From"), "<sip:carol@127.0.0.1>;tag=x");
     Engine->Reject(call);

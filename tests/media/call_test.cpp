@@ -107,13 +107,14 @@ TEST_F(CallTest, NewCallStartsIdleWithFreshIdentifiersAndDefaults) {
     EXPECT_FALSE(call->GetMediaActive());
     EXPECT_FALSE(call->GetIncoming());
     EXPECT_FALSE(call->GetOnHold());
-    EXPECT_EQ(call->GetCSeq(), 0);
+    EXPECT_EQ(call->Dialog().LocalCSeq(), 0u);
+    EXPECT_EQ(call->Dialog().State(), TDialogState::kNone);
     EXPECT_EQ(call->GetSdpVersion(), 0);
-    EXPECT_EQ(call->GetRouteCount(), 0);
+    EXPECT_TRUE(call->Dialog().RouteSet().empty());
     EXPECT_EQ(call->GetStartTime(), 45000.25);
 
-    EXPECT_EQ(call->GetLocalTag().size(), 9u);
-    EXPECT_TRUE(IsUpperHex(call->GetLocalTag()));
+    EXPECT_EQ(call->Dialog().LocalTag().size(), 9u);
+    EXPECT_TRUE(IsUpperHex(call->Dialog().LocalTag()));
     const std::string branch = call->GetBranch();
     EXPECT_EQ(branch.size(), 17u);
     EXPECT_EQ(branch.substr(0, 7), "z9hG4bK");
@@ -135,7 +136,7 @@ TEST_F(CallTest, RandomStartValuesStayInRangeAndDifferBetweenCalls) {
         const TCallPtr call = NewCall(Sink);
         EXPECT_GE(call->GetSdpSessionId(), 1234);
         EXPECT_LE(call->GetSdpSessionId(), 56233);
-        tags.push_back(call->GetLocalTag() + call->GetCallId());
+        tags.push_back(call->Dialog().LocalTag() + call->GetCallId());
     }
     std::sort(tags.begin(), tags.end());
     EXPECT_EQ(std::unique(tags.begin(), tags.end()), tags.end());
@@ -325,72 +326,6 @@ TEST_F(CallTest, SilenceReachesTheSinkAndPulsesTheSilenceEvent) {
     waiter.join();
     EXPECT_EQ(Sink->Events().front(), "silence");
     EXPECT_EQ(Sink->LastCall(), call.get());
-}
-
-// Route set -------------------------------------------------------------------------------
-
-namespace {
-
-const char* const kRingingWithRoutes =
-    "SIP/2.0 180 Ringing\r\n"
-    "Via: SIP/2.0/UDP 10.0.0.9:5075;branch=z9hG4bK1234567890\r\n"
-    "Record-Route: <sip:10.0.0.1;lr>, <sip:10.0.0.2;lr>\r\n"
-    "Record-Route: <sip:10.0.0.3;lr>\r\n"
-    "From: <sip:100@example.org>;tag=abc\r\n"
-    "To: <sip:200@example.org>;tag=def\r\n"
-    "Call-ID: 0123456789ABCDEF0123456789ABCDEF\r\n"
-    "CSeq: 1 INVITE\r\n"
-    "Content-Length: 0\r\n\r\n";
-
-}  // namespace
-
-TEST_F(CallTest, RouteSetIsTheRecordRouteEntriesLastFirst) {
-    const TCallPtr call = NewCall(Sink);
-    call->SetIncoming(true);
-    call->SetRouteSet(TSipMessage(kRingingWithRoutes));
-    EXPECT_EQ(call->GetRouteCount(), 3);
-    EXPECT_EQ(call->GetRouteHeader(),
-              "Route: <sip:10.0.0.3;lr>,<sip:10.0.0.2;lr>,<sip:10.0.0.1;lr>\r\n");
-    // The callee's requests go through the proxies in the order the
-    // Record-Route entries name them.
-    EXPECT_EQ(call->GetRouteHeaders(),
-              "Route: <sip:10.0.0.1;lr>\r\n"
-              "Route: <sip:10.0.0.2;lr>\r\n"
-              "Route: <sip:10.0.0.3;lr>\r\n");
-    const TSipMessage message(kRingingWithRoutes);
-    EXPECT_EQ(call->GetRecordRouteHeaders(), message.RecordRouteHeaders);
-}
-
-// The caller's first proxy is the last Record-Route entry of the answer: its
-// requests take the list backwards (a forward order sends them to the proxy
-// nearest the callee first, and through the others the wrong way).
-TEST_F(CallTest, OutgoingCallRoutesTheRecordRouteEntriesBackwards) {
-    const TCallPtr call = NewCall(Sink);
-    call->SetRouteSet(TSipMessage(kRingingWithRoutes));
-    EXPECT_EQ(call->GetRouteHeaders(),
-              "Route: <sip:10.0.0.3;lr>\r\n"
-              "Route: <sip:10.0.0.2;lr>\r\n"
-              "Route: <sip:10.0.0.1;lr>\r\n");
-    const TSipMessage message(kRingingWithRoutes);
-    EXPECT_EQ(call->GetRecordRouteHeaders(), message.RecordRouteHeaders);
-}
-
-TEST_F(CallTest, EmptyRouteSetGivesNoLines) {
-    const TCallPtr call = NewCall(Sink);
-    EXPECT_EQ(call->GetRouteHeader(), "");
-    EXPECT_EQ(call->GetRouteHeaders(), "");
-    EXPECT_EQ(call->GetRecordRouteHeaders(), "");
-}
-
-TEST_F(CallTest, RouteSetIsReplacedNotExtended) {
-    const TCallPtr call = NewCall(Sink);
-    call->SetRouteSet(TSipMessage(kRingingWithRoutes));
-    call->SetRouteSet(TSipMessage(
-        "SIP/2.0 200 OK\r\nRecord-Route: <sip:proxy.example.org;lr>\r\nCSeq: 1 INVITE\r\n\r\n"));
-    EXPECT_EQ(call->GetRouteHeader(), "Route: <sip:proxy.example.org;lr>\r\n");
-    call->SetRouteSet(TSipMessage("SIP/2.0 200 OK\r\nCSeq: 1 INVITE\r\n\r\n"));
-    EXPECT_EQ(call->GetRouteCount(), 0);
-    EXPECT_EQ(call->GetRouteHeader(), "");
 }
 
 // Taps and sound sources -------------------------------------------------------------------

@@ -179,6 +179,9 @@ TEST(ParseDigestChallenge, ChallengeTable) {
         {"Basic realm=\"b\"", false, "", "", "", ""},
         {"", false, "", "", "", ""},
         {"realm=\"orphan\"", false, "", "", "", ""},
+        // An unterminated quote runs to the end, a lone final backslash kept.
+        {"Digest realm=\"a\\\\b\", nonce=\"n\\", true, "a\\b", "n\\", "", ""},
+        {"Digest realm=a,nonce=\"q\\\"\",opaque=\"\"", true, "a", "q\"", "", ""},
     };
     for (const TRow& row : rows) {
         const std::optional<TParsedChallenge> parsed = ParseDigestChallenge(row.value);

@@ -43,10 +43,9 @@ protected:
     std::shared_ptr<TAccount> Account = MakeTestAccount();
     std::shared_ptr<TFakeCall> Call = MakeTestCall(Account);
 
-    void Connect() {
-        Call->RemoteTag = "srvtag1";
-        Call->RemoteContact = "sip:2001@198.51.100.5:5060";
-        Call->RecordRoutes = {"<sip:192.0.2.10;lr>"};
+    void Connect(const std::vector<std::string>& routes = {"<sip:192.0.2.10;lr>"},
+                 const std::string& contact = "sip:2001@198.51.100.5:5060") {
+        AnswerTestCall(*Call, "srvtag1", contact, routes);
     }
     void Challenge(const char* status, const char* qop, const char* opaque) {
         Call->AuthStatus = status;
@@ -109,8 +108,7 @@ TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
 }
 
 TEST_F(DialogComposer, ReInviteWithoutPeerContactFallsBackToTheRemoteUri) {
-    Connect();
-    Call->RemoteContact = "";
+    Connect({"<sip:192.0.2.10;lr>"}, "");
     EXPECT_EQ(ComposeInvite(*Call, "0").rfind("INVITE sip:2001@sip.telvira.example SIP/2.0\r\n", 0),
               0u);
 }
@@ -148,7 +146,7 @@ TEST_F(DialogComposer, InviteAuthIntHashesTheOfferItSends) {
 TEST_F(DialogComposer, TargetWithAtSignHashesTheUriTheLineShows) {
     Challenge("407", "", "");
     Call->Target = "2001@other.example";
-    Call->RemoteUri = "sip:2001@other.example";
+    Call->Dialog().StartOutgoing("sip:1001@sip.telvira.example", "sip:2001@other.example", 12);
     // md5(HA1 ":n0nce:" md5("INVITE:sip:2001@other.example")) by md5sum.
     const std::string text = ComposeInviteWithCredentials(*Call, "0");
     EXPECT_NE(text.find("uri=\"sip:2001@other.example\","
@@ -192,6 +190,7 @@ const TSipMessage kOkToInvite(
 // A new transaction with a branch of its own, and no credentials line when
 // nothing was challenged.
 TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
+    Call->Dialog().TakeAnswer(kOkToInvite);
     const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
     const std::string via = TSipMessage(text).ViaHeaders;
     const std::string branch = via.substr(via.find("branch=") + 7, 17);
@@ -204,6 +203,7 @@ TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
         "From: \"Linea 1\" <sip:1001@sip.telvira.example>;tag=A1B2C3D4E\r\n"
         "To: <sip:2001@sip.telvira.example>;tag=srvtag1\r\n"
         "Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
+        "Route: <sip:192.0.2.10;lr>\r\n"
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "CSeq: 12 ACK\r\n"
         "Content-Length: 0\r\n"
@@ -218,7 +218,7 @@ TEST_F(DialogComposer, AckForTwoHundredGoldenNeverChallenged) {
 
 // A record-routing proxy passes the ACK of a 2xx on only along the route set.
 TEST_F(DialogComposer, AckForTwoHundredFollowsTheRouteSet) {
-    Call->RecordRoutes = {"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"};
+    AnswerTestCall(*Call, "srvtag1", "", {"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"});
     const std::string text = ComposeAckWithCredentials(*Call, kOkToInvite);
     EXPECT_NE(text.find("Call-ID: FEDCBA9876543210FEDCBA9876543210\r\n"
                         "Route: <sip:192.0.2.10;lr>\r\nRoute: <sip:192.0.2.11;lr>\r\n"
@@ -289,10 +289,9 @@ TEST_F(DialogComposer, FailureAckWithoutItsInviteGoesToTheToUri) {
 // --- BYE, CANCEL -------------------------------------------------------------
 
 TEST_F(DialogComposer, ByeGoldenWithRouteSet) {
-    Connect();
-    Call->RecordRoutes = {"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"};
+    Connect({"<sip:192.0.2.10;lr>", "<sip:192.0.2.11;lr>"});
     Call->Branch = "z9hG4bKBYEBYEBYE1";
-    Call->CSeq = 13;
+    CountCSeqTo(*Call, 13);
     const std::string expected =
         "BYE sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKBYEBYEBYE1\r\n"
@@ -313,8 +312,11 @@ TEST_F(DialogComposer, ByeGoldenWithRouteSet) {
     EXPECT_EQ(parsed.ToTag, "srvtag1");
 }
 
-TEST_F(DialogComposer, ByeWithoutRemoteTargetLeavesTheUriEmpty) {
-    EXPECT_EQ(ComposeBye(*Call).rfind("BYE  SIP/2.0\r\n", 0), 0u);
+// A BYE with no Request-URI is no request at all: a peer that gave no
+// Contact is reached at its URI, as the re-INVITE is.
+TEST_F(DialogComposer, ByeWithoutPeerContactGoesToTheRemoteUri) {
+    Connect({}, "");
+    EXPECT_EQ(ComposeBye(*Call).rfind("BYE sip:2001@sip.telvira.example SIP/2.0\r\n", 0), 0u);
 }
 
 TEST_F(DialogComposer, CancelGoldenNeverChallenged) {
@@ -351,7 +353,7 @@ TEST_F(DialogComposer, CancelReusesTheViaLinesTheCallTookOver) {
 TEST_F(DialogComposer, ReferGolden) {
     Connect();
     Call->ViaHeaders = "Via: SIP/2.0/UDP 192.168.1.20:5075;rport=5075;branch=z9hG4bK99887766AA\r\n";
-    Call->CSeq = 14;
+    CountCSeqTo(*Call, 14);
     const std::string head =
         "REFER sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bK99887766AA\r\n"
@@ -439,7 +441,7 @@ TEST_F(DialogComposer, AckAndByeForAnotherFork) {
 TEST_F(DialogComposer, ReferNotifyGolden) {
     Connect();
     Call->Branch = "z9hG4bKNOTIFY0001";
-    Call->CSeq = 16;
+    CountCSeqTo(*Call, 16);
     const std::string head =
         "NOTIFY sip:2001@198.51.100.5:5060 SIP/2.0\r\n"
         "Via: SIP/2.0/UDP 192.168.1.20:5075;rport;branch=z9hG4bKNOTIFY0001\r\n"
@@ -465,7 +467,7 @@ TEST_F(DialogComposer, ReferNotifyGolden) {
 
 TEST_F(DialogComposer, InfoGoldenWithItsOwnBranch) {
     Connect();
-    Call->CSeq = 15;
+    CountCSeqTo(*Call, 15);
     const std::string text = ComposeInfo(*Call, '5');
     const std::string branch = ValueAfter(text, ";branch=");
     ASSERT_EQ(branch.rfind("z9hG4bK", 0), 0u);

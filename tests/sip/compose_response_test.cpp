@@ -136,13 +136,18 @@ protected:
     std::shared_ptr<TFakeCall> Call = IncomingCall();
 
     std::shared_ptr<TFakeCall> IncomingCall() {
-        auto call = MakeTestCall(Account);
-        call->RemoteUri = "sip:2001@sip.telvira.example";
-        call->RemoteTag = "caller7";
-        call->CallId = "abc-incoming@198.51.100.5";
+        auto call = std::make_shared<TFakeCall>("abc-incoming@198.51.100.5");
+        call->Account = Account;
+        call->Branch = "z9hG4bK99887766AA";
+        call->Target = "2001";
+        call->SdpSessionId = 4321;
+        call->LocalRtpPort = 22000;
+        call->Dialog().StartIncoming(
+            TSipMessage("INVITE sip:1001@192.168.1.20 SIP/2.0\r\n" + kVias + kFrom + "\r\n" + kTo +
+                        "\r\nCall-ID: abc-incoming@198.51.100.5\r\n" + kRecordRoute +
+                        "CSeq: 101 INVITE\r\nContent-Length: 0\r\n\r\n"),
+            1);
         call->ViaHeaders = kVias;
-        call->RecordRoutes = {"<sip:192.0.2.10;lr>"};
-        call->RemoteCSeq = 101;
         call->FromHeader = kFrom;
         call->ToHeader = kTo;
         call->Codec = std::make_shared<TFakeCodec>(8);

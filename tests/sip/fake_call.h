@@ -1,11 +1,13 @@
 // A call that only holds the fields the composers read, so composer tests
 // need neither media nor the engine. Every field is public and set directly
-// by the tests; the operations of the media side do nothing.
+// by the tests, the dialog through its own transitions; the operations of
+// the media side do nothing.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "sip/message.h"
 #include "sip/sipints.h"
 
 // A codec that only knows its payload type.
@@ -21,32 +23,25 @@ public:
 
 class TFakeCall : public ISipCall {
 public:
-    std::string RemoteUri, LocalUri, LocalTag, RemoteTag, CallId, Branch, ViaHeaders;
-    std::string RemoteContact, FromHeader, ToHeader, Direction = "sendrecv";
+    explicit TFakeCall(std::string callId = "FEDCBA9876543210FEDCBA9876543210",
+                       std::string localTag = "A1B2C3D4E")
+        : DialogState(std::move(callId), std::move(localTag)) {}
+
+    TDialog DialogState;
+    std::string Branch, ViaHeaders;
+    std::string FromHeader, ToHeader, Direction = "sendrecv";
     std::string AuthStatus, Realm, Nonce, Opaque, Qop, AuthorizationLine, ReferTarget, Target;
     TDigestUse DigestUse;
-    std::vector<std::string> RecordRoutes;  // as received, first entry first
-    int CSeq = 0, RemoteCSeq = 0, SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
+    int SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
     IAudioCodecPtr Codec;
     std::vector<int> NegotiatedPayloadTypes;
     ISipAccountPtr Account;
 
-    std::string GetRemoteUri() override { return RemoteUri; }
-    void SetRemoteUri(const std::string& v) override { RemoteUri = v; }
-    std::string GetLocalUri() override { return LocalUri; }
-    void SetLocalUri(const std::string& v) override { LocalUri = v; }
-    std::string GetLocalTag() override { return LocalTag; }
-    void SetLocalTag(const std::string& v) override { LocalTag = v; }
-    std::string GetRemoteTag() override { return RemoteTag; }
-    void SetRemoteTag(const std::string& v) override { RemoteTag = v; }
-    std::string GetCallId() override { return CallId; }
-    void SetCallId(const std::string& v) override { CallId = v; }
+    TDialog& Dialog() override { return DialogState; }
     std::string GetBranch() override { return Branch; }
     void SetBranch(const std::string& v) override { Branch = v; }
     std::string GetViaHeaders() override { return ViaHeaders; }
     void SetViaHeaders(const std::string& v) override { ViaHeaders = v; }
-    std::string GetRemoteContact() override { return RemoteContact; }
-    void SetRemoteContact(const std::string& v) override { RemoteContact = v; }
     std::string GetFromHeader() override { return FromHeader; }
     void SetFromHeader(const std::string& v) override { FromHeader = v; }
     std::string GetToHeader() override { return ToHeader; }
@@ -71,10 +66,6 @@ public:
     void SetReferTarget(const std::string& v) override { ReferTarget = v; }
     std::string GetTarget() override { return Target; }
     void SetTarget(const std::string& v) override { Target = v; }
-    int GetCSeq() override { return CSeq; }
-    void SetCSeq(int v) override { CSeq = v; }
-    int GetRemoteCSeq() override { return RemoteCSeq; }
-    void SetRemoteCSeq(int v) override { RemoteCSeq = v; }
     int GetSdpVersion() override { return SdpVersion; }
     void SetSdpVersion(int v) override { SdpVersion = v; }
     int GetSdpSessionId() override { return SdpSessionId; }
@@ -88,16 +79,6 @@ public:
     ISipAccountPtr GetAccount() override { return Account; }
     void SetAccount(ISipAccountPtr v) override { Account = v; }
 
-    int GetRouteCount() override { return static_cast<int>(RecordRoutes.size()); }
-    std::string GetRouteHeaders() override { return Lines("Route: "); }
-    std::string GetRecordRouteHeaders() override { return Lines("Record-Route: "); }
-    std::string GetRouteHeader() override {
-        if (RecordRoutes.empty()) return {};
-        std::string joined;
-        for (const auto& entry : RecordRoutes) joined += (joined.empty() ? "" : ",") + entry;
-        return "Route: " + joined + "\r\n";
-    }
-    void SetRouteSet(const TSipMessage&) override {}
 
     // Media and notification side: not used by the composers.
     std::string GetDtmfReceived() override { return {}; }
@@ -167,13 +148,6 @@ public:
     void SetMicrophoneEnabled(bool) override {}
     void PlayWav(IWavFilePtr) override {}
     bool PlayWavToSpeaker(IWavFilePtr) override { return false; }
-
-private:
-    std::string Lines(const std::string& name) const {
-        std::string text;
-        for (const auto& entry : RecordRoutes) text += name + entry + "\r\n";
-        return text;
-    }
 };
 
 #include "sip/account.h"
@@ -211,14 +185,30 @@ inline std::shared_ptr<TAccount> MakeTestAccount() {
 inline std::shared_ptr<TFakeCall> MakeTestCall(const ISipAccountPtr& account) {
     auto call = std::make_shared<TFakeCall>();
     call->Account = account;
-    call->RemoteUri = "sip:2001@sip.telvira.example";
-    call->LocalUri = "sip:1001@sip.telvira.example";
-    call->LocalTag = "A1B2C3D4E";
-    call->CallId = "FEDCBA9876543210FEDCBA9876543210";
+    call->Dialog().StartOutgoing("sip:1001@sip.telvira.example", "sip:2001@sip.telvira.example", 12);
     call->Branch = "z9hG4bK99887766AA";
-    call->CSeq = 12;
     call->Target = "2001";
     call->SdpSessionId = 4321;
     call->LocalRtpPort = 22000;
     return call;
+}
+
+// The far end of the test call answers 2xx with `remoteTag`, its Contact
+// `contact` (none when empty) and a route set of `routes` in the order our
+// requests carry them (its Record-Route lists them the other way round).
+inline void AnswerTestCall(TFakeCall& call, const std::string& remoteTag, const std::string& contact,
+                           const std::vector<std::string>& routes = {}) {
+    std::string text = "SIP/2.0 200 OK\r\nTo: <" + call.Dialog().RemoteUri() + ">;tag=" + remoteTag +
+                       "\r\nFrom: <" + call.Dialog().LocalUri() + ">;tag=" + call.Dialog().LocalTag() +
+                       "\r\nCall-ID: " + call.Dialog().CallId() + "\r\nCSeq: " +
+                       std::to_string(call.Dialog().LocalCSeq()) + " INVITE\r\n";
+    if (!contact.empty()) text += "Contact: <" + contact + ">\r\n";
+    for (auto route = routes.rbegin(); route != routes.rend(); ++route)
+        text += "Record-Route: " + *route + "\r\n";
+    call.Dialog().TakeAnswer(TSipMessage(text + "Content-Length: 0\r\n\r\n"));
+}
+
+// Counts the test call's CSeq up to `cseq`.
+inline void CountCSeqTo(TFakeCall& call, uint32_t cseq) {
+    while (call.Dialog().LocalCSeq() < cseq) call.Dialog().NextLocalCSeq();
 }

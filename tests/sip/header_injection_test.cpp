@@ -195,8 +195,7 @@ protected:
     std::shared_ptr<TFakeCall> Call = MakeTestCall(Account);
 
     void Connect() {
-        Call->RemoteTag = "srvtag1";
-        Call->RemoteContact = "sip:2001@198.51.100.5:5060";
+        AnswerTestCall(*Call, "srvtag1", "sip:2001@198.51.100.5:5060");
     }
     void Challenge() {
         Call->AuthStatus = "407";
@@ -273,7 +272,7 @@ TEST_F(HeaderInjection, UserNameInRegisterFromContactAndDigest) {
 
 TEST_F(HeaderInjection, DialledNumberInInvite) {
     Challenge();
-    Run([&](const std::string& value) { Call->RemoteUri = TargetUri(value, "sip.telvira.example"); },
+    Run([&](const std::string& value) { Call->Dialog().StartOutgoing("sip:1001@sip.telvira.example", TargetUri(value, "sip.telvira.example"), 12); },
         [&] { return ComposeInviteWithCredentials(*Call, "0 8"); },
         [&](const std::string& value, const std::string& text) {
             const TSipMessage parsed(text);

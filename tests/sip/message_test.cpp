@@ -238,6 +238,12 @@ TEST(SipMessageBody, TakenOnlyAfterCrLfCrLf) {
     // One line only: no body, however it ends.
     EXPECT_EQ(Parse("\r\n\r\nabc").Body, "abc");
     EXPECT_EQ(Parse("abc\r\n\r\n").Body, "");
+
+    // An empty line of another kind first, or a NUL before the blank line:
+    // the body still begins after the first CR LF CR LF.
+    EXPECT_EQ(Parse("INFO sip:a@b SIP/2.0\nCSeq: 2 INFO\n\nX\r\n\r\nSignal=5").Body, "Signal=5");
+    EXPECT_EQ(Parse("INFO sip:a@b SIP/2.0\r\nCSeq: 2 INFO\r\n\r\n\r\n\r\nx").Body, "\r\n\r\nx");
+    EXPECT_EQ(Parse(std::string("A\r\nB\0\r\n\r\nbody", 13)).Body, "body");
 }
 
 TEST(SipMessageBody, BodyIsCutAtHundredThousandCharacters) {
