@@ -395,7 +395,7 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     // A request's top Via learns where the datagram really came from, so its
     // responses reach the sender behind a NAT or on another node.
     if (!message.RequestUri.empty() && !source.address.empty())
-        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port);
+        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port, source.stream);
     if (IsRequest(message) && RefuseInvalid(message)) {
         Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
         return;
