@@ -17,14 +17,15 @@ void TSipEngine::OnStreamClosed(const std::string& address, uint16_t port, const
             std::lock_guard<ISipAccount> guard(*account);
             const uint8_t state = account->GetState();
             const bool registering = state == asRegistering || state == asAuthenticating;
-            if (!established && registering) {
+            if (registering) {
                 // Nothing will answer this REGISTER: the reason (a refused
                 // connection, a certificate for another name) is known now,
-                // not after Timer F.
+                // not after Timer F. A server that takes the connection and
+                // drops it again is tried after the back-off, not in a loop.
                 bool report = false;
                 OnRegistrationFailed(*account, reason, report);
                 if (report) failed.push_back(account);
-            } else if (established && (registering || state == asRegistered)) {
+            } else if (established && state == asRegistered) {
                 // The server forgets a binding whose connection is gone and
                 // could not reach us anyway: a new connection, registered
                 // again at once.

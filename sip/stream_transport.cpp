@@ -19,6 +19,10 @@ constexpr int kMaxWaitMs = 100;
 // pause cannot keep the others waiting.
 constexpr int kReadsPerPass = 8;
 constexpr std::size_t kReadSize = 16 * 1024;
+// A connection a peer opened and sends nothing on is closed after this: idle
+// ones would otherwise fill the places the server's own connection needs.
+// Servers keep theirs alive with CR LF pairs well within it.
+constexpr std::chrono::seconds kIncomingIdle{180};
 
 std::string SocketErrorText(int error) { return WinsockErrorText(WinsockCodeFromErrno(error)); }
 
@@ -207,6 +211,7 @@ void TStreamTransport::AcceptAll() {
         slot->incoming = true;
         slot->phase = TPhase::kOpen;
         slot->established = true;
+        slot->deadline = TClock::now() + kIncomingIdle;
     }
 }
 
@@ -274,6 +279,7 @@ void TStreamTransport::ReadAll(TConnection& connection, TPass& pass) {
                                                                       : " closed by the peer");
             return;
         }
+        if (connection.incoming) connection.deadline = TClock::now() + kIncomingIdle;
         TFramedInput input = connection.framer.Feed(buffer.data(), static_cast<std::size_t>(got));
         for (std::string& message : input.messages)
             pass.deliveries.push_back({connection.address, connection.port, std::move(message)});
@@ -336,6 +342,8 @@ void TStreamTransport::Reap(TPass& pass) {
             connection.closeReason = (connection.phase == TPhase::kConnecting ? "no connection to "
                                                                               : "no TLS handshake with ") +
                                      PeerText(connection.address, connection.port);
+        if (connection.incoming && connection.closeReason.empty() && now >= connection.deadline)
+            connection.closeReason = "connection from " + PeerText(connection.address, connection.port) + " idle";
         if (connection.closeReason.empty()) {
             ++it;
             continue;
