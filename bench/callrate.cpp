@@ -3,7 +3,9 @@
 // prints how many were placed, answered and ended, the rates, and whether
 // every call and RTP port was let go afterwards.
 //
-// Usage: callrate PORT [CALLS [PARALLEL]]   (exit code 0 when all succeeded)
+// Usage: callrate PORT [CALLS [PARALLEL [udp|tcp|tls [CAFILE]]]]
+// (exit code 0 when all succeeded). Over TLS the peer's certificate must
+// name 127.0.0.1 and come from CAFILE or the system's store.
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -54,12 +56,13 @@ void PlaceCalls(TSipEngine& engine, const ISipAccountPtr& account, std::atomic<i
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: callrate PORT [CALLS [PARALLEL]]\n");
+        std::fprintf(stderr, "usage: callrate PORT [CALLS [PARALLEL [udp|tcp|tls [CAFILE]]]]\n");
         return 2;
     }
     const std::string port = argv[1];
     const int calls = argc > 2 ? std::atoi(argv[2]) : 200;
     const int parallel = argc > 3 ? std::atoi(argv[3]) : 4;
+    const TSignallingTransport transport = argc > 4 ? ParseSignallingTransport(argv[4]) : TSignallingTransport::kUdp;
 
     TSipEngineOptions options;
     options.autoTick = false;
@@ -69,6 +72,8 @@ int main(int argc, char** argv) {
     {
         std::lock_guard<ISipAccount> guard(*account);
         account->SetLocalIp("127.0.0.1");
+        account->SetTransport(transport);
+        if (argc > 5) account->SetTlsCaFile(argv[5]);
     }
 
     TCounts counts;
@@ -89,7 +94,8 @@ int main(int argc, char** argv) {
     const int listed = engine->Calls().Count();
     const std::size_t ports = engine->Ports().InUseCount();
 
-    std::printf("calls %d, parallel %d, %.2f s\n", calls, parallel, seconds);
+    std::printf("calls %d, parallel %d, %s, %.2f s\n", calls, parallel,
+                SignallingTransportName(transport).c_str(), seconds);
     std::printf("placed %d (%.1f/s), answered %d (%.1f/s), hung up %d (%.1f/s)\n",
                 counts.placed.load(), counts.placed / seconds, counts.answered.load(),
                 counts.answered / seconds, counts.ended.load(), counts.ended / seconds);

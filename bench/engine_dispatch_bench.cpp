@@ -8,14 +8,30 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "sip/stream_transport.h"
 #include "sip/transport.h"
 
 namespace {
 
+// The transport the far end uses, as the benchmark's argument: over TCP the
+// answers go out on one connection the engine opens to the far end and
+// keeps, as it would to its server.
+enum TBenchTransport { kBenchUdp = 0, kBenchTcp = 1 };
+
+std::string ViaOf(TBenchTransport transport, uint16_t port) {
+    return std::string("Via: SIP/2.0/") + (transport == kBenchTcp ? "TCP" : "UDP") + " 127.0.0.1:" +
+           std::to_string(port);
+}
+
 // An engine on an ephemeral port whose account's server is a socket that
-// nobody reads: answers are really sent, and dropped by the kernel.
+// nobody reads: answers are really sent, and dropped by the kernel (over
+// TCP, read and framed by the far end's connection set).
 struct TBenchEngine {
-    TBenchEngine() : Server(0, nullptr, [](const std::string&, uint16_t, const uint8_t*, std::size_t) {}) {
+    explicit TBenchEngine(TBenchTransport transport = kBenchUdp)
+        : Transport(transport),
+          Server(0, nullptr, [](const std::string&, uint16_t, const uint8_t*, std::size_t) {}),
+          StreamServer(std::optional<uint16_t>(0), [](const std::string&, uint16_t, const std::string&) {},
+                       [](const std::string&, uint16_t, const std::string&, bool) {}) {
         TSipEngineOptions options;
         options.autoTick = false;
         options.keepAlivePeriod = std::chrono::hours(1);
@@ -28,10 +44,15 @@ struct TBenchEngine {
         Account->SetLocalIp("127.0.0.1");
     }
     void Feed(const std::string& text) {
-        Engine->Receive(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+        const TDatagramSource source{"127.0.0.1", FarPort(), Transport == kBenchTcp};
+        Engine->Receive(reinterpret_cast<const uint8_t*>(text.data()), text.size(), source);
     }
+    uint16_t FarPort() const { return Transport == kBenchTcp ? StreamServer.ListenPort() : Server.LocalPort(); }
+    std::string Via() const { return ViaOf(Transport, FarPort()); }
 
+    TBenchTransport Transport;
     TUdpSocket Server;
+    TStreamTransport StreamServer;
     std::shared_ptr<TSipEngine> Engine;
     ISipAccountPtr Account;
 };
@@ -44,10 +65,9 @@ std::string Sdp(int port) {
            "a=rtpmap:101 telephone-event/8000\r\n";
 }
 
-std::string Headers(const std::string& start, const std::string& callId, const std::string& cseq,
-                    const std::string& fromTag, const std::string& toTag) {
-    return start + "\r\n"
-           "Via: SIP/2.0/UDP 127.0.0.1:5060;branch=z9hG4bK" + std::string(kBranchDigits, '0') + ";rport\r\n"
+std::string Headers(const TBenchEngine& bench, const std::string& start, const std::string& callId,
+                    const std::string& cseq, const std::string& fromTag, const std::string& toTag) {
+    return start + "\r\n" + bench.Via() + ";branch=z9hG4bK" + std::string(kBranchDigits, '0') + ";rport\r\n"
            "Record-Route: <sip:127.0.0.1:5060;lr;ftag=" + fromTag + ">\r\n"
            "From: <sip:5550100@127.0.0.1>;tag=" + fromTag + "\r\n"
            "To: <sip:4711@127.0.0.1>" + (toTag.empty() ? "" : ";tag=" + toTag) + "\r\n"
@@ -81,7 +101,7 @@ std::string WithBody(std::string head, const std::string& type, const std::strin
 // The callee's 200 to the call's INVITE: it names the INVITE's branch, or
 // the client transaction takes it for nobody's answer and drops it.
 void Connect(TBenchEngine& bench, const ISipCallPtr& call, benchmark::State& state) {
-    std::string ok = WithBody(Headers("SIP/2.0 200 OK", call->GetCallId(),
+    std::string ok = WithBody(Headers(bench, "SIP/2.0 200 OK", call->GetCallId(),
                                       std::to_string(call->Dialog().LocalCSeq()) + " INVITE", call->Dialog().LocalTag(), "far1"),
                               "application/sdp", Sdp(30000));
     const std::size_t branch = ok.find("z9hG4bK");
@@ -91,33 +111,33 @@ void Connect(TBenchEngine& bench, const ISipCallPtr& call, benchmark::State& sta
 }
 
 void BM_OptionsAnswered(benchmark::State& state) {
-    TBenchEngine bench;
+    TBenchEngine bench(static_cast<TBenchTransport>(state.range(0)));
     const std::string options = WithBody(
-        Headers("OPTIONS sip:4711@127.0.0.1 SIP/2.0", "opt1", "1 OPTIONS", "o1", ""), "", "");
+        Headers(bench, "OPTIONS sip:4711@127.0.0.1 SIP/2.0", "opt1", "1 OPTIONS", "o1", ""), "", "");
     TFreshBranch fresh(options);
     for (auto _ : state) bench.Feed(fresh.Next());
 }
-BENCHMARK(BM_OptionsAnswered);
+BENCHMARK(BM_OptionsAnswered)->Arg(kBenchUdp)->Arg(kBenchTcp);
 
 // The same OPTIONS again and again: each copy is answered from the cache.
 void BM_OptionsCopyAnsweredAgain(benchmark::State& state) {
     TBenchEngine bench;
     const std::string options = WithBody(
-        Headers("OPTIONS sip:4711@127.0.0.1 SIP/2.0", "opt1", "1 OPTIONS", "o1", ""), "", "");
+        Headers(bench, "OPTIONS sip:4711@127.0.0.1 SIP/2.0", "opt1", "1 OPTIONS", "o1", ""), "", "");
     for (auto _ : state) bench.Feed(options);
 }
 BENCHMARK(BM_OptionsCopyAnsweredAgain);
 
 void BM_ResponseForUnknownCall(benchmark::State& state) {
     TBenchEngine bench;
-    const std::string ok = WithBody(Headers("SIP/2.0 200 OK", "nobody", "1 INVITE", "a", "b"),
+    const std::string ok = WithBody(Headers(bench, "SIP/2.0 200 OK", "nobody", "1 INVITE", "a", "b"),
                                     "application/sdp", Sdp(30000));
     for (auto _ : state) bench.Feed(ok);
 }
 BENCHMARK(BM_ResponseForUnknownCall);
 
 void BM_InfoDigitOnConnectedCall(benchmark::State& state) {
-    TBenchEngine bench;
+    TBenchEngine bench(static_cast<TBenchTransport>(state.range(0)));
     {
         std::lock_guard<ISipAccount> guard(*bench.Account);
         bench.Account->SetState(asRegistered);
@@ -126,13 +146,13 @@ void BM_InfoDigitOnConnectedCall(benchmark::State& state) {
     const std::string callId = call->GetCallId();
     Connect(bench, call, state);
     const std::string info = WithBody(
-        Headers("INFO sip:4711@127.0.0.1 SIP/2.0", callId, "5 INFO", "far1", call->Dialog().LocalTag()),
+        Headers(bench, "INFO sip:4711@127.0.0.1 SIP/2.0", callId, "5 INFO", "far1", call->Dialog().LocalTag()),
         "application/dtmf-relay", "Signal=5\r\nDuration=160\r\n");
     TFreshBranch fresh(info);
     for (auto _ : state) bench.Feed(fresh.Next());
     bench.Engine->EndCall(call);
 }
-BENCHMARK(BM_InfoDigitOnConnectedCall);
+BENCHMARK(BM_InfoDigitOnConnectedCall)->Arg(kBenchUdp)->Arg(kBenchTcp);
 
 void BM_ReInviteOnConnectedCall(benchmark::State& state) {
     TBenchEngine bench;
@@ -140,7 +160,7 @@ void BM_ReInviteOnConnectedCall(benchmark::State& state) {
     const std::string callId = call->GetCallId();
     Connect(bench, call, state);
     const std::string reinvite = WithBody(
-        Headers("INVITE sip:4711@127.0.0.1 SIP/2.0", callId, "7 INVITE", "far1", call->Dialog().LocalTag()),
+        Headers(bench, "INVITE sip:4711@127.0.0.1 SIP/2.0", callId, "7 INVITE", "far1", call->Dialog().LocalTag()),
         "application/sdp", Sdp(30002));
     TFreshBranch fresh(reinvite);
     for (auto _ : state) bench.Feed(fresh.Next());

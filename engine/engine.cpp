@@ -9,6 +9,7 @@
 #include "sip/compose.h"
 #include "sip/message.h"
 #include "sip/request_check.h"
+#include "sip/signalling_transport.h"
 #include "sip/transaction_key.h"
 #include "sip/via.h"
 
@@ -37,10 +38,10 @@ TSipEngine::TSipEngine(uint16_t localPort, TSipEngineOptions options)
       LocalPort_(localPort),
       Codecs_(RegisteredOnly({0, 8, 3, 110})),
       Client_([this](const std::string& text, const std::string& address,
-                     uint16_t port) { SendRaw(text.data(), text.size(), address, port); },
+                     uint16_t port) { SendWire(text, address, port); },
               Options_.transactionTimers),
       Server_([this](const std::string& text, const std::string& address,
-                     uint16_t port) { SendRaw(text.data(), text.size(), address, port); },
+                     uint16_t port) { SendWire(text, address, port); },
               Options_.transactionTimers),
       Resolver_(Options_.lookup) {}
 
@@ -136,10 +137,21 @@ void TSipEngine::SetActive(bool value) {
                    std::size_t length) { Receive(buffer, length, TDatagramSource{address, port}); },
             std::min({Options_.timerPeriod, Options_.keepAlivePeriod,
                       std::chrono::milliseconds(kTransactionPeriod)}));
+        // TCP listens on the UDP port, the one Contact names.
+        auto streams = std::make_unique<TStreamTransport>(
+            std::optional<uint16_t>(socket->LocalPort()),
+            [this](const std::string& address, uint16_t port, const std::string& message) {
+                Receive(reinterpret_cast<const uint8_t*>(message.data()), message.size(),
+                        TDatagramSource{address, port, true});
+            },
+            [this](const std::string& address, uint16_t port, const std::string& reason, bool established) {
+                OnStreamClosed(address, port, reason, established);
+            });
         LastKeepAlive_ = std::chrono::steady_clock::now();
         LastTick_ = LastKeepAlive_;
         std::lock_guard<std::mutex> guard(SocketLock_);
         Socket_ = std::move(socket);
+        Streams_ = std::move(streams);
         return;
     }
 
@@ -183,11 +195,15 @@ void TSipEngine::SetActive(bool value) {
     Server_.Clear();
     dispatch.unlock();
     std::unique_ptr<TUdpSocket> socket;
+    std::unique_ptr<TStreamTransport> streams;
     {
         std::lock_guard<std::mutex> guard(SocketLock_);
         socket = std::move(Socket_);
+        streams = std::move(Streams_);
+        StreamTargets_.clear();
     }
-    socket.reset();  // joins the receive thread outside the socket lock
+    streams.reset();  // joins the connections' thread outside the socket lock
+    socket.reset();   // joins the receive thread outside the socket lock
 }
 
 void TSipEngine::SwitchOff() {
@@ -266,8 +282,37 @@ void TSipEngine::RequireActive() const {
 
 void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::string& address,
                          uint16_t port) {
+    SendWire(std::string(static_cast<const char*>(buffer), length), address, port);
+}
+
+void TSipEngine::SendWire(const std::string& text, const std::string& address, uint16_t port) {
+    const TSignallingTransport transport = TopViaTransport(text);
     std::lock_guard<std::mutex> guard(SocketLock_);
-    if (Socket_) Socket_->Send(address, port, buffer, length);
+    if (!IsStreamTransport(transport)) {
+        if (Socket_) Socket_->Send(address, port, text.data(), text.size());
+        return;
+    }
+    if (!Streams_) return;
+    const auto known = StreamTargets_.find(address + ":" + std::to_string(port));
+    TStreamTransport::TTarget target{transport, address, LastCaFile_};
+    if (known != StreamTargets_.end()) target = known->second;
+    target.transport = transport;
+    Streams_->Send(address, port, text, target);
+}
+
+uint16_t TSipEngine::StreamPort() const {
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    return Streams_ ? Streams_->ListenPort() : 0;
+}
+
+bool TSipEngine::StreamConnected(const std::string& address, uint16_t port) const {
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    return Streams_ && Streams_->Connected(address, port);
+}
+
+void TSipEngine::DropConnection(const std::string& address, uint16_t port) {
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    if (Streams_) Streams_->Drop(address, port);
 }
 
 // Every SIP message the agent composes passes here once; the transaction
@@ -281,17 +326,34 @@ void TSipEngine::SendText(const std::string& text, const std::string& address, i
     // runs again, and an answer to nothing kept is dropped.
     const TWireFacts facts = remember ? WireFactsOfText(text) : TWireFacts{};
     if (facts.IsSip()) {
-        const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port)};
+        // A connection delivers or fails by itself: no retransmissions on it
+        // (RFC 3261 17.1.1.2, 17.1.2.2), only the limits.
+        const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port),
+                                                        IsStreamTransport(TopViaTransport(text))};
         if (facts.request)
             Client_.OnSent(facts, text, destination, SteadyNow());
         else
             Server_.OnSent(facts, text, destination, SteadyNow());
     }
-    SendRaw(text.data(), text.size(), address, static_cast<uint16_t>(port));
+    SendWire(text, address, static_cast<uint16_t>(port));
 }
 
 void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
-    SendText(text, account.GetServerAddress(), account.GetServerPort());
+    const std::string address = account.GetServerAddress();
+    const int port = account.GetServerPort();
+    const TSignallingTransport transport = account.GetTransport();
+    if (IsStreamTransport(transport)) {
+        // The certificate must name the server the user typed, not the
+        // address it resolved to.
+        const std::string proxy = account.GetProxy();
+        const std::string server = proxy.empty() ? account.GetDomain() : proxy;
+        const std::string caFile = account.GetTlsCaFile();
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        StreamTargets_[address + ":" + std::to_string(port)] =
+            TStreamTransport::TTarget{transport, server.substr(0, server.find(':')), caFile};
+        if (!caFile.empty()) LastCaFile_ = caFile;
+    }
+    SendText(text, address, port);
 }
 
 bool IsDottedAddress(const std::string& text) {
@@ -343,7 +405,7 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     // A request's top Via learns where the datagram really came from, so its
     // responses reach the sender behind a NAT or on another node.
     if (!message.RequestUri.empty() && !source.address.empty())
-        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port);
+        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port, source.stream);
     if (IsRequest(message) && RefuseInvalid(message)) {
         Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
         return;
@@ -506,7 +568,17 @@ void TSipEngine::KeepAlive() {
     std::lock_guard<TSipAccounts> list(Accounts_);
     for (int i = 0; i < Accounts_.Count(); ++i) {
         ISipAccountPtr account = Accounts_.AccountAt(i);
-        SendToAccount(*account, kKeepAlive);
+        if (!IsStreamTransport(account->GetTransport())) {
+            SendToAccount(*account, kKeepAlive);
+            continue;
+        }
+        // Over a connection the same CR LF pair keeps the router's binding
+        // and tells a dead server (RFC 5626 4.4.1); a connection that is
+        // gone is rebuilt by the registration, not by a keep-alive.
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        if (Streams_)
+            Streams_->SendIfConnected(account->GetServerAddress(),
+                                      static_cast<uint16_t>(account->GetServerPort()), kKeepAlive);
     }
 }
 

@@ -38,15 +38,19 @@
 #include "sip/client_transactions.h"
 #include "sip/event_sink.h"
 #include "sip/server_transactions.h"
+#include "sip/stream_transport.h"
 #include "sip/sipints.h"
 #include "sip/transport.h"
 
 class TSipMessage;
 
-// Where a received datagram came from; empty when not known.
+// Where a received datagram came from; empty when not known. `stream`: it
+// came over a TCP or TLS connection, whose far port says nothing about the
+// peer's listening port (a server opens its connections from any port).
 struct TDatagramSource {
     std::string address;
     uint16_t port = 0;
+    bool stream = false;
 };
 
 // A dotted IPv4 address ("192.0.2.1"), not a name.
@@ -175,6 +179,11 @@ public:
     // ran out of time (the signalling thread does this with autoTick).
     void PollTransactions();
     std::size_t TransactionCount() const { return Client_.Count() + Server_.Count(); }
+    // The TCP listener's port (0 without one), whether a connection with a
+    // peer is open, and a connection closed as if the peer had closed it.
+    uint16_t StreamPort() const;
+    bool StreamConnected(const std::string& address, uint16_t port) const;
+    void DropConnection(const std::string& address, uint16_t port);
 
 private:
     // Receive path and timers.
@@ -210,6 +219,13 @@ private:
     static double SecondsBetween(double earlier, double later) { return (later - earlier) * 86400.0; }
 
     // Sending.
+    // Puts one message on the wire: over the connection with address:port
+    // when its top Via names TCP or TLS, else as a datagram.
+    void SendWire(const std::string& text, const std::string& address, uint16_t port);
+    // A connection is gone: the accounts whose server it reached register
+    // again over a new one, or fail with `reason` when it never came up.
+    void OnStreamClosed(const std::string& address, uint16_t port, const std::string& reason,
+                        bool established);
     // `remember` false: the transaction layer does not keep the message (a
     // refusal of a request that was never the call's).
     void SendText(const std::string& text, const std::string& address, int port,
@@ -426,6 +442,14 @@ private:
     // moves the socket out under the lock and joins its thread outside it.
     mutable std::mutex SocketLock_;
     std::unique_ptr<TUdpSocket> Socket_;  // guarded by SocketLock_; present while active
+    // The TCP and TLS connections, present while active. Its own thread
+    // hands received messages to Receive, which serialises them with the
+    // datagrams under DispatchLock_.
+    std::unique_ptr<TStreamTransport> Streams_;  // guarded by SocketLock_
+    // How a connection to each account's server is made (its TLS name and
+    // CA file), by "address:port"; other peers are verified by address.
+    std::unordered_map<std::string, TStreamTransport::TTarget> StreamTargets_;  // guarded by SocketLock_
+    std::string LastCaFile_;  // guarded by SocketLock_
 
     // Looks up the server names of lost registrations before their retry.
     TNameResolver Resolver_;

@@ -12,7 +12,10 @@
 namespace {
 
 // A Contact or Via without a port means the SIP default.
+// A connection's far port is any port the peer chose: over a stream the
+// address alone is compared.
 bool SameSource(const TDatagramSource& source, const std::string& host, const std::string& port) {
+    if (source.stream) return !host.empty() && source.address == host;
     return !host.empty() && source.address == host &&
            std::to_string(source.port) == (port.empty() ? "5060" : port);
 }

@@ -94,7 +94,8 @@ TAccount::TAccount(const std::string& stunServer, const std::string& domain,
 }
 
 std::string TAccount::GetContactUri() {
-    return "sip:" + sip_header::EscapeUserPart(UserName_) + "@" + GetContactHost() + ":" + std::to_string(LocalPort_);
+    return "sip:" + sip_header::EscapeUserPart(UserName_) + "@" + GetContactHost() + ":" +
+           std::to_string(LocalPort_) + UriTransportParameter(Transport_);
 }
 
 std::string TAccount::GetQuotedDisplayName() {
@@ -206,6 +207,25 @@ void TAccount::SetRenewal(const TRegistrationRenewal& value) {
 }
 int TAccount::GetExpires() { return Expires_; }
 void TAccount::SetExpires(int value) { Expires_ = value; }
+
+TSignallingTransport TAccount::GetTransport() { return Transport_; }
+
+void TAccount::SetTransport(TSignallingTransport value) {
+    const TSignallingTransport before = Transport_.exchange(value);
+    if (ServerPort_ == DefaultServerPort(before)) ServerPort_ = DefaultServerPort(value);
+}
+
+std::string TAccount::GetTlsCaFile() {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    return TlsCaFile_;
+}
+
+void TAccount::SetTlsCaFile(const std::string& value) {
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    TlsCaFile_ = value;
+}
+
+bool TAccount::SignallingIsSecure() { return Transport_ == TSignallingTransport::kTls; }
 
 // --- TSipAccounts -----------------------------------------------------------
 

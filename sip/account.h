@@ -8,6 +8,7 @@
 // first.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -109,6 +110,11 @@ public:
     void SetRenewal(const TRegistrationRenewal& value) override;
     int GetExpires() override;
     void SetExpires(int value) override;
+    TSignallingTransport GetTransport() override;
+    void SetTransport(TSignallingTransport value) override;
+    std::string GetTlsCaFile() override;
+    void SetTlsCaFile(const std::string& value) override;
+    bool SignallingIsSecure() override;
 
 private:
     std::recursive_mutex Lock_;  // Lock/Unlock; guards nothing by itself
@@ -145,6 +151,9 @@ private:
     int32_t Expires_ = 3600;
     std::string DisplayName_;
     int32_t CSeq_ = 1;
+    // Read by the signalling thread while the host may change it.
+    std::atomic<TSignallingTransport> Transport_{TSignallingTransport::kUdp};
+    std::string TlsCaFile_;  // guarded by AddressLock_
 };
 using TAccountPtr = std::shared_ptr<TAccount>;
 

@@ -33,7 +33,7 @@ void TClientTransactions::OnSent(const TWireFacts& facts, const std::string& tex
     entry.text = text;
     entry.destination = destination;
     entry.interval = Timers_.t1;
-    entry.nextSend = now + entry.interval;
+    entry.nextSend = destination.reliable ? TTime::max() : now + entry.interval;
     entry.deadline = now + Timers_.Limit();
 }
 
@@ -71,7 +71,7 @@ TResponseMatch TClientTransactions::OnResponse(const TWireFacts& response, TTime
             // transaction goes some time after that.
             entry.nextSend = TTime::max();
             entry.deadline = now + kInviteProceedingHold;
-        } else {
+        } else if (!entry.destination.reliable) {
             entry.interval = Timers_.t2;
             entry.nextSend = now + entry.interval;
         }

@@ -1,5 +1,6 @@
-// Client transactions over UDP (RFC 3261 17.1): every request the agent sends
-// is sent again until its answer arrives.
+// Client transactions (RFC 3261 17.1): every request the agent sends over
+// UDP is sent again until its answer arrives; over TCP or TLS only the time
+// limits run.
 //
 // INVITE: Timer A from T1, doubling, until the first response; Timer B ends
 // the transaction unanswered after 64*T1 unless a provisional response came,

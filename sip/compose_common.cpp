@@ -13,8 +13,13 @@ std::string ContentLengthAndBody(std::string_view body) {
 }
 
 std::string AccountViaLine(ISipAccount& account, std::string_view branch) {
-    std::string line = "Via: SIP/2.0/UDP " + account.GetLocalIp() + ":" +
-                       std::to_string(account.GetLocalPort()) + ";rport;branch=";
+    const TSignallingTransport transport = account.GetTransport();
+    // On a connection, "alias" asks the server to send its requests for us
+    // back over it (RFC 5923): it is the only way to reach us over TLS, and
+    // a router in between may let nothing else in.
+    std::string line = "Via: SIP/2.0/" + ViaTransportToken(transport) + " " + account.GetLocalIp() +
+                       ":" + std::to_string(account.GetLocalPort()) + ";rport" +
+                       (IsStreamTransport(transport) ? ";alias" : "") + ";branch=";
     line.append(branch).append(kCrLf);
     return line;
 }
@@ -46,7 +51,7 @@ TDigestCredentials AccountCredentials(ISipAccount& account) {
 
 std::string DomainPart(ISipAccount& account) {
     const int port = account.GetServerPort();
-    if (port == 5060 || port <= 0) return account.GetDomain();
+    if (port == DefaultServerPort(account.GetTransport()) || port <= 0) return account.GetDomain();
     return account.GetDomain() + ":" + std::to_string(port);
 }
 

@@ -22,10 +22,12 @@ inline constexpr std::string_view kMaxForwardsLine = "Max-Forwards: 70\r\n";
 // and the body itself.
 std::string ContentLengthAndBody(std::string_view body);
 
-// The account's Via line: "Via: SIP/2.0/UDP ip:port;rport;branch=...".
+// The account's Via line: "Via: SIP/2.0/UDP ip:port;rport;branch=...", with
+// the account's transport.
 std::string AccountViaLine(ISipAccount& account, std::string_view branch);
 
-// The domain as URIs write it: with the server's port when that is not 5060,
+// The domain as URIs write it: with the server's port when that is not the
+// transport's default (5060, 5061 for TLS),
 // so a proxy on another port is addressed as given.
 std::string DomainPart(ISipAccount& account);
 

@@ -327,8 +327,8 @@ std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool 
 std::string ComposeInfo(ISipCall& call, char digit) {
     const ISipAccountPtr account = CallAccount(call);
     std::string text = "INFO " + RemoteTarget(call) + " SIP/2.0\r\n";
-    text += "Via: SIP/2.0/UDP " + account->GetLocalIp() + ":" +
-            std::to_string(account->GetLocalPort()) + ";branch=" + NewBranch() + "\r\n";
+    text += "Via: SIP/2.0/" + ViaTransportToken(account->GetTransport()) + " " + account->GetLocalIp() +
+            ":" + std::to_string(account->GetLocalPort()) + ";branch=" + NewBranch() + "\r\n";
     text += call.Dialog().RouteLines();
     text += "From: " + account->GetQuotedDisplayName() + "<" + call.Dialog().LocalUri() +
             ">;tag=" + call.Dialog().LocalTag() + "\r\n";

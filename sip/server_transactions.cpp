@@ -63,7 +63,9 @@ void TServerTransactions::OnSent(const TWireFacts& facts, const std::string& tex
     entry.destination = destination;
     if (facts.status < 200) return;
     entry.deadline = now + Timers_.Limit();
-    entry.resending = facts.method == "INVITE";
+    // A 2xx is resent end to end until its ACK whatever the hop's transport
+    // (RFC 3261 13.3.1.4); a failure only over UDP (Timer G).
+    entry.resending = facts.method == "INVITE" && (facts.status < 300 || !destination.reliable);
     entry.interval = Timers_.t1;
     entry.nextSend = entry.resending ? now + entry.interval : TTime::max();
 }

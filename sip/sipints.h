@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "sip/dialog.h"
+#include "sip/signalling_transport.h"
 
 // ---------------------------------------------------------------------------
 // States and shared types
@@ -321,6 +322,18 @@ public:
     virtual void SetRenewal(const TRegistrationRenewal& value) = 0;
     virtual int GetExpires() = 0;
     virtual void SetExpires(int value) = 0;
+    // The transport of every request and response of the account. Setting
+    // it moves a server port left at the old transport's default to the new
+    // one's (5061 for TLS).
+    virtual TSignallingTransport GetTransport() = 0;
+    virtual void SetTransport(TSignallingTransport value) = 0;
+    // A CA certificate file trusted for the server's TLS certificate beside
+    // the system's store (a provider with its own CA); empty: the store only.
+    virtual std::string GetTlsCaFile() = 0;
+    virtual void SetTlsCaFile(const std::string& value) = 0;
+    // True when the account's signalling travels over TLS, so keys put in
+    // its SDP are protected on the wire.
+    virtual bool SignallingIsSecure() = 0;
 
     // BasicLockable, so std::lock_guard / std::unique_lock work on an account.
     void lock() { Lock(); }

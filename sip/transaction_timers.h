@@ -35,6 +35,9 @@ using TSend = std::function<void(const std::string& text, const std::string& add
 struct TDestination {
     std::string address;
     uint16_t port = 0;
+    // Over TCP or TLS: the connection retransmits, so the transaction does
+    // not (no Timer A, E or G); its time limits still run.
+    bool reliable = false;
 };
 
 }  // namespace sip_transaction

@@ -83,13 +83,13 @@ bool IsParameter(std::string_view param, std::string_view name) {
 // What the sender wrote in received and rport is never kept: responses
 // follow those marks, and a sender could otherwise aim them at anybody.
 std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddress,
-                        uint16_t sourcePort) {
+                        uint16_t sourcePort, bool connection) {
     const TSpan span = TopValueSpan(viaHeaders);
     if (span.end == span.begin || sourceAddress.empty()) return std::string(viaHeaders);
     const TTopVia via = ParseTopVia(viaHeaders);
     const std::string_view value = viaHeaders.substr(span.begin, span.end - span.begin);
     // With rport the received parameter is added always (RFC 3581 4).
-    const bool markReceived = via.rport || via.host != sourceAddress;
+    const bool markReceived = via.rport || connection || via.host != sourceAddress;
     const std::string receivedParam = ";received=" + std::string(sourceAddress);
 
     const std::size_t firstSemicolon = value.find(';');
@@ -112,6 +112,7 @@ std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddr
         params.remove_prefix(next + 1);
     }
     if (markReceived && !receivedWritten) stampedValue += receivedParam;
+    if (connection && !via.rport) stampedValue.append(";rport=").append(std::to_string(sourcePort));
 
     std::string stamped(viaHeaders.substr(0, span.begin));
     stamped += stampedValue;

@@ -22,9 +22,11 @@ TTopVia ParseTopVia(std::string_view viaHeaders);
 // `viaHeaders` with the top value marked as the receiving side must: a
 // received parameter with the packet's source address when that is not the
 // sent-by host (always when rport is asked), and the source port in rport;
-// whatever the sender wrote in either is replaced.
+// whatever the sender wrote in either is replaced. A request that came over
+// a connection (`connection`) is answered over it (RFC 3261 18.2.2), so its
+// source port is written in rport even when the sender did not ask.
 std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddress,
-                        uint16_t sourcePort);
+                        uint16_t sourcePort, bool connection = false);
 
 // Where responses to a request with these (stamped) Via lines go: the
 // received address, else the sent-by host; the rport value, else the

@@ -73,6 +73,15 @@ void TBoothSettings::WriteAccount(const TAccountSettings& account) {
     Save();
 }
 
+QString TBoothSettings::ReadTransport() const {
+    return Settings_->value(QStringLiteral("Account/transport")).toString();
+}
+
+void TBoothSettings::WriteTransport(const QString& transport) {
+    Settings_->setValue(QStringLiteral("Account/transport"), transport);
+    Save();
+}
+
 int TBoothSettings::ReadMediaTimeout() const {
     bool ok = false;
     const int seconds = Settings_->value(QStringLiteral("Media/timeoutseconds")).toInt(&ok);

@@ -57,6 +57,10 @@ public:
     TProviderSettings ReadProvider() const;
     void WriteCredentials(const QString& username, const QString& password);
     void WriteAccount(const TAccountSettings& account);
+    // The signalling transport beside the account ("Account/transport"):
+    // "udp", "tcp" or "tls"; empty when never chosen.
+    QString ReadTransport() const;
+    void WriteTransport(const QString& transport);
 
     TShopSettings ReadShop() const;
     // Seconds a call may hear nothing from the far end before it is cut

@@ -30,13 +30,13 @@ QComboBox* ShownOnlyList(QWidget* parent, const QStringList& entries, int top, c
 TAccountDialog::TAccountDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setObjectName(QStringLiteral("accountDialog"));
     setWindowTitle(QString::fromUtf8("Configuración Cuenta"));
-    resize(297, 262);
+    resize(297, 298);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     setAutoFillBackground(true);
     auto* group = new QGroupBox(QString::fromUtf8("Información"), this);
-    group->setGeometry(8, 8, 273, 169);
+    group->setGeometry(8, 8, 273, 205);
     Caption(group, "Usuario (SIP):", 28);
     Username_ = new QLineEdit(group);
     Username_->setObjectName(QStringLiteral("usernameField"));
@@ -50,14 +50,20 @@ TAccountDialog::TAccountDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     Server_ = ShownOnlyList(group, DefaultSipServers(), 100, "serverList");
     Caption(group, "Puerto:", 136);
     Port_ = ShownOnlyList(group, {QStringLiteral("5060"), QStringLiteral("8080")}, 136, "portList");
+    // A router that mangles SIP over UDP is passed by TCP, and by TLS,
+    // which no router can read.
+    Caption(group, "Transporte:", 172);
+    Transport_ = ShownOnlyList(group, {QStringLiteral("udp"), QStringLiteral("tcp"), QStringLiteral("tls")}, 172,
+                               "transportList");
+    Transport_->setEnabled(true);
     auto* accept = new QPushButton(QStringLiteral("&Aceptar"), this);
     accept->setObjectName(QStringLiteral("acceptButton"));
-    accept->setGeometry(112, 192, 81, 27);
+    accept->setGeometry(112, 228, 81, 27);
     accept->setDefault(true);
     connect(accept, &QPushButton::clicked, this, &QDialog::accept);
     auto* cancel = new QPushButton(QStringLiteral("&Cancelar"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setGeometry(200, 192, 81, 27);
+    cancel->setGeometry(200, 228, 81, 27);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -69,6 +75,13 @@ void TAccountDialog::SetCredentials(const QString& username, const QString& pass
 QString TAccountDialog::Username() const { return Username_->text(); }
 
 QString TAccountDialog::Password() const { return Password_->text(); }
+
+void TAccountDialog::SetTransport(const QString& transport) {
+    const int index = Transport_->findText(transport.toLower());
+    Transport_->setCurrentIndex(index < 0 ? 0 : index);
+}
+
+QString TAccountDialog::Transport() const { return Transport_->currentText(); }
 
 namespace {
 

@@ -20,10 +20,14 @@ public:
     void SetServer(const QString& server);
     QString Username() const;
     QString Password() const;
+    // The signalling transport: "udp", "tcp" or "tls"; anything else shows udp.
+    void SetTransport(const QString& transport);
+    QString Transport() const;
 
 private:
     QLineEdit* Username_;  // children of this
     QLineEdit* Password_;
     QComboBox* Server_;
     QComboBox* Port_;
+    QComboBox* Transport_;
 };

@@ -194,6 +194,20 @@ void TMainWindow::ShowNote(const QString& text) {
     Panels_[1]->setStyleSheet(QString());
 }
 
+namespace {
+
+// A stored value the booth does not know (a hand-edited file) must not keep
+// it off line: it falls back to UDP, the provider's usual transport.
+TSignallingTransport BoothTransport(const QString& stored) {
+    try {
+        return stored.isEmpty() ? TSignallingTransport::kUdp : ParseSignallingTransport(stored.toStdString());
+    } catch (const std::invalid_argument&) {
+        return TSignallingTransport::kUdp;
+    }
+}
+
+}  // namespace
+
 void TMainWindow::GoOnline() {
     WantOnline_ = true;
     SipRetryTimer_->stop();
@@ -204,6 +218,7 @@ void TMainWindow::GoOnline() {
     const std::string proxy = Addresses_.SipServer.section(QLatin1Char(':'), 0, 0).toStdString();
     SipAccount_ = Client_->AddAccount(server, Account_.Username.toStdString(), Account_.Password.toStdString(),
                                       proxy, std::string());
+    SipAccount_->SetTransport(BoothTransport(Settings_.ReadTransport()));
     SipAccount_->SetExpires(kRegistrationExpiry);
     SipAccount_->SetDisplayName(kLineDisplayName);
     Client_->RegisterAccount(SipAccount_);

@@ -61,9 +61,11 @@ void TMainWindow::OpenAccountDialog() {
 void TMainWindow::EditAccount(const QString& username, const QString& password, bool validateOnCancel) {
     AccountDialog_->SetServer(Addresses_.SipServer);
     AccountDialog_->SetCredentials(username, password);
+    AccountDialog_->SetTransport(Settings_.ReadTransport());
     if (AccountDialog_->exec() == QDialog::Accepted) {
         Account_.Username = AccountDialog_->Username();
         Account_.Password = AccountDialog_->Password();
+        Settings_.WriteTransport(AccountDialog_->Transport());
     } else if (!validateOnCancel) {
         return;
     }

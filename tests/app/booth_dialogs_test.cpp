@@ -14,6 +14,7 @@
 #include <QHeaderView>
 #include <QTest>
 
+#include "engine/engine.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/modal_driver.h"
@@ -162,6 +163,41 @@ private slots:
         QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
         QVERIFY(window->isEnabled());
         QCOMPARE(boxes.Seen(), QStringList{});
+    }
+
+    // The transport chosen in the account dialog is kept beside the account
+    // and is the one the booth registers over once validated; the dialog
+    // shows it when opened again.
+    void accountDialogTransportIsStoredAndUsed() {
+        TBoothSettings().WriteAccount({kTestAccount, kTestPassword, QString(), QString()});
+        TPortalSim sim(TestPortalConfig());
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl());
+        QVERIFY(StartAndWait(*window));
+        QWidget* dialog = Find<QWidget>(window.get(), "accountDialog");
+        QStringList shown;
+        for (const char* choice : {"tls", "tcp"}) {
+            TDialogDriver driver(dialog, [&](QWidget* open) {
+                auto* transport = Find<QComboBox>(open, "transportList");
+                shown << transport->currentText() << QString::number(transport->isEnabled());
+                transport->setCurrentIndex(transport->findText(QString::fromLatin1(choice)));
+                Press(open, "acceptButton");
+            });
+            QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
+            Find<QAction>(window.get(), "accountDialogAction")->trigger();
+            QVERIFY(driver.Done());
+            QVERIFY(validated.count() > 0 || validated.wait(10000));
+        }
+        QCOMPARE(shown, (QStringList{"udp", "1", "tls", "1"}));
+        QCOMPARE(TBoothSettings().ReadTransport(), QStringLiteral("tcp"));
+        auto engine = std::dynamic_pointer_cast<TSipEngine>(window->Client().GetEngine());
+        QVERIFY(engine);
+        // The newest account is the one the booth registers now.
+        QVERIFY(QTest::qWaitFor([&] {
+            const int count = engine->Accounts().Count();
+            ISipAccountPtr newest = engine->Accounts().AccountAt(count - 1);
+            return newest && newest->GetTransport() == TSignallingTransport::kTcp;
+        }, 10000));
     }
 
     // A mistyped password in the dialog: the error box, then the dialog

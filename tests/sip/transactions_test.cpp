@@ -116,21 +116,27 @@ TEST(ClientTransactions, RetransmissionScheduleAndTimeout) {
         int provisionalAtMs;  // -1: none
         std::vector<long> copiesAtMs;
         bool timesOut;
+        bool reliable;  // over TCP or TLS
     };
     const Case cases[] = {
         // Timer A doubles without cap; Timer B at 32 s.
-        {"INVITE", -1, {500, 1500, 3500, 7500, 15500, 31500}, true},
+        {"INVITE", -1, {500, 1500, 3500, 7500, 15500, 31500}, true, false},
         // A provisional response stops INVITE copies and Timer B.
-        {"INVITE", 1000, {500}, false},
+        {"INVITE", 1000, {500}, false, false},
         // Timer E doubles up to T2; Timer F at 32 s.
-        {"REGISTER", -1, {500, 1500, 3500, 7500, 11500, 15500, 19500, 23500, 27500, 31500}, true},
+        {"REGISTER", -1, {500, 1500, 3500, 7500, 11500, 15500, 19500, 23500, 27500, 31500}, true, false},
         // After a provisional, copies go on every T2, and Timer F still ends it.
-        {"BYE", 1000, {500, 5000, 9000, 13000, 17000, 21000, 25000, 29000}, true},
+        {"BYE", 1000, {500, 5000, 9000, 13000, 17000, 21000, 25000, 29000}, true, false},
+        // Over a connection no copies at all (no Timer A or E), yet Timers B
+        // and F still end what is never answered.
+        {"INVITE", -1, {}, true, true},
+        {"REGISTER", -1, {}, true, true},
+        {"BYE", 1000, {}, true, true},
     };
     for (const Case& c : cases) {
         Wire wire;
         TClientTransactions layer(wire.Sender());
-        layer.OnSent(Request(c.method, "z9hG4bK1"), {"127.0.0.1", 5060}, wire.now);
+        layer.OnSent(Request(c.method, "z9hG4bK1"), {"127.0.0.1", 5060, c.reliable}, wire.now);
         std::vector<TTimedOut> ended;
         if (c.provisionalAtMs >= 0) {
             ended = wire.RunTo(layer, milliseconds(c.provisionalAtMs));
@@ -231,17 +237,22 @@ TEST(ServerTransactions, InviteFinalResponseResentUntilAck) {
         int ackAtMs;  // -1: never
         std::vector<long> copiesAtMs;
         bool reported;
+        bool reliable;  // over TCP or TLS
     };
     const Case cases[] = {
-        {200, "z9hG4bKack", 2000, {500, 1500}, false},
-        {200, "", -1, {500, 1500, 3500, 7500, 11500, 15500, 19500, 23500, 27500, 31500}, true},
-        {486, "z9hG4bKin", 600, {500}, false},
+        {200, "z9hG4bKack", 2000, {500, 1500}, false, false},
+        {200, "", -1, {500, 1500, 3500, 7500, 11500, 15500, 19500, 23500, 27500, 31500}, true, false},
+        {486, "z9hG4bKin", 600, {500}, false, false},
+        // Over a connection a failure is not resent (no Timer G); a 2xx is,
+        // end to end, until its ACK (RFC 3261 13.3.1.4).
+        {486, "", -1, {}, false, true},
+        {200, "z9hG4bKack", 2000, {500, 1500}, false, true},
     };
     for (const Case& c : cases) {
         Wire wire;
         TServerTransactions layer(wire.Sender());
         layer.OnRequest(Received(Request("INVITE", "z9hG4bKin", "5")), wire.now);
-        layer.OnSent(Response(c.status, "INVITE", "z9hG4bKin", "5"), {"127.0.0.1", 5070}, wire.now);
+        layer.OnSent(Response(c.status, "INVITE", "z9hG4bKin", "5"), {"127.0.0.1", 5070, c.reliable}, wire.now);
         std::vector<TUnacknowledged> reported;
         if (c.ackAtMs >= 0) {
             reported = wire.RunTo(layer, milliseconds(c.ackAtMs));

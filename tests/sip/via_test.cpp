@@ -75,4 +75,24 @@ TEST(StampTopVia, ReceivingSideMarks) {
     EXPECT_EQ(destination.port, 40000);
 }
 
+// Over a connection the answer goes back on it, whether rport was asked or
+// not: its far port is written in, the sender's own marks replaced.
+TEST(StampTopVia, ConnectionSourceAlwaysMarked) {
+    struct TRow {
+        const char* via;
+        const char* stamped;
+    };
+    const TRow rows[] = {
+        {"Via: SIP/2.0/TCP 127.0.0.1:5060;branch=b\r\n",
+         "Via: SIP/2.0/TCP 127.0.0.1:5060;branch=b;received=127.0.0.1;rport=40000\r\n"},
+        {"Via: SIP/2.0/TLS 127.0.0.1;rport;branch=b\r\n",
+         "Via: SIP/2.0/TLS 127.0.0.1;rport=40000;branch=b;received=127.0.0.1\r\n"},
+        {"Via: SIP/2.0/TCP 10.0.0.5;rport=7;received=10.1.1.1\r\n",
+         "Via: SIP/2.0/TCP 10.0.0.5;rport=40000;received=127.0.0.1\r\n"},
+    };
+    for (const TRow& row : rows) {
+        EXPECT_EQ(StampTopVia(row.via, "127.0.0.1", 40000, true), row.stamped) << row.via;
+    }
+}
+
 }  // namespace

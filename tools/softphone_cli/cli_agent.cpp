@@ -49,6 +49,8 @@ void TCliAgent::Start() {
         return;
     Account_ = Client_.AddAccount(Options_.server, Options_.user, Options_.password,
                                   Options_.proxy, Options_.stun);
+    Account_->SetTransport(Options_.transport);
+    Account_->SetTlsCaFile(Options_.tlsCaFile);
     if (!Options_.displayName.empty())
         Account_->SetDisplayName(Options_.displayName);
     if (Options_.expires > 0)

@@ -13,7 +13,7 @@ const char* const kCliUsage =
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
     "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n"
     "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n"
-    "                     [--media-timeout SECONDS]\n";
+    "                     [--media-timeout SECONDS] [--transport udp|tcp|tls] [--tls-ca FILE]\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -75,6 +75,14 @@ const std::map<std::string, TSetter>& ValueOptions() {
         {"--password", [](TCliOptions& o, const std::string& v) { o.password = v; }},
         {"--proxy", [](TCliOptions& o, const std::string& v) { o.proxy = HeaderValue("--proxy", v); }},
         {"--stun", [](TCliOptions& o, const std::string& v) { o.stun = HeaderValue("--stun", v); }},
+        {"--transport", [](TCliOptions& o, const std::string& v) {
+             try {
+                 o.transport = ParseSignallingTransport(v);
+             } catch (const std::invalid_argument&) {
+                 throw std::invalid_argument("bad --transport: \"" + v + "\" (expected udp, tcp or tls)");
+             }
+         }},
+        {"--tls-ca", [](TCliOptions& o, const std::string& v) { o.tlsCaFile = v; }},
         {"--display-name", [](TCliOptions& o, const std::string& v) { o.displayName = DisplayName(v); }},
         {"--expires", [](TCliOptions& o, const std::string& v) {
              o.expires = ParseBoundedInt(v, 1, 86400 * 7, "--expires");
@@ -129,5 +137,8 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     }
     if (!options.server.empty() && options.user.empty())
         throw std::invalid_argument("--server needs --user");
+    // A CA that would silently go unused reads as verification that is on.
+    if (!options.tlsCaFile.empty() && options.transport != TSignallingTransport::kTls)
+        throw std::invalid_argument("--tls-ca needs --transport tls");
     return options;
 }

@@ -13,6 +13,8 @@ struct TCliOptions {
     std::string password;
     std::string proxy;
     std::string stun;
+    TSignallingTransport transport = TSignallingTransport::kUdp;
+    std::string tlsCaFile;  // trusted beside the system's store for the server's certificate
     std::string displayName;
     int expires = 0;  // 0: the account's own default
     TDtmfMethod dtmf = dtmfInBand;
