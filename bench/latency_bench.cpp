@@ -194,7 +194,7 @@ TRound RunRound(int seconds, int payloadType, std::chrono::milliseconds phase,
             toCallee.Send("127.0.0.1", calleePort, packet.data(), packet.size());
         held.clear();
         if (length > media::TRtpMediaPath::kHeaderSize && (data[1] & 0x7F) == payloadType) {
-            int16_t pcm[160];
+            int16_t pcm[480];  // room for a Speex packet of three frames
             const int bytes = static_cast<int>(std::min<std::size_t>(length - 12, 160));
             wireCodec->Decode(data + 12, pcm, bytes);
             if (FindClick(pcm, bytes))

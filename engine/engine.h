@@ -404,6 +404,10 @@ private:
 
     TEventSinkRef Sink_;
     TSipAccounts Accounts_;
+    // The one thread of every call's media; declared before the calls so
+    // that it is joined after they are gone (a call that outlives the
+    // engine keeps it until then).
+    const std::shared_ptr<media::TMediaLoop> MediaLoop_ = std::make_shared<media::TMediaLoop>();
     TSipCalls Calls_;
     TRtpPortPool Ports_;
 

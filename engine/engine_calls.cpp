@@ -27,6 +27,7 @@ std::shared_ptr<TCall> TSipEngine::NewCall(const ISipAccountPtr& account,
     settings.eventSink = Sink_.Get();
     settings.callId = callId;
     settings.clock = Options_.clock;
+    settings.mediaLoop = MediaLoop_;
     if (Options_.mediaPathFactory) settings.mediaPath = Options_.mediaPathFactory();
     return TCall::Create(std::move(settings));
 }

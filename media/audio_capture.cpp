@@ -24,6 +24,21 @@ void TCaptureState::Deliver(const int16_t* frame) {
         call->SendAudioFrame(frame);
 }
 
+void TCaptureState::SetDeviceListener(ISipMicrophone::TDeviceListener listener) {
+    std::lock_guard<std::mutex> guard(Mutex_);
+    Listener_ = std::move(listener);
+}
+
+void TCaptureState::ReportPresent(bool present) {
+    ISipMicrophone::TDeviceListener listener;
+    {
+        std::lock_guard<std::mutex> guard(Mutex_);
+        listener = Listener_;
+    }
+    if (listener)
+        listener(present);
+}
+
 bool TCaptureState::WaitUntil(TAudioClock::time_point deadline) {
     std::unique_lock<std::mutex> lock(Mutex_);
     return !Changed_.wait_until(lock, deadline, [this] { return Stopping_; });

@@ -26,6 +26,9 @@ public:
     // Hands one frame of kFrameSamples samples to the attached call, if any;
     // the reference is copied out of the lock before the call is used.
     void Deliver(const int16_t* frame);
+    // The device's listener hears that the card went away or came back.
+    void SetDeviceListener(ISipMicrophone::TDeviceListener listener);
+    void ReportPresent(bool present);
 
     // Waits until `deadline`; false when the device is being destroyed.
     bool WaitUntil(TAudioClock::time_point deadline);
@@ -45,6 +48,7 @@ private:
     std::condition_variable Changed_;
     // Guarded by Mutex_.
     ISipCallPtr Call_;
+    ISipMicrophone::TDeviceListener Listener_;
     bool Stopping_ = false;
     bool Reported_ = false;
     bool Opened_ = false;
@@ -61,6 +65,7 @@ public:
 
     ISipCallPtr GetCall() override { return State_->GetCall(); }
     void SetCall(ISipCallPtr call) override { State_->SetCall(std::move(call)); }
+    void SetDeviceListener(TDeviceListener listener) override { State_->SetDeviceListener(std::move(listener)); }
 
     // Whether the device opened; if not, the capture error's text (empty
     // when the error has no text) and no frame is ever delivered.

@@ -10,7 +10,8 @@
 namespace media {
 namespace {
 
-void CaptureFrames(TCaptureState& state, const TPortAudioStream& stream) {
+// Reads and delivers until the stream fails; false then, true on a stop.
+bool CaptureFrames(TCaptureState& state, IAudioInputStream& stream) {
     TAudioFormatConverter converter(stream.GetFormat(), true);
     const int frames = stream.GetFramesPerBuffer();
     std::vector<int16_t> buffer(static_cast<size_t>(frames * stream.GetFormat().channels));
@@ -18,40 +19,47 @@ void CaptureFrames(TCaptureState& state, const TPortAudioStream& stream) {
     while (!state.IsStopping()) {
         // Blocks for at most one 20 ms period, so a stop request is seen
         // within one period.
-        const PaError error = Pa_ReadStream(stream.Get(), buffer.data(),
-                                            static_cast<unsigned long>(frames));
-        if (error != paNoError && error != paInputOverflowed) {
-            state.WaitUntil(TAudioClock::now() + kFramePeriod);  // card gone: no busy loop
-            continue;
-        }
+        if (!stream.Read(buffer.data(), static_cast<unsigned long>(frames)))
+            return false;
         converter.FromDevice(buffer.data(), frames, pending);
         size_t used = 0;
         for (; pending.size() - used >= kFrameSamples; used += kFrameSamples)
             state.Deliver(pending.data() + used);
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(used));
     }
+    return true;
 }
 
-void RunMicrophone(TCaptureState& state, int device) {
+void RunMicrophone(TCaptureState& state, const TAudioInputOpener& open, std::chrono::microseconds period) {
     TryRaiseThreadPriority();
-    const TPortAudioPtr library = TPortAudio::Acquire();
-    TPortAudioStream stream;
-    const int error =
-        library->IsInitialized() ? stream.Open(device, true, TMicrophone::kDeviceLatency)
-                                 : paNotInitialized;
-    if (error != paNoError) {
+    int error = paNoError;
+    IAudioInputStreamPtr stream = open(error);
+    if (!stream) {
         RaiseCaptureOpenError(error);  // the thread's caller keeps the text
         state.SetOpened(false, "");
         return;
     }
     state.SetOpened(true, "");
-    CaptureFrames(state, stream);
+    while (!CaptureFrames(state, *stream)) {
+        // The card failed or went away: one period between attempts, never
+        // a loop at full speed, until it opens again or the call ends.
+        stream.reset();
+        state.ReportPresent(false);
+        while (!stream) {
+            if (!state.WaitUntil(TAudioClock::now() + period))
+                return;
+            stream = open(error);
+        }
+        state.ReportPresent(true);
+    }
 }
 
 }  // namespace
 
-TMicrophone::TMicrophone(int device) {
-    Start([device](TCaptureState& state) { RunMicrophone(state, device); });
+TMicrophone::TMicrophone(int device) : TMicrophone(PortAudioInput(device, kDeviceLatency)) {}
+
+TMicrophone::TMicrophone(TAudioInputOpener open, std::chrono::microseconds period) {
+    Start([open = std::move(open), period](TCaptureState& state) { RunMicrophone(state, open, period); });
 }
 
 }  // namespace media

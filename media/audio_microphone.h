@@ -1,8 +1,17 @@
 // TMicrophone: capture from a sound card through PortAudio, delivered to the
 // attached call in frames of 160 samples at 8000 Hz mono, one every 20 ms.
+//
+// A card that fails or goes away during the call (a USB headset pulled out)
+// is not read in a loop: the thread waits one period between attempts to
+// open it again, the call goes on sending nothing, and the device listener
+// hears "lost" once and "back" once it captures again.
 #pragma once
 
+#include <chrono>
+
 #include "media/audio_capture.h"
+#include "media/audio_clock.h"
+#include "media/audio_input_stream.h"
 
 namespace media {
 
@@ -17,6 +26,8 @@ public:
     // ends the capture thread (the call then sends nothing); its text, from
     // RaiseCaptureOpenError, is kept in GetOpenError.
     explicit TMicrophone(int device);
+    // The device `open` opens; a lost one is tried again `period` apart.
+    explicit TMicrophone(TAudioInputOpener open, std::chrono::microseconds period = kFramePeriod);
 };
 
 }  // namespace media

@@ -48,6 +48,7 @@ TCall::TCall(TCallSettings settings)
       Branch_(NewBranch()),
       Account_(std::move(settings.account)),
       ReportInterval_(settings.reportInterval),
+      SharedLoop_(std::move(settings.mediaLoop)),
       Ssrc_(static_cast<uint32_t>(RandomBelow(5000)) + Clock_.tick()),
       StartTime_(Clock_.now()),
       SdpSessionId_(1234 + RandomBelow(55000)),

@@ -8,6 +8,10 @@
 // - Every other lock is a leaf, held only while a reference or text is copied
 //   (or, for the tap, recorder and socket locks, across the one call into the
 //   tap or the socket), never while calling the event sink.
+// - The media (receive, playout, control reports) runs on a media loop shared
+//   by the engine's calls (or the call's own, without one); DrainLock_ makes
+//   one taker of the call's sockets at a time, the loop or a speaker that
+//   asks for its frame. It is taken before SocketLock_.
 // - Numbers and flags are atomics; State_ changes by exchange so that a change
 //   to csIdle raises Bye exactly once even with racing callers.
 // - EventSink_ is fixed at creation: a call keeps the sink it was given even
@@ -28,11 +32,11 @@
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
 #include "media/call_quality.h"
+#include "media/media_loop.h"
+#include "media/media_sockets.h"
 #include "media/rtp_source_filter.h"
 #include "media/speaker_mix.h"
 #include "sip/sipints.h"
-
-class TUdpSocket;
 
 // Sources of time; tests replace them so that nothing has to sleep.
 struct TCallClock {
@@ -52,6 +56,10 @@ struct TCallSettings {
     ICallMediaPathPtr mediaPath;
     // How often control reports go out on the RTP port + 1.
     std::chrono::milliseconds reportInterval{5000};
+    // The thread that carries the call's media, shared with the engine's
+    // other calls; empty: the call starts a loop of its own when its media
+    // first starts.
+    std::shared_ptr<media::TMediaLoop> mediaLoop;
 };
 
 // RTP send state, used by the send path on the capture thread only.
@@ -64,7 +72,7 @@ struct TRtpSendState {
     int32_t timestamp = 0;
 };
 
-class TCall final : public ISipCall, public std::enable_shared_from_this<TCall> {
+class TCall final : public ISipCall, public std::enable_shared_from_this<TCall>, private media::IMediaClient {
 public:
     static constexpr uint32_t kDtmfDeadTimeMs = 120;
 
@@ -236,6 +244,14 @@ public:
     // RTP and control datagrams taken from the peer since the call began: a
     // count that stops moving means the far end went silent on the network.
     uint64_t GetMediaReceived() const { return MediaReceived_; }
+    // Takes every datagram the kernel holds for the call (RTP and control)
+    // through the receive paths; whoever plays out a frame calls it first.
+    void DrainMedia();
+    // Whether this thread is inside DrainMedia for this call: the receive
+    // path then leaves the playout to the one that drains.
+    bool DrainingHere() const;
+    // Has the media loop run the call's playout within `ms`.
+    void RunMediaWithin(double ms);
 
 private:
     std::string ReadText(const std::string& field) const;
@@ -243,11 +259,14 @@ private:
     void StartMedia();
     void StopMedia(bool notifySink);
     void StopSocket();
+    void DetachFromLoop();
+    // media::IMediaClient, on the loop's thread.
+    void DrainSockets() override { DrainMedia(); }
+    TClock::time_point ServiceMedia(TClock::time_point now) override;
     void OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
                        std::size_t length);
     void OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
                            std::size_t length);
-    void StartControl();
     void SendControlReport();
 
     media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
@@ -289,10 +308,16 @@ private:
     ISipRecorderPtr Recorder_;
     mutable std::mutex QualityLock_;  // leaf: guards Quality_
     media::TCallQuality Quality_;
-    std::mutex SocketLock_;  // creation, destruction and every send
-    std::unique_ptr<TUdpSocket> RtpSocket_;
-    std::unique_ptr<TUdpSocket> ControlSocket_;  // RTCP; none when port + 1 is taken
+    std::mutex DrainLock_;   // every receive; taken before SocketLock_
+    std::mutex SocketLock_;  // every send
+    std::unique_ptr<media::TMediaSockets> Sockets_;  // replaced under both locks
     const std::chrono::milliseconds ReportInterval_;
+    TClock::time_point ControlDue_{};  // the loop's thread only while media runs
+    const std::shared_ptr<media::TMediaLoop> SharedLoop_;
+    std::mutex LoopLock_;  // leaf: guards the three below
+    std::shared_ptr<media::TMediaLoop> OwnLoop_;   // made when there is no shared one
+    std::shared_ptr<media::TMediaLoop> ActiveLoop_;  // the loop the media runs on now
+    media::TMediaLoop::TClientId LoopId_ = 0;
     std::atomic<uint32_t> SentPackets_{0};
     std::atomic<uint32_t> SentOctets_{0};
     std::atomic<uint32_t> LastSentTimestamp_{0};

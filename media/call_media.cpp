@@ -3,6 +3,9 @@
 #include "media/call.h"
 #include "sip/transport.h"
 
+#include <algorithm>
+#include <utility>
+
 void TCall::SetMediaActive(bool on) {
     if (on)
         StartMedia();
@@ -14,36 +17,49 @@ void TCall::StartMedia() {
     // The sink's devices exist before the socket can deliver the first frame.
     if (EventSink_)
         EventSink_->CreateAudioDevices(shared_from_this());
-    StopSocket();  // a restart without a stop must free the port first
-    std::unique_ptr<TUdpSocket> socket;
+    // A restart without a stop must free the port first.
+    DetachFromLoop();
+    StopSocket();
+    std::unique_ptr<media::TMediaSockets> sockets;
     try {
-        socket = std::make_unique<TUdpSocket>(
-            static_cast<uint16_t>(LocalRtpPort_.load()), nullptr,
-            [this](const std::string& address, uint16_t port, const uint8_t* buffer,
-                   std::size_t length) { OnRtpDatagram(address, port, buffer, length); });
+        sockets = std::make_unique<media::TMediaSockets>(static_cast<uint16_t>(LocalRtpPort_.load()),
+                                                         MediaPath_ != nullptr);
     } catch (...) {
         // Without a socket there is no media: give the devices back at once.
         if (EventSink_)
             EventSink_->ReleaseAudioDevices(shared_from_this());
         throw;
     }
+    const std::vector<int> fds = sockets->Fds();
     {
+        std::lock_guard<std::mutex> drain(DrainLock_);
         std::lock_guard<std::mutex> guard(SocketLock_);
-        RtpSocket_ = std::move(socket);
+        Sockets_ = std::move(sockets);
     }
     SentPackets_ = 0;
     SentOctets_ = 0;
-    StartControl();
+    ControlDue_ = TClock::now() + ReportInterval_;
     if (MediaPath_)
         MediaPath_->Start(*this);
     // Silence is measured from the start of media, not from tick 0, so a
     // silent line is not reported on its first received frame.
     LastSoundTime_ = Clock_.tick();
     MediaActive_ = true;
+
+    std::lock_guard<std::mutex> guard(LoopLock_);
+    if (!SharedLoop_ && !OwnLoop_)
+        OwnLoop_ = std::make_shared<media::TMediaLoop>();
+    ActiveLoop_ = SharedLoop_ ? SharedLoop_ : OwnLoop_;
+    // The loop reaches the call through its client face, sharing the call's
+    // count (the base is private: nobody else runs the call's media).
+    const std::shared_ptr<TCall> self = shared_from_this();
+    const std::shared_ptr<media::IMediaClient> client(self, static_cast<media::IMediaClient*>(self.get()));
+    LoopId_ = ActiveLoop_->Add(client, fds);
 }
 
 void TCall::StopMedia(bool notifySink) {
     MediaActive_ = false;
+    DetachFromLoop();
     StopSocket();
     if (MediaPath_)
         MediaPath_->Stop(*this);
@@ -52,24 +68,53 @@ void TCall::StopMedia(bool notifySink) {
         EventSink_->ReleaseAudioDevices(shared_from_this());
 }
 
-void TCall::StartControl() {
-    // The RTP port + 1 carries the control reports. Taken by someone else,
-    // the call goes on without them.
-    const int port = LocalRtpPort_.load();
-    if (!MediaPath_ || port <= 0 || port >= 65535)
-        return;
-    std::unique_ptr<TUdpSocket> socket;
-    try {
-        socket = std::make_unique<TUdpSocket>(
-            static_cast<uint16_t>(port + 1), [this] { SendControlReport(); },
-            [this](const std::string& address, uint16_t from, const uint8_t* buffer,
-                   std::size_t length) { OnControlDatagram(address, from, buffer, length); },
-            ReportInterval_);
-    } catch (const std::exception&) {
-        return;
+void TCall::DetachFromLoop() {
+    std::shared_ptr<media::TMediaLoop> loop;
+    media::TMediaLoop::TClientId id = 0;
+    {
+        std::lock_guard<std::mutex> guard(LoopLock_);
+        loop = std::move(ActiveLoop_);
+        id = std::exchange(LoopId_, 0);
     }
-    std::lock_guard<std::mutex> guard(SocketLock_);
-    ControlSocket_ = std::move(socket);
+    // Outside the lock: a run in progress may ask for its next run.
+    if (loop)
+        loop->Remove(id);
+}
+
+void TCall::RunMediaWithin(double ms) {
+    std::shared_ptr<media::TMediaLoop> loop;
+    media::TMediaLoop::TClientId id = 0;
+    {
+        std::lock_guard<std::mutex> guard(LoopLock_);
+        loop = ActiveLoop_;
+        id = LoopId_;
+    }
+    if (loop)
+        loop->RunBy(id, TClock::now() + std::chrono::duration_cast<TClock::duration>(
+                                            std::chrono::duration<double, std::milli>(std::max(ms, 0.0))));
+}
+
+TCall::TClock::time_point TCall::ServiceMedia(TClock::time_point now) {
+    double waitMs = ICallMediaPath::kIdleMs;
+    if (MediaPath_)
+        waitMs = std::clamp(MediaPath_->Service(*this), ICallMediaPath::kShortestWaitMs, ICallMediaPath::kIdleMs);
+    TClock::time_point next =
+        now + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double, std::milli>(waitMs));
+    bool control = false;
+    {
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        control = Sockets_ && Sockets_->HasControl();
+    }
+    if (!control || !MediaPath_)
+        return next;
+    if (now >= ControlDue_) {
+        // Fixed rate, but a long stall does not cause a burst of reports.
+        ControlDue_ += ReportInterval_;
+        if (ControlDue_ <= now)
+            ControlDue_ = now + ReportInterval_;
+        SendControlReport();
+    }
+    return std::min(next, ControlDue_);
 }
 
 void TCall::SendControlReport() {
@@ -79,21 +124,49 @@ void TCall::SendControlReport() {
     const std::string host = GetRemoteRtpHost();
     const int port = RemoteRtpPort_.load();
     std::lock_guard<std::mutex> guard(SocketLock_);
-    if (ControlSocket_ && port > 0 && port < 65535)
-        ControlSocket_->Send(host, static_cast<uint16_t>(port + 1), report.data(), report.size());
+    if (Sockets_ && Sockets_->HasControl() && port > 0 && port < 65535)
+        Sockets_->SendControl(host, static_cast<uint16_t>(port + 1), report.data(), report.size());
 }
 
 void TCall::StopSocket() {
-    std::unique_ptr<TUdpSocket> socket, control;
-    {
-        std::lock_guard<std::mutex> guard(SocketLock_);
-        socket = std::move(RtpSocket_);
-        control = std::move(ControlSocket_);
-    }
-    // Joined outside the socket lock: the receive thread may be inside a
-    // handler that sends, which takes that lock.
-    socket.reset();
-    control.reset();
+    std::unique_ptr<media::TMediaSockets> sockets;
+    std::lock_guard<std::mutex> drain(DrainLock_);
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    sockets = std::move(Sockets_);
+}
+
+namespace {
+
+// The call whose sockets this thread is draining, if any.
+thread_local const TCall* tDraining = nullptr;
+
+class TDrainingMark {
+public:
+    explicit TDrainingMark(const TCall* call) : Outer_(std::exchange(tDraining, call)) {}
+    ~TDrainingMark() { tDraining = Outer_; }
+    TDrainingMark(const TDrainingMark&) = delete;
+    TDrainingMark& operator=(const TDrainingMark&) = delete;
+
+private:
+    const TCall* const Outer_;
+};
+
+}  // namespace
+
+bool TCall::DrainingHere() const {
+    return tDraining == this;
+}
+
+void TCall::DrainMedia() {
+    std::lock_guard<std::mutex> drain(DrainLock_);
+    if (!Sockets_)
+        return;
+    const TDrainingMark mark(this);
+    Sockets_->DrainRtp([this](const std::string& address, uint16_t port, const uint8_t* data, std::size_t length) {
+        OnRtpDatagram(address, port, data, length);
+    });
+    Sockets_->DrainControl([this](const std::string& address, uint16_t port, const uint8_t* data,
+                                  std::size_t length) { OnControlDatagram(address, port, data, length); });
 }
 
 uint32_t TCall::GetWireSsrc() const {
@@ -105,7 +178,7 @@ bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
     const std::string host = GetRemoteRtpHost();
     const auto port = static_cast<uint16_t>(RemoteRtpPort_.load());
     std::lock_guard<std::mutex> guard(SocketLock_);
-    if (!RtpSocket_)
+    if (!Sockets_)
         return false;
     if (length >= 12) {
         ++SentPackets_;
@@ -113,7 +186,7 @@ bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
         LastSentTimestamp_ = static_cast<uint32_t>(data[4]) << 24 | static_cast<uint32_t>(data[5]) << 16 |
                              static_cast<uint32_t>(data[6]) << 8 | data[7];
     }
-    return RtpSocket_->Send(host, port, data, length);
+    return Sockets_->SendRtp(host, port, data, length);
 }
 
 void TCall::SendAudioFrame(const int16_t* pcm) {
@@ -121,8 +194,9 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
         MediaPath_->SendFrame(*this, pcm);
 }
 
-// Runs on the RTP socket's thread, which the socket's owner (this call) joins
-// before it goes away, so `this` outlives every invocation. Only the peer's
+// Runs inside DrainMedia, under the drain lock, on the media loop or on a
+// speaker's thread that asks for its frame; the call removes itself from the
+// loop and takes the sockets away under that lock before it goes. Only the peer's
 // packets, in a codec both sides agreed on, reach the RTP path: anybody else
 // could otherwise talk into the call or switch its codec.
 void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
@@ -145,7 +219,7 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
         MediaPath_->ReceiveDatagram(*this, data, length);
 }
 
-// Runs on the control socket's thread, joined like the RTP one. Reports are
+// Runs inside DrainMedia like the RTP handler. Reports are
 // taken by the same rule as RTP, one port above the peer's RTP port: a
 // stranger's report would otherwise change the call's quality figures and
 // round-trip time.

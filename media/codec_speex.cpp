@@ -11,6 +11,8 @@ namespace {
 
 constexpr int kSampleRate = 8000;
 constexpr int kQuality = 10;
+// Fewer bits than a frame's mode field are the padding of the last byte.
+constexpr int kLeastFrameBits = 5;
 
 }  // namespace
 
@@ -59,15 +61,24 @@ int TCodecSpeex::Encode(const int16_t* pcm, uint8_t* payload) {
 }
 
 // Samples are rounded and clamped to 16 bits: keeping only the low 16 bits
-// of an overshooting sample would flip its sign and click.
+// of an overshooting sample would flip its sign and click. The first frame
+// is always written (a payload that does not decode still gives the
+// decoder's own fill); a further one only when it decodes cleanly.
 int TCodecSpeex::Decode(const uint8_t* payload, int16_t* pcm, int length) {
     api_.bits_read_from(&decodeBits_, reinterpret_cast<const char*>(payload), std::max(length, 0));
-    api_.decode(decoder_, &decodeBits_, decodeOutput_.data());
-    for (int i = 0; i < kFrameSamples; ++i) {
-        const float clamped = std::clamp(decodeOutput_[i], -32768.0f, 32767.0f);
-        pcm[i] = static_cast<int16_t>(std::lrint(clamped));
-    }
-    return kFrameBytes;
+    int frames = 0;
+    do {
+        const int status = api_.decode(decoder_, &decodeBits_, decodeOutput_.data());
+        if (frames > 0 && status != 0)
+            break;  // the end of the stream, or a terminator
+        int16_t* frame = pcm + frames * kFrameSamples;
+        for (int i = 0; i < kFrameSamples; ++i) {
+            const float clamped = std::clamp(decodeOutput_[i], -32768.0f, 32767.0f);
+            frame[i] = static_cast<int16_t>(std::lrint(clamped));
+        }
+        ++frames;
+    } while (frames < kMaxFrames && api_.bits_remaining(&decodeBits_) >= kLeastFrameBits);
+    return frames * kFrameBytes;
 }
 
 }  // namespace media

@@ -15,6 +15,9 @@ public:
     static constexpr int kPayloadType = 110;
     // Encode never writes more than this; quality 10 gives 62 bytes a frame.
     static constexpr int kMaxPayloadBytes = 160;
+    // A packet longer than 20 ms carries its frames one after the other in
+    // one bit stream; up to three (60 ms) are decoded, 320 bytes each.
+    static constexpr int kMaxFrames = 3;
 
     explicit TCodecSpeex(std::shared_ptr<const TSpeexLibrary> library);
     ~TCodecSpeex() override;

@@ -168,12 +168,6 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& packet) {
 // Adaptive receive path ---------------------------------------------------------
 
 TRtpMediaPath::~TRtpMediaPath() {
-    std::unique_ptr<TPlayoutThread> thread;
-    {
-        std::lock_guard<std::mutex> guard(ThreadLock_);
-        thread = std::move(Playout_);
-    }
-    thread.reset();
     DetachSpeaker();
 }
 
@@ -199,25 +193,7 @@ void TRtpMediaPath::DetachSpeaker() {
     Pulling_ = false;
 }
 
-void TRtpMediaPath::Start(TCall& call) {
-    if (Mode_ != TReceiveMode::Adaptive)
-        return;
-    auto thread = std::make_unique<TPlayoutThread>([this, &call] { return Service(call); });
-    std::unique_ptr<TPlayoutThread> previous;
-    {
-        std::lock_guard<std::mutex> guard(ThreadLock_);
-        previous = std::move(Playout_);
-        Playout_ = std::move(thread);
-    }
-}
-
 void TRtpMediaPath::Stop(TCall& call) {
-    std::unique_ptr<TPlayoutThread> thread;
-    {
-        std::lock_guard<std::mutex> guard(ThreadLock_);
-        thread = std::move(Playout_);
-    }
-    thread.reset();  // joined outside the lock: its service never takes it
     // The speaker stops asking before the call's media is gone.
     DetachSpeaker();
     if (Mode_ == TReceiveMode::Adaptive)
@@ -282,18 +258,20 @@ void TRtpMediaPath::NoteAudio(const TRtpPacket& packet) {
 }
 
 void TRtpMediaPath::WakePlayout(TCall& call) {
-    const double next = Service(call);
-    // A frame held back until its time: the clock must run for it sooner
+    // Whoever drains the call plays out right after.
+    if (call.DrainingHere())
+        return;
+    // A frame held back until its time: the loop must run for it sooner
     // than it planned.
-    std::lock_guard<std::mutex> guard(ThreadLock_);
-    if (Playout_)
-        Playout_->WakeWithin(next);
+    call.RunMediaWithin(Service(call));
 }
 
 double TRtpMediaPath::Service(TCall& call) {
+    if (Mode_ != TReceiveMode::Adaptive)
+        return kIdleMs;  // the four-slot buffer plays as packets come
     const ISipSpeakerPtr speaker = call.GetSpeaker();
     if (AttachSpeaker(call, speaker))
-        return TPlayoutThread::kLongestWaitMs;  // the speaker's clock asks for frames
+        return kIdleMs;  // the speaker's clock asks for frames
     double next = 0;
     {
         std::lock_guard<std::mutex> guard(ReceiveLock_);
@@ -322,6 +300,9 @@ double TRtpMediaPath::Service(TCall& call) {
 }
 
 int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
+    // The media loop may be late: a packet already in the kernel is taken
+    // before the buffer is asked, so its frame is heard, not concealed.
+    call.DrainMedia();
     int count = 0;
     {
         std::lock_guard<std::mutex> guard(ReceiveLock_);
@@ -358,8 +339,8 @@ bool TRtpMediaPath::DecodeTaken(TCall& call, int& length) {
 }
 
 void TRtpMediaPath::RunPendingDetectors(TCall& call) {
-    // Both the receive thread and the playout thread get here: each takes
-    // its own copy of what is pending.
+    // The media loop and a pulling speaker both get here: each takes its
+    // own copy of what is pending.
     std::array<std::array<int16_t, kFrameSamples>, kPendingDetections> taken;
     std::size_t count = 0;
     {

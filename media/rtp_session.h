@@ -1,6 +1,7 @@
 // The RTP paths of a call: the send path run once per captured
 // frame on the capture thread, and the receive handler run for every datagram
-// on the call's RTP socket thread, with the jitter buffer and the detectors.
+// taken from the call's RTP socket (one taker at a time, under the call's
+// drain lock), with the jitter buffer and the detectors.
 //
 // Threading: SendFrame touches the call's TRtpSendState and this object's send
 // members only; ReceiveDatagram touches the jitter buffer and the receive
@@ -8,8 +9,9 @@
 // TCall::GetCodec/SetCodec, which guard it with a lock; each path works on its
 // own counted copy, so a replacement never frees a codec in use. On the
 // adaptive path the frames to hear are rendered under ReceiveLock_, by the
-// playout thread for a speaker fed through Play, or by the speaker's own
-// thread for one that asks for its frames (PullFrame).
+// media loop for a speaker fed through Play, or by the speaker's own thread
+// for one that asks for its frames (PullFrame), which first drains the
+// call's socket so that a packet already here is never concealed.
 //
 // Received datagrams are untrusted. Bounds:
 // - fewer than 12 bytes: dropped (no header to read);
@@ -34,7 +36,6 @@
 #include "media/call_quality.h"
 #include "media/jitter_buffer.h"
 #include "media/loss_concealer.h"
-#include "media/playout_thread.h"
 #include "media/receive_statistics.h"
 #include "media/rtcp.h"
 #include "media/rtp_packet.h"
@@ -68,7 +69,6 @@ public:
 
     void SendFrame(TCall& call, const int16_t* pcm) override;
     void ReceiveDatagram(TCall& call, const uint8_t* data, std::size_t length) override;
-    void Start(TCall& call) override;
     void Stop(TCall& call) override;
     void ReceiveControl(TCall& call, const uint8_t* data, std::size_t length) override;
     std::vector<uint8_t> ComposeControl(TCall& call) override;
@@ -79,10 +79,10 @@ public:
     // The figures as they stand now.
     TCallQuality Quality();
     // Plays what is due on the adaptive path at the call's tick; returns the
-    // ms until something may be due next. The playout thread runs it; tests
+    // ms until something may be due next. The media loop runs it; tests
     // run it by hand with an injected clock. A speaker that takes a frame
     // source is handed one here and from then on asks for its frames itself.
-    double Service(TCall& call);
+    double Service(TCall& call) override;
     // The adaptive path's frame for the device period starting now (the
     // speaker's frame source; tests call it by hand): samples written, 0
     // when there is nothing to play.
@@ -117,7 +117,7 @@ private:
 
     const TReceiveMode Mode_;
 
-    // Receive side (RTP socket thread).
+    // Receive side (one datagram at a time, under the call's drain lock).
     TRtpStreamTracker Stream_;
     bool HasEvent_ = false;  // the last telephone event: its timestamp, whether it ended
     uint32_t EventTimestamp_ = 0;
@@ -126,7 +126,7 @@ private:
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
 
-    // Adaptive path: shared by the RTP socket thread and the playout thread.
+    // Adaptive path: shared by the receive side and the playout.
     std::mutex ReceiveLock_;  // guards the members down to Outputs_
     TAdaptiveJitterBuffer Buffer_;
     TLossConcealer Concealer_;
@@ -147,9 +147,6 @@ private:
     uint32_t LastReportNtp_ = 0;      // middle bits of its last sender report's time
     uint64_t LastReportArrival_ = 0;  // our NTP time when it came
     double RttMs_ = -1;
-
-    std::mutex ThreadLock_;  // guards Playout_ (start and stop come from other threads)
-    std::unique_ptr<TPlayoutThread> Playout_;
 
     // Never held while ReceiveLock_ is: a pulling speaker holds its source
     // while the source takes ReceiveLock_.

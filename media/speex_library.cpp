@@ -24,7 +24,8 @@ bool BindAll(void* h, TSpeexApi& a) {
            Bind(h, "speex_decoder_ctl", a.decoder_ctl) &&
            Bind(h, "speex_bits_destroy", a.bits_destroy) &&
            Bind(h, "speex_encoder_destroy", a.encoder_destroy) &&
-           Bind(h, "speex_decoder_destroy", a.decoder_destroy);
+           Bind(h, "speex_decoder_destroy", a.decoder_destroy) &&
+           Bind(h, "speex_bits_remaining", a.bits_remaining);
 }
 
 }  // namespace

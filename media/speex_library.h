@@ -29,6 +29,7 @@ struct TSpeexApi {
     decltype(&::speex_bits_destroy) bits_destroy;
     decltype(&::speex_encoder_destroy) encoder_destroy;
     decltype(&::speex_decoder_destroy) decoder_destroy;
+    decltype(&::speex_bits_remaining) bits_remaining;
 };
 
 class TSpeexLibrary {

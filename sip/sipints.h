@@ -81,8 +81,9 @@ public:
     virtual int GetPayloadType() = 0;
     // Decodes `length` payload bytes into `pcm`; returns the PCM bytes written.
     // G.711 writes two bytes per payload byte, so `pcm` must hold 2 * length
-    // bytes (the receive path bounds the length); GSM and Speex always write
-    // 320 bytes and never read past `length`.
+    // bytes (the receive path bounds the length); GSM writes 320 bytes,
+    // Speex 320 per frame the packet holds (at most 960), and neither reads
+    // past `length`.
     virtual int Decode(const uint8_t* payload, int16_t* pcm, int length) = 0;
     // Encodes exactly 160 samples; returns the payload bytes written, never
     // more than 160 (G.711), so a 160-byte `payload` suffices for every codec.
@@ -131,6 +132,12 @@ public:
     // An empty pointer detaches; the device holds the call until then, so the
     // owner of the call's media must detach before dropping the device.
     virtual void SetCall(ISipCallPtr call) = 0;
+
+    // Told on the device's thread when the sound card fails or goes away
+    // during the call (false) and when it captures again (true). Devices
+    // that cannot go away (files, silence) never call it.
+    using TDeviceListener = std::function<void(bool present)>;
+    virtual void SetDeviceListener(TDeviceListener /*listener*/) {}
 };
 using ISipMicrophonePtr = std::shared_ptr<ISipMicrophone>;
 

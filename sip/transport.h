@@ -93,7 +93,8 @@ private:
 };
 
 // A UDP socket with its own receive thread: the engine's signalling socket
-// (with a keep-alive timer) and each call's RTP socket (without one).
+// (with a keep-alive timer). Calls' media sockets have no thread of their
+// own; the media loop waits on them.
 // The thread waits at most 100 ms at a time, so the destructor returns within
 // about that plus the handler in progress. An error raised in one pass (the
 // receive, a handler) is dropped and the loop goes on.

@@ -153,6 +153,18 @@ void TSipClientEventHandler::TransferRequest(ISipCallPtr call, const std::string
 // Audio devices, synchronous
 // ---------------------------------------------------------------------------
 
+// Weak, and taken only on the component's thread: the call owns its devices,
+// and a device's own thread must never drop the last reference to the call
+// that owns it.
+std::function<void(bool)> TSipClientEventHandler::DeviceListener(const ISipCallPtr& call) {
+    return [target = Target_, weak = std::weak_ptr<ISipCall>(call)](bool present) {
+        target->Post([weak, present](TSipClient& client) {
+            if (const ISipCallPtr owner = weak.lock())
+                client.Guarded([&] { emit client.OnAudioDevice(&client, owner, present); });
+        });
+    };
+}
+
 void TSipClientEventHandler::CreateAudioDevices(ISipCallPtr call) {
     const TAudioDeviceFactory devices = Target_->GetDevices();
     if (devices.speaker) {
@@ -161,20 +173,17 @@ void TSipClientEventHandler::CreateAudioDevices(ISipCallPtr call) {
             // Weak, and taken only on the component's thread: the call owns
             // the speaker, and the speaker's own thread must never drop the
             // last reference to the call that owns it.
-            speaker->SetDeviceListener([target = Target_, weak = std::weak_ptr<ISipCall>(call)](bool present) {
-                target->Post([weak, present](TSipClient& client) {
-                    if (const ISipCallPtr owner = weak.lock())
-                        client.Guarded([&] { emit client.OnAudioDevice(&client, owner, present); });
-                });
-            });
+            speaker->SetDeviceListener(DeviceListener(call));
         }
         call->SetSpeaker(speaker);
     }
     if (devices.microphone) {
         ISipMicrophonePtr microphone = devices.microphone(*call);
         call->SetMicrophone(microphone);
-        if (microphone)
+        if (microphone) {
+            microphone->SetDeviceListener(DeviceListener(call));
             microphone->SetCall(call);
+        }
     }
 }
 

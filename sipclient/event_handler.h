@@ -76,5 +76,8 @@ public:
     void ReleaseAudioDevices(ISipCallPtr call) override;
 
 private:
+    // Tells the component that a call's sound card went away or came back.
+    std::function<void(bool)> DeviceListener(const ISipCallPtr& call);
+
     const std::shared_ptr<TSipClientEventTarget> Target_;
 };

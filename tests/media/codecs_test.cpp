@@ -83,12 +83,57 @@ TEST_F(CodecSpeexTest, ToneKeepsItsFrequencyThroughEncodeAndDecode) {
 
 TEST_F(CodecSpeexTest, GarbageAndEmptyPayloadsDecodeToAFrame) {
     TCodecSpeex decoder(library_);
-    std::array<int16_t, 160> pcm{};
+    std::array<int16_t, 160 * TCodecSpeex::kMaxFrames> pcm{};
     std::vector<uint8_t> garbage(200);
     for (size_t i = 0; i < garbage.size(); ++i) garbage[i] = static_cast<uint8_t>(i * 37 + 11);
-    EXPECT_EQ(decoder.Decode(garbage.data(), pcm.data(), 200), 320);
+    // 200 bytes may read as several frames: whole frames, within the bound.
+    const int bytes = decoder.Decode(garbage.data(), pcm.data(), 200);
+    EXPECT_EQ(bytes % 320, 0);
+    EXPECT_GE(bytes, 320);
+    EXPECT_LE(bytes, 320 * TCodecSpeex::kMaxFrames);
     EXPECT_EQ(decoder.Decode(garbage.data(), pcm.data(), 1), 320);
     EXPECT_EQ(decoder.Decode(nullptr, pcm.data(), 0), 320);
+}
+
+// A 40 or 60 ms packet: the sender encodes its frames into one bit stream.
+// Every frame slot of the packets must carry the sender's tone.
+TEST_F(CodecSpeexTest, PacketOfSeveralFramesDecodesToAllOfThem) {
+    const TSpeexApi& api = library_->Api();
+    for (const int frames : {2, 3}) {
+        SCOPED_TRACE(frames);
+        constexpr int kPackets = 12;
+        const std::vector<int16_t> tone = media_test::Sine(1000, 160 * frames * kPackets, 12000);
+        void* encoder = api.encoder_init(api.lib_get_mode(SPEEX_MODEID_NB));
+        SpeexBits bits{};
+        api.bits_init(&bits);
+        TCodecSpeex decoder(library_);
+        std::array<int16_t, 160 * TCodecSpeex::kMaxFrames> pcm{};
+        std::vector<std::vector<int16_t>> slots(static_cast<size_t>(frames));
+        for (int packet = 0; packet < kPackets; ++packet) {
+            api.bits_reset(&bits);
+            for (int frame = 0; frame < frames; ++frame) {
+                std::array<float, 160> input{};
+                const auto from = tone.begin() + (packet * frames + frame) * 160;
+                std::copy(from, from + 160, input.begin());
+                api.encode(encoder, input.data(), &bits);
+            }
+            std::array<char, 600> payload{};
+            const int bytes = api.bits_write(&bits, payload.data(), static_cast<int>(payload.size()));
+            ASSERT_EQ(decoder.Decode(reinterpret_cast<const uint8_t*>(payload.data()), pcm.data(), bytes),
+                      320 * frames);
+            if (packet < kPackets / 2)
+                continue;  // the decoder settles first
+            for (int frame = 0; frame < frames; ++frame)
+                slots[static_cast<size_t>(frame)].insert(slots[static_cast<size_t>(frame)].end(),
+                                                         pcm.begin() + frame * 160, pcm.begin() + (frame + 1) * 160);
+        }
+        for (const auto& slot : slots) {
+            EXPECT_EQ(media_test::StrongestOf(slot, {440, 1000, 1800}), 1000);
+            EXPECT_GT(media_test::TonePower(slot, 1000), 1e6);
+        }
+        api.bits_destroy(&bits);
+        api.encoder_destroy(encoder);
+    }
 }
 
 }  // namespace
