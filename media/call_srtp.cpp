@@ -85,36 +85,35 @@ std::span<const uint8_t> TCallSrtp::ProtectRtcp(std::span<const uint8_t> packet,
     return length ? std::span<const uint8_t>(buffer.data(), *length) : std::span<const uint8_t>();
 }
 
-std::span<const uint8_t> TCallSrtp::UnprotectRtp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer) {
+TCallSrtp::TReceived TCallSrtp::UnprotectRtp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer) {
     return Unprotect(datagram, buffer, false);
 }
 
-std::span<const uint8_t> TCallSrtp::UnprotectRtcp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer) {
+TCallSrtp::TReceived TCallSrtp::UnprotectRtcp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer) {
     return Unprotect(datagram, buffer, true);
 }
 
-std::span<const uint8_t> TCallSrtp::Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer,
-                                              bool control) {
+TCallSrtp::TReceived TCallSrtp::Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control) {
     TSessionPtr session;
     switch (Current(false, session)) {
     case TMode::Plain:
         return datagram;
     case TMode::Waiting:
         ++DroppedWithoutKeys_;
-        return {};
+        return std::nullopt;
     case TMode::Keyed:
         break;
     }
     if (datagram.size() > buffer.size()) {
         Count(TSrtpRefusal::Malformed);
-        return {};
+        return std::nullopt;
     }
     std::memcpy(buffer.data(), datagram.data(), datagram.size());
     const auto result = control ? session->UnprotectRtcp(buffer.data(), datagram.size())
                                 : session->UnprotectRtp(buffer.data(), datagram.size());
     if (result.refusal != TSrtpRefusal::None) {
         Count(result.refusal);
-        return {};
+        return std::nullopt;
     }
     return std::span<const uint8_t>(buffer.data(), result.length);
 }

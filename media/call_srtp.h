@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 
 #include "media/srtp_session.h"
@@ -55,10 +56,11 @@ public:
     // is when the call is in the clear.
     TOutgoing ProtectRtp(std::span<const uint8_t> packet, TSrtpBuffer& buffer);
     std::span<const uint8_t> ProtectRtcp(std::span<const uint8_t> packet, TSrtpBuffer& buffer);
-    // The plain packet of a received datagram, or empty when it is dropped
-    // (counted below).
-    std::span<const uint8_t> UnprotectRtp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer);
-    std::span<const uint8_t> UnprotectRtcp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer);
+    // The plain packet of a received datagram, or nothing when it is
+    // dropped (counted below).
+    using TReceived = std::optional<std::span<const uint8_t>>;
+    TReceived UnprotectRtp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer);
+    TReceived UnprotectRtcp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer);
 
     // Received datagrams dropped: failing authentication (tampered, or
     // under another key), replayed, unreadable, or come before the keys.
@@ -80,7 +82,7 @@ private:
 
     // The mode and the session of one direction, as they are now.
     TMode Current(bool outbound, TSessionPtr& session) const;
-    std::span<const uint8_t> Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control);
+    TReceived Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control);
     void Count(TSrtpRefusal refusal);
 
     mutable std::mutex Lock_;  // guards the members down to RemoteKey_

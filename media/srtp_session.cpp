@@ -1,9 +1,6 @@
 #include "media/srtp_session.h"
 
-#include <sys/random.h>
-
 #include <array>
-#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -127,21 +124,6 @@ TSrtpSession::TUnprotected TSrtpSession::UnprotectRtcp(uint8_t* packet, std::siz
     std::lock_guard<std::mutex> guard(Lock_);
     const TSrtpRefusal refusal = RefusalOf(srtp_unprotect_rtcp(Context_->session, packet, &size));
     return {refusal == TSrtpRefusal::None ? static_cast<std::size_t>(size) : 0, refusal};
-}
-
-std::array<uint8_t, kSrtpKeySaltBytes> NewSrtpKeySalt() {
-    std::array<uint8_t, kSrtpKeySaltBytes> keySalt{};
-    std::size_t filled = 0;
-    while (filled < keySalt.size()) {
-        const ssize_t got = getrandom(keySalt.data() + filled, keySalt.size() - filled, 0);
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw std::runtime_error("no random source for SRTP keys: " + std::string(std::strerror(errno)));
-        }
-        filled += static_cast<std::size_t>(got);
-    }
-    return keySalt;
 }
 
 }  // namespace media

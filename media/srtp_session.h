@@ -68,7 +68,4 @@ private:
     std::unique_ptr<TContext> Context_;
 };
 
-// Fresh key and salt from the operating system's cryptographic source.
-std::array<uint8_t, kSrtpKeySaltBytes> NewSrtpKeySalt();
-
 }  // namespace media

@@ -30,6 +30,7 @@ public:
     IAudioCodecPtr Codec;
     std::vector<int> NegotiatedPayloadTypes;
     ISipAccountPtr Account;
+    TCallCrypto Crypto;
 
     std::string GetRemoteUri() override { return RemoteUri; }
     void SetRemoteUri(const std::string& v) override { RemoteUri = v; }
@@ -85,6 +86,8 @@ public:
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
     std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
     void SetNegotiatedPayloadTypes(const std::vector<int>& v) override { NegotiatedPayloadTypes = v; }
+    TCallCrypto GetCrypto() override { return Crypto; }
+    void SetCrypto(const TCallCrypto& v) override { Crypto = v; }
     ISipAccountPtr GetAccount() override { return Account; }
     void SetAccount(ISipAccountPtr v) override { Account = v; }
 
