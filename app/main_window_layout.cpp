@@ -21,6 +21,7 @@
 #include "app/clickable_label.h"
 #include "app/main_window.h"
 #include "app/pictures.h"
+#include "app/lock_mark.h"
 #include "app/quality_mark.h"
 #include "app/register_delegate.h"
 #include "app/scaled_stage.h"
@@ -305,6 +306,12 @@ void TMainWindow::BuildStatusBar() {
     statusBar()->addWidget(Panels_[0]);
     statusBar()->addWidget(Panels_[1], 1);
     statusBar()->addPermanentWidget(Panels_[2]);
+    statusBar()->addPermanentWidget(new TLockMark(
+        [this] {
+            const ISipCallPtr call = CurrentCall();
+            return call && call->GetCrypto().Agreed();
+        },
+        statusBar()));
     statusBar()->addPermanentWidget(new TQualityMark(
         [this]() -> std::optional<media::TCallQuality> {
             const ISipCallPtr call = CurrentCall();

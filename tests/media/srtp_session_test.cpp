@@ -144,10 +144,7 @@ TEST(SrtpSessionTest, SuitesDoNotReadEachOther) {
     EXPECT_EQ(Unprotect(receiver, wire).refusal, TSrtpRefusal::Authentication);
 }
 
-TEST(SrtpSessionTest, KeysAreFreshAndOfTheRightLength) {
-    const auto first = media::NewSrtpKeySalt();
-    const auto second = media::NewSrtpKeySalt();
-    EXPECT_NE(first, second);
+TEST(SrtpSessionTest, KeysOfAnotherLengthAreRefused) {
     const std::vector<uint8_t> shortKey(29, 1);
     EXPECT_THROW(TSrtpSession(TSrtpSuite::AesCm128HmacSha1_80, shortKey, TSrtpSession::TDirection::Outbound),
                  std::runtime_error);
@@ -167,7 +164,7 @@ TEST(CallSrtpTest, ModesDecideWhatPassesAndDropsAreCounted) {
     a.SetWaiting();
     b.SetWaiting();
     EXPECT_TRUE(a.ProtectRtp(plain, out).datagram.empty()) << "never sent in the clear while keys are awaited";
-    EXPECT_TRUE(b.UnprotectRtp(plain, in).empty());
+    EXPECT_FALSE(b.UnprotectRtp(plain, in));
     EXPECT_EQ(b.DroppedWithoutKeys(), 1u);
 
     a.SetKeys(TSrtpSuite::AesCm128HmacSha1_32, KeyOf(10), KeyOf(11));
@@ -177,15 +174,16 @@ TEST(CallSrtpTest, ModesDecideWhatPassesAndDropsAreCounted) {
     EXPECT_TRUE(sent.indexUsed);
     std::vector<uint8_t> wire(sent.datagram.begin(), sent.datagram.end());
     const auto heard = b.UnprotectRtp(wire, in);
-    EXPECT_TRUE(std::equal(heard.begin(), heard.end(), plain.begin(), plain.end()));
-    EXPECT_TRUE(b.UnprotectRtp(wire, in).empty());
+    ASSERT_TRUE(heard);
+    EXPECT_TRUE(std::equal(heard->begin(), heard->end(), plain.begin(), plain.end()));
+    EXPECT_FALSE(b.UnprotectRtp(wire, in));
     // libsrtp looks at the index before the tag: the tampered and the plain
     // packet carry numbers not seen yet.
     const auto later = a.ProtectRtp(RtpPacket(150), out);
     std::vector<uint8_t> tampered(later.datagram.begin(), later.datagram.end());
     tampered[20] ^= 0x80;
-    EXPECT_TRUE(b.UnprotectRtp(tampered, in).empty());
-    EXPECT_TRUE(b.UnprotectRtp(RtpPacket(151), in).empty()) << "a plain packet on an encrypted call";
+    EXPECT_FALSE(b.UnprotectRtp(tampered, in));
+    EXPECT_FALSE(b.UnprotectRtp(RtpPacket(151), in)) << "a plain packet on an encrypted call";
     EXPECT_EQ(b.DroppedForReplay(), 1u);
     EXPECT_EQ(b.DroppedForAuthentication(), 2u);
     EXPECT_EQ(b.Dropped(), 4u);
@@ -198,7 +196,7 @@ TEST(CallSrtpTest, ModesDecideWhatPassesAndDropsAreCounted) {
     EXPECT_TRUE(repeated.indexUsed);
     const auto next = a.ProtectRtp(RtpPacket(152), out);
     std::vector<uint8_t> nextWire(next.datagram.begin(), next.datagram.end());
-    EXPECT_FALSE(b.UnprotectRtp(nextWire, in).empty());
+    EXPECT_TRUE(b.UnprotectRtp(nextWire, in));
 
     a.SetWaiting();  // a re-offer of an encrypted call keeps its keys
     EXPECT_EQ(a.Mode(), TCallSrtp::TMode::Keyed);
