@@ -57,6 +57,10 @@ struct TDatagramSource {
 bool IsDottedAddress(const std::string& text);
 
 // What tests and hosts may change about the engine's timing and media.
+// Whether SOFTPHONE_DEV_SRTP_ON_UDP is "1" (engine_srtp.cpp).
+bool SrtpOnPlainSignallingFromEnvironment();
+struct TSdpAudio;
+
 struct TSipEngineOptions {
     // How often the signalling thread wakes for its own timers (Tick).
     std::chrono::milliseconds timerPeriod{1000};
@@ -80,6 +84,10 @@ struct TSipEngineOptions {
     // Longest time switching off waits for the answers to its last BYEs and
     // un-REGISTERs (and their challenges and retransmissions).
     std::chrono::milliseconds switchOffLimit{4000};
+    // Developer switch: SRTP offered and taken although the signalling is
+    // plain UDP, where anyone on the path reads the keys. Off in the product;
+    // tests and interop checks turn it on (or SOFTPHONE_DEV_SRTP_ON_UDP=1).
+    bool srtpOnPlainSignalling = SrtpOnPlainSignallingFromEnvironment();
 };
 
 class TSipEngine final : public ISipEngine, public std::enable_shared_from_this<TSipEngine> {
@@ -380,6 +388,17 @@ private:
     // Takes the remote media of an SDP answer or offer; false when its port
     // is no port.
     bool TakeRemoteMedia(ISipCall& call, const TSipMessage& message);
+    // SRTP (engine_srtp.cpp). Media keys go into SDP only when the call's
+    // signalling cannot be read on the way.
+    bool CallSignallingIsSecure(ISipAccount& account) const;
+    void OfferSrtpIfSecure(ISipCall& call);
+    // The keys of our answer to `offer`; nothing when it must be refused
+    // (488): SRTP we cannot meet or may not take, or an encrypted call
+    // offered in the clear.
+    std::optional<TCallCrypto> CryptoForOffer(ISipCall& call, const TSdpAudio& offer);
+    // Takes the keys of the far end's answer to our offer; false when an
+    // answer refuses the SRTP we asked for.
+    bool TakeAnswerKeys(ISipCall& call, const TSdpAudio& answer);
     // A transfer we were asked for: the call placed to the target reports to
     // the call that asked (NOTIFY sipfrag), and ends it once answered.
     void ReportTransfer(const ISipCallPtr& placed, int status);

@@ -80,6 +80,7 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     Calls_.Add(call);
 
     std::lock_guard<ISipCall> guard(*call);
+    OfferSrtpIfSecure(*call);
     const std::string invite = ComposeInvite(*call, GetCodecList());
     call->SetState(csCalling);
     SendCallText(*call, invite);

@@ -9,6 +9,7 @@
 #include "sip/compose.h"
 #include "sip/message.h"
 #include "sip/sdp.h"
+#include "sip/sdp_crypto.h"
 #include "sip/text.h"
 
 namespace {
@@ -43,7 +44,11 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     int payloadType = ChoosePayload(message.PayloadTypes);
     if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
         payloadType = GetCodecAt(0);
-    if (payloadType < 0 || (offer.present && !offeredPort)) {
+    // SRTP asked for on signalling that gives its keys away, or in suites
+    // we do not speak, is refused rather than answered in the clear.
+    const bool secureSignalling = CallSignallingIsSecure(*account);
+    const bool srtpUnmet = offer.Secure() && (!secureSignalling || !ChooseOfferedCrypto(offer.crypto));
+    if (payloadType < 0 || (offer.present && !offeredPort) || srtpUnmet) {
         SendToVia(message, nullptr, ComposeNotAcceptable(message, NewTag()));
         return nullptr;
     }
@@ -65,6 +70,8 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetDirection(offer.present ? AnswerDirection(offer.direction, offer.address, false)
                                      : std::string("sendrecv"));
     if (!offer.present) MarkAwaitingAnswer(*call, true);
+    if (offer.Secure()) call->SetCrypto(*AnswerOfferedCrypto({}, offer.crypto));
+    else if (!offer.present) OfferSrtpIfSecure(*call);
     call->SetSilenceTimeout(SilenceTimeout_);
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);
@@ -95,11 +102,13 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
         return TAfterStep::kNothing;
     }
     const TSdpAudio offer = ReadSdpAudio(message.Body);
-    if (offer.present && !SdpPort(offer.portToken)) {
+    const std::optional<TCallCrypto> crypto = offer.present ? CryptoForOffer(call, offer) : std::nullopt;
+    if (offer.present && (!SdpPort(offer.portToken) || !crypto)) {
         // The call goes on as it was; only this offer is refused.
         SendToVia(message, nullptr, ComposeNotAcceptable(message, NewTag()));
         return TAfterStep::kNothing;
     }
+    if (crypto) call.SetCrypto(*crypto);
     call.SetViaHeaders(message.ViaHeaders);
     // The route set is fixed when the dialog starts (RFC 3261 12.2): a
     // Record-Route in a request inside it changes nothing, and a proxy that
@@ -155,7 +164,7 @@ void TSipEngine::OnAck(const TSipMessage& message) {
         std::lock_guard<ISipCall> guard(*call);
         if (!IsAwaitingAnswer(*call)) return;
         MarkAwaitingAnswer(*call, false);
-        if (TakeRemoteMedia(*call, message)) {
+        if (TakeRemoteMedia(*call, message) && TakeAnswerKeys(*call, ReadSdpAudio(message.Body))) {
             if (call->GetRemoteRtpPort() != 0 && !call->GetMediaActive()) StartMedia(*call);
             return;
         }

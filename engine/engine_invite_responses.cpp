@@ -61,6 +61,8 @@ TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMe
     call.SetRemoteRtpPort(AnsweredPort(message));
     call.SetRemoteRtpHost(message.SdpAddress);
     if (!message.PayloadTypes.empty()) ChooseCodec(call, message);
+    // Early media under keys that do not fit stays silent: the 2xx decides.
+    TakeAnswerKeys(call, ReadSdpAudio(message.Body));
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
     return message.StatusCode == "180" ? TAfterStep::kRingback : TAfterStep::kNothing;
 }
@@ -79,6 +81,16 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
     call.SetViaHeaders(message.ViaHeaders);
     call.SetReceivedHost(message.ViaHost);
     call.SetReceivedPort(message.ViaPort);
+    if (!TakeAnswerKeys(call, ReadSdpAudio(message.Body))) {
+        // The far end answered our SRTP in the clear or with keys we did
+        // not offer: the call cannot go on encrypted, so it does not go on.
+        SendDialogRequest(call, ComposeAckWithCredentials(call, message));
+        call.SetBranch(NewBranch());
+        call.Dialog().NextLocalCSeq();
+        SendCallText(call, ComposeBye(call));
+        EndedWith(call, "488");
+        return TAfterStep::kEndCall;
+    }
 
     const int sdpPort = AnsweredPort(message);
     const bool moved = call.GetRemoteRtpPort() != sdpPort || call.GetRemoteRtpHost() != message.SdpAddress;

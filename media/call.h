@@ -32,6 +32,7 @@
 #include "media/auto_reset_event.h"
 #include "media/call_media_path.h"
 #include "media/call_quality.h"
+#include "media/call_srtp.h"
 #include "media/media_loop.h"
 #include "media/media_sockets.h"
 #include "media/rtp_source_filter.h"
@@ -196,6 +197,8 @@ public:
     void PlayWav(IWavFilePtr wav) override;
     bool PlayWavToSpeaker(IWavFilePtr wav) override;
     void SetRealm(const std::string& value) override { WriteText(Realm_, value); }
+    TCallCrypto GetCrypto() override;
+    void SetCrypto(const TCallCrypto& value) override;
 
     // Beyond the interface: what the engine and the RTP paths need.
 
@@ -230,6 +233,8 @@ public:
     // RTP datagrams, and control reports on the RTP port + 1.
     const media::TRtpSourceFilter& RtpFilter() const { return RtpFilter_; }
     const media::TRtpSourceFilter& ControlFilter() const { return ControlFilter_; }
+    // The SRTP transform of the call's datagrams, with what it dropped.
+    const media::TCallSrtp& Srtp() const { return Srtp_; }
     // The received audio's quality figures, as the receive path last
     // published them (kept after the media stops, for the call's record).
     media::TCallQuality GetQuality() const;
@@ -271,6 +276,7 @@ private:
 
     media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
     media::TRtpSourceFilter ControlFilter_{false};  // control socket thread only, but its counters
+    media::TCallSrtp Srtp_;  // its own locks: every media thread passes through it
     const ISipEventHandlerPtr EventSink_;  // fixed at creation
     const TCallClock Clock_;
     const ICallMediaPathPtr MediaPath_;
@@ -292,6 +298,7 @@ private:
     ISipAccountPtr Account_;
     IAudioCodecPtr Codec_;
     std::vector<int> NegotiatedPayloadTypes_;
+    TCallCrypto Crypto_;
 
     std::mutex DigitsLock_;  // received-digits lock
     std::string DtmfReceived_;

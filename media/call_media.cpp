@@ -121,11 +121,15 @@ void TCall::SendControlReport() {
     const std::vector<uint8_t> report = MediaPath_->ComposeControl(*this);
     if (report.empty())
         return;
+    media::TSrtpBuffer wire;
+    const std::span<const uint8_t> packet = Srtp_.ProtectRtcp(report, wire);  // SRTCP once keyed
+    if (packet.empty())
+        return;
     const std::string host = GetRemoteRtpHost();
     const int port = RemoteRtpPort_.load();
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (Sockets_ && Sockets_->HasControl() && port > 0 && port < 65535)
-        Sockets_->SendControl(host, static_cast<uint16_t>(port + 1), report.data(), report.size());
+        Sockets_->SendControl(host, static_cast<uint16_t>(port + 1), packet.data(), packet.size());
 }
 
 void TCall::StopSocket() {
@@ -180,13 +184,17 @@ bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (!Sockets_)
         return false;
+    media::TSrtpBuffer wire;
+    const auto out = Srtp_.ProtectRtp({data, length}, wire);  // SRTP once keyed, nothing while awaited
+    if (out.datagram.empty())
+        return out.indexUsed;
     if (length >= 12) {
         ++SentPackets_;
         SentOctets_ += static_cast<uint32_t>(length - 12);
         LastSentTimestamp_ = static_cast<uint32_t>(data[4]) << 24 | static_cast<uint32_t>(data[5]) << 16 |
                              static_cast<uint32_t>(data[6]) << 8 | data[7];
     }
-    return Sockets_->SendRtp(host, port, data, length);
+    return Sockets_->SendRtp(host, port, out.datagram.data(), out.datagram.size()) || out.indexUsed;
 }
 
 void TCall::SendAudioFrame(const int16_t* pcm) {
@@ -199,8 +207,16 @@ void TCall::SendAudioFrame(const int16_t* pcm) {
 // loop and takes the sockets away under that lock before it goes. Only the peer's
 // packets, in a codec both sides agreed on, reach the RTP path: anybody else
 // could otherwise talk into the call or switch its codec.
-void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* data,
-                          std::size_t length) {
+void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8_t* wire,
+                          std::size_t wireLength) {
+    // Checked before anything learns from it: a forged packet must not
+    // become the latched source. Its header is readable either way.
+    media::TSrtpBuffer plain;
+    const auto packet = Srtp_.UnprotectRtp({wire, wireLength}, plain);
+    if (!packet)
+        return;
+    const uint8_t* data = packet->data();
+    const std::size_t length = packet->size();
     // The payload type first: a stranger's packet in a type nobody agreed on
     // must not become the first source.
     if (length >= 2) {
@@ -223,8 +239,14 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
 // taken by the same rule as RTP, one port above the peer's RTP port: a
 // stranger's report would otherwise change the call's quality figures and
 // round-trip time.
-void TCall::OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
-                              std::size_t length) {
+void TCall::OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* wire,
+                              std::size_t wireLength) {
+    media::TSrtpBuffer plain;
+    const auto packet = Srtp_.UnprotectRtcp({wire, wireLength}, plain);
+    if (!packet)
+        return;
+    const uint8_t* data = packet->data();
+    const std::size_t length = packet->size();
     const int rtpPort = RemoteRtpPort_.load();
     if (!ControlFilter_.AcceptSource(address, port, GetRemoteRtpHost(), rtpPort > 0 ? rtpPort + 1 : 0,
                                      std::chrono::steady_clock::now())) {

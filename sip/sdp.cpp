@@ -1,6 +1,7 @@
 #include "sip/sdp.h"
 
 #include "sip/compose_common.h"
+#include "sip/sdp_crypto.h"
 #include "sip/text.h"
 
 using namespace sip_compose;
@@ -25,15 +26,18 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     const std::string contactHost = CallAccount(call)->GetContactHost();
     const std::string direction = call.GetDirection();
     const std::string mediaAddress = direction == "sendonly" ? "0.0.0.0" : contactHost;
+    const TCallCrypto crypto = call.GetCrypto();
     std::string text = SessionLines(call, contactHost, mediaAddress);
     // Comfort noise is offered so that a peer which stops sending between
     // talkspurts can say how loud its background is.
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + " RTP/AVP " + payloadList +
-            " 101 13\r\n";
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.offered.empty() ? " RTP/AVP " : " RTP/SAVP ") +
+            payloadList + " 101 13\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
     text += "a=rtpmap:13 CN/8000\r\n";
     text += "a=ptime:20\r\n";
+    for (const TSdpCrypto& line : crypto.offered)
+        text += SdpCryptoLine(line);
     text += "a=" + direction + "\r\n";
     return text;
 }
@@ -43,11 +47,14 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const IAudioCodecPtr codec = call.GetCodec();
     // Without a chosen codec the number is left empty rather than invented.
     const std::string codecPt = codec ? std::to_string(codec->GetPayloadType()) : std::string();
+    const TCallCrypto crypto = call.GetCrypto();
     std::string text = SessionLines(call, contactHost, contactHost);
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + " RTP/AVP " + codecPt +
-            " 101\r\n";
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.Agreed() ? " RTP/SAVP " : " RTP/AVP ") +
+            codecPt + " 101\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
+    if (crypto.Agreed())
+        text += SdpCryptoLine(*crypto.local);
     text.append("a=").append(direction).append("\r\n");
     return text;
 }
@@ -116,6 +123,10 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
                 audio.present = true;
                 const std::string_view rest = sip_text::Trim(value.substr(6));
                 audio.portToken = std::string(rest.substr(0, rest.find(' ')));
+                if (audio.portToken.size() < rest.size()) {
+                    const std::string_view afterPort = sip_text::Trim(rest.substr(audio.portToken.size()));
+                    audio.profile = std::string(afterPort.substr(0, afterPort.find(' ')));
+                }
             } else {
                 section = OtherMedia;
             }
@@ -130,6 +141,11 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
         } else if (type == 'a' && IsDirection(value)) {
             if (section == Session) sessionDirection = std::string(value);
             else mediaDirection = std::string(value);
+        } else if (type == 'a' && section == Audio && value.starts_with("crypto:")) {
+            // Security descriptions belong to the stream; those the agent
+            // cannot meet are passed over.
+            if (auto crypto = ParseSdpCrypto(value.substr(7)))
+                audio.crypto.push_back(std::move(*crypto));
         } else if (type == 'a') {
             if (const auto ptime = PacketTime(value, "ptime:"))
                 (section == Session ? sessionPtime : mediaPtime) = ptime;

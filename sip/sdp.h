@@ -5,16 +5,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sip/sipints.h"
 
 // Offer of `payloadList` (payload type numbers separated by single blanks)
 // followed by telephone events 101 and comfort noise 13. A call on hold ("sendonly") offers the
-// connection address 0.0.0.0; the origin keeps the contact host.
+// connection address 0.0.0.0; the origin keeps the contact host. A call with
+// crypto to offer offers RTP/SAVP with one attribute for each.
 std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 
 // Answer naming only the call's chosen codec and telephone events 101 on the
-// contact host, with `direction` (AnswerDirection) as its attribute.
+// contact host, with `direction` (AnswerDirection) as its attribute; RTP/SAVP
+// with our one crypto attribute once the call's keys are agreed.
 std::string BuildSdpAnswer(ISipCall& call, std::string_view direction = "sendrecv");
 
 // The port of an m= line: a whole decimal number from 1 to 65535, nothing
@@ -32,6 +35,10 @@ struct TSdpAudio {
     // peer's packets may be of any length: they are placed by RTP time.
     int ptimeMs = 0;
     int maxPtimeMs = 0;
+    std::string profile;              // the m= line's transport, "RTP/AVP" or "RTP/SAVP"
+    std::vector<TSdpCrypto> crypto;   // its crypto attributes the agent can meet, in order
+    // The stream asks for SRTP: answered only with keys, or refused.
+    bool Secure() const { return profile == "RTP/SAVP"; }
 };
 
 // Reads `body` by RFC 4566 rules: session-level c= and direction apply until

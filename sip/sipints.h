@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,28 @@ struct TDigestUse {
     std::string nonce;
     std::string cnonce;
     uint32_t count = 0;
+};
+
+// One crypto attribute of an SDP audio line (RFC 4568): its tag, its suite
+// and the master key with its salt (raw bytes) of its one inline key.
+struct TSdpCrypto {
+    int tag = 0;
+    std::string suite;
+    std::vector<uint8_t> keySalt;
+    bool operator==(const TSdpCrypto&) const = default;
+};
+
+// The SRTP keying of a call. An offer of ours carries `offered` (and is
+// RTP/SAVP when it is not empty); once an offer and its answer agree,
+// `local` is our key and `remote` the far end's, under the same tag and
+// suite, and the call's media is encrypted.
+struct TCallCrypto {
+    std::vector<TSdpCrypto> offered;
+    std::optional<TSdpCrypto> local;
+    std::optional<TSdpCrypto> remote;
+    bool Agreed() const { return local && remote; }
+    // SRTP was asked for: until keys are agreed no media may flow.
+    bool Wanted() const { return !offered.empty() || local || remote; }
 };
 
 // One audio frame: 20 ms of 8 kHz mono 16-bit PCM.
@@ -484,6 +507,9 @@ public:
     // False, and nothing kept, while the call's media is not running.
     virtual bool PlayWavToSpeaker(IWavFilePtr wav) = 0;
     virtual void SetRealm(const std::string& value) = 0;
+    // The call's SRTP keys; setting them keys (or clears) its media at once.
+    virtual TCallCrypto GetCrypto() = 0;
+    virtual void SetCrypto(const TCallCrypto& value) = 0;
 
     // BasicLockable, so std::lock_guard / std::unique_lock work on a call.
     void lock() { Lock(); }

@@ -20,6 +20,7 @@
 #include "app/booth/booth_texts.h"
 #include "app/ui/clickable_label.h"
 #include "app/ui/main_window.h"
+#include "app/ui/lock_mark.h"
 #include "app/ui/pictures.h"
 #include "app/ui/quality_mark.h"
 #include "app/ui/register_delegate.h"
@@ -305,6 +306,12 @@ void TMainWindow::BuildStatusBar() {
     statusBar()->addWidget(Panels_[0]);
     statusBar()->addWidget(Panels_[1], 1);
     statusBar()->addPermanentWidget(Panels_[2]);
+    statusBar()->addPermanentWidget(new TLockMark(
+        [this] {
+            const ISipCallPtr call = CurrentCall();
+            return call && call->GetCrypto().Agreed();
+        },
+        statusBar()));
     statusBar()->addPermanentWidget(new TQualityMark(
         [this]() -> std::optional<media::TCallQuality> {
             const ISipCallPtr call = CurrentCall();

@@ -518,10 +518,12 @@ def case_kamailio_hold_resume(cli, workdir):
     two_agents_through_kamailio(cli, workdir, hold_resume=True, caller_hangs_up=True)
 
 
-def start_baresip(workdir, account="<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma"):
+def start_baresip(workdir, account="<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma",
+                  modules=()):
     confdir = os.path.join(workdir, "baresip")
     os.makedirs(os.path.join(confdir, "rec"), exist_ok=True)
     config = open(os.path.join(HERE, "baresip.conf.in")).read().replace("@CONFDIR@", confdir)
+    config += "".join(f"module {module}\n" for module in modules)
     open(os.path.join(confdir, "config"), "w").write(config)
     open(os.path.join(confdir, "accounts"), "w").write(account + "\n")
     env = dict(os.environ, HOME=workdir)
@@ -887,6 +889,136 @@ def case_kamailio_audio_dtmf(cli, workdir):
     if not os.path.exists(heard):
         raise Failure("the first call's recording was not kept")
     check_tone_recorded(os.path.join(workdir, "heard-2.wav"), "through Kamailio")
+
+
+# ---------------------------------------------------------------------------
+# SRTP. The agent puts keys into SDP only over signalling nobody on the way
+# reads; its signalling here is UDP on 127.0.0.1, so these cases turn on the
+# developer switch that lets it anyway.
+
+SRTP_ENV = dict(os.environ, SOFTPHONE_DEV_SRTP_ON_UDP="1")
+
+
+def case_srtp_two_agents(cli, workdir):
+    """Two agents through Kamailio: the call is encrypted on both sides and
+    the caller's tone reaches the callee's recording; an agent that may not
+    take keys refuses the same call with 488."""
+    mic = os.path.join(workdir, "tone.wav")
+    heard = os.path.join(workdir, "heard.wav")
+    write_tone_wav(mic)
+    proxy = start_kamailio(workdir)
+    callee = caller = plain = None
+    try:
+        callee_args = caller_args(CALLEE_PORT, "bob", "127.0.0.1", ["--password", "bobpw", "--auto-answer"])
+        callee_args[callee_args.index("--speaker") + 1] = heard
+        callee = Agent(cli, "callee", callee_args, workdir, env=SRTP_ENV)
+        args = caller_args(CALLER_PORT, "alice", "127.0.0.1", ["--password", "alicepw"])
+        args[args.index("--mic") + 1] = mic
+        caller = Agent(cli, "caller", args, workdir, env=SRTP_ENV)
+        for agent in (callee, caller):
+            agent.send("register")
+            agent.expect("registered")
+        caller.send("call bob")
+        callee.expect("incoming alice")
+        for agent in (callee, caller):
+            line = agent.expect("answered")
+            if line != "answered 1 srtp":
+                raise Failure(f"{agent.name}: expected 'answered 1 srtp', saw '{line}'")
+        caller.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
+        caller.send("hangup")
+        caller.expect("bye")
+        callee.expect("bye")
+        callee.send("quit")
+        callee.finish()
+        callee = None
+
+        # The same offer to an agent on plain signalling without the switch.
+        plain = Agent(cli, "plain", caller_args(CALLEE_PORT, "bob", "127.0.0.1",
+                                                ["--password", "bobpw", "--auto-answer"]), workdir)
+        plain.send("register")
+        plain.expect("registered")
+        caller.send("call bob")
+        line = caller.expect("bye")
+        if "488" not in line:
+            raise Failure(f"caller: expected the call refused 488, saw '{line}'")
+        if any(seen.startswith("incoming") for seen in plain.seen + drain(plain)):
+            raise Failure("the plain agent rang for an SRTP offer")
+        caller.send("quit")
+        plain.send("quit")
+        caller.finish()
+        plain.finish()
+    finally:
+        for agent in (caller, callee, plain):
+            if agent:
+                agent.kill()
+        proxy.terminate()
+        try:
+            proxy.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            proxy.kill()
+    check_tone_recorded(heard, "over SRTP")
+
+
+BARESIP_SRTP = "<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma;mediaenc=srtp-mand"
+
+
+def case_srtp_baresip_answers(cli, workdir):
+    """We call baresip with SRTP required on its side: the call is
+    encrypted and baresip's tone reaches our recording."""
+    peer = start_baresip(workdir, BARESIP_SRTP, ["srtp.so"])
+    agent = None
+    try:
+        heard = os.path.join(workdir, "heard_from_baresip.wav")
+        args = caller_args(CALLER_PORT, "alice", "127.0.0.1:5190")
+        args[args.index("--speaker") + 1] = heard
+        agent = Agent(cli, "caller", args, workdir, env=SRTP_ENV)
+        agent.send("call carol")
+        line = agent.expect("answered")
+        if line != "answered 1 srtp":
+            raise Failure(f"expected 'answered 1 srtp', saw '{line}'")
+        agent.send("wait 2")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+        check_sine_heard(heard, BARESIP_TONE_HZ, "from baresip over SRTP")
+    finally:
+        if agent:
+            agent.kill()
+        stop_process(peer)
+
+
+def case_srtp_baresip_calls(cli, workdir):
+    """baresip calls us with RTP/SAVP: we answer encrypted and hear its tone."""
+    peer = start_baresip(workdir, BARESIP_SRTP, ["srtp.so"])
+    agent = None
+    try:
+        heard = os.path.join(workdir, "heard_from_baresip.wav")
+        args = caller_args(CALLER_PORT, "alice", "127.0.0.1:5190")
+        args[args.index("--speaker") + 1] = heard
+        agent = Agent(cli, "callee", args, workdir, env=SRTP_ENV)
+        baresip_command("dial", f"sip:alice@127.0.0.1:{CALLER_PORT}")
+        agent.expect("incoming carol")
+        agent.send("answer")
+        line = agent.expect("answered")
+        if line != "answered 1 srtp":
+            raise Failure(f"expected 'answered 1 srtp', saw '{line}'")
+        agent.send("wait 2")
+        agent.send("hangup")
+        agent.expect("bye")
+        agent.finish()
+        check_sine_heard(heard, BARESIP_TONE_HZ, "from baresip over SRTP")
+    finally:
+        if agent:
+            agent.kill()
+        stop_process(peer)
+
+
+def stop_process(proc):
+    proc.terminate()
+    try:
+        proc.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        proc.kill()
 
 
 # ---------------------------------------------------------------------------
@@ -1365,6 +1497,9 @@ CASES = {
     "invite_flood": (case_invite_flood, ["sipp"]),
     "baresip_transfers_the_agent": (case_baresip_transfers_the_agent, ["baresip", "kamailio"]),
     "agent_transfers_baresip": (case_agent_transfers_baresip, ["baresip", "kamailio"]),
+    "srtp_two_agents": (case_srtp_two_agents, ["kamailio"]),
+    "srtp_baresip_answers": (case_srtp_baresip_answers, ["baresip"]),
+    "srtp_baresip_calls": (case_srtp_baresip_calls, ["baresip"]),
 }
 
 

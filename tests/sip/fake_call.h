@@ -36,6 +36,7 @@ public:
     IAudioCodecPtr Codec;
     std::vector<int> NegotiatedPayloadTypes;
     ISipAccountPtr Account;
+    TCallCrypto Crypto;
 
     TDialog& Dialog() override { return DialogState; }
     std::string GetBranch() override { return Branch; }
@@ -76,6 +77,8 @@ public:
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
     std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
     void SetNegotiatedPayloadTypes(const std::vector<int>& v) override { NegotiatedPayloadTypes = v; }
+    TCallCrypto GetCrypto() override { return Crypto; }
+    void SetCrypto(const TCallCrypto& v) override { Crypto = v; }
     ISipAccountPtr GetAccount() override { return Account; }
     void SetAccount(ISipAccountPtr v) override { Account = v; }
 

@@ -143,5 +143,5 @@ void TCliAgent::AnswerCall(const ISipCallPtr& call) {
 
 void TCliAgent::PrintAnswered(const ISipCallPtr& call) {
     if (Calls_.Note(call, TCallNote::kAnswered))
-        Print("answered " + std::to_string(Calls_.NumberOf(call)));
+        Print("answered " + std::to_string(Calls_.NumberOf(call)) + (call->GetCrypto().Agreed() ? " srtp" : ""));
 }

@@ -1,0 +1,54 @@
+// SRTP keying of calls through their SDP (RFC 4568). The keys travel in the
+// signalling, so they are offered and taken only where nobody on the way can
+// read it; a call that asks for SRTP we cannot give is refused rather than
+// carried in the clear, and an encrypted call stays encrypted.
+#include <cstdlib>
+#include <cstring>
+
+#include "engine/engine.h"
+#include "sip/sdp.h"
+#include "sip/sdp_crypto.h"
+
+bool SrtpOnPlainSignallingFromEnvironment() {
+    const char* value = std::getenv("SOFTPHONE_DEV_SRTP_ON_UDP");
+    return value && std::strcmp(value, "1") == 0;
+}
+
+// The agent's signalling is UDP, which every router on the path reads, so
+// only the developer switch lets keys into it; a transport that encrypts
+// the signalling answers here for the account.
+bool TSipEngine::CallSignallingIsSecure(ISipAccount& /*account*/) const {
+    return Options_.srtpOnPlainSignalling;
+}
+
+void TSipEngine::OfferSrtpIfSecure(ISipCall& call) {
+    const ISipAccountPtr account = call.GetAccount();
+    if (!account || !CallSignallingIsSecure(*account) || call.GetCrypto().Wanted())
+        return;
+    TCallCrypto crypto;
+    crypto.offered = NewCryptoOffer();
+    call.SetCrypto(crypto);
+}
+
+std::optional<TCallCrypto> TSipEngine::CryptoForOffer(ISipCall& call, const TSdpAudio& offer) {
+    const TCallCrypto current = call.GetCrypto();
+    if (!offer.Secure())
+        return current.Agreed() ? std::nullopt : std::optional<TCallCrypto>(TCallCrypto{});
+    const ISipAccountPtr account = call.GetAccount();
+    if (!account || !CallSignallingIsSecure(*account))
+        return std::nullopt;
+    return AnswerOfferedCrypto(current, offer.crypto);
+}
+
+bool TSipEngine::TakeAnswerKeys(ISipCall& call, const TSdpAudio& answer) {
+    const TCallCrypto current = call.GetCrypto();
+    if (!answer.present || current.offered.empty())
+        return true;  // nothing asked, or nothing answered yet
+    if (!answer.Secure())
+        return false;
+    const std::optional<TCallCrypto> agreed = TakeAnsweredCrypto(current, answer.crypto);
+    if (!agreed)
+        return false;
+    call.SetCrypto(*agreed);
+    return true;
+}
