@@ -72,7 +72,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetLocalUri(message.ToUri);
     call->SetRemoteUri(message.FromUri);
     call->SetRemoteTag(message.FromTag);
-    call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, payloadType)));
     call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);

@@ -33,6 +33,7 @@ void TCall::StartMedia() {
     }
     SentPackets_ = 0;
     SentOctets_ = 0;
+    MediaStartTick_ = Clock_.tick();
     StartControl();
     if (MediaPath_)
         MediaPath_->Start(*this);
@@ -162,8 +163,13 @@ void TCall::OnControlDatagram(const std::string& address, uint16_t port, const u
 }
 
 media::TCallQuality TCall::GetQuality() const {
-    std::lock_guard<std::mutex> guard(QualityLock_);
-    return Quality_;
+    media::TCallQuality quality;
+    {
+        std::lock_guard<std::mutex> guard(QualityLock_);
+        quality = Quality_;
+    }
+    quality.sendKbps = media::WireKbps(SentPackets_, SentOctets_, Clock_.tick() - MediaStartTick_);
+    return quality;
 }
 
 void TCall::SetQuality(const media::TCallQuality& value) {

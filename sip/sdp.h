@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "sip/sipints.h"
 
@@ -32,7 +34,12 @@ struct TSdpAudio {
     // peer's packets may be of any length: they are placed by RTP time.
     int ptimeMs = 0;
     int maxPtimeMs = 0;
+    // Its a=fmtp values by payload type, in the order given.
+    std::vector<std::pair<int, std::string>> formatParameters;
 };
+
+// The a=fmtp value `audio` gives for `payloadType`; empty when none.
+std::string FormatParametersOf(const TSdpAudio& audio, int payloadType);
 
 // Reads `body` by RFC 4566 rules: session-level c= and direction apply until
 // the stream gives its own; later streams are ignored.
