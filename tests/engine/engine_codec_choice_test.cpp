@@ -79,7 +79,7 @@ TEST_F(EngineCodecChoice, AnswersAreTakenInTheFarEndsOrder) {
         SCOPED_TRACE(index++);
         const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
         const TSipMessage invite(Server.NextOf("INVITE"));
-        EXPECT_EQ(invite.PayloadTypes, (std::vector<int>{111, 18, 0, 8}));
+        EXPECT_EQ(invite.PayloadTypes, (std::vector<int>{111, 18, 0, 8, 13}));
         Server.Send(Respond(invite.RawText, "200 OK", "callee",
                             "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
                             SdpBody(FreeUdpPort(), c.answered) + c.fmtp),
