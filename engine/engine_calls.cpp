@@ -350,15 +350,21 @@ void TSipEngine::SpeakText(ISipCallPtr call, const std::string& text, int voiceI
 // ---------------------------------------------------------------------------
 
 void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
-    const int payloadType = ChoosePayload(message.PayloadTypes);
+    // An offer (a re-INVITE's) is answered in our order of preference; an
+    // answer (a response's, or an ACK's to our offer in a 200) lists the
+    // far end's preference first, and we send what it prefers (RFC 3264).
+    const bool answer = !message.StatusCode.empty() || message.CSeqMethod == "ACK";
+    const std::vector<int> common = CommonPayloadTypes(message.PayloadTypes);
+    const int payloadType = answer ? (common.empty() ? -1 : common.front())
+                                   : ChoosePayload(message.PayloadTypes);
     // An answer without any codec of ours keeps the codec the call has: a call
     // without one would carry no voice at all.
     if (payloadType < 0) return;
     // The peer may send any codec of its answer that was offered.
-    call.SetNegotiatedPayloadTypes(CommonPayloadTypes(message.PayloadTypes));
+    call.SetNegotiatedPayloadTypes(common);
     const IAudioCodecPtr codec = call.GetCodec();
     if (codec && codec->GetPayloadType() == payloadType) return;
-    call.SetCodec(media::CodecRegistry().Create(payloadType));
+    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(ReadSdpAudio(message.Body), payloadType)));
 }
 
 void TSipEngine::StartMedia(ISipCall& call) {

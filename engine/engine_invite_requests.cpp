@@ -76,7 +76,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);
     call->SetToHeader(message.ToHeader);
-    call->SetCodec(media::CodecRegistry().Create(payloadType));
+    call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, payloadType)));
     call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);

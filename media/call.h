@@ -327,6 +327,7 @@ private:
     media::TMediaLoop::TClientId LoopId_ = 0;
     std::atomic<uint32_t> SentPackets_{0};
     std::atomic<uint32_t> SentOctets_{0};
+    std::atomic<uint32_t> MediaStartTick_{0};  // when the sent counters started
     std::atomic<uint32_t> LastSentTimestamp_{0};
     std::atomic<uint64_t> MediaReceived_{0};
 

@@ -39,6 +39,7 @@ void TCall::StartMedia() {
     SentPackets_ = 0;
     SentOctets_ = 0;
     ControlDue_ = TClock::now() + ReportInterval_;
+    MediaStartTick_ = Clock_.tick();
     if (MediaPath_)
         MediaPath_->Start(*this);
     // Silence is measured from the start of media, not from tick 0, so a
@@ -258,8 +259,13 @@ void TCall::OnControlDatagram(const std::string& address, uint16_t port, const u
 }
 
 media::TCallQuality TCall::GetQuality() const {
-    std::lock_guard<std::mutex> guard(QualityLock_);
-    return Quality_;
+    media::TCallQuality quality;
+    {
+        std::lock_guard<std::mutex> guard(QualityLock_);
+        quality = Quality_;
+    }
+    quality.sendKbps = media::WireKbps(SentPackets_, SentOctets_, Clock_.tick() - MediaStartTick_);
+    return quality;
 }
 
 void TCall::SetQuality(const media::TCallQuality& value) {

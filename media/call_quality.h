@@ -7,8 +7,9 @@
 //   MOS = 1 + 0.035 R + 7e-6 R (R - 60) (100 - R)
 //
 // Ie and Bpl are the codec's impairment and loss robustness (ITU-T G.113):
-// G.711 0 and 25.1 with concealment (4.3 without). For GSM 06.10 and Speex
-// the tables give no robustness figure; 20 / 10 and 11 / 15 are estimates.
+// G.711 0 and 25.1 with concealment (4.3 without), G.729A 11 and 19. For
+// GSM 06.10, Speex and Opus the tables give no robustness figure; 20 / 10,
+// 11 / 15 and 11 / 20 (call_quality.cpp says why) are estimates.
 // Losses count what never came and what came too late to play.
 #pragma once
 
@@ -29,6 +30,8 @@ struct TCallQuality {
     double bufferDelayMs = 0;  // current jitter buffer delay
     double rttMs = -1;       // from the far end's reports; -1 while unknown
     int payloadType = 0;
+    int64_t rebuilt = 0;     // frames rebuilt from the next packet's FEC, not concealed
+    double sendKbps = 0;     // what our RTP costs the line: RTP, UDP and IPv4 headers included
     double r = 0;
     double mos = 0;
 
@@ -36,10 +39,15 @@ struct TCallQuality {
     bool HasData() const { return received > 0; }
 
     // One line: "received N lost N late N concealed N loss P% jitter J ms
-    // buffer B ms rtt T ms R r MOS m" (rtt "-" while unknown; "R - MOS -"
-    // without data).
+    // buffer B ms rtt T ms R r MOS m kbps K" (rtt "-" while unknown; "R -
+    // MOS - (no data)" without data).
     std::string Text() const;
 };
+
+// Kilobits a second that `packets` RTP packets carrying `payloadOctets`
+// bytes of payload take on the wire over `elapsedMs`: each packet adds 12
+// bytes of RTP, 8 of UDP and 20 of IPv4 header. 0 over no time.
+double WireKbps(uint32_t packets, uint32_t payloadOctets, uint32_t elapsedMs);
 
 // The E-model estimate for a codec (payload type), loss, burstiness (mean
 // run of losses; 1 for random loss) and one-way delay.

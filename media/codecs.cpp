@@ -3,7 +3,9 @@
 #include <algorithm>
 
 #include "media/codec_g711.h"
+#include "media/codec_g729.h"
 #include "media/codec_gsm.h"
+#include "media/codec_opus.h"
 #include "media/codec_speex.h"
 #include "media/speex_library.h"
 
@@ -39,6 +41,11 @@ std::vector<int> TCodecRegistry::PayloadTypes() const {
 }
 
 void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLibrary) {
+    RegisterBuiltinCodecs(registry, speexLibrary, kG729LibraryName, kOpusLibraryName);
+}
+
+void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLibrary,
+                           const std::string& g729Library, const std::string& opusLibrary) {
     registry.Register(TCodecPCMA::kPayloadType, [] { return std::make_shared<TCodecPCMA>(); });
     registry.Register(TCodecPCMU::kPayloadType, [] { return std::make_shared<TCodecPCMU>(); });
     registry.Register(TCodecGSM::kPayloadType, [] { return std::make_shared<TCodecGSM>(); });
@@ -47,6 +54,14 @@ void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLib
     if (auto library = TSpeexLibrary::Load(speexLibrary)) {
         registry.Register(TCodecSpeex::kPayloadType,
                           [library] { return std::make_shared<TCodecSpeex>(library); });
+    }
+    if (auto library = TG729Library::Load(g729Library)) {
+        registry.Register(TCodecG729::kPayloadType,
+                          [library] { return std::make_shared<TCodecG729>(library); });
+    }
+    if (auto library = TOpusLibrary::Load(opusLibrary)) {
+        registry.Register(TCodecOpus::kPayloadType,
+                          [library] { return std::make_shared<TCodecOpus>(library); });
     }
 }
 
@@ -57,6 +72,12 @@ TCodecRegistry& CodecRegistry() {
         return r;
     }();
     return registry;
+}
+
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters) {
+    IAudioCodecPtr codec = CodecRegistry().Create(payloadType);
+    if (codec) codec->SetFormatParameters(farEndParameters);
+    return codec;
 }
 
 }  // namespace media

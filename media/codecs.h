@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -32,11 +33,21 @@ private:
     std::vector<std::pair<int, TCodecFactory>> entries_;
 };
 
-// Registers the built-in codecs in start-up order: 8 and 0, then 3, then 110
-// only when the Speex library of the given file name loads completely.
+// Registers the built-in codecs in start-up order: 8 and 0, then 3, then
+// 110, 18 (G.729) and 111 (Opus) each only when its library of the given
+// file name loads completely; the first form takes the system's G.729 and
+// Opus.
 void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLibrary);
+void RegisterBuiltinCodecs(TCodecRegistry& registry, const std::string& speexLibrary,
+                           const std::string& g729Library, const std::string& opusLibrary);
 
-// The process-wide registry, with the built-in codecs and the system's Speex.
+// The process-wide registry, with the built-in codecs and the system's Speex,
+// G.729 and Opus.
 TCodecRegistry& CodecRegistry();
+
+// A new codec of the type from the process-wide registry, set up for the
+// far end's format parameters (its a=fmtp value); nullptr for an unknown
+// type.
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters);
 
 }  // namespace media

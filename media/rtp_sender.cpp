@@ -62,6 +62,10 @@ void TRtpSender::SendPrepared(TCall& call) {
     if (!queue.empty() && event < 0)
         call.DropQueuedDtmf();
     if (event < 0) {
+        if (state.payloadLength == 0) {
+            Paused_ = true;  // the codec left a silent frame out (DTX)
+            return;
+        }
         if (Paused_)
             packet[1] |= kMarker;
         Paused_ = false;

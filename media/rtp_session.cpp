@@ -118,8 +118,9 @@ void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_
     ReceivePacket(call, *packet);
 }
 
-void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& packet) {
-    const int payloadType = packet.payloadType;
+void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
+    const int payloadType = wirePacket.payloadType;
+    TRtpPacket packet = wirePacket;
     if (payloadType == kTelephoneEventPayloadType || payloadType == kComfortNoisePayloadType) {
         if (Mode_ == TReceiveMode::Adaptive) {
             std::lock_guard<std::mutex> guard(ReceiveLock_);
@@ -147,6 +148,9 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& packet) {
     }
     if (!codec || codec->GetPayloadType() != payloadType || packet.payload.empty())
         return;
+    packet.timestamp = Clock_.ToPathClock(packet.timestamp, codec->GetClockRate());
+    if (Mode_ == TReceiveMode::Adaptive && Predecessor_.PreviousMissing(packet.sequenceNumber))
+        ReceiveRebuilt(call, *codec, packet);
     if (Mode_ == TReceiveMode::Adaptive && payloadType == TCodecGSM::kPayloadType) {
         ReceiveEncoded(call, packet);
         return;
@@ -157,6 +161,10 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& packet) {
     decoded = std::clamp(decoded, 0, static_cast<int>(kDecodeBufferBytes));
     if (Mode_ == TReceiveMode::Adaptive) {
         ReceiveAdaptive(call, packet, decoded);
+        if (const int level = codec->ComfortNoiseLevel(packet.payload.data(), static_cast<int>(payloadLength)); level >= 0) {
+            std::lock_guard<std::mutex> guard(ReceiveLock_);
+            ComfortLevel_ = level;  // a silence descriptor: noise until speech returns
+        }
         return;
     }
     JitterBuffer_.Put(Decoded_.data(), decoded, packet.sequenceNumber);
@@ -225,6 +233,21 @@ void TRtpMediaPath::ReceiveAdaptive(TCall& call, const TRtpPacket& packet, int d
     for (int at = 0; at + kFrameSamples <= samples; at += kFrameSamples)
         RunDetectors(call, reinterpret_cast<const int16_t*>(Decoded_.data()) + at);
     WakePlayout(call);
+}
+
+void TRtpMediaPath::ReceiveRebuilt(TCall& call, IAudioCodec& codec, const TRtpPacket& packet) {
+    // Decoded before the packet that carries it, as the decoder expects.
+    const int payloadLength = static_cast<int>(std::min(packet.payload.size(), static_cast<std::size_t>(kMaxDecodePayload)));
+    auto* pcm = reinterpret_cast<int16_t*>(Decoded_.data());
+    const int rebuilt = std::clamp(codec.DecodeLost(packet.payload.data(), payloadLength, pcm), 0,
+                                   static_cast<int>(kDecodeBufferBytes));
+    if (rebuilt == 0)
+        return;
+    TAdaptiveJitterBuffer::TPut how;
+    how.packetSamples = rebuilt / 2;
+    std::lock_guard<std::mutex> guard(ReceiveLock_);
+    Buffer_.Put(Decoded_.data(), rebuilt, packet.timestamp - static_cast<uint32_t>(rebuilt / 2), NowMs(call), how);
+    ++Rebuilt_;
 }
 
 void TRtpMediaPath::ReceiveEncoded(TCall& call, const TRtpPacket& packet) {
@@ -408,6 +431,7 @@ TCallQuality TRtpMediaPath::QualityLocked() {
     quality.bufferDelayMs = Buffer_.DelayMs();
     quality.rttMs = RttMs_;
     quality.payloadType = PayloadType_;
+    quality.rebuilt = Rebuilt_;
     Estimate(quality);
     return quality;
 }
@@ -425,6 +449,8 @@ void TRtpMediaPath::ReceiveControl(TCall& call, const uint8_t* data, std::size_t
     if (report->aboutUs) {
         if (const auto rtt = RoundTripMs(*report->aboutUs, arrival))
             RttMs_ = *rtt;
+        if (const IAudioCodecPtr codec = call.GetCodec())
+            codec->SetFarEndLoss(report->aboutUs->fractionLost * 100 / 256);
     }
 }
 

@@ -38,6 +38,7 @@
 #include "media/loss_concealer.h"
 #include "media/receive_statistics.h"
 #include "media/rtcp.h"
+#include "media/rtp_clock.h"
 #include "media/rtp_packet.h"
 #include "media/rtp_stream_tracker.h"
 #include "media/rtp_sender.h"
@@ -95,6 +96,8 @@ private:
     void PlayOut(TCall& call);
     void ReceiveAdaptive(TCall& call, const TRtpPacket& packet, int decoded);
     void ReceiveEncoded(TCall& call, const TRtpPacket& packet);
+    // The packet before `packet` never came: what its FEC rebuilds of it.
+    void ReceiveRebuilt(TCall& call, IAudioCodec& codec, const TRtpPacket& packet);
     void NoteAudio(const TRtpPacket& packet);  // caller holds ReceiveLock_
     void WakePlayout(TCall& call);
     // Decodes the encoded frame just taken out in OutBuffer_, in place;
@@ -123,6 +126,8 @@ private:
     uint32_t EventTimestamp_ = 0;
     bool EventEnded_ = false;
     TJitterBuffer JitterBuffer_;
+    TRtpClockScaler Clock_;
+    TLostPredecessor Predecessor_;
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
 
@@ -137,6 +142,7 @@ private:
     uint32_t LastTick_ = 0;
     double TickMs_ = 0;
     int64_t Outputs_ = 0;
+    int64_t Rebuilt_ = 0;  // frames FEC rebuilt
     int PayloadType_ = 0;
     uint32_t SourceSsrc_ = 0;         // the far end's, from its RTP
     int ComfortLevel_ = -1;           // -dBov of the sender's comfort noise while it is silent

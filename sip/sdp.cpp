@@ -2,7 +2,10 @@
 
 #include "sip/compose_common.h"
 #include "sip/sdp_crypto.h"
+#include "sip/sdp_formats.h"
 #include "sip/text.h"
+
+#include <cstdlib>
 
 using namespace sip_compose;
 
@@ -32,6 +35,12 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     // talkspurts can say how loud its background is.
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.offered.empty() ? " RTP/AVP " : " RTP/SAVP ") +
             payloadList + " 101 13\r\n";
+    for (std::string_view rest = payloadList; !rest.empty();) {
+        const std::size_t blank = rest.find(' ');
+        if (const std::string_view token = rest.substr(0, blank); !token.empty())
+            text += OfferFormatLines(std::atoi(std::string(token).c_str()));
+        rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    }
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
     text += "a=rtpmap:13 CN/8000\r\n";
@@ -51,6 +60,7 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     std::string text = SessionLines(call, contactHost, contactHost);
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.Agreed() ? " RTP/SAVP " : " RTP/AVP ") +
             codecPt + " 101\r\n";
+    if (codec) text += AnswerFormatLines(codec->GetPayloadType(), codec->GetFormatParameters());
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
     if (crypto.Agreed())
@@ -98,7 +108,26 @@ std::optional<int> PacketTime(std::string_view attribute, std::string_view name)
     return value > 0 ? std::optional<int>(value) : std::nullopt;
 }
 
+// "18 annexb=no": the payload type and the parameters after it.
+void ReadFormatParameters(std::string_view value, TSdpAudio& audio) {
+    const std::size_t blank = value.find(' ');
+    if (blank == 0 || blank == std::string_view::npos || blank > 3) return;
+    int payloadType = 0;
+    for (const char c : value.substr(0, blank)) {
+        if (c < '0' || c > '9') return;
+        payloadType = payloadType * 10 + (c - '0');
+    }
+    audio.formatParameters.emplace_back(payloadType, std::string(sip_text::Trim(value.substr(blank + 1))));
+}
+
 }  // namespace
+
+std::string FormatParametersOf(const TSdpAudio& audio, int payloadType) {
+    for (const auto& [type, parameters] : audio.formatParameters) {
+        if (type == payloadType) return parameters;
+    }
+    return {};
+}
 
 TSdpAudio ReadSdpAudio(std::string_view body) {
     TSdpAudio audio;
@@ -151,6 +180,8 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
                 (section == Session ? sessionPtime : mediaPtime) = ptime;
             else if (const auto maxPtime = PacketTime(value, "maxptime:"))
                 (section == Session ? sessionMaxPtime : mediaMaxPtime) = maxPtime;
+            else if (section == Audio && value.starts_with("fmtp:"))
+                ReadFormatParameters(value.substr(5), audio);
         }
     }
     audio.address = mediaAddress.value_or(sessionAddress);

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "sip/sipints.h"
@@ -39,7 +40,12 @@ struct TSdpAudio {
     std::vector<TSdpCrypto> crypto;   // its crypto attributes the agent can meet, in order
     // The stream asks for SRTP: answered only with keys, or refused.
     bool Secure() const { return profile == "RTP/SAVP"; }
+    // Its a=fmtp values by payload type, in the order given.
+    std::vector<std::pair<int, std::string>> formatParameters;
 };
+
+// The a=fmtp value `audio` gives for `payloadType`; empty when none.
+std::string FormatParametersOf(const TSdpAudio& audio, int payloadType);
 
 // Reads `body` by RFC 4566 rules: session-level c= and direction apply until
 // the stream gives its own; later streams are ignored.

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "sip/dialog.h"
@@ -98,7 +99,8 @@ class IAudioCodec {
 public:
     virtual ~IAudioCodec() = default;
 
-    // Samples per frame: 160 for every codec.
+    // RTP clock ticks per 20 ms frame: 160 for the 8 kHz codecs, 960 for
+    // Opus, whose RTP clock runs at 48 kHz whatever it codes.
     virtual int GetFrameSize() = 0;
     // RTP payload type number.
     virtual int GetPayloadType() = 0;
@@ -111,6 +113,25 @@ public:
     // Encodes exactly 160 samples; returns the payload bytes written, never
     // more than 160 (G.711), so a 160-byte `payload` suffices for every codec.
     virtual int Encode(const int16_t* pcm, uint8_t* payload) = 0;
+
+    // The RTP clock rate of the payload type.
+    virtual int GetClockRate() { return 8000; }
+    // The far end's format parameters for this payload type (its a=fmtp
+    // value, empty when it gave none); set before the call's media starts.
+    virtual void SetFormatParameters(std::string_view /*farEnd*/) {}
+    // Our own format parameters for an answer (its a=fmtp value); empty
+    // for none.
+    virtual std::string GetFormatParameters() { return {}; }
+    // The frame lost just before `next` rebuilt from the redundancy `next`
+    // carries, as 8 kHz PCM into `pcm` (room for 480 samples); returns the
+    // bytes written, 0 when the codec or the packet carries none.
+    virtual int DecodeLost(const uint8_t* /*next*/, int /*length*/, int16_t* /*pcm*/) { return 0; }
+    // The loss the far end reports for what we send, in percent; may come
+    // from another thread than Encode's.
+    virtual void SetFarEndLoss(int /*percent*/) {}
+    // For a payload that ends in comfort noise (a silence descriptor), the
+    // level of that noise in -dBov; -1 for speech.
+    virtual int ComfortNoiseLevel(const uint8_t* /*payload*/, int /*length*/) { return -1; }
 };
 using IAudioCodecPtr = std::shared_ptr<IAudioCodec>;
 

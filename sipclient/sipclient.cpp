@@ -60,6 +60,12 @@ void TSipClient::SetMediaTimeout(int seconds) {
         Engine_->SetMediaTimeout(seconds);
 }
 
+void TSipClient::SetCodecs(const std::vector<int>& payloadTypes) {
+    Codecs_ = payloadTypes;
+    if (Engine_ && !Codecs_.empty())
+        Engine_->SetCodecs(Codecs_);
+}
+
 bool TSipClient::EndedByMediaTimeout(const ISipCallPtr& call) {
     return call && call->GetState() == csIdle && call->GetStatusText() == kMediaTimeoutStatus;
 }
@@ -80,6 +86,8 @@ void TSipClient::SetActive(bool value) {
     Engine_->SetSilenceTimeout(SilenceTimeout_);
     Engine_->SetCallsFromServerOnly(CallsFromServerOnly_);
     Engine_->SetMediaTimeout(MediaTimeout_);
+    if (!Codecs_.empty())
+        Engine_->SetCodecs(Codecs_);
     Engine_->SetRtpPortMin(RtpPortMin_);
     Engine_->SetRtpPortMax(RtpPortMax_);
     Engine_->SetActive(true);

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "media/call_quality.h"
 #include "sip/sipints.h"
@@ -80,6 +81,11 @@ public:
     // end before it is ended (0: never); see EndedByMediaTimeout.
     int GetMediaTimeout() const { return MediaTimeout_; }
     void SetMediaTimeout(int seconds);
+    // The codecs offered and accepted, as payload types in order of
+    // preference (media/codec_names.h); empty: the engine's own list. Those
+    // whose library is missing are left out. Reaches a running engine at once.
+    const std::vector<int>& GetCodecs() const { return Codecs_; }
+    void SetCodecs(const std::vector<int>& payloadTypes);
 
     // True from SetActive(true) on, even when switching the engine on failed,
     // so that an application does not retry on its own.
@@ -192,6 +198,7 @@ private:
     int SilenceTimeout_ = kDefaultSilenceTimeout;
     bool CallsFromServerOnly_ = false;
     int MediaTimeout_ = kDefaultMediaTimeout;
+    std::vector<int> Codecs_;
     TDtmfMethod DtmfMethod_ = dtmfInBand;
     std::mutex ToneLock_;  // serialises building in-band tone sounds
 };

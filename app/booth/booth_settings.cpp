@@ -89,6 +89,15 @@ int TBoothSettings::ReadMediaTimeout() const {
     return ok && seconds >= 0 ? seconds : kDefaultSeconds;
 }
 
+QString TBoothSettings::ReadCodecs() const {
+    return Settings_->value(QStringLiteral("Media/codecs")).toString();
+}
+
+void TBoothSettings::WriteCodecs(const QString& codecs) {
+    Settings_->setValue(QStringLiteral("Media/codecs"), codecs);
+    Save();
+}
+
 TShopSettings TBoothSettings::ReadShop() const {
     Settings_->beginGroup(QStringLiteral("Shop"));
     // A comma in a value written by hand without quotes makes QSettings read

@@ -66,6 +66,10 @@ public:
     // Seconds a call may hear nothing from the far end before it is cut
     // (group "Media", key "timeoutseconds"; 30 when absent, 0: never).
     int ReadMediaTimeout() const;
+    // The codecs calls offer, in order ("opus,g729,pcmu"; group "Media",
+    // key "codecs"); empty: the agent's default list.
+    QString ReadCodecs() const;
+    void WriteCodecs(const QString& codecs);
     void WriteShop(const TShopSettings& shop);
 
     // The administrator PIN that guards the selling rates (group "Admin",

@@ -83,6 +83,7 @@ void TMainWindow::SetupClient() {
     // A booth rings for its provider only: anyone else is refused 403.
     Client_->SetCallsFromServerOnly(true);
     Client_->SetMediaTimeout(Settings_.ReadMediaTimeout());
+    Client_->SetCodecs(CodecPayloadTypes(Settings_.ReadCodecs()));
     Client_->SetAudioDeviceFactory(DefaultAudioDeviceFactory());
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);

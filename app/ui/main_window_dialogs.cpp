@@ -44,7 +44,11 @@ void TMainWindow::OpenAudioDialog() {
     FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
     FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
     AudioDialog_->Fill(Entries(*Speakers_), Entries(*Microphones_), Account_.WaveIn, Account_.WaveOut);
+    AudioDialog_->FillCodecs(Settings_.ReadCodecs());
     if (AudioDialog_->exec() != QDialog::Accepted) return;
+    // The order reaches the next call's offer and answer.
+    Settings_.WriteCodecs(AudioDialog_->Codecs());
+    Client_->SetCodecs(CodecPayloadTypes(AudioDialog_->Codecs()));
     Account_.WaveIn = AudioDialog_->WaveIn();
     Account_.WaveOut = AudioDialog_->WaveOut();
     Microphones_->setCurrentIndex(DeviceListSelection(Entries(*Microphones_), Account_.WaveIn));

@@ -58,7 +58,7 @@ TEST_F(EngineLifecycle, CSeqCountsAcrossAccountsAndCalls) {
 
 TEST_F(EngineLifecycle, CodecListKeepsRegisteredTypesInGivenOrder) {
     EXPECT_EQ(Engine->GetCodecList().substr(0, 5), "0 8 3");
-    Engine->SetCodecs({18, 8, 0});
+    Engine->SetCodecs({97, 8, 0});  // nothing is registered as 97
     EXPECT_EQ(Engine->GetCodecList(), "8 0");
     EXPECT_EQ(Engine->GetCodecCount(), 2);
     EXPECT_EQ(Engine->GetCodecAt(1), 0);

@@ -30,25 +30,25 @@ TEST(CodecRegistry, RegisterReplacesAndUnknownTypesYieldNothing) {
 TEST(CodecRegistry, BuiltinsInStartupOrderWithSpeexWhenItLoads) {
     TCodecRegistry registry;
     RegisterBuiltinCodecs(registry, kSpeexLibraryName);
-    EXPECT_EQ(registry.PayloadTypes(), (std::vector<int>{8, 0, 3, 110}));
+    EXPECT_EQ(registry.PayloadTypes(), (std::vector<int>{8, 0, 3, 110, 18, 111}));
     for (int type : registry.PayloadTypes()) {
         IAudioCodecPtr codec = registry.Create(type);
         ASSERT_NE(codec, nullptr);
         EXPECT_EQ(codec->GetPayloadType(), type);
-        EXPECT_EQ(codec->GetFrameSize(), 160);
+        EXPECT_EQ(codec->GetFrameSize() * 8000 / codec->GetClockRate(), 160);  // 20 ms
     }
-    EXPECT_EQ(CodecRegistry().PayloadTypes(), (std::vector<int>{8, 0, 3, 110}));
+    EXPECT_EQ(CodecRegistry().PayloadTypes(), (std::vector<int>{8, 0, 3, 110, 18, 111}));
 }
 
 TEST(CodecRegistry, SpeexNotOfferedWhenMissingOrIncomplete) {
     TCodecRegistry missing;
     RegisterBuiltinCodecs(missing, "libspeex-not-installed.so.1");
-    EXPECT_EQ(missing.PayloadTypes(), (std::vector<int>{8, 0, 3}));
+    EXPECT_EQ(missing.PayloadTypes(), (std::vector<int>{8, 0, 3, 18, 111}));
     EXPECT_EQ(missing.Create(110), nullptr);
     // A library that loads but has none of the entry points.
     TCodecRegistry incomplete;
     RegisterBuiltinCodecs(incomplete, "libgsm.so.1");
-    EXPECT_EQ(incomplete.PayloadTypes(), (std::vector<int>{8, 0, 3}));
+    EXPECT_EQ(incomplete.PayloadTypes(), (std::vector<int>{8, 0, 3, 18, 111}));
 }
 
 class CodecSpeexTest : public ::testing::Test {

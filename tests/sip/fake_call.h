@@ -18,7 +18,9 @@ public:
     int GetPayloadType() override { return PayloadType; }
     int Decode(const uint8_t*, int16_t*, int) override { return 0; }
     int Encode(const int16_t*, uint8_t*) override { return 0; }
+    std::string GetFormatParameters() override { return FormatParameters; }
     int PayloadType;
+    std::string FormatParameters;
 };
 
 class TFakeCall : public ISipCall {

@@ -167,3 +167,44 @@ TEST(AnswerDirection, OfferTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// G.729 and Opus are described in offers and answers (RFC 4856, 7587); the
+// static G.711 and GSM types need no lines.
+TEST_F(Sdp, G729AndOpusCarryTheirRtpmapAndParameters) {
+    const std::string offer = BuildSdpOffer(*Call, "111 18 0");
+    EXPECT_EQ(LineStarting(offer, "m="), "m=audio 22000 RTP/AVP 111 18 0 101 13");
+    EXPECT_EQ(LineStarting(offer, "a=rtpmap:111"), "a=rtpmap:111 opus/48000/2");
+    EXPECT_NE(LineStarting(offer, "a=fmtp:111").find("useinbandfec=1"), std::string::npos);
+    EXPECT_EQ(LineStarting(offer, "a=rtpmap:18"), "a=rtpmap:18 G729/8000");
+    EXPECT_EQ(LineStarting(offer, "a=fmtp:18"), "a=fmtp:18 annexb=yes");
+    EXPECT_EQ(LineStarting(offer, "a=rtpmap:0"), "(none)");
+
+    auto codec = std::make_shared<TFakeCodec>(18);
+    codec->FormatParameters = "annexb=no";
+    Call->Codec = codec;
+    const std::string answer = BuildSdpAnswer(*Call);
+    EXPECT_EQ(LineStarting(answer, "a=rtpmap:18"), "a=rtpmap:18 G729/8000");
+    EXPECT_EQ(LineStarting(answer, "a=fmtp:18"), "a=fmtp:18 annexb=no");
+    Call->Codec = std::make_shared<TFakeCodec>(8);
+    EXPECT_EQ(LineStarting(BuildSdpAnswer(*Call), "a=rtpmap:8"), "(none)");
+}
+
+TEST_F(Sdp, FormatParametersAreReadPerPayloadTypeOfTheAudioStream) {
+    const std::string body =
+        "v=0\r\nc=IN IP4 10.0.0.1\r\na=fmtp:18 annexb=yes\r\n"
+        "m=audio 4000 RTP/AVP 111 18\r\n"
+        "a=rtpmap:111 opus/48000/2\r\n"
+        "a=fmtp:111 useinbandfec=1; usedtx=1\r\n"
+        "a=fmtp:18 annexb=no\r\n"
+        "a=fmtp:x7 nonsense\r\n"
+        "m=video 4002 RTP/AVP 96\r\na=fmtp:96 profile-level-id=42e01f\r\n";
+    const TSdpAudio audio = ReadSdpAudio(body);
+    EXPECT_EQ(FormatParametersOf(audio, 111), "useinbandfec=1; usedtx=1");
+    EXPECT_EQ(FormatParametersOf(audio, 18), "annexb=no");  // the session-level line is no stream's
+    EXPECT_EQ(FormatParametersOf(audio, 96), "");
+    EXPECT_EQ(FormatParametersOf(audio, 0), "");
+}
+
+}  // namespace

@@ -29,6 +29,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
     Client_.SetDtmfMethod(options.dtmf);
     Client_.SetCallsFromServerOnly(options.callsFromServerOnly);
     Client_.SetMediaTimeout(options.mediaTimeoutSeconds);
+    Client_.SetCodecs(options.codecs);
     PauseTimer_.setSingleShot(true);
     connect(&PauseTimer_, &QTimer::timeout, this, [this] {
         Paused_ = false;

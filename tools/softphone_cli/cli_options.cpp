@@ -5,6 +5,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "media/codec_names.h"
 #include "sip/header_values.h"
 
 const char* const kCliUsage =
@@ -13,7 +14,10 @@ const char* const kCliUsage =
     "                     [--dtmf inband|rfc2833|info] [--mic DEVICE] [--speaker DEVICE]\n"
     "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n"
     "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n"
-    "                     [--media-timeout SECONDS] [--transport udp|tcp|tls] [--tls-ca FILE]\n";
+    "                     [--media-timeout SECONDS] [--transport udp|tcp|tls] [--tls-ca FILE]\n"
+    "                     [--codecs LIST]\n"
+    "  --codecs LIST  codecs in order of preference, e.g. opus,g729,pcmu\n"
+    "                 (known: opus, g729, pcmu, pcma, gsm, speex)\n";
 
 int ParseBoundedInt(const std::string& text, int min, int max, const std::string& what) {
     int value = 0;
@@ -32,6 +36,14 @@ TDtmfMethod ParseDtmf(const std::string& text) {
     if (text == "rfc2833") return dtmfRFC2833;
     if (text == "info") return dtmfSipInfo;
     throw std::invalid_argument("bad --dtmf: \"" + text + "\" (expected inband, rfc2833 or info)");
+}
+
+std::vector<int> ParseCodecs(const std::string& text) {
+    try {
+        return media::ParseCodecList(text);
+    } catch (const std::invalid_argument& error) {
+        throw std::invalid_argument(std::string("bad --codecs: ") + error.what());
+    }
 }
 
 void ParseRtpPorts(const std::string& text, TCliOptions& options) {
@@ -98,6 +110,7 @@ const std::map<std::string, TSetter>& ValueOptions() {
          [](TCliOptions& o, const std::string& v) {
              o.maxSoundSeconds = ParseBoundedInt(v, 1, 24 * 3600, "--max-sound");
          }},
+        {"--codecs", [](TCliOptions& o, const std::string& v) { o.codecs = ParseCodecs(v); }},
         {"--media-timeout", [](TCliOptions& o, const std::string& v) {
              o.mediaTimeoutSeconds = ParseBoundedInt(v, 0, 86400, "--media-timeout");
          }},

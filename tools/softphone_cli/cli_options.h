@@ -29,6 +29,7 @@ struct TCliOptions {
     int mediaTimeoutSeconds = 30;  // a connected call hearing nothing this long ends; 0: never
     bool log = false;
     int maxSoundSeconds = 600;  // `play` refuses a longer sound
+    std::vector<int> codecs;  // payload types in order of preference; empty: the default list
 };
 
 // Throws std::invalid_argument with a text fit for the user.
