@@ -254,6 +254,36 @@ const QStringList kSteps[] = {
         QStringLiteral("CREATE POLICY counter_all ON shop.voided_payments TO shop_counter"
                        " USING (true) WITH CHECK (true)"),
     },
+    // 2: what the console lists under each booth and checkout charges: the
+    // ended calls with a price and no payment, read with the reader's own
+    // rights (a booth sees its own); a booth's calls by time; and the price
+    // charged kept on the payment itself, as it stood when the money was
+    // taken, so the close sums payments alone.
+    {
+        QStringLiteral("ALTER TABLE shop.payments ADD COLUMN price bigint"),
+        QStringLiteral("ALTER TABLE shop.voided_payments ADD COLUMN price bigint"),
+        QStringLiteral("UPDATE shop.payments p SET price = c.customer_price FROM shop.calls c"
+                       " WHERE c.booth = p.booth AND c.local_id = p.call_local_id"),
+        QStringLiteral("CREATE FUNCTION shop.price_payment() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+                       " SET search_path = shop, pg_temp AS $$"
+                       " BEGIN"
+                       "  IF NEW.price IS NULL THEN"
+                       "   SELECT customer_price INTO NEW.price FROM shop.calls"
+                       "    WHERE booth = NEW.booth AND local_id = NEW.call_local_id;"
+                       "  END IF;"
+                       "  RETURN NEW;"
+                       " END $$"),
+        QStringLiteral("CREATE TRIGGER payments_price BEFORE INSERT ON shop.payments"
+                       " FOR EACH ROW EXECUTE FUNCTION shop.price_payment()"),
+        QStringLiteral("CREATE TRIGGER voided_price BEFORE INSERT ON shop.voided_payments"
+                       " FOR EACH ROW EXECUTE FUNCTION shop.price_payment()"),
+        QStringLiteral("CREATE INDEX calls_booth_started ON shop.calls (booth, started_at)"),
+        QStringLiteral("CREATE VIEW shop.unpaid_calls WITH (security_invoker = true) AS"
+                       " SELECT c.* FROM shop.calls c"
+                       " WHERE c.state <> 'abierta' AND c.customer_price > 0 AND NOT EXISTS"
+                       "  (SELECT 1 FROM shop.payments p WHERE p.booth = c.booth AND p.call_local_id = c.local_id)"),
+        QStringLiteral("GRANT SELECT ON shop.unpaid_calls TO shop_booth, shop_counter"),
+    },
 };
 
 constexpr int kVersion = static_cast<int>(std::size(kSteps));
