@@ -71,6 +71,10 @@ public:
     QString ReadCodecs() const;
     void WriteCodecs(const QString& codecs);
     void WriteShop(const TShopSettings& shop);
+    // The shop's PostgreSQL database this booth reports to (group "Shop",
+    // key "database", a postgresql:// address); empty for a booth alone.
+    QString ReadShopDatabase() const;
+    void WriteShopDatabase(const QString& url);
 
     // The administrator PIN that guards the selling rates (group "Admin",
     // key "pin"): kept as a salted SHA-256, never in clear. No PIN stored

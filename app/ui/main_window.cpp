@@ -26,6 +26,7 @@
 #include "app/portal/portal_query.h"
 #include "app/till/call_journal.h"
 #include "app/till/call_recorder.h"
+#include "app/shop/shop_replicator.h"
 #include "app/till/journal_db.h"
 #include "app/ui/about_box.h"
 #include "app/ui/account_dialog.h"
