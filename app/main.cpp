@@ -2,6 +2,8 @@
 //
 //   softphone [--sip-server HOST[:PORT]] [--portal-url URL] [--web-url URL]
 //             [--demo-call NUMBER [--screenshots DIR]] [--help] [--version]
+//   softphone --init-shop-db URL [COUNTER_PASSWORD]
+//   softphone --add-booth-role URL "BOOTH NAME" PASSWORD
 //
 // The options (or the settings keys Provider/sipserver, Provider/portalurl
 // and Provider/weburl) put staging or test servers in place of the
@@ -11,7 +13,9 @@
 #include <cstdio>
 #include <exception>
 
+#include <QCoreApplication>
 #include <QSessionManager>
+#include <QTextStream>
 
 #include "app/booth_application.h"
 #include "app/booth_options.h"
@@ -19,6 +23,7 @@
 #include "app/demo_run.h"
 #include "app/main_window.h"
 #include "app/message_boxes.h"
+#include "app/shop/shop_command.h"
 #include "app/single_instance.h"
 #include "app/stop_signals.h"
 
@@ -27,6 +32,13 @@ int main(int argc, char* argv[]) {
     // a missing display must answer on any terminal.
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments.append(QString::fromLocal8Bit(argv[i]));
+    // The shop administrator's commands need no display and no booth.
+    if (IsShopCommand(arguments)) {
+        QCoreApplication core(argc, argv);
+        QTextStream out(stdout);
+        QTextStream err(stderr);
+        return RunShopCommand(arguments, out, err);
+    }
     TCommandLine commandLine;
     try {
         commandLine = ParseCommandLine(arguments);
