@@ -30,6 +30,7 @@
 #include "app/journal_db.h"
 #include "app/call_rules.h"
 #include "app/clickable_label.h"
+#include "app/counter/booth_session_watch.h"
 #include "app/message_boxes.h"
 #include "app/portal.h"
 #include "app/portal_query.h"
@@ -63,6 +64,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     SetupCallFlow();
     SetupCallGuards();
     SetupBalanceWatch();
+    SetupSessionGuard();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -115,6 +117,7 @@ void TMainWindow::Start() {
     FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
     FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
     if (Account_.Username.isEmpty() || Account_.Password.isEmpty()) AskForCredentials();
+    if (SessionWatch_) SessionWatch_->Start();
     ValidateAtStart();
 }
 

@@ -24,6 +24,7 @@
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
 #include "app/call_guards.h"
+#include "app/counter/booth_session.h"
 #include "app/device_lists.h"
 #include "app/portal_rate_source.h"
 #include "app/portal_reply.h"
@@ -54,6 +55,7 @@ class TQtCallClock;
 class TScaledStage;
 class QListWidget;
 class TSipBoothLine;
+class TBoothSessionWatch;
 
 // Whether the desktop has a notification area; tests put their own answer.
 using TTrayAvailability = std::function<bool()>;
@@ -171,6 +173,12 @@ private:
     // The credit and answer guards of the booth's call, in main_window_guards.cpp.
     void SetupCallGuards();
     void SetupBalanceWatch();
+    // The counter's sessions, when the booth is part of a shop, in main_window_guards.cpp.
+    void SetupSessionGuard();
+    void ShowSessionState();
+    void ArmSessionLimit();
+    void SessionTick(int seconds);
+    QString SessionRefusal() const;
     void ShowGuardText(const QString& text, bool alarm);
     void AskForCredentials();
     // Start-up validation, asked again with growing waits while the portal
@@ -272,6 +280,8 @@ private:
     QPushButton* ChargeUnpaidButton_ = nullptr;
     QLabel* UnpaidWarning_ = nullptr;
     TBalanceWatch* BalanceWatch_ = nullptr;
+    TBoothSessionWatch* SessionWatch_ = nullptr;  // null for a booth alone
+    std::unique_ptr<TSessionLimit> SessionLimit_;  // the running call's, when its session has a limit
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;
     TAudioDialog* AudioDialog_ = nullptr;

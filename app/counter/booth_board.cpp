@@ -15,7 +15,10 @@ QString BoardStateText(const TBoothRow& row, const QDateTime& now) {
     if (!row.LastSeen.isValid()) return QString::fromUtf8(kBoardSilentText).arg(QStringLiteral("--:--"));
     if (BoothSilent(row, now))
         return QString::fromUtf8(kBoardSilentText).arg(row.LastSeen.toLocalTime().toString(QStringLiteral("HH:mm")));
-    return row.State.isEmpty() ? QString::fromUtf8(kBoardFreeText) : row.State;
+    // Between customers the booth is closed: it dials only in a session.
+    const bool idle = row.State.isEmpty() || row.State == QString::fromUtf8(kBoardFreeText);
+    if (idle && !row.SessionOpen()) return QString::fromUtf8(kBoardClosedText);
+    return idle ? QString::fromUtf8(kBoardFreeText) : row.State;
 }
 
 std::int64_t RunningSeconds(const TBoothRow& row, const QDateTime& now) {

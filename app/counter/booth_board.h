@@ -51,7 +51,8 @@ struct TBoothRow {
 
 // The state in the counter's words at `now`: the booth's own word, or
 // "Sin conexión desde HH:MM" (local time of the last heartbeat) once the
-// booth has been silent kBoothSilenceSeconds.
+// booth has been silent kBoothSilenceSeconds; an idle booth without a
+// session is "Cerrada".
 QString BoardStateText(const TBoothRow& row, const QDateTime& now);
 
 // Whether the booth is out of reach at `now`.

@@ -39,22 +39,26 @@ private slots:
         QTest::addColumn<QString>("state");
         QTest::addColumn<int>("silentFor");  // seconds since the heartbeat; -1: never heard
         QTest::addColumn<int>("answeredAgo");  // -1: not answered
+        QTest::addColumn<bool>("session");
         QTest::addColumn<QString>("shown");
         QTest::addColumn<int>("running");
-        QTest::newRow("free") << "Libre" << 2 << -1 << "Libre" << 0;
-        QTest::newRow("nothing written yet") << "" << 2 << -1 << "Libre" << 0;
-        QTest::newRow("ringing has no duration") << "Timbrando" << 1 << -1 << "Timbrando" << 0;
-        QTest::newRow("in call ticks from the answer") << "En curso" << 3 << 75 << "En curso" << 75;
-        QTest::newRow("just under the silence") << "En curso" << 14 << 20 << "En curso" << 20;
-        QTest::newRow("silent since 15:29:45") << "En curso" << 15 << 20 << "Sin conexión desde 15:29" << 20;
-        QTest::newRow("never heard") << "" << -1 << -1 << "Sin conexión desde --:--" << 0;
-        QTest::newRow("ended call keeps no duration") << "Libre" << 1 << 75 << "Libre" << 0;
-        QTest::newRow("closed") << "Cerrada" << 1 << -1 << "Cerrada" << 0;
+        QTest::newRow("free") << "Libre" << 2 << -1 << true << "Libre" << 0;
+        QTest::newRow("nothing written yet") << "" << 2 << -1 << true << "Libre" << 0;
+        QTest::newRow("idle without a session") << "Libre" << 2 << -1 << false << "Cerrada" << 0;
+        QTest::newRow("a call outlives its session") << "En curso" << 2 << 10 << false << "En curso" << 10;
+        QTest::newRow("ringing has no duration") << "Timbrando" << 1 << -1 << true << "Timbrando" << 0;
+        QTest::newRow("in call ticks from the answer") << "En curso" << 3 << 75 << true << "En curso" << 75;
+        QTest::newRow("just under the silence") << "En curso" << 14 << 20 << true << "En curso" << 20;
+        QTest::newRow("silent since 15:29:45") << "En curso" << 15 << 20 << true << "Sin conexión desde 15:29" << 20;
+        QTest::newRow("never heard") << "" << -1 << -1 << true << "Sin conexión desde --:--" << 0;
+        QTest::newRow("ended call keeps no duration") << "Libre" << 1 << 75 << true << "Libre" << 0;
+        QTest::newRow("closed") << "Cerrada" << 1 << -1 << false << "Cerrada" << 0;
     }
     void boardState() {
         QFETCH(QString, state);
         QFETCH(int, silentFor);
         QFETCH(int, answeredAgo);
+        QFETCH(bool, session);
         QFETCH(QString, shown);
         QFETCH(int, running);
         TBoothRow row;
@@ -62,6 +66,7 @@ private slots:
         row.State = state;
         if (silentFor >= 0) row.LastSeen = kNow.addSecs(-silentFor);
         if (answeredAgo >= 0) row.Answered = kNow.addSecs(-answeredAgo);
+        if (session) row.SessionId = 3;
         QCOMPARE(BoardStateText(row, kNow), shown);
         QCOMPARE(RunningSeconds(row, kNow), running);
     }
