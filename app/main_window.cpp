@@ -192,11 +192,16 @@ void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
 // is not recording when it is not. A note in red (a far-end flag, see
 // main_window_guards.cpp) is black again once another note takes its place.
 void TMainWindow::ShowNote(const QString& text) {
+    // A closed booth keeps saying so while nothing else is to be said.
+    const QString closed = (Flow_ && Flow_->IsOpen()) ? QString() : SessionRefusal();
     if (!text.isEmpty())
         Panels_[1]->setText(text);
+    else if (!closed.isEmpty())
+        Panels_[1]->setText(closed);
     else
         Panels_[1]->setText(JournalWarning_.isEmpty() ? QString::fromUtf8(kStatusLineText) : JournalWarning_);
-    Panels_[1]->setStyleSheet(QString());
+    Panels_[1]->setStyleSheet(text.isEmpty() && !closed.isEmpty() ? QStringLiteral("color: red; font-weight: bold")
+                                                                  : QString());
 }
 
 void TMainWindow::GoOnline() {

@@ -146,8 +146,7 @@ void TMainWindow::ShowSessionState() {
         const QString closedWord = QString::fromUtf8("Cerrada");
         if (!refusal.isEmpty()) {
             BoothState_->setText(closedWord);
-            Panels_[1]->setText(refusal);
-            Panels_[1]->setStyleSheet(QStringLiteral("color: red; font-weight: bold"));
+            ShowNote(QString());
         } else if (BoothState_->text() == closedWord) {
             BoothState_->setText(QString::fromUtf8(kFreeText));
             ShowNote(QString());
