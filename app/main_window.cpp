@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTimer>
@@ -75,7 +76,10 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
 TMainWindow::~TMainWindow() { delete CashClose_; }
 
 void TMainWindow::SetupClient() {
-    Client_->SetLocalPort(TSipClient::kDefaultLocalPort);
+    // Several booths on one PC (the shop's demonstration) each take a port
+    // of their own: Sip/localport.
+    const QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
+    Client_->SetLocalPort(stored.value(QStringLiteral("Sip/localport"), TSipClient::kDefaultLocalPort).toInt());
     Client_->SetRtpPortMin(22000);
     Client_->SetRtpPortMax(24000);
     Client_->SetDtmfMethod(dtmfInBand);

@@ -9,6 +9,7 @@
 #include "app/booth_options.h"
 #include "app/booth_settings.h"
 #include "app/booth_texts.h"
+#include "app/counter/counter_demo.h"
 #include "app/counter/counter_window.h"
 
 bool IsCounterCommand(const QStringList& arguments) { return arguments.contains(QStringLiteral("--counter")); }
@@ -33,5 +34,9 @@ int RunCounter(int& argc, char** argv, const QStringList& arguments) {
     TCounterWindow window(url, operatorName);
     window.show();
     window.Start();
+    // --demo DIR "Cabina 1,Cabina 2": the shop's demonstration, with pictures.
+    const qsizetype demo = arguments.indexOf(QStringLiteral("--demo"));
+    if (demo >= 0 && demo + 2 < arguments.size())
+        new TCounterDemo(&window, arguments[demo + 2].split(u',', Qt::SkipEmptyParts), arguments[demo + 1]);
     return app.exec();
 }
