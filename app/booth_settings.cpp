@@ -105,6 +105,15 @@ void TBoothSettings::WriteShop(const TShopSettings& shop) {
     Save();
 }
 
+QString TBoothSettings::ReadShopDatabase() const {
+    return Settings_->value(QStringLiteral("Shop/database")).toString().trimmed();
+}
+
+void TBoothSettings::WriteShopDatabase(const QString& url) {
+    Settings_->setValue(QStringLiteral("Shop/database"), url);
+    Save();
+}
+
 // One PIN for the whole booth: the till's windows and the guarded actions
 // read and write the same record, in the administrator's format.
 bool TBoothSettings::HasAdminPin() const { return TAdminPin(FileName()).IsSet(); }

@@ -63,6 +63,10 @@ public:
     // (group "Media", key "timeoutseconds"; 30 when absent, 0: never).
     int ReadMediaTimeout() const;
     void WriteShop(const TShopSettings& shop);
+    // The shop's PostgreSQL database this booth reports to (group "Shop",
+    // key "database", a postgresql:// address); empty for a booth alone.
+    QString ReadShopDatabase() const;
+    void WriteShopDatabase(const QString& url);
 
     // The administrator PIN that guards the selling rates (group "Admin",
     // key "pin"): kept as a salted SHA-256, never in clear. No PIN stored

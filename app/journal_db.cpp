@@ -76,6 +76,28 @@ const QStringList kMigrations[] = {
     {QStringLiteral("ALTER TABLE calls ADD COLUMN rate_origin TEXT"),
      QStringLiteral("UPDATE calls SET rate_origin = 'portal' WHERE destination != '' OR rate != 0"),
      QStringLiteral("ALTER TABLE calls ADD COLUMN cut_reason TEXT")},
+    // 8: the shop's replication: the changes still to send to the shop's
+    // database (numbered for good: AUTOINCREMENT never gives a number twice,
+    // even after the table has emptied), which shop the booth is linked to
+    // and the last change it took from there, the shop's sessions of this
+    // booth, and the voids the counter made, by the shop's own number.
+    {QStringLiteral("CREATE TABLE shop_outbox ("
+                    " seq INTEGER PRIMARY KEY AUTOINCREMENT,"
+                    " kind TEXT NOT NULL CHECK (kind IN ('call', 'void')),"
+                    " row_id INTEGER NOT NULL)"),
+     QStringLiteral("CREATE TABLE shop_link ("
+                    " id INTEGER PRIMARY KEY CHECK (id = 1),"
+                    " link TEXT NOT NULL,"
+                    " pulled INTEGER NOT NULL DEFAULT 0)"),
+     QStringLiteral("CREATE TABLE shop_sessions ("
+                    " id INTEGER PRIMARY KEY,"
+                    " opened_at INTEGER NOT NULL,"
+                    " closed_at INTEGER,"
+                    " limit_amount INTEGER,"
+                    " opened_by TEXT,"
+                    " closed_by TEXT)"),
+     QStringLiteral("ALTER TABLE voided_payments ADD COLUMN shop_id INTEGER"),
+     QStringLiteral("CREATE UNIQUE INDEX voided_shop ON voided_payments (shop_id) WHERE shop_id IS NOT NULL")},
 };
 
 constexpr int kSchemaVersion = static_cast<int>(std::size(kMigrations));

@@ -36,6 +36,7 @@
 #include "app/portal.h"
 #include "app/portal_query.h"
 #include "app/sip_booth_line.h"
+#include "app/shop/shop_replicator.h"
 #include "sipclient/audio_devices.h"
 
 TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource deviceNames, QWidget* parent)

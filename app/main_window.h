@@ -50,6 +50,7 @@ class TCallRecorder;
 class TCashCloseWindow;
 class TClickableLabel;
 class TJournalDb;
+class TShopReplicator;
 class TPortal;
 class TQtCallClock;
 class TScaledStage;
@@ -256,6 +257,9 @@ private:
     std::unique_ptr<TCallJournal> CallJournal_;
     std::unique_ptr<TCallRecorder> Recorder_;
     std::unique_ptr<TTill> Till_;
+    // Set when the settings name a shop database (main_window_till.cpp).
+    std::unique_ptr<TShopReplicator> ShopReplicator_;
+    void StartShopReplication();
     bool Online_ = false;      // registered, by the registrar's word
     bool WantOnline_ = false;  // going or staying on line (not "&Desconectado")
     bool Refreshing_ = false;  // the after-call refresh is on its way

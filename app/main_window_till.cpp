@@ -24,6 +24,8 @@
 #include "app/rates_dialog.h"
 #include "app/selling_rate_store.h"
 #include "app/shift_journal.h"
+#include "app/shop/shop_outbox.h"
+#include "app/shop/shop_replicator.h"
 #include "sipclient/sipclient.h"
 
 namespace {
@@ -70,6 +72,7 @@ void TMainWindow::SetupTill() {
         }
         Till_ = std::make_unique<TTill>(*CallJournal_, Settings_, clock,
                                         [this] { return Recorder_->SellingRates(); });
+        StartShopReplication();
     }
     for (QAction* action : {ReprintAction_, CashCloseAction_, RatesAction_}) action->setEnabled(Journal_ != nullptr);
     // The call flow's steps go to the journal as they happen.
@@ -100,6 +103,31 @@ void TMainWindow::SetupTill() {
         if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
     });
     SetupUnpaidList();
+}
+
+// With a shop database in the settings every journal change is also noted
+// for the shop, and the counter's payments come back into the journal; the
+// booth works the same while the shop is away.
+void TMainWindow::StartShopReplication() {
+    const QString database = Settings_.ReadShopDatabase();
+    if (database.isEmpty()) return;
+    try {
+        AttachShopOutbox(*Journal_);
+        ShopReplicator_ = std::make_unique<TShopReplicator>(
+            TShopReplicatorConfig{Journal_->FileName(), database, Settings_.ReadShop().Booth});
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "softphone: %s\n", error.what());
+        return;
+    }
+    connect(ShopReplicator_.get(), &TShopReplicator::ConnectionChanged, this,
+            [](bool connected, const QString& error) {
+                if (!connected) std::fprintf(stderr, "softphone: tienda sin conexión: %s\n", qPrintable(error));
+            });
+    connect(ShopReplicator_.get(), &TShopReplicator::RemoteChangesApplied, this, [this] {
+        ShowToCharge();
+        UnpaidWarning_->setVisible(FillUnpaidList());
+        if (CashClose_ && CashClose_->isVisible()) CashClose_->Reload();
+    });
 }
 
 // The operator's own list: charging needs no PIN, only corrections do (in
