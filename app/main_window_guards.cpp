@@ -117,8 +117,7 @@ void TMainWindow::SetupBalanceWatch() {
 
 // Only a booth that names a shop database obeys the counter's sessions.
 void TMainWindow::SetupSessionGuard() {
-    QSettings settings(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
-    const QString url = settings.value(QStringLiteral("Shop/database")).toString().trimmed();
+    const QString url = Settings_.ReadShopDatabase();
     if (url.isEmpty()) return;
     SessionWatch_ = new TBoothSessionWatch(url, Settings_.ReadShop().Booth, {}, this);
     connect(SessionWatch_, &TBoothSessionWatch::SessionChanged, this, [this] {
