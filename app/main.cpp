@@ -4,6 +4,7 @@
 //             [--demo-call NUMBER [--screenshots DIR]] [--help] [--version]
 //   softphone --init-shop-db URL [COUNTER_PASSWORD]
 //   softphone --add-booth-role URL "BOOTH NAME" PASSWORD
+//   softphone --counter [--shop-db URL]
 //
 // The options (or the settings keys Provider/sipserver, Provider/portalurl
 // and Provider/weburl) put staging or test servers in place of the
@@ -21,6 +22,7 @@
 #include "app/booth/booth_texts.h"
 #include "app/booth/single_instance.h"
 #include "app/booth/stop_signals.h"
+#include "app/counter/counter_program.h"
 #include "app/shop/shop_command.h"
 #include "app/ui/booth_application.h"
 #include "app/ui/demo_run.h"
@@ -39,6 +41,8 @@ int main(int argc, char* argv[]) {
         QTextStream err(stderr);
         return RunShopCommand(arguments, out, err);
     }
+    // The shop's counter runs the console, not a booth.
+    if (IsCounterCommand(arguments)) return RunCounter(argc, argv, arguments);
     TCommandLine commandLine;
     try {
         commandLine = ParseCommandLine(arguments);

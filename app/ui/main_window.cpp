@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QSystemTrayIcon>
 #include <QTableWidget>
 #include <QTimer>
@@ -22,6 +23,7 @@
 #include "app/booth/call_clock.h"
 #include "app/booth/call_rules.h"
 #include "app/booth/sip_booth_line.h"
+#include "app/counter/booth_session_watch.h"
 #include "app/portal/portal.h"
 #include "app/portal/portal_query.h"
 #include "app/till/call_journal.h"
@@ -65,6 +67,7 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
     SetupCallGuards();
     SetupBalanceWatch();
     SetupCallEnd();
+    SetupSessionGuard();
     ConnectDialogs();
     adjustSize();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
@@ -75,7 +78,10 @@ TMainWindow::TMainWindow(const TProviderAddresses& addresses, TDeviceNameSource 
 TMainWindow::~TMainWindow() { delete CashClose_; }
 
 void TMainWindow::SetupClient() {
-    Client_->SetLocalPort(TSipClient::kDefaultLocalPort);
+    // Several booths on one PC (the shop's demonstration) each take a port
+    // of their own: Sip/localport.
+    const QSettings stored(QSettings::NativeFormat, QSettings::UserScope, QString::fromUtf8(kSettingsOrganization));
+    Client_->SetLocalPort(stored.value(QStringLiteral("Sip/localport"), TSipClient::kDefaultLocalPort).toInt());
     Client_->SetRtpPortMin(22000);
     Client_->SetRtpPortMax(24000);
     Client_->SetDtmfMethod(dtmfInBand);
@@ -115,6 +121,7 @@ void TMainWindow::Start() {
     FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
     FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
     if (Account_.Username.isEmpty() || Account_.Password.isEmpty()) AskForCredentials();
+    if (SessionWatch_) SessionWatch_->Start();
     ValidateAtStart();
 }
 
@@ -189,11 +196,16 @@ void TMainWindow::ShowMoney(QLabel* label, TMoney amount) {
 // is not recording when it is not. A note in red (a far-end flag, see
 // main_window_guards.cpp) is black again once another note takes its place.
 void TMainWindow::ShowNote(const QString& text) {
+    // A closed booth keeps saying so while nothing else is to be said.
+    const QString closed = (Flow_ && Flow_->IsOpen()) ? QString() : SessionRefusal();
     if (!text.isEmpty())
         Panels_[1]->setText(text);
+    else if (!closed.isEmpty())
+        Panels_[1]->setText(closed);
     else
         Panels_[1]->setText(JournalWarning_.isEmpty() ? QString::fromUtf8(kStatusLineText) : JournalWarning_);
-    Panels_[1]->setStyleSheet(QString());
+    Panels_[1]->setStyleSheet(text.isEmpty() && !closed.isEmpty() ? QStringLiteral("color: red; font-weight: bold")
+                                                                  : QString());
 }
 
 namespace {

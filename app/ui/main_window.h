@@ -25,6 +25,7 @@
 #include "app/booth/booth_settings.h"
 #include "app/booth/portal_rate_source.h"
 #include "app/booth/retry_delay.h"
+#include "app/counter/booth_session.h"
 #include "app/guards/call_guards.h"
 #include "app/guards/guard_notes.h"
 #include "app/portal/portal_reply.h"
@@ -57,6 +58,7 @@ class TQtCallClock;
 class TScaledStage;
 class QListWidget;
 class TSipBoothLine;
+class TBoothSessionWatch;
 
 // Whether the desktop has a notification area; tests put their own answer.
 using TTrayAvailability = std::function<bool()>;
@@ -174,6 +176,12 @@ private:
     // The credit and answer guards of the booth's call, in main_window_guards.cpp.
     void SetupCallGuards();
     void SetupBalanceWatch();
+    // The counter's sessions, when the booth is part of a shop, in main_window_guards.cpp.
+    void SetupSessionGuard();
+    void ShowSessionState();
+    void ArmSessionLimit();
+    void SessionTick(int seconds);
+    QString SessionRefusal() const;
     void ShowGuardText(const QString& text, bool alarm);
     void AskForCredentials();
     // Start-up validation, asked again with growing waits while the portal
@@ -281,6 +289,8 @@ private:
     QPushButton* ChargeUnpaidButton_ = nullptr;
     QLabel* UnpaidWarning_ = nullptr;
     TBalanceWatch* BalanceWatch_ = nullptr;
+    TBoothSessionWatch* SessionWatch_ = nullptr;  // null for a booth alone
+    std::unique_ptr<TSessionLimit> SessionLimit_;  // the running call's, when its session has a limit
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;
     TAudioDialog* AudioDialog_ = nullptr;

@@ -24,7 +24,8 @@ QString TMainWindow::BoothState() const { return BoothState_->text(); }
 
 // Whatever the number field holds: "&Llamar" itself also waits for a number.
 bool TMainWindow::ReadyToCall() const {
-    return Online_ && !Flow_->IsOpen() && !Refreshing_ && !EditValidating_ && Number_->isEnabled();
+    return Online_ && !Flow_->IsOpen() && !Refreshing_ && !EditValidating_ && Number_->isEnabled() &&
+           SessionRefusal().isEmpty();
 }
 
 void TMainWindow::Dial(const QString& number) {
@@ -124,6 +125,7 @@ void TMainWindow::ReadyForNextCall() {
     Refreshing_ = false;
     Number_->setEnabled(true);
     UpdateCallButton();
+    ShowSessionState();
 }
 
 void TMainWindow::UpdateCallButton() {

@@ -4,10 +4,13 @@
 // what they do at the call's end belong to TBoothCallEnd.
 #include <QLabel>
 #include <QSettings>
+#include <QStringList>
 
 #include "app/booth/booth_texts.h"
 #include "app/booth/sip_booth_line.h"
+#include "app/counter/booth_session_watch.h"
 #include "app/portal/balance_watch.h"
+#include "app/till/call_journal.h"
 #include "app/till/call_recorder.h"
 #include "app/ui/main_window.h"
 
@@ -82,4 +85,79 @@ void TMainWindow::SetupBalanceWatch() {
         ShowMoney(Balance_, balance);
         Guards_->BalanceRefreshed(balance);
     });
+}
+
+// Only a booth that names a shop database obeys the counter's sessions.
+void TMainWindow::SetupSessionGuard() {
+    const QString url = Settings_.ReadShopDatabase();
+    if (url.isEmpty()) return;
+    SessionWatch_ = new TBoothSessionWatch(url, Settings_.ReadShop().Booth, {}, this);
+    connect(SessionWatch_, &TBoothSessionWatch::SessionChanged, this, [this] {
+        ShowSessionState();
+        ArmSessionLimit();
+    });
+    connect(Flow_, &TBoothCallFlow::Answered, this, &TMainWindow::ArmSessionLimit);
+    connect(Flow_, &TBoothCallFlow::RateKnown, this, &TMainWindow::ArmSessionLimit);
+    connect(Flow_, &TBoothCallFlow::Charged, this, [this](const TCallCharge& charge) { SessionTick(charge.Seconds); });
+    connect(Flow_, &TBoothCallFlow::Ended, this, [this] { SessionLimit_.reset(); });
+    ShowSessionState();
+}
+
+QString TMainWindow::SessionRefusal() const {
+    return SessionWatch_ ? DialRefusal(true, SessionWatch_->Session()) : QString();
+}
+
+// A closed booth says so where the customer looks: the booth's state and the
+// status bar, in red. A call running when the counter closes the session
+// goes on; the booth closes after it.
+void TMainWindow::ShowSessionState() {
+    if (!SessionWatch_) return;
+    if (!Flow_->IsOpen()) {
+        const QString refusal = SessionRefusal();
+        const QString closedWord = QString::fromUtf8("Cerrada");
+        if (!refusal.isEmpty()) {
+            BoothState_->setText(closedWord);
+            ShowNote(QString());
+        } else if (BoothState_->text() == closedWord) {
+            BoothState_->setText(QString::fromUtf8(kFreeText));
+            ShowNote(QString());
+        }
+    }
+    UpdateCallButton();
+}
+
+// What the session may still spend is its limit less the customer prices of
+// its earlier calls, as this booth's journal holds them; the running call is
+// then priced second by second under the shop's rules. Without a rate the
+// call cannot be priced, and the limit waits for it as the credit guard does.
+void TMainWindow::ArmSessionLimit() {
+    SessionLimit_.reset();
+    const TBoothSession session = SessionWatch_->Session();
+    if (!session.Limit || Flow_->Phase() != TBoothCallPhase::InCall || !Flow_->Rate() || !CallJournal_) return;
+    TMoney spent;
+    try {
+        const std::optional<std::int64_t> current = Recorder_->LastCallId();
+        for (const TJournalCall& call : CallJournal_->Calls(session.Opened, QDateTime::currentDateTimeUtc().addYears(1)))
+            if (!current || call.Id != *current) spent.TenThousandths += call.Figures.CustomerPrice.TenThousandths;
+    } catch (const std::exception&) {
+        return;
+    }
+    const TMoney remaining = SessionRemaining(session, spent).value_or(TMoney{});
+    SessionLimit_ = std::make_unique<TSessionLimit>(
+        remaining, [rates = Recorder_->SellingRates(), number = RatedNumber(Flow_->DialString()),
+                    rate = *Flow_->Rate()](int seconds) { return PricedFigures(rates, number, rate, seconds).CustomerPrice; });
+    SessionTick(Flow_->Charge().Seconds);
+}
+
+// The cut is the credit guard's: the reason in the journal, the note in red,
+// the hang-up.
+void TMainWindow::SessionTick(int seconds) {
+    if (!SessionLimit_) return;
+    const TCreditEvent event = SessionLimit_->Tick(seconds);
+    if (event == TCreditEvent::OneMinuteLeft) {
+        GuardNotes_.Warned(QString::fromUtf8(kSessionMinuteLeftText));
+        ShowGuardNotes();
+    } else if (event == TCreditEvent::HangUp) {
+        Guarded([this] { End_->Cut(QString::fromUtf8(kSessionLimitCutReason), QString::fromUtf8(kSessionLimitCutText)); });
+    }
 }
