@@ -43,7 +43,7 @@ QString Text(QObject* window, const char* label) { return Find<QLabel>(window, l
 QString Currency(qint64 units) { return FormatCurrency(MoneyFromUnits(units), MoneyLocale(QLocale())); }
 
 bool ShowsOnline(QObject* window) {
-    return Text(window, "connectionPanel") == QStringLiteral("En Linea") &&
+    return Text(window, "connectionPanel") == QString::fromUtf8(kOnlineText) &&
            Find<QAction>(window, "onlineAction")->isChecked();
 }
 

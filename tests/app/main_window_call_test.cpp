@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -26,6 +27,7 @@
 #include "app/till/call_recorder.h"
 #include "app/till/journal_db.h"
 #include "app/till/selling_rate_store.h"
+#include "app/ui/cash_close_window.h"
 #include "media/warning_tone.h"
 #include "media/wav.h"
 #include "tests/app/booth_test_support.h"
@@ -120,6 +122,17 @@ public:
     }
     std::atomic<int> Sent{0}, SentBeeps{0}, ReceivedBeeps{0};
 };
+
+// The close's count of calls with the far end's flags, as "Cierre de caja"
+// shows it for today.
+int FlaggedInClose(TMainWindow& window) {
+    TCashCloseWindow* close = window.OpenCashClose();
+    if (!close) return -1;
+    const QRegularExpression count(QStringLiteral("Con marcas del destino: (\\d+)"));
+    const QRegularExpressionMatch match = count.match(Find<QLabel>(close, "totals")->text());
+    close->hide();
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
 
 bool ReadyForNextCall(QObject* window) {
     return Find<QPushButton>(window, "callButton")->isEnabled() && Find<QLineEdit>(window, "number")->isEnabled();
@@ -381,6 +394,43 @@ private slots:
         Find<QPushButton>(w, "hangUpButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
         QVERIFY(peer.Finish());
+        QCOMPARE(boxes.Seen(), QStringList{});
+    }
+
+    // A route that answers and sends no audio at all: "sin audio del
+    // destino" comes up on the status bar in red during the call and stays
+    // there over the end's own note once the operator hangs up; the call's
+    // record keeps it and the close counts one more flagged call.
+    void noAudioFlagShownAndKept() {
+        TBoothSettings().WriteAccount({"alice", "alicepw", QString(), QString()});
+        TPortalSim sim(AliceConfig());
+        TSippPeer peer(QStringLiteral("uas_answer_late.xml"));
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl(), QStringLiteral("127.0.0.1:5060"));
+        QObject* w = window.get();
+        QVERIFY(StartAndWait(*window));
+        window->show();
+        QTRY_VERIFY_WITH_TIMEOUT(ShowsOnline(w), kSipMs);
+        const int flaggedBefore = FlaggedInClose(*window);
+
+        Find<QLineEdit>(w, "number")->setText(QStringLiteral("00541155551234@127.0.0.1:%1").arg(peer.Port()));
+        Find<QPushButton>(w, "callButton")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Text(w, "boothState"), QStringLiteral("Llamada en Curso"), kSipMs);
+        const QString flag = QString::fromUtf8(kNoAudioText);
+        QTRY_VERIFY_WITH_TIMEOUT(Text(w, "textPanel").contains(flag), kSipMs);
+        QVERIFY(Find<QLabel>(w, "textPanel")->styleSheet().contains(QStringLiteral("red")));
+
+        Find<QPushButton>(w, "hangUpButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(ReadyForNextCall(w), kSipMs);
+        QCOMPARE(Text(w, "textPanel"), flag);
+        QVERIFY(Find<QLabel>(w, "textPanel")->styleSheet().contains(QStringLiteral("red")));
+        QVERIFY(peer.Finish());
+
+        TJournalDb reader(TJournalDb::DefaultFileName(), TJournalAccess::Reader);
+        const TJournalCall call = *TCallJournal(reader).Call(*window->Recorder().LastCallId());
+        QCOMPARE(call.AnswerFlags, flag);
+        QVERIFY(call.CutReason.isEmpty());  // a flag only: the booth did not end the call
+        QCOMPARE(FlaggedInClose(*window), flaggedBefore + 1);
         QCOMPARE(boxes.Seen(), QStringList{});
     }
 
