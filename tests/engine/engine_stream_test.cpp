@@ -150,6 +150,21 @@ TEST_F(EngineStreamTest, RefusedConnectionFailsTheRegistrationAtOnceWithItsReaso
         << account->GetRenewal().lostReason;
 }
 
+// A server that takes the connection and drops it before answering: the
+// registration fails with the reason and waits for its back-off, rather than
+// reconnecting in a loop.
+TEST_F(EngineStreamTest, ConnectionLostWhileRegisteringFailsWithoutALoop) {
+    const ISipAccountPtr account = TcpAccount();
+    Engine->Register(account);
+    const TStreamServer::TReceived first = Tcp.NextOf("REGISTER");
+    ASSERT_FALSE(first.text.empty());
+    Tcp.Drop(first.port);
+    ASSERT_TRUE(Sink->WaitFor("RegistrationBye"));
+    EXPECT_NE(account->GetRenewal().lostReason.find("closed"), std::string::npos)
+        << account->GetRenewal().lostReason;
+    EXPECT_TRUE(Tcp.Silent(500ms));
+}
+
 // A request on a connection the server opened is answered on that
 // connection, and its far port is no reason to refuse it.
 TEST_F(EngineStreamTest, RequestOnIncomingConnectionIsAnsweredOnIt) {
