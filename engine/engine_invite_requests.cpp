@@ -77,7 +77,8 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetFromHeader(message.FromHeader);
     call->SetToHeader(message.ToHeader);
     call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, payloadType)));
-    call->SetNegotiatedPayloadTypes({payloadType});  // the answer names this one only
+    // The answer names this one only, and comfort noise when offered.
+    call->SetNegotiatedPayloadTypes(AnswerPayloadTypes(payloadType, message.PayloadTypes));
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);
@@ -128,7 +129,7 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
     // Our answer names the call's codec only, so only it is agreed.
     if (!message.PayloadTypes.empty())
         if (const IAudioCodecPtr codec = call.GetCodec())
-            call.SetNegotiatedPayloadTypes({codec->GetPayloadType()});
+            call.SetNegotiatedPayloadTypes(AnswerPayloadTypes(codec->GetPayloadType(), message.PayloadTypes));
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
     // Kept on the call: a far end that holds us sends nothing, and the
     // media timeout must not take that for a dead peer.

@@ -1,5 +1,7 @@
 #include "sip/sdp.h"
 
+#include <algorithm>
+
 #include "sip/compose_common.h"
 #include "sip/sdp_crypto.h"
 #include "sip/sdp_formats.h"
@@ -10,6 +12,8 @@
 using namespace sip_compose;
 
 namespace {
+
+constexpr int kComfortNoisePayloadType = 13;
 
 // "v=0" to "t=0 0", the lines offer and answer share but for the address.
 std::string SessionLines(ISipCall& call, const std::string& contactHost,
@@ -57,16 +61,28 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     // Without a chosen codec the number is left empty rather than invented.
     const std::string codecPt = codec ? std::to_string(codec->GetPayloadType()) : std::string();
     const TCallCrypto crypto = call.GetCrypto();
+    const std::vector<int> agreed = call.GetNegotiatedPayloadTypes();
+    const bool comfortNoise = std::find(agreed.begin(), agreed.end(), kComfortNoisePayloadType) != agreed.end();
     std::string text = SessionLines(call, contactHost, contactHost);
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.Agreed() ? " RTP/SAVP " : " RTP/AVP ") +
-            codecPt + " 101\r\n";
+            codecPt + (comfortNoise ? " 101 13\r\n" : " 101\r\n");
     if (codec) text += AnswerFormatLines(codec->GetPayloadType(), codec->GetFormatParameters());
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
+    if (comfortNoise)
+        text += "a=rtpmap:13 CN/8000\r\n";
     if (crypto.Agreed())
         text += SdpCryptoLine(*crypto.local);
     text.append("a=").append(direction).append("\r\n");
     return text;
+}
+
+std::vector<int> AnswerPayloadTypes(int chosen, const std::vector<int>& offered) {
+    std::vector<int> agreed{chosen};
+    if (chosen != kComfortNoisePayloadType &&
+        std::find(offered.begin(), offered.end(), kComfortNoisePayloadType) != offered.end())
+        agreed.push_back(kComfortNoisePayloadType);
+    return agreed;
 }
 
 std::optional<int> SdpPort(std::string_view token) {

@@ -18,8 +18,13 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 
 // Answer naming only the call's chosen codec and telephone events 101 on the
 // contact host, with `direction` (AnswerDirection) as its attribute; RTP/SAVP
-// with our one crypto attribute once the call's keys are agreed.
+// with our one crypto attribute once the call's keys are agreed; comfort
+// noise 13 too when it is among the call's negotiated payload types.
 std::string BuildSdpAnswer(ISipCall& call, std::string_view direction = "sendrecv");
+
+// The payload types an answer agrees to from an offer of `offered`: the
+// chosen codec, and comfort noise 13 when the offer has it (RFC 3389).
+std::vector<int> AnswerPayloadTypes(int chosen, const std::vector<int>& offered);
 
 // The port of an m= line: a whole decimal number from 1 to 65535, nothing
 // before or after it. Anything else (a sign, "4000x", "70000", "0") is no

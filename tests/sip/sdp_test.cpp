@@ -70,6 +70,28 @@ TEST_F(Sdp, AnswerNamesOnlyTheChosenCodecAndIsAlwaysSendrecv) {
     EXPECT_EQ(answer.substr(answer.size() - 12), "a=sendrecv\r\n");
 }
 
+// A peer that offered comfort noise hears it agreed to, so it may send its
+// background level between talkspurts; one that did not is not told of it.
+TEST_F(Sdp, AnswerAgreesToComfortNoiseOnlyWhenOffered) {
+    Call->Codec = std::make_shared<TFakeCodec>(0);
+    const struct {
+        std::vector<int> offered;
+        std::vector<int> agreed;
+        const char* mLine;
+    } rows[] = {
+        {{0, 8, 13}, {0, 13}, "m=audio 22000 RTP/AVP 0 101 13"},
+        {{8, 0}, {0}, "m=audio 22000 RTP/AVP 0 101"},
+        {{13, 0}, {0, 13}, "m=audio 22000 RTP/AVP 0 101 13"},
+    };
+    for (const auto& row : rows) {
+        Call->NegotiatedPayloadTypes = AnswerPayloadTypes(0, row.offered);
+        EXPECT_EQ(Call->NegotiatedPayloadTypes, row.agreed);
+        const std::string answer = BuildSdpAnswer(*Call);
+        EXPECT_EQ(LineStarting(answer, "m="), row.mLine);
+        EXPECT_EQ(answer.find("a=rtpmap:13 CN/8000") != std::string::npos, row.agreed.size() == 2);
+    }
+}
+
 TEST_F(Sdp, AnswerWithoutCodecLeavesTheNumberEmpty) {
     EXPECT_EQ(LineStarting(BuildSdpAnswer(*Call), "m="), "m=audio 22000 RTP/AVP  101");
 }
