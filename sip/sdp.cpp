@@ -30,8 +30,9 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     std::string text = SessionLines(call, contactHost, mediaAddress);
     // Comfort noise is offered so that a peer which stops sending between
     // talkspurts can say how loud its background is.
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.offered.empty() ? " RTP/AVP " : " RTP/SAVP ") +
-            payloadList + " 101 13\r\n";
+    const bool savp = !crypto.offered.empty() && !crypto.bestEffort;
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") + payloadList +
+            " 101 13\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
     text += "a=rtpmap:13 CN/8000\r\n";
@@ -49,8 +50,9 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const std::string codecPt = codec ? std::to_string(codec->GetPayloadType()) : std::string();
     const TCallCrypto crypto = call.GetCrypto();
     std::string text = SessionLines(call, contactHost, contactHost);
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.Agreed() ? " RTP/SAVP " : " RTP/AVP ") +
-            codecPt + " 101\r\n";
+    const bool savp = crypto.Agreed() && !crypto.bestEffort;
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") + codecPt +
+            " 101\r\n";
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
     if (crypto.Agreed())
