@@ -24,6 +24,7 @@
 #include "media/call.h"
 #include "media/codecs.h"
 #include "media/rtp_session.h"
+#include "media/srtp_session.h"
 #include "sip/sdp_crypto.h"
 #include "sip/transport.h"
 
@@ -148,6 +149,26 @@ TResult Run(int calls, bool srtp, double seconds) {
     return result;
 }
 
+// The transform alone: microseconds for one 20 ms G.711 packet protected
+// and checked, which is what SRTP adds per packet each way.
+double TransformMicroseconds() {
+    const std::vector<uint8_t> key(kSdpKeySaltBytes, 7);
+    media::TSrtpSession out(media::TSrtpSuite::AesCm128HmacSha1_80, key, media::TSrtpSession::TDirection::Outbound);
+    media::TSrtpSession in(media::TSrtpSuite::AesCm128HmacSha1_80, key, media::TSrtpSession::TDirection::Inbound);
+    constexpr int kPackets = 20000;
+    std::vector<uint8_t> packet(12 + 160 + media::kSrtpMaxGrowth);
+    const auto start = std::chrono::steady_clock::now();
+    for (int n = 0; n < kPackets; ++n) {
+        packet[0] = 0x80;
+        packet[2] = static_cast<uint8_t>(n >> 8);
+        packet[3] = static_cast<uint8_t>(n);
+        const auto length = out.ProtectRtp(packet.data(), 12 + 160, packet.size());
+        if (!length || in.UnprotectRtp(packet.data(), *length).refusal != media::TSrtpRefusal::None)
+            return -1;
+    }
+    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / kPackets;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -157,6 +178,7 @@ int main(int argc, char** argv) {
         counts.push_back(std::atoi(argv[index]));
     if (counts.empty())
         counts = {1, 10};
+    std::printf("protect + unprotect of one packet: %.2f us\n", TransformMicroseconds());
     std::printf("calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp\n");
     int status = 0;
     for (const int calls : counts) {

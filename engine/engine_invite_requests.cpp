@@ -48,6 +48,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     // we do not speak, is refused rather than answered in the clear.
     const bool secureSignalling = CallSignallingIsSecure(*account);
     const bool srtpUnmet = offer.Secure() && (!secureSignalling || !ChooseOfferedCrypto(offer.crypto));
+    const bool bestEffortSrtp = !offer.Secure() && secureSignalling && ChooseOfferedCrypto(offer.crypto);
     if (payloadType < 0 || (offer.present && !offeredPort) || srtpUnmet) {
         SendToVia(message, nullptr, ComposeNotAcceptable(message, NewTag()));
         return nullptr;
@@ -70,8 +71,13 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetDirection(offer.present ? AnswerDirection(offer.direction, offer.address, false)
                                      : std::string("sendrecv"));
     if (!offer.present) MarkAwaitingAnswer(*call, true);
-    if (offer.Secure()) call->SetCrypto(*AnswerOfferedCrypto({}, offer.crypto));
-    else if (!offer.present) OfferSrtpIfSecure(*call);
+    if (offer.Secure() || bestEffortSrtp) {
+        TCallCrypto crypto = *AnswerOfferedCrypto({}, offer.crypto);
+        crypto.bestEffort = bestEffortSrtp;
+        call->SetCrypto(crypto);
+    } else if (!offer.present) {
+        OfferSrtpIfSecure(*call);
+    }
     call->SetSilenceTimeout(SilenceTimeout_);
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);

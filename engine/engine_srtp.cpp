@@ -32,19 +32,27 @@ void TSipEngine::OfferSrtpIfSecure(ISipCall& call) {
 
 std::optional<TCallCrypto> TSipEngine::CryptoForOffer(ISipCall& call, const TSdpAudio& offer) {
     const TCallCrypto current = call.GetCrypto();
-    if (!offer.Secure())
-        return current.Agreed() ? std::nullopt : std::optional<TCallCrypto>(TCallCrypto{});
     const ISipAccountPtr account = call.GetAccount();
-    if (!account || !CallSignallingIsSecure(*account))
-        return std::nullopt;
-    return AnswerOfferedCrypto(current, offer.crypto);
+    const bool secure = account && CallSignallingIsSecure(*account);
+    if (offer.Secure())
+        return secure ? AnswerOfferedCrypto(current, offer.crypto) : std::nullopt;
+    // RTP/AVP with crypto attributes: encrypted when we can meet them, in
+    // the clear otherwise, as the offerer allows; an encrypted call is never
+    // taken back into the clear.
+    std::optional<TCallCrypto> bestEffort =
+        secure && !offer.crypto.empty() ? AnswerOfferedCrypto(current, offer.crypto) : std::nullopt;
+    if (bestEffort) {
+        bestEffort->bestEffort = true;
+        return bestEffort;
+    }
+    return current.Agreed() ? std::nullopt : std::optional<TCallCrypto>(TCallCrypto{});
 }
 
 bool TSipEngine::TakeAnswerKeys(ISipCall& call, const TSdpAudio& answer) {
     const TCallCrypto current = call.GetCrypto();
     if (!answer.present || current.offered.empty())
         return true;  // nothing asked, or nothing answered yet
-    if (!answer.Secure())
+    if (!answer.Secure() && !current.bestEffort)
         return false;
     const std::optional<TCallCrypto> agreed = TakeAnsweredCrypto(current, answer.crypto);
     if (!agreed)

@@ -37,7 +37,8 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     std::string text = SessionLines(call, contactHost, mediaAddress);
     // Comfort noise is offered so that a peer which stops sending between
     // talkspurts can say how loud its background is.
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.offered.empty() ? " RTP/AVP " : " RTP/SAVP ") +
+    const bool savp = !crypto.offered.empty() && !crypto.bestEffort;
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
             payloadList + " 101 13\r\n";
     for (std::string_view rest = payloadList; !rest.empty();) {
         const std::size_t blank = rest.find(' ');
@@ -64,7 +65,8 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const std::vector<int> agreed = call.GetNegotiatedPayloadTypes();
     const bool comfortNoise = std::find(agreed.begin(), agreed.end(), kComfortNoisePayloadType) != agreed.end();
     std::string text = SessionLines(call, contactHost, contactHost);
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (crypto.Agreed() ? " RTP/SAVP " : " RTP/AVP ") +
+    const bool savp = crypto.Agreed() && !crypto.bestEffort;
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
             codecPt + (comfortNoise ? " 101 13\r\n" : " 101\r\n");
     if (codec) text += AnswerFormatLines(codec->GetPayloadType(), codec->GetFormatParameters());
     text += "a=rtpmap:101 telephone-event/8000\r\n";

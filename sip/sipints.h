@@ -76,6 +76,10 @@ struct TCallCrypto {
     std::vector<TSdpCrypto> offered;
     std::optional<TSdpCrypto> local;
     std::optional<TSdpCrypto> remote;
+    // Agreed inside an RTP/AVP offer that carried crypto attributes anyway
+    // (best-effort SRTP, as some agents offer): offers and answers of the
+    // call keep RTP/AVP.
+    bool bestEffort = false;
     bool Agreed() const { return local && remote; }
     // SRTP was asked for: until keys are agreed no media may flow.
     bool Wanted() const { return !offered.empty() || local || remote; }

@@ -142,6 +142,9 @@ TEST_F(EngineSrtp, IncomingOffersAreAnsweredWithKeysOrRefused) {
         {"a key index", SecureSdp(port, {}, mki), "488", "", 0},
         {"no crypto at all", SecureSdp(port, {}), "488", "", 0},
         {"in the clear", SdpBody(port, "0"), "180", "RTP/AVP", 0},
+        // Best effort: crypto inside RTP/AVP is met, and answered in RTP/AVP.
+        {"keys in RTP/AVP", SdpBody(port, "0") + SdpCryptoLine(short32), "180", "RTP/AVP", 3},
+        {"unusable keys in RTP/AVP", SdpBody(port, "0") + mki, "180", "RTP/AVP", 0},
     };
     int index = 0;
     for (const TCase& c : cases) {

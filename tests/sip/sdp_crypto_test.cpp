@@ -159,6 +159,13 @@ TEST(SdpCrypto, SecureOffersAndAnswersOnTheWireAndReadBack) {
     const TSdpAudio readAnswer = ReadSdpAudio(answer);
     EXPECT_EQ(readAnswer.crypto, std::vector<TSdpCrypto>{call->Crypto.offered[0]});
 
+    // Keys agreed inside an RTP/AVP offer stay in RTP/AVP both ways.
+    call->Crypto.bestEffort = true;
+    EXPECT_NE(BuildSdpAnswer(*call).find("m=audio 22000 RTP/AVP 0 101\r\na=rtpmap"), std::string::npos);
+    EXPECT_EQ(ReadSdpAudio(BuildSdpAnswer(*call)).crypto.size(), 1u);
+    EXPECT_EQ(ReadSdpAudio(BuildSdpOffer(*call, "0")).profile, "RTP/AVP");
+    EXPECT_EQ(ReadSdpAudio(BuildSdpOffer(*call, "0")).crypto.size(), 2u);
+
     call->Crypto = {};
     EXPECT_EQ(ReadSdpAudio(BuildSdpOffer(*call, "0")).profile, "RTP/AVP");
 }
