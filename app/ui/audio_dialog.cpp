@@ -58,7 +58,7 @@ TAudioDialog::TAudioDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     auto* down = new QPushButton(QStringLiteral("Bajar"), codecGroup);
     down->setObjectName(QStringLiteral("codecDownButton"));
     down->setGeometry(272, 58, 105, 27);
-    const auto move = [this](int step) {
+    const auto shift = [this](int step) {
         const int row = Codecs_->currentRow();
         const int target = row + step;
         if (row < 0 || target < 0 || target >= Codecs_->count()) return;
@@ -66,8 +66,8 @@ TAudioDialog::TAudioDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
         Codecs_->insertItem(target, item);
         Codecs_->setCurrentRow(target);
     };
-    connect(up, &QPushButton::clicked, this, [move] { move(-1); });
-    connect(down, &QPushButton::clicked, this, [move] { move(1); });
+    connect(up, &QPushButton::clicked, this, [shift] { shift(-1); });
+    connect(down, &QPushButton::clicked, this, [shift] { shift(1); });
     auto* accept = new QPushButton(QStringLiteral("Aceptar"), this);
     accept->setObjectName(QStringLiteral("acceptButton"));
     accept->setGeometry(224, 290, 81, 27);

@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -15,6 +16,8 @@
 #include <QTest>
 
 #include "engine/engine.h"
+#include "app/ui/audio_dialog.h"
+#include "app/booth/booth_settings.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/dialog_driver.h"
 #include "tests/app/modal_driver.h"
@@ -120,6 +123,51 @@ private slots:
         }
         QCOMPARE(Find<QComboBox>(booth.Window.get(), "microphones")->currentText(), QStringLiteral("USB Headset"));
         QCOMPARE(Find<QComboBox>(booth.Window.get(), "speakers")->currentText(), QStringLiteral("Predeterminado"));
+    }
+
+    // "Códecs": the stored order first and ticked, the other known codecs
+    // after it; the administrator ticks G.729 and moves it to the top, and
+    // the order is stored and shown so at the next opening.
+    void audioDialogCodecOrderIsStored() {
+        TBoothSettings().WriteAccount({kTestAccount, kTestPassword, QString(), QString()});
+        TBoothSettings().WriteCodecs(QStringLiteral("pcma,pcmu"));
+        TPortalSim sim(TestPortalConfig());
+        TModalDriver boxes;
+        TDeviceWindow booth(sim.BaseUrl());
+        QVERIFY(StartAndWait(*booth.Window));
+        QWidget* dialog = Find<QWidget>(booth.Window.get(), "audioDialog");
+        const auto rows = [](QListWidget* list) {
+            QStringList text;
+            for (int row = 0; row < list->count(); ++row)
+                text << list->item(row)->text() + (list->item(row)->checkState() == Qt::Checked ? "+" : "-");
+            return text;
+        };
+        QStringList first, second;
+        {
+            TDialogDriver driver(dialog, [&](QWidget* shown) {
+                auto* list = Find<QListWidget>(shown, "codecList");
+                first = rows(list);
+                list->setCurrentRow(first.indexOf("g729-"));
+                list->currentItem()->setCheckState(Qt::Checked);
+                for (int step = 0; step < 4; ++step) Press(shown, "codecUpButton");
+                Press(shown, "acceptButton");
+            });
+            Find<QAction>(booth.Window.get(), "audioDialogAction")->trigger();
+            QVERIFY(driver.Done());
+        }
+        QCOMPARE(first, (QStringList{"pcma+", "pcmu+", "opus-", "g729-", "gsm-", "speex-"}));
+        QCOMPARE(TBoothSettings().ReadCodecs(), QStringLiteral("g729,pcma,pcmu"));
+        {
+            TDialogDriver driver(dialog, [&](QWidget* shown) {
+                second = rows(Find<QListWidget>(shown, "codecList"));
+                Press(shown, "cancelButton");
+            });
+            Find<QAction>(booth.Window.get(), "audioDialogAction")->trigger();
+            QVERIFY(driver.Done());
+        }
+        QCOMPARE(second, (QStringList{"g729+", "pcma+", "pcmu+", "opus-", "gsm-", "speex-"}));
+        QCOMPARE(CodecPayloadTypes(QStringLiteral("g729,pcma,pcmu")), (std::vector<int>{18, 8, 0}));
+        QVERIFY(CodecPayloadTypes(QStringLiteral("g729,amr")).empty());  // edited into nonsense: the default
     }
 
     // "&Cancelar" still validates the unchanged credentials (without the
