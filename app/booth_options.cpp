@@ -75,7 +75,13 @@ QString HelpText() {
         "  --demo-call NÚMERO          llama una vez a NÚMERO al estar en línea y cuelga\n"
         "  --screenshots CARPETA       con --demo-call: guarda imágenes de la ventana y termina\n"
         "  -h, --help                  muestra esta ayuda y termina\n"
-        "  -v, --version               muestra la versión y termina\n");
+        "  -v, --version               muestra la versión y termina\n"
+        "\n"
+        "Base de la tienda (PostgreSQL), sin ventana:\n"
+        "  --init-shop-db URL [CONTRASEÑA_DEL_MOSTRADOR]\n"
+        "                              crea o actualiza el esquema y los roles\n"
+        "  --add-booth-role URL \"CABINA\" CONTRASEÑA\n"
+        "                              crea el rol de una cabina\n");
 }
 
 bool DisplayAvailable(const QProcessEnvironment& environment) {

@@ -254,6 +254,73 @@ const QStringList kSteps[] = {
         QStringLiteral("CREATE POLICY counter_all ON shop.voided_payments TO shop_counter"
                        " USING (true) WITH CHECK (true)"),
     },
+    // 2: what the console lists under each booth and checkout charges: the
+    // ended calls with a price and no payment, read with the reader's own
+    // rights (a booth sees its own); a booth's calls by time; and the price
+    // charged kept on the payment itself, as it stood when the money was
+    // taken, so the close sums payments alone.
+    {
+        QStringLiteral("ALTER TABLE shop.payments ADD COLUMN price bigint"),
+        QStringLiteral("ALTER TABLE shop.voided_payments ADD COLUMN price bigint"),
+        QStringLiteral("UPDATE shop.payments p SET price = c.customer_price FROM shop.calls c"
+                       " WHERE c.booth = p.booth AND c.local_id = p.call_local_id"),
+        QStringLiteral("CREATE FUNCTION shop.price_payment() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER"
+                       " SET search_path = shop, pg_temp AS $$"
+                       " BEGIN"
+                       "  IF NEW.price IS NULL THEN"
+                       "   SELECT customer_price INTO NEW.price FROM shop.calls"
+                       "    WHERE booth = NEW.booth AND local_id = NEW.call_local_id;"
+                       "  END IF;"
+                       "  RETURN NEW;"
+                       " END $$"),
+        QStringLiteral("CREATE TRIGGER payments_price BEFORE INSERT ON shop.payments"
+                       " FOR EACH ROW EXECUTE FUNCTION shop.price_payment()"),
+        QStringLiteral("CREATE TRIGGER voided_price BEFORE INSERT ON shop.voided_payments"
+                       " FOR EACH ROW EXECUTE FUNCTION shop.price_payment()"),
+        // A void takes the change lock before it touches the payment, as an
+        // insert does (its number's trigger runs first): a void and a
+        // payment of the same call never wait on each other in a circle.
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION shop.void_at_booth(p_local_id bigint, p_voided_at timestamptz,"
+            " p_paid_at timestamptz) RETURNS boolean LANGUAGE plpgsql SECURITY DEFINER"
+            " SET search_path = shop, pg_temp AS $$"
+            " DECLARE b text; p shop.payments;"
+            " BEGIN"
+            "  PERFORM pg_advisory_xact_lock(727001);"
+            "  SELECT name INTO b FROM shop.booths WHERE db_role = session_user;"
+            "  IF b IS NULL THEN"
+            "   RAISE EXCEPTION 'el rol % no es el de ninguna cabina', session_user USING ERRCODE = '42501';"
+            "  END IF;"
+            "  DELETE FROM shop.payments WHERE booth = b AND call_local_id = p_local_id AND place = 'cabina'"
+            "   AND paid_at = p_paid_at RETURNING * INTO p;"
+            "  IF p.id IS NULL THEN RETURN false; END IF;"
+            "  INSERT INTO shop.voided_payments (booth, call_local_id, voided_at, paid_at, amount_received,"
+            "   place, operator, voided_by)"
+            "   VALUES (b, p_local_id, p_voided_at, p.paid_at, p.amount_received, p.place, p.operator, b);"
+            "  RETURN true;"
+            " END $$"),
+        QStringLiteral(
+            "CREATE OR REPLACE FUNCTION shop.void_payment(p_booth text, p_local_id bigint, p_voided_at timestamptz,"
+            " p_voided_by text) RETURNS boolean LANGUAGE plpgsql AS $$"
+            " DECLARE p shop.payments;"
+            " BEGIN"
+            "  PERFORM pg_advisory_xact_lock(727001);"
+            "  DELETE FROM shop.payments WHERE booth = p_booth AND call_local_id = p_local_id RETURNING * INTO p;"
+            "  IF p.id IS NULL THEN RETURN false; END IF;"
+            "  INSERT INTO shop.voided_payments (booth, call_local_id, voided_at, paid_at, amount_received,"
+            "   place, operator, voided_by)"
+            "   VALUES (p_booth, p_local_id, p_voided_at, p.paid_at, p.amount_received, p.place, p.operator,"
+            "    p_voided_by);"
+            "  RETURN true;"
+            " END $$"),
+
+        QStringLiteral("CREATE INDEX calls_booth_started ON shop.calls (booth, started_at)"),
+        QStringLiteral("CREATE VIEW shop.unpaid_calls WITH (security_invoker = true) AS"
+                       " SELECT c.* FROM shop.calls c"
+                       " WHERE c.state <> 'abierta' AND c.customer_price > 0 AND NOT EXISTS"
+                       "  (SELECT 1 FROM shop.payments p WHERE p.booth = c.booth AND p.call_local_id = c.local_id)"),
+        QStringLiteral("GRANT SELECT ON shop.unpaid_calls TO shop_booth, shop_counter"),
+    },
 };
 
 constexpr int kVersion = static_cast<int>(std::size(kSteps));

@@ -14,6 +14,10 @@
 //    takes back one it took through shop.void_at_booth());
 //  - shop_counter reads everything and writes payments, voids, sessions,
 //    operators and shifts.
+//    A void goes through shop.void_payment(), which moves the payment to the
+//    voided ones whole and takes the change lock first, as every payment
+//    insert does.
+// shop.unpaid_calls lists the ended calls with a price and no payment.
 // Every change to booths, calls, sessions, payments and voided payments is
 // announced with NOTIFY shop_changes, '<booth name>'. Payments, voids and
 // sessions carry "changed", a shop-wide number given in commit order, so a

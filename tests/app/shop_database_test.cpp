@@ -105,7 +105,7 @@ private slots:
         // The counter's login works with the password given.
         TConnection counter(Cluster_->ConnectAs(QStringLiteral("shop_counter"), QStringLiteral("mostrador"), name,
                                                 QStringLiteral("counter")));
-        QCOMPARE(Scalar(*counter, QStringLiteral("SELECT COUNT(*) FROM shop.calls")).toInt(), 0);
+        QCOMPARE(Scalar(*counter, QStringLiteral("SELECT COUNT(*) FROM shop.unpaid_calls")).toInt(), 0);
     }
 
     void commandsRefuseWithAClearMessage_data() {
@@ -263,6 +263,8 @@ private slots:
         TConnection admin(Cluster_->Connect(database, QStringLiteral("admin")));
         QCOMPARE(Scalar(*admin, QStringLiteral("SELECT COUNT(*) FROM shop.payments")).toInt(), kCalls);
         QCOMPARE(Scalar(*admin, QStringLiteral("SELECT COUNT(DISTINCT changed) FROM shop.payments")).toInt(), kCalls);
+        // Each payment keeps the price it charged.
+        QCOMPARE(Scalar(*admin, QStringLiteral("SELECT COUNT(*) FROM shop.payments WHERE price = 4000")).toInt(), kCalls);
     }
 
 private:

@@ -81,6 +81,42 @@ private slots:
         }
     }
 
+    // Notes are taken on the writer's connection once attached, and only
+    // there: a booth without a shop notes nothing, and what another
+    // connection writes (the counter's changes taken back) is not sent again.
+    void outboxNotesOnlyTheWritersChanges() {
+        QTemporaryDir folder;
+        const QString file = folder.filePath(QStringLiteral("journal.sqlite"));
+        TJournalDb writer(file);
+        TCallJournal journal(writer);
+        auto notes = [&] { return ScalarOf(writer.Db(), QStringLiteral("SELECT COUNT(*) FROM shop_outbox")).toInt(); };
+        const std::int64_t alone = journal.Placed(kStart, QStringLiteral("1"), QStringLiteral("1"));
+        journal.Ended(alone, kStart.addSecs(9), Figures(5), 200, QStringLiteral("BYE"));
+        QCOMPARE(notes(), 0);
+        AttachShopOutbox(writer);
+        AttachShopOutbox(writer);
+        const std::int64_t id = journal.Placed(kStart, QStringLiteral("2"), QStringLiteral("2"));
+        journal.Ended(id, kStart.addSecs(9), Figures(5), 200, QStringLiteral("BYE"));
+        journal.Paid(id, kStart.addSecs(20), MoneyFromUnits(1));
+        journal.VoidPayment(id, kStart.addSecs(30));
+        QCOMPARE(notes(), 5);  // placed, ended, paid, the void and the call unpaid
+        {
+            TJournalDb other(file, TJournalAccess::Reader);
+            RunSql(other.Db(), QStringLiteral("UPDATE calls SET paid_at = 1 WHERE id = ?"), {qint64(id)});
+        }
+        QCOMPARE(notes(), 5);
+        const TOutboxBatch batch = ReadOutboxBatch(writer, 100);
+        QCOMPARE(batch.Items.size(), size_t(2));
+        QCOMPARE(batch.Items[0].Kind, TOutboxItem::TKind::Void);
+        QCOMPARE(batch.Items[1].Kind, TOutboxItem::TKind::Call);
+        QCOMPARE(batch.Items[1].Values[kPaidAt].toLongLong(), 1);
+        // Linking to a shop notes the history once.
+        LinkToShop(writer, QStringLiteral("shop-a"));
+        QCOMPARE(notes(), 5 + 2 + 1);
+        LinkToShop(writer, QStringLiteral("shop-a"));
+        QCOMPARE(notes(), 8);
+    }
+
     // Each step of the call shows at the shop as the booth writes it, the
     // console's live state follows, and the last row is the journal's row.
     void wholeCallArrives() {
