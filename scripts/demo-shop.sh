@@ -68,6 +68,8 @@ PIDS+=($!)
 for _ in $(seq 50); do [ -s "$DEMO/xvfb.display" ] && break; sleep 0.2; done
 export DISPLAY=":$(head -1 "$DEMO/xvfb.display")"
 export SOFTPHONE_MIC=null SOFTPHONE_SPEAKER=null
+# A sanitizer build reports the X display's D-Bus buffers as leaks at exit.
+export LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp"
 sleep 2
 
 # --- The counter: its settings name the counter role's address ------------------

@@ -16,7 +16,7 @@ namespace {
 // The booths' calls must not keep a run without a screen going for ever.
 constexpr qint64 kRunLimitMs = 180000;
 // The console during the calls is shown once they have run a moment.
-constexpr qint64 kInCallPictureMs = 2000;
+constexpr qint64 kInCallPictureMs = 3000;
 
 }  // namespace
 

@@ -86,7 +86,8 @@ private slots:
         QCOMPARE(Shop_->AsBooth(kBooth1, QStringLiteral(
                                              "UPDATE shop.booths SET state = 'En curso', call_number = '1155551234',"
                                              " call_destination = 'Buenos Aires', call_started = now() - interval '70 s',"
-                                             " call_answered = now() - interval '65 s', call_cost = 20000,"
+                                             " call_answered = to_timestamp((extract(epoch from now()) * 1000 - 65000)::bigint / 1000.0),"
+                                             " call_cost = 20000,"
                                              " call_price = 30000, last_seen = now() WHERE name = 'Cabina 1'")),
                  QString());
         sinceChange.start();
