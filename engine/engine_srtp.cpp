@@ -14,11 +14,10 @@ bool SrtpOnPlainSignallingFromEnvironment() {
     return value && std::strcmp(value, "1") == 0;
 }
 
-// The agent's signalling is UDP, which every router on the path reads, so
-// only the developer switch lets keys into it; a transport that encrypts
-// the signalling answers here for the account.
-bool TSipEngine::CallSignallingIsSecure(ISipAccount& /*account*/) const {
-    return Options_.srtpOnPlainSignalling;
+// Keys go only where nobody on the way can read them: the account's TLS
+// connection. Plain UDP and TCP carry them only under the developer switch.
+bool TSipEngine::CallSignallingIsSecure(ISipAccount& account) const {
+    return account.SignallingIsSecure() || Options_.srtpOnPlainSignalling;
 }
 
 void TSipEngine::OfferSrtpIfSecure(ISipCall& call) {

@@ -20,6 +20,7 @@
 #include "app/till/booth_documents.h"
 #include "app/booth/booth_settings.h"
 #include "app/counter/counter_db.h"
+#include "app/ui/document_printer.h"
 #include "app/ui/message_boxes.h"
 
 namespace {
