@@ -82,7 +82,12 @@ bool TStreamTransport::Send(const std::string& address, uint16_t port, const std
     {
         std::lock_guard<std::mutex> guard(Lock_);
         std::unique_ptr<TConnection>& slot = Connections_[Key(address, port)];
-        if (!slot || !slot->closeReason.empty()) slot = Connect(address, port, target);
+        // A connection on its way out is left for the poll thread to close
+        // and report: replacing it here would lose why it went (and, for a
+        // peer that connected to us, dial its ephemeral port). The next
+        // send after that report connects afresh.
+        if (slot && !slot->closeReason.empty()) return false;
+        if (!slot) slot = Connect(address, port, target);
         TConnection& connection = *slot;
         connection.outgoing += text;
         if (connection.outgoing.size() > Limits_.maxQueuedBytes && connection.closeReason.empty())

@@ -67,7 +67,8 @@ public:
 
     // Queues `text` on the connection with address:port, opening one as
     // `target` says when there is none. False when the address is no dotted
-    // IPv4 address. A failure to connect reaches the closed handler.
+    // IPv4 address, or while the peer's connection is closing (its end is
+    // reported first). A failure to connect reaches the closed handler.
     bool Send(const std::string& address, uint16_t port, const std::string& text, const TTarget& target);
     // Queues `text` only on a connection that exists (a keep-alive must not
     // open one); false when there is none.
