@@ -86,16 +86,16 @@ void TMediaLoop::TState::ArmLocked() {
     if (earliest == Armed)
         return;
     Armed = earliest;
-    itimerspec spec{};
+    itimerspec due{};
     if (earliest != kNever) {
         // The steady clock is CLOCK_MONOTONIC; a zero time would disarm, so
         // a moment already past becomes the first nanosecond.
         const auto ns = std::max<int64_t>(
             1, std::chrono::duration_cast<std::chrono::nanoseconds>(earliest.time_since_epoch()).count());
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        due.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+        due.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
     }
-    timerfd_settime(Timer.Get(), TFD_TIMER_ABSTIME, &spec, nullptr);
+    timerfd_settime(Timer.Get(), TFD_TIMER_ABSTIME, &due, nullptr);
 }
 
 void TMediaLoop::TState::RunClient(TClientId id) {
