@@ -22,7 +22,7 @@
 #include "app/booth/booth_texts.h"
 #include "app/booth/single_instance.h"
 #include "app/booth/stop_signals.h"
-#include "app/counter/counter_program.h"
+#include "app/ui/counter_program.h"
 #include "app/shop/shop_command.h"
 #include "app/ui/booth_application.h"
 #include "app/ui/demo_run.h"

@@ -14,7 +14,7 @@
 #include "app/counter/board_model.h"
 #include "app/counter/booth_session_watch.h"
 #include "app/counter/counter_db.h"
-#include "app/counter/counter_window.h"
+#include "app/ui/counter_window.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/shop_fixture.h"
 #include "tests/app/test_registry.h"

@@ -1,4 +1,4 @@
-#include "app/counter/counter_window.h"
+#include "app/ui/counter_window.h"
 
 #include <exception>
 
@@ -18,7 +18,7 @@
 #include "app/counter/board_model.h"
 #include "app/counter/counter_db.h"
 #include "app/counter/session_receipt.h"
-#include "app/counter/shop_close_window.h"
+#include "app/ui/shop_close_window.h"
 #include "app/counter/shop_listener.h"
 #include "app/ui/message_boxes.h"
 #include "app/ui/pictures.h"

@@ -1,4 +1,4 @@
-#include "app/counter/counter_demo.h"
+#include "app/ui/counter_demo.h"
 
 #include <cstdio>
 
@@ -8,8 +8,8 @@
 
 #include "app/counter/board_model.h"
 #include "app/counter/counter_db.h"
-#include "app/counter/counter_window.h"
-#include "app/counter/shop_close_window.h"
+#include "app/ui/counter_window.h"
+#include "app/ui/shop_close_window.h"
 
 namespace {
 

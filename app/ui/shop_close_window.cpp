@@ -1,4 +1,4 @@
-#include "app/counter/shop_close_window.h"
+#include "app/ui/shop_close_window.h"
 
 #include <exception>
 #include <stdexcept>

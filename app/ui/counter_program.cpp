@@ -1,4 +1,4 @@
-#include "app/counter/counter_program.h"
+#include "app/ui/counter_program.h"
 
 #include <cstdio>
 
@@ -9,8 +9,8 @@
 #include "app/booth/booth_options.h"
 #include "app/booth/booth_settings.h"
 #include "app/booth/booth_texts.h"
-#include "app/counter/counter_demo.h"
-#include "app/counter/counter_window.h"
+#include "app/ui/counter_demo.h"
+#include "app/ui/counter_window.h"
 
 bool IsCounterCommand(const QStringList& arguments) { return arguments.contains(QStringLiteral("--counter")); }
 
