@@ -99,7 +99,9 @@ bool TAdaptiveJitterBuffer::TryGrowOverGap(int64_t frame, double nowMs) {
 int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
     if (nowMs - LastAdjustMs_ < kAdjustGapMs)
         return 0;
-    const double lateBy = WindowMax(nowMs - kGrowWindowMs) - Offset_;
+    // A frame that the next packet completes comes ExtraMs_ after the
+    // transit its packet's start gives.
+    const double lateBy = WindowMax(nowMs - kGrowWindowMs) + ExtraMs_ - Offset_;
     if (lateBy <= 0)
         return 0;
     const int frames = static_cast<int>(std::ceil(lateBy / kFrameMs));
@@ -111,7 +113,7 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
     return nowMs - LastAdjustMs_ >= kAdjustGapMs &&
-           WindowMax(nowMs - kShrinkWindowMs) + kMarginMs + kFrameMs <= Offset_;
+           WindowMax(nowMs - kShrinkWindowMs) + kMarginMs + ExtraMs_ + kFrameMs <= Offset_;
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
@@ -207,15 +209,23 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* data, int length, uint32_t timest
         LastRealMs_ = nowMs;
     }
     Remember(nowMs, transit);
+    // A packet longer than a frame may start in a frame already taken and
+    // go on into frames still to come: those are kept.
+    const int64_t last = how.encoded ? frame : FrameOf(extended + length / 2 - 1);
     if (frame < Next_) {
-        TSlot& old = SlotOf(frame);
-        if (old.frame == frame && old.played) {
-            ++Counters_.duplicates;
-            return;
-        }
-        if (!TryGrowOverGap(frame, nowMs)) {
+        const TSlot& old = SlotOf(frame);
+        const bool taken = old.frame == frame && old.played;
+        if (taken && (last < Next_ || old.filled == 3)) {
+            if (last < Next_) {
+                ++Counters_.duplicates;
+                return;
+            }
+        } else if (!TryGrowOverGap(frame, nowMs)) {
+            // Its head came after its time (a frame concealed, or played
+            // with a part missing).
             ++Counters_.late;
-            return;
+            if (last < Next_)
+                return;
         }
     }
     if (frame >= Next_ + kSlotCount) {
@@ -230,9 +240,19 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* data, int length, uint32_t timest
         const auto* pcm = data;
         int remaining = length / 2;
         int offset = static_cast<int>(position - frame * kFrameSamples);
-        for (int64_t at = frame; remaining > 0 && at < Next_ + kSlotCount; ++at) {
+        int64_t at = frame;
+        for (; remaining > 0 && at < Next_; ++at) {
+            // Past frames' slots may already hold frames a round later.
+            const int count = std::min(remaining, kFrameSamples - offset);
+            pcm += 2 * count;
+            remaining -= count;
+            offset = 0;
+        }
+        for (; remaining > 0 && at < Next_ + kSlotCount; ++at) {
             const int count = std::min(remaining, kFrameSamples - offset);
             stored = Store(at, offset, pcm, count, nowMs) || stored;
+            if (how.talkspurt && at == frame && offset >= kHalfSamples && SlotOf(at).frame == at)
+                SlotOf(at).filled |= 1;  // the sender was silent before it: nothing more will come
             pcm += 2 * count;
             remaining -= count;
             offset = 0;
@@ -265,18 +285,16 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::PullAt(double atMs, uint8_t* out, int& length) {
-    if (Due(Next_) > atMs && !Holds(Next_)) {
+    if (Due(Next_) > atMs) {
         // The card is ahead of the schedule (its clock runs faster than the
-        // sender's, or a frame went early): a concealment fills the period in
-        // front of the next frame, which keeps its time and is not late.
-        // It stands in for no frame (in front of a talkspurt it fills the
-        // sender's silence, in front of a frame that the next packet
-        // completes it waits for it): nothing is counted.
+        // sender's, or a talkspurt's first frame came before its time): a
+        // concealment fills the period in front of the next frame, which
+        // keeps its time. Taking the frame early would leave the frames
+        // behind it (those the next packet completes) a period short of
+        // their time. It stands in for no frame: nothing is counted.
         return TOutput::Conceal;
     }
-    // A frame that is there goes now even before its time: waiting would
-    // leave the card silent.
-    return Take(std::max(atMs, Due(Next_)), out, length, true);
+    return Take(atMs, out, length, true);
 }
 
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t* out, int& length,
@@ -310,7 +328,11 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Take(double nowMs, uint8_t
         // one, or a concealment in front of it, goes out in its place.
         return pulled ? PullAt(nowMs, out, length) : Take(nowMs, out, length, false);
     }
-    if (Present(Next_)) {
+    // A frame the next packet completes is only due whole: a pull that
+    // looks ahead of its time leaves it, concealed, for the rest to come, and
+    // if the rest comes the schedule grows over the gap as for a late frame.
+    // At its own time what is there is played and the rest counts as lost.
+    if (Present(Next_) && (present || !pulled || nowMs >= Due(Next_) + kPullAheadMs)) {
         TSlot& slot = SlotOf(Next_);
         std::memcpy(out, slot.data.data(), static_cast<std::size_t>(slot.length));
         length = slot.length;

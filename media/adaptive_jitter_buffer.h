@@ -107,9 +107,10 @@ public:
     // The next time Get may give something; a large value when idle.
     double NextEventMs() const;
     // The one output for the device period starting at `nowMs`: the frame
-    // due by then plus kPullAheadMs or its concealment when it is not there;
-    // when nothing is due yet, the next frame if it is there, else a
-    // concealment in front of it; None only while idle.
+    // due by then plus kPullAheadMs or its concealment when it is not there
+    // whole (a part may still come with the next packet); when nothing is due
+    // yet, a concealment in front of the next frame, which keeps its time;
+    // None only while idle.
     TOutput Pull(double nowMs, uint8_t* out, int& length);
     // Frames are due a little before the period that plays them starts: the
     // first frame, anchored kMarginMs after it came, goes out on the first

@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "media/adaptive_jitter_buffer.h"
@@ -391,8 +392,81 @@ INSTANTIATE_TEST_SUITE_P(
         // The third talkspurt starts half way into a frame: that frame and
         // its last are heard in halves, the silence of the pause beside them.
         TRtpTimeScript{"Talkspurts30ms", 30, "pppppppppp____pppppppppp_______pppppppppp", 44, 0, 0},
-        // A lost 30 ms packet takes one whole frame and half of another.
-        TRtpTimeScript{"Lost30ms", 30, "ppppppppppxppppppppp", 28, 1, 0},
+        // A lost 30 ms packet takes one whole frame and half of another:
+        // both are concealed.
+        TRtpTimeScript{"Lost30ms", 30, "ppppppppppxppppppppp", 28, 2, 0},
         // A packet swapped with its successor still plays in its place.
         TRtpTimeScript{"Swapped20ms", 20, "ppppppppppsppppppppp", 20, 1, 0}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Packets longer than a frame (a gateway's 30 ms, 40 and 60 ms), three
+// talkspurts with 200 ms pauses, pulled by a card at every phase of its
+// periods, each packet up to 1 ms later than its time as a real line and the
+// receiving thread make it. A frame the next packet completes may miss the
+// one period that falls just before the packet; that may cost one
+// concealment in the whole stream, after which the schedule has room, and
+// never a gap inside a talkspurt beside it.
+struct TLongPackets {
+    const char* name;
+    int packetMs;
+};
+
+class AdaptiveJitterBufferLongPacketTest : public ::testing::TestWithParam<TLongPackets> {};
+
+TEST_P(AdaptiveJitterBufferLongPacketTest, EveryPhaseHearsEachTalkspurtWhole) {
+    const int packetMs = GetParam().packetMs;
+    constexpr int kTalkspurtMs = 600, kPauseMs = 200, kTalkspurts = 3;
+    uint32_t seed = 7;
+    for (double phase = 0; phase < TAdaptiveJitterBuffer::kFrameMs; phase += 0.5) {
+        struct TArrival {
+            uint32_t timestamp;
+            bool talkspurt;
+        };
+        std::multimap<double, TArrival> arrivals;
+        for (int spurt = 0; spurt < kTalkspurts; ++spurt) {
+            const int startMs = spurt * (kTalkspurtMs + kPauseMs);
+            for (int at = 0; at < kTalkspurtMs; at += packetMs) {
+                seed = seed * 1103515245u + 12345u;
+                const double jitter = static_cast<double>((seed >> 8) % 1000) / 1000.0;
+                arrivals.insert({100.0 + startMs + at + packetMs + jitter,
+                                 {static_cast<uint32_t>((startMs + at) * 8), at == 0}});
+            }
+        }
+        TAdaptiveJitterBuffer buffer;
+        std::array<uint8_t, TAdaptiveJitterBuffer::kMaxFrameBytes> out{};
+        std::string heard;  // one letter a period: F frame, c concealment, . nothing
+        for (double now = phase; now < 100.0 + kTalkspurts * (kTalkspurtMs + kPauseMs); now += TAdaptiveJitterBuffer::kFrameMs) {
+            for (; !arrivals.empty() && arrivals.begin()->first <= now; arrivals.erase(arrivals.begin())) {
+                const std::vector<uint8_t> pcm(static_cast<size_t>(packetMs * 16), 1);
+                TAdaptiveJitterBuffer::TPut how;
+                how.talkspurt = arrivals.begin()->second.talkspurt;
+                how.packetSamples = packetMs * 8;
+                buffer.Put(pcm.data(), static_cast<int>(pcm.size()), arrivals.begin()->second.timestamp,
+                           arrivals.begin()->first, how);
+            }
+            int length = 0;
+            const TOutput kind = buffer.Pull(now, out.data(), length);
+            heard += kind == TOutput::Frame ? 'F' : kind == TOutput::Conceal ? 'c' : '.';
+        }
+        // A gap inside a talkspurt: a run of fills shorter than the pause
+        // between two frames.
+        int gaps = 0;
+        for (size_t from = heard.find('F'); from != std::string::npos;) {
+            const size_t fill = heard.find_first_not_of('F', from);
+            const size_t next = fill == std::string::npos ? fill : heard.find('F', fill);
+            if (next == std::string::npos)
+                break;
+            gaps += static_cast<int>(next - fill) * TAdaptiveJitterBuffer::kFrameMs < kPauseMs - 2 * TAdaptiveJitterBuffer::kFrameMs;
+            from = next;
+        }
+        EXPECT_LE(gaps, 1) << "phase " << phase << ": " << heard;
+        EXPECT_LE(buffer.ConcealedWithinStream(), 1) << "phase " << phase << ": " << heard;
+        EXPECT_EQ(buffer.Counters().played, kTalkspurts * kTalkspurtMs / TAdaptiveJitterBuffer::kFrameMs)
+            << "phase " << phase << ": " << heard;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Gateways, AdaptiveJitterBufferLongPacketTest,
+                         ::testing::Values(TLongPackets{"Packets30ms", 30}, TLongPackets{"Packets40ms", 40},
+                                           TLongPackets{"Packets60ms", 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
