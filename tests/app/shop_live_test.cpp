@@ -29,10 +29,10 @@ namespace {
 
 constexpr int kWaitMs = 10000;  // a bound only a fault reaches
 // The board's allowance after a second completes at the booth: the
-// replicator's poll, the shop's transaction and the console's read take a
-// few hundred milliseconds at most; a second counted one tick late does not
-// fit.
-constexpr qint64 kBoardMs = 700;
+// replicator's poll, the shop's transaction and the console's read take
+// about 100 ms (500 ms seen on a loaded machine); a second counted one tick
+// late arrives 950 ms or more after it completed and does not fit.
+constexpr qint64 kBoardMs = 800;
 const QString kBooth = QStringLiteral("Cabina 1");
 
 // A booth as the window wires it: the call flow's steps priced and written
@@ -124,6 +124,7 @@ private slots:
                                     .arg(sinceAnswer.elapsed())
                                     .arg(shown(TBoardModel::Duration), shown(TBoardModel::Cost),
                                          shown(TBoardModel::Price), price)));
+            qInfo("second %d on the board %lld ms after it completed", second, sinceAnswer.elapsed() - second * 1000);
             QCOMPARE(shown(TBoardModel::Cost), FormatCurrency(booth.Recorder.Figures().ProviderCost, QLocale()));
         }
         booth.Flow.LineEnded(booth.Flow.LineCall(), 200, QStringLiteral("BYE"));
