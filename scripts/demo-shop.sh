@@ -22,8 +22,19 @@ PIDS=()
 PG=""
 PGBIN=""
 as_owner() { if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
+# The booths and the counter go before the X display they draw on (one whose
+# display vanished first may hang in its exit), and whatever has not ended
+# after a few seconds is killed: nothing of the demonstration outlives it.
 cleanup() {
-  for pid in "${PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
+  local i
+  for ((i = ${#PIDS[@]} - 1; i >= 0; i--)); do kill "${PIDS[$i]}" 2>/dev/null || true; done
+  for _ in $(seq 50); do
+    local alive=0
+    for pid in "${PIDS[@]}"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    [ "$alive" = 0 ] && break
+    sleep 0.1
+  done
+  for pid in "${PIDS[@]}"; do kill -9 "$pid" 2>/dev/null || true; done
   if [ -n "$PG" ] && [ -f "$PG/data/postmaster.pid" ]; then
     as_owner "$PGBIN/pg_ctl" -D "$PG/data" -m fast -w stop >/dev/null 2>&1 || true
   fi

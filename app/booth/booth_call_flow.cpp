@@ -23,6 +23,7 @@ void TBoothCallFlow::Place(const QString& typed) {
     Rate_.reset();
     Charge_ = {};
     End_ = {};
+    FarEndRang_ = false;
     RateAsked_ = 0;
     RateFailed_ = 0;
     NextDelay_ = Retries_.Delay;
@@ -90,6 +91,12 @@ void TBoothCallFlow::LineAnswered(TLineCallId call) {
     // nothing; the clock is checked too, so nothing restarts a running count.
     if (!Clock_.Ticking()) Clock_.StartTicks([this] { Tick(); });
     emit Answered();
+}
+
+void TBoothCallFlow::LineRinging(TLineCallId call) {
+    if (call == 0 || call != LineCall_ || Phase_ != TBoothCallPhase::Ringing || FarEndRang_) return;
+    FarEndRang_ = true;
+    emit FarEndRinging();
 }
 
 void TBoothCallFlow::Tick() {

@@ -86,6 +86,8 @@ public:
 public slots:
     // The line's events; other calls than the flow's own are passed over.
     void LineAnswered(TLineCallId call);
+    // The far end rings (its 180): the booth's call is "Timbrando".
+    void LineRinging(TLineCallId call);
     void LineEnded(TLineCallId call, int status, const QString& reason);
 
 signals:
@@ -97,6 +99,8 @@ signals:
     // The rate came after the call's end; Charge() holds the call's final
     // price at it. RateKnown comes first.
     void PricedAfterEnd(const TCallCharge& charge);
+    // The far end rings; at most once a call, and never after the answer.
+    void FarEndRinging();
     void Answered();
     // Every second while answered, and again when a rate arrives during the
     // conversation (the call is then priced from its first second).
@@ -129,6 +133,7 @@ private:
     std::optional<TMoney> Rate_;
     TCallCharge Charge_;
     TCallEnd End_;
+    bool FarEndRang_ = false;
     int RateAsked_ = 0;   // requests sent for this call
     int RateFailed_ = 0;  // the last request whose failure was counted
     std::chrono::milliseconds NextDelay_{0};

@@ -18,8 +18,8 @@ class ICallClock {
 public:
     virtual ~ICallClock() = default;
 
-    // `tick` runs once a second from now until StopTicks; a second start
-    // replaces the first.
+    // `tick` runs as each whole second from now completes (never before it),
+    // until StopTicks; a second start replaces the first.
     virtual void StartTicks(std::function<void()> tick) = 0;
     virtual void StopTicks() = 0;
     virtual bool Ticking() const = 0;
@@ -30,7 +30,10 @@ public:
     virtual void After(std::chrono::milliseconds delay, QObject* context, std::function<void()> action) = 0;
 };
 
-// Qt's timers. The tick timer is a child named "callTimer".
+// Qt's timers. The tick timer is a child named "callTimer"; it is armed
+// afresh at each tick for the next whole second since the start, so a
+// second is counted as it completes (a plain one-second timer drifts and
+// fires early, and each second then waited for the next tick).
 class TQtCallClock : public QObject, public ICallClock {
     Q_OBJECT
 
@@ -48,7 +51,10 @@ public:
     void SetTimeSource(TTimeSource source) { TimeSource_ = std::move(source); }
 
 private:
+    void ArmNextTick();
+
     TTimeSource TimeSource_;
+    std::chrono::milliseconds TicksFrom_{0};
     QTimer* Ticks_;  // child of this
     std::function<void()> Tick_;
 };

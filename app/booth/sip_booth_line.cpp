@@ -5,6 +5,9 @@
 TSipBoothLine::TSipBoothLine(TSipClient& client, QObject* parent) : QObject(parent), Client_(client) {
     connect(&Client_, &TSipClient::OnInviteOk, this, &TSipBoothLine::InviteOk);
     connect(&Client_, &TSipClient::OnBye, this, &TSipBoothLine::Bye);
+    connect(&Client_, &TSipClient::OnRingback, this, [this](TSipClient*, ISipCallPtr call) {
+        if (call && call == Current_) emit Ringing(CurrentId_);
+    });
     connect(&Client_, &TSipClient::OnTransferRequest, this, &TSipBoothLine::TransferRequest);
 }
 

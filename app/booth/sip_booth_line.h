@@ -31,6 +31,8 @@ public:
     bool SendDigit(const QString& digit);
 
 signals:
+    // The far end rings (a 180 to our INVITE).
+    void Ringing(TLineCallId call);
     void Answered(TLineCallId call);
     void Ended(TLineCallId call, int status, const QString& reason);
     // The far end asked to transfer a call and was refused.

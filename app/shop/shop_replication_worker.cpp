@@ -110,7 +110,11 @@ void TShopReplicationWorker::Poll() {
         Hooks_.Stop();
         return;
     }
-    if (Sender_) Guarded([this] { PushAll(); });
+    if (!Sender_) return;
+    Guarded([this] {
+        PushAll();
+        if (Hooks_.LiveChanged->exchange(false)) Sender_->Beat(ReadBoothLive(*Journal_, Hooks_.Ringing->load()));
+    });
 }
 
 // Batch after batch until the outbox is empty: a booth back from an outage

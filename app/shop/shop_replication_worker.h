@@ -27,6 +27,7 @@ public:
         std::function<void(bool, const QString&)> ConnectionChanged;
         std::function<void(int)> Applied;
         const std::atomic<bool>* Ringing = nullptr;
+        std::atomic<bool>* LiveChanged = nullptr;  // set when the live state moved outside the journal
         const std::atomic<bool>* Stopping = nullptr;
         std::function<void()> Stop;  // ends the thread's event loop
     };

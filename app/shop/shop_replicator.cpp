@@ -27,6 +27,7 @@ void TShopReplicator::Run() {
     };
     hooks.Applied = [this](int count) { emit RemoteChangesApplied(count); };
     hooks.Ringing = &Ringing_;
+    hooks.LiveChanged = &LiveChanged_;
     hooks.Stopping = &Stopping_;
     hooks.Stop = [&loop] { loop.quit(); };
     TShopReplicationWorker worker(Config_, std::move(hooks));

@@ -45,8 +45,11 @@ public:
     TShopReplicator& operator=(const TShopReplicator&) = delete;
 
     bool IsConnected() const { return Connected_.load(); }
-    // Whether the far end of the open call is ringing ("Timbrando").
-    void SetRinging(bool ringing) { Ringing_.store(ringing); }
+    // Whether the far end of the open call is ringing ("Timbrando"). Nothing
+    // in the journal changes with it, so a change is sent on the next poll.
+    void SetRinging(bool ringing) {
+        if (Ringing_.exchange(ringing) != ringing) LiveChanged_.store(true);
+    }
 
 signals:
     // The counter's changes were written into the journal.
@@ -60,6 +63,7 @@ private:
     const TShopReplicatorConfig Config_;
     std::atomic<bool> Connected_{false};
     std::atomic<bool> Ringing_{false};
+    std::atomic<bool> LiveChanged_{false};
     std::atomic<bool> Stopping_{false};
     std::unique_ptr<QThread> Thread_;
 };

@@ -36,6 +36,7 @@ void TMainWindow::Dial(const QString& number) {
 void TMainWindow::HangUpCall() { HangUpButton_->click(); }
 
 void TMainWindow::SetupCallFlow() {
+    connect(Line_, &TSipBoothLine::Ringing, Flow_, &TBoothCallFlow::LineRinging);
     connect(Line_, &TSipBoothLine::Answered, Flow_, &TBoothCallFlow::LineAnswered);
     connect(Line_, &TSipBoothLine::Ended, Flow_, &TBoothCallFlow::LineEnded);
     connect(Line_, &TSipBoothLine::TransferRefused, this,

@@ -15,6 +15,7 @@
 
 #include "app/booth/booth_call_flow.h"
 #include "app/booth/booth_texts.h"
+#include "app/shop/shop_call_follow.h"
 #include "app/shop/shop_outbox.h"
 #include "app/shop/shop_replicator.h"
 #include "app/till/call_journal.h"
@@ -101,6 +102,7 @@ void TMainWindow::StartShopReplication() {
         std::fprintf(stderr, "softphone: %s\n", error.what());
         return;
     }
+    FollowCallForShop(*Flow_, *ShopReplicator_);
     connect(ShopReplicator_.get(), &TShopReplicator::ConnectionChanged, this,
             [](bool connected, const QString& error) {
                 if (!connected) std::fprintf(stderr, "softphone: tienda sin conexión: %s\n", qPrintable(error));

@@ -221,6 +221,28 @@ private slots:
         QVERIFY(!f.Flow.Rate());  // the call is over
     }
 
+    // The far end's ringing is told once a call, for the flow's own call
+    // only, and not once it answered; the next call may ring again.
+    void farEndRingingOncePerCall() {
+        TFixture f;
+        QSignalSpy rang(&f.Flow, &TBoothCallFlow::FarEndRinging);
+        f.Flow.LineRinging(1);
+        QCOMPARE(rang.count(), 0);  // nothing placed yet
+        f.Flow.Place(QStringLiteral("5491155550000"));
+        f.Flow.LineRinging(7);
+        QCOMPARE(rang.count(), 0);
+        f.Flow.LineRinging(1);
+        f.Flow.LineRinging(1);
+        QCOMPARE(rang.count(), 1);
+        f.Flow.LineAnswered(1);
+        f.Flow.LineRinging(1);
+        QCOMPARE(rang.count(), 1);
+        f.Flow.LineEnded(1, 200, QString());
+        f.Flow.Place(QStringLiteral("1234"));
+        f.Flow.LineRinging(2);
+        QCOMPARE(rang.count(), 2);
+    }
+
     void endText_data() {
         QTest::addColumn<int>("status");
         QTest::addColumn<bool>("answered");
