@@ -122,7 +122,7 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
     // sends none must not strand our later BYE either.
     call.Dialog().TakeRequest(message);
     call.SetFromHeader(message.FromHeader);
-    call.SetToHeader("To: <" + message.ToUri + ">");
+    call.SetToHeader("To: <" + std::string(message.ToUri()) + ">");
     call.SetSdpVersion(call.GetSdpVersion() + 1);
     if (!offer.present) {
         // No offer: ours goes in the 200 and the answer comes in the ACK

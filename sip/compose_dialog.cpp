@@ -211,9 +211,9 @@ std::string ComposeAck(const TSipMessage& response) {
     // The agent's first INVITE of a call is sent to the URI its To names, so
     // that URI stands in for the Request-URI; the answer's top Via is the
     // INVITE's (with the marks the far end added to it).
-    const std::string requestUri = !response.ToUri.empty()
-                                       ? response.ToUri
-                                       : "sip:" + response.ToUser + "@" + response.ToHostPort;
+    const std::string requestUri =
+        !response.ToUri().empty() ? std::string(response.ToUri())
+                                  : "sip:" + response.ToUser + "@" + std::string(response.ToHostPort());
     const std::string& vias = response.ViaHeaders;
     const std::size_t topEnd = vias.find("\r\n");
     std::string text = "ACK " + requestUri + " SIP/2.0\r\n";
@@ -282,7 +282,7 @@ std::string ForkRequest(ISipCall& call, const TSipMessage& answer, std::string_v
                         int cseq) {
     const ISipAccountPtr account = CallAccount(call);
     const std::string target =
-        answer.Contact.empty() ? "sip:" + answer.ToUser + "@" + answer.ToHost : answer.Contact;
+        answer.Contact.empty() ? "sip:" + answer.ToUser + "@" + std::string(answer.ToHost()) : answer.Contact;
     std::string text = std::string(method) + " " + target + " SIP/2.0\r\n";
     text += AccountViaLine(*account, NewBranch());
     text += ForkRouteLines(answer);

@@ -64,7 +64,7 @@ void TDialog::TakeAnswer(const TSipMessage& response) {
     // Each tagged answer before the 2xx may come from another fork: the
     // dialog is the last one's, and the 2xx's once it comes.
     RemoteTag_ = response.ToTag;
-    if (!response.ToUri.empty()) RemoteUri_ = response.ToUri;
+    if (!response.ToUri().empty()) RemoteUri_ = response.ToUri();
     RemoteContact_ = response.Contact;
     TakeRouteSet(response, true);
     WasConfirmed_ = success;
@@ -84,8 +84,8 @@ void TDialog::StartIncoming(const TSipMessage& invite, uint32_t firstCSeq) {
     TGuard guard(Lock_);
     State_ = TDialogState::kEarly;
     Incoming_ = true;
-    LocalUri_ = invite.ToUri;
-    RemoteUri_ = invite.FromUri;
+    LocalUri_ = invite.ToUri();
+    RemoteUri_ = invite.FromUri();
     RemoteTag_ = invite.FromTag;
     RemoteContact_ = invite.Contact;
     RemoteCSeq_ = ParseCSeq(invite.CSeqNumber);

@@ -100,8 +100,7 @@ private:
     void StatusLine(std::string_view line);
     void CSeqLine(std::string_view line);
     void PartyLine(std::string_view line, std::string& header, std::string& tag,
-                   std::string& uri, std::string& user, std::string& hostPort,
-                   std::string& host);
+                   std::string& user);
     void ViaLine(std::string_view line);
     void ContactLine(std::string_view value);
     void RecordRouteLine(std::string_view line);
@@ -161,12 +160,11 @@ void TMessageParser::Line(std::string_view line) {
         return;
     case 'f':
         if (StartsWithNoCase(line, "From:") || StartsWithNoCase(line, "f:"))
-            PartyLine(line, M.FromHeader, M.FromTag, M.FromUri, M.FromUser, M.FromHostPort,
-                      M.FromHost);
+            PartyLine(line, M.FromHeader, M.FromTag, M.FromUser);
         return;
     case 't':
         if (StartsWithNoCase(line, "To:") || StartsWithNoCase(line, "t:"))
-            PartyLine(line, M.ToHeader, M.ToTag, M.ToUri, M.ToUser, M.ToHostPort, M.ToHost);
+            PartyLine(line, M.ToHeader, M.ToTag, M.ToUser);
         return;
     case 'v':
         if (StartsWithNoCase(line, "Via:") || StartsWithNoCase(line, "v:")) ViaLine(line);
@@ -255,42 +253,58 @@ std::string_view TagParameter(std::string_view params) {
     return {};
 }
 
-// [display name] <uri>;parameters, or uri;parameters without the brackets.
-// The tag is read from the parameters only, so neither a display name nor a
-// URI can pass for it.
-void TMessageParser::PartyLine(std::string_view line, std::string& header, std::string& tag,
-                               std::string& uri, std::string& user, std::string& hostPort,
-                               std::string& host) {
-    header = line;
+// The parts of a From or To line: [display name] <uri>;parameters, or
+// uri;parameters without the brackets.
+struct TPartyAddress {
+    std::string_view uri;     // empty when a bracket is never closed
+    std::string_view params;  // the header's own parameters, the tag among them
+    bool hasAddress = false;  // a "sip:" URI with a user part: the three below
+    std::string_view user;
+    std::string_view hostPort;
+    std::string_view host;
+};
+
+TPartyAddress CutParty(std::string_view line) {
+    TPartyAddress party;
     const std::string_view address = AfterDisplayName(AfterChar(line, ':'));
     std::string_view uriText;
-    std::string_view params;
     const std::size_t open = FindChar(address, '<');
     if (open != std::string_view::npos) {
         const std::string_view inside = address.substr(open + 1);
         const std::size_t close = FindChar(inside, '>');
-        uri = close == std::string_view::npos ? std::string_view() : inside.substr(0, close);
+        if (close != std::string_view::npos) party.uri = inside.substr(0, close);
         uriText = inside.substr(0, close);
-        if (close != std::string_view::npos) params = inside.substr(close + 1);
+        if (close != std::string_view::npos) party.params = inside.substr(close + 1);
     } else {
         // Without brackets every ";" begins a header parameter (the tag
         // among them), never a URI parameter.
         const std::size_t semicolon = FindChar(address, ';');
         uriText = Trim(address.substr(0, semicolon));
-        uri = uriText;
-        if (semicolon != std::string_view::npos) params = address.substr(semicolon);
+        party.uri = uriText;
+        if (semicolon != std::string_view::npos) party.params = address.substr(semicolon);
     }
-    tag = TagParameter(params);
 
     const std::size_t sip = uriText.find("sip:");
-    if (sip == std::string_view::npos) return;
+    if (sip == std::string_view::npos) return party;
     const std::string_view rest = uriText.substr(sip + 4, kMaxUriRest);
     const std::size_t at = FindChar(rest, '@');
-    if (at == std::string_view::npos) return;
-    user = rest.substr(0, at);
+    if (at == std::string_view::npos) return party;
+    party.hasAddress = true;
+    party.user = rest.substr(0, at);
     const std::string_view afterAt = rest.substr(at + 1);
-    hostPort = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " >")));
-    host = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " :;>")));
+    party.hostPort = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " >")));
+    party.host = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " :;>")));
+    return party;
+}
+
+// The tag is read from the parameters only, so neither a display name nor a
+// URI can pass for it. The other address parts are cut when asked for.
+void TMessageParser::PartyLine(std::string_view line, std::string& header, std::string& tag,
+                               std::string& user) {
+    header = line;
+    const TPartyAddress party = CutParty(line);
+    tag = TagParameter(party.params);
+    if (party.hasAddress) user = party.user;
 }
 
 void TMessageParser::ViaLine(std::string_view line) {
@@ -309,11 +323,6 @@ void TMessageParser::ViaLine(std::string_view line) {
     }
 
     if (!M.ViaHost.empty()) return;
-    const std::size_t branch = line.find(";branch=");
-    if (branch != std::string_view::npos) {
-        const std::string_view value = line.substr(branch + 8, kMaxBranch);
-        M.ViaBranch = value.substr(0, std::min(value.size(), FindAny(value, ";, \r")));
-    }
     const std::size_t udp = line.find("/UDP");
     if (udp == std::string_view::npos) {
         M.ViaHost = line;
@@ -453,3 +462,18 @@ std::string TSipMessage::RecordRouteAt(int index) const {
     if (index < 0 || index >= RecordRouteCount()) return std::string();
     return RecordRoutes[static_cast<std::size_t>(index)];
 }
+
+std::string_view TSipMessage::ViaBranch() const {
+    const std::string_view first = std::string_view(ViaHeaders).substr(0, ViaHeaders.find("\r\n"));
+    const std::size_t branch = first.find(";branch=");
+    if (branch == std::string_view::npos) return {};
+    const std::string_view value = first.substr(branch + 8, kMaxBranch);
+    return value.substr(0, std::min(value.size(), FindAny(value, ";, \r")));
+}
+
+std::string_view TSipMessage::FromUri() const { return CutParty(FromHeader).uri; }
+std::string_view TSipMessage::FromHostPort() const { return CutParty(FromHeader).hostPort; }
+std::string_view TSipMessage::FromHost() const { return CutParty(FromHeader).host; }
+std::string_view TSipMessage::ToUri() const { return CutParty(ToHeader).uri; }
+std::string_view TSipMessage::ToHostPort() const { return CutParty(ToHeader).hostPort; }
+std::string_view TSipMessage::ToHost() const { return CutParty(ToHeader).host; }

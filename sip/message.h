@@ -23,6 +23,18 @@ public:
     // empty entries).
     bool HasRecordRoutes() const { return HasRecordRoutes_; }
 
+    // The address parts of the (last) From and To lines, cut when asked:
+    // few readers want them, and cutting them on every datagram cost a heap
+    // string each. Views into FromHeader and ToHeader.
+    std::string_view FromUri() const;
+    std::string_view FromHostPort() const;
+    std::string_view FromHost() const;
+    std::string_view ToUri() const;
+    std::string_view ToHostPort() const;
+    std::string_view ToHost() const;
+    // The branch parameter of the first Via line, a view into ViaHeaders.
+    std::string_view ViaBranch() const;
+
     std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, 101 left out
     std::vector<std::string> RecordRoutes;  // one entry per comma-separated Record-Route value
     std::string DtmfSignal;
@@ -35,10 +47,7 @@ public:
     std::optional<std::string> ContentLength;  // the value as written, when the header is there
     std::string ContentType;
     std::string RequestUser;
-    std::string ToUri;
-    std::string FromUri;
     std::string ViaPort;
-    std::string ViaBranch;  // branch parameter of the first Via line
     std::string ViaRport;
     std::string Nonce;
     std::string StatusCode;
@@ -59,11 +68,7 @@ public:
     std::string ContactHost;
     std::string ContactPort;
     std::string ToUser;
-    std::string ToHostPort;
-    std::string ToHost;
-    std::string FromHost;
     std::string FromUser;
-    std::string FromHostPort;
     std::string RecordRouteHeaders;
 
 private:

@@ -94,7 +94,7 @@ TWireFacts WireFactsOf(const TSipMessage& message) {
     if (!facts.request) facts.status = sip_text::NumberOr(message.StatusCode, 0);
     if (!facts.request && facts.status < 100) return {};
     facts.method = message.CSeqMethod;
-    facts.branch = message.ViaBranch;
+    facts.branch = message.ViaBranch();
     facts.callId = message.CallId;
     facts.cseq = message.CSeqNumber;
     if (facts.method.empty()) return {};

@@ -27,16 +27,18 @@ std::string Printable(const std::string& text) {
 }
 
 void Print(const TSipMessage& m) {
+    const std::string fromUri(m.FromUri()), fromHost(m.FromHost()), fromHostPort(m.FromHostPort());
+    const std::string toUri(m.ToUri()), toHost(m.ToHost()), toHostPort(m.ToHostPort());
     const std::pair<const char*, const std::string*> fields[] = {
         {"StatusCode", &m.StatusCode},     {"RequestUri", &m.RequestUri},
         {"RequestUser", &m.RequestUser},   {"CSeqNumber", &m.CSeqNumber},
         {"CSeqMethod", &m.CSeqMethod},     {"CallId", &m.CallId},
-        {"FromHeader", &m.FromHeader},     {"FromUri", &m.FromUri},
-        {"FromUser", &m.FromUser},         {"FromHost", &m.FromHost},
-        {"FromHostPort", &m.FromHostPort}, {"FromTag", &m.FromTag},
-        {"ToHeader", &m.ToHeader},         {"ToUri", &m.ToUri},
-        {"ToUser", &m.ToUser},             {"ToHost", &m.ToHost},
-        {"ToHostPort", &m.ToHostPort},     {"ToTag", &m.ToTag},
+        {"FromHeader", &m.FromHeader},     {"FromUri", &fromUri},
+        {"FromUser", &m.FromUser},         {"FromHost", &fromHost},
+        {"FromHostPort", &fromHostPort},   {"FromTag", &m.FromTag},
+        {"ToHeader", &m.ToHeader},         {"ToUri", &toUri},
+        {"ToUser", &m.ToUser},             {"ToHost", &toHost},
+        {"ToHostPort", &toHostPort},       {"ToTag", &m.ToTag},
         {"ViaHeaders", &m.ViaHeaders},     {"ViaHost", &m.ViaHost},
         {"ViaPort", &m.ViaPort},           {"ViaRport", &m.ViaRport},
         {"Contact", &m.Contact},           {"ContactHost", &m.ContactHost},

@@ -177,7 +177,7 @@ TEST_F(DialogEdges, ByeGoesToTheRemoteTargetTheAnswersLeft) {
         Engine->HangUp(call);
         const TSipMessage bye(Server.NextOf("BYE"));
         EXPECT_EQ(bye.RequestUri, c.byeUri);
-        EXPECT_EQ(bye.ToTag, "callee");
+        EXPECT_EQ(bye.ToTag, "callee") << bye.RawText;
         Server.Send(Respond(bye.RawText, "200 OK"), Port);
         ASSERT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; }));
     }

@@ -261,7 +261,7 @@ TEST_F(HeaderInjection, UserNameInRegisterFromContactAndDigest) {
     }, [&](const std::string& value, const std::string& text) {
         ExpectFrom(text, "", "5F6E7D8C9");
         const TSipMessage parsed(text);
-        EXPECT_EQ(parsed.FromUri, "sip:" + EscapeUserPart(value) + "@sip.telvira.example");
+        EXPECT_EQ(parsed.FromUri(), "sip:" + EscapeUserPart(value) + "@sip.telvira.example");
         EXPECT_EQ(parsed.Contact, "sip:" + EscapeUserPart(value) + "@192.168.1.20:5075");
         std::string rest;
         const std::string auth = ValueAfter(text, "Authorization: Digest username=");
@@ -278,7 +278,7 @@ TEST_F(HeaderInjection, DialledNumberInInvite) {
             const TSipMessage parsed(text);
             const std::string uri = TargetUri(value, "sip.telvira.example");
             EXPECT_EQ(parsed.RequestUri, uri);
-            EXPECT_EQ(parsed.ToUri, uri);
+            EXPECT_EQ(parsed.ToUri(), uri);
             EXPECT_EQ(HeaderValue(text, "To"), "<" + uri + ">");
             EXPECT_NE(text.find(",uri=\"" + uri + "\","), std::string::npos);
             ExpectFrom(text, "Linea 1", "A1B2C3D4E");

@@ -69,19 +69,19 @@ TEST(SipMessageHeaders, CSeqNumberAndMethod) {
 TEST(SipMessageHeaders, FromWithBracketsParametersAndTag) {
     const TSipMessage m = Parse("From: <sip:bob@10.0.0.9:5070;transport=udp>;tag=a1b2\r\n");
     EXPECT_EQ(m.FromHeader, "From: <sip:bob@10.0.0.9:5070;transport=udp>;tag=a1b2");
-    EXPECT_EQ(m.FromUri, "sip:bob@10.0.0.9:5070;transport=udp");
+    EXPECT_EQ(m.FromUri(), "sip:bob@10.0.0.9:5070;transport=udp");
     EXPECT_EQ(m.FromUser, "bob");
-    EXPECT_EQ(m.FromHostPort, "10.0.0.9:5070;transport=udp");
-    EXPECT_EQ(m.FromHost, "10.0.0.9");
+    EXPECT_EQ(m.FromHostPort(), "10.0.0.9:5070;transport=udp");
+    EXPECT_EQ(m.FromHost(), "10.0.0.9");
     EXPECT_EQ(m.FromTag, "a1b2");
 }
 
 TEST(SipMessageHeaders, CompactToWithoutBracketsOrTag) {
     const TSipMessage m = Parse("t: sip:bob@10.0.0.9\r\n");
     EXPECT_EQ(m.ToUser, "bob");
-    EXPECT_EQ(m.ToHost, "10.0.0.9");
-    EXPECT_EQ(m.ToHostPort, "10.0.0.9");
-    EXPECT_EQ(m.ToUri, "sip:bob@10.0.0.9");
+    EXPECT_EQ(m.ToHost(), "10.0.0.9");
+    EXPECT_EQ(m.ToHostPort(), "10.0.0.9");
+    EXPECT_EQ(m.ToUri(), "sip:bob@10.0.0.9");
     EXPECT_EQ(m.ToTag, "");
     EXPECT_EQ(m.ToHeader, "t: sip:bob@10.0.0.9");
 }
@@ -93,15 +93,15 @@ TEST(SipMessageHeaders, TagIsTheParameterOutsideDisplayNameAndUri) {
     // An unclosed bracket gives no URI and no parameters.
     const TSipMessage open = Parse("f: \"A\" <sip:a@h;tag=x;foo=1\r\n");
     EXPECT_EQ(open.FromTag, "");
-    EXPECT_EQ(open.FromUri, "");
+    EXPECT_EQ(open.FromUri(), "");
     // A display name or user part that looks like an address or a tag is
     // neither.
     const TSipMessage quoted =
         Parse("From: \"x\\\" <sip:e@evil>;tag=evil\" <sip:a%3Btag%3Dq@h>;tag=good\r\n");
     EXPECT_EQ(quoted.FromTag, "good");
-    EXPECT_EQ(quoted.FromUri, "sip:a%3Btag%3Dq@h");
+    EXPECT_EQ(quoted.FromUri(), "sip:a%3Btag%3Dq@h");
     EXPECT_EQ(quoted.FromUser, "a%3Btag%3Dq");
-    EXPECT_EQ(quoted.FromHost, "h");
+    EXPECT_EQ(quoted.FromHost(), "h");
 }
 
 TEST(SipMessageVia, FirstLineGivesHostPortAllLinesKept) {
