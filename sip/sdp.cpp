@@ -52,14 +52,14 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
             const int type = std::atoi(std::string(token).c_str());
             const int number = type == own ? wire : type;
             if (number != wire || type == own) {
-                types += std::to_string(number) + " ";
+                types += (types.empty() ? "" : " ") + std::to_string(number);
                 formats += OfferFormatLines(type, number);
             }
         }
         rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
     }
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
-            types + "101 13\r\n" + formats;
+            types + " 101 13\r\n" + formats;
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
     text += "a=rtpmap:13 CN/8000\r\n";

@@ -52,7 +52,8 @@ std::string OfferFormatLines(int own, int wire) {
     case 111:
         return RtpMapLine(111, wire) + FmtpLine(wire, kOpusParameters);
     default:
-        return RtpMapLine(own, wire);
+        // Our own numbers are offered as they always were.
+        return own == wire ? std::string() : RtpMapLine(own, wire);
     }
 }
 

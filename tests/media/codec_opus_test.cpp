@@ -182,7 +182,9 @@ TEST_F(CodecOpusTest, PacketsUpTo120MsDecodeWholeAndLongerOnesAreRefused) {
             EXPECT_EQ(ours[960], 0x5555);  // nothing written past 120 ms
             // A loss before a packet longer than 60 ms is concealed, not
             // rebuilt into more than the caller has room for.
-            if (ms > 60) EXPECT_EQ(codec.DecodeLost(payload, length, ours.data()), 0);
+            if (ms > 60) {
+                EXPECT_EQ(codec.DecodeLost(payload, length, ours.data()), 0);
+            }
         }
         opus_encoder_destroy(encoder);
         opus_decoder_destroy(bare);
