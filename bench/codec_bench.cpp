@@ -4,6 +4,7 @@
 //   bench_codec --benchmark_repetitions=12 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <gsm.h>
+#include <opus/opus.h>
 #include <speex/speex.h>
 
 #include <array>
@@ -15,6 +16,8 @@
 #include <vector>
 
 #include "media/codec_g711.h"
+#include "media/codec_g729.h"
+#include "media/codec_opus.h"
 #include "media/codec_gsm.h"
 #include "media/codec_speex.h"
 #include "media/gsm_bits.h"
@@ -184,6 +187,80 @@ struct TBareSpeex {
 
 BENCHMARK(BM_Encode<TBareSpeex>)->Name("Speex/Encode/bare-libspeex");
 BENCHMARK(BM_Decode<TBareSpeex>)->Name("Speex/Decode/bare-libspeex");
+
+// G.729 and Opus: our codec classes (the library reached through dlopen)
+// beside the same libraries linked and called bare with the same settings.
+std::shared_ptr<const media::TG729Library> G729() {
+    static const auto library = media::TG729Library::Load(media::kG729LibraryName);
+    return library;
+}
+
+std::shared_ptr<const media::TOpusLibrary> Opus() {
+    static const auto library = media::TOpusLibrary::Load(media::kOpusLibraryName);
+    return library;
+}
+
+struct TG729Codec : media::TCodecG729 {
+    TG729Codec() : media::TCodecG729(G729()) { SetFormatParameters("annexb=no"); }
+};
+
+struct TBareG729 {
+    bcg729EncoderChannelContextStruct* encoder = initBcg729EncoderChannel(0);
+    bcg729DecoderChannelContextStruct* decoder = initBcg729DecoderChannel();
+    ~TBareG729() {
+        closeBcg729EncoderChannel(encoder);
+        closeBcg729DecoderChannel(decoder);
+    }
+    int Encode(const int16_t* pcm, uint8_t* out) {
+        uint8_t first = 0, second = 0;
+        bcg729Encoder(encoder, const_cast<int16_t*>(pcm), out, &first);
+        bcg729Encoder(encoder, const_cast<int16_t*>(pcm + 80), out + first, &second);
+        return first + second;
+    }
+    int Decode(const uint8_t* payload, int16_t* pcm, int length) {
+        for (int frame = 0; frame * 10 < length; ++frame)
+            bcg729Decoder(decoder, const_cast<uint8_t*>(payload + frame * 10), 10, 0, 0, 0, pcm + frame * 80);
+        return length / 10 * 160;
+    }
+};
+
+// Opus as a call with FEC runs it: narrow-band voice at 20 kbit/s.
+struct TOpusCodec : media::TCodecOpus {
+    TOpusCodec() : media::TCodecOpus(Opus()) { SetFormatParameters("useinbandfec=1"); }
+};
+
+struct TBareOpus {
+    OpusEncoder* encoder;
+    OpusDecoder* decoder;
+    TBareOpus() {
+        int error = 0;
+        encoder = opus_encoder_create(8000, 1, OPUS_APPLICATION_VOIP, &error);
+        decoder = opus_decoder_create(8000, 1, &error);
+        opus_encoder_ctl(encoder, OPUS_SET_SIGNAL(OPUS_SIGNAL_VOICE));
+        opus_encoder_ctl(encoder, OPUS_SET_MAX_BANDWIDTH(OPUS_BANDWIDTH_NARROWBAND));
+        opus_encoder_ctl(encoder, OPUS_SET_BITRATE(media::TCodecOpus::kFecBitrate));
+        opus_encoder_ctl(encoder, OPUS_SET_INBAND_FEC(1));
+        opus_encoder_ctl(encoder, OPUS_SET_DTX(0));
+        opus_encoder_ctl(encoder, OPUS_SET_PACKET_LOSS_PERC(media::TCodecOpus::kInitialLossPercent));
+    }
+    ~TBareOpus() {
+        opus_encoder_destroy(encoder);
+        opus_decoder_destroy(decoder);
+    }
+    int Encode(const int16_t* pcm, uint8_t* out) { return opus_encode(encoder, pcm, kFrame, out, 160); }
+    int Decode(const uint8_t* payload, int16_t* pcm, int length) {
+        return opus_decode(decoder, payload, length, pcm, kFrame, 0) * 2;
+    }
+};
+
+BENCHMARK(BM_Encode<TG729Codec>)->Name("G729/Encode/codec");
+BENCHMARK(BM_Encode<TBareG729>)->Name("G729/Encode/bare-bcg729");
+BENCHMARK(BM_Decode<TG729Codec>)->Name("G729/Decode/codec");
+BENCHMARK(BM_Decode<TBareG729>)->Name("G729/Decode/bare-bcg729");
+BENCHMARK(BM_Encode<TOpusCodec>)->Name("Opus/Encode/codec");
+BENCHMARK(BM_Encode<TBareOpus>)->Name("Opus/Encode/bare-libopus");
+BENCHMARK(BM_Decode<TOpusCodec>)->Name("Opus/Decode/codec");
+BENCHMARK(BM_Decode<TBareOpus>)->Name("Opus/Decode/bare-libopus");
 
 // 60 s of 44.1 kHz stereo 16-bit, converted to 8 kHz mono on load.
 void BM_WavLoad60sStereo44k(benchmark::State& state) {

@@ -10,6 +10,7 @@
 #include "sip/dialog_parts.h"
 #include "sip/header_values.h"
 #include "sip/sdp.h"
+#include "sip/sdp_payload_numbers.h"
 #include "sip/text.h"
 
 namespace {
@@ -354,17 +355,24 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // answer (a response's, or an ACK's to our offer in a 200) lists the
     // far end's preference first, and we send what it prefers (RFC 3264).
     const bool answer = !message.StatusCode.empty() || message.CSeqMethod == "ACK";
-    const std::vector<int> common = CommonPayloadTypes(message.PayloadTypes);
-    const int payloadType = answer ? (common.empty() ? -1 : common.front())
-                                   : ChoosePayload(message.PayloadTypes);
+    const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    const std::vector<TPayloadNumber> numbers = PayloadNumbers(sdp, message.PayloadTypes);
+    const std::vector<int> listed = OwnPayloadTypes(numbers);
+    const std::vector<int> common = CommonPayloadTypes(listed);
+    const int payloadType = answer ? (common.empty() ? -1 : common.front()) : ChoosePayload(listed);
     // An answer without any codec of ours keeps the codec the call has: a call
     // without one would carry no voice at all.
     if (payloadType < 0) return;
-    // The peer may send any codec of its answer that was offered.
-    call.SetNegotiatedPayloadTypes(common);
+    // The peer may send any codec of its answer that was offered, under
+    // its own numbers.
+    std::vector<int> agreed;
+    for (const int own : common) agreed.push_back(WirePayloadType(numbers, own));
+    call.SetNegotiatedPayloadTypes(agreed);
+    const int wirePayloadType = WirePayloadType(numbers, payloadType);
     const IAudioCodecPtr codec = call.GetCodec();
-    if (codec && codec->GetPayloadType() == payloadType) return;
-    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(ReadSdpAudio(message.Body), payloadType)));
+    if (codec && codec->GetOwnPayloadType() == payloadType && codec->GetPayloadType() == wirePayloadType)
+        return;
+    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(sdp, wirePayloadType), wirePayloadType));
 }
 
 void TSipEngine::StartMedia(ISipCall& call) {

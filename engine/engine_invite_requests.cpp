@@ -10,6 +10,7 @@
 #include "sip/message.h"
 #include "sip/sdp.h"
 #include "sip/sdp_crypto.h"
+#include "sip/sdp_payload_numbers.h"
 #include "sip/text.h"
 
 namespace {
@@ -41,7 +42,9 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     // An offer whose port is no port is refused, not read as another port.
     const TSdpAudio offer = ReadSdpAudio(message.Body);
     const std::optional<int> offeredPort = offer.present ? SdpPort(offer.portToken) : std::nullopt;
-    int payloadType = ChoosePayload(message.PayloadTypes);
+    // Chosen by our numbers, answered in the offerer's.
+    const std::vector<TPayloadNumber> numbers = PayloadNumbers(offer, message.PayloadTypes);
+    int payloadType = ChoosePayload(OwnPayloadTypes(numbers));
     if (payloadType < 0 && message.PayloadTypes.empty() && GetCodecCount() > 0)
         payloadType = GetCodecAt(0);
     // SRTP asked for on signalling that gives its keys away, or in suites
@@ -82,9 +85,10 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetSilenceThreshold(SilenceThreshold_);
     call->SetFromHeader(message.FromHeader);
     call->SetToHeader(message.ToHeader);
-    call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, payloadType)));
+    const int wirePayloadType = WirePayloadType(numbers, payloadType);
+    call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, wirePayloadType), wirePayloadType));
     // The answer names this one only, and comfort noise when offered.
-    call->SetNegotiatedPayloadTypes(AnswerPayloadTypes(payloadType, message.PayloadTypes));
+    call->SetNegotiatedPayloadTypes(AnswerPayloadTypes(wirePayloadType, message.PayloadTypes));
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);

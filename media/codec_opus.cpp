@@ -105,7 +105,7 @@ bool TCodecOpus::CarriesFec(const uint8_t* packet, int length) const {
 int TCodecOpus::DecodeLost(const uint8_t* next, int length, int16_t* pcm) {
     if (!CarriesFec(next, length)) return 0;
     const int samples = api_.packetSamples(next, length, kSampleRate);
-    if (samples <= 0 || samples > kMaxDecodeSamples) return 0;
+    if (samples <= 0 || samples > kMaxRebuiltSamples) return 0;
     // The decoder rebuilds exactly the lost packet's duration, taken to be
     // the next one's.
     const int rebuilt = api_.decode(decoder_, next, length, pcm, samples, 1);

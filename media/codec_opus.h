@@ -8,8 +8,9 @@
 // usedtx=1, and a bitrate within its maxaveragebitrate. The loss it reports
 // in RTCP is the encoder's expected loss, which sets how much FEC it adds.
 //
-// Decode writes at most 60 ms (480 samples, 960 bytes): longer packets are
-// not decoded.
+// Decode writes up to 120 ms (960 samples, 1920 bytes), the longest packet
+// Opus has; DecodeLost rebuilds at most 60 ms and leaves a longer loss to
+// concealment.
 #pragma once
 
 #include <atomic>
@@ -25,7 +26,8 @@ public:
     static constexpr int kPayloadType = 111;
     static constexpr int kClockRate = 48000;
     static constexpr int kSampleRate = 8000;
-    static constexpr int kMaxDecodeSamples = 480;
+    static constexpr int kMaxDecodeSamples = 960;
+    static constexpr int kMaxRebuiltSamples = 480;
     // Narrow-band voice needs about 16 kbit/s; libopus adds FEC to SILK
     // frames only from about 18 kbit/s at this bandwidth, so with FEC the
     // rate is 20 kbit/s (all within the far end's maxaveragebitrate).

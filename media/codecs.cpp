@@ -7,6 +7,7 @@
 #include "media/codec_gsm.h"
 #include "media/codec_opus.h"
 #include "media/codec_speex.h"
+#include "media/renumbered_codec.h"
 #include "media/speex_library.h"
 
 namespace media {
@@ -78,6 +79,12 @@ IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters) {
     IAudioCodecPtr codec = CodecRegistry().Create(payloadType);
     if (codec) codec->SetFormatParameters(farEndParameters);
     return codec;
+}
+
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType) {
+    IAudioCodecPtr codec = CreateCodec(payloadType, farEndParameters);
+    if (!codec || wirePayloadType == payloadType) return codec;
+    return std::make_shared<TRenumberedCodec>(std::move(codec), wirePayloadType);
 }
 
 }  // namespace media

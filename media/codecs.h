@@ -49,5 +49,7 @@ TCodecRegistry& CodecRegistry();
 // far end's format parameters (its a=fmtp value); nullptr for an unknown
 // type.
 IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters);
+// The same, carried under `wirePayloadType`, the far end's number for it.
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType);
 
 }  // namespace media

@@ -148,17 +148,19 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
     }
     if (!codec || codec->GetPayloadType() != payloadType || packet.payload.empty())
         return;
+    // From here on the codec goes by our number, whatever the far end calls it.
+    packet.payloadType = codec->GetOwnPayloadType();
     packet.timestamp = Clock_.ToPathClock(packet.timestamp, codec->GetClockRate());
     if (Mode_ == TReceiveMode::Adaptive && Predecessor_.PreviousMissing(packet.sequenceNumber))
         ReceiveRebuilt(call, *codec, packet);
-    if (Mode_ == TReceiveMode::Adaptive && payloadType == TCodecGSM::kPayloadType) {
+    if (Mode_ == TReceiveMode::Adaptive && packet.payloadType == TCodecGSM::kPayloadType) {
         ReceiveEncoded(call, packet);
         return;
     }
     const std::size_t payloadLength = std::min(packet.payload.size(), static_cast<std::size_t>(kMaxDecodePayload));
     auto* pcm = reinterpret_cast<int16_t*>(Decoded_.data());
     int decoded = codec->Decode(packet.payload.data(), pcm, static_cast<int>(payloadLength));
-    decoded = std::clamp(decoded, 0, static_cast<int>(kDecodeBufferBytes));
+    decoded = std::clamp(decoded, 0, static_cast<int>(kMaxDecodedBytes));
     if (Mode_ == TReceiveMode::Adaptive) {
         ReceiveAdaptive(call, packet, decoded);
         if (const int level = codec->ComfortNoiseLevel(packet.payload.data(), static_cast<int>(payloadLength)); level >= 0) {
@@ -240,7 +242,7 @@ void TRtpMediaPath::ReceiveRebuilt(TCall& call, IAudioCodec& codec, const TRtpPa
     const int payloadLength = static_cast<int>(std::min(packet.payload.size(), static_cast<std::size_t>(kMaxDecodePayload)));
     auto* pcm = reinterpret_cast<int16_t*>(Decoded_.data());
     const int rebuilt = std::clamp(codec.DecodeLost(packet.payload.data(), payloadLength, pcm), 0,
-                                   static_cast<int>(kDecodeBufferBytes));
+                                   static_cast<int>(kMaxDecodedBytes));
     if (rebuilt == 0)
         return;
     TAdaptiveJitterBuffer::TPut how;
@@ -350,7 +352,7 @@ int TRtpMediaPath::PullFrame(TCall& call, int16_t* pcm, int capacity) {
 
 bool TRtpMediaPath::DecodeTaken(TCall& call, int& length) {
     const IAudioCodecPtr codec = call.GetCodec();
-    if (!codec || codec->GetPayloadType() != PayloadType_)
+    if (!codec || codec->GetOwnPayloadType() != PayloadType_)
         return false;  // the codec changed under the frame: it cannot be heard
     auto* pcm = reinterpret_cast<int16_t*>(RenderDecoded_.data());
     const int decoded = codec->Decode(OutBuffer_.data(), pcm, length);

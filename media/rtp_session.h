@@ -20,7 +20,10 @@
 // - the payload given to a codec is cut to kMaxDecodePayload = 512 bytes, so
 //   G.711 (2 bytes out per byte in) writes at most 1024 bytes: within the
 //   1026-byte decode buffer and one 1024-byte jitter slot (GSM and Speex read
-//   only their frame and write 320 bytes).
+//   only their frame and write 320 bytes);
+// - a received packet is decoded into kMaxDecodedBytes, room for the 120 ms
+//   an Opus packet may hold; the adaptive buffer spreads it over its 20 ms
+//   frames.
 #pragma once
 
 #include <array>
@@ -58,6 +61,7 @@ public:
     static constexpr std::size_t kMaxDatagram = 12 + 1024;
     static constexpr std::size_t kDecodeBufferBytes = 1026;
     static constexpr int kMaxDecodePayload = 512;
+    static constexpr std::size_t kMaxDecodedBytes = 1920;
     static constexpr uint32_t kInBandRepeatMs = 250;
     // RFC 3389 comfort noise: a level, played as noise until audio returns.
     static constexpr int kComfortNoisePayloadType = 13;
@@ -128,7 +132,7 @@ private:
     TJitterBuffer JitterBuffer_;
     TRtpClockScaler Clock_;
     TLostPredecessor Predecessor_;
-    alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> Decoded_{};
+    alignas(int16_t) std::array<uint8_t, kMaxDecodedBytes> Decoded_{};
     alignas(int16_t) std::array<uint8_t, kDecodeBufferBytes> PlayBuffer_{};
 
     // Adaptive path: shared by the receive side and the playout.

@@ -38,14 +38,28 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     // Comfort noise is offered so that a peer which stops sending between
     // talkspurts can say how loud its background is.
     const bool savp = !crypto.offered.empty() && !crypto.bestEffort;
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
-            payloadList + " 101 13\r\n";
+    // A codec the far end numbered otherwise keeps its number for the whole
+    // session (RFC 3264 section 8.3.2); a codec of ours under that number
+    // is left out.
+    const IAudioCodecPtr codec = call.GetCodec();
+    const int own = codec ? codec->GetOwnPayloadType() : -1;
+    const int wire = codec ? codec->GetPayloadType() : -1;
+    std::string types;
+    std::string formats;
     for (std::string_view rest = payloadList; !rest.empty();) {
         const std::size_t blank = rest.find(' ');
-        if (const std::string_view token = rest.substr(0, blank); !token.empty())
-            text += OfferFormatLines(std::atoi(std::string(token).c_str()));
+        if (const std::string_view token = rest.substr(0, blank); !token.empty()) {
+            const int type = std::atoi(std::string(token).c_str());
+            const int number = type == own ? wire : type;
+            if (number != wire || type == own) {
+                types += (types.empty() ? "" : " ") + std::to_string(number);
+                formats += OfferFormatLines(type, number);
+            }
+        }
         rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
     }
+    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
+            types + " 101 13\r\n" + formats;
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-15\r\n";
     text += "a=rtpmap:13 CN/8000\r\n";
@@ -68,7 +82,8 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const bool savp = crypto.Agreed() && !crypto.bestEffort;
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
             codecPt + (comfortNoise ? " 101 13\r\n" : " 101\r\n");
-    if (codec) text += AnswerFormatLines(codec->GetPayloadType(), codec->GetFormatParameters());
+    if (codec)
+        text += AnswerFormatLines(codec->GetOwnPayloadType(), codec->GetPayloadType(), codec->GetFormatParameters());
     text += "a=rtpmap:101 telephone-event/8000\r\n";
     text += "a=fmtp:101 0-16\r\n";
     if (comfortNoise)
@@ -126,8 +141,9 @@ std::optional<int> PacketTime(std::string_view attribute, std::string_view name)
     return value > 0 ? std::optional<int>(value) : std::nullopt;
 }
 
-// "18 annexb=no": the payload type and the parameters after it.
-void ReadFormatParameters(std::string_view value, TSdpAudio& audio) {
+// "18 annexb=no" (an fmtp value) or "96 opus/48000/2" (an rtpmap value):
+// the payload type and the text after it, added to `into`.
+void ReadTypedValue(std::string_view value, std::vector<std::pair<int, std::string>>& into) {
     const std::size_t blank = value.find(' ');
     if (blank == 0 || blank == std::string_view::npos || blank > 3) return;
     int payloadType = 0;
@@ -135,16 +151,24 @@ void ReadFormatParameters(std::string_view value, TSdpAudio& audio) {
         if (c < '0' || c > '9') return;
         payloadType = payloadType * 10 + (c - '0');
     }
-    audio.formatParameters.emplace_back(payloadType, std::string(sip_text::Trim(value.substr(blank + 1))));
+    into.emplace_back(payloadType, std::string(sip_text::Trim(value.substr(blank + 1))));
+}
+
+std::string ValueOf(const std::vector<std::pair<int, std::string>>& values, int payloadType) {
+    for (const auto& [type, value] : values) {
+        if (type == payloadType) return value;
+    }
+    return {};
 }
 
 }  // namespace
 
 std::string FormatParametersOf(const TSdpAudio& audio, int payloadType) {
-    for (const auto& [type, parameters] : audio.formatParameters) {
-        if (type == payloadType) return parameters;
-    }
-    return {};
+    return ValueOf(audio.formatParameters, payloadType);
+}
+
+std::string RtpMapOf(const TSdpAudio& audio, int payloadType) {
+    return ValueOf(audio.rtpMaps, payloadType);
 }
 
 TSdpAudio ReadSdpAudio(std::string_view body) {
@@ -199,7 +223,9 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
             else if (const auto maxPtime = PacketTime(value, "maxptime:"))
                 (section == Session ? sessionMaxPtime : mediaMaxPtime) = maxPtime;
             else if (section == Audio && value.starts_with("fmtp:"))
-                ReadFormatParameters(value.substr(5), audio);
+                ReadTypedValue(value.substr(5), audio.formatParameters);
+            else if (section == Audio && value.starts_with("rtpmap:"))
+                ReadTypedValue(value.substr(7), audio.rtpMaps);
         }
     }
     audio.address = mediaAddress.value_or(sessionAddress);

@@ -47,10 +47,15 @@ struct TSdpAudio {
     bool Secure() const { return profile == "RTP/SAVP"; }
     // Its a=fmtp values by payload type, in the order given.
     std::vector<std::pair<int, std::string>> formatParameters;
+    // Its a=rtpmap values ("opus/48000/2") by payload type, in the order given.
+    std::vector<std::pair<int, std::string>> rtpMaps;
 };
 
 // The a=fmtp value `audio` gives for `payloadType`; empty when none.
 std::string FormatParametersOf(const TSdpAudio& audio, int payloadType);
+
+// The a=rtpmap value `audio` gives for `payloadType`; empty when none.
+std::string RtpMapOf(const TSdpAudio& audio, int payloadType);
 
 // Reads `body` by RFC 4566 rules: session-level c= and direction apply until
 // the stream gives its own; later streams are ignored.

@@ -8,15 +8,34 @@ namespace {
 constexpr std::string_view kOpusParameters =
     "useinbandfec=1; maxplaybackrate=8000; sprop-maxcapturerate=8000; maxaveragebitrate=20000";
 
-std::string RtpMapLine(int payloadType) {
-    switch (payloadType) {
+// The encoding of our `own` type under the far end's number `wire`.
+std::string RtpMapLine(int own, int wire) {
+    std::string_view encoding;
+    switch (own) {
+    case 0:
+        encoding = "PCMU/8000";
+        break;
+    case 3:
+        encoding = "GSM/8000";
+        break;
+    case 8:
+        encoding = "PCMA/8000";
+        break;
     case 18:
-        return "a=rtpmap:18 G729/8000\r\n";
+        encoding = "G729/8000";
+        break;
+    case 110:
+        encoding = "speex/8000";
+        break;
     case 111:
-        return "a=rtpmap:111 opus/48000/2\r\n";
+        encoding = "opus/48000/2";
+        break;
     default:
         return {};
     }
+    // A static type under its own number needs no line (RFC 3551).
+    if (own == wire && own < 18) return {};
+    return "a=rtpmap:" + std::to_string(wire) + " " + std::string(encoding) + "\r\n";
 }
 
 std::string FmtpLine(int payloadType, std::string_view parameters) {
@@ -26,19 +45,18 @@ std::string FmtpLine(int payloadType, std::string_view parameters) {
 
 }  // namespace
 
-std::string OfferFormatLines(int payloadType) {
-    switch (payloadType) {
+std::string OfferFormatLines(int own, int wire) {
+    switch (own) {
     case 18:
-        return RtpMapLine(18) + FmtpLine(18, "annexb=yes");
+        return RtpMapLine(18, wire) + FmtpLine(wire, "annexb=yes");
     case 111:
-        return RtpMapLine(111) + FmtpLine(111, kOpusParameters);
+        return RtpMapLine(111, wire) + FmtpLine(wire, kOpusParameters);
     default:
-        return {};
+        // Our own numbers are offered as they always were.
+        return own == wire ? std::string() : RtpMapLine(own, wire);
     }
 }
 
-std::string AnswerFormatLines(int payloadType, std::string_view parameters) {
-    const std::string rtpmap = RtpMapLine(payloadType);
-    if (rtpmap.empty()) return {};
-    return rtpmap + FmtpLine(payloadType, parameters);
+std::string AnswerFormatLines(int own, int wire, std::string_view parameters) {
+    return RtpMapLine(own, wire) + FmtpLine(wire, parameters);
 }

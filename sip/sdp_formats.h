@@ -6,10 +6,13 @@
 #include <string>
 #include <string_view>
 
-// The lines an offer carries for `payloadType`; empty for one that needs
+// The lines an offer carries for our codec `own` under the number `wire`
+// (the far end's, when it gave the codec another); empty for one that needs
 // none.
-std::string OfferFormatLines(int payloadType);
+std::string OfferFormatLines(int own, int wire);
+inline std::string OfferFormatLines(int payloadType) { return OfferFormatLines(payloadType, payloadType); }
 
-// The lines an answer carries for `payloadType`, with `parameters` (the
-// codec's own, after it read the offer's) as its fmtp when not empty.
-std::string AnswerFormatLines(int payloadType, std::string_view parameters);
+// The lines an answer carries for our codec `own` under the offer's number
+// `wire`, with `parameters` (the codec's own, after it read the offer's) as
+// its fmtp when not empty.
+std::string AnswerFormatLines(int own, int wire, std::string_view parameters);

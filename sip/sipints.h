@@ -106,13 +106,16 @@ public:
     // RTP clock ticks per 20 ms frame: 160 for the 8 kHz codecs, 960 for
     // Opus, whose RTP clock runs at 48 kHz whatever it codes.
     virtual int GetFrameSize() = 0;
-    // RTP payload type number.
+    // RTP payload type number, as the call's packets carry it.
     virtual int GetPayloadType() = 0;
+    // The number the agent itself knows the codec by (media/codec_names.h):
+    // GetPayloadType's unless the far end gave a dynamic codec another.
+    virtual int GetOwnPayloadType() { return GetPayloadType(); }
     // Decodes `length` payload bytes into `pcm`; returns the PCM bytes written.
     // G.711 writes two bytes per payload byte, so `pcm` must hold 2 * length
     // bytes (the receive path bounds the length); GSM writes 320 bytes,
-    // Speex 320 per frame the packet holds (at most 960), and neither reads
-    // past `length`.
+    // Speex 320 per frame the packet holds (at most 960), Opus up to 1920
+    // (a 120 ms packet), and none reads past `length`.
     virtual int Decode(const uint8_t* payload, int16_t* pcm, int length) = 0;
     // Encodes exactly 160 samples; returns the payload bytes written, never
     // more than 160 (G.711), so a 160-byte `payload` suffices for every codec.

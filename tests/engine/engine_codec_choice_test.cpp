@@ -5,6 +5,7 @@
 #include "engine_test_fixture.h"
 #include "media/codec_g729.h"
 #include "media/codec_opus.h"
+#include "media/renumbered_codec.h"
 
 namespace sip_test {
 namespace {
@@ -96,6 +97,82 @@ TEST_F(EngineCodecChoice, AnswersAreTakenInTheFarEndsOrder) {
         Engine->HangUp(call);
         Server.NextOf("BYE");
     }
+}
+
+// Dynamic payload types are the offerer's: Opus is known by its rtpmap under
+// whatever number the offer gives it, answered under that number with its
+// fmtp read from there, and a 111 that names something else is not Opus.
+TEST_F(EngineCodecChoice, DynamicTypesAreKnownByTheirRtpmap) {
+    struct TCase {
+        std::string offered;
+        std::string lines;
+        int wire;  // the number the call's codec carries
+        int own;   // the codec it is
+    };
+    const TCase cases[] = {
+        {"96 0 101", "a=rtpmap:96 opus/48000/2\r\na=fmtp:96 useinbandfec=1\r\n", 96, 111},
+        {"107 0 101", "a=rtpmap:107 OPUS/48000/2\r\na=fmtp:107 useinbandfec=1\r\n", 107, 111},
+        {"111 0 101", "a=rtpmap:111 iLBC/8000\r\n", 0, 0},
+        {"111 110 0 101", "a=rtpmap:111 telephone-event/8000\r\na=rtpmap:110 opus/48000/2\r\n"
+                          "a=fmtp:110 useinbandfec=1\r\n", 110, 111},
+    };
+    AddAccount();
+    Engine->SetCodecs({111, 0});
+    int index = 0;
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(index);
+        const std::string callId = "dyn-" + std::to_string(index++);
+        Server.Send(Invite(callId, SdpBody(40000, c.offered) + c.lines), Port);
+        ASSERT_TRUE(Sink->WaitFor("Invite", index));
+        const ISipCallPtr call = Sink->OfferedCall();
+        ASSERT_TRUE(call->GetCodec());
+        EXPECT_EQ(call->GetCodec()->GetPayloadType(), c.wire);
+        EXPECT_EQ(call->GetCodec()->GetOwnPayloadType(), c.own);
+        Engine->Answer(call);
+        const TSipMessage ok(Server.NextOf("INVITE", "200"));
+        EXPECT_EQ(ok.PayloadTypes, std::vector<int>{c.wire});
+        if (c.own == 111) {
+            const std::string wire = std::to_string(c.wire);
+            EXPECT_NE(ok.Body.find("a=rtpmap:" + wire + " opus/48000/2\r\n"), std::string::npos) << ok.Body;
+            EXPECT_NE(ok.Body.find("a=fmtp:" + wire + " useinbandfec=1"), std::string::npos) << ok.Body;
+            EXPECT_EQ(ok.Body.find(":111 "), std::string::npos) << ok.Body;
+            // The offer's fmtp, read under the offer's number, set the encoder.
+            const auto renumbered = std::dynamic_pointer_cast<media::TRenumberedCodec>(call->GetCodec());
+            ASSERT_TRUE(renumbered);
+            const auto opus = std::dynamic_pointer_cast<media::TCodecOpus>(renumbered->Inner());
+            ASSERT_TRUE(opus);
+            EXPECT_TRUE(opus->Fec());
+        }
+        Engine->HangUp(call);
+    }
+}
+
+// An answer may number Opus otherwise than our offer did: we send under its
+// number, and a later offer of ours (hold) keeps that number for the whole
+// session, leaving out nothing else.
+TEST_F(EngineCodecChoice, AnAnswersNumberIsKeptInLaterOffers) {
+    const ISipAccountPtr account = AddAccount();
+    Engine->SetCodecs({111, 0});
+    const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+    const TSipMessage invite(Server.NextOf("INVITE"));
+    EXPECT_EQ(invite.PayloadTypes, (std::vector<int>{111, 0, 13}));
+    Server.Send(Respond(invite.RawText, "200 OK", "callee",
+                        "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
+                        SdpBody(FreeUdpPort(), "98 101") + "a=rtpmap:98 opus/48000/2\r\n"),
+                Port);
+    EXPECT_FALSE(Server.NextOf("ACK").empty());
+    ASSERT_TRUE(WaitUntil([&] { return call->GetState() == csConnected; }));
+    ASSERT_TRUE(call->GetCodec());
+    EXPECT_EQ(call->GetCodec()->GetPayloadType(), 98);
+    EXPECT_EQ(call->GetCodec()->GetOwnPayloadType(), 111);
+    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), std::vector<int>{98});
+    Engine->Hold(call);
+    const TSipMessage hold(Server.NextOf("INVITE"));
+    EXPECT_EQ(hold.PayloadTypes, (std::vector<int>{98, 0, 13}));
+    EXPECT_NE(hold.Body.find("a=rtpmap:98 opus/48000/2\r\na=fmtp:98 useinbandfec=1"), std::string::npos)
+        << hold.Body;
+    EXPECT_EQ(hold.Body.find(":111 "), std::string::npos) << hold.Body;
+    Engine->HangUp(call);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <opus/opus.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -152,6 +153,50 @@ TEST_F(CodecOpusTest, DtxLeavesSilenceOutOnlyWhenAllowed) {
         if (dtx) EXPECT_GT(empty, 25);
         else EXPECT_EQ(empty, 0);
     }
+}
+
+// Opus packets run up to 120 ms (RFC 6716): a far end that packs 80, 100 or
+// 120 ms is heard whole, the same audio a bare decoder makes of it, and a
+// packet that claims more than 120 ms is refused rather than half decoded.
+TEST_F(CodecOpusTest, PacketsUpTo120MsDecodeWholeAndLongerOnesAreRefused) {
+    for (const int ms : {20, 60, 80, 100, 120}) {
+        SCOPED_TRACE(ms);
+        const int samples = ms * 8;
+        int error = 0;
+        OpusEncoder* encoder = opus_encoder_create(8000, 1, OPUS_APPLICATION_VOIP, &error);
+        OpusDecoder* bare = opus_decoder_create(8000, 1, &error);
+        opus_encoder_ctl(encoder, OPUS_SET_BITRATE(16000));
+        opus_encoder_ctl(encoder, OPUS_SET_INBAND_FEC(1));
+        opus_encoder_ctl(encoder, OPUS_SET_PACKET_LOSS_PERC(10));
+        TCodecOpus codec(library_);
+        const std::vector<int16_t> input = Voicelike(samples * 3);
+        for (int packet = 0; packet < 3; ++packet) {
+            uint8_t payload[1500] = {};
+            const int length = opus_encode(encoder, input.data() + packet * samples, samples, payload, sizeof payload);
+            ASSERT_GT(length, 0);
+            std::vector<int16_t> ours(1000, 0x5555);
+            std::vector<int16_t> reference(960, 0);
+            ASSERT_EQ(opus_decode(bare, payload, length, reference.data(), 960, 0), samples);
+            ASSERT_EQ(codec.Decode(payload, ours.data(), length), samples * 2);
+            EXPECT_TRUE(std::equal(reference.begin(), reference.begin() + samples, ours.begin()));
+            EXPECT_EQ(ours[960], 0x5555);  // nothing written past 120 ms
+            // A loss before a packet longer than 60 ms is concealed, not
+            // rebuilt into more than the caller has room for.
+            if (ms > 60) {
+                EXPECT_EQ(codec.DecodeLost(payload, length, ours.data()), 0);
+            }
+        }
+        opus_encoder_destroy(encoder);
+        opus_decoder_destroy(bare);
+    }
+    TCodecOpus codec(library_);
+    std::vector<int16_t> pcm(1000, 0);
+    // Code 3 packets of 2.5 ms CELT frames: 48 of them are 120 ms (empty
+    // frames, heard as quiet), 49 would be 122.5 ms.
+    const uint8_t longest[] = {0x83, 48};
+    const uint8_t tooLong[] = {0x83, 49};
+    EXPECT_EQ(codec.Decode(longest, pcm.data(), 2), 1920);
+    EXPECT_EQ(codec.Decode(tooLong, pcm.data(), 2), 0);
 }
 
 }  // namespace

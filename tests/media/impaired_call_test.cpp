@@ -223,3 +223,25 @@ TEST_F(ImpairedCallTest, OpusFecConcealsFewerFramesThanOpusWithout) {
     EXPECT_GT(outcomes[1].rebuilt, outcomes[1].lost / 2);
     EXPECT_LT(outcomes[1].concealed, outcomes[0].concealed);
 }
+
+// G.729 both ways across the same poor line: the tone comes out as the tone
+// (the strongest of its neighbours, without a hole), the losses are
+// concealed, and the figures rate it by G.729's own impairment.
+TEST_F(ImpairedCallTest, G729CarriesTheToneAcrossThePoorLine) {
+    A->SetCodec(media::CreateCodec(18, "annexb=no"));
+    B->SetCodec(media::CreateCodec(18, "annexb=no"));
+    if (!A->GetCodec()) GTEST_SKIP() << "no G.729 library";
+    const auto tone = media_test::Sine(1000, 8000 * 6, kToneAmplitude);
+    const relay::TRelaySummary line = Run(tone, PoorLine(), 400);
+    const media::TCallQuality quality = B->GetQuality();
+    const auto heard = Recorded();
+    std::printf("relay: %s\ng729 receiver: %s\n", line.Text().c_str(), quality.Text().c_str());
+    ASSERT_GT(line.lost, 0);
+    EXPECT_EQ(Holes(heard), 0);
+    EXPECT_EQ(media_test::StrongestOf(heard, {500, 1000, 1500, 2000}), 1000);
+    EXPECT_EQ(quality.payloadType, 18);
+    EXPECT_GE(quality.concealed, line.lost);
+    // G.729's Ie of 11 keeps even a clean line below G.711's rating.
+    EXPECT_GT(quality.r, 60);
+    EXPECT_LT(quality.r, 85);
+}

@@ -4,6 +4,8 @@
 #include <utility>
 
 #include "sip/sdp.h"
+#include "sip/sdp_formats.h"
+#include "sip/sdp_payload_numbers.h"
 #include "tests/sip/fake_call.h"
 
 namespace {
@@ -227,6 +229,47 @@ TEST_F(Sdp, FormatParametersAreReadPerPayloadTypeOfTheAudioStream) {
     EXPECT_EQ(FormatParametersOf(audio, 18), "annexb=no");  // the session-level line is no stream's
     EXPECT_EQ(FormatParametersOf(audio, 96), "");
     EXPECT_EQ(FormatParametersOf(audio, 0), "");
+}
+
+// Our numbers for what an m= line lists: static types by number, dynamic
+// ones by encoding and clock rate (names case-blind), or by number when the
+// offer gives no rtpmap; what we cannot code, a wrong clock rate, or a
+// codec listed twice drops out.
+TEST(PayloadNumbers, DynamicTypesByTheirRtpmap) {
+    struct TCase {
+        std::string lines;
+        std::vector<int> listed;
+        std::vector<TPayloadNumber> numbers;
+    };
+    const TCase cases[] = {
+        {"a=rtpmap:96 opus/48000/2\r\n", {96, 0}, {{111, 96}, {0, 0}}},
+        {"a=rtpmap:107 OPUS/48000/2\r\na=rtpmap:98 Speex/8000\r\n", {98, 107}, {{110, 98}, {111, 107}}},
+        {"a=rtpmap:111 iLBC/8000\r\n", {111, 8}, {{8, 8}}},
+        {"a=rtpmap:111 speex/8000\r\na=rtpmap:110 opus/48000/2\r\n", {110, 111}, {{111, 110}, {110, 111}}},
+        {"", {111, 110, 18}, {{111, 111}, {110, 110}, {18, 18}}},
+        {"a=rtpmap:96 opus/8000\r\na=rtpmap:97 opus\r\n", {96, 97, 0}, {{0, 0}}},
+        {"a=rtpmap:96 opus/48000/2\r\na=rtpmap:97 opus/48000/2\r\n", {96, 97}, {{111, 96}}},
+        {"a=rtpmap:100 G729/8000\r\n", {100, 18}, {{18, 100}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.lines);
+        const TSdpAudio audio = ReadSdpAudio("v=0\r\nc=IN IP4 10.0.0.1\r\nm=audio 4000 RTP/AVP 96\r\n" + c.lines);
+        EXPECT_EQ(PayloadNumbers(audio, c.listed), c.numbers);
+    }
+    const std::vector<TPayloadNumber> numbers = {{111, 96}, {0, 0}};
+    EXPECT_EQ(OwnPayloadTypes(numbers), (std::vector<int>{111, 0}));
+    EXPECT_EQ(WirePayloadType(numbers, 111), 96);
+    EXPECT_EQ(WirePayloadType(numbers, 18), 18);
+}
+
+// A codec the far end numbered otherwise is written under its number, with
+// the rtpmap a dynamic type needs.
+TEST(FormatLines, UnderTheFarEndsNumber) {
+    EXPECT_EQ(AnswerFormatLines(111, 96, "useinbandfec=1"), "a=rtpmap:96 opus/48000/2\r\na=fmtp:96 useinbandfec=1\r\n");
+    EXPECT_EQ(AnswerFormatLines(0, 0, ""), "");
+    EXPECT_EQ(AnswerFormatLines(110, 110, ""), "a=rtpmap:110 speex/8000\r\n");
+    EXPECT_EQ(AnswerFormatLines(18, 18, "annexb=no"), "a=rtpmap:18 G729/8000\r\na=fmtp:18 annexb=no\r\n");
+    EXPECT_EQ(OfferFormatLines(111, 107).substr(0, 27), "a=rtpmap:107 opus/48000/2\r\n");
 }
 
 }  // namespace

@@ -1,0 +1,35 @@
+// Dynamic payload types are the offerer's choice (RFC 3264 section 6.1): a
+// far end may offer Opus as 96 or 107, or use 111, which we give Opus, for
+// something else entirely. The agent chooses among its codecs by its own
+// numbers (media/codec_names.h) and speaks to the far end in the far end's:
+// these functions translate between the two by the a=rtpmap lines.
+#pragma once
+
+#include <string_view>
+#include <vector>
+
+#include "sip/sdp.h"
+
+// Our number for the codec an SDP lists as `wire` with `rtpmap` (its
+// a=rtpmap value after the number, "opus/48000/2"; empty when none was
+// given). A static type (below 96) is known by its number; a dynamic one by
+// its encoding name and clock rate, or, without an rtpmap, by its number as
+// we would use it. -1 for a codec we do not know.
+int OwnPayloadType(int wire, std::string_view rtpmap);
+
+// A codec listed on an m= line: our number for it and the far end's.
+struct TPayloadNumber {
+    int own = -1;
+    int wire = -1;
+    bool operator==(const TPayloadNumber&) const = default;
+};
+
+// The codecs of `listed` (an m= line's types, in order) that we know, with
+// both numbers; a codec listed twice counts once, under its first number.
+std::vector<TPayloadNumber> PayloadNumbers(const TSdpAudio& audio, const std::vector<int>& listed);
+
+// Our numbers of `numbers`, in order.
+std::vector<int> OwnPayloadTypes(const std::vector<TPayloadNumber>& numbers);
+
+// The far end's number for our `own`, or `own` itself when it is not listed.
+int WirePayloadType(const std::vector<TPayloadNumber>& numbers, int own);
