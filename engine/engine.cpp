@@ -324,6 +324,11 @@ void TSipEngine::SendText(const std::string& composed, const std::string& addres
     // The answer to a message repeats most of it: one longer than the agent
     // reads could never be answered in a way it hears.
     if (composed.size() > kMaxDatagram) throw ESipError("message too long");
+    // Not even as far as the first proxy may a sips: request travel in the
+    // clear (RFC 3261 26.2.2).
+    if (RequestUriIsSips(composed) && TopViaTransport(composed) != TSignallingTransport::kTls)
+        throw ESipError("a sips: address is reached only over TLS; the account uses " +
+                        SignallingTransportName(TopViaTransport(composed)));
     const TWireFacts composedFacts = WireFactsOfText(composed);
     const std::string text =
         mayMove ? MovedForSize(composedFacts, composed, address, static_cast<uint16_t>(port)) : composed;

@@ -101,3 +101,19 @@ std::string WithTopViaTransport(std::string_view message, TSignallingTransport t
     if (token != std::string_view::npos) rewritten.replace(token, length, ViaTransportToken(transport));
     return rewritten;
 }
+
+bool IsSipsUri(std::string_view uri) {
+    while (!uri.empty() && (uri.front() == ' ' || uri.front() == '\t')) uri.remove_prefix(1);
+    const std::size_t open = uri.find('<');
+    if (open != std::string_view::npos) uri.remove_prefix(open + 1);
+    return uri.size() >= 5 && EqualsNoCase(uri.substr(0, 5), "sips:");
+}
+
+bool RequestUriIsSips(std::string_view message) {
+    const std::size_t space = message.find(' ');
+    const std::size_t end = message.find("\r\n");
+    if (space == std::string_view::npos || (end != std::string_view::npos && space > end)) return false;
+    // A status line ("SIP/2.0 200 OK") has no Request-URI.
+    if (message.substr(0, space) == "SIP/2.0") return false;
+    return IsSipsUri(message.substr(space + 1, 5));
+}

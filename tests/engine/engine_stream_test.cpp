@@ -249,5 +249,17 @@ TEST_F(EngineLargeRequestTest, CancelFollowsItsLargeInviteOverTcp) {
     EXPECT_EQ(cancel.port, invite.port);
 }
 
+// A sips: address asks for TLS on every hop: an account on UDP or TCP
+// refuses to call it rather than send its INVITE in the clear.
+TEST_F(EngineTest, SipsTargetIsRefusedOnAnAccountWithoutTls) {
+    for (const TSignallingTransport transport : {TSignallingTransport::kUdp, TSignallingTransport::kTcp}) {
+        const ISipAccountPtr account = AddAccount();
+        account->SetTransport(transport);
+        EXPECT_THROW(Engine->MakeCall(account, "sips:5550100@127.0.0.1", -1, -1), ESipError);
+    }
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_TRUE(Server.NextOf("INVITE", "", 300ms).empty());
+}
+
 }  // namespace
 }  // namespace sip_test

@@ -135,6 +135,22 @@ TEST(SignallingTransportTest, TopViaTransportRewritten) {
     }
 }
 
+TEST(SignallingTransportTest, SipsRequestUriFound) {
+    const struct {
+        const char* text;
+        bool sips;
+    } cases[] = {
+        {"INVITE sips:bob@example.com SIP/2.0\r\n\r\n", true},
+        {"BYE SIPS:bob@10.0.0.1:5061;transport=tls SIP/2.0\r\n\r\n", true},
+        {"INVITE sip:bob@example.com SIP/2.0\r\nContact: <sips:a@b>\r\n\r\n", false},
+        {"SIP/2.0 200 OK\r\nTo: <sips:bob@example.com>\r\n\r\n", false},
+        {"\r\n\r\n", false},
+    };
+    for (const auto& item : cases) EXPECT_EQ(RequestUriIsSips(item.text), item.sips) << item.text;
+    EXPECT_TRUE(IsSipsUri("\"Bob\" <sips:bob@example.com>"));
+    EXPECT_FALSE(IsSipsUri("<sip:sips@example.com>"));
+}
+
 TEST(SignallingTransportTest, SettingNamesRoundTripAndUnknownRaises) {
     for (const char* name : {"udp", "tcp", "tls"}) {
         EXPECT_EQ(SignallingTransportName(ParseSignallingTransport(name)), name);
