@@ -201,6 +201,8 @@ void TSipEngine::SetActive(bool value) {
         socket = std::move(Socket_);
         streams = std::move(Streams_);
         StreamTargets_.clear();
+        UdpFallbacks_.clear();
+        MovedBranches_.clear();
     }
     streams.reset();  // joins the connections' thread outside the socket lock
     socket.reset();   // joins the receive thread outside the socket lock
@@ -317,14 +319,22 @@ void TSipEngine::DropConnection(const std::string& address, uint16_t port) {
 
 // Every SIP message the agent composes passes here once; the transaction
 // layer keeps what it must send again.
-void TSipEngine::SendText(const std::string& text, const std::string& address, int port,
-                          bool remember) {
+void TSipEngine::SendText(const std::string& composed, const std::string& address, int port,
+                          bool remember, bool mayMove) {
     // The answer to a message repeats most of it: one longer than the agent
     // reads could never be answered in a way it hears.
-    if (text.size() > kMaxDatagram) throw ESipError("message too long");
+    if (composed.size() > kMaxDatagram) throw ESipError("message too long");
+    // Not even as far as the first proxy may a sips: request travel in the
+    // clear (RFC 3261 26.2.2).
+    if (RequestUriIsSips(composed) && TopViaTransport(composed) != TSignallingTransport::kTls)
+        throw ESipError("a sips: address is reached only over TLS; the account uses " +
+                        SignallingTransportName(TopViaTransport(composed)));
+    const TWireFacts composedFacts = WireFactsOfText(composed);
+    const std::string text =
+        mayMove ? MovedForSize(composedFacts, composed, address, static_cast<uint16_t>(port)) : composed;
     // Kept before it leaves: the answer may come back before this thread
     // runs again, and an answer to nothing kept is dropped.
-    const TWireFacts facts = remember ? WireFactsOfText(text) : TWireFacts{};
+    const TWireFacts facts = remember ? composedFacts : TWireFacts{};
     if (facts.IsSip()) {
         // A connection delivers or fails by itself: no retransmissions on it
         // (RFC 3261 17.1.1.2, 17.1.2.2), only the limits.

@@ -236,8 +236,17 @@ private:
                         bool established);
     // `remember` false: the transaction layer does not keep the message (a
     // refusal of a request that was never the call's).
+    // `mayMove` false: a large request stays on UDP (it is the fall-back of
+    // one whose connection failed).
     void SendText(const std::string& text, const std::string& address, int port,
-                  bool remember = true);
+                  bool remember = true, bool mayMove = true);
+    // A request too large for one datagram, with its top Via on TCP; `text`
+    // itself when it stays on UDP (engine_large_requests.cpp).
+    std::string MovedForSize(const TWireFacts& facts, const std::string& text, const std::string& address,
+                             uint16_t port);
+    // The requests moved off UDP toward a peer whose connection never came
+    // up are sent over UDP after all (RFC 3261 18.1.1).
+    void FallBackToUdp(const std::string& address, uint16_t port, bool established);
     void SendToAccount(ISipAccount& account, const std::string& text);
     void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text,
                    bool remember = true);
@@ -473,6 +482,11 @@ private:
     // CA file), by "address:port"; other peers are verified by address.
     std::unordered_map<std::string, TStreamTransport::TTarget> StreamTargets_;  // guarded by SocketLock_
     std::string LastCaFile_;  // guarded by SocketLock_
+    // Requests moved from UDP to TCP for their size, as they were before,
+    // by "address:port" until that connection ends; and the branches of the
+    // last ones moved, whose CANCEL must take the same way.
+    std::unordered_map<std::string, std::vector<std::string>> UdpFallbacks_;  // guarded by SocketLock_
+    std::vector<std::string> MovedBranches_;                                  // guarded by SocketLock_
 
     // Looks up the server names of lost registrations before their retry.
     TNameResolver Resolver_;

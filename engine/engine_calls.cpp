@@ -66,6 +66,8 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     // A number that cannot be written in a URI is refused before the call
     // takes a port.
     const std::string remoteUri = sip_header::TargetUri(number, sip_compose::DomainPart(*account));
+    if (IsSipsUri(remoteUri) && account->GetTransport() != TSignallingTransport::kTls)
+        throw ESipError("a sips: address is called only from an account on TLS");
     const std::shared_ptr<TCall> call = NewCall(account, "");
     call->SetMicrophoneDevice(microphoneDevice);
     call->SetSpeakerDevice(speakerDevice);

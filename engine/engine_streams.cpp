@@ -33,6 +33,7 @@ void TSipEngine::OnStreamClosed(const std::string& address, uint16_t port, const
             }
         }
     }
+    FallBackToUdp(address, port, established);
     for (const ISipAccountPtr& account : failed) RaiseRegistrationBye(account);
     for (const ISipAccountPtr& account : again) SendRegister(account);
 }

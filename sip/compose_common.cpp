@@ -29,6 +29,17 @@ std::string AccountNameAddr(ISipAccount& account) {
            sip_header::EscapeUserPart(account.GetUserName()) + "@" + DomainPart(account) + ">";
 }
 
+std::string CallContactUri(ISipCall& call, ISipAccount& account) {
+    std::string uri = account.GetContactUri();
+    if (!call.Dialog().Secure() || account.GetTransport() != TSignallingTransport::kTls) return uri;
+    // The scheme says TLS already; ";transport=tls" beside it is deprecated
+    // (RFC 5630 3.1.3).
+    const std::string parameter = UriTransportParameter(TSignallingTransport::kTls);
+    const std::size_t found = uri.find(parameter);
+    if (found != std::string::npos) uri.erase(found, parameter.size());
+    return "sips:" + uri.substr(uri.find(':') + 1);
+}
+
 ISipAccountPtr CallAccount(ISipCall& call) {
     ISipAccountPtr account = call.GetAccount();
     if (!account) throw std::logic_error("call without account");

@@ -34,6 +34,10 @@ std::string DomainPart(ISipAccount& account);
 // "<display><sip:user@domain>" as From and To of the account's own requests.
 std::string AccountNameAddr(ISipAccount& account);
 
+// Our Contact URI in a call's messages: sips: in a secure dialog of a TLS
+// account (RFC 3261 8.1.1.8, 12.1.1), the account's own otherwise.
+std::string CallContactUri(ISipCall& call, ISipAccount& account);
+
 // The account a call belongs to, never null. Every call is created with one;
 // a call without it is a programming error and raises.
 ISipAccountPtr CallAccount(ISipCall& call);

@@ -31,8 +31,8 @@ std::string CallCredentials(ISipCall& call, ISipAccount& account, TDigestRequest
     return line;
 }
 
-std::string ContactLine(ISipAccount& account) {
-    return "Contact: <" + account.GetContactUri() + ">\r\n";
+std::string ContactLine(ISipCall& call, ISipAccount& account) {
+    return "Contact: <" + CallContactUri(call, account) + ">\r\n";
 }
 
 std::string CallIdLine(ISipCall& call) { return "Call-ID: " + call.GetCallId() + "\r\n"; }
@@ -55,7 +55,7 @@ std::string InviteHead(ISipCall& call, ISipAccount& account, const std::string& 
     text += CSeqLine(call.Dialog().LocalCSeq(), "INVITE");
     text += CallIdLine(call);
     text.append(kAllowLine);
-    text += ContactLine(account);
+    text += ContactLine(call, account);
     text.append(kMaxForwardsLine);
     return text;
 }
@@ -147,7 +147,7 @@ std::string ReferText(ISipCall& call, const std::string& referTarget, bool withC
     }
     text += "Refer-To: <" + sip_header::TargetUri(referTarget, DomainPart(*account)) + ">\r\n";
     text += "Referred-By: <" + call.Dialog().LocalUri() + ">\r\n";
-    text += ContactLine(*account);
+    text += ContactLine(call, *account);
     text += CSeqLine(call.Dialog().LocalCSeq(), "REFER");
     text += "Content-Length: 0\r\n\r\n";
     return text;
@@ -180,7 +180,7 @@ std::string ComposeAckWithCredentials(ISipCall& call, const TSipMessage& respons
     // The ACK of a 2xx is a request of its own inside the dialog: a proxy
     // that record-routed passes it on only along the route set.
     text += call.Dialog().RouteLines();
-    text += ContactLine(*account);
+    text += ContactLine(call, *account);
     text += AckCSeqLine(response);
     if (Challenged(call)) {
         text += CallCredentials(call, *account, TDigestRequest::Ack,
@@ -314,7 +314,7 @@ std::string ComposeReferNotify(ISipCall& call, const std::string& sipfrag, bool 
     text += "To: <" + call.Dialog().RemoteUri() + ">;tag=" + call.Dialog().RemoteTag() + "\r\n";
     text += CallIdLine(call);
     text += CSeqLine(call.Dialog().LocalCSeq(), "NOTIFY");
-    text += ContactLine(*account);
+    text += ContactLine(call, *account);
     text.append(kMaxForwardsLine);
     text += "Event: refer\r\n";
     text += final ? "Subscription-State: terminated;reason=noresource\r\n"
@@ -336,7 +336,7 @@ std::string ComposeInfo(ISipCall& call, char digit) {
     text += CallIdLine(call);
     text += CSeqLine(call.Dialog().LocalCSeq(), "INFO");
     text.append(kMaxForwardsLine);
-    text += ContactLine(*account);
+    text += ContactLine(call, *account);
     text += "Content-Type: application/dtmf-relay\r\n";
     std::string body = "Signal= ";
     body += digit;

@@ -139,7 +139,7 @@ std::string OkWithSdpHead(ISipCall& call) {
     text += call.GetToHeader() + ";tag=" + call.Dialog().LocalTag() + "\r\n";
     text += call.GetFromHeader() + "\r\n";
     text += CallResponseIds(call);
-    text += "Contact: <" + account->GetContactUri() + ">\r\n";
+    text += "Contact: <" + CallContactUri(call, *account) + ">\r\n";
     text.append(kAllowLine);
     text += "Content-Type: application/sdp\r\n";
     return text;

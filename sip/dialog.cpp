@@ -1,5 +1,7 @@
 #include "sip/dialog.h"
 
+#include "sip/signalling_transport.h"
+
 #include <stdexcept>
 
 #include "sip/message.h"
@@ -44,6 +46,7 @@ void TDialog::StartOutgoing(const std::string& localUri, const std::string& remo
     LocalUri_ = localUri;
     RemoteUri_ = remoteUri;
     LocalCSeq_ = firstCSeq;
+    Secure_ = IsSipsUri(remoteUri);
 }
 
 void TDialog::TakeAnswer(const TSipMessage& response) {
@@ -91,6 +94,8 @@ void TDialog::StartIncoming(const TSipMessage& invite, uint32_t firstCSeq) {
     RemoteCSeq_ = ParseCSeq(invite.CSeqNumber);
     LocalCSeq_ = firstCSeq;
     TakeRouteSet(invite, false);
+    Secure_ = IsSipsUri(invite.RequestUri) ||
+              (RouteSet_.empty() ? IsSipsUri(invite.Contact) : IsSipsUri(RouteSet_.front()));
 }
 
 void TDialog::Confirm() {
@@ -125,6 +130,11 @@ bool TDialog::NoteOtherFork(const std::string& remoteTag) {
 TDialogState TDialog::State() const {
     TGuard guard(Lock_);
     return State_;
+}
+
+bool TDialog::Secure() const {
+    TGuard guard(Lock_);
+    return Secure_;
 }
 
 bool TDialog::Established() const {

@@ -97,6 +97,10 @@ public:
     // "Record-Route: " lines as the far end's INVITE listed them, for our
     // answers to it.
     std::string RecordRouteLines() const;
+    // A dialog begun by a request for a sips: URI, or (incoming) one whose
+    // first Record-Route or, without any, Contact is sips: (RFC 3261 12.1):
+    // our Contact in it is sips: as well.
+    bool Secure() const;
     // Whether `request` names this dialog: the Call-ID, its From tag the
     // remote tag and its To tag the local one.
     bool Names(const TSipMessage& request) const;
@@ -111,6 +115,7 @@ private:
     TDialogState State_ = TDialogState::kNone;
     bool Incoming_ = false;
     bool WasConfirmed_ = false;
+    bool Secure_ = false;
     std::string RemoteTag_, LocalUri_, RemoteUri_, RemoteContact_;
     uint32_t LocalCSeq_ = 0;
     std::optional<uint32_t> RemoteCSeq_;

@@ -77,12 +77,18 @@ std::string ReasonPhrase(int status) {
 
 std::optional<THostPort> UriHostPort(std::string_view uri) {
     uri = AddrSpec(uri);
-    if (!StartsWithNoCase(uri, "sip:")) return std::nullopt;
-    uri.remove_prefix(4);
+    THostPort target;
+    if (StartsWithNoCase(uri, "sips:")) {
+        uri.remove_prefix(5);
+        target.port = 5061;
+    } else if (StartsWithNoCase(uri, "sip:")) {
+        uri.remove_prefix(4);
+    } else {
+        return std::nullopt;
+    }
     const std::size_t at = uri.find('@');
     if (at != std::string_view::npos) uri.remove_prefix(at + 1);
     uri = uri.substr(0, uri.find_first_of(";?"));
-    THostPort target;
     const std::size_t colon = uri.find(':');
     target.host = std::string(uri.substr(0, colon));
     if (target.host.empty()) return std::nullopt;

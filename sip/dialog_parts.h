@@ -29,6 +29,7 @@ struct THostPort {
     int port = 5060;
 };
 
-// The host and port a SIP URI names ("<sip:proxy.example:5070;lr>",
-// "sip:bob@10.0.0.1"); nothing for anything else.
+// The host and port a sip: or sips: URI names ("<sip:proxy.example:5070;lr>",
+// "sip:bob@10.0.0.1"; 5061 for a sips: URI without one); nothing for
+// anything else.
 std::optional<THostPort> UriHostPort(std::string_view uri);

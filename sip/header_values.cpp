@@ -125,6 +125,9 @@ void RequireHost(std::string_view host, std::string_view what) {
 }
 
 std::string TargetUri(std::string_view target, std::string_view domain) {
+    // A sips: target stays one: the user asked for TLS all the way.
+    const bool secure = sip_text::StartsWithNoCase(target, "sips:");
+    if (secure) target.remove_prefix(5);
     if (sip_text::StartsWithNoCase(target, "sip:")) target.remove_prefix(4);
     const std::size_t at = target.rfind('@');
     const std::string_view user = target.substr(0, at);
@@ -136,7 +139,7 @@ std::string TargetUri(std::string_view target, std::string_view domain) {
                                     std::to_string(kMaxUserPartLength) + " characters)");
     }
     RequireHost(host, "the host of the number or target");
-    return "sip:" + escapedUser + "@" + std::string(host);
+    return (secure ? "sips:" : "sip:") + escapedUser + "@" + std::string(host);
 }
 
 void RequireDialTarget(std::string_view target) {

@@ -1,6 +1,7 @@
 #include "sip/signalling_transport.h"
 
 #include <stdexcept>
+#include <utility>
 
 
 namespace {
@@ -31,6 +32,21 @@ std::size_t FindTopVia(std::string_view message) {
         line = end;
     }
     return std::string_view::npos;
+}
+
+// Where the transport token of the top Via's sent-protocol starts and how
+// long it is; npos when the message has no such Via.
+std::pair<std::size_t, std::size_t> TopViaTransportToken(std::string_view message) {
+    const std::size_t value = FindTopVia(message);
+    if (value == std::string_view::npos) return {std::string_view::npos, 0};
+    const std::size_t slash = message.find("SIP/2.0/", value);
+    const std::size_t end = message.find("\r\n", value);
+    if (slash == std::string_view::npos || slash > end) return {std::string_view::npos, 0};
+    const std::size_t token = slash + 8;
+    std::size_t stop = token;
+    while (stop < message.size() && message[stop] != ' ' && message[stop] != '\t' && message[stop] != '\r')
+        ++stop;
+    return {token, stop - token};
 }
 
 }  // namespace
@@ -71,17 +87,33 @@ std::string UriTransportParameter(TSignallingTransport transport) {
 }
 
 TSignallingTransport TopViaTransport(std::string_view message) {
-    const std::size_t value = FindTopVia(message);
-    if (value == std::string_view::npos) return TSignallingTransport::kUdp;
-    const std::size_t slash = message.find("SIP/2.0/", value);
-    const std::size_t end = message.find("\r\n", value);
-    if (slash == std::string_view::npos || slash > end) return TSignallingTransport::kUdp;
-    const std::size_t token = slash + 8;
-    std::size_t stop = token;
-    while (stop < message.size() && message[stop] != ' ' && message[stop] != '\t' && message[stop] != '\r')
-        ++stop;
-    const std::string_view name = message.substr(token, stop - token);
+    const auto [token, length] = TopViaTransportToken(message);
+    if (token == std::string_view::npos) return TSignallingTransport::kUdp;
+    const std::string_view name = message.substr(token, length);
     if (EqualsNoCase(name, "TCP")) return TSignallingTransport::kTcp;
     if (EqualsNoCase(name, "TLS")) return TSignallingTransport::kTls;
     return TSignallingTransport::kUdp;
+}
+
+std::string WithTopViaTransport(std::string_view message, TSignallingTransport transport) {
+    const auto [token, length] = TopViaTransportToken(message);
+    std::string rewritten(message);
+    if (token != std::string_view::npos) rewritten.replace(token, length, ViaTransportToken(transport));
+    return rewritten;
+}
+
+bool IsSipsUri(std::string_view uri) {
+    while (!uri.empty() && (uri.front() == ' ' || uri.front() == '\t')) uri.remove_prefix(1);
+    const std::size_t open = uri.find('<');
+    if (open != std::string_view::npos) uri.remove_prefix(open + 1);
+    return uri.size() >= 5 && EqualsNoCase(uri.substr(0, 5), "sips:");
+}
+
+bool RequestUriIsSips(std::string_view message) {
+    const std::size_t space = message.find(' ');
+    const std::size_t end = message.find("\r\n");
+    if (space == std::string_view::npos || (end != std::string_view::npos && space > end)) return false;
+    // A status line ("SIP/2.0 200 OK") has no Request-URI.
+    if (message.substr(0, space) == "SIP/2.0") return false;
+    return IsSipsUri(message.substr(space + 1, 5));
 }

@@ -25,3 +25,17 @@ std::string UriTransportParameter(TSignallingTransport transport);
 // The transport of the top Via of a whole message text ("Via: SIP/2.0/TCP
 // ..."); UDP when the text has no Via or names another transport.
 TSignallingTransport TopViaTransport(std::string_view message);
+// Whether the request line of `message` names a sips: URI, which may only be
+// reached over TLS hop by hop (RFC 3261 26.2.2).
+bool RequestUriIsSips(std::string_view message);
+// Whether `uri` (a bare URI or a name-addr "<sips:...>") is a sips: URI.
+bool IsSipsUri(std::string_view uri);
+
+// `message` with the sent-protocol of its top Via naming `transport`
+// instead; unchanged when it has no Via.
+std::string WithTopViaTransport(std::string_view message, TSignallingTransport transport);
+
+// A request that could be fragmented on UDP goes over TCP instead (RFC 3261
+// 18.1.1). The path MTU is never known here, so 1300 bytes is the largest
+// request that still goes as one datagram.
+inline constexpr std::size_t kLargestUdpRequest = 1300;

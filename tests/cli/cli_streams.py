@@ -11,8 +11,8 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, Agent, Failure, caller_args,  # noqa: E402
-                       run_case, tcp_listening, wait_ready)
+from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, TONE_LEAD, TONE_SECONDS, Agent, Failure,  # noqa: E402
+                       caller_args, check_tone_recorded, run_case, tcp_listening, wait_ready, write_tone_wav)
 
 TCP_PORT = 5260
 TLS_PORT = 5261
@@ -66,9 +66,11 @@ def stop(proc):
         proc.wait()
 
 
-def agent(cli, workdir, name, port, user, server, extra):
-    return Agent(cli, name, caller_args(port, user, server, ["--password", user + "pw", "--auto-answer",
-                                                              "--dtmf", "info"] + extra), workdir)
+def agent(cli, workdir, name, port, user, server, extra, mic="null", speaker="null"):
+    args = caller_args(port, user, server, ["--password", user + "pw", "--auto-answer", "--dtmf", "info"] + extra)
+    args[args.index("--mic") + 1] = mic
+    args[args.index("--speaker") + 1] = speaker
+    return Agent(cli, name, args, workdir)
 
 
 def connection_ports(pid, server_port):
@@ -94,9 +96,16 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
         if line != answered(n):
             raise Failure(f"{one.name}: '{line}', not '{answered(n)}'")
 
+    # Alice's tone must reach bob's recording of the first call: the voice
+    # crosses whatever the signalling's transport made of the media.
+    tone = os.path.join(workdir, "tone.wav")
+    heard = os.path.join(workdir, "heard.wav")
+    write_tone_wav(tone)
     try:
-        bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", server, ["--transport", transport] + extra)
-        alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", server, ["--transport", transport] + extra)
+        bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", server, ["--transport", transport] + extra,
+                    speaker=heard)
+        alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", server, ["--transport", transport] + extra,
+                      mic=tone)
         for one in (bob, alice):
             one.send("register")
             one.expect("registered")
@@ -104,6 +113,8 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
         bob.expect("incoming alice")
         expect_answered(bob, 1)
         expect_answered(alice, 1)
+        # The tone plays out before hold stops the voice.
+        alice.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
         alice.send("dtmf 4")
         bob.expect("dtmf 4")
         alice.send("hold")
@@ -139,6 +150,7 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
             one.send("quit")
             one.expect("unregistered")
             one.finish()
+        check_tone_recorded(heard, f"alice to bob over {transport}")
         log = open(os.path.join(workdir, "kamailio.log")).read()
         # Every request reached the proxy over the transport asked for.
         seen = set(re.findall(r"REQ \w+ \S+ from (\w+):", log))

@@ -19,8 +19,10 @@ public:
         uint16_t port = 0;  // the far port of its connection
     };
 
-    TStreamServer()
-        : Transport_(std::optional<uint16_t>(0),
+    // Listens on `port`: a UDP server's own port makes it one that takes
+    // both transports.
+    explicit TStreamServer(uint16_t port = 0)
+        : Transport_(std::optional<uint16_t>(port),
                      [this](const std::string&, uint16_t port, const std::string& text) {
                          std::lock_guard<std::mutex> guard(Lock_);
                          Received_.push_back({text, port});
@@ -177,6 +179,86 @@ TEST_F(EngineStreamTest, RequestOnIncomingConnectionIsAnsweredOnIt) {
     ASSERT_FALSE(answer.text.empty());
     EXPECT_EQ(TSipMessage(answer.text).StatusCode, "200");
     EXPECT_EQ(answer.port, Engine->StreamPort());
+}
+
+// An account on UDP whose request would not fit one datagram: it goes over
+// TCP to the same server port, and falls back to UDP when the server takes
+// no connection.
+class EngineLargeRequestTest : public EngineTest {
+protected:
+    ISipAccountPtr UdpAccount() { return AddAccount(); }
+    static std::string Body(std::size_t size) { return std::string(size, 'x'); }
+    static bool ViaSays(const std::string& text, const std::string& transport) {
+        return TSipMessage(text).ViaHeaders.rfind("Via: SIP/2.0/" + transport + " ", 0) == 0;
+    }
+};
+
+TEST_F(EngineLargeRequestTest, LargeRequestGoesOverTcpWithItsViaAndIsNotResent) {
+    TStreamServer tcp(Server.Port());
+    ASSERT_EQ(tcp.Port(), Server.Port());
+    const ISipAccountPtr account = UdpAccount();
+    Engine->SendMessage(account, "5550100", Body(1400));
+    const TStreamServer::TReceived large = tcp.NextOf("MESSAGE");
+    ASSERT_FALSE(large.text.empty());
+    EXPECT_TRUE(ViaSays(large.text, "TCP")) << large.text;
+    EXPECT_NE(large.text.find(Body(1400)), std::string::npos);
+    // No Timer E on the connection, and no copy over UDP either.
+    AdvanceTransactions(2000ms);
+    EXPECT_TRUE(tcp.Silent(300ms));
+    EXPECT_TRUE(Server.NextOf("MESSAGE", "", 300ms).empty());
+    tcp.Reply(large, Respond(large.text, "200 OK", "m1"));
+
+    // A small one still goes as a datagram.
+    Engine->SendMessage(account, "5550100", Body(100));
+    const std::string small = Server.NextOf("MESSAGE");
+    ASSERT_FALSE(small.empty());
+    EXPECT_TRUE(ViaSays(small, "UDP")) << small;
+}
+
+TEST_F(EngineLargeRequestTest, RefusedConnectionSendsTheRequestOverUdpAfterAll) {
+    // Nothing listens on TCP at the server's port.
+    const ISipAccountPtr account = UdpAccount();
+    Engine->SendMessage(account, "5550100", Body(1400));
+    const std::string fallen = Server.NextOf("MESSAGE");
+    ASSERT_FALSE(fallen.empty());
+    EXPECT_TRUE(ViaSays(fallen, "UDP")) << fallen;
+    EXPECT_NE(fallen.find(Body(1400)), std::string::npos);
+    // Over UDP it is a datagram like any other: resent until answered.
+    AdvanceTransactions(700ms);
+    EXPECT_FALSE(Server.NextOf("MESSAGE").empty());
+}
+
+// The CANCEL of an INVITE that went over TCP takes the same way, though it
+// is small itself.
+TEST_F(EngineLargeRequestTest, CancelFollowsItsLargeInviteOverTcp) {
+    TStreamServer tcp(Server.Port());
+    // Long names make the INVITE too large for one datagram.
+    const ISipAccountPtr account = AddAccount(std::string(400, '4'));
+    account->SetDisplayName(std::string(120, 'B'));
+    const ISipCallPtr call = Engine->MakeCall(account, std::string(120, '5'), -1, -1);
+    const TStreamServer::TReceived invite = tcp.NextOf("INVITE");
+    ASSERT_FALSE(invite.text.empty());
+    EXPECT_TRUE(ViaSays(invite.text, "TCP")) << invite.text;
+    tcp.Reply(invite, Respond(invite.text, "180 Ringing", "callee1"));
+    ASSERT_TRUE(Sink->WaitFor("Ringback"));
+    Engine->HangUp(call);
+    const TStreamServer::TReceived cancel = tcp.NextOf("CANCEL");
+    ASSERT_FALSE(cancel.text.empty());
+    EXPECT_LT(cancel.text.size(), kLargestUdpRequest);
+    EXPECT_TRUE(ViaSays(cancel.text, "TCP")) << cancel.text;
+    EXPECT_EQ(cancel.port, invite.port);
+}
+
+// A sips: address asks for TLS on every hop: an account on UDP or TCP
+// refuses to call it rather than send its INVITE in the clear.
+TEST_F(EngineTest, SipsTargetIsRefusedOnAnAccountWithoutTls) {
+    for (const TSignallingTransport transport : {TSignallingTransport::kUdp, TSignallingTransport::kTcp}) {
+        const ISipAccountPtr account = AddAccount();
+        account->SetTransport(transport);
+        EXPECT_THROW(Engine->MakeCall(account, "sips:5550100@127.0.0.1", -1, -1), ESipError);
+    }
+    EXPECT_EQ(Engine->Calls().Count(), 0);
+    EXPECT_TRUE(Server.NextOf("INVITE", "", 300ms).empty());
 }
 
 }  // namespace

@@ -74,6 +74,34 @@ TEST_F(DialogComposer, FirstInviteGolden) {
     EXPECT_EQ(parsed.PayloadTypes, (std::vector<int>{0, 8, 3, 110, 13}));
 }
 
+// Our Contact is sips: only where the dialog is secure and the account is
+// on TLS; elsewhere it stays the account's own.
+TEST_F(DialogComposer, ContactIsSipsInASecureDialogOfATlsAccount) {
+    const struct {
+        TSignallingTransport transport;
+        const char* remote;
+        const char* contact;
+    } rows[] = {
+        {TSignallingTransport::kTls, "sips:2001@sip.telvira.example", "Contact: <sips:1001@192.168.1.20:5075>\r\n"},
+        {TSignallingTransport::kTls, "sip:2001@sip.telvira.example",
+         "Contact: <sip:1001@192.168.1.20:5075;transport=tls>\r\n"},
+        {TSignallingTransport::kTcp, "sips:2001@sip.telvira.example",
+         "Contact: <sip:1001@192.168.1.20:5075;transport=tcp>\r\n"},
+    };
+    for (const auto& row : rows) {
+        const std::shared_ptr<TAccount> account = MakeTestAccount();
+        account->SetTransport(row.transport);
+        const std::shared_ptr<TFakeCall> call = MakeTestCall(account);
+        call->Dialog().StartOutgoing("sip:1001@sip.telvira.example", row.remote, 12);
+        const std::string invite = ComposeInvite(*call, "0 8");
+        EXPECT_EQ(invite.rfind(std::string("INVITE ") + row.remote + " SIP/2.0\r\n", 0), 0u) << invite;
+        EXPECT_NE(invite.find(row.contact), std::string::npos) << invite;
+        AnswerTestCall(*call, "srvtag1", "sips:2001@198.51.100.5");
+        // A re-INVITE inside the dialog keeps it.
+        EXPECT_NE(ComposeInvite(*call, "0 8").find(row.contact), std::string::npos) << row.remote;
+    }
+}
+
 TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
     Connect();
     Call->Direction = "sendonly";

@@ -53,6 +53,8 @@ TEST(UriHostPort, RouteAndContactForms) {
         {"sip:bob@10.0.0.1", true, "10.0.0.1", 5060},
         {"sip:bob@10.0.0.1:5080;transport=udp", true, "10.0.0.1", 5080},
         {"sip:bob@10.0.0.1:0", false, "", 0},
+        {"<sips:proxy.example;lr>", true, "proxy.example", 5061},
+        {"SIPS:bob@10.0.0.1:5063", true, "10.0.0.1", 5063},
         {"tel:+123", false, "", 0},
         {"", false, "", 0},
     };

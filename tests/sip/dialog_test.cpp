@@ -171,6 +171,37 @@ TEST(Dialog, IncomingTakesBothSidesFromTheInvite) {
     EXPECT_EQ(dialog.FirstRoute(), "<sip:10.0.0.1;lr>");
 }
 
+// Which incoming INVITEs make a dialog whose Contact must be sips: the
+// Request-URI, else the first Record-Route, else the Contact decides.
+TEST(Dialog, IncomingDialogIsSecureAsItsInviteSays) {
+    const struct {
+        const char* name;
+        std::string invite;
+        bool secure;
+    } rows[] = {
+        {"plain", Request("INVITE", "1", "sip:2001@198.51.100.7"), false},
+        {"sips request uri",
+         "INVITE sips:1001@192.0.2.20 SIP/2.0\r\nFrom: <sip:2001@x>;tag=far1\r\nCall-ID: c\r\n"
+         "CSeq: 1 INVITE\r\nContact: <sip:2001@198.51.100.7>\r\n\r\n",
+         true},
+        {"sips first record-route",
+         Request("INVITE", "1", "sip:2001@198.51.100.7",
+                 "Record-Route: <sips:10.0.0.1;lr>\r\nRecord-Route: <sip:10.0.0.2;lr>\r\n"),
+         true},
+        {"sips contact, plain record-route",
+         Request("INVITE", "1", "sips:2001@198.51.100.7", "Record-Route: <sip:10.0.0.1;lr>\r\n"), false},
+        {"sips contact, no record-route", Request("INVITE", "1", "sips:2001@198.51.100.7"), true},
+    };
+    for (const auto& row : rows) {
+        TDialog dialog(kCallId, "local1");
+        dialog.StartIncoming(TSipMessage(row.invite), 7);
+        EXPECT_EQ(dialog.Secure(), row.secure) << row.name;
+    }
+    TDialog outgoing(kCallId, "local1");
+    outgoing.StartOutgoing(kLocalUri, "sips:2001@sip.telvira.example", 5);
+    EXPECT_TRUE(outgoing.Secure());
+}
+
 TEST(Dialog, OutgoingRecordRouteLinesAreTheAnswersOrder) {
     TDialog dialog(kCallId, "local1");
     dialog.StartOutgoing(kLocalUri, kRemoteUri, 5);

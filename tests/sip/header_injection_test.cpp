@@ -61,6 +61,8 @@ TEST(HeaderValues, TargetUriTable) {
         {"bob@192.0.2.7:5080", "sip:bob@192.0.2.7:5080"},
         {"sip:bob@host.example", "sip:bob@host.example"},
         {"SIP:bob@[2001:db8::1]:5060", "sip:bob@[2001:db8::1]:5060"},
+        {"sips:bob@host.example", "sips:bob@host.example"},
+        {"SIPS:2001", "sips:2001@sip.telvira.example"},
         {"12 34", "sip:12%2034@sip.telvira.example"},
         {"bob@evil>;x=1", ""},
         {"bob@host\r\nX: 1", ""},

@@ -117,6 +117,40 @@ TEST(SignallingTransportTest, TopViaTransportOfMessages) {
     }
 }
 
+// Only the top Via's sent-protocol changes: the next Via, a Via in the body
+// and the rest of the line stay as they were.
+TEST(SignallingTransportTest, TopViaTransportRewritten) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"MESSAGE sip:a@b SIP/2.0\r\nVia: SIP/2.0/UDP h:5070;rport;branch=z9\r\nVia: SIP/2.0/UDP x\r\n\r\n",
+         "MESSAGE sip:a@b SIP/2.0\r\nVia: SIP/2.0/TCP h:5070;rport;branch=z9\r\nVia: SIP/2.0/UDP x\r\n\r\n"},
+        {"CANCEL sip:a@b SIP/2.0\r\nv:SIP/2.0/udp h\r\n\r\n", "CANCEL sip:a@b SIP/2.0\r\nv:SIP/2.0/TCP h\r\n\r\n"},
+        {"MESSAGE sip:a@b SIP/2.0\r\nl: 24\r\n\r\nVia: SIP/2.0/UDP h\r\n\r\n",
+         "MESSAGE sip:a@b SIP/2.0\r\nl: 24\r\n\r\nVia: SIP/2.0/UDP h\r\n\r\n"},
+    };
+    for (const auto& item : cases) {
+        EXPECT_EQ(WithTopViaTransport(item.text, TSignallingTransport::kTcp), item.expected) << item.text;
+    }
+}
+
+TEST(SignallingTransportTest, SipsRequestUriFound) {
+    const struct {
+        const char* text;
+        bool sips;
+    } cases[] = {
+        {"INVITE sips:bob@example.com SIP/2.0\r\n\r\n", true},
+        {"BYE SIPS:bob@10.0.0.1:5061;transport=tls SIP/2.0\r\n\r\n", true},
+        {"INVITE sip:bob@example.com SIP/2.0\r\nContact: <sips:a@b>\r\n\r\n", false},
+        {"SIP/2.0 200 OK\r\nTo: <sips:bob@example.com>\r\n\r\n", false},
+        {"\r\n\r\n", false},
+    };
+    for (const auto& item : cases) EXPECT_EQ(RequestUriIsSips(item.text), item.sips) << item.text;
+    EXPECT_TRUE(IsSipsUri("\"Bob\" <sips:bob@example.com>"));
+    EXPECT_FALSE(IsSipsUri("<sip:sips@example.com>"));
+}
+
 TEST(SignallingTransportTest, SettingNamesRoundTripAndUnknownRaises) {
     for (const char* name : {"udp", "tcp", "tls"}) {
         EXPECT_EQ(SignallingTransportName(ParseSignallingTransport(name)), name);
