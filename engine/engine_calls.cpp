@@ -354,6 +354,9 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // answer (a response's, or an ACK's to our offer in a 200) lists the
     // far end's preference first, and we send what it prefers (RFC 3264).
     const bool answer = !message.StatusCode.empty() || message.CSeqMethod == "ACK";
+    const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    call.SetTelephoneEventTypes(answer ? EventTypesAnswered(sdp.telephoneEvent)
+                                       : EventTypesAnswering(sdp.telephoneEvent));
     const std::vector<int> common = CommonPayloadTypes(message.PayloadTypes);
     const int payloadType = answer ? (common.empty() ? -1 : common.front())
                                    : ChoosePayload(message.PayloadTypes);
@@ -364,7 +367,7 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     call.SetNegotiatedPayloadTypes(common);
     const IAudioCodecPtr codec = call.GetCodec();
     if (codec && codec->GetPayloadType() == payloadType) return;
-    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(ReadSdpAudio(message.Body), payloadType)));
+    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(sdp, payloadType)));
 }
 
 void TSipEngine::StartMedia(ISipCall& call) {

@@ -85,6 +85,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, payloadType)));
     // The answer names this one only, and comfort noise when offered.
     call->SetNegotiatedPayloadTypes(AnswerPayloadTypes(payloadType, message.PayloadTypes));
+    call->SetTelephoneEventTypes(EventTypesAnswering(offer.telephoneEvent));
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);

@@ -80,7 +80,7 @@ void TRtpSender::SendPrepared(TCall& call) {
         DigitTimestamp_ = GetTimestamp(packet);
     else
         PutTimestamp(packet, DigitTimestamp_);
-    packet[1] = kTelephoneEventPayloadType;
+    packet[1] = static_cast<uint8_t>(call.GetTelephoneEventTypes().send & 0x7F);
     const int number = sent + 1;
     WriteTelephoneEvent(packet + kHeaderSize, event, number);
     call.SetDtmfPacketCount(number);

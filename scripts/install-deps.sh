@@ -21,6 +21,7 @@ PACKAGES=(
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
   sip-tester kamailio kamailio-tls-modules baresip xvfb xauth fonts-dejavu-core sox python3
+  linphone-cli
   # SIP over TLS: libssl for the agent, the openssl tool and ss for the tests
   libssl-dev openssl iproute2
   # the whole suite under a busy machine (scripts/test-under-load.sh)

@@ -23,7 +23,7 @@ public:
     // empty entries).
     bool HasRecordRoutes() const { return HasRecordRoutes_; }
 
-    std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, 101 left out
+    std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, telephone-event left out
     std::vector<std::string> RecordRoutes;  // one entry per comma-separated Record-Route value
     std::string DtmfSignal;
     std::string Body;
