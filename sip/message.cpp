@@ -404,7 +404,10 @@ void TMessageParser::AudioLine(std::string_view line) {
 // number is left out of the codecs the way 101 is.
 void TMessageParser::RtpMapLine(std::string_view value) {
     const std::size_t blank = value.find(' ');
-    if (blank == std::string_view::npos) return;
+    int payloadType = 0;
+    if (blank == std::string_view::npos || !IsDecimalInteger(value.substr(0, blank), payloadType) ||
+        payloadType < 96 || payloadType > 127)
+        return;
     if (StartsWithNoCase(Trim(value.substr(blank + 1)), "telephone-event/")) EventToken = value.substr(0, blank);
 }
 

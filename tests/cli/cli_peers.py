@@ -163,15 +163,19 @@ def write_linphonerc(workdir, auto_answer):
     os.makedirs(os.path.join(home, ".local", "share", "linphone"), exist_ok=True)
     config = os.path.join(home, "linphonerc")
     # G.711 only: the recording linphonec makes is then 8 kHz like ours.
+    # IPv4 only: left to itself it offers its IPv6 host address, which our
+    # agent cannot send to (its own offers then carry the host's IPv4
+    # address, not 127.0.0.1; the media still never leaves the machine).
     codecs = "".join(f"[audio_codec_{n}]\nmime={mime}\nrate=8000\nchannels=1\nenabled=1\n"
                      for n, mime in enumerate(("PCMU", "PCMA")))
     with open(config, "w") as rc:
         rc.write(f"[sip]\nsip_port={LINPHONE_PORT}\nsip_tcp_port=0\nsip_tls_port=0\n"
                  f"contact=sip:bob@127.0.0.1:{LINPHONE_PORT}\ndefault_proxy=-1\nguess_hostname=0\n"
-                 f"auto_answer={1 if auto_answer else 0}\nsupported=replaces\n"
+                 f"auto_answer={1 if auto_answer else 0}\nsupported=replaces\nuse_ipv6=0\nipv6_migration_done=1\n"
                  "[rtp]\naudio_rtp_port=26200-26209\n"
                  "[sound]\nechocancellation=0\n"
-                 "[video]\nenabled=0\ncapture=0\ndisplay=0\n" + codecs)
+                 "[video]\nenabled=0\ncapture=0\ndisplay=0\n"
+                 + codecs)
     return home, config
 
 
@@ -190,7 +194,8 @@ class Linphonec:
         self.play = os.path.join(workdir, "linphone_tone.wav")
         self.record = os.path.join(workdir, "heard_by_linphonec.wav")
         write_sine_wav(self.play, LINPHONE_TONE_HZ, 10)
-        out = open(os.path.join(workdir, "linphonec.log"), "w")
+        self.log = os.path.join(workdir, "linphonec.log")
+        out = open(self.log, "w")
         args = ["linphonec", "-c", config, "-d", "0"] + (["-a"] if auto_answer else [])
         self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=out, stderr=subprocess.STDOUT, text=True,
                                      env=dict(os.environ, HOME=home), start_new_session=True)
@@ -204,6 +209,14 @@ class Linphonec:
     def send(self, command):
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
+
+    def wait_connected(self):
+        """Until linphonec says its call is up: before that it takes no
+        play or record command."""
+        def connected():
+            with open(self.log) as log:
+                return " connected." in log.read()
+        wait_ready(self.proc, "linphonec's call", connected)
 
     def stop(self):
         try:
@@ -237,6 +250,7 @@ def linphonec_call_measured(cli, workdir, we_call):
             agent.expect("incoming")
             agent.send("answer")
         agent.expect("answered")
+        peer.wait_connected()
         peer.send("play " + peer.play)
         peer.send("record " + peer.record)
         agent.send("wait 3")
