@@ -374,7 +374,8 @@ class OurAgent:
         self.proc.stdin.flush()
 
     def established(self):
-        return self.lines.count("answered")
+        # "answered N": N is the call's number.
+        return sum(1 for line in self.lines if line.split(" ")[0] == "answered")
 
     def ended(self):
         return sum(1 for line in self.lines if line.startswith("bye"))
