@@ -10,7 +10,7 @@
 //   heard       its place in the recorded file on the speaker's time line
 //
 // so the total splits into capture (the frame fills after the click), send
-// delay (one frame late by design), network and jitter buffer, playback queue
+// delay (from the capture to the socket), network and jitter buffer, playback queue
 // (until the frame starts playing) and playout (the click's place within its
 // frame). Capture and playout always add up to one frame.
 //
@@ -302,7 +302,7 @@ int main(int argc, char** argv) {
     }
     std::printf("\n  %-34s %7s %7s %7s  (ms, all phases)\n", "stage", "mean", "min", "max");
     PrintRow("capture: the frame fills", all.framing);
-    PrintRow("send delay (one frame late)", all.sendDelay);
+    PrintRow("send delay", all.sendDelay);
     PrintRow("network + jitter buffer", all.network);
     PrintRow("playback queue", all.queue);
     PrintRow("playout: the frame reaches it", all.playout);

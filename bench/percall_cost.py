@@ -159,6 +159,16 @@ def measure_window(pid, seconds):
 
 ETH_P_ALL = 0x0003
 PACKET_OUTGOING = 4
+SO_TIMESTAMPNS = 35  # also SCM_TIMESTAMPNS on Linux
+
+
+def kernel_stamp(ancillary):
+    """Seconds of the SCM_TIMESTAMPNS control message, or None."""
+    for level, kind, data in ancillary:
+        if level == socket.SOL_SOCKET and kind == SO_TIMESTAMPNS and len(data) >= 16:
+            seconds, nanoseconds = struct.unpack("qq", data[:16])
+            return seconds + nanoseconds / 1e9
+    return None
 
 
 def parse_udp(frame):
@@ -179,14 +189,24 @@ class MediaTally:
 
     def __init__(self, media_port):
         self.media_port = media_port
+        self.last_sent = {}  # agent port -> (sequence number, kernel time in s) of its last packet
+        self.spacing_ms = []  # between consecutive sequence numbers of one flow
         self.sent = {}      # agent port -> packets to SIPp
         self.echoed = {}    # agent port -> packets back from SIPp
         self.payload_types = set()
         self.payload_sizes = set()
 
-    def add(self, source, destination, payload):
+    def add(self, source, destination, payload, stamp=None):
         if destination == self.media_port:
             self.sent[source] = self.sent.get(source, 0) + 1
+            if len(payload) >= 12 and stamp is not None:
+                # A packet the capture missed shows as a step of two: only
+                # neighbours are timed, so the figure is the sender's alone.
+                sequence = payload[2] << 8 | payload[3]
+                last = self.last_sent.get(source)
+                if last and (sequence - last[0]) & 0xFFFF == 1:
+                    self.spacing_ms.append(1000 * (stamp - last[1]))
+                self.last_sent[source] = (sequence, stamp)
             if len(payload) >= 12:
                 payload_type = payload[1] & 0x7F
                 self.payload_types.add(payload_type)
@@ -211,12 +231,25 @@ class MediaTally:
             problems.append(f"PCMU payload sizes {sorted(self.payload_sizes)}")
         return "; ".join(problems)
 
+    def spacing_percentiles(self):
+        """p50, p99 and the largest spacing (ms) of the agent's packets, all
+        flows together; None before two neighbours were seen."""
+        if not self.spacing_ms:
+            return None
+        ordered = sorted(self.spacing_ms)
+        at = lambda q: ordered[min(len(ordered) - 1, int(q * (len(ordered) - 1) + 0.5))]  # noqa: E731
+        return at(0.5), at(0.99), ordered[-1]
+
     def summary(self, seconds):
         if not self.sent:
             return "no RTP"
         low_sent = min(self.sent.values()) / seconds
         low_echo = min(self.echoed.get(p, 0) for p in self.sent) / seconds
-        return f"{len(self.sent)} flows, >= {low_sent:.0f} pkt/s out, >= {low_echo:.0f} back"
+        text = f"{len(self.sent)} flows, >= {low_sent:.0f} pkt/s out, >= {low_echo:.0f} back"
+        spacing = self.spacing_percentiles()
+        if spacing:
+            text += " send spacing p50 {:.1f} p99 {:.1f} max {:.1f} ms".format(*spacing)
+        return text
 
 
 def count_media(media_port, seconds):
@@ -229,19 +262,21 @@ def count_media(media_port, seconds):
     tally = MediaTally(media_port)
     with capture:
         capture.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 8 << 20)
+        # The kernel's arrival time on the loopback, not this loop's.
+        capture.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
         capture.bind(("lo", 0))
         capture.settimeout(0.2)
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
             try:
-                frame, address = capture.recvfrom(2048)
+                frame, ancillary, _, address = capture.recvmsg(2048, 64)
             except socket.timeout:
                 continue
             if address[2] == PACKET_OUTGOING:
                 continue  # the loopback shows each packet leaving and arriving
             udp = parse_udp(frame)
             if udp:
-                tally.add(*udp)
+                tally.add(*udp, stamp=kernel_stamp(ancillary))
     return tally
 
 
@@ -339,7 +374,8 @@ class OurAgent:
         self.proc.stdin.flush()
 
     def established(self):
-        return self.lines.count("answered")
+        # "answered N": N is the call's number.
+        return sum(1 for line in self.lines if line.split(" ")[0] == "answered")
 
     def ended(self):
         return sum(1 for line in self.lines if line.startswith("bye"))
@@ -697,6 +733,25 @@ def print_ratios(runs):
                   f"          {ratio(ours['kb_per_call'], theirs['kb_per_call'])}")
 
 
+def print_targets(runs):
+    """The figures the agent is held to: threads added from 1 to the most
+    calls, CPU per call against each baresip at the most calls."""
+    ours = {run["calls"]: run for run in runs if run["agent"] == "ours"}
+    if len(ours) >= 2:
+        low, high = min(ours), max(ours)
+        added = ours[high]["busy"]["threads"] - ours[low]["busy"]["threads"]
+        print(f"\nthreads: {ours[low]['busy']['threads']} with {low} call(s), {ours[high]['busy']['threads']} "
+              f"with {high}: {added:+d} (target at most +2)")
+    if ours:
+        high = max(ours)
+        mine = figures(ours[high])["ms_per_call_s"]
+        for run in runs:
+            if run["agent"] != "ours" and run["calls"] == high:
+                theirs = figures(run)["ms_per_call_s"]
+                print(f"CPU per call at N = {high}: ours / {run['agent']} = {ratio(mine, theirs).strip()} "
+                      "(target at most 0.5)")
+
+
 def added_memory(runs):
     """KB per call added between consecutive call counts, per agent: the
     figure without what the first call of a process costs once (libraries,
@@ -756,6 +811,7 @@ def main():
     print()
     print_table(runs)
     print_ratios(runs)
+    print_targets(runs)
     print_added_memory(runs)
     return 1 if failures else 0
 

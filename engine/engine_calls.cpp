@@ -358,6 +358,8 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // far end's preference first, and we send what it prefers (RFC 3264).
     const bool answer = !message.StatusCode.empty() || message.CSeqMethod == "ACK";
     const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    call.SetTelephoneEventTypes(answer ? EventTypesAnswered(sdp.telephoneEvent)
+                                       : EventTypesAnswering(sdp.telephoneEvent));
     const std::vector<TPayloadNumber> numbers = PayloadNumbers(sdp, message.PayloadTypes);
     const std::vector<int> listed = OwnPayloadTypes(numbers);
     const std::vector<int> common = CommonPayloadTypes(listed);

@@ -89,6 +89,7 @@ ISipCallPtr TSipEngine::OnIncomingInvite(const TSipMessage& message) {
     call->SetCodec(media::CreateCodec(payloadType, FormatParametersOf(offer, wirePayloadType), wirePayloadType));
     // The answer names this one only, and comfort noise when offered.
     call->SetNegotiatedPayloadTypes(AnswerPayloadTypes(wirePayloadType, message.PayloadTypes));
+    call->SetTelephoneEventTypes(EventTypesAnswering(offer.telephoneEvent));
     call->SetSpeakerEnabled(true);
     call->SetMicrophoneEnabled(true);
     call->SetIncoming(true);

@@ -124,6 +124,16 @@ void TCall::SetNegotiatedPayloadTypes(const std::vector<int>& value) {
     NegotiatedPayloadTypes_ = value;
 }
 
+TTelephoneEventTypes TCall::GetTelephoneEventTypes() {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    return TelephoneEventTypes_;
+}
+
+void TCall::SetTelephoneEventTypes(TTelephoneEventTypes value) {
+    std::lock_guard<std::mutex> guard(TextLock_);
+    TelephoneEventTypes_ = value;
+}
+
 // Telephone-event queue -------------------------------------------------------
 
 void TCall::QueueDtmf(const std::string& digits) {

@@ -149,6 +149,8 @@ public:
     void SetCodec(IAudioCodecPtr value) override;
     std::vector<int> GetNegotiatedPayloadTypes() override;
     void SetNegotiatedPayloadTypes(const std::vector<int>& value) override;
+    TTelephoneEventTypes GetTelephoneEventTypes() override;
+    void SetTelephoneEventTypes(TTelephoneEventTypes value) override;
     bool GetMediaActive() override { return MediaActive_; }
     void SetMediaActive(bool on) override;
     bool GetIncoming() override { return Incoming_; }
@@ -298,6 +300,7 @@ private:
     ISipAccountPtr Account_;
     IAudioCodecPtr Codec_;
     std::vector<int> NegotiatedPayloadTypes_;
+    TTelephoneEventTypes TelephoneEventTypes_;
     TCallCrypto Crypto_;
 
     std::mutex DigitsLock_;  // received-digits lock

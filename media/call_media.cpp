@@ -223,7 +223,8 @@ void TCall::OnRtpDatagram(const std::string& address, uint16_t port, const uint8
     if (length >= 2) {
         const IAudioCodecPtr codec = GetCodec();
         if (!RtpFilter_.AcceptPayloadType(data[1] & 0x7F, GetNegotiatedPayloadTypes(),
-                                          codec ? codec->GetPayloadType() : -1)) {
+                                          codec ? codec->GetPayloadType() : -1,
+                                          GetTelephoneEventTypes())) {
             return;
         }
     }

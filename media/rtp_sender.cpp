@@ -80,7 +80,7 @@ void TRtpSender::SendPrepared(TCall& call) {
         DigitTimestamp_ = GetTimestamp(packet);
     else
         PutTimestamp(packet, DigitTimestamp_);
-    packet[1] = kTelephoneEventPayloadType;
+    packet[1] = static_cast<uint8_t>(call.GetTelephoneEventTypes().send & 0x7F);
     const int number = sent + 1;
     WriteTelephoneEvent(packet + kHeaderSize, event, number);
     call.SetDtmfPacketCount(number);
@@ -96,11 +96,6 @@ void TRtpSender::SendPrepared(TCall& call) {
 void TRtpSender::SendFrame(TCall& call, const int16_t* pcm) {
     TRtpSendState& state = call.RtpSendState();
     uint8_t* packet = state.packet.data();
-    if (call.GetOnHold())
-        Paused_ = true;
-    else if (packet[0] != 0)
-        SendPrepared(call);
-
     const IAudioCodecPtr codec = call.GetCodec();  // a counted copy for this frame
     if (!codec) {
         packet[0] = 0;  // nothing can be encoded: nothing to send next time
@@ -139,8 +134,14 @@ void TRtpSender::SendFrame(TCall& call, const int16_t* pcm) {
     state.payloadLength = std::clamp<int32_t>(state.payloadLength, 0, TRtpSendState::kMaxPayload);
     // Time goes on whether or not this frame is ever sent.
     state.timestamp += codec->GetFrameSize();
-    if (call.GetOnHold())
+    // Sent at once: holding the packet until the next frame came would
+    // add a whole frame to the mouth-to-ear delay.
+    if (call.GetOnHold()) {
+        Paused_ = true;
         packet[0] = 0;
+        return;
+    }
+    SendPrepared(call);
 }
 
 }  // namespace media

@@ -1,8 +1,8 @@
 // The send half of a call's RTP: one captured frame in, at most one packet
 // (or a telephone-event train) out, run on the capture thread only.
 //
-// Each frame is encoded and held until the next frame comes, then sent; on
-// hold the prepared packet is dropped. Numbering follows what a receiver
+// Each frame is encoded and sent as soon as it is captured; on hold it is
+// encoded (time goes on) but not sent. Numbering follows what a receiver
 // measures loss and timing by: the sequence number counts packets actually
 // put on the wire, so a hold or a dropped frame leaves no gap, while the
 // timestamp advances by every captured frame, so it keeps real time across

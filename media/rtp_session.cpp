@@ -121,7 +121,8 @@ void TRtpMediaPath::ReceiveDatagram(TCall& call, const uint8_t* data, std::size_
 void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
     const int payloadType = wirePacket.payloadType;
     TRtpPacket packet = wirePacket;
-    if (payloadType == kTelephoneEventPayloadType || payloadType == kComfortNoisePayloadType) {
+    const bool event = call.GetTelephoneEventTypes().Names(payloadType);
+    if (event || payloadType == kComfortNoisePayloadType) {
         if (Mode_ == TReceiveMode::Adaptive) {
             std::lock_guard<std::mutex> guard(ReceiveLock_);
             // Counted as packets of the stream, never timed as audio: an
@@ -132,7 +133,7 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
             if (payloadType == kComfortNoisePayloadType)
                 ComfortLevel_ = packet.payload.empty() ? 127 : packet.payload[0] & 0x7F;
         }
-        if (payloadType == kTelephoneEventPayloadType)
+        if (event)
             ReceiveTelephoneEvent(call, packet);
         return;
     }

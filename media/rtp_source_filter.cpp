@@ -7,7 +7,6 @@
 namespace media {
 namespace {
 
-constexpr int kTelephoneEvent = 101;
 constexpr int kComfortNoise = 13;  // offered by us in every SDP
 
 }  // namespace
@@ -64,8 +63,8 @@ bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
 }
 
 bool TRtpSourceFilter::AcceptPayloadType(int payloadType, const std::vector<int>& negotiated,
-                                         int currentPayloadType) {
-    const bool known = payloadType == kTelephoneEvent || payloadType == kComfortNoise ||
+                                         int currentPayloadType, TTelephoneEventTypes events) {
+    const bool known = events.Names(payloadType) || payloadType == kComfortNoise ||
                        (negotiated.empty() ? payloadType == currentPayloadType
                                            : std::find(negotiated.begin(), negotiated.end(),
                                                        payloadType) != negotiated.end());

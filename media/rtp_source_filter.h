@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "sip/telephone_event_types.h"
+
 namespace media {
 
 class TRtpSourceFilter {
@@ -38,10 +40,10 @@ public:
     bool AcceptSource(const std::string& address, uint16_t port, const std::string& sdpAddress,
                       int sdpPort, TClock::time_point now);
 
-    // True when `payloadType` is telephone-event or one of `negotiated`; an
+    // True when `payloadType` is one of `events` or of `negotiated`; an
     // empty list (no negotiation known) takes only `currentPayloadType`.
     bool AcceptPayloadType(int payloadType, const std::vector<int>& negotiated,
-                           int currentPayloadType);
+                           int currentPayloadType, TTelephoneEventTypes events = {});
 
     // True for a dotted address in 10/8, 172.16/12, 192.168/16, 100.64/10 or
     // 169.254/16, for "0.0.0.0" and for an empty text.

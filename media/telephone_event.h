@@ -11,7 +11,6 @@
 
 namespace media {
 
-inline constexpr int kTelephoneEventPayloadType = 101;
 inline constexpr std::size_t kTelephoneEventBytes = 4;
 // Packets per digit; the last carries the end bit and goes out three times.
 inline constexpr int kEventPacketsPerDigit = 9;

@@ -106,12 +106,14 @@ private:
     void RecordRouteLine(std::string_view line);
     void ConnectionLine(std::string_view line);
     void AudioLine(std::string_view line);
+    void RtpMapLine(std::string_view value);
     void ChallengeLine(std::string_view line);
     bool ContentLine(std::string_view line);
 
     TSipMessage& M;
     bool InBody = false;  // past the blank line: SDP and other body lines only
     std::vector<std::string_view> PayloadTokens;
+    std::string_view EventToken = "101";  // telephone-event's number, never a codec
     bool ChallengeKept = false;
 };
 
@@ -172,6 +174,9 @@ void TMessageParser::Line(std::string_view line) {
     case 'm':
         if (StartsWithNoCase(line, "m:")) ContactLine(Mid(line, 3, kMaxContact));
         else if (line.starts_with("m=audio")) AudioLine(line);
+        return;
+    case 'a':
+        if (InBody && line.starts_with("a=rtpmap:")) RtpMapLine(line.substr(9));
         return;
     case 'r':
         if (StartsWithNoCase(line, "Record-Route:")) RecordRouteLine(line);
@@ -404,6 +409,17 @@ void TMessageParser::AudioLine(std::string_view line) {
     }
 }
 
+// A peer may give telephone-event any dynamic number (96, 100, ...); that
+// number is left out of the codecs the way 101 is.
+void TMessageParser::RtpMapLine(std::string_view value) {
+    const std::size_t blank = value.find(' ');
+    int payloadType = 0;
+    if (blank == std::string_view::npos || !IsDecimalInteger(value.substr(0, blank), payloadType) ||
+        payloadType < 96 || payloadType > 127)
+        return;
+    if (StartsWithNoCase(Trim(value.substr(blank + 1)), "telephone-event/")) EventToken = value.substr(0, blank);
+}
+
 // A response may offer several challenges (another algorithm first, say);
 // the first one the agent can answer is kept, the others are ignored.
 void TMessageParser::ChallengeLine(std::string_view line) {
@@ -423,7 +439,8 @@ void TMessageParser::Finish() {
     M.PayloadTypes.reserve(PayloadTokens.size());
     for (const std::string_view token : PayloadTokens) {
         int payload = 0;
-        if (token != "101" && IsDecimalInteger(token, payload)) M.PayloadTypes.push_back(payload);
+        if (token != "101" && token != EventToken && IsDecimalInteger(token, payload))
+            M.PayloadTypes.push_back(payload);
     }
     for (const std::string& route : M.RecordRoutes) {
         M.RecordRouteHeaders.append("Record-Route: ").append(route).append("\r\n");

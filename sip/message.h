@@ -35,7 +35,7 @@ public:
     // The branch parameter of the first Via line, a view into ViaHeaders.
     std::string_view ViaBranch() const;
 
-    std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, 101 left out
+    std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, telephone-event left out
     std::vector<std::string> RecordRoutes;  // one entry per comma-separated Record-Route value
     std::string DtmfSignal;
     std::string Body;

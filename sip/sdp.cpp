@@ -77,15 +77,16 @@ std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
     const std::string codecPt = codec ? std::to_string(codec->GetPayloadType()) : std::string();
     const TCallCrypto crypto = call.GetCrypto();
     const std::vector<int> agreed = call.GetNegotiatedPayloadTypes();
+    const std::string event = std::to_string(call.GetTelephoneEventTypes().receive);
     const bool comfortNoise = std::find(agreed.begin(), agreed.end(), kComfortNoisePayloadType) != agreed.end();
     std::string text = SessionLines(call, contactHost, contactHost);
     const bool savp = crypto.Agreed() && !crypto.bestEffort;
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
-            codecPt + (comfortNoise ? " 101 13\r\n" : " 101\r\n");
+            codecPt + " " + event + (comfortNoise ? " 13\r\n" : "\r\n");
     if (codec)
         text += AnswerFormatLines(codec->GetOwnPayloadType(), codec->GetPayloadType(), codec->GetFormatParameters());
-    text += "a=rtpmap:101 telephone-event/8000\r\n";
-    text += "a=fmtp:101 0-16\r\n";
+    text += "a=rtpmap:" + event + " telephone-event/8000\r\n";
+    text += "a=fmtp:" + event + " 0-16\r\n";
     if (comfortNoise)
         text += "a=rtpmap:13 CN/8000\r\n";
     if (crypto.Agreed())
@@ -161,6 +162,24 @@ std::string ValueOf(const std::vector<std::pair<int, std::string>>& values, int 
     return {};
 }
 
+// "96 telephone-event/8000": the payload type, when the name is
+// telephone-event at 8 kHz and the number a dynamic one.
+std::optional<int> TelephoneEventType(std::string_view value) {
+    const std::size_t blank = value.find(' ');
+    if (blank == 0 || blank == std::string_view::npos || blank > 3) return std::nullopt;
+    int payloadType = 0;
+    for (const char c : value.substr(0, blank)) {
+        if (c < '0' || c > '9') return std::nullopt;
+        payloadType = payloadType * 10 + (c - '0');
+    }
+    const std::string_view encoding = sip_text::Trim(value.substr(blank + 1));
+    constexpr std::string_view kName = "telephone-event/8000";
+    if (encoding.size() < kName.size() || !sip_text::StartsWithNoCase(encoding, kName)) return std::nullopt;
+    if (encoding.size() > kName.size() && encoding[kName.size()] != '/') return std::nullopt;
+    if (payloadType < 96 || payloadType > 127) return std::nullopt;
+    return payloadType;
+}
+
 }  // namespace
 
 std::string FormatParametersOf(const TSdpAudio& audio, int payloadType) {
@@ -224,8 +243,11 @@ TSdpAudio ReadSdpAudio(std::string_view body) {
                 (section == Session ? sessionMaxPtime : mediaMaxPtime) = maxPtime;
             else if (section == Audio && value.starts_with("fmtp:"))
                 ReadTypedValue(value.substr(5), audio.formatParameters);
-            else if (section == Audio && value.starts_with("rtpmap:"))
+            else if (section == Audio && value.starts_with("rtpmap:")) {
                 ReadTypedValue(value.substr(7), audio.rtpMaps);
+                if (!audio.telephoneEvent)
+                    audio.telephoneEvent = TelephoneEventType(value.substr(7));
+            }
         }
     }
     audio.address = mediaAddress.value_or(sessionAddress);

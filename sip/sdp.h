@@ -16,7 +16,8 @@
 // crypto to offer offers RTP/SAVP with one attribute for each.
 std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 
-// Answer naming only the call's chosen codec and telephone events 101 on the
+// Answer naming only the call's chosen codec and telephone events (under the
+// number the call receives them with) on the
 // contact host, with `direction` (AnswerDirection) as its attribute; RTP/SAVP
 // with our one crypto attribute once the call's keys are agreed; comfort
 // noise 13 too when it is among the call's negotiated payload types.
@@ -49,6 +50,8 @@ struct TSdpAudio {
     std::vector<std::pair<int, std::string>> formatParameters;
     // Its a=rtpmap values ("opus/48000/2") by payload type, in the order given.
     std::vector<std::pair<int, std::string>> rtpMaps;
+    // The dynamic payload type (96-127) its a=rtpmap gives telephone-event/8000.
+    std::optional<int> telephoneEvent;
 };
 
 // The a=fmtp value `audio` gives for `payloadType`; empty when none.

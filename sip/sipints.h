@@ -14,6 +14,7 @@
 
 #include "sip/dialog.h"
 #include "sip/signalling_transport.h"
+#include "sip/telephone_event_types.h"
 
 // ---------------------------------------------------------------------------
 // States and shared types
@@ -480,6 +481,10 @@ public:
     // an offer and its answer are known.
     virtual std::vector<int> GetNegotiatedPayloadTypes() = 0;
     virtual void SetNegotiatedPayloadTypes(const std::vector<int>& value) = 0;
+    // The numbers keypad events are sent and received under, from the last
+    // offer and answer.
+    virtual TTelephoneEventTypes GetTelephoneEventTypes() = 0;
+    virtual void SetTelephoneEventTypes(TTelephoneEventTypes value) = 0;
     virtual bool GetMediaActive() = 0;
     // Starts (sink creates the devices, RTP socket opens) or stops media.
     virtual void SetMediaActive(bool on) = 0;

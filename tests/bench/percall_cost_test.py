@@ -74,6 +74,27 @@ class MediaTallyTest(unittest.TestCase):
         tally.add(30000, 31200, rtp(pc.PCMU, payload_bytes=240))
         self.assertIn("PCMU payload sizes [240]", tally.verdict(1, 0))
 
+    def test_send_spacing_per_flow_between_neighbours(self):
+        """Two flows interleaved, each 20 ms apart but for one 30 ms step; a
+        packet the capture missed (sequence step of two, 40 ms) and the
+        echoed packets are not timed."""
+        tally = pc.MediaTally(31200)
+        for port, offset in ((30000, 0.0), (30002, 0.005)):
+            times = [offset + 0.02 * n for n in range(100)]
+            times[50:] = [t + 0.01 for t in times[50:]]
+            for sequence, stamp in enumerate(times):
+                if sequence == 70:
+                    continue
+                header = bytes([0x80, 0, sequence >> 8, sequence & 0xFF]) + bytes(8)
+                tally.add(port, 31200, header + bytes(160), stamp=stamp)
+                tally.add(31200, port, header + bytes(160), stamp=stamp + 0.001)
+        p50, p99, largest = tally.spacing_percentiles()
+        self.assertEqual(len(tally.spacing_ms), 2 * 97)
+        self.assertAlmostEqual(p50, 20.0)
+        self.assertAlmostEqual(p99, 20.0)
+        self.assertAlmostEqual(largest, 30.0)
+        self.assertIn("send spacing p50 20.0 p99 20.0 max 30.0 ms", tally.summary(2))
+
     def test_unrelated_ports_ignored(self):
         tally = pc.MediaTally(31200)
         tally.add(5060, 5070, rtp(0))

@@ -37,6 +37,7 @@ public:
     int SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
     IAudioCodecPtr Codec;
     std::vector<int> NegotiatedPayloadTypes;
+    TTelephoneEventTypes TelephoneEventTypes;
     ISipAccountPtr Account;
     TCallCrypto Crypto;
 
@@ -79,6 +80,8 @@ public:
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
     std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
     void SetNegotiatedPayloadTypes(const std::vector<int>& v) override { NegotiatedPayloadTypes = v; }
+    TTelephoneEventTypes GetTelephoneEventTypes() override { return TelephoneEventTypes; }
+    void SetTelephoneEventTypes(TTelephoneEventTypes v) override { TelephoneEventTypes = v; }
     TCallCrypto GetCrypto() override { return Crypto; }
     void SetCrypto(const TCallCrypto& v) override { Crypto = v; }
     ISipAccountPtr GetAccount() override { return Account; }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <utility>
 
+#include "sip/message.h"
 #include "sip/sdp.h"
 #include "sip/sdp_formats.h"
 #include "sip/sdp_payload_numbers.h"
@@ -166,6 +167,30 @@ TEST(ReadSdpAudio, PacketTimes) {
         const TSdpAudio audio = ReadSdpAudio(row.body);
         EXPECT_EQ(audio.ptimeMs, row.ptime) << row.body;
         EXPECT_EQ(audio.maxPtimeMs, row.maxPtime) << row.body;
+    }
+}
+
+// The number of telephone-event, and that number never taken for a codec:
+// only a dynamic type at 8 kHz of the first audio stream counts.
+TEST(ReadSdpAudio, TelephoneEventNumber) {
+    const struct {
+        const char* media;
+        std::optional<int> event;
+        std::vector<int> codecs;
+    } rows[] = {
+        {"m=audio 4000 RTP/AVP 0 96\r\na=rtpmap:96 telephone-event/8000\r\n", 96, {0}},
+        {"m=audio 4000 RTP/AVP 110 8\r\na=rtpmap:110 Telephone-Event/8000/1\r\n", 110, {8}},
+        {"m=audio 4000 RTP/AVP 0 101\r\n", std::nullopt, {0}},
+        {"m=audio 4000 RTP/AVP 0 100\r\na=rtpmap:100 telephone-event/16000\r\n", std::nullopt, {0}},
+        {"m=audio 4000 RTP/AVP 0 13\r\na=rtpmap:13 telephone-event/8000\r\n", std::nullopt, {0, 13}},
+        {"m=audio 4000 RTP/AVP 0\r\nm=video 5000 RTP/AVP 97\r\na=rtpmap:97 telephone-event/8000\r\n",
+         std::nullopt, {0}},
+    };
+    for (const auto& row : rows) {
+        const std::string body = std::string("v=0\r\nc=IN IP4 127.0.0.1\r\n") + row.media;
+        EXPECT_EQ(ReadSdpAudio(body).telephoneEvent, row.event) << row.media;
+        const TSipMessage message("INVITE sip:a@b SIP/2.0\r\nCall-ID: x\r\n\r\n" + body);
+        EXPECT_EQ(message.PayloadTypes, row.codecs) << row.media;
     }
 }
 
