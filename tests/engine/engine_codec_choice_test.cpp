@@ -135,7 +135,9 @@ TEST_F(EngineCodecChoice, DynamicTypesAreKnownByTheirRtpmap) {
             const std::string wire = std::to_string(c.wire);
             EXPECT_NE(ok.Body.find("a=rtpmap:" + wire + " opus/48000/2\r\n"), std::string::npos) << ok.Body;
             EXPECT_NE(ok.Body.find("a=fmtp:" + wire + " useinbandfec=1"), std::string::npos) << ok.Body;
-            EXPECT_EQ(ok.Body.find(":111 "), std::string::npos) << ok.Body;
+            // 111 is Opus only when the offer says so (in the last row it
+            // is the offer's telephone-event, answered under that number).
+            EXPECT_EQ(ok.Body.find(":111 opus"), std::string::npos) << ok.Body;
             // The offer's fmtp, read under the offer's number, set the encoder.
             const auto renumbered = std::dynamic_pointer_cast<media::TRenumberedCodec>(call->GetCodec());
             ASSERT_TRUE(renumbered);
