@@ -265,7 +265,7 @@ def linphonec_call_measured(cli, workdir, we_call):
             peer.send("terminate")
         agent.expect("bye")
         agent.finish()
-        time.sleep(0.5)  # linphonec closes its recording when the call ends
+        peer.stop()  # its recording is whole once linphonec has quit
         check_heard_whole(heard, LINPHONE_TONE_HZ, "linphonec heard by us", 2.0, 2)
         check_heard_whole(peer.record, 1000, "us heard by linphonec", 2.0, 2)
     finally:
