@@ -55,6 +55,10 @@ void TSipEngine::TakeChallenge(ISipCall& call, const TSipMessage& message) {
 }
 
 TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMessage& message) {
+    // Gateways and PSTN providers often send only 183 (early media, the
+    // ringback tone in it) and never a 180: the first of either tells the
+    // host the far end rings, the ones after it tell it nothing new.
+    const bool firstProgress = call.GetState() != csRinging;
     call.SetState(csRinging);
     call.SetViaHeaders(message.ViaHeaders);
     call.Dialog().TakeAnswer(message);
@@ -64,7 +68,7 @@ TSipEngine::TAfterStep TSipEngine::OnInviteProgress(ISipCall& call, const TSipMe
     // Early media under keys that do not fit stays silent: the 2xx decides.
     TakeAnswerKeys(call, ReadSdpAudio(message.Body));
     if (call.GetRemoteRtpPort() != 0 && !call.GetMediaActive()) StartMedia(call);
-    return message.StatusCode == "180" ? TAfterStep::kRingback : TAfterStep::kNothing;
+    return firstProgress ? TAfterStep::kRingback : TAfterStep::kNothing;
 }
 
 // `first`: the 2xx that answers the call; otherwise the answer to a

@@ -174,6 +174,51 @@ TEST_F(EngineOutgoingCall, RingingAndEarlyMedia) {
     EXPECT_EQ(Sink->Count("Ringback"), 1);
 }
 
+// A far end that only ever sends 183 (a gateway's early media) rings all
+// the same: the host hears of it once, whatever provisionals follow, and
+// never again once the call is answered.
+TEST_F(EngineOutgoingCall, FirstProvisionalRingsOnce) {
+    struct TRow {
+        const char* name;
+        std::vector<std::string> before;  // provisionals before the 200
+        bool sdp;                         // they carry early media
+    };
+    const TRow rows[] = {
+        {"183 with SDP only", {"183 Session Progress"}, true},
+        {"183 without SDP only", {"183 Session Progress"}, false},
+        {"183 then 180", {"183 Session Progress", "180 Ringing"}, true},
+        {"180 twice", {"180 Ringing", "180 Ringing"}, false},
+    };
+    const ISipAccountPtr account = AddAccount();
+    for (const TRow& row : rows) {
+        Sink = std::make_shared<TRecordingSink>();
+        Engine->SetEventHandler(Sink);
+        const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+        const std::string invite = Server.NextOf("INVITE");
+        ASSERT_FALSE(invite.empty()) << row.name;
+        const std::string body = row.sdp ? SdpBody(FreeUdpPort(), "0") : "";
+        for (const std::string& status : row.before) Server.Send(Respond(invite, status, "gw", "", body), Port);
+        ASSERT_TRUE(Sink->WaitFor("Ringback")) << row.name;
+        EXPECT_EQ(call->GetState(), csRinging) << row.name;
+        const std::string contact = "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n";
+        const std::string ok = Respond(invite, "200 OK", "gw", contact, SdpBody(FreeUdpPort(), "0"));
+        Server.Send(ok, Port);
+        ASSERT_TRUE(Sink->WaitFor("InviteOk")) << row.name;
+        ASSERT_FALSE(Server.NextOf("ACK").empty()) << row.name;
+        // A late provisional after the answer rings nothing; the 200 sent
+        // again after it is acknowledged once the provisional was handled.
+        Server.Send(Respond(invite, "180 Ringing", "gw", "", body), Port);
+        Server.Send(ok, Port);
+        ASSERT_FALSE(Server.NextOf("ACK").empty()) << row.name;
+        EXPECT_EQ(Sink->Count("Ringback"), 1) << row.name;
+        Engine->HangUp(call);
+        const std::string bye = Server.NextOf("BYE");
+        ASSERT_FALSE(bye.empty()) << row.name;
+        Server.Send(Respond(bye, "200 OK"), Port);
+        ASSERT_TRUE(WaitUntil([&] { return Engine->Calls().Count() == 0; })) << row.name;
+    }
+}
+
 // Any 2xx answers the call (RFC 3261 13.2.2.4), not only 200.
 TEST_F(EngineOutgoingCall, AnyTwoHundredAnswersTheCall) {
     const ISipAccountPtr account = AddAccount();

@@ -84,7 +84,8 @@ TEST_F(SippPeer, EarlyMediaThenAnswer) {
     const ISipCallPtr call = CallPeer("uas_early183.xml");
     ASSERT_TRUE(WaitUntil([&] { return call->GetState() == csRinging; })) << Peer->Errors();
     EXPECT_NE(call->GetRemoteRtpPort(), 0) << "the 183's SDP gave no media address";
-    EXPECT_EQ(E.Sink->Count("Ringback"), 0) << "183 is not ringing";
+    // A 183 alone rings at the host, as most gateways send no 180.
+    EXPECT_TRUE(E.Sink->WaitFor("Ringback")) << Peer->Errors();
     ASSERT_TRUE(E.Sink->WaitFor("InviteOk")) << Peer->Errors();
     E.Engine->HangUp(call);
     ExpectPeerPassedAndEngineIdle();
