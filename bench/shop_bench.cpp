@@ -3,7 +3,8 @@
 //    write a call second by second; the counter LISTENs and stamps the
 //    arrival of each booth's change (p50, p99);
 //  - the booth's journal write with replication on, beside the same write
-//    with it off (median, p99);
+//    with it off, each written by the call path itself and handed to the
+//    journal's writer thread (median, p99);
 //  - the shop's close over 20 booths x 10,000 calls: totals per booth and
 //    per operator for one day and for the whole year.
 // SHOP_BENCH_SECONDS sets the lag run's length (default 30).
@@ -58,7 +59,9 @@ void Exec(QSqlDatabase& db, const QString& statement) {
 }
 
 struct TSimBooth {
-    TSimBooth(const QString& file, const QString& url, const QString& name, bool replicate) : Db(file), Journal(Db) {
+    TSimBooth(const QString& file, const QString& url, const QString& name, bool replicate, bool writerThread)
+        : Db(file), Journal(Db) {
+        if (writerThread) Db.StartWriterThread();
         if (!replicate) return;
         AttachShopOutbox(Db);
         TShopReplicatorConfig config{file, url, name};
@@ -126,13 +129,18 @@ void Replication(TPgCluster& cluster, int seconds) {
     }
     QSqlDatabase::removeDatabase(QStringLiteral("admin"));
     QTemporaryDir folder;
-    for (const bool replicate : {false, true}) {
+    struct TMode {
+        bool replicate;
+        bool writerThread;
+    };
+    for (const TMode mode : {TMode{false, false}, TMode{true, false}, TMode{false, true}, TMode{true, true}}) {
+        const bool replicate = mode.replicate;
         std::vector<std::unique_ptr<TSimBooth>> booths;
         for (int i = 1; i <= kBooths; ++i)
             booths.push_back(std::make_unique<TSimBooth>(
-                folder.filePath(QStringLiteral("%1-%2.sqlite").arg(replicate).arg(i)),
+                folder.filePath(QStringLiteral("%1%2-%3.sqlite").arg(replicate).arg(mode.writerThread).arg(i)),
                 cluster.Url(QStringLiteral("booth_cabina_%1").arg(i), QStringLiteral("c"), QStringLiteral("tienda")),
-                QStringLiteral("Cabina %1").arg(i), replicate));
+                QStringLiteral("Cabina %1").arg(i), replicate, mode.writerThread));
         std::vector<double> lags;
         std::vector<double> writes;
         if (replicate) {
@@ -150,8 +158,9 @@ void Replication(TPgCluster& cluster, int seconds) {
         }
         booths.clear();
         QSqlDatabase::removeDatabase(QStringLiteral("counter"));
-        std::printf("journal write, replication %s: %zu writes, median %.3f ms, p99 %.3f ms\n",
-                    replicate ? "on " : "off", writes.size(), Percentile(writes, 0.5), Percentile(writes, 0.99));
+        std::printf("journal write, replication %s, %s: %zu writes, median %.3f ms, p99 %.3f ms\n",
+                    replicate ? "on " : "off", mode.writerThread ? "writer thread" : "written in place",
+                    writes.size(), Percentile(writes, 0.5), Percentile(writes, 0.99));
         if (replicate)
             std::printf("replication lag, %d booths: %zu arrivals, p50 %.1f ms, p99 %.1f ms, max %.1f ms\n", kBooths,
                         lags.size(), Percentile(lags, 0.5), Percentile(lags, 0.99), Percentile(lags, 1.0));

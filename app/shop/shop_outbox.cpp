@@ -43,8 +43,11 @@ QVariantList ReadRow(QSqlDatabase& db, const QString& select, std::int64_t id, i
 
 }  // namespace
 
+// On the writer thread's connection too: the call path writes there.
 void AttachShopOutbox(TJournalDb& writer) {
-    for (const QString& statement : kTriggers) RunSql(writer.Db(), statement);
+    writer.OnEveryConnection([](QSqlDatabase& db) {
+        for (const QString& statement : kTriggers) RunSql(db, statement);
+    });
 }
 
 TOutboxBatch ReadOutboxBatch(TJournalDb& db, int limit) {

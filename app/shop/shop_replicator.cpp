@@ -9,11 +9,17 @@ TShopReplicator::TShopReplicator(TShopReplicatorConfig config, QObject* parent)
     Thread_.reset(QThread::create([this] { Run(); }));
     Thread_->setObjectName(QStringLiteral("shop-replicator"));
     Thread_->start();
+    ExitStop_ = std::make_unique<TExitStop>([this] { Stop(); });
+}
+
+TShopReplicator::~TShopReplicator() {
+    ExitStop_.reset();
+    Stop();
 }
 
 // The worker looks at Stopping_ on every poll and ends its loop itself, so
 // a stop asked before the loop ran is not lost.
-TShopReplicator::~TShopReplicator() {
+void TShopReplicator::Stop() {
     Stopping_.store(true);
     Thread_->wait();
 }

@@ -11,7 +11,8 @@
 //
 // Threading: the thread owns both its connections (the journal file's and
 // the shop's); they are made and closed in it. The object that starts it
-// stops and joins it in its destructor. Signals are emitted from the
+// stops and joins it in its destructor, or at the program's exit when it
+// ends by exit() (a display that went away) and nothing is destroyed. Signals are emitted from the
 // replicator's thread: connect with the default (queued) connection.
 #pragma once
 
@@ -21,6 +22,8 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+
+#include "app/booth/exit_stops.h"
 
 struct TShopReplicatorConfig {
     QString JournalFile;  // the booth's SQLite journal, already open by its writer
@@ -59,6 +62,7 @@ signals:
 
 private:
     void Run();
+    void Stop();
 
     const TShopReplicatorConfig Config_;
     std::atomic<bool> Connected_{false};
@@ -66,4 +70,5 @@ private:
     std::atomic<bool> LiveChanged_{false};
     std::atomic<bool> Stopping_{false};
     std::unique_ptr<QThread> Thread_;
+    std::unique_ptr<TExitStop> ExitStop_;
 };

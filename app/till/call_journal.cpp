@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include "app/till/journal_db.h"
+#include "app/till/journal_writer.h"
 
 namespace {
 
@@ -80,26 +81,47 @@ QDateTime FromJournalTime(const QVariant& value) {
     return QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
 }
 
+// With the writer thread the id is the one SQLite would give (the booth is
+// the only program that adds calls, and Db() waits for any insert queued).
 std::int64_t TCallJournal::Placed(const QDateTime& at, const QString& number, const QString& dialString) {
-    QSqlQuery query = RunSql(Db_.Db(),
-                             QStringLiteral("INSERT INTO calls (started_at, updated_at, number, dial_string)"
-                                            " VALUES (?, ?, ?, ?)"),
-                             {JournalTime(at), JournalTime(at), number, dialString});
+    const QString insert = QStringLiteral("INSERT INTO calls (id, started_at, updated_at, number, dial_string)"
+                                          " VALUES (?, ?, ?, ?, ?)");
+    if (TJournalWriter* writer = Db_.Writer()) {
+        QSqlQuery last = RunSql(Db_.Db(), QStringLiteral("SELECT COALESCE(MAX(id), 0) FROM calls"));
+        const qint64 id = last.next() ? last.value(0).toLongLong() + 1 : 1;
+        const QVariantList values = {id, JournalTime(at), JournalTime(at), number, dialString};
+        writer->Enqueue([insert, values](QSqlDatabase& db) { RunSql(db, insert, values); });
+        return id;
+    }
+    QSqlQuery query = RunSql(Db_.Db(), insert, {QVariant(), JournalTime(at), JournalTime(at), number, dialString});
     return query.lastInsertId().toLongLong();
+}
+
+// On the writer thread when it runs, else at once; the statement and its
+// values are copied for later.
+void TCallJournal::Write(const QString& statement, const QVariantList& values, bool oneOpenCall) {
+    auto write = [statement, values, oneOpenCall](QSqlDatabase& db) {
+        QSqlQuery query = RunSql(db, statement, values);
+        if (oneOpenCall && query.numRowsAffected() != 1)
+            throw std::logic_error("no open call " + values.back().toString().toStdString() + " in the journal");
+    };
+    if (TJournalWriter* writer = Db_.Writer()) {
+        writer->Enqueue(std::move(write));
+        return;
+    }
+    write(Db_.Db());
 }
 
 void TCallJournal::UpdateOpen(std::int64_t id, const QString& assignments, QVariantList values) {
     values.append(qint64(id));
-    QSqlQuery query =
-        RunSql(Db_.Db(), "UPDATE calls SET " + assignments + " WHERE id = ? AND state = 'abierta'", values);
-    if (query.numRowsAffected() != 1) throw std::logic_error("no open call " + std::to_string(id) + " in the journal");
+    Write("UPDATE calls SET " + assignments + " WHERE id = ? AND state = 'abierta'", values, true);
 }
 
 // The portal may answer after the call has ended; its names still belong
 // in the record.
 void TCallJournal::Rated(std::int64_t id, const QString& destination, TMoney rate) {
-    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET destination = ?, rate = ?, rate_origin = 'portal' WHERE id = ?"),
-           {destination, qint64(rate.TenThousandths), qint64(id)});
+    Write(QStringLiteral("UPDATE calls SET destination = ?, rate = ?, rate_origin = 'portal' WHERE id = ?"),
+          {destination, qint64(rate.TenThousandths), qint64(id)});
 }
 
 // A call paid is never repriced: the money in the drawer is what counts.
@@ -116,7 +138,7 @@ void TCallJournal::Repriced(std::int64_t id, TMoney rate, TRateOrigin origin, co
 }
 
 void TCallJournal::SetCutReason(std::int64_t id, const QString& reason) {
-    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET cut_reason = ? WHERE id = ?"), {reason, qint64(id)});
+    Write(QStringLiteral("UPDATE calls SET cut_reason = ? WHERE id = ?"), {reason, qint64(id)});
 }
 
 void TCallJournal::Answered(std::int64_t id, const QDateTime& at) {
@@ -146,17 +168,16 @@ void TCallJournal::Ended(std::int64_t id, const QDateTime& at, const TCallFigure
 }
 
 void TCallJournal::SetQuality(std::int64_t id, const TCallQuality& quality) {
-    RunSql(Db_.Db(),
-           QStringLiteral("UPDATE calls SET quality_mos = ?, quality_jitter_ms = ?, quality_loss_percent = ?"
-                          " WHERE id = ?"),
-           {quality.Mos, quality.JitterMs, quality.LossPercent, qint64(id)});
+    Write(QStringLiteral("UPDATE calls SET quality_mos = ?, quality_jitter_ms = ?, quality_loss_percent = ?"
+                         " WHERE id = ?"),
+          {quality.Mos, quality.JitterMs, quality.LossPercent, qint64(id)});
 }
 
 // Whenever the far end's first seconds raise a flag, during or after the
 // call: the record is kept whole either way.
 void TCallJournal::SetAnswerFlags(std::int64_t id, const QString& flags) {
-    RunSql(Db_.Db(), QStringLiteral("UPDATE calls SET answer_flags = ? WHERE id = ?"),
-           {flags.isEmpty() ? QVariant() : QVariant(flags), qint64(id)});
+    Write(QStringLiteral("UPDATE calls SET answer_flags = ? WHERE id = ?"),
+          {flags.isEmpty() ? QVariant() : QVariant(flags), qint64(id)});
 }
 
 // The check and the write are one statement, so a second "Cobrar" racing

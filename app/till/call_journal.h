@@ -5,7 +5,11 @@
 // reprint read.
 //
 // Every write is its own committed transaction, so what the window showed a
-// second ago is on disk. Errors are std::runtime_error with the driver's
+// second ago is on disk. With the journal's writer thread started, the
+// call's steps (placed to ended) are handed to it and committed in order a
+// moment later; a failure of one is thrown by the next step. Reads, the
+// checkout and voids wait for those writes and are committed before they
+// return, so a receipt is never shown for a payment not on disk. Errors are std::runtime_error with the driver's
 // text, and std::logic_error for a write the call's state does not allow.
 #pragma once
 
@@ -126,6 +130,9 @@ public:
 
 private:
     std::vector<TJournalCall> Select(const QString& where, const QVariantList& values);
+    // A write of the call path; `oneOpenCall`: it must change exactly one
+    // open call, the id being the last value (std::logic_error otherwise).
+    void Write(const QString& statement, const QVariantList& values, bool oneOpenCall = false);
     // Throws std::logic_error when no open call has this id.
     void UpdateOpen(std::int64_t id, const QString& assignments, QVariantList values);
 

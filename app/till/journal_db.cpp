@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QStandardPaths>
 
+#include "app/till/journal_writer.h"
+
 namespace {
 
 // Each step takes a file from the version before it to its own number. A
@@ -171,9 +173,25 @@ TJournalDb::TJournalDb(const QString& fileName, TJournalAccess access)
 }
 
 TJournalDb::~TJournalDb() {
+    Writer_.reset();
     Db_.close();
     Db_ = QSqlDatabase();  // the last handle must go before the connection is removed
     QSqlDatabase::removeDatabase(ConnectionName_);
+}
+
+QSqlDatabase& TJournalDb::Db() {
+    if (Writer_) Writer_->Drain();
+    return Db_;
+}
+
+void TJournalDb::OnEveryConnection(std::function<void(QSqlDatabase&)> setup) {
+    setup(Db_);
+    if (Writer_) Writer_->Enqueue(setup);
+    Setups_.push_back(std::move(setup));
+}
+
+void TJournalDb::StartWriterThread() {
+    if (!Writer_) Writer_ = std::make_unique<TJournalWriter>(FileName(), Setups_);
 }
 
 QString TJournalDb::DefaultFileName() {

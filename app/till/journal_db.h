@@ -15,9 +15,15 @@
 // Threading: a connection belongs to the thread that opened it. Each
 // TJournalDb is its own connection; readers and the writer may use separate
 // ones on the same file at once (readers never wait for the writer).
+//
+// The writer may start a writer thread (StartWriterThread) for the call
+// path's writes; Db() then waits for what was handed to it to be committed,
+// so everything done through Db() comes after those writes.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include <QSqlDatabase>
 #include <QString>
@@ -25,6 +31,7 @@
 
 class QLockFile;
 class QSqlQuery;
+class TJournalWriter;
 
 enum class TJournalAccess { Writer, Reader };
 
@@ -38,7 +45,15 @@ public:
     TJournalDb(const TJournalDb&) = delete;
     TJournalDb& operator=(const TJournalDb&) = delete;
 
-    QSqlDatabase& Db() { return Db_; }
+    QSqlDatabase& Db();
+    // Runs `setup` on this connection now and on the writer thread's
+    // (before its next write): things that live per connection.
+    void OnEveryConnection(std::function<void(QSqlDatabase&)> setup);
+    // Starts the writer thread (once); throws std::runtime_error when its
+    // connection cannot be opened.
+    void StartWriterThread();
+    // The writer thread, null until it is started.
+    TJournalWriter* Writer() { return Writer_.get(); }
     QString FileName() const { return Db_.databaseName(); }
     int SchemaVersion();
     // Calls found open at opening and closed as interrupted.
@@ -58,6 +73,8 @@ private:
     QString ConnectionName_;
     QSqlDatabase Db_;
     int Recovered_ = 0;
+    std::vector<std::function<void(QSqlDatabase&)>> Setups_;
+    std::unique_ptr<TJournalWriter> Writer_;  // stopped and joined before Db_ closes
 };
 
 // Runs one statement with its bound values; throws std::runtime_error with

@@ -122,7 +122,7 @@ void TMainWindow::Start() {
     FillDeviceList(*Speakers_, DeviceNames_(false), Account_.WaveOut);
     FillDeviceList(*Microphones_, DeviceNames_(true), Account_.WaveIn);
     if (Account_.Username.isEmpty() || Account_.Password.isEmpty()) AskForCredentials();
-    if (SessionWatch_) SessionWatch_->Start();
+    if (SessionWatch_) SessionWatch_->Read();
     ValidateAtStart();
 }
 

@@ -289,7 +289,8 @@ private:
     QPushButton* ChargeUnpaidButton_ = nullptr;
     QLabel* UnpaidWarning_ = nullptr;
     TBalanceWatch* BalanceWatch_ = nullptr;
-    TBoothSessionWatch* SessionWatch_ = nullptr;  // null for a booth alone
+    TBoothSessionWatch* SessionWatch_ = nullptr;  // null for a booth alone or without a journal
+    bool ShopEnabled_ = false;                    // the settings name a shop database
     std::unique_ptr<TSessionLimit> SessionLimit_;  // the running call's, when its session has a limit
     QTimer* PortalRetryTimer_ = nullptr;
     QTimer* SipRetryTimer_ = nullptr;

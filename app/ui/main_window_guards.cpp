@@ -10,6 +10,7 @@
 #include "app/booth/sip_booth_line.h"
 #include "app/counter/booth_session_watch.h"
 #include "app/portal/balance_watch.h"
+#include "app/shop/shop_replicator.h"
 #include "app/till/call_journal.h"
 #include "app/till/call_recorder.h"
 #include "app/ui/main_window.h"
@@ -87,15 +88,22 @@ void TMainWindow::SetupBalanceWatch() {
     });
 }
 
-// Only a booth that names a shop database obeys the counter's sessions.
+// Only a booth that names a shop database obeys the counter's sessions,
+// as its journal's copy holds them; without a journal it has none and stays
+// closed (it never heard from the counter).
 void TMainWindow::SetupSessionGuard() {
-    const QString url = Settings_.ReadShopDatabase();
-    if (url.isEmpty()) return;
-    SessionWatch_ = new TBoothSessionWatch(url, Settings_.ReadShop().Booth, {}, this);
-    connect(SessionWatch_, &TBoothSessionWatch::SessionChanged, this, [this] {
-        ShowSessionState();
-        ArmSessionLimit();
-    });
+    ShopEnabled_ = !Settings_.ReadShopDatabase().isEmpty();
+    if (!ShopEnabled_) return;
+    if (Journal_) {
+        SessionWatch_ = new TBoothSessionWatch(*Journal_, this);
+        connect(SessionWatch_, &TBoothSessionWatch::SessionChanged, this, [this] {
+            ShowSessionState();
+            ArmSessionLimit();
+        });
+        if (ShopReplicator_)
+            connect(ShopReplicator_.get(), &TShopReplicator::RemoteChangesApplied, SessionWatch_,
+                    &TBoothSessionWatch::Read);
+    }
     connect(Flow_, &TBoothCallFlow::Answered, this, &TMainWindow::ArmSessionLimit);
     connect(Flow_, &TBoothCallFlow::RateKnown, this, &TMainWindow::ArmSessionLimit);
     connect(Flow_, &TBoothCallFlow::Charged, this, [this](const TCallCharge& charge) { SessionTick(charge.Seconds); });
@@ -104,14 +112,14 @@ void TMainWindow::SetupSessionGuard() {
 }
 
 QString TMainWindow::SessionRefusal() const {
-    return SessionWatch_ ? DialRefusal(true, SessionWatch_->Session()) : QString();
+    return DialRefusal(ShopEnabled_, SessionWatch_ ? SessionWatch_->Session() : TBoothSession{});
 }
 
 // A closed booth says so where the customer looks: the booth's state and the
 // status bar, in red. A call running when the counter closes the session
 // goes on; the booth closes after it.
 void TMainWindow::ShowSessionState() {
-    if (!SessionWatch_) return;
+    if (!ShopEnabled_) return;
     if (!Flow_->IsOpen()) {
         const QString refusal = SessionRefusal();
         const QString closedWord = QString::fromUtf8("Cerrada");
@@ -132,6 +140,7 @@ void TMainWindow::ShowSessionState() {
 // call cannot be priced, and the limit waits for it as the credit guard does.
 void TMainWindow::ArmSessionLimit() {
     SessionLimit_.reset();
+    if (!SessionWatch_) return;
     const TBoothSession session = SessionWatch_->Session();
     if (!session.Limit || Flow_->Phase() != TBoothCallPhase::InCall || !Flow_->Rate() || !CallJournal_) return;
     TMoney spent;

@@ -43,6 +43,9 @@ void TMainWindow::SetupTill() {
     TClock clock = [this] { return WallClock_(); };
     try {
         Journal_ = std::make_unique<TJournalDb>(TJournalDb::DefaultFileName());
+        // Each second of a call is handed over rather than flushed here:
+        // the window's thread never waits for the disk during a call.
+        Journal_->StartWriterThread();
         CallJournal_ = std::make_unique<TCallJournal>(*Journal_);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "softphone: %s\n", error.what());

@@ -1,11 +1,12 @@
 // The counter against a real PostgreSQL started by the test: the console
 // shows a booth's change through the database's announcements within a
-// second, the booth's session follows the counter's gestures (and survives
-// the database going away), checkout charges a booth's calls once, all or
+// second, the booth's session follows the counter's gestures through its
+// journal's copy (and survives the database going away), checkout charges a booth's calls once, all or
 // none, and the shop's close sums every booth and every operator.
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,6 +15,8 @@
 #include "app/counter/board_model.h"
 #include "app/counter/booth_session_watch.h"
 #include "app/counter/counter_db.h"
+#include "app/shop/shop_replicator.h"
+#include "app/till/journal_db.h"
 #include "app/ui/counter_window.h"
 #include "tests/app/booth_test_support.h"
 #include "tests/app/shop_fixture.h"
@@ -111,16 +114,82 @@ private slots:
                                  kWaitMs);
     }
 
+    // What the operator reads: the cells of the console's table, through the
+    // view's own model, for every state a booth can be in, and a running
+    // call's duration, cost and price ("A cobrar").
+    void tableCellsShowEachState() {
+        struct TRow {
+            const char* live;      // the state the booth wrote
+            bool session;          // a session is open for the booth
+            const char* answered;  // SQL for the answer time
+            const char* lastSeen;  // SQL for the heartbeat
+            int cost, price;       // the call's, in units
+            QString state;
+            const char* duration;  // how the cell starts; null when empty
+        };
+        const QDateTime heard(QDate(2026, 12, 8), QTime(7, 5), Qt::UTC);
+        const TRow rows[] = {
+            {"Libre", false, "NULL", "now()", 0, 0, QStringLiteral("Cerrada"), nullptr},
+            {"Libre", true, "NULL", "now()", 0, 0, QStringLiteral("Libre"), nullptr},
+            {"Marcando", true, "NULL", "now()", 0, 0, QStringLiteral("Marcando"), "0:00:00"},
+            {"Timbrando", true, "NULL", "now()", 0, 0, QStringLiteral("Timbrando"), "0:00:00"},
+            {"En curso", true, "now() - interval '65 s'", "now()", 2, 3, QStringLiteral("En curso"), "0:01:0"},
+            {"En curso", true, "now() - interval '65 s'", "'2026-12-08 07:05:00+00'", 2, 3,
+             "Sin conexión desde " + heard.toLocalTime().toString(QStringLiteral("HH:mm")), "0:01:"},
+        };
+        TCounterWindow window(Shop_->CounterUrl(), QStringLiteral("Marta"));
+        window.Start();
+        const QTableView* view = window.findChild<QTableView*>();
+        QVERIFY(view && view->model());
+        const QAbstractItemModel& model = *view->model();
+        QCOMPARE(model.headerData(TBoardModel::Price, Qt::Horizontal).toString(), QStringLiteral("A cobrar"));
+        const int row = RowOf(window.Board(), kBooth1);
+        const auto cell = [&](TBoardModel::TColumn column) { return model.index(row, column).data().toString(); };
+        TCounterDb counter(Shop_->CounterUrl(), QStringLiteral("Marta"));
+        bool sessionOpen = false;
+        for (const TRow& expected : rows) {
+            if (expected.session && !sessionOpen) sessionOpen = counter.OpenSession(kBooth1, std::nullopt).IsOpen();
+            QCOMPARE(sessionOpen, expected.session);
+            const QString live = QStringLiteral(
+                "UPDATE shop.booths SET state = '%1', call_local_id = 7, call_number = '1155550007',"
+                " call_destination = 'Buenos Aires', call_started = now() - interval '70 s', call_answered = %2,"
+                " call_cost = %3 * 10000, call_price = %4 * 10000, last_seen = %5 WHERE name = 'Cabina 1'");
+            QCOMPARE(Shop_->AsBooth(kBooth1, live.arg(QString::fromUtf8(expected.live),
+                                                      QString::fromUtf8(expected.answered))
+                                                 .arg(expected.cost)
+                                                 .arg(expected.price)
+                                                 .arg(QString::fromUtf8(expected.lastSeen))),
+                     QString());
+            QTRY_COMPARE_WITH_TIMEOUT(cell(TBoardModel::State), expected.state, kWaitMs);
+            const QString duration = cell(TBoardModel::Duration);
+            const bool inCall = expected.duration != nullptr;
+            QVERIFY2(inCall ? duration.startsWith(QString::fromUtf8(expected.duration)) : duration.isEmpty(),
+                     qPrintable(expected.state + ": " + duration));
+            QCOMPARE(cell(TBoardModel::Number), inCall ? QStringLiteral("1155550007") : QString());
+            QCOMPARE(cell(TBoardModel::Cost),
+                     inCall ? FormatCurrency(MoneyFromUnits(expected.cost), QLocale()) : QString());
+            QCOMPARE(cell(TBoardModel::Price),
+                     inCall ? FormatCurrency(MoneyFromUnits(expected.price), QLocale()) : QString());
+        }
+    }
+
     // Closed until the counter opens it, open until the counter closes it,
     // and what was known last holds while the database cannot be reached,
-    // across a restart too.
+    // across a restart too: the booth reads its journal's copy, which its
+    // replicator keeps.
     void boothSessionFollowsTheCounter() {
         QTemporaryDir folder;
-        const QString settings = folder.filePath(QStringLiteral("booth.conf"));
-        auto watch = std::make_unique<TBoothSessionWatch>(Shop_->BoothUrl(kBooth2), kBooth2, settings);
-        QSignalSpy changed(watch.get(), &TBoothSessionWatch::SessionChanged);
-        watch->Start(std::chrono::minutes(10));  // only the announcements count here
-        QVERIFY(watch->Connected());
+        const QString file = folder.filePath(QStringLiteral("cabina2.sqlite"));
+        auto journal = std::make_unique<TJournalDb>(file);
+        auto watch = std::make_unique<TBoothSessionWatch>(*journal);
+        const auto replicate = [&] {
+            auto replicator =
+                std::make_unique<TShopReplicator>(TShopReplicatorConfig{file, Shop_->BoothUrl(kBooth2), kBooth2});
+            connect(replicator.get(), &TShopReplicator::RemoteChangesApplied, watch.get(), &TBoothSessionWatch::Read);
+            return replicator;
+        };
+        auto replicator = replicate();
+        watch->Read();
         QCOMPARE(DialRefusal(true, watch->Session()), QString::fromUtf8(kBoothClosedText));
         TCounterDb counter(Shop_->CounterUrl(), QStringLiteral("Marta"));
         const TBoothSession opened = counter.OpenSession(kBooth2, MoneyFromUnits(500));
@@ -129,28 +198,26 @@ private slots:
         QCOMPARE(watch->Session().Limit, std::optional<TMoney>(MoneyFromUnits(500)));
         QCOMPARE(DialRefusal(true, watch->Session()), QString());
         QVERIFY_THROWS_EXCEPTION(std::logic_error, counter.OpenSession(kBooth2, std::nullopt));
-        // Another booth's session is not this booth's.
+        // Another booth's session is not this booth's: the replicator takes
+        // only its own, so the one after it is the first this booth sees.
         counter.OpenSession(kBooth1, std::nullopt);
         counter.CloseSession(kBooth1);
-        QTest::qWait(200);
-        QCOMPARE(watch->Session().Id, opened.Id);
-        // Out of reach: the booth stays open, and starts open again.
+        // Out of reach (no replicator at all) and restarted: the booth
+        // stays open with its limit.
+        replicator.reset();
         watch.reset();
-        auto lost = std::make_unique<TBoothSessionWatch>(Shop_->BoothUrl(kBooth2).replace(
-                                                             QStringLiteral(":%1/").arg(Shop_->Cluster().Port()),
-                                                             QStringLiteral(":9/")),
-                                                         kBooth2, settings);
-        lost->Start(std::chrono::minutes(10));
-        QVERIFY(!lost->Connected());
-        QCOMPARE(lost->Session().Id, opened.Id);
-        QCOMPARE(lost->Session().Limit, std::optional<TMoney>(MoneyFromUnits(500)));
-        lost.reset();
-        watch = std::make_unique<TBoothSessionWatch>(Shop_->BoothUrl(kBooth2), kBooth2, settings);
-        watch->Start(std::chrono::minutes(10));
+        journal.reset();
+        journal = std::make_unique<TJournalDb>(file);
+        watch = std::make_unique<TBoothSessionWatch>(*journal);
+        watch->Read();
+        QCOMPARE(watch->Session().Id, opened.Id);
+        QCOMPARE(watch->Session().Limit, std::optional<TMoney>(MoneyFromUnits(500)));
+        replicator = replicate();
         counter.CloseSession(kBooth2);
         QTRY_VERIFY_WITH_TIMEOUT(!watch->Session().IsOpen(), kWaitMs);
         QCOMPARE(DialRefusal(true, watch->Session()), QString::fromUtf8(kBoothClosedText));
         QVERIFY_THROWS_EXCEPTION(std::logic_error, counter.CloseSession(kBooth2));
+        replicator.reset();
     }
 
     // Checkout charges every unpaid call of the booth once: a call the
