@@ -26,6 +26,7 @@
 #include "app/till/call_journal.h"
 #include "app/till/call_recorder.h"
 #include "app/till/journal_db.h"
+#include "app/till/journal_writer.h"
 #include "app/till/selling_rate_store.h"
 #include "app/ui/cash_close_window.h"
 #include "media/warning_tone.h"
@@ -213,8 +214,10 @@ private slots:
         TickUntil(w, QStringLiteral("00:00:03"));
         QCOMPARE(Text(w, "totalCost"), Currency(150));
         QCOMPARE(Text(w, "amountToCharge"), Currency(180));
-        // What the journal holds a second after the screen showed it.
+        // What the journal holds once its writer has committed what the
+        // screen showed.
         const std::int64_t id = *window->Recorder().LastCallId();
+        window->Journal()->Writer()->Drain();
         {
             TJournalDb reader(TJournalDb::DefaultFileName(), TJournalAccess::Reader);
             const TJournalCall running = *TCallJournal(reader).Call(id);
