@@ -42,6 +42,7 @@ struct TBooth {
         : Db(file), Journal(Db), Flow(Line, Rates, Clock),
           Recorder(&Journal, [] { return QDateTime::currentDateTimeUtc(); }, {}) {
         AttachShopOutbox(Db);
+        Db.StartWriterThread();
         TShopReplicatorConfig config{file, url, kBooth};
         config.HeartbeatMs = 600000;  // only the call's own steps may move the board
         Replicator = std::make_unique<TShopReplicator>(config);
