@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
+#include <csignal>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -409,6 +411,14 @@ void TStreamTransport::Reap(TPass& pass) {
 }
 
 void TStreamTransport::Run() {
+    // OpenSSL writes with plain write(): to a peer that reset its end (a
+    // client that gave up on its handshake) that raises SIGPIPE, which
+    // would end the whole program. Blocked on this thread, the one that
+    // does all the writing, it only makes the write fail.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
     while (!Stopping_) {
         std::vector<std::string> keys;
         std::vector<pollfd> watched;
