@@ -200,8 +200,9 @@ private:
     void OnTimer();
     void KeepAlive();
     bool RefuseInvalid(const TSipMessage& request);
-    // A sips: request that reached us over a hop without TLS is answered
-    // 480 and goes no further (engine_secure_requests.cpp).
+    // A sips: request that reached us over a hop without TLS, or a sips:
+    // INVITE for an account not on TLS, is answered 480 and goes no further
+    // (engine_secure_requests.cpp).
     bool RefuseSipsInClear(const TSipMessage& request, const TDatagramSource& source);
     bool Admit(const TSipMessage& message);
     void Dispatch(const TSipMessage& message);

@@ -15,8 +15,17 @@
 // only that we cannot be reached this way now.
 // A request handed in without a source (a host or a test feeding text) has
 // no hop to judge and is taken.
+// A new dialog over TLS for an account that is not on TLS is refused the
+// same way: its later requests would leave over that account's transport,
+// and a sips: request is never sent in clear, so the dialog could not even
+// be ended.
 bool TSipEngine::RefuseSipsInClear(const TSipMessage& request, const TDatagramSource& source) {
-    if (source.address.empty() || source.tls || !IsSipsUri(request.RequestUri)) return false;
+    if (source.address.empty() || !IsSipsUri(request.RequestUri)) return false;
+    if (source.tls) {
+        if (!request.ToTag.empty() || request.RequestMethod != "INVITE") return false;
+        const ISipAccountPtr account = FindAccountFor(request.ToUser, request.RequestUser);
+        if (!account || account->GetTransport() == TSignallingTransport::kTls) return false;
+    }
     if (!CanRefuse(request)) return true;
     // The warning names us as the caller addressed us.
     const std::optional<THostPort> us = UriHostPort(request.RequestUri);

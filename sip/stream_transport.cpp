@@ -419,10 +419,10 @@ void TStreamTransport::Run() {
     // client that gave up on its handshake) that raises SIGPIPE, which
     // would end the whole program. Blocked on this thread, the one that
     // does all the writing, it only makes the write fail.
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
     while (!Stopping_) {
         std::vector<std::string> keys;
         std::vector<pollfd> watched;

@@ -132,6 +132,15 @@ TEST_F(EngineSecureRequestTest, SipsIsTakenOnlyOverTls) {
     EXPECT_EQ(Engine->Calls().Count(), rang);
 }
 
+// A secure dialog needs an account that can keep it on TLS: one on UDP
+// would have to send its BYE in clear, which it never does for sips:.
+TEST_F(EngineSecureRequestTest, SipsOverTlsForAnAccountOnUdpIsRefused) {
+    AddAccount();
+    EXPECT_EQ(TSipMessage(Call(THop::kTls, "sips", "tls-udp-account")).StatusCode, "480");
+    EXPECT_EQ(TSipMessage(Call(THop::kTls, "sip", "tls-udp-account-sip")).StatusCode, "180");
+    EXPECT_EQ(Engine->Calls().Count(), 1);
+}
+
 // The answer to a call taken over TLS travels back on the caller's
 // connection, protected: the caller hears it though it has no listener.
 TEST_F(EngineSecureRequestTest, AnswerOfACallOverTlsComesBackOnItsConnection) {
