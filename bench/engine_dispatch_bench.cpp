@@ -30,7 +30,7 @@ struct TBenchEngine {
     explicit TBenchEngine(TBenchTransport transport = kBenchUdp)
         : Transport(transport),
           Server(0, nullptr, [](const std::string&, uint16_t, const uint8_t*, std::size_t) {}),
-          StreamServer(std::optional<uint16_t>(0), [](const std::string&, uint16_t, const std::string&) {},
+          StreamServer(std::optional<uint16_t>(0), [](const std::string&, uint16_t, const std::string&, bool) {},
                        [](const std::string&, uint16_t, const std::string&, bool) {}) {
         TSipEngineOptions options;
         options.autoTick = false;

@@ -10,6 +10,7 @@
 #include "sip/message.h"
 #include "sip/request_check.h"
 #include "sip/signalling_transport.h"
+#include "sip/tls_server_context.h"
 #include "sip/transaction_key.h"
 #include "sip/via.h"
 
@@ -140,9 +141,9 @@ void TSipEngine::SetActive(bool value) {
         // TCP listens on the UDP port, the one Contact names.
         auto streams = std::make_unique<TStreamTransport>(
             std::optional<uint16_t>(socket->LocalPort()),
-            [this](const std::string& address, uint16_t port, const std::string& message) {
+            [this](const std::string& address, uint16_t port, const std::string& message, bool overTls) {
                 Receive(reinterpret_cast<const uint8_t*>(message.data()), message.size(),
-                        TDatagramSource{address, port, true});
+                        TDatagramSource{address, port, true, overTls});
             },
             [this](const std::string& address, uint16_t port, const std::string& reason, bool established) {
                 OnStreamClosed(address, port, reason, established);
@@ -150,6 +151,7 @@ void TSipEngine::SetActive(bool value) {
         LastKeepAlive_ = std::chrono::steady_clock::now();
         LastTick_ = LastKeepAlive_;
         std::lock_guard<std::mutex> guard(SocketLock_);
+        if (TlsServerContext_) streams->AcceptTls(TlsServerContext_);
         Socket_ = std::move(socket);
         Streams_ = std::move(streams);
         return;
@@ -206,6 +208,14 @@ void TSipEngine::SetActive(bool value) {
     }
     streams.reset();  // joins the connections' thread outside the socket lock
     socket.reset();   // joins the receive thread outside the socket lock
+}
+
+void TSipEngine::SetTlsCertificate(const std::string& certificateFile, const std::string& keyFile) {
+    std::shared_ptr<SSL_CTX> context;
+    if (!certificateFile.empty() || !keyFile.empty()) context = NewTlsServerContext(certificateFile, keyFile);
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    TlsServerContext_ = std::move(context);
+    if (Streams_) Streams_->AcceptTls(TlsServerContext_);
 }
 
 void TSipEngine::SwitchOff() {
@@ -366,6 +376,17 @@ void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {
     SendText(text, address, port);
 }
 
+// A peer reached directly inside a dialog (its Contact, no proxy between) is
+// trusted as the account's server is: by the CA file the user gave the
+// account, not by the system's store alone.
+void TSipEngine::KnowDialogPeer(ISipAccount& account, const std::string& host, int port) {
+    if (account.GetTransport() != TSignallingTransport::kTls) return;
+    const std::string caFile = account.GetTlsCaFile();
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    StreamTargets_.try_emplace(host + ":" + std::to_string(port),
+                               TStreamTransport::TTarget{TSignallingTransport::kTls, host, caFile});
+}
+
 bool IsDottedAddress(const std::string& text) {
     int dots = 0;
     int digits = 0;
@@ -416,7 +437,7 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     // responses reach the sender behind a NAT or on another node.
     if (!message.RequestUri.empty() && !source.address.empty())
         message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port, source.stream);
-    if (IsRequest(message) && RefuseInvalid(message)) {
+    if (IsRequest(message) && (RefuseInvalid(message) || RefuseSipsInClear(message, source))) {
         Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
         return;
     }

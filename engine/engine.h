@@ -51,6 +51,7 @@ struct TDatagramSource {
     std::string address;
     uint16_t port = 0;
     bool stream = false;
+    bool tls = false;  // over a connection TLS protects
 };
 
 // A dotted IPv4 address ("192.0.2.1"), not a name.
@@ -159,6 +160,7 @@ public:
     void SetLocalPort(int value) override { LocalPort_ = value; }
     bool GetActive() override { return Active_; }
     void SetActive(bool value) override;
+    void SetTlsCertificate(const std::string& certificateFile, const std::string& keyFile) override;
     void SetCallsFromServerOnly(bool value) override { CallsFromServerOnly_ = value; }
     bool GetCallsFromServerOnly() override { return CallsFromServerOnly_; }
     ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,
@@ -198,6 +200,10 @@ private:
     void OnTimer();
     void KeepAlive();
     bool RefuseInvalid(const TSipMessage& request);
+    // A sips: request that reached us over a hop without TLS, or a sips:
+    // INVITE for an account not on TLS, is answered 480 and goes no further
+    // (engine_secure_requests.cpp).
+    bool RefuseSipsInClear(const TSipMessage& request, const TDatagramSource& source);
     bool Admit(const TSipMessage& message);
     void Dispatch(const TSipMessage& message);
     void OnTransactionTimeout(const sip_transaction::TTimedOut& ended);
@@ -248,6 +254,9 @@ private:
     // up are sent over UDP after all (RFC 3261 18.1.1).
     void FallBackToUdp(const std::string& address, uint16_t port, bool established);
     void SendToAccount(ISipAccount& account, const std::string& text);
+    // Connections to `host`:`port` opened for a dialog of `account` trust
+    // what the account trusts.
+    void KnowDialogPeer(ISipAccount& account, const std::string& host, int port);
     void SendToVia(const TSipMessage& message, ISipAccount* account, const std::string& text,
                    bool remember = true);
     // A response to the request whose Via lines are `viaHeaders`; the server
@@ -482,6 +491,9 @@ private:
     // CA file), by "address:port"; other peers are verified by address.
     std::unordered_map<std::string, TStreamTransport::TTarget> StreamTargets_;  // guarded by SocketLock_
     std::string LastCaFile_;  // guarded by SocketLock_
+    // Our certificate for TLS connections peers open; empty: TLS is not
+    // taken. Given to the connections at SetActive(true).
+    std::shared_ptr<SSL_CTX> TlsServerContext_;  // guarded by SocketLock_
     // Requests moved from UDP to TCP for their size, as they were before,
     // by "address:port" until that connection ends; and the branches of the
     // last ones moved, whose CANCEL must take the same way.

@@ -56,7 +56,10 @@ void TSipEngine::SendDialogRequest(ISipCall& call, const std::string& text) {
         const std::string route = call.Dialog().FirstRoute();
         const std::string next = route.empty() ? call.Dialog().RemoteTarget() : route;
         const std::optional<THostPort> target = UriHostPort(next);
-        if (target && IsDottedAddress(target->host)) return SendText(text, target->host, target->port);
+        if (target && IsDottedAddress(target->host)) {
+            KnowDialogPeer(*account, target->host, target->port);
+            return SendText(text, target->host, target->port);
+        }
     }
     SendToAccount(*account, text);
 }

@@ -610,6 +610,10 @@ public:
     virtual void SetLocalPort(int value) = 0;
     virtual bool GetActive() = 0;
     virtual void SetActive(bool value) = 0;
+    // Our certificate chain and private key (PEM files) for TLS connections
+    // peers open to us, from now on and at every SetActive(true). Raises
+    // when they cannot be used. Both empty (the default): TLS is not taken.
+    virtual void SetTlsCertificate(const std::string& certificateFile, const std::string& keyFile) = 0;
     // `server` is "host" or "host:port"; the new account is listed and
     // returned, not yet registered.
     virtual ISipAccountPtr AddAccount(const std::string& stunServer, const std::string& server,

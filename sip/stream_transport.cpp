@@ -6,9 +6,13 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <openssl/err.h>
+#include <csignal>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "sip/tls_server_context.h"
 
 namespace {
 
@@ -126,6 +130,11 @@ void TStreamTransport::Drop(const std::string& address, uint16_t port) {
     Wake();
 }
 
+void TStreamTransport::AcceptTls(std::shared_ptr<SSL_CTX> context) {
+    std::lock_guard<std::mutex> guard(Lock_);
+    ServerContext_ = std::move(context);
+}
+
 std::size_t TStreamTransport::ConnectionCount() const {
     std::lock_guard<std::mutex> guard(Lock_);
     return Connections_.size();
@@ -209,13 +218,18 @@ void TStreamTransport::AcceptAll() {
         const uint16_t port = ntohs(remote.sin_port);
         std::unique_ptr<TConnection>& slot = Connections_[Key(address, port)];
         if (slot) continue;  // the same four-tuple cannot be open twice
+        // As on ours: a 180 must not wait for the peer to acknowledge the
+        // 100 before it (Nagle against a delayed ACK costs up to 40 ms).
+        const int on = 1;
+        setsockopt(accepted.Get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
         slot = std::make_unique<TConnection>();
         slot->fd = std::move(accepted);
         slot->address = address;
         slot->port = port;
         slot->incoming = true;
-        slot->phase = TPhase::kOpen;
-        slot->established = true;
+        // The first bytes say whether the peer speaks TLS; until its
+        // handshake is done the connection carries nothing.
+        slot->phase = TPhase::kFirstBytes;
         slot->deadline = TClock::now() + kIncomingIdle;
     }
 }
@@ -238,17 +252,55 @@ void TStreamTransport::FinishConnect(TConnection& connection) {
     connection.established = true;
 }
 
+// Only a peek: the bytes stay for the framer or for OpenSSL.
+void TStreamTransport::TellTlsApart(TConnection& connection) {
+    unsigned char first = 0;
+    const ssize_t got = recv(connection.fd.Get(), &first, 1, MSG_PEEK);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (got == 1 && OpensTlsHandshake(first) && !ServerContext_) {
+        // Closed at once: the client would otherwise wait for an answer to
+        // its hello, holding a place, until one of the two gives up.
+        connection.closeReason = "TLS from " + PeerText(connection.address, connection.port) +
+                                 ", which is not taken without a certificate";
+        return;
+    }
+    if (got == 1 && OpensTlsHandshake(first)) {
+        connection.ssl = NewTlsServerSession(ServerContext_.get(), connection.fd.Get());
+        connection.phase = TPhase::kHandshake;
+        // A handshake gets the time a connect gets, not an idle
+        // connection's: half-done ones must not hold the places for long.
+        connection.deadline = TClock::now() + Limits_.connectTimeout;
+        Handshake(connection);
+        return;
+    }
+    // SIP, a close or an error: reading tells which.
+    connection.phase = TPhase::kOpen;
+    connection.established = true;
+}
+
 void TStreamTransport::Handshake(TConnection& connection) {
     const int result = SSL_do_handshake(connection.ssl.get());
     if (result == 1) {
         connection.phase = TPhase::kOpen;
         connection.established = true;
         connection.tlsWantsWrite = false;
+        if (connection.incoming) connection.deadline = TClock::now() + kIncomingIdle;
         return;
     }
     const int error = SSL_get_error(connection.ssl.get(), result);
     if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
         connection.tlsWantsWrite = error == SSL_ERROR_WANT_WRITE;
+        return;
+    }
+    if (connection.incoming) {
+        // The peer's mistake (a client that refuses our certificate, a
+        // scanner): its connection goes, nothing else is touched.
+        const unsigned long code = ERR_get_error();
+        ERR_clear_error();
+        char text[256] = {};
+        if (code != 0) ERR_error_string_n(code, text, sizeof(text));
+        connection.closeReason = "TLS handshake with " + PeerText(connection.address, connection.port) +
+                                 " failed" + (code != 0 ? std::string(" (") + text + ")" : std::string());
         return;
     }
     connection.closeReason = TlsFailureText(connection.ssl.get(), connection.serverName);
@@ -287,7 +339,8 @@ void TStreamTransport::ReadAll(TConnection& connection, TPass& pass) {
         if (connection.incoming) connection.deadline = TClock::now() + kIncomingIdle;
         TFramedInput input = connection.framer.Feed(buffer.data(), static_cast<std::size_t>(got));
         for (std::string& message : input.messages)
-            pass.deliveries.push_back({connection.address, connection.port, std::move(message)});
+            pass.deliveries.push_back(
+                {connection.address, connection.port, std::move(message), connection.ssl != nullptr});
         // Keep-alives of a peer that connected to us are answered (RFC 5626
         // 4.4.1); those we sent are answered by the server.
         if (connection.incoming)
@@ -329,6 +382,8 @@ void TStreamTransport::Service(TConnection& connection, short events, TPass& pas
     if (connection.phase == TPhase::kConnecting) {
         if (events & (POLLOUT | POLLERR | POLLHUP)) FinishConnect(connection);
         if (connection.phase == TPhase::kConnecting || !connection.closeReason.empty()) return;
+    } else if (connection.phase == TPhase::kFirstBytes) {
+        if (events & (POLLIN | POLLERR | POLLHUP)) TellTlsApart(connection);
     } else if (connection.phase == TPhase::kHandshake) {
         if (events & (POLLIN | POLLOUT | POLLERR | POLLHUP)) Handshake(connection);
     }
@@ -344,8 +399,9 @@ void TStreamTransport::Reap(TPass& pass) {
     for (auto it = Connections_.begin(); it != Connections_.end();) {
         TConnection& connection = *it->second;
         if (connection.phase != TPhase::kOpen && connection.closeReason.empty() && now >= connection.deadline)
-            connection.closeReason = (connection.phase == TPhase::kConnecting ? "no connection to "
-                                                                              : "no TLS handshake with ") +
+            connection.closeReason = (connection.phase == TPhase::kConnecting   ? "no connection to "
+                                      : connection.phase == TPhase::kFirstBytes ? "nothing from "
+                                                                                : "no TLS handshake with ") +
                                      PeerText(connection.address, connection.port);
         if (connection.incoming && connection.closeReason.empty() && now >= connection.deadline)
             connection.closeReason = "connection from " + PeerText(connection.address, connection.port) + " idle";
@@ -359,6 +415,14 @@ void TStreamTransport::Reap(TPass& pass) {
 }
 
 void TStreamTransport::Run() {
+    // OpenSSL writes with plain write(): to a peer that reset its end (a
+    // client that gave up on its handshake) that raises SIGPIPE, which
+    // would end the whole program. Blocked on this thread, the one that
+    // does all the writing, it only makes the write fail.
+    sigset_t brokenPipe;
+    sigemptyset(&brokenPipe);
+    sigaddset(&brokenPipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &brokenPipe, nullptr);
     while (!Stopping_) {
         std::vector<std::string> keys;
         std::vector<pollfd> watched;
@@ -390,7 +454,7 @@ void TStreamTransport::Run() {
         }
         for (const TDelivery& delivery : pass.deliveries) {
             try {
-                if (OnReceive_) OnReceive_(delivery.address, delivery.port, delivery.message);
+                if (OnReceive_) OnReceive_(delivery.address, delivery.port, delivery.message, delivery.overTls);
             } catch (...) {
                 // As for a datagram: one message that fails is dropped.
             }

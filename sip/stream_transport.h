@@ -1,6 +1,7 @@
 // SIP over TCP and TLS: the connections of one agent, kept open and reused
 // for every message to the same peer (RFC 3261 18), and the listener that
-// takes the connections peers open to us.
+// takes the connections peers open to us, over TCP and, once given a
+// certificate, over TLS on the same port.
 //
 // Threading: one thread, owned here and joined by the destructor, waits on
 // every connection at once (poll) and does all their reading, writing,
@@ -30,8 +31,10 @@
 
 class TStreamTransport {
 public:
-    using TReceiveHandler =
-        std::function<void(const std::string& address, uint16_t port, const std::string& message)>;
+    // `overTls`: the message came over a connection TLS protects, whoever
+    // opened it.
+    using TReceiveHandler = std::function<void(const std::string& address, uint16_t port,
+                                               const std::string& message, bool overTls)>;
     // A connection is gone. `established` is false when it never carried a
     // message: the connect or the TLS handshake failed, and `reason` says why.
     using TClosedHandler = std::function<void(const std::string& address, uint16_t port,
@@ -76,13 +79,19 @@ public:
     bool Connected(const std::string& address, uint16_t port) const;
     // Closes the connection with address:port as if the peer had.
     void Drop(const std::string& address, uint16_t port);
+    // From now on a connection a peer opens with a TLS handshake is answered
+    // with `context` (our certificate and key); one that starts with SIP is
+    // plain TCP as before. Without a context a connection that opens with a
+    // handshake is closed at once.
+    void AcceptTls(std::shared_ptr<SSL_CTX> context);
     // The listener's port; 0 without one.
     uint16_t ListenPort() const { return ListenPort_; }
     std::size_t ConnectionCount() const;
 
 private:
     using TClock = std::chrono::steady_clock;
-    enum class TPhase { kConnecting, kHandshake, kOpen };
+    // kFirstBytes: a connection a peer opened to us, TLS or not yet known.
+    enum class TPhase { kConnecting, kFirstBytes, kHandshake, kOpen };
     struct TConnection {
         TUniqueFd fd;
         TSslPtr ssl;
@@ -102,6 +111,7 @@ private:
         std::string address;
         uint16_t port = 0;
         std::string message;
+        bool overTls = false;
     };
     struct TClosure {
         std::string address;
@@ -122,6 +132,7 @@ private:
     void AcceptAll();
     void Service(TConnection& connection, short events, TPass& pass);
     void FinishConnect(TConnection& connection);
+    void TellTlsApart(TConnection& connection);
     void Handshake(TConnection& connection);
     void ReadAll(TConnection& connection, TPass& pass);
     void Flush(TConnection& connection);
@@ -139,6 +150,7 @@ private:
     mutable std::mutex Lock_;
     std::map<std::string, std::unique_ptr<TConnection>> Connections_;  // by Key; guarded by Lock_
     std::map<std::string, TSslContextPtr> Contexts_;                   // by CA file; guarded by Lock_
+    std::shared_ptr<SSL_CTX> ServerContext_;                           // guarded by Lock_
 
     std::atomic<bool> Stopping_{false};
     std::thread Thread_;  // last: starts after every other member is ready

@@ -90,6 +90,7 @@ void TSipClient::SetActive(bool value) {
         Engine_->SetCodecs(Codecs_);
     Engine_->SetRtpPortMin(RtpPortMin_);
     Engine_->SetRtpPortMax(RtpPortMax_);
+    Engine_->SetTlsCertificate(TlsCertificateFile_, TlsKeyFile_);
     Engine_->SetActive(true);
 }
 

@@ -67,6 +67,13 @@ public:
     void SetRtpPortMin(int value) { RtpPortMin_ = value; }
     int GetRtpPortMax() const { return RtpPortMax_; }
     void SetRtpPortMax(int value) { RtpPortMax_ = value; }
+    // Our certificate and key (PEM files) for TLS connections peers open;
+    // both empty (the default): TLS is not taken. Take effect at the next
+    // activation, which raises when they cannot be used.
+    void SetTlsCertificate(const std::string& certificateFile, const std::string& keyFile) {
+        TlsCertificateFile_ = certificateFile;
+        TlsKeyFile_ = keyFile;
+    }
     TDtmfMethod GetDtmfMethod() const { return DtmfMethod_; }
     void SetDtmfMethod(TDtmfMethod value) { DtmfMethod_ = value; }
     int GetSilenceThreshold() const { return SilenceThreshold_; }
@@ -194,6 +201,8 @@ private:
     bool Active_ = false;
     int RtpPortMin_ = kDefaultRtpPortMin;
     int RtpPortMax_ = kDefaultRtpPortMax;
+    std::string TlsCertificateFile_;
+    std::string TlsKeyFile_;
     int SilenceThreshold_ = kDefaultSilenceThreshold;
     int SilenceTimeout_ = kDefaultSilenceTimeout;
     bool CallsFromServerOnly_ = false;

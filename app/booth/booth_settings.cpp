@@ -91,6 +91,14 @@ void TBoothSettings::WriteTlsCaFile(const QString& path) {
     Save();
 }
 
+QString TBoothSettings::ReadTlsCertificate() const {
+    return Settings_->value(QStringLiteral("Account/tlscert")).toString();
+}
+
+QString TBoothSettings::ReadTlsKey() const {
+    return Settings_->value(QStringLiteral("Account/tlskey")).toString();
+}
+
 int TBoothSettings::ReadMediaTimeout() const {
     bool ok = false;
     const int seconds = Settings_->value(QStringLiteral("Media/timeoutseconds")).toInt(&ok);

@@ -66,6 +66,11 @@ public:
     // empty: the system's store alone.
     QString ReadTlsCaFile() const;
     void WriteTlsCaFile(const QString& path);
+    // The booth's own certificate and key for TLS connections its server
+    // opens to it ("Account/tlscert", "Account/tlskey", PEM files); empty:
+    // none, TLS reaches the booth only over the connection it opened.
+    QString ReadTlsCertificate() const;
+    QString ReadTlsKey() const;
 
     TShopSettings ReadShop() const;
     // Seconds a call may hear nothing from the far end before it is cut

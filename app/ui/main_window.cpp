@@ -92,6 +92,9 @@ void TMainWindow::SetupClient() {
     Client_->SetCallsFromServerOnly(true);
     Client_->SetMediaTimeout(Settings_.ReadMediaTimeout());
     Client_->SetCodecs(CodecPayloadTypes(Settings_.ReadCodecs()));
+    // Files that cannot be used stop going on line with their reason shown.
+    Client_->SetTlsCertificate(QFile::encodeName(Settings_.ReadTlsCertificate()).toStdString(),
+                               QFile::encodeName(Settings_.ReadTlsKey()).toStdString());
     Client_->SetAudioDeviceFactory(DefaultAudioDeviceFactory());
     connect(Client_, &TSipClient::OnRegistrationOk, this, &TMainWindow::RegistrationOk);
     connect(Client_, &TSipClient::OnRegistrationBye, this, &TMainWindow::RegistrationBye);

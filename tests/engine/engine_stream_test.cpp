@@ -23,7 +23,7 @@ public:
     // both transports.
     explicit TStreamServer(uint16_t port = 0)
         : Transport_(std::optional<uint16_t>(port),
-                     [this](const std::string&, uint16_t port, const std::string& text) {
+                     [this](const std::string&, uint16_t port, const std::string& text, bool) {
                          std::lock_guard<std::mutex> guard(Lock_);
                          Received_.push_back({text, port});
                          Arrived_.notify_all();

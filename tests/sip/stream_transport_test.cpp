@@ -73,7 +73,7 @@ protected:
     void Make(TStreamTransport::TLimits limits) {
         Transport = std::make_unique<TStreamTransport>(
             std::optional<uint16_t>(0),
-            [this](const std::string&, uint16_t port, const std::string& message) {
+            [this](const std::string&, uint16_t port, const std::string& message, bool) {
                 std::lock_guard<std::mutex> guard(Lock);
                 Messages.emplace_back(port, message);
                 Changed.notify_all();

@@ -30,6 +30,7 @@ TCliAgent::TCliAgent(const TCliOptions& options, QObject* parent)
     Client_.SetCallsFromServerOnly(options.callsFromServerOnly);
     Client_.SetMediaTimeout(options.mediaTimeoutSeconds);
     Client_.SetCodecs(options.codecs);
+    Client_.SetTlsCertificate(options.tlsCertificateFile, options.tlsKeyFile);
     PauseTimer_.setSingleShot(true);
     connect(&PauseTimer_, &QTimer::timeout, this, [this] {
         Paused_ = false;

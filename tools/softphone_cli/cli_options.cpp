@@ -15,7 +15,8 @@ const char* const kCliUsage =
     "                     [--rtp-ports MIN-MAX] [--auto-answer] [--busy-after SECONDS] [--log]\n"
     "                     [--max-sound SECONDS] [--accept-transfers] [--calls-from-server-only]\n"
     "                     [--media-timeout SECONDS] [--transport udp|tcp|tls] [--tls-ca FILE]\n"
-    "                     [--codecs LIST]\n"
+    "                     [--tls-cert FILE --tls-key FILE] [--codecs LIST]\n"
+    "  --tls-cert, --tls-key  our certificate and key: TLS is taken from peers\n"
     "  --codecs LIST  codecs in order of preference, e.g. opus,g729,pcmu\n"
     "                 (known: opus, g729, pcmu, pcma, gsm, speex)\n";
 
@@ -95,6 +96,8 @@ const std::map<std::string, TSetter>& ValueOptions() {
              }
          }},
         {"--tls-ca", [](TCliOptions& o, const std::string& v) { o.tlsCaFile = v; }},
+        {"--tls-cert", [](TCliOptions& o, const std::string& v) { o.tlsCertificateFile = v; }},
+        {"--tls-key", [](TCliOptions& o, const std::string& v) { o.tlsKeyFile = v; }},
         {"--display-name", [](TCliOptions& o, const std::string& v) { o.displayName = DisplayName(v); }},
         {"--expires", [](TCliOptions& o, const std::string& v) {
              o.expires = ParseBoundedInt(v, 1, 86400 * 7, "--expires");
@@ -153,5 +156,7 @@ TCliOptions ParseCliOptions(const std::vector<std::string>& args) {
     // A CA that would silently go unused reads as verification that is on.
     if (!options.tlsCaFile.empty() && options.transport != TSignallingTransport::kTls)
         throw std::invalid_argument("--tls-ca needs --transport tls");
+    if (options.tlsCertificateFile.empty() != options.tlsKeyFile.empty())
+        throw std::invalid_argument("--tls-cert and --tls-key go together");
     return options;
 }

@@ -15,6 +15,8 @@ struct TCliOptions {
     std::string stun;
     TSignallingTransport transport = TSignallingTransport::kUdp;
     std::string tlsCaFile;  // trusted beside the system's store for the server's certificate
+    std::string tlsCertificateFile;  // ours, with its key: TLS taken from peers; empty: none
+    std::string tlsKeyFile;
     std::string displayName;
     int expires = 0;  // 0: the account's own default
     TDtmfMethod dtmf = dtmfInBand;
