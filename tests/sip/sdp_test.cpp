@@ -30,11 +30,18 @@ TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEventsAndComfortNoise) {
     EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0"), "a=rtpmap:13"), "a=rtpmap:13 CN/8000");
 }
 
-TEST_F(Sdp, OnlyTelephoneEventsAndComfortNoiseGetAttributes) {
+// Static types under their own numbers need no rtpmap; every dynamic type we
+// offer does, or the far end cannot tell what it is.
+TEST_F(Sdp, OnlyDynamicTypesGetAttributes) {
     const std::string offer = BuildSdpOffer(*Call, "0 8 3 110");
     EXPECT_EQ(offer.find("a=rtpmap:0"), std::string::npos);
-    EXPECT_EQ(offer.find("a=rtpmap:110"), std::string::npos);
+    EXPECT_EQ(LineStarting(offer, "a=rtpmap:110"), "a=rtpmap:110 speex/8000");
     EXPECT_EQ(LineStarting(offer, "a=fmtp:"), "a=fmtp:101 0-15");
+    const std::string all = BuildSdpOffer(*Call, "111 18 110 0");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:111"), "a=rtpmap:111 opus/48000/2");
+    EXPECT_NE(LineStarting(all, "a=fmtp:111"), "(none)");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:18"), "a=rtpmap:18 G729/8000");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:101"), "a=rtpmap:101 telephone-event/8000");
     EXPECT_EQ(offer.substr(offer.size() - 12), "a=sendrecv\r\n");
 }
 
