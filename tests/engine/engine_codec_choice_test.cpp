@@ -167,7 +167,8 @@ TEST_F(EngineCodecChoice, AnAnswersNumberIsKeptInLaterOffers) {
     ASSERT_TRUE(call->GetCodec());
     EXPECT_EQ(call->GetCodec()->GetPayloadType(), 98);
     EXPECT_EQ(call->GetCodec()->GetOwnPayloadType(), 111);
-    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), std::vector<int>{98});
+    // It sends to us under our 111, or, if it keeps to its own, under 98.
+    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), (std::vector<int>{111, 98}));
     Engine->Hold(call);
     const TSipMessage hold(Server.NextOf("INVITE"));
     EXPECT_EQ(hold.PayloadTypes, (std::vector<int>{98, 0, 13}));

@@ -294,6 +294,37 @@ TEST(PayloadNumbers, DynamicTypesByTheirRtpmap) {
     EXPECT_EQ(WirePayloadType(numbers, 18), 18);
 }
 
+// After answering our offer, the far end sends under the number our offer
+// gave a codec; a peer that sends under its answer's number instead is
+// still heard, unless our offer gave that number to something else.
+TEST(PayloadNumbers, ReceivedUnderOurOfferedNumber) {
+    struct TCase {
+        const char* name;
+        std::vector<int> ours;
+        TPayloadNumber current;  // the call's codec when we offered
+        int own;
+        int answered;
+        std::vector<int> received;
+    };
+    const TCase cases[] = {
+        {"same number", {111, 0}, {-1, -1}, 111, 111, {111}},
+        {"renumbered", {111, 0}, {-1, -1}, 111, 98, {111, 98}},
+        {"answer takes our Speex's number", {111, 110, 0}, {-1, -1}, 111, 110, {111}},
+        {"answer takes our telephone-event's number", {111, 0}, {-1, -1}, 111, 101, {111}},
+        {"answer takes comfort noise's number", {111, 0}, {-1, -1}, 111, 13, {111}},
+        // A re-offer keeps the far end's earlier number for the session.
+        {"re-offer under the far end's number", {111, 0}, {111, 98}, 111, 98, {98}},
+        {"re-offer answered anew", {111, 0}, {111, 98}, 111, 100, {98, 100}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto offered = OfferedPayloadNumbers(c.ours, c.current.own, c.current.wire);
+        EXPECT_EQ(ReceivedPayloadTypes(offered, c.own, c.answered), c.received);
+    }
+    // Our own codec under a number the far end gave another is left out.
+    EXPECT_EQ(OfferedPayloadNumbers({111, 110, 0}, 111, 110), (std::vector<TPayloadNumber>{{111, 110}, {0, 0}}));
+}
+
 // A codec the far end numbered otherwise is written under its number, with
 // the rtpmap a dynamic type needs.
 TEST(FormatLines, UnderTheFarEndsNumber) {
