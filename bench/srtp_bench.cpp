@@ -7,7 +7,9 @@
 // and divided by the call ends. A run counts only when every end received
 // about as many packets as were sent and, with SRTP, dropped none.
 //
-// Usage: bench_srtp [SECONDS] [CALLS...]   (default 10 s; 1 and 10 calls)
+// Usage: bench_srtp [library] [SECONDS] [CALLS...]   (default 10 s; 1 and
+// 10 calls). With `library` the crypto is libsrtp's own backend rather than
+// the OpenSSL types the agent registers: run both to compare.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -172,9 +174,16 @@ double TransformMicroseconds() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    int first = 1;
+    const bool library = argc > 1 && std::string(argv[1]) == "library";
+    if (library) {
+        media::ChooseSrtpCrypto(media::TSrtpCrypto::Library);
+        ++first;
+    }
+    std::printf("SRTP crypto: %s\n", library ? "libsrtp's own" : "OpenSSL types");
+    const double seconds = argc > first ? std::atof(argv[first]) : 10.0;
     std::vector<int> counts;
-    for (int index = 2; index < argc; ++index)
+    for (int index = first + 1; index < argc; ++index)
         counts.push_back(std::atoi(argv[index]));
     if (counts.empty())
         counts = {1, 10};

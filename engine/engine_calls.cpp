@@ -370,16 +370,29 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // An answer without any codec of ours keeps the codec the call has: a call
     // without one would carry no voice at all.
     if (payloadType < 0) return;
-    // The peer may send any codec of its answer that was offered, under
-    // its own numbers.
+    // The peer may send any codec of its answer that was offered: an
+    // answerer under the numbers of our offer, an offerer under its own.
+    const IAudioCodecPtr codec = call.GetCodec();
+    std::vector<TPayloadNumber> offered;
+    if (answer) {
+        std::lock_guard<std::mutex> guard(CodecLock_);
+        offered = OfferedPayloadNumbers(Codecs_, codec ? codec->GetOwnPayloadType() : -1,
+                                        codec ? codec->GetPayloadType() : -1);
+    }
     std::vector<int> agreed;
-    for (const int own : common) agreed.push_back(WirePayloadType(numbers, own));
+    std::vector<int> received;
+    for (const int own : common) {
+        const int wire = WirePayloadType(numbers, own);
+        const std::vector<int> numbersOf = answer ? ReceivedPayloadTypes(offered, own, wire) : std::vector<int>{wire};
+        agreed.insert(agreed.end(), numbersOf.begin(), numbersOf.end());
+        if (own == payloadType) received = numbersOf;
+    }
     call.SetNegotiatedPayloadTypes(agreed);
     const int wirePayloadType = WirePayloadType(numbers, payloadType);
-    const IAudioCodecPtr codec = call.GetCodec();
     if (codec && codec->GetOwnPayloadType() == payloadType && codec->GetPayloadType() == wirePayloadType)
         return;
-    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(sdp, wirePayloadType), wirePayloadType));
+    call.SetCodec(media::CreateCodec(payloadType, FormatParametersOf(sdp, wirePayloadType), wirePayloadType,
+                                     received));
 }
 
 void TSipEngine::StartMedia(ISipCall& call) {

@@ -23,12 +23,16 @@ TCodecImpairment ImpairmentOf(int payloadType, bool concealment) {
     case 18:  // G.729A (G.113 Appendix I); its own concealment is built in
         return {11, 19};
     case 111:
-        // Opus as we run it, narrow-band at 16 kbit/s: G.113 has no entry.
-        // Listening tests put narrow-band Opus at this rate level with
-        // G.729A, so its Ie is taken as G.729A's; its concealment plus the
-        // FEC that rebuilds single losses makes it more robust than G.729A
-        // and a little less than G.711 with concealment, hence Bpl 20.
-        return {11, concealment ? 20 : 4.3};
+        // Opus as we run it: narrow-band (the booth's audio is 8 kHz and our
+        // SDP says maxplaybackrate=8000), its speech layer at 12-20 kbit/s.
+        // G.113 lists no Opus. Its nearest listed kin, a narrow-band
+        // linear-predictive coder at a similar rate, is AMR/GSM-EFR at
+        // 12.2 kbit/s with Ie 5; Opus here has more bits than that, so 5
+        // errs low for Opus, never in its favour. Bpl 20, between G.729A's
+        // 19 and G.711-with-concealment's 25.1: its concealment extrapolates
+        // the speech model as G.729A's does. FEC needs no Bpl of its own:
+        // Estimate counts only the losses it did not rebuild.
+        return {5, concealment ? 20 : 4.3};
     default:
         return {11, concealment ? 15 : 4.3};  // Speex (dynamic payload types)
     }
@@ -64,7 +68,13 @@ void Estimate(TCallQuality& quality) {
     }
     constexpr double kFramingMs = 40;  // a frame filling at the sender, a frame playing here
     const double network = quality.rttMs > 0 ? quality.rttMs / 2 : 0;
-    quality.r = EstimateR(quality.payloadType, quality.lossPercent, quality.meanBurst,
+    // A frame the next packet's FEC rebuilt was heard, not concealed: the
+    // listener's loss is what is left. (The rebuilt frame is coded at a
+    // lower rate than the lost one; on 1 frame in 20 or fewer that is below
+    // what this model resolves.)
+    const double missing = static_cast<double>(std::max<int64_t>(0, quality.lost) + quality.late);
+    const double heard = missing > 0 ? std::max(0.0, missing - static_cast<double>(quality.rebuilt)) / missing : 1;
+    quality.r = EstimateR(quality.payloadType, quality.lossPercent * heard, quality.meanBurst,
                           quality.bufferDelayMs + kFramingMs + network);
     quality.mos = MosFromR(quality.r);
 }

@@ -9,8 +9,9 @@
 // Ie and Bpl are the codec's impairment and loss robustness (ITU-T G.113):
 // G.711 0 and 25.1 with concealment (4.3 without), G.729A 11 and 19. For
 // GSM 06.10, Speex and Opus the tables give no robustness figure; 20 / 10,
-// 11 / 15 and 11 / 20 (call_quality.cpp says why) are estimates.
-// Losses count what never came and what came too late to play.
+// 11 / 15 and 5 / 20 (call_quality.cpp says why) are estimates.
+// Losses count what never came and what came too late to play, less the
+// frames a codec's FEC rebuilt from the next packet.
 #pragma once
 
 #include <cstdint>

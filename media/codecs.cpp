@@ -81,10 +81,13 @@ IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters) {
     return codec;
 }
 
-IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType) {
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType,
+                           std::vector<int> received) {
     IAudioCodecPtr codec = CreateCodec(payloadType, farEndParameters);
-    if (!codec || wirePayloadType == payloadType) return codec;
-    return std::make_shared<TRenumberedCodec>(std::move(codec), wirePayloadType);
+    if (received.empty()) received.push_back(wirePayloadType);
+    const bool plain = wirePayloadType == payloadType && received == std::vector<int>{payloadType};
+    if (!codec || plain) return codec;
+    return std::make_shared<TRenumberedCodec>(std::move(codec), wirePayloadType, std::move(received));
 }
 
 }  // namespace media

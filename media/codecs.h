@@ -49,7 +49,9 @@ TCodecRegistry& CodecRegistry();
 // far end's format parameters (its a=fmtp value); nullptr for an unknown
 // type.
 IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters);
-// The same, carried under `wirePayloadType`, the far end's number for it.
-IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType);
+// The same, sent under `wirePayloadType`, the far end's number for it, and
+// received under each of `received` (under `wirePayloadType` when empty).
+IAudioCodecPtr CreateCodec(int payloadType, std::string_view farEndParameters, int wirePayloadType,
+                           std::vector<int> received = {});
 
 }  // namespace media

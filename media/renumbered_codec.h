@@ -1,7 +1,12 @@
 // A codec of ours carried under the number the far end gave it: a peer that
 // offers Opus as 96 hears and sends 96, while the agent still knows the
 // codec as its own 111 (for the answer's rtpmap, the figures, re-offers).
+// Sent under one number, it may be received under several: a peer that
+// answered our 111 with 96 sends under 111, as answerers must, or, if
+// broken, under 96.
 #pragma once
+
+#include <vector>
 
 #include "sip/sipints.h"
 
@@ -10,8 +15,11 @@ namespace media {
 class TRenumberedCodec final : public IAudioCodec {
 public:
     TRenumberedCodec(IAudioCodecPtr codec, int payloadType);
+    // Sent under `payloadType`, received under each of `received`.
+    TRenumberedCodec(IAudioCodecPtr codec, int payloadType, std::vector<int> received);
 
     int GetPayloadType() override { return payloadType_; }
+    bool Receives(int payloadType) override;
     int GetOwnPayloadType() override { return codec_->GetOwnPayloadType(); }
     const IAudioCodecPtr& Inner() const { return codec_; }
 
@@ -34,6 +42,7 @@ public:
 private:
     const IAudioCodecPtr codec_;
     const int payloadType_;
+    const std::vector<int> received_;
 };
 
 }  // namespace media

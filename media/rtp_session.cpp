@@ -139,7 +139,7 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
     }
 
     IAudioCodecPtr codec = call.GetCodec();
-    if (IsSwitchablePayloadType(payloadType) && (!codec || codec->GetPayloadType() != payloadType)) {
+    if (IsSwitchablePayloadType(payloadType) && (!codec || !codec->Receives(payloadType))) {
         // From now on both directions use the peer's codec; the reference is
         // replaced under the call's lock, the send path holds its own copy.
         if (IAudioCodecPtr fresh = CodecRegistry().Create(payloadType)) {
@@ -147,7 +147,7 @@ void TRtpMediaPath::ReceivePacket(TCall& call, const TRtpPacket& wirePacket) {
             codec = std::move(fresh);
         }
     }
-    if (!codec || codec->GetPayloadType() != payloadType || packet.payload.empty())
+    if (!codec || !codec->Receives(payloadType) || packet.payload.empty())
         return;
     // From here on the codec goes by our number, whatever the far end calls it.
     packet.payloadType = codec->GetOwnPayloadType();

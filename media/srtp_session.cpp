@@ -1,6 +1,9 @@
 #include "media/srtp_session.h"
 
+#include "media/srtp_openssl_crypto.h"
+
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <stdexcept>
@@ -12,17 +15,27 @@ namespace media {
 
 namespace {
 
+std::atomic<TSrtpCrypto> ChosenCrypto{TSrtpCrypto::OpenSsl};
+
 // libsrtp keeps process-wide tables (its cipher and auth types); they are
 // set up once, by whichever call is keyed first, and live as long as the
-// process.
+// process. Its AES-CM and HMAC-SHA1 are ours, on OpenSSL, from before the
+// first session.
 void InitLibrary() {
     static std::once_flag once;
     std::call_once(once, [] {
         const srtp_err_status_t status = srtp_init();
         if (status != srtp_err_status_ok)
             throw std::runtime_error("SRTP library failed to start (" + std::to_string(status) + ")");
+        if (ChosenCrypto == TSrtpCrypto::OpenSsl) UseOpenSslSrtpCrypto();
     });
 }
+
+}  // namespace
+
+void ChooseSrtpCrypto(TSrtpCrypto crypto) { ChosenCrypto = crypto; }
+
+namespace {
 
 TSrtpRefusal RefusalOf(srtp_err_status_t status) {
     switch (status) {

@@ -33,6 +33,13 @@ constexpr std::size_t kSrtpMaxGrowth = 16 + 128 + 4;
 // Why an inbound packet was refused.
 enum class TSrtpRefusal { None, Authentication, Replay, Malformed };
 
+// Which code computes AES-CM and HMAC-SHA1 under libsrtp: OpenSSL through
+// our own types (media/srtp_openssl_crypto.h), or libsrtp's own backend,
+// kept so a benchmark can set the two side by side. Only a choice made
+// before the first session takes effect.
+enum class TSrtpCrypto { OpenSsl, Library };
+void ChooseSrtpCrypto(TSrtpCrypto crypto);
+
 class TSrtpSession {
 public:
     enum class TDirection { Outbound, Inbound };

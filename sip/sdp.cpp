@@ -5,6 +5,7 @@
 #include "sip/compose_common.h"
 #include "sip/sdp_crypto.h"
 #include "sip/sdp_formats.h"
+#include "sip/sdp_payload_numbers.h"
 #include "sip/text.h"
 
 #include <cstdlib>
@@ -44,19 +45,18 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     const IAudioCodecPtr codec = call.GetCodec();
     const int own = codec ? codec->GetOwnPayloadType() : -1;
     const int wire = codec ? codec->GetPayloadType() : -1;
-    std::string types;
-    std::string formats;
+    std::vector<int> listed;
     for (std::string_view rest = payloadList; !rest.empty();) {
         const std::size_t blank = rest.find(' ');
-        if (const std::string_view token = rest.substr(0, blank); !token.empty()) {
-            const int type = std::atoi(std::string(token).c_str());
-            const int number = type == own ? wire : type;
-            if (number != wire || type == own) {
-                types += (types.empty() ? "" : " ") + std::to_string(number);
-                formats += OfferFormatLines(type, number);
-            }
-        }
+        if (const std::string_view token = rest.substr(0, blank); !token.empty())
+            listed.push_back(std::atoi(std::string(token).c_str()));
         rest = blank == std::string_view::npos ? std::string_view() : rest.substr(blank + 1);
+    }
+    std::string types;
+    std::string formats;
+    for (const TPayloadNumber& n : OfferedPayloadNumbers(listed, own, wire)) {
+        types += (types.empty() ? "" : " ") + std::to_string(n.wire);
+        formats += OfferFormatLines(n.own, n.wire);
     }
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
             types + " 101 13\r\n" + formats;

@@ -52,8 +52,9 @@ std::string OfferFormatLines(int own, int wire) {
     case 111:
         return RtpMapLine(111, wire) + FmtpLine(wire, kOpusParameters);
     default:
-        // Our own numbers are offered as they always were.
-        return own == wire ? std::string() : RtpMapLine(own, wire);
+        // A static type under its own number needs no line; a dynamic one
+        // (Speex's 110) means nothing to the far end without its rtpmap.
+        return RtpMapLine(own, wire);
     }
 }
 

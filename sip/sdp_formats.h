@@ -1,5 +1,6 @@
 // The rtpmap and fmtp lines of the codecs that need them: static payload
-// types of RFC 3551 with a fixed clock (0, 3, 8) need none; G.729 states its
+// types of RFC 3551 with a fixed clock (0, 3, 8) need none; a dynamic type
+// (Speex) always carries its rtpmap (RFC 4566); G.729 states its
 // Annex B use (RFC 4856) and Opus its rtpmap and parameters (RFC 7587).
 #pragma once
 

@@ -1,5 +1,7 @@
 #include "sip/sdp_payload_numbers.h"
 
+#include "sip/telephone_event_types.h"
+
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -7,6 +9,7 @@
 namespace {
 
 constexpr int kFirstDynamicType = 96;
+constexpr int kComfortNoisePayloadType = 13;
 
 struct TKnownEncoding {
     std::string_view name;  // lower case
@@ -78,4 +81,26 @@ int WirePayloadType(const std::vector<TPayloadNumber>& numbers, int own) {
         if (n.own == own) return n.wire;
     }
     return own;
+}
+
+std::vector<TPayloadNumber> OfferedPayloadNumbers(const std::vector<int>& own, int currentOwn, int currentWire) {
+    std::vector<TPayloadNumber> offered;
+    for (const int type : own) {
+        const bool current = type == currentOwn;
+        const int number = current ? currentWire : type;
+        if (!current && number == currentWire) continue;
+        offered.push_back({type, number});
+    }
+    return offered;
+}
+
+std::vector<int> ReceivedPayloadTypes(const std::vector<TPayloadNumber>& offered, int own, int answered) {
+    const int ours = WirePayloadType(offered, own);
+    std::vector<int> received{ours};
+    if (answered == ours || answered < 0 || answered > 127) return received;
+    const bool taken = answered == kOwnTelephoneEventPayloadType || answered == kComfortNoisePayloadType ||
+                       std::any_of(offered.begin(), offered.end(),
+                                   [&](const TPayloadNumber& n) { return n.wire == answered; });
+    if (!taken) received.push_back(answered);
+    return received;
 }

@@ -33,3 +33,17 @@ std::vector<int> OwnPayloadTypes(const std::vector<TPayloadNumber>& numbers);
 
 // The far end's number for our `own`, or `own` itself when it is not listed.
 int WirePayloadType(const std::vector<TPayloadNumber>& numbers, int own);
+
+// The numbers an offer of ours gives our codecs `own` (in order): each its
+// own, but the call's codec `currentOwn` keeps the far end's number
+// `currentWire` for the whole session (RFC 3264 section 8.3.2), and a codec
+// of ours that would share that number is left out. -1 for no codec yet.
+std::vector<TPayloadNumber> OfferedPayloadNumbers(const std::vector<int>& own, int currentOwn, int currentWire);
+
+// The numbers the far end may send our `own` under once it answered our
+// `offered` codecs naming it `answered`: the number our offer gave it (an
+// answerer sends under the offerer's numbers, RFC 3264 section 6.1), then,
+// for a peer that sends under its own instead, `answered` when our offer
+// gave that number to nothing else (telephone-event and comfort noise
+// included).
+std::vector<int> ReceivedPayloadTypes(const std::vector<TPayloadNumber>& offered, int own, int answered);

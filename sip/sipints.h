@@ -112,6 +112,10 @@ public:
     // The number the agent itself knows the codec by (media/codec_names.h):
     // GetPayloadType's unless the far end gave a dynamic codec another.
     virtual int GetOwnPayloadType() { return GetPayloadType(); }
+    // True when packets under `payloadType` are this codec's: the number we
+    // send under, and for a codec the far end renumbered also the one our
+    // offer gave it.
+    virtual bool Receives(int payloadType) { return payloadType == GetPayloadType(); }
     // Decodes `length` payload bytes into `pcm`; returns the PCM bytes written.
     // G.711 writes two bytes per payload byte, so `pcm` must hold 2 * length
     // bytes (the receive path bounds the length); GSM writes 320 bytes,

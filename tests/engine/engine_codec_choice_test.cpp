@@ -2,8 +2,13 @@
 // is answered in our order of preference, an answer is taken in the far
 // end's (RFC 3264), and G.729's Annex B and Opus's parameters follow the
 // far end's fmtp.
+#include <array>
+#include <cmath>
+#include <mutex>
+
 #include "engine_test_fixture.h"
 #include "media/codec_g729.h"
+#include "media/codecs.h"
 #include "media/codec_opus.h"
 #include "media/renumbered_codec.h"
 
@@ -167,7 +172,8 @@ TEST_F(EngineCodecChoice, AnAnswersNumberIsKeptInLaterOffers) {
     ASSERT_TRUE(call->GetCodec());
     EXPECT_EQ(call->GetCodec()->GetPayloadType(), 98);
     EXPECT_EQ(call->GetCodec()->GetOwnPayloadType(), 111);
-    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), std::vector<int>{98});
+    // It sends to us under our 111, or, if it keeps to its own, under 98.
+    EXPECT_EQ(call->GetNegotiatedPayloadTypes(), (std::vector<int>{111, 98}));
     Engine->Hold(call);
     const TSipMessage hold(Server.NextOf("INVITE"));
     EXPECT_EQ(hold.PayloadTypes, (std::vector<int>{98, 0, 13}));
@@ -175,6 +181,81 @@ TEST_F(EngineCodecChoice, AnAnswersNumberIsKeptInLaterOffers) {
         << hold.Body;
     EXPECT_EQ(hold.Body.find(":111 "), std::string::npos) << hold.Body;
     Engine->HangUp(call);
+}
+
+// A speaker that counts the frames it plays that carry sound.
+class TLoudFrames : public ISipSpeaker {
+public:
+    void Play(const void* pcm, int length) override {
+        const auto* samples = static_cast<const int16_t*>(pcm);
+        double energy = 0;
+        for (int n = 0; n < length / 2; ++n) energy += static_cast<double>(samples[n]) * samples[n];
+        if (length > 0 && std::sqrt(energy / (length / 2)) > 500) ++Loud;
+    }
+    bool CanPlay() override { return true; }
+    std::atomic<int> Loud{0};
+};
+
+// Over loopback: our offer says Opus is 111, the answer calls it 98. The far
+// end sends to us under our 111 (an answerer must), or under its own 98 if
+// it is lenient with itself; either is heard, and we send it 98.
+TEST_F(EngineCodecChoice, RenumberedOpusIsHeardUnderOurNumberAndSentUnderTheAnswers) {
+    std::mutex lock;
+    std::vector<int> sentTypes;
+    TUdpSocket peer(0, nullptr, [&](const std::string&, uint16_t, const uint8_t* data, std::size_t length) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (length > 12) sentTypes.push_back(data[1] & 0x7F);
+    });
+    const ISipAccountPtr account = AddAccount();
+    Engine->SetCodecs({111, 0});
+    std::array<int16_t, kFrameSamples> tone{};
+    for (int n = 0; n < kFrameSamples; ++n)
+        tone[static_cast<std::size_t>(n)] = static_cast<int16_t>(8000 * std::sin(2 * M_PI * n / 16.0));
+    int answers = 0;
+    for (const int farEndSends : {111, 98}) {
+        SCOPED_TRACE(farEndSends);
+        const ISipCallPtr call = Engine->MakeCall(account, "5550100", -1, -1);
+        const TSipMessage invite(Server.NextOf("INVITE"));
+        ASSERT_EQ(invite.PayloadTypes, (std::vector<int>{111, 0, 13}));
+        Server.Send(Respond(invite.RawText, "200 OK", "callee",
+                            "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
+                            SdpBody(peer.LocalPort(), "98 101") + "a=rtpmap:98 opus/48000/2\r\n"),
+                    Port);
+        EXPECT_FALSE(Server.NextOf("ACK").empty());
+        ASSERT_TRUE(Sink->WaitFor("InviteOk", ++answers));
+        const auto speaker = std::make_shared<TLoudFrames>();
+        call->SetSpeaker(speaker);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            sentTypes.clear();
+        }
+        // A second of tone each way, paced as a call sends it.
+        const IAudioCodecPtr encoder = media::CreateCodec(111, "");
+        ASSERT_TRUE(encoder);
+        std::array<uint8_t, 160> payload{};
+        auto due = std::chrono::steady_clock::now();
+        for (uint16_t sequence = 1; sequence <= 50; ++sequence) {
+            const uint32_t timestamp = sequence * 960u;
+            std::vector<uint8_t> packet = {0x80, static_cast<uint8_t>(farEndSends), static_cast<uint8_t>(sequence >> 8),
+                                           static_cast<uint8_t>(sequence), static_cast<uint8_t>(timestamp >> 24),
+                                           static_cast<uint8_t>(timestamp >> 16), static_cast<uint8_t>(timestamp >> 8),
+                                           static_cast<uint8_t>(timestamp), 9, 8, 7, 6};
+            const int coded = encoder->Encode(tone.data(), payload.data());
+            packet.insert(packet.end(), payload.begin(), payload.begin() + coded);
+            peer.Send("127.0.0.1", static_cast<uint16_t>(call->GetLocalRtpPort()), packet.data(), packet.size());
+            call->SendAudioFrame(tone.data());
+            due += 20ms;
+            std::this_thread::sleep_until(due);
+        }
+        EXPECT_TRUE(WaitUntil([&] { return speaker->Loud >= 30; })) << speaker->Loud;
+        ASSERT_TRUE(WaitUntil([&] { std::lock_guard<std::mutex> guard(lock); return sentTypes.size() >= 30; }));
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            EXPECT_EQ(std::count(sentTypes.begin(), sentTypes.end(), 98), static_cast<long>(sentTypes.size()));
+        }
+        Engine->HangUp(call);
+        Server.NextOf("BYE");
+    }
 }
 
 }  // namespace

@@ -78,10 +78,37 @@ TEST(WireKbps, HeadersCountWithThePayload) {
 TEST(CallQualityModel, G729AndOpusUseTheirOwnImpairment) {
     // No loss: R is 93.2 less the codec's Ie (and the delay).
     EXPECT_NEAR(EstimateR(18, 0, 1, 0), 93.2 - 11, 1e-9);
-    EXPECT_NEAR(EstimateR(111, 0, 1, 0), 93.2 - 11, 1e-9);
+    EXPECT_NEAR(EstimateR(111, 0, 1, 0), 93.2 - 5, 1e-9);
     // At 5% random loss: Ie,eff = Ie + (95 - Ie) * 5 / (5 + Bpl).
     EXPECT_NEAR(EstimateR(18, 5, 1, 0), 93.2 - (11 + 84.0 * 5 / 24), 1e-9);
-    EXPECT_NEAR(EstimateR(111, 5, 1, 0), 93.2 - (11 + 84.0 * 5 / 25), 1e-9);
+    EXPECT_NEAR(EstimateR(111, 5, 1, 0), 93.2 - (5 + 90.0 * 5 / 25), 1e-9);
+}
+
+// Frames FEC rebuilt are heard: only the losses left count, so Opus with FEC
+// on a lossy line rates above G.711 with concealment, and without FEC below.
+TEST(CallQualityModel, FecRebuiltFramesAreNotLosses) {
+    struct TCase {
+        double lossPercent;
+        int64_t lost;
+        int64_t rebuilt;
+        double heardPercent;
+    };
+    const TCase cases[] = {{5, 50, 45, 0.5}, {2, 20, 20, 0}, {2, 20, 0, 2}, {5, 40, 60, 0}};
+    for (const TCase& c : cases) {
+        TCallQuality opus;
+        opus.received = 1000;
+        opus.payloadType = 111;
+        opus.lossPercent = c.lossPercent;
+        opus.lost = c.lost;
+        opus.rebuilt = c.rebuilt;
+        Estimate(opus);
+        TCallQuality pcmu = opus;
+        pcmu.payloadType = 0;
+        pcmu.rebuilt = 0;
+        Estimate(pcmu);
+        EXPECT_NEAR(opus.r, EstimateR(111, c.heardPercent, 1, 40), 1e-9) << c.lossPercent;
+        EXPECT_EQ(opus.r > pcmu.r, c.rebuilt > 0) << c.lossPercent;
+    }
 }
 
 }  // namespace

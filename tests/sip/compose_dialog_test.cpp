@@ -17,6 +17,7 @@ const std::string kOffer =
     "c=IN IP4 192.168.1.20\r\n"
     "t=0 0\r\n"
     "m=audio 22000 RTP/AVP 0 8 3 110 101 13\r\n"
+    "a=rtpmap:110 speex/8000\r\n"
     "a=rtpmap:101 telephone-event/8000\r\n"
     "a=fmtp:101 0-15\r\n"
     "a=rtpmap:13 CN/8000\r\n"
@@ -35,7 +36,7 @@ const std::string kInviteHead =
 
 const std::string kSdpHeaders =
     "Content-Type: application/sdp\r\n"
-    "Content-Length: 229\r\n"
+    "Content-Length: 254\r\n"
     "\r\n";
 
 class DialogComposer : public ::testing::Test {
@@ -117,7 +118,7 @@ TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
         "Contact: <sip:1001@192.168.1.20:5075>\r\n"
         "Max-Forwards: 70\r\n"
         "Content-Type: application/sdp\r\n"
-        "Content-Length: 224\r\n"
+        "Content-Length: 249\r\n"
         "\r\n"
         "v=0\r\n"
         "o=- 4321 1 IN IP4 192.168.1.20\r\n"
@@ -125,6 +126,7 @@ TEST_F(DialogComposer, HoldReInviteGoesToTheRemoteTargetAlongTheRouteSet) {
         "c=IN IP4 0.0.0.0\r\n"
         "t=0 0\r\n"
         "m=audio 22000 RTP/AVP 0 8 3 110 101 13\r\n"
+        "a=rtpmap:110 speex/8000\r\n"
         "a=rtpmap:101 telephone-event/8000\r\n"
         "a=fmtp:101 0-15\r\n"
         "a=rtpmap:13 CN/8000\r\n"
@@ -161,11 +163,11 @@ TEST_F(DialogComposer, InviteWithCredentialsGoldenAndDigest) {
 TEST_F(DialogComposer, InviteAuthIntHashesTheOfferItSends) {
     Challenge("401", "auth-int", "cn0001");
     Call->DigestUse = {"n0nce", "cn0001", 0};
-    // HA2 = md5("INVITE:sip:2001@sip.telvira.example:" md5(offer)) by md5sum.
+    // HA2 = md5("INVITE:sip:2001@sip.telvira.example:" md5(offer)), worked out with hashlib.
     const std::string text = ComposeInviteWithCredentials(*Call, "0 8 3 110");
     EXPECT_NE(text.find("Authorization: Digest username=\"1001\",realm=\"telvira\","
                         "nonce=\"n0nce\",uri=\"sip:2001@sip.telvira.example\","
-                        "response=\"897c8db77878a094e874b722a6268dd0\",qop=auth-int,"
+                        "response=\"a97c897583139dbc432cd569e53aeb04\",qop=auth-int,"
                         "cnonce=\"cn0001\",nc=00000001,opaque=\"cn0001\",algorithm=MD5\r\n"),
               std::string::npos);
     EXPECT_EQ(text.find("Proxy-Authorization"), std::string::npos);

@@ -30,11 +30,18 @@ TEST_F(Sdp, OfferListsTheCodecsThenTelephoneEventsAndComfortNoise) {
     EXPECT_EQ(LineStarting(BuildSdpOffer(*Call, "0"), "a=rtpmap:13"), "a=rtpmap:13 CN/8000");
 }
 
-TEST_F(Sdp, OnlyTelephoneEventsAndComfortNoiseGetAttributes) {
+// Static types under their own numbers need no rtpmap; every dynamic type we
+// offer does, or the far end cannot tell what it is.
+TEST_F(Sdp, OnlyDynamicTypesGetAttributes) {
     const std::string offer = BuildSdpOffer(*Call, "0 8 3 110");
     EXPECT_EQ(offer.find("a=rtpmap:0"), std::string::npos);
-    EXPECT_EQ(offer.find("a=rtpmap:110"), std::string::npos);
+    EXPECT_EQ(LineStarting(offer, "a=rtpmap:110"), "a=rtpmap:110 speex/8000");
     EXPECT_EQ(LineStarting(offer, "a=fmtp:"), "a=fmtp:101 0-15");
+    const std::string all = BuildSdpOffer(*Call, "111 18 110 0");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:111"), "a=rtpmap:111 opus/48000/2");
+    EXPECT_NE(LineStarting(all, "a=fmtp:111"), "(none)");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:18"), "a=rtpmap:18 G729/8000");
+    EXPECT_EQ(LineStarting(all, "a=rtpmap:101"), "a=rtpmap:101 telephone-event/8000");
     EXPECT_EQ(offer.substr(offer.size() - 12), "a=sendrecv\r\n");
 }
 
@@ -285,6 +292,37 @@ TEST(PayloadNumbers, DynamicTypesByTheirRtpmap) {
     EXPECT_EQ(OwnPayloadTypes(numbers), (std::vector<int>{111, 0}));
     EXPECT_EQ(WirePayloadType(numbers, 111), 96);
     EXPECT_EQ(WirePayloadType(numbers, 18), 18);
+}
+
+// After answering our offer, the far end sends under the number our offer
+// gave a codec; a peer that sends under its answer's number instead is
+// still heard, unless our offer gave that number to something else.
+TEST(PayloadNumbers, ReceivedUnderOurOfferedNumber) {
+    struct TCase {
+        const char* name;
+        std::vector<int> ours;
+        TPayloadNumber current;  // the call's codec when we offered
+        int own;
+        int answered;
+        std::vector<int> received;
+    };
+    const TCase cases[] = {
+        {"same number", {111, 0}, {-1, -1}, 111, 111, {111}},
+        {"renumbered", {111, 0}, {-1, -1}, 111, 98, {111, 98}},
+        {"answer takes our Speex's number", {111, 110, 0}, {-1, -1}, 111, 110, {111}},
+        {"answer takes our telephone-event's number", {111, 0}, {-1, -1}, 111, 101, {111}},
+        {"answer takes comfort noise's number", {111, 0}, {-1, -1}, 111, 13, {111}},
+        // A re-offer keeps the far end's earlier number for the session.
+        {"re-offer under the far end's number", {111, 0}, {111, 98}, 111, 98, {98}},
+        {"re-offer answered anew", {111, 0}, {111, 98}, 111, 100, {98, 100}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto offered = OfferedPayloadNumbers(c.ours, c.current.own, c.current.wire);
+        EXPECT_EQ(ReceivedPayloadTypes(offered, c.own, c.answered), c.received);
+    }
+    // Our own codec under a number the far end gave another is left out.
+    EXPECT_EQ(OfferedPayloadNumbers({111, 110, 0}, 111, 110), (std::vector<TPayloadNumber>{{111, 110}, {0, 0}}));
 }
 
 // A codec the far end numbered otherwise is written under its number, with

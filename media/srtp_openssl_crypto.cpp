@@ -1,0 +1,226 @@
+// SHA-1's own state is a plain struct that copies without allocating, which
+// is what lets HMAC restart per packet for free; OpenSSL 3 marks these calls
+// deprecated in favour of EVP, whose HMAC restart allocates a new digest
+// context each time.
+#define OPENSSL_SUPPRESS_DEPRECATED
+
+#include "media/srtp_openssl_crypto.h"
+
+#include <array>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <openssl/evp.h>
+#include <openssl/sha.h>
+#include <srtp2/auth.h>
+#include <srtp2/cipher.h>
+
+namespace media {
+
+namespace {
+
+// --- AES-128 counter mode ------------------------------------------------------
+
+constexpr int kAesKeyBytes = 16;
+constexpr int kSaltBytes = 14;
+constexpr int kAesKeySaltBytes = kAesKeyBytes + kSaltBytes;
+constexpr std::size_t kBlockBytes = 16;
+
+struct TCipherContextFree {
+    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
+};
+
+// What libsrtp holds for one AES-CM key: its cipher record points at
+// `state`, which is this object.
+struct TAesCounter {
+    srtp_cipher_t cipher{};
+    std::unique_ptr<EVP_CIPHER_CTX, TCipherContextFree> context{EVP_CIPHER_CTX_new()};
+    // The salt, in the top 14 bytes of the first counter block; each
+    // packet's IV is laid over it.
+    std::array<uint8_t, kBlockBytes> salt{};
+};
+
+extern const srtp_cipher_type_t kAesCounterType;
+
+srtp_err_status_t AesAlloc(srtp_cipher_pointer_t* cipher, int keyLength, int /*tagLength*/) {
+    if (keyLength != kAesKeySaltBytes) return srtp_err_status_bad_param;
+    auto state = std::make_unique<TAesCounter>();
+    if (!state->context) return srtp_err_status_alloc_fail;
+    state->cipher.type = &kAesCounterType;
+    state->cipher.state = state.get();
+    state->cipher.key_len = keyLength;
+    state->cipher.algorithm = SRTP_AES_ICM_128;
+    *cipher = &state.release()->cipher;
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t AesDealloc(srtp_cipher_pointer_t cipher) {
+    // The record's state is the whole object AesAlloc made.
+    std::unique_ptr<TAesCounter> state(static_cast<TAesCounter*>(cipher->state));
+    OPENSSL_cleanse(state->salt.data(), state->salt.size());
+    return srtp_err_status_ok;
+}
+
+// `key` is the 16-byte key followed by the 14-byte salt.
+srtp_err_status_t AesInit(void* raw, const uint8_t* key) {
+    auto& state = *static_cast<TAesCounter*>(raw);
+    state.salt.fill(0);
+    std::memcpy(state.salt.data(), key + kAesKeyBytes, kSaltBytes);
+    if (EVP_EncryptInit_ex(state.context.get(), EVP_aes_128_ctr(), nullptr, key, state.salt.data()) != 1)
+        return srtp_err_status_init_fail;
+    return srtp_err_status_ok;
+}
+
+// The first counter block of a packet: its IV (RFC 3711 4.1.1, the SSRC and
+// index already in place) over the salt. The block counter then runs in
+// the low bytes, as OpenSSL's counter mode runs it.
+srtp_err_status_t AesSetIv(void* raw, uint8_t* iv, srtp_cipher_direction_t /*direction*/) {
+    auto& state = *static_cast<TAesCounter*>(raw);
+    std::array<uint8_t, kBlockBytes> counter;
+    for (std::size_t i = 0; i < kBlockBytes; ++i) counter[i] = static_cast<uint8_t>(state.salt[i] ^ iv[i]);
+    if (EVP_EncryptInit_ex(state.context.get(), nullptr, nullptr, nullptr, counter.data()) != 1)
+        return srtp_err_status_cipher_fail;
+    return srtp_err_status_ok;
+}
+
+// Counter mode: encrypting and decrypting both add the keystream.
+srtp_err_status_t AesCrypt(void* raw, uint8_t* buffer, unsigned int* length) {
+    auto& state = *static_cast<TAesCounter*>(raw);
+    int written = 0;
+    if (*length > static_cast<unsigned int>(INT_MAX) ||
+        EVP_EncryptUpdate(state.context.get(), buffer, &written, buffer, static_cast<int>(*length)) != 1)
+        return srtp_err_status_cipher_fail;
+    *length = static_cast<unsigned int>(written);
+    return srtp_err_status_ok;
+}
+
+// RFC 3711 appendix B.2: the keystream's first two blocks.
+constexpr uint8_t kAesTestKey[kAesKeySaltBytes] = {
+    0x2b, 0x7e, 0x15, 0x16, 0x28, 0xae, 0xd2, 0xa6, 0xab, 0xf7, 0x15, 0x88, 0x09, 0xcf, 0x4f,
+    0x3c, 0xf0, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa, 0xfb, 0xfc, 0xfd};
+uint8_t kAesTestIv[kBlockBytes] = {};
+constexpr uint8_t kAesTestPlain[32] = {};
+constexpr uint8_t kAesTestCipher[32] = {
+    0xe0, 0x3e, 0xad, 0x09, 0x35, 0xc9, 0x5e, 0x80, 0xe1, 0x66, 0xb1, 0x6d, 0xd9, 0x2b, 0x4e, 0xb4,
+    0xd2, 0x35, 0x13, 0x16, 0x2b, 0x02, 0xd0, 0xf7, 0x2a, 0x43, 0xa2, 0xfe, 0x4a, 0x5f, 0x97, 0xab};
+const srtp_cipher_test_case_t kAesTest = {
+    kAesKeySaltBytes, kAesTestKey, kAesTestIv, sizeof kAesTestPlain, kAesTestPlain,
+    sizeof kAesTestCipher, kAesTestCipher, 0, nullptr, 0, nullptr};
+
+const srtp_cipher_type_t kAesCounterType = {
+    AesAlloc, AesDealloc, AesInit, nullptr, AesCrypt, AesCrypt, AesSetIv, nullptr,
+    "AES-128 counter mode (OpenSSL)", &kAesTest, SRTP_AES_ICM_128};
+
+// --- HMAC-SHA1 ---------------------------------------------------------------
+
+constexpr int kShaBlockBytes = 64;
+constexpr int kShaDigestBytes = SHA_DIGEST_LENGTH;
+
+// The inner and outer hashes with the padded key already absorbed (RFC
+// 2104): a packet starts from a copy of `inner`.
+struct THmacSha1 {
+    srtp_auth_t auth{};
+    SHA_CTX inner{};
+    SHA_CTX outer{};
+    SHA_CTX running{};
+};
+
+extern const srtp_auth_type_t kHmacSha1Type;
+
+srtp_err_status_t HmacAlloc(srtp_auth_pointer_t* auth, int keyLength, int tagLength) {
+    if (keyLength < 0 || keyLength > kShaBlockBytes || tagLength < 0 || tagLength > kShaDigestBytes)
+        return srtp_err_status_bad_param;
+    auto state = std::make_unique<THmacSha1>();
+    state->auth.type = &kHmacSha1Type;
+    state->auth.state = state.get();
+    state->auth.out_len = tagLength;
+    state->auth.key_len = keyLength;
+    state->auth.prefix_len = 0;
+    *auth = &state.release()->auth;
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t HmacDealloc(srtp_auth_pointer_t auth) {
+    std::unique_ptr<THmacSha1> state(static_cast<THmacSha1*>(auth->state));
+    OPENSSL_cleanse(&state->inner, sizeof state->inner);
+    OPENSSL_cleanse(&state->outer, sizeof state->outer);
+    OPENSSL_cleanse(&state->running, sizeof state->running);
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t HmacInit(void* raw, const uint8_t* key, int keyLength) {
+    auto& state = *static_cast<THmacSha1*>(raw);
+    if (keyLength < 0 || keyLength > kShaBlockBytes) return srtp_err_status_bad_param;
+    std::array<uint8_t, kShaBlockBytes> innerPad, outerPad;
+    innerPad.fill(0x36);
+    outerPad.fill(0x5c);
+    for (int i = 0; i < keyLength; ++i) {
+        innerPad[static_cast<std::size_t>(i)] ^= key[i];
+        outerPad[static_cast<std::size_t>(i)] ^= key[i];
+    }
+    const bool ok = SHA1_Init(&state.inner) == 1 && SHA1_Update(&state.inner, innerPad.data(), innerPad.size()) == 1 &&
+                    SHA1_Init(&state.outer) == 1 && SHA1_Update(&state.outer, outerPad.data(), outerPad.size()) == 1;
+    OPENSSL_cleanse(innerPad.data(), innerPad.size());
+    OPENSSL_cleanse(outerPad.data(), outerPad.size());
+    if (!ok) return srtp_err_status_init_fail;
+    state.running = state.inner;  // libsrtp may compute without a start first
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t HmacStart(void* raw) {
+    auto& state = *static_cast<THmacSha1*>(raw);
+    state.running = state.inner;
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t HmacUpdate(void* raw, const uint8_t* data, int length) {
+    auto& state = *static_cast<THmacSha1*>(raw);
+    if (length < 0 || SHA1_Update(&state.running, data, static_cast<std::size_t>(length)) != 1)
+        return srtp_err_status_auth_fail;
+    return srtp_err_status_ok;
+}
+
+srtp_err_status_t HmacCompute(void* raw, const uint8_t* data, int length, int tagLength, uint8_t* tag) {
+    auto& state = *static_cast<THmacSha1*>(raw);
+    if (tagLength < 0 || tagLength > kShaDigestBytes) return srtp_err_status_bad_param;
+    if (const srtp_err_status_t status = HmacUpdate(raw, data, length); status != srtp_err_status_ok)
+        return status;
+    std::array<uint8_t, kShaDigestBytes> digest;
+    SHA_CTX outer = state.outer;
+    const bool ok = SHA1_Final(digest.data(), &state.running) == 1 &&
+                    SHA1_Update(&outer, digest.data(), digest.size()) == 1 && SHA1_Final(digest.data(), &outer) == 1;
+    if (!ok) return srtp_err_status_auth_fail;
+    std::memcpy(tag, digest.data(), static_cast<std::size_t>(tagLength));
+    return srtp_err_status_ok;
+}
+
+// RFC 2202 test case 1.
+constexpr uint8_t kHmacTestKey[20] = {0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b,
+                                      0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b, 0x0b};
+constexpr uint8_t kHmacTestData[8] = {'H', 'i', ' ', 'T', 'h', 'e', 'r', 'e'};
+constexpr uint8_t kHmacTestTag[20] = {0xb6, 0x17, 0x31, 0x86, 0x55, 0x05, 0x72, 0x64, 0xe2, 0x8b,
+                                      0xc0, 0xb6, 0xfb, 0x37, 0x8c, 0x8e, 0xf1, 0x46, 0xbe, 0x00};
+const srtp_auth_test_case_t kHmacTest = {sizeof kHmacTestKey,  kHmacTestKey, sizeof kHmacTestData,
+                                         kHmacTestData,        sizeof kHmacTestTag, kHmacTestTag, nullptr};
+
+const srtp_auth_type_t kHmacSha1Type = {HmacAlloc,  HmacDealloc, HmacInit, HmacCompute, HmacUpdate,
+                                        HmacStart, "HMAC-SHA1 (OpenSSL)", &kHmacTest, SRTP_HMAC_SHA1};
+
+}  // namespace
+
+const srtp_cipher_type_t& OpenSslAesCounterType() { return kAesCounterType; }
+const srtp_auth_type_t& OpenSslHmacSha1Type() { return kHmacSha1Type; }
+
+void UseOpenSslSrtpCrypto() {
+    if (const srtp_err_status_t status = srtp_replace_cipher_type(&kAesCounterType, SRTP_AES_ICM_128);
+        status != srtp_err_status_ok)
+        throw std::runtime_error("SRTP library refused the AES-CM type (" + std::to_string(status) + ")");
+    if (const srtp_err_status_t status = srtp_replace_auth_type(&kHmacSha1Type, SRTP_HMAC_SHA1);
+        status != srtp_err_status_ok)
+        throw std::runtime_error("SRTP library refused the HMAC-SHA1 type (" + std::to_string(status) + ")");
+}
+
+}  // namespace media
