@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "media/audio_clock.h"
+#include "media/shared_frame_clock.h"
 #include "sip/sipints.h"
 
 namespace media {
@@ -77,10 +78,15 @@ protected:
     // Runs `body` on the capture thread and returns once it has reported
     // whether its device opened.
     void Start(std::function<void(TCaptureState&)> body);
+    // For a device with no card behind it: reports it open and runs `tick`
+    // at each 20 ms deadline from `start` on the shared clock's thread.
+    void StartOnClock(TSharedFrameClock& clock, TAudioClock::time_point start,
+                      std::function<void(TCaptureState&, TFramePacer&)> tick);
 
 private:
     const std::shared_ptr<TCaptureState> State_;
-    std::thread Thread_;
+    std::thread Thread_;                // for a card: its own thread
+    TSharedFrameClock::TTicket Ticket_; // without one: a tick on the shared clock
 };
 
 }  // namespace media
