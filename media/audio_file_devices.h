@@ -45,7 +45,7 @@ public:
     TAudioClock::time_point GetTimeLineStart() const { return Start_; }
 
 private:
-    const TAudioClock::time_point Start_ = TAudioClock::now();
+    const TAudioClock::time_point Start_ = TSharedFrameClock::GridStart(TAudioClock::now());
 };
 
 class TFileSpeaker : public ISipSpeaker {
@@ -79,7 +79,7 @@ private:
     std::unique_ptr<TWavWriter> Writer_;
     std::vector<int16_t> Frame_;
     bool Playing_ = false;
-    const TAudioClock::time_point Start_ = TAudioClock::now();
+    const TAudioClock::time_point Start_ = TSharedFrameClock::GridStart(TAudioClock::now());
     TSharedFrameClock::TTicket Ticket_;  // last: ticks once the fields above exist
 };
 

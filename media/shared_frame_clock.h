@@ -48,6 +48,14 @@ public:
     TSharedFrameClock(const TSharedFrameClock&) = delete;
     TSharedFrameClock& operator=(const TSharedFrameClock&) = delete;
 
+    // Devices start their grids on whole milliseconds of the steady clock, so
+    // the deadlines of devices created within the same millisecond coincide
+    // and a hundred calls wake the thread a few times per period rather than
+    // twice per call.
+    static TAudioClock::time_point GridStart(TAudioClock::time_point now) {
+        return std::chrono::floor<std::chrono::milliseconds>(now);
+    }
+
     // The process's clock, created on first use.
     static TSharedFrameClock& Process();
 
