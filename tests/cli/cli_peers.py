@@ -242,6 +242,8 @@ def linphonec_call_measured(cli, workdir, we_call, ipv6=False):
         args = caller_args(port, "alice", f"127.0.0.1:{LINPHONE_PORT}")
         args[args.index("--mic") + 1] = mic
         args[args.index("--speaker") + 1] = heard
+        if ipv6:
+            args.append("--log")  # the SIP text, to see linphonec's c= line
         agent = Agent(cli, "agent", args, workdir)
         if we_call:
             agent.send("call bob")
@@ -268,6 +270,10 @@ def linphonec_call_measured(cli, workdir, we_call, ipv6=False):
         peer.stop()  # its recording is whole once linphonec has quit
         check_heard_whole(heard, LINPHONE_TONE_HZ, "linphonec heard by us", 2.0, 2)
         check_heard_whole(peer.record, 1000, "us heard by linphonec", 2.0, 2)
+        if ipv6:
+            with open(os.path.join(workdir, "agent.err"), errors="replace") as log:
+                if "c=IN IP6" not in log.read():
+                    raise Failure("linphonec's SDP named no IPv6 address: the case tested nothing new")
     finally:
         if agent:
             agent.kill()
@@ -284,14 +290,10 @@ def case_linphonec_calls(cli, workdir):
     linphonec_call_measured(cli, workdir, we_call=False)
 
 
-def case_linphonec_ipv6_answers(cli, workdir):
-    """As linphonec_answers, with linphonec's IPv6 default left on: its SDP
-    names an IPv6 address our IPv4 agent cannot send to."""
-    linphonec_call_measured(cli, workdir, we_call=True, ipv6=True)
-
-
 def case_linphonec_ipv6_calls(cli, workdir):
-    """As linphonec_calls, with linphonec's IPv6 default left on."""
+    """As linphonec_calls, with linphonec's IPv6 default left on: its offer
+    names an IPv6 address our IPv4 agent cannot send to. (Called, it answers
+    an IPv4 offer in IPv4: only its own offer shows the fault.)"""
     linphonec_call_measured(cli, workdir, we_call=False, ipv6=True)
 
 
@@ -300,7 +302,6 @@ CASES = {
     "media_timeout_killed_peer": (case_media_timeout_killed_peer, ["baresip"]),
     "linphonec_answers": (case_linphonec_answers, ["linphonec"]),
     "linphonec_calls": (case_linphonec_calls, ["linphonec"]),
-    "linphonec_ipv6_answers": (case_linphonec_ipv6_answers, ["linphonec"]),
     "linphonec_ipv6_calls": (case_linphonec_ipv6_calls, ["linphonec"]),
 }
 
