@@ -1,9 +1,10 @@
 // What every capture device shares: the attached call, the capture thread
-// that owns the device, and the hand-over of each 20 ms frame to the call.
+// that owns a sound card (or the shared clock's tick for a device without
+// one), and the hand-over of each 20 ms frame to the call.
 //
-// The thread works only on a TCaptureState that it shares with the device
-// object, never on the object itself: the call it feeds may drop the last
-// reference to the device from inside SendAudioFrame, on the capture thread.
+// The thread or tick works only on a TCaptureState that it shares with the
+// device object, never on the object itself: the call it feeds may drop the
+// last reference to the device from inside SendAudioFrame, on that thread.
 #pragma once
 
 #include <condition_variable>
@@ -59,7 +60,7 @@ private:
 // Base of TMicrophone and the project's own capture devices.
 class TCaptureDevice : public ISipMicrophone {
 public:
-    // Stops and joins the capture thread.
+    // Stops and joins the capture thread, or ends the tick.
     ~TCaptureDevice() override;
     TCaptureDevice(const TCaptureDevice&) = delete;
     TCaptureDevice& operator=(const TCaptureDevice&) = delete;

@@ -3,7 +3,8 @@
 //
 // TFileMicrophone plays a WAV file into the call, or silence without one.
 // Frames are paced by absolute 20 ms deadlines on the steady clock (see
-// TFramePacer), on the thread all such devices share (TSharedFrameClock), so a call of hours sends exactly one frame per 20 ms of wall
+// TFramePacer), on the thread all such devices share (TSharedFrameClock),
+// so a call of hours sends exactly one frame per 20 ms of wall
 // time. When the file's audio ends, silence follows for the rest of the call
 // rather than a loop: a test then finds the file's audio once, at a known
 // place, and a click measured for delay cannot repeat.
@@ -52,7 +53,9 @@ class TFileSpeaker : public ISipSpeaker {
 public:
     // An empty name discards. Otherwise the file is created at once (throws
     // std::runtime_error naming it when it cannot be) and completed when the
-    // speaker is destroyed; frames still queued then are not written.
+    // speaker is destroyed; frames still queued then are not written. Its
+    // frame source runs on the shared clock's thread and must not destroy
+    // the speaker: destruction waits for the running period to end.
     explicit TFileSpeaker(const std::string& fileName,
                           TSharedFrameClock& clock = TSharedFrameClock::Process());
     ~TFileSpeaker() override;
