@@ -98,8 +98,9 @@ TSipEngine::TAfterStep TSipEngine::OnInviteOk(ISipCall& call, const TSipMessage&
 
     const int sdpPort = AnsweredPort(message);
     const bool moved = call.GetRemoteRtpPort() != sdpPort || call.GetRemoteRtpHost() != message.SdpAddress;
-    if (moved && call.GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" &&
-        !message.SdpAddress.empty() && sdpPort != 0) {
+    // An answer whose address we cannot read (an IPv6 c= line) still starts
+    // the media: it is answered where the far end's RTP comes from.
+    if (moved && call.GetRemoteRtpHost() != "0.0.0.0" && message.SdpAddress != "0.0.0.0" && sdpPort != 0) {
         if (call.GetMediaActive()) call.SetMediaActive(false);
         call.SetRemoteRtpPort(sdpPort);
         call.SetRemoteRtpHost(message.SdpAddress);

@@ -98,8 +98,19 @@ void TCaptureDevice::Start(std::function<void(TCaptureState&)> body) {
     State_->WaitOpened();
 }
 
+void TCaptureDevice::StartOnClock(TSharedFrameClock& clock, TAudioClock::time_point start,
+                                  std::function<void(TCaptureState&, TFramePacer&)> tick) {
+    State_->SetOpened(true, "");
+    Ticket_ = clock.Add(start, [state = State_, tick = std::move(tick)](TFramePacer& pacer) {
+        tick(*state, pacer);
+    });
+}
+
 TCaptureDevice::~TCaptureDevice() {
     State_->RequestStop();
+    // Released from inside its own tick (the call let the device go while
+    // taking a frame), the tick ends on the shared state it holds.
+    Ticket_.Release();
     if (!Thread_.joinable())
         return;
     // Destroyed from inside its own frame hand-over: the thread cannot join

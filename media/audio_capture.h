@@ -1,9 +1,10 @@
 // What every capture device shares: the attached call, the capture thread
-// that owns the device, and the hand-over of each 20 ms frame to the call.
+// that owns a sound card (or the shared clock's tick for a device without
+// one), and the hand-over of each 20 ms frame to the call.
 //
-// The thread works only on a TCaptureState that it shares with the device
-// object, never on the object itself: the call it feeds may drop the last
-// reference to the device from inside SendAudioFrame, on the capture thread.
+// The thread or tick works only on a TCaptureState that it shares with the
+// device object, never on the object itself: the call it feeds may drop the
+// last reference to the device from inside SendAudioFrame, on that thread.
 #pragma once
 
 #include <condition_variable>
@@ -15,6 +16,7 @@
 #include <thread>
 
 #include "media/audio_clock.h"
+#include "media/shared_frame_clock.h"
 #include "sip/sipints.h"
 
 namespace media {
@@ -58,7 +60,7 @@ private:
 // Base of TMicrophone and the project's own capture devices.
 class TCaptureDevice : public ISipMicrophone {
 public:
-    // Stops and joins the capture thread.
+    // Stops and joins the capture thread, or ends the tick.
     ~TCaptureDevice() override;
     TCaptureDevice(const TCaptureDevice&) = delete;
     TCaptureDevice& operator=(const TCaptureDevice&) = delete;
@@ -77,10 +79,15 @@ protected:
     // Runs `body` on the capture thread and returns once it has reported
     // whether its device opened.
     void Start(std::function<void(TCaptureState&)> body);
+    // For a device with no card behind it: reports it open and runs `tick`
+    // at each 20 ms deadline from `start` on the shared clock's thread.
+    void StartOnClock(TSharedFrameClock& clock, TAudioClock::time_point start,
+                      std::function<void(TCaptureState&, TFramePacer&)> tick);
 
 private:
     const std::shared_ptr<TCaptureState> State_;
-    std::thread Thread_;
+    std::thread Thread_;                // for a card: its own thread
+    TSharedFrameClock::TTicket Ticket_; // without one: a tick on the shared clock
 };
 
 }  // namespace media

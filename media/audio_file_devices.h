@@ -3,7 +3,8 @@
 //
 // TFileMicrophone plays a WAV file into the call, or silence without one.
 // Frames are paced by absolute 20 ms deadlines on the steady clock (see
-// TFramePacer), so a call of hours sends exactly one frame per 20 ms of wall
+// TFramePacer), on the thread all such devices share (TSharedFrameClock),
+// so a call of hours sends exactly one frame per 20 ms of wall
 // time. When the file's audio ends, silence follows for the rest of the call
 // rather than a loop: a test then finds the file's audio once, at a known
 // place, and a click measured for delay cannot repeat.
@@ -18,17 +19,15 @@
 // is what delay measurements need.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
+#include <vector>
 
 #include "media/audio_capture.h"
 #include "media/audio_frame_source.h"
 #include "media/audio_playback_queue.h"
 #include "media/audio_wav_writer.h"
+#include "media/shared_frame_clock.h"
 #include "sip/sipints.h"
 
 namespace media {
@@ -38,7 +37,8 @@ public:
     // An empty name captures silence. Any WAV file TWavFile reads will do
     // (it converts to 8000 Hz mono 16-bit); throws std::runtime_error naming
     // the file when it cannot be read.
-    explicit TFileMicrophone(const std::string& fileName);
+    explicit TFileMicrophone(const std::string& fileName,
+                             TSharedFrameClock& clock = TSharedFrameClock::Process());
 
     // Origin of the capture time line: frame k (from 0) holds the audio of
     // the 20 ms starting k periods after it and is delivered when that span
@@ -46,15 +46,18 @@ public:
     TAudioClock::time_point GetTimeLineStart() const { return Start_; }
 
 private:
-    const TAudioClock::time_point Start_ = TAudioClock::now();
+    const TAudioClock::time_point Start_ = TSharedFrameClock::GridStart(TAudioClock::now());
 };
 
 class TFileSpeaker : public ISipSpeaker {
 public:
     // An empty name discards. Otherwise the file is created at once (throws
     // std::runtime_error naming it when it cannot be) and completed when the
-    // speaker is destroyed; frames still queued then are not written.
-    explicit TFileSpeaker(const std::string& fileName);
+    // speaker is destroyed; frames still queued then are not written. Its
+    // frame source runs on the shared clock's thread and must not destroy
+    // the speaker: destruction waits for the running period to end.
+    explicit TFileSpeaker(const std::string& fileName,
+                          TSharedFrameClock& clock = TSharedFrameClock::Process());
     ~TFileSpeaker() override;
     TFileSpeaker(const TFileSpeaker&) = delete;
     TFileSpeaker& operator=(const TFileSpeaker&) = delete;
@@ -70,17 +73,17 @@ public:
     TAudioClock::time_point GetTimeLineStart() const { return Start_; }
 
 private:
-    void Run();
-    bool WaitUntil(TAudioClock::time_point deadline);
+    // One period of the card: gives back the frame that played, starts the next.
+    void Tick(TFramePacer& pacer);
 
     TPlaybackQueue Queue_;
     TFrameSourceSlot Source_;
-    std::unique_ptr<TWavWriter> Writer_;  // used by the playback thread only
-    std::mutex Mutex_;
-    std::condition_variable Stop_;
-    bool Stopping_ = false;  // guarded by Mutex_
-    const TAudioClock::time_point Start_ = TAudioClock::now();
-    std::thread Thread_;     // last: starts once the fields above exist
+    // The shared clock's thread only.
+    std::unique_ptr<TWavWriter> Writer_;
+    std::vector<int16_t> Frame_;
+    bool Playing_ = false;
+    const TAudioClock::time_point Start_ = TSharedFrameClock::GridStart(TAudioClock::now());
+    TSharedFrameClock::TTicket Ticket_;  // last: ticks once the fields above exist
 };
 
 }  // namespace media

@@ -275,6 +275,11 @@ private:
     void OnControlDatagram(const std::string& address, uint16_t port, const uint8_t* data,
                            std::size_t length);
     void SendControlReport();
+    // Where media goes: the SDP's address and `sdpPort`, or, when the SDP
+    // names no address our IPv4 sockets can reach, the far end's source as
+    // `filter` heard it. False when there is nowhere to send yet.
+    bool MediaTarget(const media::TRtpSourceFilter& filter, int sdpPort, std::string& host,
+                     uint16_t& port);
 
     media::TRtpSourceFilter RtpFilter_;      // RTP socket thread only, but its counters
     media::TRtpSourceFilter ControlFilter_{false};  // control socket thread only, but its counters

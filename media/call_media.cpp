@@ -126,11 +126,14 @@ void TCall::SendControlReport() {
     const std::span<const uint8_t> packet = Srtp_.ProtectRtcp(report, wire);  // SRTCP once keyed
     if (packet.empty())
         return;
-    const std::string host = GetRemoteRtpHost();
-    const int port = RemoteRtpPort_.load();
+    const int rtpPort = RemoteRtpPort_.load();
+    std::string host;
+    uint16_t port = 0;
+    if (rtpPort <= 0 || rtpPort >= 65535 || !MediaTarget(ControlFilter_, rtpPort + 1, host, port))
+        return;
     std::lock_guard<std::mutex> guard(SocketLock_);
-    if (Sockets_ && Sockets_->HasControl() && port > 0 && port < 65535)
-        Sockets_->SendControl(host, static_cast<uint16_t>(port + 1), packet.data(), packet.size());
+    if (Sockets_ && Sockets_->HasControl())
+        Sockets_->SendControl(host, port, packet.data(), packet.size());
 }
 
 void TCall::StopSocket() {
@@ -180,8 +183,10 @@ uint32_t TCall::GetWireSsrc() const {
 }
 
 bool TCall::SendRtp(const uint8_t* data, std::size_t length) {
-    const std::string host = GetRemoteRtpHost();
-    const auto port = static_cast<uint16_t>(RemoteRtpPort_.load());
+    std::string host;
+    uint16_t port = 0;
+    if (!MediaTarget(RtpFilter_, RemoteRtpPort_.load(), host, port))
+        return false;
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (!Sockets_)
         return false;

@@ -20,7 +20,21 @@ bool TRtpSourceFilter::IsBehindNat(const std::string& sdpAddress) {
            in(0x64400000, 10) || in(0xA9FE0000, 16);
 }
 
+std::optional<TRtpSourceFilter::TAddress> TRtpSourceFilter::GetHeard() const {
+    std::lock_guard<std::mutex> guard(HeardLock_);
+    if (Heard_.address.empty())
+        return std::nullopt;
+    return TAddress{Heard_.address, Heard_.port};
+}
+
+void TRtpSourceFilter::SetHeard(const TSource& source) {
+    std::lock_guard<std::mutex> guard(HeardLock_);
+    Heard_ = source;
+}
+
 void TRtpSourceFilter::Latch(const std::string& address, uint16_t port, TClock::time_point now) {
+    if (!Latched_.Is(address, port))
+        SetHeard({address, port});
     Latched_ = {address, port};
     LastFromLatched_ = now;
     Candidate_ = {};
@@ -35,6 +49,7 @@ bool TRtpSourceFilter::AcceptSource(const std::string& address, uint16_t port,
         // A new offer or answer moved the media: start over from it.
         Sdp_ = {sdpAddress, sdpPortValue};
         Latched_ = {};
+        SetHeard({});
         Candidate_ = {};
         CandidatePackets_ = 0;
     }

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +51,14 @@ public:
     // 169.254/16, for "0.0.0.0" and for an empty text.
     static bool IsBehindNat(const std::string& sdpAddress);
 
+    // The source now taken as the peer's, if any (read from any thread): where
+    // media goes back when the SDP's address is one we cannot send to.
+    struct TAddress {
+        std::string address;
+        uint16_t port = 0;
+    };
+    std::optional<TAddress> GetHeard() const;
+
     uint64_t DroppedForSource() const { return DroppedForSource_; }
     uint64_t DroppedForPayloadType() const { return DroppedForPayloadType_; }
 
@@ -60,6 +70,7 @@ private:
     };
 
     void Latch(const std::string& address, uint16_t port, TClock::time_point now);
+    void SetHeard(const TSource& source);
 
     const bool LatchFirst_;
     TSource Sdp_;          // the SDP source the latch was made under
@@ -68,6 +79,9 @@ private:
     TSource Candidate_;    // a different source, counting its run
     TClock::time_point CandidateSince_{};
     int CandidatePackets_ = 0;
+
+    mutable std::mutex HeardLock_;
+    TSource Heard_;  // guarded by HeardLock_: Latched_ for other threads
 
     std::atomic<uint64_t> DroppedForSource_{0};
     std::atomic<uint64_t> DroppedForPayloadType_{0};

@@ -158,20 +158,20 @@ def write_sine_wav(path, freq, seconds):
                                  for n in range(int(seconds * RATE))))
 
 
-def write_linphonerc(workdir, auto_answer):
+def write_linphonerc(workdir, auto_answer, ipv6=False):
     home = os.path.join(workdir, "linphone-home")
     os.makedirs(os.path.join(home, ".local", "share", "linphone"), exist_ok=True)
     config = os.path.join(home, "linphonerc")
     # G.711 only: the recording linphonec makes is then 8 kHz like ours.
-    # IPv4 only: left to itself it offers its IPv6 host address, which our
-    # agent cannot send to (its own offers then carry the host's IPv4
-    # address, not 127.0.0.1; the media still never leaves the machine).
+    # IPv4 only unless `ipv6`: left to itself it offers its IPv6 host address
+    # in c=, while its RTP still reaches our IPv4 socket; our agent then
+    # answers that RTP where it comes from.
     codecs = "".join(f"[audio_codec_{n}]\nmime={mime}\nrate=8000\nchannels=1\nenabled=1\n"
                      for n, mime in enumerate(("PCMU", "PCMA")))
     with open(config, "w") as rc:
         rc.write(f"[sip]\nsip_port={LINPHONE_PORT}\nsip_tcp_port=0\nsip_tls_port=0\n"
                  f"contact=sip:bob@127.0.0.1:{LINPHONE_PORT}\ndefault_proxy=-1\nguess_hostname=0\n"
-                 f"auto_answer={1 if auto_answer else 0}\nsupported=replaces\nuse_ipv6=0\nipv6_migration_done=1\n"
+                 f"auto_answer={1 if auto_answer else 0}\nsupported=replaces\nuse_ipv6={1 if ipv6 else 0}\nipv6_migration_done=1\n"
                  "[rtp]\naudio_rtp_port=26200-26209\n"
                  "[sound]\nechocancellation=0\n"
                  "[video]\nenabled=0\ncapture=0\ndisplay=0\n"
@@ -189,8 +189,8 @@ class Linphonec:
     """One linphonec child on file sound devices: it plays `play` to the far
     end once a call is up and records what it hears into `record`."""
 
-    def __init__(self, workdir, auto_answer):
-        home, config = write_linphonerc(workdir, auto_answer)
+    def __init__(self, workdir, auto_answer, ipv6=False):
+        home, config = write_linphonerc(workdir, auto_answer, ipv6)
         self.play = os.path.join(workdir, "linphone_tone.wav")
         self.record = os.path.join(workdir, "heard_by_linphonec.wav")
         write_sine_wav(self.play, LINPHONE_TONE_HZ, 10)
@@ -229,19 +229,21 @@ class Linphonec:
             self.proc.wait()
 
 
-def linphonec_call_measured(cli, workdir, we_call):
+def linphonec_call_measured(cli, workdir, we_call, ipv6=False):
     """A call between our agent and linphonec, each playing its own tone:
     each side's recording holds the other's tone from start to end."""
     mic = os.path.join(workdir, "our_tone.wav")
     heard = os.path.join(workdir, "heard_from_linphonec.wav")
     write_sine_wav(mic, 1000, 10)
-    peer = Linphonec(workdir, auto_answer=we_call)
+    peer = Linphonec(workdir, auto_answer=we_call, ipv6=ipv6)
     agent = None
     try:
         port = CALLER_PORT if we_call else CALLEE_PORT
         args = caller_args(port, "alice", f"127.0.0.1:{LINPHONE_PORT}")
         args[args.index("--mic") + 1] = mic
         args[args.index("--speaker") + 1] = heard
+        if ipv6:
+            args.append("--log")  # the SIP text, to see linphonec's c= line
         agent = Agent(cli, "agent", args, workdir)
         if we_call:
             agent.send("call bob")
@@ -268,6 +270,10 @@ def linphonec_call_measured(cli, workdir, we_call):
         peer.stop()  # its recording is whole once linphonec has quit
         check_heard_whole(heard, LINPHONE_TONE_HZ, "linphonec heard by us", 2.0, 2)
         check_heard_whole(peer.record, 1000, "us heard by linphonec", 2.0, 2)
+        if ipv6:
+            with open(os.path.join(workdir, "agent.err"), errors="replace") as log:
+                if "c=IN IP6" not in log.read():
+                    raise Failure("linphonec's SDP named no IPv6 address: the case tested nothing new")
     finally:
         if agent:
             agent.kill()
@@ -284,11 +290,19 @@ def case_linphonec_calls(cli, workdir):
     linphonec_call_measured(cli, workdir, we_call=False)
 
 
+def case_linphonec_ipv6_calls(cli, workdir):
+    """As linphonec_calls, with linphonec's IPv6 default left on: its offer
+    names an IPv6 address our IPv4 agent cannot send to. (Called, it answers
+    an IPv4 offer in IPv4: only its own offer shows the fault.)"""
+    linphonec_call_measured(cli, workdir, we_call=False, ipv6=True)
+
+
 CASES = {
     "baresip_ptime30_digits": (case_baresip_ptime30_digits, ["baresip"]),
     "media_timeout_killed_peer": (case_media_timeout_killed_peer, ["baresip"]),
     "linphonec_answers": (case_linphonec_answers, ["linphonec"]),
     "linphonec_calls": (case_linphonec_calls, ["linphonec"]),
+    "linphonec_ipv6_calls": (case_linphonec_ipv6_calls, ["linphonec"]),
 }
 
 
