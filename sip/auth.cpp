@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cstring>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -46,6 +47,22 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The closing quote of a quoted string whose text begins at `at`, or end.
+// Nonces run to dozens of characters, so the quote is searched for with
+// memchr and the text before it looked at again only for a backslash.
+const char* ClosingQuote(const char* at, const char* const end) {
+    while (at < end) {
+        const void* found = std::memchr(at, '"', static_cast<std::size_t>(end - at));
+        const char* const quote = found ? static_cast<const char*>(found) : end;
+        const void* escape = std::memchr(at, '\\', static_cast<std::size_t>(quote - at));
+        if (escape == nullptr) return quote;
+        // An escaped character is skipped, whatever it is.
+        const char* const backslash = static_cast<const char*>(escape);
+        at = end - backslash >= 2 ? backslash + 2 : end;
+    }
+    return end;
+}
+
 // Walks "Scheme name=value, name="quoted", Scheme2 ..." one piece at a time:
 // a scheme (a token not followed by "=") or a parameter. Names and values
 // are views of the text; a quoted value keeps its backslashes until it is
@@ -74,7 +91,7 @@ public:
             if (at < end && *at == '"') {
                 quoted = true;
                 const char* const valueStart = ++at;
-                while (at < end && *at != '"') at += (*at == '\\' && at + 1 < end) ? 2 : 1;
+                at = ClosingQuote(at, end);
                 value = std::string_view(valueStart, static_cast<std::size_t>(at - valueStart));
                 if (at < end) ++at;
             } else {
