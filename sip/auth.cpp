@@ -122,30 +122,52 @@ std::string Unquoted(std::string_view value, bool quoted) {
     return text;
 }
 
+// A parameter's value as the reader found it; unquoted only when taken.
+struct TRawValue {
+    std::string_view text;
+    bool quoted = false;
+
+    std::string Take() const { return Unquoted(text, quoted); }
+    // True when the value, unquoted, is `word` in any case.
+    bool Is(std::string_view word) const {
+        if (!quoted || text.find('\\') == std::string_view::npos) return EqualNoCase(text, word);
+        return EqualNoCase(Take(), word);
+    }
+};
+
+// The parameters of one challenge, kept as views until it qualifies: a
+// challenge of another scheme or algorithm costs no copies.
 struct TChallengeDraft {
     bool digest = false;
-    std::string algorithm;
-    std::string qopOptions;
-    TParsedChallenge fields;
+    bool stale = false;
+    TRawValue algorithm;
+    TRawValue qopOptions;
+    TRawValue realm;
+    TRawValue nonce;
+    TRawValue opaque;
 
-    bool Acceptable() const {
-        return digest && (algorithm.empty() || EqualNoCase(algorithm, "MD5"));
-    }
+    bool Acceptable() const { return digest && (algorithm.text.empty() || algorithm.Is("MD5")); }
 };
 
 void SetParameter(TChallengeDraft& draft, std::string_view name, std::string_view value,
                   bool quoted) {
-    if (EqualNoCase(name, "realm")) draft.fields.realm = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "nonce")) draft.fields.nonce = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "opaque")) draft.fields.opaque = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "qop")) draft.qopOptions = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "algorithm")) draft.algorithm = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "stale")) draft.fields.stale = EqualNoCase(Unquoted(value, quoted), "true");
+    const TRawValue raw{value, quoted};
+    if (EqualNoCase(name, "realm")) draft.realm = raw;
+    else if (EqualNoCase(name, "nonce")) draft.nonce = raw;
+    else if (EqualNoCase(name, "opaque")) draft.opaque = raw;
+    else if (EqualNoCase(name, "qop")) draft.qopOptions = raw;
+    else if (EqualNoCase(name, "algorithm")) draft.algorithm = raw;
+    else if (EqualNoCase(name, "stale")) draft.stale = raw.Is("true");
 }
 
-TParsedChallenge Finished(TChallengeDraft& draft) {
-    draft.fields.qop = ChooseQop(draft.qopOptions);
-    return std::move(draft.fields);
+TParsedChallenge Finished(const TChallengeDraft& draft) {
+    TParsedChallenge fields;
+    fields.realm = draft.realm.Take();
+    fields.nonce = draft.nonce.Take();
+    fields.opaque = draft.opaque.Take();
+    fields.qop = ChooseQop(draft.qopOptions.Take());
+    fields.stale = draft.stale;
+    return fields;
 }
 
 }  // namespace
