@@ -509,6 +509,11 @@ TSipMessage::TSipMessage(std::string datagram) : RawText(std::move(datagram)) {
     HasRecordRoutes_ = !RecordRoutes.empty();
 }
 
+const TSdpAudio& TSipMessage::Sdp() const {
+    if (!Sdp_) Sdp_ = ReadSdpAudio(Body);
+    return *Sdp_;
+}
+
 std::string TSipMessage::RecordRouteAt(int index) const {
     if (index < 0 || index >= RecordRouteCount()) return std::string();
     return RecordRoutes[static_cast<std::size_t>(index)];
