@@ -290,7 +290,7 @@ bool TSipEngine::IsAwaitingAnswer(const ISipCall& call) {
 }
 
 bool TSipEngine::TakeRemoteMedia(ISipCall& call, const TSipMessage& message) {
-    const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    const TSdpAudio& sdp = message.Sdp();
     if (!sdp.present) return true;
     const std::optional<int> port = SdpPort(sdp.portToken);
     if (!port) return false;
@@ -360,7 +360,7 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
     // answer (a response's, or an ACK's to our offer in a 200) lists the
     // far end's preference first, and we send what it prefers (RFC 3264).
     const bool answer = !message.StatusCode.empty() || message.CSeqMethod == "ACK";
-    const TSdpAudio sdp = ReadSdpAudio(message.Body);
+    const TSdpAudio& sdp = message.Sdp();
     call.SetTelephoneEventTypes(answer ? EventTypesAnswered(sdp.telephoneEvent)
                                        : EventTypesAnswering(sdp.telephoneEvent));
     const std::vector<TPayloadNumber> numbers = PayloadNumbers(sdp, message.PayloadTypes);

@@ -113,7 +113,7 @@ TSipEngine::TAfterStep TSipEngine::OnReInvite(ISipCall& call, const TSipMessage&
         RefuseReInvite(call, message);
         return TAfterStep::kNothing;
     }
-    const TSdpAudio offer = ReadSdpAudio(message.Body);
+    const TSdpAudio& offer = message.Sdp();
     const std::optional<TCallCrypto> crypto = offer.present ? CryptoForOffer(call, offer) : std::nullopt;
     if (offer.present && (!SdpPort(offer.portToken) || !crypto)) {
         // The call goes on as it was; only this offer is refused.

@@ -26,7 +26,10 @@ for TRANSPORT in udp tcp; do
   sleep 0.5
 
   echo "== call set-up rate over $TRANSPORT: $CALLS calls, $PARALLEL at a time, SIPp answering on 127.0.0.1:$PORT"
-  "$BUILD/bench/callrate" "$PORT" "$CALLS" "$PARALLEL" "$TRANSPORT" || echo "callrate: not every call succeeded"
+  # The agent's own CPU (user + system) per call, SIPp's left out.
+  /usr/bin/time -f "%U %S" -o "$WORK/cpu" \
+    "$BUILD/bench/callrate" "$PORT" "$CALLS" "$PARALLEL" "$TRANSPORT" || echo "callrate: not every call succeeded"
+  awk -v calls="$CALLS" '{ printf "agent CPU %.2f s, %.3f ms per call\n", $1 + $2, 1000 * ($1 + $2) / calls }' "$WORK/cpu"
   if wait "$SIPP_PID"; then
     echo "SIPp: all $CALLS calls passed its scenario"
   else

@@ -20,7 +20,7 @@ PACKAGES=(
   libqt6sql6-psql postgresql
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev clang
-  sip-tester kamailio kamailio-tls-modules baresip xvfb xauth fonts-dejavu-core sox python3
+  sip-tester kamailio kamailio-tls-modules baresip xvfb xauth fonts-dejavu-core sox python3 time
   # a second independent user agent with a GRUU Contact
   linphone-cli
   # SIP over TLS: libssl for the agent, the openssl tool and ss for the tests

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <array>
+#include <cstring>
 #include <initializer_list>
 #include <stdexcept>
 
@@ -46,6 +47,22 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
+// The closing quote of a quoted string whose text begins at `at`, or end.
+// Nonces run to dozens of characters, so the quote is searched for with
+// memchr and the text before it looked at again only for a backslash.
+const char* ClosingQuote(const char* at, const char* const end) {
+    while (at < end) {
+        const void* found = std::memchr(at, '"', static_cast<std::size_t>(end - at));
+        const char* const quote = found ? static_cast<const char*>(found) : end;
+        const void* escape = std::memchr(at, '\\', static_cast<std::size_t>(quote - at));
+        if (escape == nullptr) return quote;
+        // An escaped character is skipped, whatever it is.
+        const char* const backslash = static_cast<const char*>(escape);
+        at = end - backslash >= 2 ? backslash + 2 : end;
+    }
+    return end;
+}
+
 // Walks "Scheme name=value, name="quoted", Scheme2 ..." one piece at a time:
 // a scheme (a token not followed by "=") or a parameter. Names and values
 // are views of the text; a quoted value keeps its backslashes until it is
@@ -74,7 +91,7 @@ public:
             if (at < end && *at == '"') {
                 quoted = true;
                 const char* const valueStart = ++at;
-                while (at < end && *at != '"') at += (*at == '\\' && at + 1 < end) ? 2 : 1;
+                at = ClosingQuote(at, end);
                 value = std::string_view(valueStart, static_cast<std::size_t>(at - valueStart));
                 if (at < end) ++at;
             } else {
@@ -105,30 +122,52 @@ std::string Unquoted(std::string_view value, bool quoted) {
     return text;
 }
 
+// A parameter's value as the reader found it; unquoted only when taken.
+struct TRawValue {
+    std::string_view text;
+    bool quoted = false;
+
+    std::string Take() const { return Unquoted(text, quoted); }
+    // True when the value, unquoted, is `word` in any case.
+    bool Is(std::string_view word) const {
+        if (!quoted || text.find('\\') == std::string_view::npos) return EqualNoCase(text, word);
+        return EqualNoCase(Take(), word);
+    }
+};
+
+// The parameters of one challenge, kept as views until it qualifies: a
+// challenge of another scheme or algorithm costs no copies.
 struct TChallengeDraft {
     bool digest = false;
-    std::string algorithm;
-    std::string qopOptions;
-    TParsedChallenge fields;
+    bool stale = false;
+    TRawValue algorithm;
+    TRawValue qopOptions;
+    TRawValue realm;
+    TRawValue nonce;
+    TRawValue opaque;
 
-    bool Acceptable() const {
-        return digest && (algorithm.empty() || EqualNoCase(algorithm, "MD5"));
-    }
+    bool Acceptable() const { return digest && (algorithm.text.empty() || algorithm.Is("MD5")); }
 };
 
 void SetParameter(TChallengeDraft& draft, std::string_view name, std::string_view value,
                   bool quoted) {
-    if (EqualNoCase(name, "realm")) draft.fields.realm = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "nonce")) draft.fields.nonce = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "opaque")) draft.fields.opaque = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "qop")) draft.qopOptions = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "algorithm")) draft.algorithm = Unquoted(value, quoted);
-    else if (EqualNoCase(name, "stale")) draft.fields.stale = EqualNoCase(Unquoted(value, quoted), "true");
+    const TRawValue raw{value, quoted};
+    if (EqualNoCase(name, "realm")) draft.realm = raw;
+    else if (EqualNoCase(name, "nonce")) draft.nonce = raw;
+    else if (EqualNoCase(name, "opaque")) draft.opaque = raw;
+    else if (EqualNoCase(name, "qop")) draft.qopOptions = raw;
+    else if (EqualNoCase(name, "algorithm")) draft.algorithm = raw;
+    else if (EqualNoCase(name, "stale")) draft.stale = raw.Is("true");
 }
 
-TParsedChallenge Finished(TChallengeDraft& draft) {
-    draft.fields.qop = ChooseQop(draft.qopOptions);
-    return std::move(draft.fields);
+TParsedChallenge Finished(const TChallengeDraft& draft) {
+    TParsedChallenge fields;
+    fields.realm = draft.realm.Take();
+    fields.nonce = draft.nonce.Take();
+    fields.opaque = draft.opaque.Take();
+    fields.qop = ChooseQop(draft.qopOptions.Take());
+    fields.stale = draft.stale;
+    return fields;
 }
 
 }  // namespace

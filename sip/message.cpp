@@ -1,7 +1,9 @@
 #include "sip/message.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 
@@ -28,22 +30,49 @@ constexpr std::size_t kMaxContactPort = 15;
 constexpr std::size_t kMaxSdpAddress = 20;
 constexpr std::size_t kMaxAudioPortDigits = 10;
 
+// Eight bytes at a time: a mask with the high bit set in the lowest byte
+// below 14 (NUL, LF and CR among them) and possibly in bytes above it, which
+// are never looked at. Bytes of 0x80 and up are never marked.
+inline std::uint64_t LowBytes(std::uint64_t word) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+    return (word - kOnes * 14) & ~word & kHighs;
+}
+
+bool IsLineStop(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+
+// The first NUL, CR or LF in [at, end), or end. One pass over the bytes: the
+// word test only finds the first candidate in a word (a tab is one too), from
+// which the word's rest is checked byte by byte.
+const char* FindLineStop(const char* at, const char* const end) {
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; end - at >= 8; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, at, sizeof word);
+            const std::uint64_t mask = LowBytes(word);
+            if (mask == 0) continue;
+            for (const char* p = at + std::countr_zero(mask) / 8; p < at + 8; ++p)
+                if (IsLineStop(*p)) return p;
+        }
+    }
+    for (; at < end; ++at)
+        if (IsLineStop(*at)) return at;
+    return end;
+}
+
 // Splits like a string list reading text: CR LF, a lone CR and a lone LF each
 // end a line, a NUL ends the text, and a final terminator adds no empty line.
+// Each byte is looked at once.
 template <typename Visit>
 void ForEachLine(std::string_view text, Visit&& visit) {
-    const std::size_t nul = text.find('\0');
-    if (nul != std::string_view::npos) text = text.substr(0, nul);
-    const char* const begin = text.data();
-    const char* const end = begin + text.size();
-    const char* start = begin;
+    const char* const end = text.data() + text.size();
+    const char* start = text.data();
     while (start < end) {
-        // Lines nearly always end in LF; a lone CR is looked for only within
-        // the stretch before it.
-        const void* lf = std::memchr(start, '\n', static_cast<std::size_t>(end - start));
-        const char* stop = lf ? static_cast<const char*>(lf) : end;
-        const void* cr = std::memchr(start, '\r', static_cast<std::size_t>(stop - start));
-        if (cr) stop = static_cast<const char*>(cr);
+        const char* stop = FindLineStop(start, end);
+        if (stop < end && *stop == '\0') {
+            if (stop > start) visit(std::string_view(start, static_cast<std::size_t>(stop - start)));
+            return;
+        }
         visit(std::string_view(start, static_cast<std::size_t>(stop - start)));
         if (stop < end && *stop == '\r') ++stop;
         if (stop < end && *stop == '\n') ++stop;
@@ -51,20 +80,19 @@ void ForEachLine(std::string_view text, Visit&& visit) {
     }
 }
 
-// Header values are short: a plain scan costs less than a library search,
-// whose set-up outweighs the scan (and find_first_of searches the set once
-// per character).
-std::size_t FindAny(std::string_view text, std::string_view set) {
+// A plain scan for a set of characters: header values are short, and
+// find_first_of searches the set once per character.
+template <char... Set>
+std::size_t FindAny(std::string_view text) {
     for (std::size_t i = 0; i < text.size(); ++i)
-        for (const char c : set)
-            if (text[i] == c) return i;
+        if (((text[i] == Set) || ...)) return i;
     return std::string_view::npos;
 }
 
 std::size_t FindChar(std::string_view text, char c) {
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (text[i] == c) return i;
-    return std::string_view::npos;
+    if (text.empty()) return std::string_view::npos;  // an empty view may hold no pointer
+    const void* at = std::memchr(text.data(), c, text.size());
+    return at ? static_cast<std::size_t>(static_cast<const char*>(at) - text.data()) : std::string_view::npos;
 }
 
 std::string_view BeforeChar(std::string_view text, char c) {
@@ -103,18 +131,19 @@ private:
                    std::string& user);
     void ViaLine(std::string_view line);
     void ContactLine(std::string_view value);
-    void RecordRouteLine(std::string_view line);
+    void RecordRouteLine(std::string_view value);
     void ConnectionLine(std::string_view line);
     void AudioLine(std::string_view line);
     void RtpMapLine(std::string_view value);
-    void ChallengeLine(std::string_view line);
-    bool ContentLine(std::string_view line);
+    void ChallengeLine(std::string_view value);
+    bool ContentLine(std::string_view name, std::string_view value);
 
     TSipMessage& M;
     bool InBody = false;  // past the blank line: SDP and other body lines only
     std::vector<std::string_view> PayloadTokens;
     std::string_view EventToken = "101";  // telephone-event's number, never a codec
     bool ChallengeKept = false;
+    bool RportSeen = false;
 };
 
 void TMessageParser::StartLine(std::string_view line) {
@@ -140,52 +169,66 @@ void TMessageParser::StartLine(std::string_view line) {
     if (at != std::string_view::npos) M.RequestUser = Trim(trimmed.substr(0, at));
 }
 
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && StartsWithNoCase(a, b);
+}
+
+// The line is cut once at its first colon and the header is told by its
+// name's length and letters; the SDP lines ("c=", "m=", "a=") are told by
+// their first two characters, as written.
 void TMessageParser::Line(std::string_view line) {
     if (line.empty()) {
         InBody = true;
         return;
     }
-    if (!InBody && ContentLine(line)) return;
-    switch (line[0] | 0x20) {
-    case 's':
+    const char first = static_cast<char>(line[0] | 0x20);
+    if (first == 's') {
         if (StartsWithNoCase(line, "SIP/2.0")) return StatusLine(line);
         if (StartsWithNoCase(line, "Signal=")) M.DtmfSignal = Trim(Mid(line, 8));
         return;
+    }
+    if (line.size() >= 2 && line[1] == '=') {
+        if (line[0] == 'c') ConnectionLine(line);
+        else if (line[0] == 'm' && line.starts_with("m=audio")) AudioLine(line);
+        else if (line[0] == 'a' && InBody && line.starts_with("a=rtpmap:")) RtpMapLine(line.substr(9));
+        return;
+    }
+    const void* colonAt = std::memchr(line.data(), ':', line.size());
+    if (colonAt == nullptr) return;
+    const std::size_t colon = static_cast<std::size_t>(static_cast<const char*>(colonAt) - line.data());
+    const std::string_view name = line.substr(0, colon);
+    const std::string_view value = line.substr(colon + 1);
+    if (!InBody && (first == 'c' || first == 'l') && ContentLine(Trim(name), value)) return;
+    switch (first) {
     case 'c':
-        if (StartsWithNoCase(line, "Call-ID:")) M.CallId = Trim(Mid(line, 9, kMaxCallId));
-        else if (StartsWithNoCase(line, "CSeq:")) CSeqLine(line);
-        else if (StartsWithNoCase(line, "Contact:")) ContactLine(Mid(line, 9, kMaxContact));
-        else if (line.starts_with("c=")) ConnectionLine(line);
+        if (EqualNoCase(name, "Call-ID")) M.CallId = Trim(value.substr(0, kMaxCallId));
+        else if (EqualNoCase(name, "CSeq")) CSeqLine(line);
+        else if (EqualNoCase(name, "Contact")) ContactLine(value.substr(0, kMaxContact));
         return;
     case 'i':
-        if (StartsWithNoCase(line, "i:")) M.CallId = Trim(Mid(line, 3, kMaxCallId));
+        if (name.size() == 1) M.CallId = Trim(value.substr(0, kMaxCallId));
         return;
     case 'f':
-        if (StartsWithNoCase(line, "From:") || StartsWithNoCase(line, "f:"))
+        if (name.size() == 1 || EqualNoCase(name, "From"))
             PartyLine(line, M.FromHeader, M.FromTag, M.FromUser);
         return;
     case 't':
-        if (StartsWithNoCase(line, "To:") || StartsWithNoCase(line, "t:"))
-            PartyLine(line, M.ToHeader, M.ToTag, M.ToUser);
+        if (name.size() == 1 || EqualNoCase(name, "To")) PartyLine(line, M.ToHeader, M.ToTag, M.ToUser);
         return;
     case 'v':
-        if (StartsWithNoCase(line, "Via:") || StartsWithNoCase(line, "v:")) ViaLine(line);
+        if (name.size() == 1 || EqualNoCase(name, "Via")) ViaLine(line);
         return;
     case 'm':
-        if (StartsWithNoCase(line, "m:")) ContactLine(Mid(line, 3, kMaxContact));
-        else if (line.starts_with("m=audio")) AudioLine(line);
-        return;
-    case 'a':
-        if (InBody && line.starts_with("a=rtpmap:")) RtpMapLine(line.substr(9));
+        if (name.size() == 1) ContactLine(value.substr(0, kMaxContact));
         return;
     case 'r':
-        if (StartsWithNoCase(line, "Record-Route:")) RecordRouteLine(line);
+        if (EqualNoCase(name, "Record-Route")) RecordRouteLine(value);
         return;
     case 'w':
-        if (StartsWithNoCase(line, "WWW-Authenticate:")) ChallengeLine(line);
+        if (EqualNoCase(name, "WWW-Authenticate")) ChallengeLine(value);
         return;
     case 'p':
-        if (StartsWithNoCase(line, "Proxy-Authenticate:")) ChallengeLine(line);
+        if (EqualNoCase(name, "Proxy-Authenticate")) ChallengeLine(value);
         return;
     default:
         return;
@@ -193,24 +236,13 @@ void TMessageParser::Line(std::string_view line) {
 }
 
 // Content-Length and Content-Type (and their compact forms), which only
-// the headers hold: a body line "l: 5" is nobody's length.
-bool TMessageParser::ContentLine(std::string_view line) {
-    const char first = static_cast<char>(line[0] | 0x20);
-    if (first != 'c' && first != 'l') return false;
-    const std::size_t colon = line.find(':');
-    if (colon == std::string_view::npos) return false;
-    const std::string_view name = Trim(line.substr(0, colon));
-    const std::string_view value = Trim(line.substr(colon + 1));
-    const auto is = [&](std::string_view full, std::string_view compact) {
-        return (name.size() == full.size() && StartsWithNoCase(name, full)) ||
-               (name.size() == compact.size() && StartsWithNoCase(name, compact));
-    };
-    if (is("Content-Length", "l")) {
-        M.ContentLength = value;
-        return true;
-    }
-    if (is("Content-Type", "c")) {
-        M.ContentType = value;
+// the headers hold: a body line "l: 5" is nobody's length. Blanks before
+// the colon are allowed here.
+bool TMessageParser::ContentLine(std::string_view name, std::string_view value) {
+    if (name.size() == 1 || EqualNoCase(name, "Content-Length") || EqualNoCase(name, "Content-Type")) {
+        const bool length = name.size() == 1 ? (name[0] | 0x20) == 'l' : name.size() == 14;
+        if (length) M.ContentLength = Trim(value);
+        else M.ContentType = Trim(value);
         return true;
     }
     return false;
@@ -252,7 +284,7 @@ std::string_view TagParameter(std::string_view params) {
         const std::string_view param = Trim(BeforeChar(params, ';'));
         if (StartsWithNoCase(param, "tag=")) {
             const std::string_view value = param.substr(4);
-            return value.substr(0, std::min(FindAny(value, " \t,"), kMaxTag));
+            return value.substr(0, std::min(FindAny<' ', '\t', ','>(value), kMaxTag));
         }
     }
     return {};
@@ -269,7 +301,9 @@ struct TPartyAddress {
     std::string_view host;
 };
 
-TPartyAddress CutParty(std::string_view line) {
+// Without `hostParts` the host and host:port are left empty: the parse
+// itself wants only the tag and the user.
+TPartyAddress CutParty(std::string_view line, bool hostParts = true) {
     TPartyAddress party;
     const std::string_view address = AfterDisplayName(AfterChar(line, ':'));
     std::string_view uriText;
@@ -296,9 +330,10 @@ TPartyAddress CutParty(std::string_view line) {
     if (at == std::string_view::npos) return party;
     party.hasAddress = true;
     party.user = rest.substr(0, at);
+    if (!hostParts) return party;
     const std::string_view afterAt = rest.substr(at + 1);
-    party.hostPort = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " >")));
-    party.host = afterAt.substr(0, std::min(afterAt.size(), FindAny(afterAt, " :;>")));
+    party.hostPort = afterAt.substr(0, std::min(afterAt.size(), FindAny<' ', '>'>(afterAt)));
+    party.host = afterAt.substr(0, std::min(afterAt.size(), FindAny<' ', ':', ';', '>'>(afterAt)));
     return party;
 }
 
@@ -307,23 +342,22 @@ TPartyAddress CutParty(std::string_view line) {
 void TMessageParser::PartyLine(std::string_view line, std::string& header, std::string& tag,
                                std::string& user) {
     header = line;
-    const TPartyAddress party = CutParty(line);
+    const TPartyAddress party = CutParty(line, false);
     tag = TagParameter(party.params);
     if (party.hasAddress) user = party.user;
 }
 
 void TMessageParser::ViaLine(std::string_view line) {
-    // The first "rport=" of all the Via lines so far decides the value, so
-    // only a line before any such mark can change it.
-    const bool rportSeen = M.ViaHeaders.find("rport=") != std::string::npos;
     M.ViaHeaders.reserve(M.ViaHeaders.size() + line.size() + 2);
     M.ViaHeaders.append(line).append("\r\n");
-    if (!rportSeen) {
-        const std::size_t rport = M.ViaHeaders.find("rport=");
-        if (rport != std::string::npos) {
+    // The first "rport=" of all the Via lines decides the value.
+    if (!RportSeen) {
+        const std::size_t rport = line.find("rport=");
+        if (rport != std::string_view::npos) {
+            RportSeen = true;
             std::size_t end = rport + 6;
-            while (end < M.ViaHeaders.size() && M.ViaHeaders[end] >= '0' && M.ViaHeaders[end] <= '9') ++end;
-            M.ViaRport = M.ViaHeaders.substr(rport + 6, end - rport - 6);
+            while (end < line.size() && line[end] >= '0' && line[end] <= '9') ++end;
+            M.ViaRport = line.substr(rport + 6, end - rport - 6);
         }
     }
 
@@ -373,9 +407,9 @@ void TMessageParser::ContactLine(std::string_view value) {
     M.ContactHost = host;
 }
 
-void TMessageParser::RecordRouteLine(std::string_view line) {
+void TMessageParser::RecordRouteLine(std::string_view value) {
     M.RecordRoutes.reserve(M.RecordRoutes.size() + 2);
-    std::string_view value = Trim(Mid(line, 14, kMaxRecordRoute));
+    value = Trim(value.substr(0, kMaxRecordRoute));
     for (std::size_t comma = value.find(','); comma != std::string_view::npos;
          comma = value.find(',')) {
         M.RecordRoutes.emplace_back(Trim(value.substr(0, comma)));
@@ -422,9 +456,9 @@ void TMessageParser::RtpMapLine(std::string_view value) {
 
 // A response may offer several challenges (another algorithm first, say);
 // the first one the agent can answer is kept, the others are ignored.
-void TMessageParser::ChallengeLine(std::string_view line) {
+void TMessageParser::ChallengeLine(std::string_view value) {
     if (ChallengeKept) return;
-    std::optional<TParsedChallenge> challenge = ParseDigestChallenge(After(line, ':'));
+    std::optional<TParsedChallenge> challenge = ParseDigestChallenge(value);
     if (!challenge) return;
     ChallengeKept = true;
     // Moved, not copied: a nonce is long enough to cost an allocation each.
@@ -475,6 +509,11 @@ TSipMessage::TSipMessage(std::string datagram) : RawText(std::move(datagram)) {
     HasRecordRoutes_ = !RecordRoutes.empty();
 }
 
+const TSdpAudio& TSipMessage::Sdp() const {
+    if (!Sdp_) Sdp_ = ReadSdpAudio(Body);
+    return *Sdp_;
+}
+
 std::string TSipMessage::RecordRouteAt(int index) const {
     if (index < 0 || index >= RecordRouteCount()) return std::string();
     return RecordRoutes[static_cast<std::size_t>(index)];
@@ -485,7 +524,7 @@ std::string_view TSipMessage::ViaBranch() const {
     const std::size_t branch = first.find(";branch=");
     if (branch == std::string_view::npos) return {};
     const std::string_view value = first.substr(branch + 8, kMaxBranch);
-    return value.substr(0, std::min(value.size(), FindAny(value, ";, \r")));
+    return value.substr(0, std::min(value.size(), FindAny<';', ',', ' ', '\r'>(value)));
 }
 
 std::string_view TSipMessage::FromUri() const { return CutParty(FromHeader).uri; }

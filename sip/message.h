@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "sip/sdp.h"
+
 class TSipMessage {
 public:
     explicit TSipMessage(std::string datagram);
@@ -34,6 +36,10 @@ public:
     std::string_view ToHost() const;
     // The branch parameter of the first Via line, a view into ViaHeaders.
     std::string_view ViaBranch() const;
+    // The body read as SDP, read on the first call: several steps of one
+    // offer's handling want it, and a datagram without one never pays. A
+    // message is handled by one thread, so the first reading is unguarded.
+    const TSdpAudio& Sdp() const;
 
     std::vector<int> PayloadTypes;          // SDP audio payloads in offer order, telephone-event left out
     std::vector<std::string> RecordRoutes;  // one entry per comma-separated Record-Route value
@@ -73,4 +79,5 @@ public:
 
 private:
     bool HasRecordRoutes_ = false;
+    mutable std::optional<TSdpAudio> Sdp_;
 };

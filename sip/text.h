@@ -46,7 +46,8 @@ inline char FoldAscii(char c) {
 inline bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     if (text.size() < prefix.size()) return false;
     for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
+        // Names are mostly written as expected, so folding waits for a mismatch.
+        if (text[i] != prefix[i] && FoldAscii(text[i]) != FoldAscii(prefix[i])) return false;
     }
     return true;
 }

@@ -9,182 +9,22 @@ success; 77 when a peer program is not installed (CTest reports a skip).
 import json
 import math
 import os
-import queue
 import struct
-import shutil
 import socket
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 import wave
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-# Several worktrees on one machine may run these at once: an offset moves
-# every fixed port of this file (Kamailio's 5060 excepted).
-PORT_OFFSET = int(os.environ.get("SOFTPHONE_TEST_PORT_OFFSET", "0"))
-SIPP_PORT = 15160 + PORT_OFFSET
+from cli_harness import (PORT_OFFSET, SIPP_PORT, Agent, Failure, caller_args, drain, kamailio_locations, run_case,
+                         sipp, start_baresip, start_kamailio, stop_process, wait_ready, wait_sipp)
+
 # The agent's server in the cases where the caller is somewhere else: every
 # response must reach the caller, not this port.
 ELSEWHERE_PORT = 15161 + PORT_OFFSET
 TARGET_PORT = 15162 + PORT_OFFSET
 CALLER_PORT = 15175 + PORT_OFFSET
 CALLEE_PORT = 15176 + PORT_OFFSET
-
-
-# How long a case waits for an event that must come. Only a fault reaches
-# it: on a busy machine the sanitized agent can take seconds over one step,
-# and each wait ends as soon as its event is there.
-EVENT_CEILING = 30
-
-
-class Failure(Exception):
-    pass
-
-
-def udp_bound(port):
-    """True when some socket on this machine holds UDP `port`. Read from
-    /proc rather than probed with a bind of ours, which could take the port
-    from the program about to bind it."""
-    return _port_listed("/proc/net/udp", port, None)
-
-
-def tcp_listening(port):
-    return _port_listed("/proc/net/tcp", port, "0A")
-
-
-def _port_listed(table, port, state):
-    with open(table) as rows:
-        next(rows)
-        for row in rows:
-            fields = row.split()
-            if int(fields[1].split(":")[1], 16) == port and (state is None or fields[3] == state):
-                return True
-    return False
-
-
-def wait_ready(proc, what, ready, timeout=EVENT_CEILING):
-    """Waits until `ready()` holds, so that nothing is sent to a program
-    before it listens; fails when the program ends first or never gets there."""
-    deadline = time.monotonic() + timeout
-    while not ready():
-        if proc.poll() is not None:
-            return
-        if time.monotonic() > deadline:
-            raise Failure(f"{what} not listening after {timeout} s")
-        time.sleep(0.05)
-
-
-class Agent:
-    """One softphone-cli child: commands in, one event per line out."""
-
-    def __init__(self, cli, name, args, workdir, env=None):
-        self.name = name
-        self.stderr = open(os.path.join(workdir, name + ".err"), "w+")
-        self.proc = subprocess.Popen([cli] + args, stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=self.stderr,
-                                     text=True, bufsize=1, env=env)
-        self.events = queue.Queue()
-        self.seen = []
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-        if "--local-port" in args:
-            port = int(args[args.index("--local-port") + 1])
-            wait_ready(self.proc, f"{name} on port {port}", lambda: udp_bound(port))
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.events.put(line.rstrip("\n"))
-        self.events.put(None)
-
-    def send(self, command):
-        self.proc.stdin.write(command + "\n")
-        self.proc.stdin.flush()
-
-    def expect(self, prefix, timeout=EVENT_CEILING):
-        """Waits for an event starting with prefix; returns the whole line."""
-        deadline = time.monotonic() + timeout
-        while True:
-            left = deadline - time.monotonic()
-            if left <= 0:
-                raise Failure(f"{self.name}: no '{prefix}' within {timeout}s; saw {self.seen}")
-            try:
-                line = self.events.get(timeout=left)
-            except queue.Empty:
-                continue
-            if line is None:
-                raise Failure(f"{self.name}: exited before '{prefix}'; saw {self.seen}")
-            self.seen.append(line)
-            if line.startswith(prefix):
-                return line
-
-    def finish(self, timeout=EVENT_CEILING):
-        """Ends input, expects exit code 0."""
-        try:
-            self.proc.stdin.close()
-        except BrokenPipeError:
-            pass
-        try:
-            code = self.proc.wait(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.proc.kill()
-            raise Failure(f"{self.name}: did not exit after end of input")
-        if code != 0:
-            raise Failure(f"{self.name}: exit code {code}; stderr: {self.errors()}")
-
-    def errors(self):
-        self.stderr.seek(0)
-        return self.stderr.read()
-
-    def error_lines(self):
-        """The complete lines on standard error so far: the agent may be in
-        the middle of writing one, whose head is not yet a line."""
-        text = self.errors()
-        return text[:text.rfind("\n") + 1].splitlines()
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-
-
-def sipp(scenario, workdir, extra=(), target=None, port=SIPP_PORT, name="sipp"):
-    args = ["sipp", "-sf", os.path.join(HERE, "scenarios", scenario),
-            "-i", "127.0.0.1", "-mi", "127.0.0.1", "-p", str(port),
-            "-m", "1", "-nostdin", "-timeout", "30", "-timeout_error",
-            "-trace_err", "-error_file", os.path.join(workdir, name + "_errors.log"),
-            "-trace_msg", "-message_file", os.path.join(workdir, name + "_messages.log")]
-    if port != SIPP_PORT:
-        args += ["-mp", str(16000 + port % 100 * 10)]
-    args += list(extra)
-    if target:
-        args.append(target)
-    out = open(os.path.join(workdir, name + ".out"), "w")
-    proc = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, cwd=workdir)
-    wait_ready(proc, f"{name} on port {port}", lambda: udp_bound(port))
-    return proc
-
-
-def wait_sipp(proc, workdir, timeout=20, name="sipp"):
-    try:
-        code = proc.wait(timeout=timeout)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        raise Failure(f"{name} did not finish")
-    if code != 0:
-        log = ""
-        for suffix in (".out", "_errors.log"):
-            path = os.path.join(workdir, name + suffix)
-            if os.path.exists(path):
-                log += open(path).read()[-2000:]
-        raise Failure(f"{name} exit code {code}: {log}")
-
-
-def caller_args(port, user, server, extra=()):
-    return ["--local-port", str(port), "--server", server, "--user", user,
-            "--rtp-ports", f"{26000 + (port % 100) * 10}-{26009 + (port % 100) * 10}",
-            "--mic", "null", "--speaker", "null"] + list(extra)
 
 
 def case_sipp_answer(cli, workdir):
@@ -303,19 +143,6 @@ def case_two_calls(cli, workdir):
             raise Failure(f"{name} holds less than half a second")
 
 
-def drain(agent):
-    """The events an agent printed that nobody waited for (after it ended)."""
-    lines = []
-    while True:
-        try:
-            line = agent.events.get(timeout=5)
-        except queue.Empty:
-            return lines
-        if line is None:
-            return lines
-        lines.append(line)
-
-
 def case_silent_server(cli, workdir):
     """A server that never answers the INVITE: progress says so within
     seconds, and quitting prints the call's bye."""
@@ -398,47 +225,6 @@ def case_sipp_cancel(cli, workdir):
             peer.kill()
 
 
-def wait_port_free(port, timeout=30):
-    """Waits until nothing holds the UDP port. Kamailio binds with address
-    reuse, so a second one started by another test run would not fail but
-    split the traffic; a plain bind of ours does fail while one runs."""
-    deadline = time.monotonic() + timeout
-    while True:
-        probe = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        try:
-            probe.bind(("127.0.0.1", port))
-            return
-        except OSError:
-            if time.monotonic() > deadline:
-                raise Failure(f"UDP port {port} stayed taken")
-            time.sleep(0.5)
-        finally:
-            probe.close()
-
-
-def start_kamailio(workdir):
-    wait_port_free(5060)
-    run = os.path.join(workdir, "run")
-    os.makedirs(run, exist_ok=True)
-    log = open(os.path.join(workdir, "kamailio.log"), "w")
-    proc = subprocess.Popen(
-        ["kamailio", "-f", os.path.join(HERE, "kamailio.cfg"), "-P", os.path.join(workdir, "kamailio.pid"),
-         "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
-         "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"'],
-        stdout=log, stderr=subprocess.STDOUT)
-    wait_ready(proc, "Kamailio on port 5060", lambda: udp_bound(5060))
-    if proc.poll() is not None:
-        raise Failure("Kamailio did not start: " + open(os.path.join(workdir, "kamailio.log")).read()[-2000:])
-    return proc
-
-
-def kamailio_locations(workdir):
-    """The registrations Kamailio holds (started by start_kamailio)."""
-    done = subprocess.run(["kamcmd", "-s", "unix:" + os.path.join(workdir, "ctl"), "ul.dump"],
-                          capture_output=True, text=True, timeout=EVENT_CEILING)
-    return done.stdout
-
-
 def two_agents_through_kamailio(cli, workdir, hold_resume, caller_hangs_up):
     """Digest registration and a call through Kamailio (INVITE challenged with
     407), DTMF by SIP INFO, optionally hold and resume (the call must survive
@@ -516,24 +302,6 @@ def case_kamailio_two_agents(cli, workdir):
 
 def case_kamailio_hold_resume(cli, workdir):
     two_agents_through_kamailio(cli, workdir, hold_resume=True, caller_hangs_up=True)
-
-
-def start_baresip(workdir, account="<sip:carol@127.0.0.1>;regint=0;answermode=auto;audio_codecs=pcmu,pcma",
-                  modules=()):
-    confdir = os.path.join(workdir, "baresip")
-    os.makedirs(os.path.join(confdir, "rec"), exist_ok=True)
-    config = open(os.path.join(HERE, "baresip.conf.in")).read().replace("@CONFDIR@", confdir)
-    config += "".join(f"module {module}\n" for module in modules)
-    open(os.path.join(confdir, "config"), "w").write(config)
-    open(os.path.join(confdir, "accounts"), "w").write(account + "\n")
-    env = dict(os.environ, HOME=workdir)
-    out = open(os.path.join(workdir, "baresip.out"), "w")
-    proc = subprocess.Popen(["baresip", "-f", confdir], stdin=subprocess.DEVNULL,
-                            stdout=out, stderr=subprocess.STDOUT, env=env)
-    wait_ready(proc, "baresip", lambda: udp_bound(5190) and tcp_listening(5194))
-    if proc.poll() is not None:
-        raise Failure("baresip did not start: " + open(os.path.join(workdir, "baresip.out")).read()[-2000:])
-    return proc
 
 
 def case_baresip_answers(cli, workdir):
@@ -1157,14 +925,6 @@ def case_opus_baresip_calls(cli, workdir):
     opus_with_baresip(cli, workdir, we_call=False)
 
 
-def stop_process(proc):
-    proc.terminate()
-    try:
-        proc.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-
-
 # ---------------------------------------------------------------------------
 # Dialogs as real peers run them. The callers call from a port other than
 # the agent's server, so a response sent anywhere but to the sender fails.
@@ -1499,19 +1259,6 @@ def case_invite_flood(cli, workdir):
             peer.kill()
 
 
-def drain(agent, quiet=0.3):
-    lines = []
-    while True:
-        try:
-            line = agent.events.get(timeout=quiet)
-        except queue.Empty:
-            return lines
-        if line is None:
-            return lines
-        agent.seen.append(line)
-        lines.append(line)
-
-
 # ---------------------------------------------------------------------------
 # Transfers with an independent user agent, through Kamailio: baresip is
 # alice, the agents are bob and carol.
@@ -1648,29 +1395,6 @@ CASES = {
     "opus_baresip_answers": (case_opus_baresip_answers, ["baresip"]),
     "opus_baresip_calls": (case_opus_baresip_calls, ["baresip"]),
 }
-
-
-def run_case(cases, prefix, shows_log):
-    """Runs the case named on the command line in a scratch folder; on a
-    failure prints the logs `shows_log` picks. Returns the exit status CTest
-    reads (77: a tool is missing, the case is skipped)."""
-    cli, name = sys.argv[1], sys.argv[2]
-    run, tools = cases[name]
-    for tool in tools:
-        if shutil.which(tool) is None:
-            print(f"skipped: {tool} not installed")
-            return 77
-    with tempfile.TemporaryDirectory(prefix=prefix + name + "_") as workdir:
-        try:
-            run(cli, workdir)
-        except Failure as failure:
-            print(f"FAILED {name}: {failure}")
-            for file in sorted(os.listdir(workdir)):
-                if shows_log(file):
-                    print(f"--- {file}\n" + open(os.path.join(workdir, file), errors="replace").read()[-3000:])
-            return 1
-    print(f"passed {name}")
-    return 0
 
 
 def main():

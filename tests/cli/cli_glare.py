@@ -15,7 +15,7 @@ import sys
 import threading
 import time
 
-from cli_calls import EVENT_CEILING, PORT_OFFSET, Agent, Failure, caller_args, drain, run_case
+from cli_harness import EVENT_CEILING, PORT_OFFSET, Agent, Failure, caller_args, drain, run_case
 
 CALLER_PORT = 15180 + PORT_OFFSET
 CALLEE_PORT = 15181 + PORT_OFFSET

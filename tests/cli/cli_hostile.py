@@ -18,7 +18,7 @@ import time
 import urllib.parse
 import wave
 
-from cli_calls import EVENT_CEILING, Agent, Failure
+from cli_harness import EVENT_CEILING, Agent, Failure
 
 PEER_NAME = "peer"
 

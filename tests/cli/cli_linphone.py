@@ -12,8 +12,8 @@ import re
 import sys
 import time
 
-from cli_calls import (EVENT_CEILING, PORT_OFFSET, Agent, Failure, caller_args, kamailio_locations,
-                       run_case, start_kamailio, stop_process)
+from cli_harness import (EVENT_CEILING, PORT_OFFSET, Agent, Failure, caller_args, kamailio_locations,
+                         run_case, start_kamailio, stop_process)
 
 LINPHONE_PORT = 15185 + PORT_OFFSET
 AGENT_PORT = 15186 + PORT_OFFSET

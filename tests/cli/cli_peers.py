@@ -14,9 +14,9 @@ import time
 import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_calls import (BARESIP_TONE_HZ, CALLEE_PORT, CALLER_PORT, FRAME, RATE, Agent, Failure,  # noqa: E402
-                       baresip_command, caller_args, goertzel_amplitude, read_wav, run_case,
-                       start_baresip, wait_ready)
+from cli_calls import (BARESIP_TONE_HZ, CALLEE_PORT, CALLER_PORT, FRAME, RATE,  # noqa: E402
+                       baresip_command, goertzel_amplitude, read_wav)
+from cli_harness import Agent, Failure, caller_args, run_case, spawn, start_baresip, wait_ready  # noqa: E402
 
 LINPHONE_PORT = 15195 + int(os.environ.get("SOFTPHONE_TEST_PORT_OFFSET", "0"))
 
@@ -197,7 +197,7 @@ class Linphonec:
         self.log = os.path.join(workdir, "linphonec.log")
         out = open(self.log, "w")
         args = ["linphonec", "-c", config, "-d", "0"] + (["-a"] if auto_answer else [])
-        self.proc = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=out, stderr=subprocess.STDOUT, text=True,
+        self.proc = spawn(args, stdin=subprocess.PIPE, stdout=out, stderr=subprocess.STDOUT, text=True,
                                      env=dict(os.environ, HOME=home), start_new_session=True)
         try:
             wait_ready(self.proc, "linphonec", lambda: linphonec_bound(LINPHONE_PORT))

@@ -13,8 +13,9 @@ import subprocess
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, TONE_LEAD, TONE_SECONDS, Agent, Failure,  # noqa: E402
-                       caller_args, check_tone_recorded, run_case, tcp_listening, wait_ready, write_tone_wav)
+from cli_calls import (CALLEE_PORT, CALLER_PORT, TONE_LEAD, TONE_SECONDS, check_tone_recorded,  # noqa: E402
+                       write_tone_wav)
+from cli_harness import HERE, Agent, Failure, caller_args, run_case, spawn, tcp_listening, wait_ready  # noqa: E402
 
 TCP_PORT = 5260
 TLS_PORT = 5261
@@ -48,7 +49,7 @@ def start_kamailio(workdir):
     run = os.path.join(workdir, "run")
     os.makedirs(run, exist_ok=True)
     log = open(os.path.join(workdir, "kamailio.log"), "w")
-    proc = subprocess.Popen(
+    proc = spawn(
         ["kamailio", "-f", os.path.join(HERE, "kamailio_streams.cfg"), "-P", os.path.join(workdir, "kamailio.pid"),
          "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
          "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"',

@@ -4,12 +4,15 @@ for a line of the agent's standard error, when they take a port for
 listened on, and how they read SIPp's message trace."""
 import os
 import socket
+import subprocess
 import sys
+import time
 import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_calls import Agent, tcp_listening, udp_bound  # noqa: E402
+import cli_harness  # noqa: E402
+from cli_harness import Agent, tcp_listening, udp_bound  # noqa: E402
 from transaction_calls import sipp_trace  # noqa: E402
 
 
@@ -48,6 +51,66 @@ class PortTables(unittest.TestCase):
             self.assertFalse(tcp_listening(port))
             sock.listen()
             self.assertTrue(tcp_listening(port))
+
+
+def gone(pid):
+    """True once the process has ended (a zombie counts as ended)."""
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] in ("Z", "X")
+    except FileNotFoundError:
+        return True
+
+
+def wait_gone(pid, ceiling=10):
+    deadline = time.monotonic() + ceiling
+    while not gone(pid):
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+class ChildrenDieWithTheTest(unittest.TestCase):
+    """A peer left running would hold its port for the next case."""
+
+    def test_child_dies_when_the_test_process_is_killed(self):
+        # A test process that spawns a child and is then killed outright,
+        # with no chance to clean up.
+        script = ("import sys, time; sys.path.insert(0, sys.argv[1]); import cli_harness; "
+                  "print(cli_harness.spawn(['sleep', '60']).pid, flush=True); time.sleep(60)")
+        test = subprocess.Popen([sys.executable, "-c", script, cli_harness.HERE], stdout=subprocess.PIPE, text=True)
+        child = int(test.stdout.readline())
+        try:
+            test.kill()
+            test.wait()
+            self.assertTrue(wait_gone(child), "the child outlived the test process")
+        finally:
+            if not gone(child):
+                os.kill(child, 9)
+
+    def test_run_case_kills_what_a_case_left_running(self):
+        # (case, program, own session): a child with its own session may
+        # have children of its own, which must go too.
+        table = [("leaves_one", ["sleep", "60"], False),
+                 ("leaves_a_group", ["sh", "-c", "sleep 60 & wait"], True)]
+        for name, program, session in table:
+            started = []
+            cases = {name: (lambda cli, workdir: started.append(
+                cli_harness.spawn(program, start_new_session=session)), [])}
+            with self.subTest(case=name):
+                argv, stdout = sys.argv, sys.stdout
+                sys.argv = ["harness_test", "cli", name]
+                try:
+                    with open(os.devnull, "w") as quiet:
+                        sys.stdout = quiet
+                        self.assertEqual(cli_harness.run_case(cases, "harness_", lambda file: False), 0)
+                finally:
+                    sys.argv, sys.stdout = argv, stdout
+                self.assertIsNotNone(started[0].poll())
+                if session:
+                    left = subprocess.run(["pgrep", "-g", str(started[0].pid)], capture_output=True, text=True)
+                    self.assertEqual(left.stdout.strip(), "", "a grandchild outlived the case")
 
 
 TRACE = (

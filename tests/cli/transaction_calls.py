@@ -17,8 +17,9 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from cli_calls import (CALLEE_PORT, CALLER_PORT, HERE, SIPP_PORT, Agent, Failure,  # noqa: E402
-                       caller_args, run_case, sipp, udp_bound, wait_port_free, wait_ready, wait_sipp)
+from cli_calls import CALLEE_PORT, CALLER_PORT  # noqa: E402
+from cli_harness import (HERE, SIPP_PORT, Agent, Failure, caller_args, run_case, sipp, spawn,  # noqa: E402
+                         udp_bound, wait_port_free, wait_ready, wait_sipp)
 
 KAMAILIO_PORT = 15090
 
@@ -88,7 +89,7 @@ def start_kamailio(workdir, extra_alias_port=None):
     run = os.path.join(workdir, "run")
     os.makedirs(run, exist_ok=True)
     log = open(os.path.join(workdir, "kamailio.log"), "w")
-    proc = subprocess.Popen(
+    proc = spawn(
         ["kamailio", "-f", path, "-P", os.path.join(workdir, "kamailio.pid"),
          "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
          "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"'],

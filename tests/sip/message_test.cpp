@@ -308,6 +308,28 @@ TEST(SipMessageRobustness, NulEndsTheLinesButNotTheRawText) {
     EXPECT_EQ(m.RawText, text);
 }
 
+// Line ends are found a word at a time: every end, at every place in a
+// word, and the bytes next to the end values (tab, 0x0E, CR and LF with the
+// high bit) must neither end a line nor hide a real end.
+TEST(SipMessageRobustness, LineEndsAreFoundAtEveryOffsetAmongLookalikeBytes) {
+    const std::string lookalikes = "\t\x0e\x8d\x8a\x0b\x80\xff";
+    const struct {
+        std::string end;
+        bool nextLineSeen;
+    } ends[] = {{"\r\n", true}, {"\n", true}, {"\r", true}, {std::string(1, '\0'), false}};
+    for (const auto& end : ends) {
+        for (std::size_t length = 1; length <= 24; ++length) {
+            std::string callId;
+            for (std::size_t i = 0; i < length; ++i)
+                callId += i == 0 || i + 1 == length ? 'x' : lookalikes[i % lookalikes.size()];
+            const std::string text = "Call-ID: " + callId + end.end + "CSeq: 7 INVITE\r\n";
+            const TSipMessage m(text);
+            EXPECT_EQ(m.CallId, callId) << "length " << length;
+            EXPECT_EQ(m.CSeqMethod, end.nextLineSeen ? "INVITE" : "") << "length " << length;
+        }
+    }
+}
+
 TEST(SipMessageRobustness, EmptyAndTruncatedInputsLeaveFieldsEmpty) {
     const TSipMessage empty("");
     EXPECT_EQ(empty.PayloadCount(), 0);
