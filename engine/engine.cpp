@@ -298,7 +298,11 @@ void TSipEngine::SendRaw(const void* buffer, std::size_t length, const std::stri
 }
 
 void TSipEngine::SendWire(const std::string& text, const std::string& address, uint16_t port) {
-    const TSignallingTransport transport = TopViaTransport(text);
+    SendWire(text, TopViaTransport(text), address, port);
+}
+
+void TSipEngine::SendWire(const std::string& text, TSignallingTransport transport, const std::string& address,
+                          uint16_t port) {
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (!IsStreamTransport(transport)) {
         if (Socket_) Socket_->Send(address, port, text.data(), text.size());
@@ -340,22 +344,25 @@ void TSipEngine::SendText(const std::string& composed, const std::string& addres
         throw ESipError("a sips: address is reached only over TLS; the account uses " +
                         SignallingTransportName(TopViaTransport(composed)));
     const TWireFacts composedFacts = WireFactsOfText(composed);
-    const std::string text =
-        mayMove ? MovedForSize(composedFacts, composed, address, static_cast<uint16_t>(port)) : composed;
+    // Most messages leave as composed: only a moved one is a new text.
+    const std::optional<std::string> moved =
+        mayMove ? MovedForSize(composedFacts, composed, address, static_cast<uint16_t>(port)) : std::nullopt;
+    const std::string& text = moved ? *moved : composed;
+    const TSignallingTransport transport = TopViaTransport(text);
     // Kept before it leaves: the answer may come back before this thread
     // runs again, and an answer to nothing kept is dropped.
-    const TWireFacts facts = remember ? composedFacts : TWireFacts{};
-    if (facts.IsSip()) {
+    if (remember && composedFacts.IsSip()) {
+        const TWireFacts& facts = composedFacts;
         // A connection delivers or fails by itself: no retransmissions on it
         // (RFC 3261 17.1.1.2, 17.1.2.2), only the limits.
         const sip_transaction::TDestination destination{address, static_cast<uint16_t>(port),
-                                                        IsStreamTransport(TopViaTransport(text))};
+                                                        IsStreamTransport(transport)};
         if (facts.request)
             Client_.OnSent(facts, text, destination, SteadyNow());
         else
             Server_.OnSent(facts, text, destination, SteadyNow());
     }
-    SendWire(text, address, static_cast<uint16_t>(port));
+    SendWire(text, transport, address, static_cast<uint16_t>(port));
 }
 
 void TSipEngine::SendToAccount(ISipAccount& account, const std::string& text) {

@@ -236,6 +236,9 @@ private:
     // Puts one message on the wire: over the connection with address:port
     // when its top Via names TCP or TLS, else as a datagram.
     void SendWire(const std::string& text, const std::string& address, uint16_t port);
+    // The same with the transport of `text`'s top Via already read.
+    void SendWire(const std::string& text, TSignallingTransport transport, const std::string& address,
+                  uint16_t port);
     // A connection is gone: the accounts whose server it reached register
     // again over a new one, or fail with `reason` when it never came up.
     void OnStreamClosed(const std::string& address, uint16_t port, const std::string& reason,
@@ -246,10 +249,10 @@ private:
     // one whose connection failed).
     void SendText(const std::string& text, const std::string& address, int port,
                   bool remember = true, bool mayMove = true);
-    // A request too large for one datagram, with its top Via on TCP; `text`
-    // itself when it stays on UDP (engine_large_requests.cpp).
-    std::string MovedForSize(const TWireFacts& facts, const std::string& text, const std::string& address,
-                             uint16_t port);
+    // A request too large for one datagram, with its top Via on TCP; nothing
+    // when `text` stays as it is (engine_large_requests.cpp).
+    std::optional<std::string> MovedForSize(const TWireFacts& facts, const std::string& text,
+                                            const std::string& address, uint16_t port);
     // The requests moved off UDP toward a peer whose connection never came
     // up are sent over UDP after all (RFC 3261 18.1.1).
     void FallBackToUdp(const std::string& address, uint16_t port, bool established);

@@ -380,12 +380,19 @@ void TSipEngine::ChooseCodec(ISipCall& call, const TSipMessage& message) {
                                         codec ? codec->GetPayloadType() : -1);
     }
     std::vector<int> agreed;
+    agreed.reserve(common.size());
     std::vector<int> received;
     for (const int own : common) {
         const int wire = WirePayloadType(numbers, own);
-        const std::vector<int> numbersOf = answer ? ReceivedPayloadTypes(offered, own, wire) : std::vector<int>{wire};
+        if (!answer) {
+            // An offerer sends each codec under its own number only.
+            agreed.push_back(wire);
+            if (own == payloadType) received.assign(1, wire);
+            continue;
+        }
+        std::vector<int> numbersOf = ReceivedPayloadTypes(offered, own, wire);
         agreed.insert(agreed.end(), numbersOf.begin(), numbersOf.end());
-        if (own == payloadType) received = numbersOf;
+        if (own == payloadType) received = std::move(numbersOf);
     }
     call.SetNegotiatedPayloadTypes(agreed);
     const int wirePayloadType = WirePayloadType(numbers, payloadType);

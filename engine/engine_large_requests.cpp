@@ -18,17 +18,17 @@ constexpr std::size_t kFallbacksKept = 16;
 
 }  // namespace
 
-std::string TSipEngine::MovedForSize(const TWireFacts& facts, const std::string& text, const std::string& address,
-                                     uint16_t port) {
+std::optional<std::string> TSipEngine::MovedForSize(const TWireFacts& facts, const std::string& text,
+                                                    const std::string& address, uint16_t port) {
     if (!facts.request || TopViaTransport(text) != TSignallingTransport::kUdp || !IsDottedAddress(address))
-        return text;
+        return std::nullopt;
     std::lock_guard<std::mutex> guard(SocketLock_);
-    if (!Streams_) return text;
+    if (!Streams_) return std::nullopt;
     // A CANCEL or a failure's ACK goes where its INVITE went, whatever its
     // own size.
     const bool follows = (facts.method == "CANCEL" || facts.method == "ACK") &&
                          std::find(MovedBranches_.begin(), MovedBranches_.end(), facts.branch) != MovedBranches_.end();
-    if (!follows && text.size() <= kLargestUdpRequest) return text;
+    if (!follows && text.size() <= kLargestUdpRequest) return std::nullopt;
     if (!follows) {
         if (MovedBranches_.size() >= kMovedBranchesKept) MovedBranches_.erase(MovedBranches_.begin());
         MovedBranches_.push_back(facts.branch);

@@ -131,24 +131,40 @@ std::string ComposeCallResponse(ISipCall& call, const std::string& status) {
 
 namespace {
 
-// "200 OK" to the call's INVITE up to the Content-Type of its SDP body.
-std::string OkWithSdpHead(ISipCall& call) {
+// "200 OK" to the call's INVITE up to the Content-Type of its SDP body,
+// appended to `text`.
+void AppendOkWithSdpHead(std::string& text, ISipCall& call) {
     const ISipAccountPtr account = CallAccount(call);
-    std::string text = "SIP/2.0 200 OK\r\n";
-    text += call.GetViaHeaders();
-    text += call.GetToHeader() + ";tag=" + call.Dialog().LocalTag() + "\r\n";
-    text += call.GetFromHeader() + "\r\n";
-    text += CallResponseIds(call);
-    text += "Contact: <" + CallContactUri(call, *account) + ">\r\n";
+    const TDialog& dialog = call.Dialog();
+    text.append("SIP/2.0 200 OK\r\n").append(call.GetViaHeaders());
+    text.append(call.GetToHeader()).append(";tag=").append(dialog.LocalTag()).append("\r\n");
+    text.append(call.GetFromHeader()).append("\r\n");
+    text.append(dialog.RecordRouteLines());
+    text.append("Call-ID: ").append(call.GetCallId()).append("\r\n");
+    text.append("CSeq: ").append(std::to_string(dialog.RemoteCSeq().value_or(0))).append(" INVITE\r\n");
+    text.append("Contact: <").append(CallContactUri(call, *account)).append(">\r\n");
     text.append(kAllowLine);
-    text += "Content-Type: application/sdp\r\n";
+    text.append("Content-Type: application/sdp\r\n");
+}
+
+std::string OkWithSdpHead(ISipCall& call) {
+    std::string text;
+    AppendOkWithSdpHead(text, call);
     return text;
 }
 
 }  // namespace
 
+// Answered on every re-INVITE: the body is written once and the message
+// in one buffer, without the copies that joining parts would make.
 std::string ComposeOkWithAnswer(ISipCall& call, std::string_view direction) {
-    return OkWithSdpHead(call) + ContentLengthAndBody(BuildSdpAnswer(call, direction));
+    std::string body;
+    AppendSdpAnswer(body, call, direction);
+    std::string text;
+    text.reserve(1024 + body.size());
+    AppendOkWithSdpHead(text, call);
+    text.append("Content-Length: ").append(std::to_string(body.size())).append("\r\n\r\n").append(body);
+    return text;
 }
 
 std::string ComposeOkWithOffer(ISipCall& call, const std::string& payloadList) {

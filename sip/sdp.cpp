@@ -16,16 +16,13 @@ namespace {
 
 constexpr int kComfortNoisePayloadType = 13;
 
-// "v=0" to "t=0 0", the lines offer and answer share but for the address.
-std::string SessionLines(ISipCall& call, const std::string& contactHost,
-                         const std::string& mediaAddress) {
-    std::string text = "v=0\r\n";
-    text += "o=- " + std::to_string(call.GetSdpSessionId()) + " " +
-            std::to_string(call.GetSdpVersion()) + " IN IP4 " + contactHost + "\r\n";
-    text += "s=Quillon SIP component\r\n";
-    text += "c=IN IP4 " + mediaAddress + "\r\n";
-    text += "t=0 0\r\n";
-    return text;
+// "v=0" to "t=0 0", the lines offer and answer share but for the address,
+// appended to `text`.
+void AppendSessionLines(std::string& text, ISipCall& call, std::string_view contactHost,
+                        std::string_view mediaAddress) {
+    text.append("v=0\r\no=- ").append(std::to_string(call.GetSdpSessionId())).append(" ");
+    text.append(std::to_string(call.GetSdpVersion())).append(" IN IP4 ").append(contactHost);
+    text.append("\r\ns=Quillon SIP component\r\nc=IN IP4 ").append(mediaAddress).append("\r\nt=0 0\r\n");
 }
 
 }  // namespace
@@ -35,7 +32,8 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     const std::string direction = call.GetDirection();
     const std::string mediaAddress = direction == "sendonly" ? "0.0.0.0" : contactHost;
     const TCallCrypto crypto = call.GetCrypto();
-    std::string text = SessionLines(call, contactHost, mediaAddress);
+    std::string text;
+    AppendSessionLines(text, call, contactHost, mediaAddress);
     // Comfort noise is offered so that a peer which stops sending between
     // talkspurts can say how loud its background is.
     const bool savp = !crypto.offered.empty() && !crypto.bestEffort;
@@ -55,7 +53,8 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     std::string types;
     std::string formats;
     for (const TPayloadNumber& n : OfferedPayloadNumbers(listed, own, wire)) {
-        types += (types.empty() ? "" : " ") + std::to_string(n.wire);
+        if (!types.empty()) types += ' ';
+        types += std::to_string(n.wire);
         formats += OfferFormatLines(n.own, n.wire);
     }
     text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
@@ -70,28 +69,36 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList) {
     return text;
 }
 
-std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
+void AppendSdpAnswer(std::string& text, ISipCall& call, std::string_view direction) {
     const std::string contactHost = CallAccount(call)->GetContactHost();
     const IAudioCodecPtr codec = call.GetCodec();
-    // Without a chosen codec the number is left empty rather than invented.
-    const std::string codecPt = codec ? std::to_string(codec->GetPayloadType()) : std::string();
     const TCallCrypto crypto = call.GetCrypto();
     const std::vector<int> agreed = call.GetNegotiatedPayloadTypes();
     const std::string event = std::to_string(call.GetTelephoneEventTypes().receive);
     const bool comfortNoise = std::find(agreed.begin(), agreed.end(), kComfortNoisePayloadType) != agreed.end();
-    std::string text = SessionLines(call, contactHost, contactHost);
     const bool savp = crypto.Agreed() && !crypto.bestEffort;
-    text += "m=audio " + std::to_string(call.GetLocalRtpPort()) + (savp ? " RTP/SAVP " : " RTP/AVP ") +
-            codecPt + " " + event + (comfortNoise ? " 13\r\n" : "\r\n");
+    // The answer is sent once per offer, re-INVITEs included: written in
+    // place, without a temporary string per line.
+    text.reserve(text.size() + 320);
+    AppendSessionLines(text, call, contactHost, contactHost);
+    text.append("m=audio ").append(std::to_string(call.GetLocalRtpPort())).append(savp ? " RTP/SAVP " : " RTP/AVP ");
+    // Without a chosen codec the number is left empty rather than invented.
+    if (codec) text.append(std::to_string(codec->GetPayloadType()));
+    text.append(" ").append(event).append(comfortNoise ? " 13\r\n" : "\r\n");
     if (codec)
         text += AnswerFormatLines(codec->GetOwnPayloadType(), codec->GetPayloadType(), codec->GetFormatParameters());
-    text += "a=rtpmap:" + event + " telephone-event/8000\r\n";
-    text += "a=fmtp:" + event + " 0-16\r\n";
+    text.append("a=rtpmap:").append(event).append(" telephone-event/8000\r\n");
+    text.append("a=fmtp:").append(event).append(" 0-16\r\n");
     if (comfortNoise)
-        text += "a=rtpmap:13 CN/8000\r\n";
+        text.append("a=rtpmap:13 CN/8000\r\n");
     if (crypto.Agreed())
         text += SdpCryptoLine(*crypto.local);
     text.append("a=").append(direction).append("\r\n");
+}
+
+std::string BuildSdpAnswer(ISipCall& call, std::string_view direction) {
+    std::string text;
+    AppendSdpAnswer(text, call, direction);
     return text;
 }
 

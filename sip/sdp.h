@@ -22,6 +22,8 @@ std::string BuildSdpOffer(ISipCall& call, const std::string& payloadList);
 // with our one crypto attribute once the call's keys are agreed; comfort
 // noise 13 too when it is among the call's negotiated payload types.
 std::string BuildSdpAnswer(ISipCall& call, std::string_view direction = "sendrecv");
+// The same answer appended to `text`.
+void AppendSdpAnswer(std::string& text, ISipCall& call, std::string_view direction = "sendrecv");
 
 // The payload types an answer agrees to from an offer of `offered`: the
 // chosen codec, and comfort noise 13 when the offer has it (RFC 3389).

@@ -22,7 +22,12 @@ struct TWireFacts {
     // share it; an ACK to a final failure shares its INVITE's. The Call-ID
     // keeps apart peers that reuse a branch across calls.
     std::string Key() const {
-        return (method == "ACK" ? std::string("INVITE") : method) + ' ' + branch + ' ' + callId;
+        // Made for every message sent and received: one allocation.
+        const std::string_view keyMethod = method == "ACK" ? std::string_view("INVITE") : std::string_view(method);
+        std::string key;
+        key.reserve(keyMethod.size() + branch.size() + callId.size() + 2);
+        key.append(keyMethod).append(1, ' ').append(branch).append(1, ' ').append(callId);
+        return key;
     }
 };
 
