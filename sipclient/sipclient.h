@@ -74,6 +74,8 @@ public:
         TlsCertificateFile_ = certificateFile;
         TlsKeyFile_ = keyFile;
     }
+    const std::string& GetTlsCertificateFile() const { return TlsCertificateFile_; }
+    const std::string& GetTlsKeyFile() const { return TlsKeyFile_; }
     TDtmfMethod GetDtmfMethod() const { return DtmfMethod_; }
     void SetDtmfMethod(TDtmfMethod value) { DtmfMethod_ = value; }
     int GetSilenceThreshold() const { return SilenceThreshold_; }

@@ -99,6 +99,12 @@ QString TBoothSettings::ReadTlsKey() const {
     return Settings_->value(QStringLiteral("Account/tlskey")).toString();
 }
 
+void TBoothSettings::WriteTlsCertificate(const QString& certificateFile, const QString& keyFile) {
+    Settings_->setValue(QStringLiteral("Account/tlscert"), certificateFile);
+    Settings_->setValue(QStringLiteral("Account/tlskey"), keyFile);
+    Save();
+}
+
 int TBoothSettings::ReadMediaTimeout() const {
     bool ok = false;
     const int seconds = Settings_->value(QStringLiteral("Media/timeoutseconds")).toInt(&ok);

@@ -71,6 +71,7 @@ public:
     // none, TLS reaches the booth only over the connection it opened.
     QString ReadTlsCertificate() const;
     QString ReadTlsKey() const;
+    void WriteTlsCertificate(const QString& certificateFile, const QString& keyFile);
 
     TShopSettings ReadShop() const;
     // Seconds a call may hear nothing from the far end before it is cut

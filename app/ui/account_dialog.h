@@ -1,6 +1,7 @@
-// "Configuración Cuenta": the account number and password. The server and
-// port are shown for information only: they are the ones the booth
-// registers with, set by the provider's addresses.
+// "Configuración Cuenta": the account number and password, the transport
+// and, for TLS, the files it uses. The server and port are shown for
+// information only: they are the ones the booth registers with, set by the
+// provider's addresses.
 #pragma once
 
 #include <QDialog>
@@ -8,6 +9,7 @@
 
 class QComboBox;
 class QLineEdit;
+class TFileField;
 
 class TAccountDialog : public QDialog {
     Q_OBJECT
@@ -26,12 +28,29 @@ public:
     // The CA file trusted for the server's TLS certificate; empty: none.
     void SetCaFile(const QString& path);
     QString CaFile() const;
+    // The booth's own certificate and its private key (PEM files), for TLS
+    // connections the server opens to the booth; empty: none.
+    void SetCertificateFile(const QString& path);
+    QString CertificateFile() const;
+    void SetKeyFile(const QString& path);
+    QString KeyFile() const;
+
+    // Over TLS a file that cannot be read, or a certificate without its key
+    // or a key without its certificate, is refused with a box that names
+    // it, and the dialog stays open.
+    void accept() override;
 
 private:
+    // What keeps the dialog from closing; empty: nothing.
+    QString TlsFilesRefusal() const;
+    void ShowTlsFields();
+
     QLineEdit* Username_;  // children of this
     QLineEdit* Password_;
     QComboBox* Server_;
     QComboBox* Port_;
     QComboBox* Transport_;
-    QLineEdit* CaFile_;
+    TFileField* CaFile_;
+    TFileField* CertificateFile_;
+    TFileField* KeyFile_;
 };

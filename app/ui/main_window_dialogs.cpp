@@ -2,6 +2,7 @@
 #include <exception>
 
 #include <QAction>
+#include <QFile>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
@@ -67,11 +68,17 @@ void TMainWindow::EditAccount(const QString& username, const QString& password, 
     AccountDialog_->SetCredentials(username, password);
     AccountDialog_->SetTransport(Settings_.ReadTransport());
     AccountDialog_->SetCaFile(Settings_.ReadTlsCaFile());
+    AccountDialog_->SetCertificateFile(Settings_.ReadTlsCertificate());
+    AccountDialog_->SetKeyFile(Settings_.ReadTlsKey());
     if (AccountDialog_->exec() == QDialog::Accepted) {
         Account_.Username = AccountDialog_->Username();
         Account_.Password = AccountDialog_->Password();
         Settings_.WriteTransport(AccountDialog_->Transport());
         Settings_.WriteTlsCaFile(AccountDialog_->CaFile());
+        Settings_.WriteTlsCertificate(AccountDialog_->CertificateFile(), AccountDialog_->KeyFile());
+        // Taken at the client's next activation.
+        Client_->SetTlsCertificate(QFile::encodeName(AccountDialog_->CertificateFile()).toStdString(),
+                                   QFile::encodeName(AccountDialog_->KeyFile()).toStdString());
     } else if (!validateOnCancel) {
         return;
     }

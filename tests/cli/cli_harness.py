@@ -7,6 +7,7 @@ Every child is started through `spawn`: the kernel kills it when this
 process dies, however it dies (PR_SET_PDEATHSIG), and `run_case` kills any
 child a case left running.
 """
+import contextlib
 import ctypes
 import os
 import queue
@@ -164,6 +165,14 @@ class Agent:
             if line.startswith(prefix):
                 return line
 
+    def expect_exactly(self, prefix, wanted):
+        """Waits for an event starting with prefix that must read `wanted`
+        in full (e.g. "answered 1" that must say "answered 1 srtp")."""
+        line = self.expect(prefix)
+        if line != wanted:
+            raise Failure(f"{self.name}: '{line}', not '{wanted}'")
+        return line
+
     def finish(self, timeout=EVENT_CEILING):
         """Ends input, expects exit code 0."""
         try:
@@ -256,22 +265,38 @@ def stop_process(proc):
         proc.wait()
 
 
-def start_kamailio(workdir):
-    """Kamailio on 5060 in the foreground, its log in workdir/kamailio.log
-    and its control socket at workdir/ctl (read by kamailio_locations)."""
-    wait_port_free(5060)
+def start_kamailio(workdir, config="kamailio.cfg", udp_port=5060, tcp_ports=(), defines=()):
+    """Kamailio with `config` (beside this file) in the foreground, its log
+    in workdir/kamailio.log and its control socket at workdir/ctl (read by
+    kamailio_locations). `defines` are further -A settings (NAME or
+    NAME="value"). Returns once it listens on `udp_port` and on every TCP
+    port of `tcp_ports`."""
+    wait_port_free(udp_port)
     run = os.path.join(workdir, "run")
     os.makedirs(run, exist_ok=True)
     log = open(os.path.join(workdir, "kamailio.log"), "w")
-    proc = spawn(
-        ["kamailio", "-f", os.path.join(HERE, "kamailio.cfg"), "-P", os.path.join(workdir, "kamailio.pid"),
-         "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
-         "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"'],
-        stdout=log, stderr=subprocess.STDOUT)
-    wait_ready(proc, "Kamailio on port 5060", lambda: udp_bound(5060))
+    args = ["kamailio", "-f", os.path.join(HERE, config), "-P", os.path.join(workdir, "kamailio.pid"),
+            "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
+            "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"']
+    for define in defines:
+        args += ["-A", define]
+    proc = spawn(args, stdout=log, stderr=subprocess.STDOUT)
+    ports = " and TCP ".join([f"UDP {udp_port}"] + [str(port) for port in tcp_ports])
+    wait_ready(proc, f"Kamailio on {ports}",
+               lambda: udp_bound(udp_port) and all(tcp_listening(port) for port in tcp_ports))
     if proc.poll() is not None:
         raise Failure("Kamailio did not start: " + open(os.path.join(workdir, "kamailio.log")).read()[-2000:])
     return proc
+
+
+@contextlib.contextmanager
+def running(proc):
+    """Stops `proc` when the block ends, however it ends: a program with
+    children of its own (Kamailio) is given the chance to end them."""
+    try:
+        yield proc
+    finally:
+        stop_process(proc)
 
 
 def kamailio_locations(workdir):

@@ -15,7 +15,8 @@ import sys
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from cli_calls import (CALLEE_PORT, CALLER_PORT, TONE_LEAD, TONE_SECONDS, check_tone_recorded,  # noqa: E402
                        write_tone_wav)
-from cli_harness import HERE, Agent, Failure, caller_args, run_case, spawn, tcp_listening, wait_ready  # noqa: E402
+from cli_harness import (Agent, Failure, caller_args, run_case, running, start_kamailio, tcp_listening,  # noqa: E402
+                         wait_ready)
 
 TCP_PORT = 5260
 TLS_PORT = 5261
@@ -27,8 +28,10 @@ def openssl(workdir, *args):
         raise Failure("openssl " + " ".join(args) + ": " + done.stderr[-1000:])
 
 
-def make_certificates(workdir, names="DNS:localhost"):
-    """A CA and a server certificate it signs for `names`; returns the CA file."""
+def make_certificates(workdir, names="DNS:localhost", verify_agents=False):
+    """A CA and a server certificate it signs for `names`; returns the CA file.
+    With `verify_agents` Kamailio, when it connects to an agent, accepts
+    only a certificate this CA signed."""
     openssl(workdir, "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
             "-days", "2", "-subj", "/CN=Booth Test CA",
             "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign,cRLSign")
@@ -38,35 +41,18 @@ def make_certificates(workdir, names="DNS:localhost"):
         ext.write(f"subjectAltName={names}\nextendedKeyUsage=serverAuth\n")
     openssl(workdir, "x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
             "-CAcreateserial", "-out", "server.pem", "-days", "2", "-extfile", "server.ext")
+    client = (f"verify_certificate = yes\nrequire_certificate = yes\nca_list = {workdir}/ca.pem\n"
+              if verify_agents else "verify_certificate = no\nrequire_certificate = no\n")
     with open(os.path.join(workdir, "tls.cfg"), "w") as cfg:
         cfg.write("[server:default]\nmethod = TLSv1.2+\nverify_certificate = no\nrequire_certificate = no\n"
                   f"private_key = {workdir}/server.key\ncertificate = {workdir}/server.pem\n\n"
-                  "[client:default]\nverify_certificate = no\nrequire_certificate = no\n")
+                  "[client:default]\n" + client)
     return os.path.join(workdir, "ca.pem")
 
 
-def start_kamailio(workdir):
-    run = os.path.join(workdir, "run")
-    os.makedirs(run, exist_ok=True)
-    log = open(os.path.join(workdir, "kamailio.log"), "w")
-    proc = spawn(
-        ["kamailio", "-f", os.path.join(HERE, "kamailio_streams.cfg"), "-P", os.path.join(workdir, "kamailio.pid"),
-         "-Y", run, "-w", workdir, "-m", "64", "-M", "8", "-DD", "-E",
-         "-A", f'CTLSOCK="unix:{os.path.join(workdir, "ctl")}"',
-         "-A", f'TLSCFG="{os.path.join(workdir, "tls.cfg")}"'],
-        stdout=log, stderr=subprocess.STDOUT)
-    wait_ready(proc, "Kamailio on TCP 5260 and TLS 5261",
-               lambda: tcp_listening(TCP_PORT) and tcp_listening(TLS_PORT))
-    return proc
-
-
-def stop(proc):
-    proc.terminate()
-    try:
-        proc.wait(timeout=5)
-    except subprocess.TimeoutExpired:
-        proc.kill()
-        proc.wait()
+def start_streams_kamailio(workdir, defines=()):
+    return start_kamailio(workdir, "kamailio_streams.cfg", udp_port=TCP_PORT, tcp_ports=(TCP_PORT, TLS_PORT),
+                          defines=[f'TLSCFG="{os.path.join(workdir, "tls.cfg")}"'] + list(defines))
 
 
 def agent(cli, workdir, name, port, user, server, extra, mic="null", speaker="null"):
@@ -83,28 +69,46 @@ def connection_ports(pid, server_port):
     return [int(row.split()[2].rsplit(":", 1)[1]) for row in done.stdout.splitlines() if f"pid={pid}," in row]
 
 
-def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False):
+def accepted_connections(pid, listen_port):
+    """The peer ports of the connections process `pid` took on its listener."""
+    done = subprocess.run(["ss", "-Htnp", "state", "established", "sport", "=", f":{listen_port}"],
+                          capture_output=True, text=True, timeout=10)
+    return [int(row.split()[3].rsplit(":", 1)[1]) for row in done.stdout.splitlines() if f"pid={pid}," in row]
+
+
+def call(caller, callee, listen_port, fresh):
+    """The caller calls the callee by name and the callee rings. With
+    `fresh` the INVITE must have come over a connection the proxy opened to
+    the callee's own listener (the only one it takes), else over the
+    callee's connection to the proxy."""
+    before = accepted_connections(callee.proc.pid, listen_port)
+    caller.send("call " + callee.name)
+    callee.expect("incoming " + caller.name)
+    after = accepted_connections(callee.proc.pid, listen_port)
+    if fresh and (before or len(after) != 1):
+        raise Failure(f"{callee.name}: connections on its listener {before} before the INVITE, {after} after; "
+                      "the proxy should have opened one for it")
+    if not fresh and after:
+        raise Failure(f"{callee.name}: the proxy opened {after} to its listener, not reusing its connection")
+
+
+def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False, fresh=False):
     """Both agents register over `transport`; alice calls bob with a re-INVITE
     (hold, resume) and INFO digits, bob calls alice back; each call ends with
     BYE. With `drop_mid_call` alice's connection is cut during her call: she
-    connects and registers again and her BYE still reaches bob."""
-    proxy = start_kamailio(workdir)
-    alice = bob = None
+    connects and registers again and her BYE still reaches bob. With `fresh`
+    the proxy ignores the connections the agents opened and reaches each one
+    by a connection of its own to the listener its Contact names, checking
+    the agent's certificate."""
     # Keys travel only where nobody on the way reads them: every call over
     # TLS is encrypted end to end, none over TCP.
     answered = (lambda n: f"answered {n} srtp") if transport == "tls" else (lambda n: f"answered {n}")
-
-    def expect_answered(one, n):
-        line = one.expect("answered %d" % n)
-        if line != answered(n):
-            raise Failure(f"{one.name}: '{line}', not '{answered(n)}'")
-
     # Alice's tone must reach bob's recording of the first call: the voice
     # crosses whatever the signalling's transport made of the media.
     tone = os.path.join(workdir, "tone.wav")
     heard = os.path.join(workdir, "heard.wav")
     write_tone_wav(tone)
-    try:
+    with running(start_streams_kamailio(workdir, ["FRESH_CONNECTIONS"] if fresh else [])):
         bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", server, ["--transport", transport] + extra,
                     speaker=heard)
         alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", server, ["--transport", transport] + extra,
@@ -112,10 +116,9 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
         for one in (bob, alice):
             one.send("register")
             one.expect("registered")
-        alice.send("call bob")
-        bob.expect("incoming alice")
-        expect_answered(bob, 1)
-        expect_answered(alice, 1)
+        call(alice, bob, CALLEE_PORT, fresh)
+        bob.expect_exactly("answered 1", answered(1))
+        alice.expect_exactly("answered 1", answered(1))
         # The tone plays out before hold stops the voice.
         alice.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
         alice.send("dtmf 4")
@@ -140,10 +143,9 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
         bob.expect("bye")
         if any(line.startswith("registration-lost") for line in alice.seen):
             raise Failure(f"alice reported a loss: {alice.seen}")
-        bob.send("call alice")
-        alice.expect("incoming bob")
-        expect_answered(alice, 2)
-        expect_answered(bob, 2)
+        call(bob, alice, CALLER_PORT, fresh)
+        alice.expect_exactly("answered 2", answered(2))
+        bob.expect_exactly("answered 2", answered(2))
         bob.send("dtmf 7")
         alice.expect("dtmf 7")
         bob.send("hangup")
@@ -153,17 +155,22 @@ def calls_both_ways(cli, workdir, transport, server, extra, drop_mid_call=False)
             one.send("quit")
             one.expect("unregistered")
             one.finish()
-        check_tone_recorded(heard, f"alice to bob over {transport}")
-        log = open(os.path.join(workdir, "kamailio.log")).read()
-        # Every request reached the proxy over the transport asked for.
-        seen = set(re.findall(r"REQ \w+ \S+ from (\w+):", log))
-        if seen != {transport}:
-            raise Failure(f"requests reached Kamailio over {seen}, not {transport} alone")
-    finally:
-        for one in (alice, bob):
-            if one:
-                one.kill()
-        stop(proxy)
+    check_tone_recorded(heard, f"alice to bob over {transport}")
+    log = open(os.path.join(workdir, "kamailio.log")).read()
+    # Every request reached the proxy over the transport asked for.
+    seen = set(re.findall(r"REQ \w+ \S+ from (\w+):", log))
+    if seen != {transport}:
+        raise Failure(f"requests reached Kamailio over {seen}, not {transport} alone")
+
+
+def encrypted_call_with_tone(caller, callee, target):
+    """The first call: the caller calls `target`, the callee rings, both
+    say the call is encrypted, and the caller's tone plays out."""
+    caller.send("call " + target)
+    callee.expect("incoming " + caller.name)
+    for one in (callee, caller):
+        one.expect_exactly("answered 1", "answered 1 srtp")
+    caller.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
 
 
 def case_tcp_calls(cli, workdir):
@@ -174,6 +181,15 @@ def case_tcp_calls(cli, workdir):
 def case_tls_calls(cli, workdir):
     ca = make_certificates(workdir)
     calls_both_ways(cli, workdir, "tls", f"localhost:{TLS_PORT}", ["--tls-ca", ca])
+
+
+def case_tls_fresh_connections(cli, workdir):
+    # As a booth: calls from the server only, which now come from a port
+    # of the server's that the agent never wrote to.
+    ca = make_certificates(workdir, names="DNS:localhost,IP:127.0.0.1", verify_agents=True)
+    own = ["--tls-ca", ca, "--tls-cert", os.path.join(workdir, "server.pem"),
+           "--tls-key", os.path.join(workdir, "server.key"), "--calls-from-server-only"]
+    calls_both_ways(cli, workdir, "tls", f"localhost:{TLS_PORT}", own, fresh=True)
 
 
 def case_tcp_dropped_mid_call(cli, workdir):
@@ -187,26 +203,18 @@ def case_sips_calls(cli, workdir):
     by a sips: Request-URI and alice's BYE keeps it. Alice's tone reaches
     bob's recording."""
     ca = make_certificates(workdir)
-    proxy = start_kamailio(workdir)
     tone = os.path.join(workdir, "tone.wav")
     heard = os.path.join(workdir, "heard.wav")
     write_tone_wav(tone)
     server = f"localhost:{TLS_PORT}"
     extra = ["--transport", "tls", "--tls-ca", ca, "--log"]
-    alice = bob = None
-    try:
+    with running(start_streams_kamailio(workdir)):
         bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", server, extra, speaker=heard)
         alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", server, extra, mic=tone)
         for one in (bob, alice):
             one.send("register")
             one.expect("registered")
-        alice.send(f"call sips:bob@localhost:{TLS_PORT}")
-        bob.expect("incoming alice")
-        for one in (bob, alice):
-            line = one.expect("answered 1")
-            if line != "answered 1 srtp":
-                raise Failure(f"{one.name}: '{line}', not 'answered 1 srtp'")
-        alice.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
+        encrypted_call_with_tone(alice, bob, f"sips:bob@localhost:{TLS_PORT}")
         alice.send("hangup")
         alice.expect("bye")
         bob.expect("bye")
@@ -214,40 +222,31 @@ def case_sips_calls(cli, workdir):
             one.send("quit")
             one.expect("unregistered")
             one.finish()
-        check_tone_recorded(heard, "alice to bob's sips: address")
-        # What each side received says what the other sent (the log holds
-        # received messages).
-        to_bob = bob.errors()
-        to_alice = alice.errors()
-        checks = [
-            (re.search(r"^INVITE sips:bob@", to_bob, re.M), "bob's INVITE has a sips: Request-URI"),
-            (re.search(r"^BYE sips:bob@", to_bob, re.M), "alice's BYE goes to bob's sips: Contact"),
-            (re.search(r"^Contact: <sips:alice@", to_bob, re.M), "alice's Contact is sips:"),
-            (re.search(r"^Contact: <sips:bob@", to_alice, re.M), "bob's Contact is sips:"),
-        ]
-        for found, what in checks:
-            if not found:
-                raise Failure(f"not so: {what}")
-    finally:
-        for one in (alice, bob):
-            if one:
-                one.kill()
-        stop(proxy)
+    check_tone_recorded(heard, "alice to bob's sips: address")
+    # What each side received says what the other sent (the log holds
+    # received messages).
+    to_bob = bob.errors()
+    to_alice = alice.errors()
+    checks = [
+        (re.search(r"^INVITE sips:bob@", to_bob, re.M), "bob's INVITE has a sips: Request-URI"),
+        (re.search(r"^BYE sips:bob@", to_bob, re.M), "alice's BYE goes to bob's sips: Contact"),
+        (re.search(r"^Contact: <sips:alice@", to_bob, re.M), "alice's Contact is sips:"),
+        (re.search(r"^Contact: <sips:bob@", to_alice, re.M), "bob's Contact is sips:"),
+    ]
+    for found, what in checks:
+        if not found:
+            raise Failure(f"not so: {what}")
 
 
 def case_tls_refused(cli, workdir):
     """A certificate for another name, and one from a CA the agent was not
     given: the registration fails with the reason, nothing is sent in clear."""
     ca = make_certificates(workdir)
-    proxy = start_kamailio(workdir)
-    agents = []
-    try:
+    with running(start_streams_kamailio(workdir)):
         wrong_name = agent(cli, workdir, "wrongname", CALLER_PORT, "alice", f"127.0.0.1:{TLS_PORT}",
                            ["--transport", "tls", "--tls-ca", ca])
-        agents.append(wrong_name)
         unknown_ca = agent(cli, workdir, "unknownca", CALLEE_PORT, "bob", f"localhost:{TLS_PORT}",
                            ["--transport", "tls"])
-        agents.append(unknown_ca)
         wrong_name.send("register")
         line = wrong_name.expect("registration-lost")
         if "not for 127.0.0.1" not in line:
@@ -258,13 +257,9 @@ def case_tls_refused(cli, workdir):
             raise Failure(f"unknown CA reported as: {line}")
         if "REQ REGISTER" in open(os.path.join(workdir, "kamailio.log")).read():
             raise Failure("a REGISTER reached Kamailio over a connection the agent should have refused")
-        for one in agents:
+        for one in (wrong_name, unknown_ca):
             one.send("quit")
             one.finish()
-    finally:
-        for one in agents:
-            one.kill()
-        stop(proxy)
 
 
 def failed_handshakes(port, ca):
@@ -309,45 +304,34 @@ def case_tls_direct_calls(cli, workdir):
     write_tone_wav(tone)
     own = ["--transport", "tls", "--tls-ca", ca, "--tls-cert", os.path.join(workdir, "server.pem"),
            "--tls-key", os.path.join(workdir, "server.key")]
-    alice = bob = None
-    try:
-        bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", f"127.0.0.1:{CALLER_PORT}", own, speaker=heard)
-        alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", f"127.0.0.1:{CALLEE_PORT}", own, mic=tone)
-        for port in (CALLER_PORT, CALLEE_PORT):
-            wait_ready(alice.proc, f"a listener on TCP {port}", lambda: tcp_listening(port))
-        failed_handshakes(CALLEE_PORT, ca)
-        alice.send("call bob")
-        bob.expect("incoming alice")
-        for one in (bob, alice):
-            line = one.expect("answered 1")
-            if line != "answered 1 srtp":
-                raise Failure(f"{one.name}: '{line}', not 'answered 1 srtp'")
-        alice.send(f"wait {TONE_LEAD + TONE_SECONDS + 0.5}")
-        alice.send("dtmf 4")
-        bob.expect("dtmf 4")
-        bob.send("hangup")
-        bob.expect("bye")
-        alice.expect("bye")
-        bob.send("call alice")
-        alice.expect("incoming bob")
-        alice.expect("answered 2")
-        bob.expect("answered 2")
-        alice.send("hangup")
-        alice.expect("bye")
-        bob.expect("bye")
-        for one in (alice, bob):
-            one.send("quit")
-            one.finish()
-        check_tone_recorded(heard, "alice to bob over TLS, no proxy")
-    finally:
-        for one in (alice, bob):
-            if one:
-                one.kill()
+    bob = agent(cli, workdir, "bob", CALLEE_PORT, "bob", f"127.0.0.1:{CALLER_PORT}", own, speaker=heard)
+    alice = agent(cli, workdir, "alice", CALLER_PORT, "alice", f"127.0.0.1:{CALLEE_PORT}", own, mic=tone)
+    for port in (CALLER_PORT, CALLEE_PORT):
+        wait_ready(alice.proc, f"a listener on TCP {port}", lambda: tcp_listening(port))
+    failed_handshakes(CALLEE_PORT, ca)
+    encrypted_call_with_tone(alice, bob, "bob")
+    alice.send("dtmf 4")
+    bob.expect("dtmf 4")
+    bob.send("hangup")
+    bob.expect("bye")
+    alice.expect("bye")
+    bob.send("call alice")
+    alice.expect("incoming bob")
+    alice.expect("answered 2")
+    bob.expect("answered 2")
+    alice.send("hangup")
+    alice.expect("bye")
+    bob.expect("bye")
+    for one in (alice, bob):
+        one.send("quit")
+        one.finish()
+    check_tone_recorded(heard, "alice to bob over TLS, no proxy")
 
 
 CASES = {
     "tcp_calls": (case_tcp_calls, ["kamailio", "openssl"]),
     "tls_calls": (case_tls_calls, ["kamailio", "openssl"]),
+    "tls_fresh_connections": (case_tls_fresh_connections, ["kamailio", "openssl", "ss"]),
     "tcp_dropped_mid_call": (case_tcp_dropped_mid_call, ["kamailio", "openssl", "ss"]),
     "tls_refused": (case_tls_refused, ["kamailio", "openssl"]),
     "tls_direct_calls": (case_tls_direct_calls, ["openssl"]),

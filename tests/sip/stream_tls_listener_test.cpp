@@ -21,24 +21,13 @@ namespace {
 
 using namespace std::chrono_literals;
 using sip_test::kEventCeiling;
+using sip_test::LoopbackConnection;
 using sip_test::TTestCertificate;
 using sip_test::TTlsTestClient;
 
 const std::string kOptions =
     "OPTIONS sip:a@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/TLS 127.0.0.1;branch=z9hG4bK1\r\nContent-Length: 0\r\n\r\n";
 const std::string kAnswer = "SIP/2.0 200 OK\r\nVia: SIP/2.0/TLS 127.0.0.1;branch=z9hG4bK1\r\nContent-Length: 0\r\n\r\n";
-
-TUniqueFd PlainConnection(uint16_t port) {
-    TUniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    EXPECT_EQ(connect(fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)), 0);
-    timeval ceiling{std::chrono::duration_cast<std::chrono::seconds>(kEventCeiling).count(), 0};
-    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &ceiling, sizeof(ceiling));
-    return fd;
-}
 
 class StreamTlsListenerTest : public ::testing::Test {
 protected:
@@ -110,7 +99,7 @@ protected:
 TEST_F(StreamTlsListenerTest, TlsAndPlainSipShareThePort) {
     Make(true);
     ServeTlsClient();
-    TUniqueFd plain = PlainConnection(Transport->ListenPort());
+    TUniqueFd plain = LoopbackConnection(Transport->ListenPort());
     ASSERT_EQ(send(plain.Get(), kOptions.data(), kOptions.size(), MSG_NOSIGNAL),
               static_cast<ssize_t>(kOptions.size()));
     ASSERT_TRUE(Wait([&] { return Delivered.size() == 2; }));
@@ -134,7 +123,7 @@ TEST_F(StreamTlsListenerTest, FailedHandshakesAreDroppedWithoutHarm) {
          "TLS handshake with 127.0.0.1"},
         {"a handshake's first byte and garbage after it",
          [](uint16_t port) {
-             TUniqueFd fd = PlainConnection(port);
+             TUniqueFd fd = LoopbackConnection(port);
              const std::string garbage = "\x16GET / HTTP/1.1\r\nHost: booth\r\n\r\n";
              send(fd.Get(), garbage.data(), garbage.size(), MSG_NOSIGNAL);
              char byte = 0;
@@ -143,7 +132,7 @@ TEST_F(StreamTlsListenerTest, FailedHandshakesAreDroppedWithoutHarm) {
          "TLS handshake with 127.0.0.1"},
         {"a handshake begun and never finished",
          [this](uint16_t port) {
-             TUniqueFd fd = PlainConnection(port);
+             TUniqueFd fd = LoopbackConnection(port);
              const std::string start = "\x16\x03\x01";
              send(fd.Get(), start.data(), start.size(), MSG_NOSIGNAL);
              EXPECT_TRUE(ClosedFor("no TLS handshake with 127.0.0.1"));

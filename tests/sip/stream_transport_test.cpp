@@ -17,21 +17,13 @@
 #include <thread>
 
 #include "tests/sip/sip_test_peer.h"
+#include "tests/sip/tls_test_peer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using sip_test::kEventCeiling;
-
-TUniqueFd ConnectTo(uint16_t port) {
-    TUniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    EXPECT_EQ(connect(fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)), 0);
-    return fd;
-}
+using sip_test::LoopbackConnection;
 
 uint16_t LocalPortOf(int fd) {
     sockaddr_in local{};
@@ -107,7 +99,7 @@ TEST_F(StreamTransportTest, ConnectionsPastTheCapAreClosedAndTheOthersServed) {
     limits.maxIncoming = 2;
     Make(limits);
     std::vector<TUniqueFd> clients;
-    for (int i = 0; i < 4; ++i) clients.push_back(ConnectTo(Transport->ListenPort()));
+    for (int i = 0; i < 4; ++i) clients.push_back(LoopbackConnection(Transport->ListenPort()));
     EXPECT_TRUE(ReadUntil(clients[2].Get(), 1, kEventCeiling).closed);
     EXPECT_TRUE(ReadUntil(clients[3].Get(), 1, kEventCeiling).closed);
     SendAll(clients[0].Get(), kOptions);
@@ -120,7 +112,7 @@ TEST_F(StreamTransportTest, PeerThatDoesNotReadIsDroppedPastTheQueueLimit) {
     TStreamTransport::TLimits limits;
     limits.maxQueuedBytes = 64 * 1024;
     Make(limits);
-    TUniqueFd client = ConnectTo(Transport->ListenPort());
+    TUniqueFd client = LoopbackConnection(Transport->ListenPort());
     const uint16_t port = LocalPortOf(client.Get());
     SendAll(client.Get(), kOptions);
     ASSERT_TRUE(Wait([&] { return Messages.size() == 1; }));
@@ -147,7 +139,7 @@ TEST_F(StreamTransportTest, PeerThatDoesNotReadIsDroppedPastTheQueueLimit) {
 
 TEST_F(StreamTransportTest, GarbledStreamIsClosedWithItsReason) {
     Make({});
-    TUniqueFd client = ConnectTo(Transport->ListenPort());
+    TUniqueFd client = LoopbackConnection(Transport->ListenPort());
     SendAll(client.Get(), "GET / HTTP/1.1\r\nHost: booth\r\n\r\n");
     ASSERT_TRUE(Wait([&] { return !Closures.empty(); }));
     EXPECT_NE(Closures[0].second.find("unreadable stream"), std::string::npos) << Closures[0].second;
@@ -157,7 +149,7 @@ TEST_F(StreamTransportTest, GarbledStreamIsClosedWithItsReason) {
 // A peer's CR LF CR LF on a connection it opened is answered with CR LF.
 TEST_F(StreamTransportTest, KeepAliveOnIncomingConnectionIsAnswered) {
     Make({});
-    TUniqueFd client = ConnectTo(Transport->ListenPort());
+    TUniqueFd client = LoopbackConnection(Transport->ListenPort());
     SendAll(client.Get(), "\r\n\r\n");
     const TRead answer = ReadUntil(client.Get(), 2, kEventCeiling);
     EXPECT_EQ(answer.bytes, "\r\n");

@@ -76,18 +76,24 @@ TTestCertificate::~TTestCertificate() {
     std::filesystem::remove_all(Folder_, ignored);
 }
 
-TTlsTestClient::TTlsTestClient(uint16_t port, const std::string& caFile)
-    : Fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)), Context_(NewTlsClientContext(caFile)) {
+TUniqueFd LoopbackConnection(uint16_t port) {
+    TUniqueFd fd(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in remote{};
     remote.sin_family = AF_INET;
     remote.sin_port = htons(port);
     inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-    if (connect(Fd_.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) != 0)
-        throw std::runtime_error("TLS test client: no connection");
-    Ssl_ = NewTlsClientSession(Context_.get(), Fd_.Get(), "127.0.0.1");
-    // A handshake that the agent never answers must not hang the test.
+    if (connect(fd.Get(), reinterpret_cast<const sockaddr*>(&remote), sizeof(remote)) != 0)
+        throw std::runtime_error("no connection to 127.0.0.1:" + std::to_string(port));
     timeval ceiling{static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(kEventCeiling).count()), 0};
-    setsockopt(Fd_.Get(), SOL_SOCKET, SO_RCVTIMEO, &ceiling, sizeof(ceiling));
+    setsockopt(fd.Get(), SOL_SOCKET, SO_RCVTIMEO, &ceiling, sizeof(ceiling));
+    return fd;
+}
+
+TTlsTestClient::TTlsTestClient(uint16_t port, const std::string& caFile)
+    : Fd_(LoopbackConnection(port)), Context_(NewTlsClientContext(caFile)) {
+    // The connection's read ceiling also bounds a handshake the agent never
+    // answers.
+    Ssl_ = NewTlsClientSession(Context_.get(), Fd_.Get(), "127.0.0.1");
 }
 
 bool TTlsTestClient::Handshake() {

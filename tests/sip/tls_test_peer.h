@@ -1,5 +1,6 @@
-// TLS for tests on 127.0.0.1: a self-signed certificate made on the spot,
-// and a blocking client that speaks to the agent's listener.
+// Connections for tests on 127.0.0.1: a plain blocking one, a self-signed
+// certificate made on the spot, and a blocking TLS client that speaks to the
+// agent's listener.
 #pragma once
 
 #include <chrono>
@@ -9,6 +10,11 @@
 #include "sip/transport.h"
 
 namespace sip_test {
+
+// A blocking TCP connection to 127.0.0.1:port whose reads give up at the
+// event ceiling, so that a peer that never answers cannot hang a test.
+// Throws when nothing listens there.
+TUniqueFd LoopbackConnection(uint16_t port);
 
 // A key and a self-signed certificate for 127.0.0.1 in PEM files of a fresh
 // folder, removed with the object.
