@@ -41,16 +41,25 @@ void TAdaptiveJitterBuffer::Anchor(int64_t frame, double transit) {
     Idle_ = false;
 }
 
+bool TAdaptiveJitterBuffer::FromOutage(double nowMs, double transit) {
+    const bool burst = nowMs - LastPutMs_ <= kBurstGapMs;
+    LastPutMs_ = nowMs;
+    InOutage_ = transit > Offset_ + kMaxGrowthMs || (InOutage_ && burst);
+    return InOutage_;
+}
+
 void TAdaptiveJitterBuffer::Remember(double nowMs, double transit) {
-    Transits_.push_back({nowMs, transit});
+    const bool outage = FromOutage(nowMs, transit);
+    Transits_.push_back({nowMs, transit, outage});
     while (!Transits_.empty() && Transits_.front().atMs < nowMs - kShrinkWindowMs)
         Transits_.pop_front();
 }
 
-double TAdaptiveJitterBuffer::WindowMax(double sinceMs) const {
+double TAdaptiveJitterBuffer::WindowMax(double sinceMs, double outagesBeforeMs) const {
     double largest = -std::numeric_limits<double>::infinity();
     for (auto it = Transits_.rbegin(); it != Transits_.rend() && it->atMs >= sinceMs; ++it)
-        largest = std::max(largest, it->transit);
+        if (!it->outage || it->atMs >= outagesBeforeMs)
+            largest = std::max(largest, it->transit);
     return largest;
 }
 
@@ -113,7 +122,8 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
     return nowMs - LastAdjustMs_ >= kAdjustGapMs &&
-           WindowMax(nowMs - kShrinkWindowMs) + kMarginMs + ExtraMs_ + kFrameMs <= Offset_;
+           WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + kMarginMs + ExtraMs_ + kFrameMs <=
+               Offset_ + kRoundingMs;
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
@@ -158,6 +168,7 @@ void TAdaptiveJitterBuffer::NewSource() {
     for (TSlot& slot : Slots_)
         slot.frame = -1;
     Transits_.clear();
+    InOutage_ = false;
     PendingGrowth_ = 0;
     TrailingConcealed_ = 0;
     BehindPulls_ = 0;

@@ -24,6 +24,10 @@
 //   time, until it would have been in time;
 // - when even the slowest transit of the last kShrinkWindowMs would have been
 //   a frame and a margin early, one frame is skipped;
+// - a hold-up longer than any growth follows (an outage: packets held and
+//   then let go at once) is not jitter that will come again: once the line
+//   has been back to normal for kGrowWindowMs, the burst it released no
+//   longer holds the delay up, so the delay comes back to what it was;
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
@@ -59,6 +63,13 @@ public:
     static constexpr double kAdjustGapMs = 200;
     static constexpr double kGrowWindowMs = 2000;
     static constexpr double kShrinkWindowMs = 6000;
+    // Arrival times are read in whole milliseconds, so a line's transits
+    // differ by this much with no jitter at all: the first frame's anchor
+    // may sit that much closer to the slowest of them than the margin, and a
+    // skip may bring the delay back to where the anchor put it.
+    static constexpr double kRoundingMs = 1;
+    // Arrivals this close after one another came in one burst.
+    static constexpr double kBurstGapMs = kFrameMs / 2;
     // With nothing to play for this long the stream is taken as stopped: no
     // more frames go out until the next one comes.
     static constexpr double kIdleMs = 500;
@@ -143,6 +154,7 @@ private:
     struct TTransit {
         double atMs;
         double transit;
+        bool outage;  // released by an outage (see above)
     };
 
     TSlot& SlotOf(int64_t frame) {
@@ -157,6 +169,9 @@ private:
     bool Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs);
     bool StoreEncoded(int64_t frame, const uint8_t* data, int length, double nowMs);
     void Remember(double nowMs, double transit);
+    // Whether a packet of `transit` arriving at `nowMs` was released by an
+    // outage: beyond any growth, or in the same burst as such a packet.
+    bool FromOutage(double nowMs, double transit);
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
     bool WantsShrink(double nowMs) const;
@@ -169,7 +184,9 @@ private:
     // How early a frame that is there may go: kEarlyMs when it came within
     // that of its time, else 0.
     double EarlyMs(int64_t frame) const;
-    double WindowMax(double sinceMs) const;
+    // The slowest transit since `sinceMs`; with `outagesBeforeMs`, leaving
+    // out what outages released before then.
+    double WindowMax(double sinceMs, double outagesBeforeMs = -1e18) const;
     double WindowMin() const;
 
     bool Started_ = false;
@@ -186,6 +203,8 @@ private:
     double LastRealMs_ = 0;
     double LastWaitMs_ = 0;
     double LastArrivalMs_ = 0;
+    double LastPutMs_ = -1e18;      // when the newest packet came
+    bool InOutage_ = false;         // the newest packet came from an outage
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
     int BehindPulls_ = 0;           // pulls in a row that left the card behind
