@@ -12,7 +12,8 @@
 //   R, MOS     the E-model estimate (for the fixed path from the holes,
 //              without concealment)
 //
-//   impaired_bench [SECONDS]      default 6 s per run, four runs at a time
+//   impaired_bench [SECONDS [JITTER]]   default 6 s per run, four runs at a time;
+//                                       with JITTER (ms) only the rows of that jitter
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -173,24 +174,29 @@ int main(int argc, char** argv) {
                 if (loss > 0 || burst == 1.0)
                     lines.push_back({loss, burst, jitter});
     lines.push_back({2, 1, 30});  // the target line
+    // Each row keeps its seed (its place in the full table) when others are left out.
+    std::vector<std::size_t> rows;
+    for (std::size_t index = 0; index < lines.size(); ++index)
+        if (argc <= 2 || lines[index].jitter == std::atof(argv[2]))
+            rows.push_back(index);
     std::printf("Receive path on an impaired line (G.711, %d s of 1 kHz tone per run)\n", seconds);
     std::printf("%-22s | %-42s | %-30s\n", "", "adaptive buffer + concealment", "four-slot, no concealment");
     std::printf("%-5s %-6s %-6s %-3s | %5s %5s %5s %5s %5s %5s %5s | %5s %5s %5s %5s\n", "loss", "burst", "jitt",
                 "", "late%", "conc", "holes", "d50", "d95", "R", "MOS", "holes", "jit95", "R", "MOS");
     constexpr std::size_t kParallel = 4;
-    for (std::size_t start = 0; start < lines.size(); start += kParallel) {
+    for (std::size_t start = 0; start < rows.size(); start += kParallel) {
         std::vector<std::future<std::pair<TResult, TResult>>> runs;
-        for (std::size_t index = start; index < std::min(lines.size(), start + kParallel); ++index) {
-            runs.push_back(std::async(std::launch::async, [&, index] {
+        for (std::size_t row = start; row < std::min(rows.size(), start + kParallel); ++row) {
+            runs.push_back(std::async(std::launch::async, [&, index = rows[row]] {
                 const auto seed = static_cast<uint64_t>(index + 1);
                 TResult adaptive = RunLine(lines[index], media::TReceiveMode::Adaptive, seconds, seed);
                 TResult fixed = RunLine(lines[index], media::TReceiveMode::FixedFourSlot, seconds, seed);
                 return std::make_pair(adaptive, fixed);
             }));
         }
-        for (std::size_t index = start; index < start + runs.size(); ++index) {
-            const auto [adaptive, fixed] = runs[index - start].get();
-            const TLine& line = lines[index];
+        for (std::size_t row = start; row < start + runs.size(); ++row) {
+            const auto [adaptive, fixed] = runs[row - start].get();
+            const TLine& line = lines[rows[row]];
             std::printf("%4.0f%% %-6s %3.0fms %3s | %5.2f %5lld %5d %5.0f %5.0f %5.1f %5.2f | %5d %5.0f %5.1f %5.2f\n",
                         line.loss, line.burst > 1 ? "bursty" : "random", line.jitter, "", adaptive.latePercent,
                         static_cast<long long>(adaptive.concealed), adaptive.holes, adaptive.delayP50,

@@ -121,9 +121,14 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 }
 
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
-    return nowMs - LastAdjustMs_ >= kAdjustGapMs &&
-           WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + kMarginMs + ExtraMs_ + kFrameMs <=
-               Offset_ + kRoundingMs;
+    if (nowMs - LastAdjustMs_ < kAdjustGapMs)
+        return false;
+    const double slowest = WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs);
+    // On a line without jitter the anchor's own distance to the slowest
+    // transit may be that much under the margin; on a jittery one the full
+    // margin stays.
+    const double rounding = slowest - WindowMin() <= kRoundingMs ? kRoundingMs : 0;
+    return slowest + kMarginMs + ExtraMs_ + kFrameMs <= Offset_ + rounding;
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {

@@ -65,8 +65,8 @@ public:
     static constexpr double kShrinkWindowMs = 6000;
     // Arrival times are read in whole milliseconds, so a line's transits
     // differ by this much with no jitter at all: the first frame's anchor
-    // may sit that much closer to the slowest of them than the margin, and a
-    // skip may bring the delay back to where the anchor put it.
+    // may sit that much closer to the slowest of them than the margin, and on
+    // such a line a skip may bring the delay back to where the anchor put it.
     static constexpr double kRoundingMs = 1;
     // Arrivals this close after one another came in one burst.
     static constexpr double kBurstGapMs = kFrameMs / 2;
