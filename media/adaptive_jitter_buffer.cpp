@@ -12,6 +12,8 @@ namespace {
 // RTP time further than this from the newest packet's starts a new stream.
 constexpr int64_t kRestartFrames = 100;
 constexpr int kHalfSamples = TAdaptiveJitterBuffer::kFrameSamples / 2;
+// Later than any arrival: a window that leaves out every outage.
+constexpr double kNever = std::numeric_limits<double>::max();
 
 int64_t FloorDiv(int64_t value, int64_t divisor) {
     return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
@@ -44,7 +46,14 @@ void TAdaptiveJitterBuffer::Anchor(int64_t frame, double transit) {
 bool TAdaptiveJitterBuffer::FromOutage(double nowMs, double transit) {
     const bool burst = nowMs - LastPutMs_ <= kBurstGapMs;
     LastPutMs_ = nowMs;
-    InOutage_ = transit > Offset_ + kMaxGrowthMs || (InOutage_ && burst);
+    const bool starts = transit > Offset_ + kMaxGrowthMs && !(InOutage_ && burst);
+    if (starts) {
+        const double before = Offset_ - ExtraMs_ - WindowMax(nowMs - kShrinkWindowMs, kNever);
+        OutageMarginMs_ = nowMs - OutageAtMs_ < kShrinkWindowMs ? std::min(OutageMarginMs_, kMarginMs)
+                                                                 : std::clamp(before, 0.0, kMarginMs);
+        OutageAtMs_ = nowMs;
+    }
+    InOutage_ = starts || (InOutage_ && burst);
     return InOutage_;
 }
 
@@ -123,12 +132,11 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
     if (nowMs - LastAdjustMs_ < kAdjustGapMs)
         return false;
-    const double slowest = WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs);
-    // On a line without jitter the anchor's own distance to the slowest
-    // transit may be that much under the margin; on a jittery one the full
-    // margin stays.
-    const double rounding = slowest - WindowMin() <= kRoundingMs ? kRoundingMs : 0;
-    return slowest + kMarginMs + ExtraMs_ + kFrameMs <= Offset_ + rounding;
+    // Within the window of an outage the schedule may come back as close to
+    // the slowest transit as it stood before the outage, which may be under
+    // the margin: the anchor is placed by one transit, not the slowest.
+    const double margin = nowMs - OutageAtMs_ < kShrinkWindowMs ? OutageMarginMs_ : kMarginMs;
+    return WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + margin + ExtraMs_ + kFrameMs <= Offset_;
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
@@ -174,6 +182,7 @@ void TAdaptiveJitterBuffer::NewSource() {
         slot.frame = -1;
     Transits_.clear();
     InOutage_ = false;
+    OutageAtMs_ = -1e18;
     PendingGrowth_ = 0;
     TrailingConcealed_ = 0;
     BehindPulls_ = 0;

@@ -27,7 +27,8 @@
 // - a hold-up longer than any growth follows (an outage: packets held and
 //   then let go at once) is not jitter that will come again: once the line
 //   has been back to normal for kGrowWindowMs, the burst it released no
-//   longer holds the delay up, so the delay comes back to what it was;
+//   longer holds the delay up, and skips may bring the schedule back as
+//   close to the slowest transit as it stood before the outage;
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
@@ -63,11 +64,6 @@ public:
     static constexpr double kAdjustGapMs = 200;
     static constexpr double kGrowWindowMs = 2000;
     static constexpr double kShrinkWindowMs = 6000;
-    // Arrival times are read in whole milliseconds, so a line's transits
-    // differ by this much with no jitter at all: the first frame's anchor
-    // may sit that much closer to the slowest of them than the margin, and on
-    // such a line a skip may bring the delay back to where the anchor put it.
-    static constexpr double kRoundingMs = 1;
     // Arrivals this close after one another came in one burst.
     static constexpr double kBurstGapMs = kFrameMs / 2;
     // With nothing to play for this long the stream is taken as stopped: no
@@ -205,6 +201,8 @@ private:
     double LastArrivalMs_ = 0;
     double LastPutMs_ = -1e18;      // when the newest packet came
     bool InOutage_ = false;         // the newest packet came from an outage
+    double OutageAtMs_ = -1e18;     // when the last outage began
+    double OutageMarginMs_ = kMarginMs;  // the schedule's lead on the slowest transit before it
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
     int BehindPulls_ = 0;           // pulls in a row that left the card behind
