@@ -12,8 +12,6 @@ namespace {
 // RTP time further than this from the newest packet's starts a new stream.
 constexpr int64_t kRestartFrames = 100;
 constexpr int kHalfSamples = TAdaptiveJitterBuffer::kFrameSamples / 2;
-// Later than any arrival: a window that leaves out every outage.
-constexpr double kNever = std::numeric_limits<double>::max();
 
 int64_t FloorDiv(int64_t value, int64_t divisor) {
     return value >= 0 ? value / divisor : -((-value + divisor - 1) / divisor);
@@ -48,9 +46,9 @@ bool TAdaptiveJitterBuffer::FromOutage(double nowMs, double transit) {
     LastPutMs_ = nowMs;
     const bool starts = transit > Offset_ + kMaxGrowthMs && !(InOutage_ && burst);
     if (starts) {
-        const double before = Offset_ - ExtraMs_ - WindowMax(nowMs - kShrinkWindowMs, kNever);
-        OutageMarginMs_ = nowMs - OutageAtMs_ < kShrinkWindowMs ? std::min(OutageMarginMs_, kMarginMs)
-                                                                 : std::clamp(before, 0.0, kMarginMs);
+        // Outages in a row: the schedule from before the first of them.
+        if (nowMs - OutageAtMs_ >= kShrinkWindowMs)
+            OutageOffsetMs_ = Offset_;
         OutageAtMs_ = nowMs;
     }
     InOutage_ = starts || (InOutage_ && burst);
@@ -132,11 +130,30 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
     if (nowMs - LastAdjustMs_ < kAdjustGapMs)
         return false;
-    // Within the window of an outage the schedule may come back as close to
-    // the slowest transit as it stood before the outage, which may be under
-    // the margin: the anchor is placed by one transit, not the slowest.
-    const double margin = nowMs - OutageAtMs_ < kShrinkWindowMs ? OutageMarginMs_ : kMarginMs;
-    return WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + margin + ExtraMs_ + kFrameMs <= Offset_;
+    const double slowest = WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + ExtraMs_;
+    if (slowest + kMarginMs + kFrameMs <= Offset_)
+        return true;
+    // Within the window of an outage the schedule may come back to where it
+    // stood before the outage, which the anchor may have placed under the
+    // margin, as long as the slowest frame since would still be in time for
+    // the period that takes it.
+    return nowMs - OutageAtMs_ < kShrinkWindowMs && Offset_ - kFrameMs >= OutageOffsetMs_ &&
+           slowest <= TakenBy(Offset_ - kFrameMs);
+}
+
+double TAdaptiveJitterBuffer::TakenBy(double offset) const {
+    if (!Pulled_)
+        return offset;
+    // The first period starting at or after each frame's time less the
+    // look-ahead takes it; within a millisecond of a period's start the
+    // tick's rounding may put it either side.
+    const double first = offset - kPullAheadMs;
+    double into = std::fmod(LastPullMs_ - first, kFrameMs);
+    if (into < 0)
+        into += kFrameMs;
+    if (into > kFrameMs - 1)
+        into -= kFrameMs;
+    return std::min(offset, first + into);
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
@@ -294,6 +311,8 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t* out, int& length) {
     if (Idle_)
         return TOutput::None;
+    LastPullMs_ = nowMs;
+    Pulled_ = true;
     const TOutput output = PullAt(nowMs + kPullAheadMs, out, length);
     if (output == TOutput::Frame)
         LastWaitMs_ = nowMs - LastArrivalMs_;  // it goes out now, not at the look-ahead

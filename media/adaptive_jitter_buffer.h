@@ -27,8 +27,8 @@
 // - a hold-up longer than any growth follows (an outage: packets held and
 //   then let go at once) is not jitter that will come again: once the line
 //   has been back to normal for kGrowWindowMs, the burst it released no
-//   longer holds the delay up, and skips may bring the schedule back as
-//   close to the slowest transit as it stood before the outage;
+//   longer holds the delay up, and skips may bring the schedule back to
+//   where it stood before the outage while the frames would still be in time;
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
@@ -171,6 +171,9 @@ private:
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
     bool WantsShrink(double nowMs) const;
+    // The slowest transit a frame may have and still go out in time on the
+    // schedule `offset`: its own time, or with a card, the period that takes it.
+    double TakenBy(double offset) const;
     TOutput Take(double nowMs, uint8_t* out, int& length, bool pulled);
     TOutput PullAt(double atMs, uint8_t* out, int& length);
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
@@ -202,7 +205,9 @@ private:
     double LastPutMs_ = -1e18;      // when the newest packet came
     bool InOutage_ = false;         // the newest packet came from an outage
     double OutageAtMs_ = -1e18;     // when the last outage began
-    double OutageMarginMs_ = kMarginMs;  // the schedule's lead on the slowest transit before it
+    double OutageOffsetMs_ = 0;     // Offset_ before it
+    double LastPullMs_ = 0;         // when a card last asked for a period's frame
+    bool Pulled_ = false;           // a card asks (Pull), not the caller's clock (Get)
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
     int BehindPulls_ = 0;           // pulls in a row that left the card behind
