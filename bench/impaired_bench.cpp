@@ -12,7 +12,14 @@
 //   R, MOS     the E-model estimate (for the fixed path from the holes,
 //              without concealment)
 //
-//   impaired_bench [SECONDS]      default 6 s per run, four runs at a time
+// The listener's speaker pulls each frame on its own 20 ms grid, and which
+// frames miss their period depends on where the sender's grid lies against
+// it: every run starts the sender PHASE ms into the speaker's period, so two
+// builds (or two runs) meet the same line at the same phase.
+//
+//   impaired_bench [SECONDS [JITTER [PHASE]]]
+//       default 6 s per run, four runs at a time; with JITTER (ms) only the
+//       rows of that jitter (0 for all); PHASE in ms, default 1
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -94,7 +101,7 @@ int CountHoles(const std::vector<int16_t>& heard, int& frames) {
     return first < last ? static_cast<int>(std::count(first, last, false)) : 0;
 }
 
-TResult RunLine(const TLine& line, media::TReceiveMode mode, int seconds, uint64_t seed) {
+TResult RunLine(const TLine& line, media::TReceiveMode mode, int seconds, uint64_t seed, double phaseMs) {
     const std::string recording = "/tmp/impaired-" + std::to_string(getpid()) + "-" + std::to_string(seed) +
                                   (mode == media::TReceiveMode::Adaptive ? "a" : "f") + ".wav";
     auto path = std::make_shared<media::TRtpMediaPath>(mode);
@@ -107,7 +114,9 @@ TResult RunLine(const TLine& line, media::TReceiveMode mode, int seconds, uint64
         (*call)->SetLocalRtpPort(FreeEvenPort());
         (*call)->SetRemoteRtpHost("127.0.0.1");
     }
-    b->SetSpeaker(std::make_shared<media::TFileSpeaker>(recording));
+    auto speaker = std::make_shared<media::TFileSpeaker>(recording);
+    const auto speakerStart = speaker->GetTimeLineStart();
+    b->SetSpeaker(std::move(speaker));
     b->SetRemoteRtpPort(a->GetLocalRtpPort());
     relay::TImpairment impairment;
     impairment.lossPercent = line.loss;
@@ -121,7 +130,13 @@ TResult RunLine(const TLine& line, media::TReceiveMode mode, int seconds, uint64
     a->PlayWav(std::make_shared<media::TWavStream>(BytesOf(Tone(seconds * 8000))));
     const std::vector<int16_t> silence(kFrame, 0);
     std::vector<double> delays;
-    auto due = std::chrono::steady_clock::now();
+    // The first frame goes PHASE ms into a period of the speaker's, a few
+    // periods on from now.
+    auto due = speakerStart + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                  std::chrono::duration<double, std::milli>(phaseMs));
+    while (due < std::chrono::steady_clock::now() + std::chrono::milliseconds(5))
+        due += std::chrono::milliseconds(20);
+    std::this_thread::sleep_until(due);
     const int frames = seconds * 50 + 15;
     for (int n = 0; n < frames; ++n) {
         a->SendAudioFrame(silence.data());
@@ -166,6 +181,7 @@ TResult RunLine(const TLine& line, media::TReceiveMode mode, int seconds, uint64
 
 int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(2, std::atoi(argv[1])) : 6;
+    const double phaseMs = argc > 3 ? std::fmod(std::fabs(std::atof(argv[3])), 20.0) : 1;
     std::vector<TLine> lines;
     for (double jitter : {0.0, 20.0, 40.0})
         for (double loss : {0.0, 1.0, 2.0, 5.0})
@@ -173,24 +189,30 @@ int main(int argc, char** argv) {
                 if (loss > 0 || burst == 1.0)
                     lines.push_back({loss, burst, jitter});
     lines.push_back({2, 1, 30});  // the target line
-    std::printf("Receive path on an impaired line (G.711, %d s of 1 kHz tone per run)\n", seconds);
+    // Each row keeps its seed (its place in the full table) when others are left out.
+    std::vector<std::size_t> rows;
+    for (std::size_t index = 0; index < lines.size(); ++index)
+        if (argc <= 2 || std::atof(argv[2]) == 0 || lines[index].jitter == std::atof(argv[2]))
+            rows.push_back(index);
+    std::printf("Receive path on an impaired line (G.711, %d s of 1 kHz tone per run, sender %.1f ms into the "
+                "speaker's period)\n", seconds, phaseMs);
     std::printf("%-22s | %-42s | %-30s\n", "", "adaptive buffer + concealment", "four-slot, no concealment");
     std::printf("%-5s %-6s %-6s %-3s | %5s %5s %5s %5s %5s %5s %5s | %5s %5s %5s %5s\n", "loss", "burst", "jitt",
                 "", "late%", "conc", "holes", "d50", "d95", "R", "MOS", "holes", "jit95", "R", "MOS");
     constexpr std::size_t kParallel = 4;
-    for (std::size_t start = 0; start < lines.size(); start += kParallel) {
+    for (std::size_t start = 0; start < rows.size(); start += kParallel) {
         std::vector<std::future<std::pair<TResult, TResult>>> runs;
-        for (std::size_t index = start; index < std::min(lines.size(), start + kParallel); ++index) {
-            runs.push_back(std::async(std::launch::async, [&, index] {
+        for (std::size_t row = start; row < std::min(rows.size(), start + kParallel); ++row) {
+            runs.push_back(std::async(std::launch::async, [&, index = rows[row]] {
                 const auto seed = static_cast<uint64_t>(index + 1);
-                TResult adaptive = RunLine(lines[index], media::TReceiveMode::Adaptive, seconds, seed);
-                TResult fixed = RunLine(lines[index], media::TReceiveMode::FixedFourSlot, seconds, seed);
+                TResult adaptive = RunLine(lines[index], media::TReceiveMode::Adaptive, seconds, seed, phaseMs);
+                TResult fixed = RunLine(lines[index], media::TReceiveMode::FixedFourSlot, seconds, seed, phaseMs);
                 return std::make_pair(adaptive, fixed);
             }));
         }
-        for (std::size_t index = start; index < start + runs.size(); ++index) {
-            const auto [adaptive, fixed] = runs[index - start].get();
-            const TLine& line = lines[index];
+        for (std::size_t row = start; row < start + runs.size(); ++row) {
+            const auto [adaptive, fixed] = runs[row - start].get();
+            const TLine& line = lines[rows[row]];
             std::printf("%4.0f%% %-6s %3.0fms %3s | %5.2f %5lld %5d %5.0f %5.0f %5.1f %5.2f | %5d %5.0f %5.1f %5.2f\n",
                         line.loss, line.burst > 1 ? "bursty" : "random", line.jitter, "", adaptive.latePercent,
                         static_cast<long long>(adaptive.concealed), adaptive.holes, adaptive.delayP50,

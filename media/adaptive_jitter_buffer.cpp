@@ -41,16 +41,32 @@ void TAdaptiveJitterBuffer::Anchor(int64_t frame, double transit) {
     Idle_ = false;
 }
 
+bool TAdaptiveJitterBuffer::FromOutage(double nowMs, double transit) {
+    const bool burst = nowMs - LastPutMs_ <= kBurstGapMs;
+    LastPutMs_ = nowMs;
+    const bool starts = transit > Offset_ + kMaxGrowthMs && !(InOutage_ && burst);
+    if (starts) {
+        // Outages in a row: the schedule from before the first of them.
+        if (nowMs - OutageAtMs_ >= kShrinkWindowMs)
+            OutageOffsetMs_ = Offset_;
+        OutageAtMs_ = nowMs;
+    }
+    InOutage_ = starts || (InOutage_ && burst);
+    return InOutage_;
+}
+
 void TAdaptiveJitterBuffer::Remember(double nowMs, double transit) {
-    Transits_.push_back({nowMs, transit});
+    const bool outage = FromOutage(nowMs, transit);
+    Transits_.push_back({nowMs, transit, outage});
     while (!Transits_.empty() && Transits_.front().atMs < nowMs - kShrinkWindowMs)
         Transits_.pop_front();
 }
 
-double TAdaptiveJitterBuffer::WindowMax(double sinceMs) const {
+double TAdaptiveJitterBuffer::WindowMax(double sinceMs, double outagesBeforeMs) const {
     double largest = -std::numeric_limits<double>::infinity();
     for (auto it = Transits_.rbegin(); it != Transits_.rend() && it->atMs >= sinceMs; ++it)
-        largest = std::max(largest, it->transit);
+        if (!it->outage || it->atMs >= outagesBeforeMs)
+            largest = std::max(largest, it->transit);
     return largest;
 }
 
@@ -112,8 +128,32 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
 }
 
 bool TAdaptiveJitterBuffer::WantsShrink(double nowMs) const {
-    return nowMs - LastAdjustMs_ >= kAdjustGapMs &&
-           WindowMax(nowMs - kShrinkWindowMs) + kMarginMs + ExtraMs_ + kFrameMs <= Offset_;
+    if (nowMs - LastAdjustMs_ < kAdjustGapMs)
+        return false;
+    const double slowest = WindowMax(nowMs - kShrinkWindowMs, nowMs - kGrowWindowMs) + ExtraMs_;
+    if (slowest + kMarginMs + kFrameMs <= Offset_)
+        return true;
+    // Within the window of an outage the schedule may come back to where it
+    // stood before the outage, which the anchor may have placed under the
+    // margin, as long as the slowest frame since would still be in time for
+    // the period that takes it.
+    return nowMs - OutageAtMs_ < kShrinkWindowMs && Offset_ - kFrameMs >= OutageOffsetMs_ &&
+           slowest <= TakenBy(Offset_ - kFrameMs);
+}
+
+double TAdaptiveJitterBuffer::TakenBy(double offset) const {
+    if (!Pulled_)
+        return offset;
+    // The first period starting at or after each frame's time less the
+    // look-ahead takes it; within a millisecond of a period's start the
+    // tick's rounding may put it either side.
+    const double first = offset - kPullAheadMs;
+    double into = std::fmod(LastPullMs_ - first, kFrameMs);
+    if (into < 0)
+        into += kFrameMs;
+    if (into > kFrameMs - 1)
+        into -= kFrameMs;
+    return std::min(offset, first + into);
 }
 
 bool TAdaptiveJitterBuffer::Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs) {
@@ -158,6 +198,8 @@ void TAdaptiveJitterBuffer::NewSource() {
     for (TSlot& slot : Slots_)
         slot.frame = -1;
     Transits_.clear();
+    InOutage_ = false;
+    OutageAtMs_ = -1e18;
     PendingGrowth_ = 0;
     TrailingConcealed_ = 0;
     BehindPulls_ = 0;
@@ -269,6 +311,8 @@ TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Get(double nowMs, uint8_t*
 TAdaptiveJitterBuffer::TOutput TAdaptiveJitterBuffer::Pull(double nowMs, uint8_t* out, int& length) {
     if (Idle_)
         return TOutput::None;
+    LastPullMs_ = nowMs;
+    Pulled_ = true;
     const TOutput output = PullAt(nowMs + kPullAheadMs, out, length);
     if (output == TOutput::Frame)
         LastWaitMs_ = nowMs - LastArrivalMs_;  // it goes out now, not at the look-ahead

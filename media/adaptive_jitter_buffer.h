@@ -24,6 +24,11 @@
 //   time, until it would have been in time;
 // - when even the slowest transit of the last kShrinkWindowMs would have been
 //   a frame and a margin early, one frame is skipped;
+// - a hold-up longer than any growth follows (an outage: packets held and
+//   then let go at once) is not jitter that will come again: once the line
+//   has been back to normal for kGrowWindowMs, the burst it released no
+//   longer holds the delay up, and skips may bring the schedule back to
+//   where it stood before the outage while the frames would still be in time;
 // at most one change per kAdjustGapMs, at most kMaxGrowthMs at a time and
 // never above kMaxDelayMs.
 //
@@ -59,6 +64,8 @@ public:
     static constexpr double kAdjustGapMs = 200;
     static constexpr double kGrowWindowMs = 2000;
     static constexpr double kShrinkWindowMs = 6000;
+    // Arrivals this close after one another came in one burst.
+    static constexpr double kBurstGapMs = kFrameMs / 2;
     // With nothing to play for this long the stream is taken as stopped: no
     // more frames go out until the next one comes.
     static constexpr double kIdleMs = 500;
@@ -143,6 +150,7 @@ private:
     struct TTransit {
         double atMs;
         double transit;
+        bool outage;  // released by an outage (see above)
     };
 
     TSlot& SlotOf(int64_t frame) {
@@ -157,9 +165,15 @@ private:
     bool Store(int64_t frame, int offset, const uint8_t* pcm, int count, double nowMs);
     bool StoreEncoded(int64_t frame, const uint8_t* data, int length, double nowMs);
     void Remember(double nowMs, double transit);
+    // Whether a packet of `transit` arriving at `nowMs` was released by an
+    // outage: beyond any growth, or in the same burst as such a packet.
+    bool FromOutage(double nowMs, double transit);
     bool TryGrowOverGap(int64_t frame, double nowMs);
     int GrowthWanted(double nowMs) const;
     bool WantsShrink(double nowMs) const;
+    // The slowest transit a frame may have and still go out in time on the
+    // schedule `offset`: its own time, or with a card, the period that takes it.
+    double TakenBy(double offset) const;
     TOutput Take(double nowMs, uint8_t* out, int& length, bool pulled);
     TOutput PullAt(double atMs, uint8_t* out, int& length);
     double Due(int64_t frame) const { return Offset_ + static_cast<double>(frame) * kFrameMs; }
@@ -169,7 +183,9 @@ private:
     // How early a frame that is there may go: kEarlyMs when it came within
     // that of its time, else 0.
     double EarlyMs(int64_t frame) const;
-    double WindowMax(double sinceMs) const;
+    // The slowest transit since `sinceMs`; with `outagesBeforeMs`, leaving
+    // out what outages released before then.
+    double WindowMax(double sinceMs, double outagesBeforeMs = -1e18) const;
     double WindowMin() const;
 
     bool Started_ = false;
@@ -186,6 +202,12 @@ private:
     double LastRealMs_ = 0;
     double LastWaitMs_ = 0;
     double LastArrivalMs_ = 0;
+    double LastPutMs_ = -1e18;      // when the newest packet came
+    bool InOutage_ = false;         // the newest packet came from an outage
+    double OutageAtMs_ = -1e18;     // when the last outage began
+    double OutageOffsetMs_ = 0;     // Offset_ before it
+    double LastPullMs_ = 0;         // when a card last asked for a period's frame
+    bool Pulled_ = false;           // a card asks (Pull), not the caller's clock (Get)
     int64_t TrailingConcealed_ = 0; // concealed since the last real frame
     int PendingGrowth_ = 0;         // frames still to conceal for a growth
     int BehindPulls_ = 0;           // pulls in a row that left the card behind

@@ -5,7 +5,8 @@
 # recording, the buffer's delay, R and MOS, for the adaptive receive path and
 # the fixed one beside it. Run it before and after a change to the receive
 # path: no row may come out worse.
-#   scripts/bench-impaired.sh [SECONDS]     default 6 s per row
+#   scripts/bench-impaired.sh [SECONDS [JITTER [PHASE]]]   default 6 s per row,
+#   every row, the sender 1 ms into the speaker's period (see the bench)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD=${BUILD:-build/bench}
