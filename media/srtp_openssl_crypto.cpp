@@ -1,11 +1,6 @@
-// SHA-1's own state is a plain struct that copies without allocating, which
-// is what lets HMAC restart per packet for free; OpenSSL 3 marks these calls
-// deprecated in favour of EVP, whose HMAC restart allocates a new digest
-// context each time.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 #include "media/srtp_openssl_crypto.h"
 #include "media/aes128.h"
+#include "media/sha1.h"
 
 #include <array>
 #include <algorithm>
@@ -17,7 +12,6 @@
 #include <string>
 
 #include <openssl/crypto.h>
-#include <openssl/sha.h>
 #include <srtp2/auth.h>
 #include <srtp2/cipher.h>
 
@@ -159,15 +153,15 @@ const srtp_cipher_type_t kAesCounterType = {
 // --- HMAC-SHA1 ---------------------------------------------------------------
 
 constexpr int kShaBlockBytes = 64;
-constexpr int kShaDigestBytes = SHA_DIGEST_LENGTH;
+constexpr int kShaDigestBytes = static_cast<int>(TSha1::kDigestBytes);
 
 // The inner and outer hashes with the padded key already absorbed (RFC
 // 2104): a packet starts from a copy of `inner`.
 struct THmacSha1 {
     srtp_auth_t auth{};
-    SHA_CTX inner{};
-    SHA_CTX outer{};
-    SHA_CTX running{};
+    TSha1 inner;
+    TSha1 outer;
+    TSha1 running;
 };
 
 extern const srtp_auth_type_t kHmacSha1Type;
@@ -203,11 +197,12 @@ srtp_err_status_t HmacInit(void* raw, const uint8_t* key, int keyLength) {
         innerPad[static_cast<std::size_t>(i)] ^= key[i];
         outerPad[static_cast<std::size_t>(i)] ^= key[i];
     }
-    const bool ok = SHA1_Init(&state.inner) == 1 && SHA1_Update(&state.inner, innerPad.data(), innerPad.size()) == 1 &&
-                    SHA1_Init(&state.outer) == 1 && SHA1_Update(&state.outer, outerPad.data(), outerPad.size()) == 1;
+    state.inner = TSha1();
+    state.inner.Update(innerPad.data(), innerPad.size());
+    state.outer = TSha1();
+    state.outer.Update(outerPad.data(), outerPad.size());
     OPENSSL_cleanse(innerPad.data(), innerPad.size());
     OPENSSL_cleanse(outerPad.data(), outerPad.size());
-    if (!ok) return srtp_err_status_init_fail;
     state.running = state.inner;  // libsrtp may compute without a start first
     return srtp_err_status_ok;
 }
@@ -220,8 +215,8 @@ srtp_err_status_t HmacStart(void* raw) {
 
 srtp_err_status_t HmacUpdate(void* raw, const uint8_t* data, int length) {
     auto& state = *static_cast<THmacSha1*>(raw);
-    if (length < 0 || SHA1_Update(&state.running, data, static_cast<std::size_t>(length)) != 1)
-        return srtp_err_status_auth_fail;
+    if (length < 0) return srtp_err_status_auth_fail;
+    state.running.Update(data, static_cast<std::size_t>(length));
     return srtp_err_status_ok;
 }
 
@@ -230,11 +225,10 @@ srtp_err_status_t HmacCompute(void* raw, const uint8_t* data, int length, int ta
     if (tagLength < 0 || tagLength > kShaDigestBytes) return srtp_err_status_bad_param;
     if (const srtp_err_status_t status = HmacUpdate(raw, data, length); status != srtp_err_status_ok)
         return status;
-    std::array<uint8_t, kShaDigestBytes> digest;
-    SHA_CTX outer = state.outer;
-    const bool ok = SHA1_Final(digest.data(), &state.running) == 1 &&
-                    SHA1_Update(&outer, digest.data(), digest.size()) == 1 && SHA1_Final(digest.data(), &outer) == 1;
-    if (!ok) return srtp_err_status_auth_fail;
+    std::array<uint8_t, kShaDigestBytes> digest = state.running.Final();
+    TSha1 outer = state.outer;
+    outer.Update(digest.data(), digest.size());
+    digest = outer.Final();
     std::memcpy(tag, digest.data(), static_cast<std::size_t>(tagLength));
     return srtp_err_status_ok;
 }
