@@ -12,9 +12,12 @@
 // Usage: bench_srtp [library] [SECONDS] [CALLS...]   (default 4 s a window,
 // seven rounds of each kind; 1 and 10 calls). With `library` the crypto is
 // libsrtp's own backend rather than the types the agent registers.
+//        bench_srtp side [SECONDS] [CALLS...]   both kinds at once in one
+// process, each side's threads timed on their own, fifteen windows.
 // scripts/profile-srtp.sh runs the two modes below under an instruction
 // counter: `frames rtp|srtp COUNT` and `transform PACKETS EVICT_KIB`.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -22,6 +25,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
@@ -29,6 +35,7 @@
 
 #include "media/aes128.h"
 #include "media/call.h"
+#include "media/sha1.h"
 #include "media/codecs.h"
 #include "media/rtp_session.h"
 #include "media/srtp_session.h"
@@ -156,6 +163,119 @@ TResult Run(int calls, bool srtp, double seconds) {
     return result;
 }
 
+// The process's threads as the kernel numbers them.
+std::vector<pid_t> Tasks() {
+    std::vector<pid_t> tasks;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        tasks.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    std::sort(tasks.begin(), tasks.end());
+    return tasks;
+}
+
+// Nanoseconds a thread has run (its scheduler statistics, exact to the
+// nanosecond); 0 once it is gone.
+double TaskCpuSeconds(pid_t task) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(task) + "/schedstat");
+    double ns = 0;
+    stat >> ns;
+    return ns / 1e9;
+}
+
+// Calls of one kind with the threads that carry them: their media loops,
+// found as the threads that appeared while they were set up, and a pacer
+// of their own.
+struct TSide {
+    bool srtp = false;
+    std::vector<TEnd> ends;
+    std::vector<pid_t> tasks;
+    std::atomic<pid_t> pacerTask{0};
+    std::atomic<int64_t> frames{0};
+    std::thread pacer;
+
+    double CpuSeconds() const {
+        double total = TaskCpuSeconds(pacerTask);
+        for (const pid_t task : tasks)
+            total += TaskCpuSeconds(task);
+        return total;
+    }
+};
+
+// Both kinds at once in one process, each call's threads timed on their
+// own: the two share every moment of the machine's load, so each window
+// compares like with like, where windows one after the other compare two
+// different moments of a busy machine. Prints each window's ratio and
+// their median and spread; returns false when a side lost packets.
+bool RunSideBySide(int calls, double seconds, int windows) {
+    TSide sides[2];
+    std::atomic<bool> running{true};
+    std::vector<int16_t> frame(kFrameSamples);
+    for (int n = 0; n < kFrameSamples; ++n)
+        frame[static_cast<std::size_t>(n)] = static_cast<int16_t>(6000 * std::sin(n * 0.09) + 2000 * std::sin(n * 1.3));
+    for (int index = 0; index < 2; ++index) {
+        TSide& side = sides[index];
+        side.srtp = index == 1;
+        const std::vector<pid_t> before = Tasks();
+        for (int n = 0; n < calls; ++n) {
+            auto [a, b] = NewCall(side.srtp);
+            side.ends.push_back(a);
+            side.ends.push_back(b);
+        }
+        const std::vector<pid_t> after = Tasks();
+        std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(side.tasks));
+    }
+    // Half a frame apart: each side's packets run alone, not in the warmth
+    // the other's just left in the caches.
+    const auto start = std::chrono::steady_clock::now();
+    for (TSide& side : sides) {
+        side.pacer = std::thread([&side, &running, &frame, start] {
+            side.pacerTask = static_cast<pid_t>(gettid());
+            auto due = start + (side.srtp ? 10ms : 0ms);
+            std::this_thread::sleep_until(due);
+            while (running) {
+                for (TEnd& end : side.ends)
+                    end.call->SendAudioFrame(frame.data());
+                ++side.frames;
+                due += 20ms;
+                std::this_thread::sleep_until(due);
+            }
+        });
+    }
+    std::this_thread::sleep_for(1s);  // warm-up
+    std::vector<double> ratios, plain, secure;
+    const int64_t framesBefore = sides[0].frames;
+    for (int window = 0; window < windows; ++window) {
+        const double before[2] = {sides[0].CpuSeconds(), sides[1].CpuSeconds()};
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const double rtp = (sides[0].CpuSeconds() - before[0]) / seconds / (2.0 * calls) * 100;
+        const double srtp = (sides[1].CpuSeconds() - before[1]) / seconds / (2.0 * calls) * 100;
+        plain.push_back(rtp);
+        secure.push_back(srtp);
+        ratios.push_back(rtp > 0 ? srtp / rtp : 0);
+        std::fprintf(stderr, "  %d calls side by side: rtp %.3f srtp %.3f ratio %.3f\n", calls, rtp, srtp, ratios.back());
+    }
+    const int64_t sent = sides[0].frames - framesBefore;
+    running = false;
+    bool valid = true;
+    for (TSide& side : sides) {
+        side.pacer.join();
+        for (TEnd& end : side.ends) {
+            if (end.path->Quality().received < (sent * 9) / 10 || end.call->Srtp().Dropped() != 0)
+                valid = false;
+            end.call->SetMediaActive(false);
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%5d  %12.3f  %13.3f  %8.3f  [%.3f .. %.3f] (%d windows of %.0f s, %zu + %zu threads timed)%s\n", calls,
+                median(plain), median(secure), median(ratios), ratios.front(), ratios.back(), windows, seconds,
+                sides[0].tasks.size() + 1, sides[1].tasks.size() + 1, valid ? "" : "  INVALID: packets lost");
+    std::fflush(stdout);
+    return valid;
+}
+
 // One call of the kind for exactly `frames` frames each way, ended once every
 // end has taken in what was sent (or after a generous ceiling): a run whose
 // work is fixed, so an instruction count of two runs of different lengths
@@ -225,16 +345,32 @@ int main(int argc, char** argv) {
         std::printf("%.2f us\n", TransformMicroseconds(true, std::atoi(argv[2]), std::size_t(std::atoi(argv[3])) << 10));
         return 0;
     }
+    // Both kinds at once, each call's threads timed on their own.
+    if (argc >= 2 && std::string(argv[1]) == "side") {
+        const double seconds = argc > 2 ? std::atof(argv[2]) : 4.0;
+        std::vector<int> counts;
+        for (int index = 3; index < argc; ++index)
+            counts.push_back(std::atoi(argv[index]));
+        if (counts.empty())
+            counts = {1, 10};
+        std::printf("calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp: median of windows [min .. max]\n");
+        bool valid = true;
+        for (const int calls : counts)
+            valid = RunSideBySide(calls, seconds, 15) && valid;
+        return valid ? 0 : 1;
+    }
     int first = 1;
     const bool library = argc > 1 && std::string(argv[1]) == "library";
     if (library) {
         media::ChooseSrtpCrypto(media::TSrtpCrypto::Library);
         ++first;
     }
-    std::printf("SRTP crypto: %s\n", library ? "libsrtp's own"
-                                            : media::TAes128::ProcessorHasAes()
-                                                  ? "the agent's (AES on the processor's instructions, SHA-1 on OpenSSL)"
-                                                  : "the agent's (AES and SHA-1 on OpenSSL)");
+    if (library)
+        std::printf("SRTP crypto: libsrtp's own\n");
+    else
+        std::printf("SRTP crypto: the agent's, AES on %s, SHA-1 on %s\n",
+                    media::TAes128::ProcessorHasAes() ? "the processor's instructions" : "OpenSSL",
+                    media::TSha1::ProcessorHasSha() ? "the processor's instructions" : "OpenSSL");
     const double seconds = argc > first ? std::atof(argv[first]) : 4.0;
     std::vector<int> counts;
     for (int index = first + 1; index < argc; ++index)
