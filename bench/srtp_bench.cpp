@@ -3,14 +3,21 @@
 // loopback UDP, every end sending a 20 ms G.711 frame paced on the steady
 // clock and playing what it receives into a null speaker: per end 50 packets
 // a second each way, RTCP every 5 s. After a warm-up, one window of the
-// process's CPU time (user + system, all threads) is read from getrusage
-// and divided by the call ends. A run counts only when every end received
-// about as many packets as were sent and, with SRTP, dropped none.
+// process's CPU time (user + system, all threads) is read from getrusage;
+// the same process with no call gives the share no call causes, which is
+// taken off before the rest is divided by the call ends. A run counts only
+// when every end received about as many packets as were sent and, with
+// SRTP, dropped none.
 //
 // Usage: bench_srtp [library] [SECONDS] [CALLS...]   (default 4 s a window,
-// five windows of each kind; 1 and 10 calls). With `library` the crypto is libsrtp's own backend rather than
-// the OpenSSL types the agent registers: run both to compare.
+// seven rounds of each kind; 1 and 10 calls). With `library` the crypto is
+// libsrtp's own backend rather than the types the agent registers.
+//        bench_srtp side [SECONDS] [CALLS...]   both kinds at once in one
+// process, each side's threads timed on their own, fifteen windows.
+// scripts/profile-srtp.sh runs the two modes below under an instruction
+// counter: `frames rtp|srtp COUNT` and `transform PACKETS EVICT_KIB`.
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -18,12 +25,17 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "media/aes128.h"
 #include "media/call.h"
+#include "media/sha1.h"
 #include "media/codecs.h"
 #include "media/rtp_session.h"
 #include "media/srtp_session.h"
@@ -93,7 +105,7 @@ std::pair<TEnd, TEnd> NewCall(bool srtp) {
 }
 
 struct TResult {
-    double cpuPercentPerEnd = 0;
+    double cpuPercent = 0;  // of one core, the whole process over the window
     bool valid = false;
     std::string note;
 };
@@ -133,7 +145,7 @@ TResult Run(int calls, bool srtp, double seconds) {
     pacer.join();
 
     TResult result;
-    result.cpuPercentPerEnd = 100.0 * cpu / wall / static_cast<double>(ends.size());
+    result.cpuPercent = 100.0 * cpu / wall;
     result.valid = true;
     for (TEnd& end : ends) {
         const int64_t received = end.path->Quality().received;
@@ -151,73 +163,280 @@ TResult Run(int calls, bool srtp, double seconds) {
     return result;
 }
 
+// The process's threads as the kernel numbers them.
+std::vector<pid_t> Tasks() {
+    std::vector<pid_t> tasks;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        tasks.push_back(static_cast<pid_t>(std::stol(entry.path().filename().string())));
+    std::sort(tasks.begin(), tasks.end());
+    return tasks;
+}
+
+// Nanoseconds a thread has run (its scheduler statistics, exact to the
+// nanosecond); 0 once it is gone.
+double TaskCpuSeconds(pid_t task) {
+    std::ifstream stat("/proc/self/task/" + std::to_string(task) + "/schedstat");
+    double ns = 0;
+    stat >> ns;
+    return ns / 1e9;
+}
+
+// Calls of one kind with the threads that carry them: their media loops,
+// found as the threads that appeared while they were set up, and a pacer
+// of their own.
+struct TSide {
+    bool srtp = false;
+    std::vector<TEnd> ends;
+    std::vector<pid_t> tasks;
+    std::atomic<pid_t> pacerTask{0};
+    std::atomic<int64_t> frames{0};
+    std::thread pacer;
+
+    double CpuSeconds() const {
+        double total = TaskCpuSeconds(pacerTask);
+        for (const pid_t task : tasks)
+            total += TaskCpuSeconds(task);
+        return total;
+    }
+};
+
+// Both kinds at once in one process, each call's threads timed on their
+// own: the two share every moment of the machine's load, so each window
+// compares like with like, where windows one after the other compare two
+// different moments of a busy machine. Prints each window's ratio and
+// their median and spread; returns false when a side lost packets.
+bool RunSideBySide(int calls, double seconds, int windows) {
+    TSide sides[2];
+    std::atomic<bool> running{true};
+    std::vector<int16_t> frame(kFrameSamples);
+    for (int n = 0; n < kFrameSamples; ++n)
+        frame[static_cast<std::size_t>(n)] = static_cast<int16_t>(6000 * std::sin(n * 0.09) + 2000 * std::sin(n * 1.3));
+    for (int index = 0; index < 2; ++index) {
+        TSide& side = sides[index];
+        side.srtp = index == 1;
+        const std::vector<pid_t> before = Tasks();
+        for (int n = 0; n < calls; ++n) {
+            auto [a, b] = NewCall(side.srtp);
+            side.ends.push_back(a);
+            side.ends.push_back(b);
+        }
+        const std::vector<pid_t> after = Tasks();
+        std::set_difference(after.begin(), after.end(), before.begin(), before.end(), std::back_inserter(side.tasks));
+    }
+    // Half a frame apart: each side's packets run alone, not in the warmth
+    // the other's just left in the caches.
+    const auto start = std::chrono::steady_clock::now();
+    for (TSide& side : sides) {
+        side.pacer = std::thread([&side, &running, &frame, start] {
+            side.pacerTask = static_cast<pid_t>(gettid());
+            auto due = start + (side.srtp ? 10ms : 0ms);
+            std::this_thread::sleep_until(due);
+            while (running) {
+                for (TEnd& end : side.ends)
+                    end.call->SendAudioFrame(frame.data());
+                ++side.frames;
+                due += 20ms;
+                std::this_thread::sleep_until(due);
+            }
+        });
+    }
+    std::this_thread::sleep_for(1s);  // warm-up
+    // A thread that came and went during the set-up (a port probe's) is
+    // no call's.
+    for (TSide& side : sides)
+        std::erase_if(side.tasks, [](pid_t task) {
+            return !std::filesystem::exists("/proc/self/task/" + std::to_string(task));
+        });
+    std::vector<double> ratios, plain, secure;
+    const int64_t framesBefore = sides[0].frames;
+    for (int window = 0; window < windows; ++window) {
+        const double before[2] = {sides[0].CpuSeconds(), sides[1].CpuSeconds()};
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+        const double rtp = (sides[0].CpuSeconds() - before[0]) / seconds / (2.0 * calls) * 100;
+        const double srtp = (sides[1].CpuSeconds() - before[1]) / seconds / (2.0 * calls) * 100;
+        plain.push_back(rtp);
+        secure.push_back(srtp);
+        ratios.push_back(rtp > 0 ? srtp / rtp : 0);
+        std::fprintf(stderr, "  %d calls side by side: rtp %.3f srtp %.3f ratio %.3f\n", calls, rtp, srtp, ratios.back());
+    }
+    const int64_t sent = sides[0].frames - framesBefore;
+    running = false;
+    bool valid = true;
+    for (TSide& side : sides) {
+        side.pacer.join();
+        for (TEnd& end : side.ends) {
+            if (end.path->Quality().received < (sent * 9) / 10 || end.call->Srtp().Dropped() != 0)
+                valid = false;
+            end.call->SetMediaActive(false);
+        }
+    }
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    std::sort(ratios.begin(), ratios.end());
+    std::printf("%5d  %12.3f  %13.3f  %8.3f  [%.3f .. %.3f] (%d windows of %.0f s, %zu + %zu threads timed)%s\n", calls,
+                median(plain), median(secure), median(ratios), ratios.front(), ratios.back(), windows, seconds,
+                sides[0].tasks.size() + 1, sides[1].tasks.size() + 1, valid ? "" : "  INVALID: packets lost");
+    std::fflush(stdout);
+    return valid;
+}
+
+// One call of the kind for exactly `frames` frames each way, ended once every
+// end has taken in what was sent (or after a generous ceiling): a run whose
+// work is fixed, so an instruction count of two runs of different lengths
+// gives the cost per packet without the start-up around it.
+int RunFrames(bool srtp, int64_t frames) {
+    auto [a, b] = NewCall(srtp);
+    std::vector<int16_t> frame(kFrameSamples, 0);
+    for (int n = 0; n < kFrameSamples; ++n)
+        frame[static_cast<std::size_t>(n)] = static_cast<int16_t>(6000 * std::sin(n * 0.09));
+    auto due = std::chrono::steady_clock::now();
+    for (int64_t n = 0; n < frames; ++n) {
+        a.call->SendAudioFrame(frame.data());
+        b.call->SendAudioFrame(frame.data());
+        due += 20ms;
+        std::this_thread::sleep_until(due);
+    }
+    const auto ceiling = std::chrono::steady_clock::now() + 30s;
+    const auto received = [&] { return std::min(a.path->Quality().received, b.path->Quality().received); };
+    while (received() < frames && std::chrono::steady_clock::now() < ceiling)
+        std::this_thread::sleep_for(5ms);
+    const int64_t got = received();
+    a.call->SetMediaActive(false);
+    b.call->SetMediaActive(false);
+    std::printf("%s: %lld frames each way, %lld received by the slower end, %llu dropped\n", srtp ? "srtp" : "rtp",
+                static_cast<long long>(frames), static_cast<long long>(got),
+                static_cast<unsigned long long>(a.call->Srtp().Dropped() + b.call->Srtp().Dropped()));
+    return got == frames ? 0 : 1;
+}
+
 // The transform alone: microseconds for one 20 ms G.711 packet protected
 // and checked, which is what SRTP adds per packet each way.
-double TransformMicroseconds() {
+// With `cold`, the caches are filled with other data before each packet, as
+// 20 ms of a busy machine leave them between one call's packets.
+double TransformMicroseconds(bool cold, int packets = 0, std::size_t evictBytes = 32u << 20) {
     const std::vector<uint8_t> key(kSdpKeySaltBytes, 7);
     media::TSrtpSession out(media::TSrtpSuite::AesCm128HmacSha1_80, key, media::TSrtpSession::TDirection::Outbound);
     media::TSrtpSession in(media::TSrtpSuite::AesCm128HmacSha1_80, key, media::TSrtpSession::TDirection::Inbound);
-    constexpr int kPackets = 20000;
+    if (packets == 0)
+        packets = cold ? 2000 : 20000;
     std::vector<uint8_t> packet(12 + 160 + media::kSrtpMaxGrowth);
-    const auto start = std::chrono::steady_clock::now();
-    for (int n = 0; n < kPackets; ++n) {
+    std::vector<uint8_t> evict(cold ? evictBytes : 0);
+    std::chrono::steady_clock::duration spent{};
+    for (int n = 0; n < packets; ++n) {
+        for (std::size_t at = 0; at < evict.size(); at += 64)
+            ++evict[at];
         packet[0] = 0x80;
         packet[2] = static_cast<uint8_t>(n >> 8);
         packet[3] = static_cast<uint8_t>(n);
+        const auto start = std::chrono::steady_clock::now();
         const auto length = out.ProtectRtp(packet.data(), 12 + 160, packet.size());
         if (!length || in.UnprotectRtp(packet.data(), *length).refusal != media::TSrtpRefusal::None)
             return -1;
+        spent += std::chrono::steady_clock::now() - start;
     }
-    return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count() / kPackets;
+    return std::chrono::duration<double, std::micro>(spent).count() / packets;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // One call of fixed length, for an instruction counter.
+    if (argc == 4 && std::string(argv[1]) == "frames")
+        return RunFrames(std::string(argv[2]) == "srtp", std::atoll(argv[3]));
+    // The transform alone with the caches filled between packets, for a
+    // cache simulator.
+    if (argc == 4 && std::string(argv[1]) == "transform") {
+        std::printf("%.2f us\n", TransformMicroseconds(true, std::atoi(argv[2]), std::size_t(std::atoi(argv[3])) << 10));
+        return 0;
+    }
+    // Both kinds at once, each call's threads timed on their own.
+    if (argc >= 2 && std::string(argv[1]) == "side") {
+        const double seconds = argc > 2 ? std::atof(argv[2]) : 4.0;
+        std::vector<int> counts;
+        for (int index = 3; index < argc; ++index)
+            counts.push_back(std::atoi(argv[index]));
+        if (counts.empty())
+            counts = {1, 10};
+        std::printf("calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp: median of windows [min .. max]\n");
+        bool valid = true;
+        for (const int calls : counts)
+            valid = RunSideBySide(calls, seconds, 15) && valid;
+        return valid ? 0 : 1;
+    }
     int first = 1;
     const bool library = argc > 1 && std::string(argv[1]) == "library";
     if (library) {
         media::ChooseSrtpCrypto(media::TSrtpCrypto::Library);
         ++first;
     }
-    std::printf("SRTP crypto: %s\n", library ? "libsrtp's own" : "OpenSSL types");
+    if (library)
+        std::printf("SRTP crypto: libsrtp's own\n");
+    else
+        std::printf("SRTP crypto: the agent's, AES on %s, SHA-1 on %s\n",
+                    media::TAes128::ProcessorHasAes() ? "the processor's instructions" : "OpenSSL",
+                    media::TSha1::ProcessorHasSha() ? "the processor's instructions" : "OpenSSL");
     const double seconds = argc > first ? std::atof(argv[first]) : 4.0;
     std::vector<int> counts;
     for (int index = first + 1; index < argc; ++index)
         counts.push_back(std::atoi(argv[index]));
     if (counts.empty())
         counts = {1, 10};
-    std::printf("protect + unprotect of one packet: %.2f us\n", TransformMicroseconds());
+    std::printf("protect + unprotect of one packet: %.2f us, caches cold: %.2f us\n", TransformMicroseconds(false),
+                TransformMicroseconds(true));
     // One window each is at the mercy of what else the machine does in it:
-    // the two kinds alternate over several rounds, in both orders, and the
-    // medians are compared.
-    constexpr int kRounds = 5;
-    std::printf("calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp   (medians of %d alternating rounds)\n", kRounds);
+    // the two kinds alternate over several rounds, in both orders, and both
+    // the medians and the ratio of each round's adjacent pair are compared.
+    // What the process spends with no call at all (the pacing thread's
+    // wake-ups) is measured in windows of its own and taken off before the
+    // CPU is shared among the call ends: at one call it would otherwise
+    // dilute what the calls themselves cost.
+    constexpr int kRounds = 7;
+    std::printf("calls  idle %%cpu  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp  paired: median [min .. max]"
+                "   (%d rounds of %.0f s windows)\n",
+                kRounds, seconds);
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
     int status = 0;
     for (const int calls : counts) {
-        std::vector<double> plain;
-        std::vector<double> secure;
+        std::vector<double> idle, plain, secure, ratios;
         std::string notes;
         for (int round = 0; round < kRounds; ++round) {
+            if (round == 0 || round == kRounds / 2 || round == kRounds - 1) {
+                idle.push_back(Run(0, false, seconds).cpuPercent);
+                std::fprintf(stderr, "  no call: %.3f\n", idle.back());
+            }
+            double pair[2] = {0, 0};
             for (const bool srtp : {round % 2 == 1, round % 2 == 0}) {
                 const TResult result = Run(calls, srtp, seconds);
-                (srtp ? secure : plain).push_back(result.cpuPercentPerEnd);
-                std::fprintf(stderr, "  %d calls, %s: %.3f\n", calls, srtp ? "srtp" : "rtp", result.cpuPercentPerEnd);
+                pair[srtp] = result.cpuPercent;
+                std::fprintf(stderr, "  %d calls, %s: %.3f\n", calls, srtp ? "srtp" : "rtp", result.cpuPercent);
                 if (!result.valid) {
                     status = 1;
                     notes += result.note;
                 }
             }
+            plain.push_back(pair[0]);
+            secure.push_back(pair[1]);
         }
-        const auto median = [](std::vector<double> values) {
-            std::sort(values.begin(), values.end());
-            return values[values.size() / 2];
-        };
+        const double base = median(idle);
+        const double ends = 2.0 * calls;
+        for (double& value : plain)
+            value = (value - base) / ends;
+        for (double& value : secure)
+            value = (value - base) / ends;
+        for (std::size_t n = 0; n < plain.size(); ++n)
+            ratios.push_back(plain[n] > 0 ? secure[n] / plain[n] : 0.0);
         const double plainMedian = median(plain);
         const double secureMedian = median(secure);
-        std::printf("%5d  %12.3f  %13.3f  %8.3f%s%s\n", calls, plainMedian, secureMedian,
-                    plainMedian > 0 ? secureMedian / plainMedian : 0.0, notes.empty() ? "" : "  INVALID: ",
-                    notes.c_str());
+        std::printf("%5d  %9.3f  %12.3f  %13.3f  %8.3f  %6.3f [%.3f .. %.3f]%s%s\n", calls, base, plainMedian,
+                    secureMedian, plainMedian > 0 ? secureMedian / plainMedian : 0.0, median(ratios),
+                    *std::min_element(ratios.begin(), ratios.end()), *std::max_element(ratios.begin(), ratios.end()),
+                    notes.empty() ? "" : "  INVALID: ", notes.c_str());
+        std::fflush(stdout);
     }
     return status;
 }

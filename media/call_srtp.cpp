@@ -7,14 +7,17 @@
 namespace media {
 
 void TCallSrtp::SetPlain() {
-    std::lock_guard<std::mutex> guard(Lock_);
+    std::lock_guard<std::mutex> keying(KeyingLock_);
+    TSessionPtr outbound, inbound;  // freed once the locks are let go
+    std::scoped_lock guard(Outbound_.lock, Inbound_.lock);
     Mode_ = TMode::Plain;
-    Outbound_.reset();
-    Inbound_.reset();
+    outbound = std::move(Outbound_.session);
+    inbound = std::move(Inbound_.session);
 }
 
 void TCallSrtp::SetWaiting() {
-    std::lock_guard<std::mutex> guard(Lock_);
+    std::lock_guard<std::mutex> keying(KeyingLock_);
+    std::scoped_lock guard(Outbound_.lock, Inbound_.lock);
     // Keys agreed before stay agreed: a re-offer of an encrypted call waits
     // for its answer with the media still flowing under the old keys.
     if (Mode_ != TMode::Keyed)
@@ -28,30 +31,35 @@ void TCallSrtp::SetKeys(TSrtpSuite suite, std::span<const uint8_t> localKeySalt,
     TKey local{suite, {}}, remote{suite, {}};
     std::copy(localKeySalt.begin(), localKeySalt.end(), local.keySalt.begin());
     std::copy(remoteKeySalt.begin(), remoteKeySalt.end(), remote.keySalt.begin());
-    std::lock_guard<std::mutex> guard(Lock_);
-    if (!Outbound_ || !(local == LocalKey_))
-        Outbound_ = std::make_shared<TSrtpSession>(suite, local.keySalt, TSrtpSession::TDirection::Outbound);
-    if (!Inbound_ || !(remote == RemoteKey_))
-        Inbound_ = std::make_shared<TSrtpSession>(suite, remote.keySalt, TSrtpSession::TDirection::Inbound);
+    std::lock_guard<std::mutex> keying(KeyingLock_);
+    // New sessions are made (keys derived) before the packets' locks are
+    // taken, so media waits only for the exchange.
+    const bool keyed = Mode() == TMode::Keyed;
+    TSessionPtr outbound, inbound;
+    if (!keyed || !(local == LocalKey_))
+        outbound = std::make_unique<TSrtpSession>(suite, local.keySalt, TSrtpSession::TDirection::Outbound);
+    if (!keyed || !(remote == RemoteKey_))
+        inbound = std::make_unique<TSrtpSession>(suite, remote.keySalt, TSrtpSession::TDirection::Inbound);
+    {
+        std::scoped_lock guard(Outbound_.lock, Inbound_.lock);
+        if (outbound)
+            std::swap(Outbound_.session, outbound);
+        if (inbound)
+            std::swap(Inbound_.session, inbound);
+        Mode_ = TMode::Keyed;
+    }
     LocalKey_ = local;
     RemoteKey_ = remote;
-    Mode_ = TMode::Keyed;
 }
 
 TCallSrtp::TMode TCallSrtp::Mode() const {
-    std::lock_guard<std::mutex> guard(Lock_);
-    return Mode_;
-}
-
-TCallSrtp::TMode TCallSrtp::Current(bool outbound, TSessionPtr& session) const {
-    std::lock_guard<std::mutex> guard(Lock_);
-    session = outbound ? Outbound_ : Inbound_;
+    std::lock_guard<std::mutex> guard(Outbound_.lock);
     return Mode_;
 }
 
 TCallSrtp::TOutgoing TCallSrtp::ProtectRtp(std::span<const uint8_t> packet, TSrtpBuffer& buffer) {
-    TSessionPtr session;
-    switch (Current(true, session)) {
+    std::lock_guard<std::mutex> guard(Outbound_.lock);
+    switch (Mode_) {
     case TMode::Plain:
         return {packet, false};
     case TMode::Waiting:
@@ -62,15 +70,15 @@ TCallSrtp::TOutgoing TCallSrtp::ProtectRtp(std::span<const uint8_t> packet, TSrt
     if (packet.size() + kSrtpMaxGrowth > buffer.size())
         return {};
     std::memcpy(buffer.data(), packet.data(), packet.size());
-    const auto length = session->ProtectRtp(buffer.data(), packet.size(), buffer.size());
+    const auto length = Outbound_.session->ProtectRtp(buffer.data(), packet.size(), buffer.size());
     if (!length)
         return {{}, true};  // libsrtp saw this number already: it is spent
     return {std::span<const uint8_t>(buffer.data(), *length), true};
 }
 
 std::span<const uint8_t> TCallSrtp::ProtectRtcp(std::span<const uint8_t> packet, TSrtpBuffer& buffer) {
-    TSessionPtr session;
-    switch (Current(true, session)) {
+    std::lock_guard<std::mutex> guard(Outbound_.lock);
+    switch (Mode_) {
     case TMode::Plain:
         return packet;
     case TMode::Waiting:
@@ -81,7 +89,7 @@ std::span<const uint8_t> TCallSrtp::ProtectRtcp(std::span<const uint8_t> packet,
     if (packet.size() + kSrtpMaxGrowth > buffer.size())
         return {};
     std::memcpy(buffer.data(), packet.data(), packet.size());
-    const auto length = session->ProtectRtcp(buffer.data(), packet.size(), buffer.size());
+    const auto length = Outbound_.session->ProtectRtcp(buffer.data(), packet.size(), buffer.size());
     return length ? std::span<const uint8_t>(buffer.data(), *length) : std::span<const uint8_t>();
 }
 
@@ -94,28 +102,34 @@ TCallSrtp::TReceived TCallSrtp::UnprotectRtcp(std::span<const uint8_t> datagram,
 }
 
 TCallSrtp::TReceived TCallSrtp::Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control) {
-    TSessionPtr session;
-    switch (Current(false, session)) {
-    case TMode::Plain:
-        return datagram;
-    case TMode::Waiting:
-        ++DroppedWithoutKeys_;
-        return std::nullopt;
-    case TMode::Keyed:
-        break;
+    TSrtpRefusal refusal = TSrtpRefusal::None;
+    std::size_t length = 0;
+    {
+        std::lock_guard<std::mutex> guard(Inbound_.lock);
+        switch (Mode_) {
+        case TMode::Plain:
+            return datagram;
+        case TMode::Waiting:
+            ++DroppedWithoutKeys_;
+            return std::nullopt;
+        case TMode::Keyed:
+            break;
+        }
+        if (datagram.size() > buffer.size()) {
+            refusal = TSrtpRefusal::Malformed;
+        } else {
+            std::memcpy(buffer.data(), datagram.data(), datagram.size());
+            const auto result = control ? Inbound_.session->UnprotectRtcp(buffer.data(), datagram.size())
+                                        : Inbound_.session->UnprotectRtp(buffer.data(), datagram.size());
+            refusal = result.refusal;
+            length = result.length;
+        }
     }
-    if (datagram.size() > buffer.size()) {
-        Count(TSrtpRefusal::Malformed);
+    if (refusal != TSrtpRefusal::None) {
+        Count(refusal);
         return std::nullopt;
     }
-    std::memcpy(buffer.data(), datagram.data(), datagram.size());
-    const auto result = control ? session->UnprotectRtcp(buffer.data(), datagram.size())
-                                : session->UnprotectRtp(buffer.data(), datagram.size());
-    if (result.refusal != TSrtpRefusal::None) {
-        Count(result.refusal);
-        return std::nullopt;
-    }
-    return std::span<const uint8_t>(buffer.data(), result.length);
+    return std::span<const uint8_t>(buffer.data(), length);
 }
 
 void TCallSrtp::Count(TSrtpRefusal refusal) {

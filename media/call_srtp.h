@@ -6,9 +6,10 @@
 //
 // Threading: the send side runs on the capture thread (RTP) and the control
 // thread (RTCP), the receive side on the two socket threads, keying on the
-// signalling thread. Lock_ guards the mode and which sessions are current;
-// a packet works on its own counted reference to a session, whose lock
-// guards libsrtp. The counters are atomics any thread may read.
+// signalling thread. Each direction has one lock, the only one a packet
+// takes: it guards that direction's session (libsrtp's context) and, with
+// the other direction's, the mode. The counters are atomics any thread may
+// read.
 #pragma once
 
 #include <array>
@@ -73,22 +74,26 @@ public:
     }
 
 private:
-    using TSessionPtr = std::shared_ptr<TSrtpSession>;
+    using TSessionPtr = std::unique_ptr<TSrtpSession>;
     struct TKey {
         TSrtpSuite suite = TSrtpSuite::AesCm128HmacSha1_80;
         std::array<uint8_t, kSrtpKeySaltBytes> keySalt{};
         bool operator==(const TKey&) const = default;
     };
+    // One direction's session and the lock a packet holds while it works.
+    struct TDirection {
+        mutable std::mutex lock;
+        TSessionPtr session;
+    };
 
-    // The mode and the session of one direction, as they are now.
-    TMode Current(bool outbound, TSessionPtr& session) const;
     TReceived Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control);
     void Count(TSrtpRefusal refusal);
 
-    mutable std::mutex Lock_;  // guards the members down to RemoteKey_
-    TMode Mode_ = TMode::Plain;
-    TSessionPtr Outbound_, Inbound_;
-    TKey LocalKey_, RemoteKey_;
+    TDirection Outbound_, Inbound_;
+    TMode Mode_ = TMode::Plain;  // written under both directions' locks
+    // Keying runs on one thread at a time; this keeps two from interleaving.
+    std::mutex KeyingLock_;
+    TKey LocalKey_, RemoteKey_;  // under KeyingLock_
 
     std::atomic<uint64_t> DroppedForAuthentication_{0};
     std::atomic<uint64_t> DroppedForReplay_{0};

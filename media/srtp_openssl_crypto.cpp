@@ -1,20 +1,17 @@
-// SHA-1's own state is a plain struct that copies without allocating, which
-// is what lets HMAC restart per packet for free; OpenSSL 3 marks these calls
-// deprecated in favour of EVP, whose HMAC restart allocates a new digest
-// context each time.
-#define OPENSSL_SUPPRESS_DEPRECATED
-
 #include "media/srtp_openssl_crypto.h"
+#include "media/aes128.h"
+#include "media/sha1.h"
 
 #include <array>
-#include <climits>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <span>
 #include <stdexcept>
 #include <string>
 
-#include <openssl/evp.h>
-#include <openssl/sha.h>
+#include <openssl/crypto.h>
 #include <srtp2/auth.h>
 #include <srtp2/cipher.h>
 
@@ -29,18 +26,19 @@ constexpr int kSaltBytes = 14;
 constexpr int kAesKeySaltBytes = kAesKeyBytes + kSaltBytes;
 constexpr std::size_t kBlockBytes = 16;
 
-struct TCipherContextFree {
-    void operator()(EVP_CIPHER_CTX* context) const { EVP_CIPHER_CTX_free(context); }
-};
-
 // What libsrtp holds for one AES-CM key: its cipher record points at
 // `state`, which is this object.
 struct TAesCounter {
     srtp_cipher_t cipher{};
-    std::unique_ptr<EVP_CIPHER_CTX, TCipherContextFree> context{EVP_CIPHER_CTX_new()};
+    std::optional<TAes128> aes;
     // The salt, in the top 14 bytes of the first counter block; each
     // packet's IV is laid over it.
     std::array<uint8_t, kBlockBytes> salt{};
+    // The next counter block, and the keystream of the block before it
+    // that a call ending inside a block left unused.
+    std::array<uint8_t, kBlockBytes> counter{};
+    std::array<uint8_t, kBlockBytes> keystream{};
+    std::size_t keystreamUsed = kBlockBytes;
 };
 
 extern const srtp_cipher_type_t kAesCounterType;
@@ -48,7 +46,6 @@ extern const srtp_cipher_type_t kAesCounterType;
 srtp_err_status_t AesAlloc(srtp_cipher_pointer_t* cipher, int keyLength, int /*tagLength*/) {
     if (keyLength != kAesKeySaltBytes) return srtp_err_status_bad_param;
     auto state = std::make_unique<TAesCounter>();
-    if (!state->context) return srtp_err_status_alloc_fail;
     state->cipher.type = &kAesCounterType;
     state->cipher.state = state.get();
     state->cipher.key_len = keyLength;
@@ -61,6 +58,7 @@ srtp_err_status_t AesDealloc(srtp_cipher_pointer_t cipher) {
     // The record's state is the whole object AesAlloc made.
     std::unique_ptr<TAesCounter> state(static_cast<TAesCounter*>(cipher->state));
     OPENSSL_cleanse(state->salt.data(), state->salt.size());
+    OPENSSL_cleanse(state->keystream.data(), state->keystream.size());
     return srtp_err_status_ok;
 }
 
@@ -69,31 +67,69 @@ srtp_err_status_t AesInit(void* raw, const uint8_t* key) {
     auto& state = *static_cast<TAesCounter*>(raw);
     state.salt.fill(0);
     std::memcpy(state.salt.data(), key + kAesKeyBytes, kSaltBytes);
-    if (EVP_EncryptInit_ex(state.context.get(), EVP_aes_128_ctr(), nullptr, key, state.salt.data()) != 1)
+    state.keystreamUsed = kBlockBytes;
+    try {
+        state.aes.reset();
+        state.aes.emplace(std::span<const uint8_t, TAes128::kKeyBytes>(key, TAes128::kKeyBytes));
+    } catch (const std::exception&) {
         return srtp_err_status_init_fail;
+    }
     return srtp_err_status_ok;
 }
 
 // The first counter block of a packet: its IV (RFC 3711 4.1.1, the SSRC and
 // index already in place) over the salt. The block counter then runs in
-// the low bytes, as OpenSSL's counter mode runs it.
+// the low bytes.
 srtp_err_status_t AesSetIv(void* raw, uint8_t* iv, srtp_cipher_direction_t /*direction*/) {
     auto& state = *static_cast<TAesCounter*>(raw);
-    std::array<uint8_t, kBlockBytes> counter;
-    for (std::size_t i = 0; i < kBlockBytes; ++i) counter[i] = static_cast<uint8_t>(state.salt[i] ^ iv[i]);
-    if (EVP_EncryptInit_ex(state.context.get(), nullptr, nullptr, nullptr, counter.data()) != 1)
-        return srtp_err_status_cipher_fail;
+    for (std::size_t i = 0; i < kBlockBytes; ++i) state.counter[i] = static_cast<uint8_t>(state.salt[i] ^ iv[i]);
+    state.keystreamUsed = kBlockBytes;
     return srtp_err_status_ok;
 }
 
-// Counter mode: encrypting and decrypting both add the keystream.
+// The counter block as one big-endian number, stepped by one.
+void Step(std::array<uint8_t, kBlockBytes>& counter) {
+    for (std::size_t i = kBlockBytes; i-- > 0;)
+        if (++counter[i] != 0) return;
+}
+
+// Counter mode: encrypting and decrypting both add the keystream. A call
+// may end inside a block; the next call without a new IV goes on from there.
 srtp_err_status_t AesCrypt(void* raw, uint8_t* buffer, unsigned int* length) {
     auto& state = *static_cast<TAesCounter*>(raw);
-    int written = 0;
-    if (*length > static_cast<unsigned int>(INT_MAX) ||
-        EVP_EncryptUpdate(state.context.get(), buffer, &written, buffer, static_cast<int>(*length)) != 1)
-        return srtp_err_status_cipher_fail;
-    *length = static_cast<unsigned int>(written);
+    if (!state.aes) return srtp_err_status_cipher_fail;
+    std::size_t left = *length;
+    for (; left > 0 && state.keystreamUsed < kBlockBytes; --left) *buffer++ ^= state.keystream[state.keystreamUsed++];
+    // Whole blocks a batch at a time: the counters laid out, encrypted in
+    // one call, added to the data.
+    constexpr std::size_t kBatchBlocks = 16;
+    alignas(16) std::array<uint8_t, kBatchBlocks * kBlockBytes> batch;
+    while (left >= kBlockBytes) {
+        const std::size_t blocks = std::min(left / kBlockBytes, kBatchBlocks);
+        for (std::size_t n = 0; n < blocks; ++n) {
+            std::memcpy(batch.data() + n * kBlockBytes, state.counter.data(), kBlockBytes);
+            Step(state.counter);
+        }
+        try {
+            state.aes->EncryptBlocks(batch.data(), blocks);
+        } catch (const std::exception&) {
+            return srtp_err_status_cipher_fail;
+        }
+        for (std::size_t i = 0; i < blocks * kBlockBytes; ++i) buffer[i] ^= batch[i];
+        buffer += blocks * kBlockBytes;
+        left -= blocks * kBlockBytes;
+    }
+    if (left > 0) {
+        state.keystream = state.counter;
+        Step(state.counter);
+        try {
+            state.aes->EncryptBlocks(state.keystream.data(), 1);
+        } catch (const std::exception&) {
+            return srtp_err_status_cipher_fail;
+        }
+        for (state.keystreamUsed = 0; state.keystreamUsed < left; ++state.keystreamUsed)
+            buffer[state.keystreamUsed] ^= state.keystream[state.keystreamUsed];
+    }
     return srtp_err_status_ok;
 }
 
@@ -117,15 +153,15 @@ const srtp_cipher_type_t kAesCounterType = {
 // --- HMAC-SHA1 ---------------------------------------------------------------
 
 constexpr int kShaBlockBytes = 64;
-constexpr int kShaDigestBytes = SHA_DIGEST_LENGTH;
+constexpr int kShaDigestBytes = static_cast<int>(TSha1::kDigestBytes);
 
 // The inner and outer hashes with the padded key already absorbed (RFC
 // 2104): a packet starts from a copy of `inner`.
 struct THmacSha1 {
     srtp_auth_t auth{};
-    SHA_CTX inner{};
-    SHA_CTX outer{};
-    SHA_CTX running{};
+    TSha1 inner;
+    TSha1 outer;
+    TSha1 running;
 };
 
 extern const srtp_auth_type_t kHmacSha1Type;
@@ -161,11 +197,12 @@ srtp_err_status_t HmacInit(void* raw, const uint8_t* key, int keyLength) {
         innerPad[static_cast<std::size_t>(i)] ^= key[i];
         outerPad[static_cast<std::size_t>(i)] ^= key[i];
     }
-    const bool ok = SHA1_Init(&state.inner) == 1 && SHA1_Update(&state.inner, innerPad.data(), innerPad.size()) == 1 &&
-                    SHA1_Init(&state.outer) == 1 && SHA1_Update(&state.outer, outerPad.data(), outerPad.size()) == 1;
+    state.inner = TSha1();
+    state.inner.Update(innerPad.data(), innerPad.size());
+    state.outer = TSha1();
+    state.outer.Update(outerPad.data(), outerPad.size());
     OPENSSL_cleanse(innerPad.data(), innerPad.size());
     OPENSSL_cleanse(outerPad.data(), outerPad.size());
-    if (!ok) return srtp_err_status_init_fail;
     state.running = state.inner;  // libsrtp may compute without a start first
     return srtp_err_status_ok;
 }
@@ -178,8 +215,8 @@ srtp_err_status_t HmacStart(void* raw) {
 
 srtp_err_status_t HmacUpdate(void* raw, const uint8_t* data, int length) {
     auto& state = *static_cast<THmacSha1*>(raw);
-    if (length < 0 || SHA1_Update(&state.running, data, static_cast<std::size_t>(length)) != 1)
-        return srtp_err_status_auth_fail;
+    if (length < 0) return srtp_err_status_auth_fail;
+    state.running.Update(data, static_cast<std::size_t>(length));
     return srtp_err_status_ok;
 }
 
@@ -188,11 +225,10 @@ srtp_err_status_t HmacCompute(void* raw, const uint8_t* data, int length, int ta
     if (tagLength < 0 || tagLength > kShaDigestBytes) return srtp_err_status_bad_param;
     if (const srtp_err_status_t status = HmacUpdate(raw, data, length); status != srtp_err_status_ok)
         return status;
-    std::array<uint8_t, kShaDigestBytes> digest;
-    SHA_CTX outer = state.outer;
-    const bool ok = SHA1_Final(digest.data(), &state.running) == 1 &&
-                    SHA1_Update(&outer, digest.data(), digest.size()) == 1 && SHA1_Final(digest.data(), &outer) == 1;
-    if (!ok) return srtp_err_status_auth_fail;
+    std::array<uint8_t, kShaDigestBytes> digest = state.running.Final();
+    TSha1 outer = state.outer;
+    outer.Update(digest.data(), digest.size());
+    digest = outer.Final();
     std::memcpy(tag, digest.data(), static_cast<std::size_t>(tagLength));
     return srtp_err_status_ok;
 }

@@ -1,10 +1,12 @@
 // AES-128 in counter mode (SRTP's AES-CM, also its key derivation) and
-// HMAC-SHA1 for libsrtp, computed with OpenSSL. libsrtp keeps the protocol
-// (key derivation, replay window, packet layout); only the two primitives
-// it asks for per packet run here. Each context is set up once per session
-// key and reused for every packet without allocating: the library's own
-// backend on this platform took most of a call's SRTP time in locks and
-// allocations of its crypto provider.
+// HMAC-SHA1 for libsrtp, in place of its own backend. libsrtp keeps the
+// protocol (key derivation, replay window, packet layout); only the two
+// primitives it asks for per packet run here: the AES and SHA-1 blocks on
+// the processor's instructions where it has them and on OpenSSL otherwise
+// (media/aes128.h, media/sha1.h). Each context is set up once per
+// session key and reused for every packet without allocating: the
+// library's own backend on this platform took most of a call's SRTP time
+// in locks and allocations of its crypto provider.
 #pragma once
 
 struct srtp_cipher_type_t;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 
@@ -103,7 +104,6 @@ std::optional<std::size_t> TSrtpSession::ProtectRtp(uint8_t* packet, std::size_t
     if (Direction_ != TDirection::Outbound || capacity < length + kSrtpMaxGrowth || !FitsInt(length))
         return std::nullopt;
     int size = static_cast<int>(length);
-    std::lock_guard<std::mutex> guard(Lock_);
     if (srtp_protect(Context_->session, packet, &size) != srtp_err_status_ok)
         return std::nullopt;
     return static_cast<std::size_t>(size);
@@ -113,7 +113,6 @@ std::optional<std::size_t> TSrtpSession::ProtectRtcp(uint8_t* packet, std::size_
     if (Direction_ != TDirection::Outbound || capacity < length + kSrtpMaxGrowth || !FitsInt(length))
         return std::nullopt;
     int size = static_cast<int>(length);
-    std::lock_guard<std::mutex> guard(Lock_);
     if (srtp_protect_rtcp(Context_->session, packet, &size) != srtp_err_status_ok)
         return std::nullopt;
     return static_cast<std::size_t>(size);
@@ -124,7 +123,6 @@ TSrtpSession::TUnprotected TSrtpSession::UnprotectRtp(uint8_t* packet, std::size
     if (Direction_ != TDirection::Inbound || length < 12 + 4 || !FitsInt(length))
         return {0, TSrtpRefusal::Malformed};
     int size = static_cast<int>(length);
-    std::lock_guard<std::mutex> guard(Lock_);
     const TSrtpRefusal refusal = RefusalOf(srtp_unprotect(Context_->session, packet, &size));
     return {refusal == TSrtpRefusal::None ? static_cast<std::size_t>(size) : 0, refusal};
 }
@@ -134,7 +132,6 @@ TSrtpSession::TUnprotected TSrtpSession::UnprotectRtcp(uint8_t* packet, std::siz
     if (Direction_ != TDirection::Inbound || length < 8 + 4 + 10 || !FitsInt(length))
         return {0, TSrtpRefusal::Malformed};
     int size = static_cast<int>(length);
-    std::lock_guard<std::mutex> guard(Lock_);
     const TSrtpRefusal refusal = RefusalOf(srtp_unprotect_rtcp(Context_->session, packet, &size));
     return {refusal == TSrtpRefusal::None ? static_cast<std::size_t>(size) : 0, refusal};
 }

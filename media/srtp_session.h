@@ -2,17 +2,17 @@
 // transform that encrypts and signs each RTP or RTCP packet before it leaves,
 // or the inbound one that checks and decrypts each packet that arrives.
 //
-// Threading: RTP and RTCP of one direction run on different threads (capture
-// and control on the way out, the RTP and control sockets on the way in), so
-// every operation takes the session's own lock; libsrtp's context is not
-// safe to share unguarded.
+// Threading: one caller at a time; libsrtp's context is not safe to share
+// unguarded. RTP and RTCP of one direction run on different threads
+// (capture and control on the way out, the RTP and control sockets on the
+// way in): the call's TCallSrtp holds the direction's lock around each
+// packet, the one lock a packet takes.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <span>
 
@@ -71,7 +71,6 @@ public:
 private:
     struct TContext;
     const TDirection Direction_;
-    std::mutex Lock_;  // guards the libsrtp context behind Context_
     std::unique_ptr<TContext> Context_;
 };
 

@@ -61,6 +61,50 @@ TEST(SrtpOpenSslCrypto, AesCounterGivesTheKeystreamOfRfc3711B2) {
     EXPECT_EQ(type.dealloc(cipher), srtp_err_status_ok);
 }
 
+// libsrtp may take a keystream in several calls after one IV (its key
+// derivation does): every split, inside a block or on its edge, must give
+// the bytes one call gives, and a new IV must start afresh whatever a
+// block left unused.
+TEST(SrtpOpenSslCrypto, AesCounterKeystreamGoesOnAcrossCalls) {
+    const srtp_cipher_type_t& type = OpenSslAesCounterType();
+    srtp_cipher_t* cipher = nullptr;
+    ASSERT_EQ(type.alloc(&cipher, 30, 0), srtp_err_status_ok);
+    std::array<uint8_t, 30> keySalt{};
+    for (std::size_t n = 0; n < keySalt.size(); ++n)
+        keySalt[n] = static_cast<uint8_t>(0x40 + 3 * n);
+    ASSERT_EQ(type.init(cipher->state, keySalt.data()), srtp_err_status_ok);
+    std::array<uint8_t, 16> iv{};
+    iv[4] = 0xde;  // an SSRC and a packet index, as libsrtp lays them
+    iv[11] = 0x07;
+    const auto keystream = [&](const std::vector<std::size_t>& pieces) {
+        std::size_t total = 0;
+        for (const std::size_t piece : pieces)
+            total += piece;
+        std::vector<uint8_t> stream(total, 0);
+        EXPECT_EQ(type.set_iv(cipher->state, iv.data(), srtp_direction_encrypt), srtp_err_status_ok);
+        std::size_t at = 0;
+        for (const std::size_t piece : pieces) {
+            unsigned int length = static_cast<unsigned int>(piece);
+            EXPECT_EQ(type.encrypt(cipher->state, stream.data() + at, &length), srtp_err_status_ok);
+            EXPECT_EQ(length, piece);
+            at += piece;
+        }
+        return stream;
+    };
+    const std::vector<std::vector<std::size_t>> splits = {
+        {1, 15, 16, 17, 3, 304}, {5, 5, 5, 5, 5, 5, 5, 321}, {16, 16, 16, 308}, {7, 249, 100}, {0, 356, 0}, {355, 1},
+    };
+    const std::vector<uint8_t> whole = keystream({356});
+    EXPECT_EQ(whole.size(), 356u);
+    for (const auto& split : splits) {
+        EXPECT_EQ(keystream(split), whole) << split[0] << "," << split[1] << ",...";
+        // A stream left inside a block, then a fresh IV.
+        keystream({9});
+        EXPECT_EQ(keystream({356}), whole);
+    }
+    EXPECT_EQ(type.dealloc(cipher), srtp_err_status_ok);
+}
+
 // RFC 2202 case 2, computed twice on one context (libsrtp restarts it per
 // packet) and once fed in two pieces, as libsrtp feeds a packet and its
 // rollover counter.

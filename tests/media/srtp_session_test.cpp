@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "media/call_srtp.h"
@@ -202,4 +204,51 @@ TEST(CallSrtpTest, ModesDecideWhatPassesAndDropsAreCounted) {
     EXPECT_EQ(a.Mode(), TCallSrtp::TMode::Keyed);
     a.SetPlain();
     EXPECT_EQ(a.ProtectRtp(plain, out).datagram.data(), plain.data());
+}
+
+// Keying comes from the signalling thread while the media threads pass
+// packets: the far end's key changing over and over replaces our inbound
+// session under the packets' feet, and must neither lose a packet on the
+// way out nor touch a session that is gone (the sanitizers watch).
+TEST(CallSrtpTest, RekeyingWhilePacketsFlowLosesNothing) {
+    TCallSrtp a, b;
+    a.SetKeys(TSrtpSuite::AesCm128HmacSha1_80, KeyOf(1), KeyOf(2));
+    b.SetKeys(TSrtpSuite::AesCm128HmacSha1_80, KeyOf(2), KeyOf(1));
+    constexpr int kPackets = 3000;
+    std::atomic<int> heard{0}, reports{0};
+    std::atomic<bool> done{false};
+    std::thread rtp([&] {
+        TSrtpBuffer out, in;
+        for (int n = 0; n < kPackets; ++n) {
+            const auto sent = a.ProtectRtp(RtpPacket(static_cast<uint16_t>(n)), out);
+            if (b.UnprotectRtp(sent.datagram, in))
+                ++heard;
+        }
+        done = true;
+    });
+    std::thread control([&] {
+        TSrtpBuffer out, in;
+        while (!done) {
+            const auto sent = a.ProtectRtcp(RtcpPacket(), out);
+            if (b.UnprotectRtcp(sent, in))
+                ++reports;
+        }
+    });
+    std::thread stranger([&] {
+        TSrtpBuffer in;
+        const auto packet = RtpPacket(7);
+        while (!done)
+            a.UnprotectRtp(packet, in);  // our inbound side, swapped below
+    });
+    for (uint8_t round = 0; !done; ++round) {
+        a.SetKeys(TSrtpSuite::AesCm128HmacSha1_80, KeyOf(1), KeyOf(static_cast<uint8_t>(100 + round % 50)));
+        b.SetKeys(TSrtpSuite::AesCm128HmacSha1_80, KeyOf(2), KeyOf(1));  // unchanged: sessions kept
+    }
+    rtp.join();
+    control.join();
+    stranger.join();
+    EXPECT_EQ(heard, kPackets);
+    EXPECT_GT(reports, 0);
+    EXPECT_EQ(b.Dropped(), 0u);
+    EXPECT_GT(a.DroppedForAuthentication(), 0u);
 }
