@@ -20,11 +20,13 @@ trap cleanup EXIT
 
 if [ -z "${OLD_BUILD:-}" ]; then
   OLD_TREE=$(mktemp -d /tmp/dispatch-old.XXXXXX)
-  git worktree add --detach "$OLD_TREE" "$OLD_REV" >/dev/null
+  git worktree add --detach "$OLD_TREE" "$OLD_REV" >/dev/null 2>&1
   cp bench/engine_dispatch_bench.cpp "$OLD_TREE/bench/"
   OLD_BUILD="$OLD_TREE/build"
   cmake -S "$OLD_TREE" -B "$OLD_BUILD" "${CONFIGURE[@]}" >/dev/null
-  cmake --build "$OLD_BUILD" -j 2 --target bench_engine_dispatch >/dev/null
+  # Paths relative to the tree, so a later run's temporary tree hits the
+  # compiler cache.
+  CCACHE_BASEDIR="$OLD_TREE" cmake --build "$OLD_BUILD" -j 2 --target bench_engine_dispatch >/dev/null
 fi
 cmake -S . -B "$NEW_BUILD" "${CONFIGURE[@]}" >/dev/null
 cmake --build "$NEW_BUILD" -j 2 --target bench_engine_dispatch >/dev/null
