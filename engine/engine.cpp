@@ -443,7 +443,8 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     // A request's top Via learns where the datagram really came from, so its
     // responses reach the sender behind a NAT or on another node.
     if (!message.RequestUri.empty() && !source.address.empty()) {
-        TStampedVia stamped = StampTopViaRouted(message.ViaHeaders, source.address, source.port, source.stream);
+        TStampedVia stamped =
+            StampTopViaRouted(message.ViaHeaders, source.address, source.port, source.stream);
         StampedVia_.Remember(stamped);
         message.ViaHeaders = std::move(stamped.headers);
     }

@@ -99,8 +99,8 @@ std::string TAccount::GetContactUri() {
     const std::string user = sip_header::EscapeUserPart(UserName_);
     const std::string transport = UriTransportParameter(Transport_);
     char port[16] = {':'};
-    const std::size_t portLength =
-        static_cast<std::size_t>(std::to_chars(port + 1, port + sizeof port, static_cast<int32_t>(LocalPort_)).ptr - port);
+    const char* portEnd = std::to_chars(port + 1, port + sizeof port, static_cast<int32_t>(LocalPort_)).ptr;
+    const auto portLength = static_cast<std::size_t>(portEnd - port);
     std::string uri;
     std::lock_guard<std::mutex> guard(AddressLock_);
     const std::string& host = PublicAddress_.empty() ? LocalIp_ : PublicAddress_;

@@ -122,7 +122,8 @@ TStampedVia StampTopViaRouted(std::string_view viaHeaders, std::string_view sour
 
     TStampedVia stamped;
     stamped.headers.reserve(viaHeaders.size() + stampedValue.size() - value.size());
-    stamped.headers.append(viaHeaders.substr(0, span.begin)).append(stampedValue).append(viaHeaders.substr(span.end));
+    stamped.headers.append(viaHeaders.substr(0, span.begin)).append(stampedValue);
+    stamped.headers.append(viaHeaders.substr(span.end));
     // The source is in received, or is the sent-by host itself; the port is
     // the one written in rport (a port 0 written there reads as none).
     stamped.destination.host = std::string(sourceAddress);

@@ -152,7 +152,8 @@ TEST(ViaDestinationMemo, AnswersOnlyForTheTextRemembered) {
     EXPECT_EQ(memo.DestinationOf(earlier).host, "192.0.2.1");
     EXPECT_EQ(memo.DestinationOf("").port, 5060);
 
-    const TStampedVia stamped = StampTopViaRouted("Via: SIP/2.0/UDP 10.0.0.5:5070;rport\r\n", "192.0.2.9", 7000);
+    const TStampedVia stamped =
+        StampTopViaRouted("Via: SIP/2.0/UDP 10.0.0.5:5070;rport\r\n", "192.0.2.9", 7000);
     memo.Remember(stamped);
     struct TRow {
         std::string via;
