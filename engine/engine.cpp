@@ -418,7 +418,7 @@ bool IsDottedAddress(const std::string& text) {
 // refusal of a request that was never the call's).
 void TSipEngine::SendResponse(const std::string& viaHeaders, ISipAccount* account,
                               const std::string& text, bool remember) {
-    const TResponseDestination destination = ResponseDestination(viaHeaders);
+    const TResponseDestination destination = StampedVia_.DestinationOf(viaHeaders);
     if (IsDottedAddress(destination.host)) {
         SendText(text, destination.host, destination.port, remember);
     } else if (account) {
@@ -442,8 +442,12 @@ void TSipEngine::Receive(const uint8_t* buffer, std::size_t length, const TDatag
     Source_ = source;
     // A request's top Via learns where the datagram really came from, so its
     // responses reach the sender behind a NAT or on another node.
-    if (!message.RequestUri.empty() && !source.address.empty())
-        message.ViaHeaders = StampTopVia(message.ViaHeaders, source.address, source.port, source.stream);
+    if (!message.RequestUri.empty() && !source.address.empty()) {
+        TStampedVia stamped =
+            StampTopViaRouted(message.ViaHeaders, source.address, source.port, source.stream);
+        StampedVia_.Remember(stamped);
+        message.ViaHeaders = std::move(stamped.headers);
+    }
     if (IsRequest(message) && (RefuseInvalid(message) || RefuseSipsInClear(message, source))) {
         Sink_.Notify([&](ISipEventHandler& sink) { sink.Log(message.RawText); });
         return;

@@ -41,6 +41,7 @@
 #include "sip/stream_transport.h"
 #include "sip/sipints.h"
 #include "sip/transport.h"
+#include "sip/via_destination_memo.h"
 
 class TSipMessage;
 
@@ -475,6 +476,7 @@ private:
 
     std::recursive_mutex DispatchLock_;
     TDatagramSource Source_;  // of the datagram being dispatched; guarded by DispatchLock_
+    TViaDestinationMemo StampedVia_;  // the last request's Via as stamped on receipt
     std::chrono::steady_clock::time_point LastKeepAlive_;  // signalling thread only
     std::chrono::steady_clock::time_point LastTick_;       // signalling thread only
 

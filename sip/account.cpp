@@ -93,9 +93,21 @@ TAccount::TAccount(const std::string& stunServer, const std::string& domain,
     CheckUserName(userName);
 }
 
+// Composed for every request and dialog answer: written into one buffer
+// rather than joined from a temporary per part.
 std::string TAccount::GetContactUri() {
-    return "sip:" + sip_header::EscapeUserPart(UserName_) + "@" + GetContactHost() + ":" +
-           std::to_string(LocalPort_) + UriTransportParameter(Transport_);
+    const std::string user = sip_header::EscapeUserPart(UserName_);
+    const std::string transport = UriTransportParameter(Transport_);
+    char port[16] = {':'};
+    const char* portEnd = std::to_chars(port + 1, port + sizeof port, static_cast<int32_t>(LocalPort_)).ptr;
+    const auto portLength = static_cast<std::size_t>(portEnd - port);
+    std::string uri;
+    std::lock_guard<std::mutex> guard(AddressLock_);
+    const std::string& host = PublicAddress_.empty() ? LocalIp_ : PublicAddress_;
+    uri.reserve(4 + user.size() + 1 + host.size() + sizeof port + transport.size());
+    uri.append("sip:").append(user).append("@").append(host).append(port, portLength);
+    uri.append(transport);
+    return uri;
 }
 
 std::string TAccount::GetQuotedDisplayName() {

@@ -84,8 +84,14 @@ bool IsParameter(std::string_view param, std::string_view name) {
 // follow those marks, and a sender could otherwise aim them at anybody.
 std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddress,
                         uint16_t sourcePort, bool connection) {
+    return StampTopViaRouted(viaHeaders, sourceAddress, sourcePort, connection).headers;
+}
+
+TStampedVia StampTopViaRouted(std::string_view viaHeaders, std::string_view sourceAddress,
+                              uint16_t sourcePort, bool connection) {
     const TSpan span = TopValueSpan(viaHeaders);
-    if (span.end == span.begin || sourceAddress.empty()) return std::string(viaHeaders);
+    if (span.end == span.begin || sourceAddress.empty())
+        return {std::string(viaHeaders), ResponseDestination(viaHeaders)};
     const TTopVia via = ParseTopVia(viaHeaders);
     const std::string_view value = viaHeaders.substr(span.begin, span.end - span.begin);
     // With rport the received parameter is added always (RFC 3581 4).
@@ -114,9 +120,15 @@ std::string StampTopVia(std::string_view viaHeaders, std::string_view sourceAddr
     if (markReceived && !receivedWritten) stampedValue += receivedParam;
     if (connection && !via.rport) stampedValue.append(";rport=").append(std::to_string(sourcePort));
 
-    std::string stamped(viaHeaders.substr(0, span.begin));
-    stamped += stampedValue;
-    stamped.append(viaHeaders.substr(span.end));
+    TStampedVia stamped;
+    stamped.headers.reserve(viaHeaders.size() + stampedValue.size() - value.size());
+    stamped.headers.append(viaHeaders.substr(0, span.begin)).append(stampedValue);
+    stamped.headers.append(viaHeaders.substr(span.end));
+    // The source is in received, or is the sent-by host itself; the port is
+    // the one written in rport (a port 0 written there reads as none).
+    stamped.destination.host = std::string(sourceAddress);
+    const bool portWritten = (via.rport || connection) && sourcePort != 0;
+    stamped.destination.port = portWritten ? sourcePort : via.port;
     return stamped;
 }
 

@@ -36,3 +36,13 @@ struct TResponseDestination {
     int port = 5060;
 };
 TResponseDestination ResponseDestination(std::string_view viaHeaders);
+
+// StampTopVia's text together with where its responses go, worked out in
+// the same reading of the top value: the same destination ResponseDestination
+// gives for `headers`, without reading them again.
+struct TStampedVia {
+    std::string headers;
+    TResponseDestination destination;
+};
+TStampedVia StampTopViaRouted(std::string_view viaHeaders, std::string_view sourceAddress,
+                              uint16_t sourcePort, bool connection = false);
