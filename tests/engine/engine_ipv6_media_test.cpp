@@ -27,17 +27,9 @@ std::vector<uint8_t> SilentPcmuPacket(uint16_t sequence) {
 
 class EngineIpv6Media : public EngineTest {
 protected:
-    std::string Invite(const std::string& callId, const std::string& sdp) {
-        return "INVITE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) +
-               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>\r\n"
-               "Call-ID: " + callId + "\r\nCSeq: 1 INVITE\r\nContact: <sip:caller@127.0.0.1:" +
-               std::to_string(Server.Port()) + ">\r\nContent-Type: application/sdp\r\nContent-Length: " +
-               std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
-    }
-
     // The far end offers `sdp`; the agent answers. The answered call.
     ISipCallPtr Offered(const std::string& callId, const std::string& sdp) {
-        Server.Send(Invite(callId, sdp), Port);
+        Server.Send(IncomingInvite(callId, sdp), Port);
         EXPECT_TRUE(Sink->WaitFor("Invite", ++Offers));
         ISipCallPtr call = Sink->OfferedCall();
         Engine->Answer(call);

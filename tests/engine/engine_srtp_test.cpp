@@ -71,19 +71,11 @@ protected:
     void Configure(TSipEngineOptions& options) override { options.srtpOnPlainSignalling = SecureSignalling(); }
     virtual bool SecureSignalling() const { return true; }
 
-    std::string Invite(const std::string& callId, const std::string& sdp) {
-        return "INVITE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) +
-               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>\r\n"
-               "Call-ID: " + callId + "\r\nCSeq: 1 INVITE\r\nContact: <sip:caller@127.0.0.1:" +
-               std::to_string(Server.Port()) + ">\r\nContent-Type: application/sdp\r\nContent-Length: " +
-               std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
-    }
-
     // Sends an offer; returns the status of the agent's answer to it: 180
     // once it rings (then answered, the 200's SDP in `answer`), or the
     // refusal.
     std::string Offer(const std::string& callId, const std::string& sdp, std::string* answer = nullptr) {
-        Server.Send(Invite(callId, sdp), Port);
+        Server.Send(IncomingInvite(callId, sdp), Port);
         for (;;) {
             const std::string response = Server.Next();
             if (response.empty()) return "(none)";

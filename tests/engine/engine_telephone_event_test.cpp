@@ -26,13 +26,7 @@ protected:
 
     // A call from the peer offering `sdp`, answered; the 200's text in `ok`.
     ISipCallPtr AnsweredCall(const std::string& callId, const std::string& sdp, std::string& ok) {
-        const std::string invite =
-            "INVITE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) +
-            ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>\r\n"
-            "Call-ID: " + callId + "\r\nCSeq: 1 INVITE\r\nContact: <sip:caller@127.0.0.1:" +
-            std::to_string(Server.Port()) + ">\r\nContent-Type: application/sdp\r\nContent-Length: " +
-            std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
-        Server.Send(invite, Port);
+        Server.Send(IncomingInvite(callId, sdp), Port);
         EXPECT_TRUE(Sink->WaitFor("Invite", ++Offers));
         const ISipCallPtr call = Sink->OfferedCall();
         Engine->Answer(call);

@@ -60,6 +60,16 @@ protected:
         return Engine->AddAccount("", "127.0.0.1:" + std::to_string(Server.Port()), user, password, "");
     }
 
+    // An INVITE from the server peer to 4711 offering `sdp`, its branch
+    // made from `callId` so each call's transaction stands apart.
+    std::string IncomingInvite(const std::string& callId, const std::string& sdp) const {
+        return "INVITE sip:4711@127.0.0.1 SIP/2.0\r\nVia: SIP/2.0/UDP 127.0.0.1:" + std::to_string(Server.Port()) +
+               ";branch=z9hG4bK" + callId + "\r\nFrom: <sip:caller@127.0.0.1>;tag=ct\r\nTo: <sip:4711@127.0.0.1>\r\n"
+               "Call-ID: " + callId + "\r\nCSeq: 1 INVITE\r\nContact: <sip:caller@127.0.0.1:" +
+               std::to_string(Server.Port()) + ">\r\nContent-Type: application/sdp\r\nContent-Length: " +
+               std::to_string(sdp.size()) + "\r\n\r\n" + sdp;
+    }
+
     // Registers `account` through a 401 challenge; returns when registered.
     void RegisterWithChallenge(const ISipAccountPtr& account) {
         Engine->Register(account);
