@@ -84,10 +84,10 @@ struct TAes128::TOpenSsl {
     std::unique_ptr<EVP_CIPHER_CTX, TFree> context{EVP_CIPHER_CTX_new()};
 };
 
-TAesEngine TAes128::BestEngine() { return ProcessorHasAes() ? TAesEngine::Processor : TAesEngine::OpenSsl; }
+TCryptoEngine TAes128::BestEngine() { return ProcessorHasAes() ? TCryptoEngine::Processor : TCryptoEngine::OpenSsl; }
 
-TAes128::TAes128(std::span<const uint8_t, kKeyBytes> key, TAesEngine engine) : Engine_(engine) {
-    if (engine == TAesEngine::Processor) {
+TAes128::TAes128(std::span<const uint8_t, kKeyBytes> key, TCryptoEngine engine) : Engine_(engine) {
+    if (engine == TCryptoEngine::Processor) {
         if (!ProcessorHasAes())
             throw std::runtime_error("this processor has no AES instructions");
 #if SOFTPHONE_AES_NI

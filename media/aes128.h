@@ -12,12 +12,9 @@
 #include <memory>
 #include <span>
 
-namespace media {
+#include "media/crypto_engine.h"
 
-enum class TAesEngine {
-    Processor,  // the AES instructions (x86 AES-NI)
-    OpenSsl,    // OpenSSL's ECB mode, on any processor
-};
+namespace media {
 
 class TAes128 {
 public:
@@ -25,11 +22,11 @@ public:
     static constexpr std::size_t kBlockBytes = 16;
 
     // The processor's instructions where it has them.
-    static TAesEngine BestEngine();
+    static TCryptoEngine BestEngine();
     static bool ProcessorHasAes();
 
     // Throws std::runtime_error when `engine` cannot run here.
-    explicit TAes128(std::span<const uint8_t, kKeyBytes> key, TAesEngine engine = BestEngine());
+    explicit TAes128(std::span<const uint8_t, kKeyBytes> key, TCryptoEngine engine = BestEngine());
     ~TAes128();
     TAes128(const TAes128&) = delete;
     TAes128& operator=(const TAes128&) = delete;
@@ -37,12 +34,12 @@ public:
     // Encrypts `count` blocks at `blocks` in place.
     void EncryptBlocks(uint8_t* blocks, std::size_t count);
 
-    TAesEngine Engine() const { return Engine_; }
+    TCryptoEngine Engine() const { return Engine_; }
 
 private:
     struct TSchedule;  // the processor's round keys
     struct TOpenSsl;   // OpenSSL's context
-    const TAesEngine Engine_;
+    const TCryptoEngine Engine_;
     std::unique_ptr<TSchedule> Schedule_;
     std::unique_ptr<TOpenSsl> OpenSsl_;
 };

@@ -97,16 +97,16 @@ bool TSha1::ProcessorHasSha() {
 #endif
 }
 
-TShaEngine TSha1::BestEngine() { return ProcessorHasSha() ? TShaEngine::Processor : TShaEngine::OpenSsl; }
+TCryptoEngine TSha1::BestEngine() { return ProcessorHasSha() ? TCryptoEngine::Processor : TCryptoEngine::OpenSsl; }
 
-TSha1::TSha1(TShaEngine engine) : Engine_(engine), State_(kInitialState) {
-    if (engine == TShaEngine::Processor && !ProcessorHasSha())
+TSha1::TSha1(TCryptoEngine engine) : Engine_(engine), State_(kInitialState) {
+    if (engine == TCryptoEngine::Processor && !ProcessorHasSha())
         throw std::runtime_error("this processor has no SHA instructions");
 }
 
 void TSha1::Blocks(const uint8_t* data, std::size_t count) {
 #if SOFTPHONE_SHA_NI
-    if (Engine_ == TShaEngine::Processor) {
+    if (Engine_ == TCryptoEngine::Processor) {
         ProcessorBlocks(State_, data, count);
         return;
     }

@@ -9,12 +9,9 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace media {
+#include "media/crypto_engine.h"
 
-enum class TShaEngine {
-    Processor,  // the SHA instructions (x86 SHA extensions)
-    OpenSsl,    // OpenSSL's block function, on any processor
-};
+namespace media {
 
 class TSha1 {
 public:
@@ -22,21 +19,21 @@ public:
     static constexpr std::size_t kDigestBytes = 20;
 
     static bool ProcessorHasSha();
-    static TShaEngine BestEngine();
+    static TCryptoEngine BestEngine();
 
     // Throws std::runtime_error when `engine` cannot run here.
-    explicit TSha1(TShaEngine engine = BestEngine());
+    explicit TSha1(TCryptoEngine engine = BestEngine());
 
     void Update(const uint8_t* data, std::size_t length);
     // The digest of everything given; the object is spent afterwards.
     std::array<uint8_t, kDigestBytes> Final();
 
-    TShaEngine Engine() const { return Engine_; }
+    TCryptoEngine Engine() const { return Engine_; }
 
 private:
     void Blocks(const uint8_t* data, std::size_t count);
 
-    TShaEngine Engine_;
+    TCryptoEngine Engine_;
     std::array<uint32_t, 5> State_;
     std::array<uint8_t, kBlockBytes> Pending_{};
     std::size_t PendingBytes_ = 0;

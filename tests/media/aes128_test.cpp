@@ -14,10 +14,10 @@ namespace {
 
 using TBlock = std::array<uint8_t, 16>;
 
-std::vector<TAesEngine> Engines() {
-    std::vector<TAesEngine> engines{TAesEngine::OpenSsl};
+std::vector<TCryptoEngine> Engines() {
+    std::vector<TCryptoEngine> engines{TCryptoEngine::OpenSsl};
     if (TAes128::ProcessorHasAes())
-        engines.push_back(TAesEngine::Processor);
+        engines.push_back(TCryptoEngine::Processor);
     return engines;
 }
 
@@ -40,7 +40,7 @@ TEST(Aes128Test, EveryEngineGivesThePublishedCiphertexts) {
          {0xf6, 0x9f, 0x24, 0x45, 0xdf, 0x4f, 0x9b, 0x17, 0xad, 0x2b, 0x41, 0x7b, 0xe6, 0x6c, 0x37, 0x10},
          {0x7b, 0x0c, 0x78, 0x5e, 0x27, 0xe8, 0xad, 0x3f, 0x82, 0x23, 0x20, 0x71, 0x04, 0x72, 0x5d, 0xd4}},
     };
-    for (const TAesEngine engine : Engines()) {
+    for (const TCryptoEngine engine : Engines()) {
         for (const TCase& test : cases) {
             TAes128 aes(test.key, engine);
             EXPECT_EQ(aes.Engine(), engine);
@@ -70,8 +70,8 @@ TEST(Aes128Test, EnginesAgreeOnRandomKeysAndRuns) {
         for (uint8_t& byte : data)
             byte = static_cast<uint8_t>(random());
         std::vector<uint8_t> onProcessor = data, onOpenSsl = data;
-        TAes128(key, TAesEngine::Processor).EncryptBlocks(onProcessor.data(), blocks);
-        TAes128(key, TAesEngine::OpenSsl).EncryptBlocks(onOpenSsl.data(), blocks);
+        TAes128(key, TCryptoEngine::Processor).EncryptBlocks(onProcessor.data(), blocks);
+        TAes128(key, TCryptoEngine::OpenSsl).EncryptBlocks(onOpenSsl.data(), blocks);
         ASSERT_EQ(onProcessor, onOpenSsl) << "round " << round;
         EXPECT_NE(onProcessor, data);
     }

@@ -14,10 +14,10 @@
 namespace media {
 namespace {
 
-std::vector<TShaEngine> Engines() {
-    std::vector<TShaEngine> engines{TShaEngine::OpenSsl};
+std::vector<TCryptoEngine> Engines() {
+    std::vector<TCryptoEngine> engines{TCryptoEngine::OpenSsl};
     if (TSha1::ProcessorHasSha())
-        engines.push_back(TShaEngine::Processor);
+        engines.push_back(TCryptoEngine::Processor);
     return engines;
 }
 
@@ -43,7 +43,7 @@ TEST(Sha1Test, EveryEngineGivesThePublishedDigests) {
         {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq", 1, "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
         {"a", 1000000, "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
     };
-    for (const TShaEngine engine : Engines()) {
+    for (const TCryptoEngine engine : Engines()) {
         for (const TCase& test : cases) {
             TSha1 sha(engine);
             EXPECT_EQ(sha.Engine(), engine);
@@ -71,7 +71,7 @@ TEST(Sha1Test, EnginesAgreeWithOpenSslAroundTheBlockEdges) {
     for (std::size_t length = 0; length <= data.size(); ++length) {
         std::array<uint8_t, TSha1::kDigestBytes> expected;
         SHA1(data.data(), length, expected.data());
-        for (const TShaEngine engine : Engines()) {
+        for (const TCryptoEngine engine : Engines()) {
             TSha1 sha(engine);
             const std::size_t split = length / 3;
             sha.Update(data.data(), split);
