@@ -162,13 +162,17 @@ void TSipEngine::OnNotify(const TSipMessage& message) {
     if (state != csTransferring && state != csTransferAuth) return;
     const std::optional<int> progress = SipfragStatus(message.Body);
     if (!progress || *progress < 200) return;
-    Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferStatus(call, *progress); });
     if (*progress >= 300) {
-        // The transfer failed: the call is ours again.
-        std::lock_guard<ISipCall> guard(*call);
-        call->SetState(csConnected);
+        // The transfer failed: the call is ours again, before the host hears
+        // of it and looks at the call.
+        {
+            std::lock_guard<ISipCall> guard(*call);
+            call->SetState(csConnected);
+        }
+        Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferStatus(call, *progress); });
         return;
     }
+    Sink_.Notify([&](ISipEventHandler& sink) { sink.TransferStatus(call, *progress); });
     // The far end took the transfer: leave the call.
     HangUp(call);
     call->SetState(csIdle);

@@ -264,6 +264,40 @@ TEST_F(DialogEdges, TransferAskedByTheFarEndWaitsForTheHost) {
     }
 }
 
+// Our transfer that fails, refused at once or reported by the far end's
+// NOTIFY: the host hears the outcome with the call already its own again,
+// so whatever it does next (a `calls` list, a hang-up) finds it connected.
+TEST_F(DialogEdges, FailedTransferIsReportedWithTheCallBackInHand) {
+    const struct {
+        const char* name;
+        const char* referAnswer;  // the far end's answer to our REFER
+        const char* sipfrag;      // then its NOTIFY's body, when it accepted
+        int status;
+    } cases[] = {
+        {"REFER refused", "603 Decline", nullptr, 603},
+        {"target busy", "202 Accepted", "SIP/2.0 486 Busy Here\r\n", 486},
+        {"target gone", "202 Accepted", "SIP/2.0 404 Not Found\r\n", 404},
+    };
+    const ISipAccountPtr account = AddAccount();
+    const ISipCallPtr call = ConnectedCall(account);
+    int cseq = 10;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Engine->Transfer(call, "300");
+        const std::string refer = NextRequestOf(Server, "REFER");
+        ASSERT_FALSE(refer.empty());
+        Server.Send(Respond(refer, c.referAnswer), Port);
+        if (c.sipfrag)
+            Server.Send(PeerRequest("NOTIFY", call, ++cseq, Server.Port(), "Event: refer\r\n", c.sipfrag,
+                                    "message/sipfrag;version=2.0"),
+                        Port);
+        EXPECT_TRUE(Sink->WaitFor("TransferStatus " + std::to_string(c.status) + " connected"))
+            << ::testing::PrintToString(Sink->Events());
+        EXPECT_EQ(call->GetState(), csConnected);
+    }
+    EXPECT_EQ(Sink->Count("Bye"), 0);
+}
+
 // Transferred away, the old dialog is the transferor's to end (it sends BYE
 // after the final NOTIFY); only if no BYE comes within 32 s does the agent
 // send one itself.

@@ -69,6 +69,10 @@ public:
     void TransferRequest(ISipCallPtr, const std::string& target) override {
         Add("TransferRequest " + target);
     }
+    // With the call's state as the host finds it then.
+    void TransferStatus(ISipCallPtr call, int status) override {
+        Add("TransferStatus " + std::to_string(status) + (call->GetState() == csConnected ? " connected" : ""));
+    }
 
     std::vector<std::string> Events();
     int Count(const std::string& event);
