@@ -178,7 +178,7 @@ void TSipEngine::SetActive(bool value) {
                 if (call->GetMediaActive()) call->SetMediaActive(false);
                 call->Dialog().Terminate();
             }
-            Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
+            GiveBackRtpPort(*call);
         }
         Calls_.Clear();
     }

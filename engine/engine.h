@@ -427,6 +427,9 @@ private:
     // The call's dialog was confirmed (and may have ended since).
     static bool IsEstablished(ISipCall& call);
     void StartMedia(ISipCall& call);
+    // Binds a port of the pool for the call's media; gives it back.
+    void TakeRtpPort(ISipCall& call);
+    void GiveBackRtpPort(ISipCall& call);
 
     const TSipEngineOptions Options_;
     std::atomic<int> LocalPort_;

@@ -78,7 +78,7 @@ ISipCallPtr TSipEngine::MakeCall(ISipAccountPtr account, const std::string& numb
     call->SetIncoming(false);
     call->SetSilenceTimeout(SilenceTimeout_);
     call->SetSilenceThreshold(SilenceThreshold_);
-    call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    TakeRtpPort(*call);
     call->SetTarget(number);
     call->Dialog().StartOutgoing("sip:" + sip_header::EscapeUserPart(account->GetUserName()) +
                                      "@" + sip_compose::DomainPart(*account),
@@ -108,7 +108,7 @@ void TSipEngine::Answer(ISipCallPtr call) {
     std::lock_guard<ISipCall> guard(*call);
     if (!call->GetIncoming() || IsEstablished(*call)) return;
     // The RTP port is taken only now: calls that are never answered hold none.
-    if (call->GetLocalRtpPort() == 0) call->SetLocalRtpPort(Ports_.AllocateRtpPort());
+    if (call->GetLocalRtpPort() == 0) TakeRtpPort(*call);
     // An INVITE without an offer gets ours; the answer comes in the ACK.
     SendCallText(*call, IsAwaitingAnswer(*call) ? ComposeOkWithOffer(*call, GetCodecList())
                                                 : ComposeOkWithAnswer(*call, call->GetDirection()));
@@ -247,7 +247,7 @@ void TSipEngine::EndCall(ISipCallPtr call) {
     }
     call->Dialog().Terminate();
     Calls_.Remove(call);
-    Ports_.ReleaseRtpPort(call->GetLocalRtpPort());
+    GiveBackRtpPort(*call);
     {
         std::lock_guard<std::mutex> notes(CallNotesLock_);
         EndedSince_.erase(call.get());
@@ -407,20 +407,37 @@ void TSipEngine::StartMedia(ISipCall& call) {
         std::lock_guard<std::mutex> guard(CodecLock_);
         if (!Codecs_.empty()) call.SetCodec(media::CodecRegistry().Create(Codecs_.front()));
     }
-    // Another program may hold the port the pool handed out: move the call
-    // to another one rather than leave it without voice.
+    call.SetMediaActive(true);
+}
+
+void TSipEngine::TakeRtpPort(ISipCall& call) {
+    // Another program may hold a port the pool hands out: the call takes the
+    // next one, before any SDP names it. The ports refused stay out of the
+    // draw until the call has one.
     constexpr int kAttempts = 8;
+    std::vector<int> refused;
+    const auto giveBackRefused = [&] {
+        for (const int port : refused) Ports_.ReleaseRtpPort(port);
+    };
     for (int attempt = 1;; ++attempt) {
+        const int port = Ports_.AllocateRtpPort();
         try {
-            call.SetMediaActive(true);
+            call.TakeLocalRtpPort(port);
+            giveBackRefused();
             return;
         } catch (const ESipError& error) {
-            if (std::string(error.what()) != "bind failed" || attempt == kAttempts) throw;
+            refused.push_back(port);
+            if (std::string(error.what()) != "bind failed" || attempt == kAttempts) {
+                giveBackRefused();
+                throw;
+            }
         }
-        const int taken = call.GetLocalRtpPort();
-        call.SetLocalRtpPort(Ports_.AllocateRtpPort());
-        Ports_.ReleaseRtpPort(taken);
     }
+}
+
+void TSipEngine::GiveBackRtpPort(ISipCall& call) {
+    call.ReleaseLocalRtpPort();
+    Ports_.ReleaseRtpPort(call.GetLocalRtpPort());
 }
 
 bool TSipEngine::IsEstablished(ISipCall& call) { return call.Dialog().Established(); }

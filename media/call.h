@@ -167,7 +167,9 @@ public:
     std::string GetAuthStatus() override { return ReadText(AuthStatus_); }
     void SetAuthStatus(const std::string& value) override { WriteText(AuthStatus_, value); }
     int GetLocalRtpPort() override { return LocalRtpPort_; }
-    void SetLocalRtpPort(int value) override { LocalRtpPort_ = value; }
+    void SetLocalRtpPort(int value) override;
+    void TakeLocalRtpPort(int port) override;
+    void ReleaseLocalRtpPort() override;
     int GetRemoteRtpPort() override { return RemoteRtpPort_; }
     void SetRemoteRtpPort(int value) override { RemoteRtpPort_ = value; }
     std::string GetRemoteRtpHost() override { return ReadText(RemoteRtpHost_); }
@@ -326,6 +328,8 @@ private:
     std::mutex DrainLock_;   // every receive; taken before SocketLock_
     std::mutex SocketLock_;  // every send
     std::unique_ptr<media::TMediaSockets> Sockets_;  // replaced under both locks
+    // Sockets_ were bound by TakeLocalRtpPort: they outlive a stop of media.
+    std::atomic<bool> PortTaken_{false};
     const std::chrono::milliseconds ReportInterval_;
     TClock::time_point ControlDue_{};  // the loop's thread only while media runs
     const std::shared_ptr<media::TMediaLoop> SharedLoop_;

@@ -17,21 +17,27 @@ void TCall::StartMedia() {
     // The sink's devices exist before the socket can deliver the first frame.
     if (EventSink_)
         EventSink_->CreateAudioDevices(shared_from_this());
-    // A restart without a stop must free the port first.
     DetachFromLoop();
-    StopSocket();
-    std::unique_ptr<media::TMediaSockets> sockets;
-    try {
-        sockets = std::make_unique<media::TMediaSockets>(static_cast<uint16_t>(LocalRtpPort_.load()),
-                                                         MediaPath_ != nullptr);
-    } catch (...) {
-        // Without a socket there is no media: give the devices back at once.
-        if (EventSink_)
-            EventSink_->ReleaseAudioDevices(shared_from_this());
-        throw;
-    }
-    const std::vector<int> fds = sockets->Fds();
-    {
+    std::vector<int> fds;
+    if (PortTaken_) {
+        std::lock_guard<std::mutex> drain(DrainLock_);
+        std::lock_guard<std::mutex> guard(SocketLock_);
+        Sockets_->DiscardWaiting();
+        fds = Sockets_->Fds();
+    } else {
+        // A restart without a stop must free the port first.
+        StopSocket();
+        std::unique_ptr<media::TMediaSockets> sockets;
+        try {
+            sockets = std::make_unique<media::TMediaSockets>(static_cast<uint16_t>(LocalRtpPort_.load()),
+                                                             MediaPath_ != nullptr);
+        } catch (...) {
+            // Without a socket there is no media: give the devices back at once.
+            if (EventSink_)
+                EventSink_->ReleaseAudioDevices(shared_from_this());
+            throw;
+        }
+        fds = sockets->Fds();
         std::lock_guard<std::mutex> drain(DrainLock_);
         std::lock_guard<std::mutex> guard(SocketLock_);
         Sockets_ = std::move(sockets);
@@ -61,7 +67,8 @@ void TCall::StartMedia() {
 void TCall::StopMedia(bool notifySink) {
     MediaActive_ = false;
     DetachFromLoop();
-    StopSocket();
+    if (!PortTaken_)
+        StopSocket();
     if (MediaPath_)
         MediaPath_->Stop(*this);
     SpeakerMix_.Clear();  // a notice for this call's media ends with it
@@ -134,6 +141,32 @@ void TCall::SendControlReport() {
     std::lock_guard<std::mutex> guard(SocketLock_);
     if (Sockets_ && Sockets_->HasControl())
         Sockets_->SendControl(host, port, packet.data(), packet.size());
+}
+
+void TCall::SetLocalRtpPort(int value) {
+    if (value != LocalRtpPort_.load())
+        ReleaseLocalRtpPort();
+    LocalRtpPort_ = value;
+}
+
+void TCall::TakeLocalRtpPort(int port) {
+    auto sockets = std::make_unique<media::TMediaSockets>(static_cast<uint16_t>(port), MediaPath_ != nullptr);
+    // Media running on the old port stops where it is: the caller restarts it.
+    if (MediaActive_)
+        StopMedia(true);
+    std::lock_guard<std::mutex> drain(DrainLock_);
+    std::lock_guard<std::mutex> guard(SocketLock_);
+    Sockets_ = std::move(sockets);
+    LocalRtpPort_ = port;
+    PortTaken_ = true;
+}
+
+void TCall::ReleaseLocalRtpPort() {
+    if (!PortTaken_.exchange(false))
+        return;
+    if (MediaActive_)
+        StopMedia(true);
+    StopSocket();
 }
 
 void TCall::StopSocket() {

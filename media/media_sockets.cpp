@@ -27,6 +27,24 @@ bool TMediaSockets::SendControl(const std::string& host, uint16_t port, const vo
     return UdpSendTo(Control_.Get(), data, length, port, host);
 }
 
+void TMediaSockets::DiscardWaiting() {
+    // Bounded: a flood cannot hold the start of media for ever.
+    constexpr int kMaxDiscarded = 4096;
+    for (const int fd : Fds()) {
+        std::string address;
+        for (int discarded = 0; discarded < kMaxDiscarded; ++discarded) {
+            std::size_t length = 0;
+            uint16_t port = 0;
+            try {
+                if (!UdpReceiveFrom(fd, Buffer_.data(), Buffer_.size(), length, port, address))
+                    break;
+            } catch (const std::exception&) {
+                break;
+            }
+        }
+    }
+}
+
 void TMediaSockets::Drain(int fd, const THandler& handler) {
     if (fd < 0)
         return;

@@ -39,6 +39,9 @@ public:
     // at once: the buffer is shared.
     void DrainRtp(const THandler& handler) { Drain(Rtp_.Get(), handler); }
     void DrainControl(const THandler& handler) { Drain(Control_.Get(), handler); }
+    // Drops what arrived while nobody listened: it is older than the media
+    // that starts now.
+    void DiscardWaiting();
 
 private:
     void Drain(int fd, const THandler& handler);

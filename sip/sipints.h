@@ -507,6 +507,11 @@ public:
     virtual void SetAuthStatus(const std::string& value) = 0;
     virtual int GetLocalRtpPort() = 0;
     virtual void SetLocalRtpPort(int value) = 0;
+    // Binds `port` for the call's media now, so the SDP naming it is true
+    // from the moment it leaves; raises "bind failed" when another program
+    // holds it. The port stays bound, media running or not, until released.
+    virtual void TakeLocalRtpPort(int port) = 0;
+    virtual void ReleaseLocalRtpPort() = 0;
     virtual int GetRemoteRtpPort() = 0;
     virtual void SetRemoteRtpPort(int value) = 0;
     virtual std::string GetRemoteRtpHost() = 0;

@@ -76,6 +76,8 @@ public:
     void SetSdpSessionId(int v) override { SdpSessionId = v; }
     int GetLocalRtpPort() override { return LocalRtpPort; }
     void SetLocalRtpPort(int v) override { LocalRtpPort = v; }
+    void TakeLocalRtpPort(int v) override { LocalRtpPort = v; }
+    void ReleaseLocalRtpPort() override {}
     IAudioCodecPtr GetCodec() override { return Codec; }
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
     std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
