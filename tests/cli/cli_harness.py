@@ -188,8 +188,11 @@ class Agent:
             raise Failure(f"{self.name}: exit code {code}; stderr: {self.errors()}")
 
     def errors(self):
-        self.stderr.seek(0)
-        return self.stderr.read()
+        # Read through a handle of its own: seeking the one the child writes
+        # through would move the child's offset too, and a line it wrote
+        # meanwhile would land over the start of the file.
+        with open(self.stderr.name, errors="replace") as log:
+            return log.read()
 
     def error_lines(self):
         """The complete lines on standard error so far: the agent may be in
@@ -324,6 +327,22 @@ def start_baresip(workdir, account="<sip:carol@127.0.0.1>;regint=0;answermode=au
     return proc
 
 
+def print_stuck_agents():
+    """Where each agent still running stands, thread by thread: an agent that
+    stopped answering says why only this way."""
+    if shutil.which("gdb") is None:
+        return
+    for proc in _children:
+        if proc.poll() is None and "softphone" in os.path.basename(str(proc.args[0])):
+            try:
+                out = subprocess.run(["gdb", "-p", str(proc.pid), "-batch", "-ex", "thread apply all bt"],
+                                     capture_output=True, text=True, timeout=60).stdout
+            except subprocess.TimeoutExpired:
+                continue
+            stacks = [line for line in out.splitlines() if line.startswith(("Thread ", "#"))]
+            print(f"--- threads of {proc.args[0]} (pid {proc.pid})\n" + "\n".join(stacks[:400]))
+
+
 def run_case(cases, prefix, shows_log):
     """Runs the case named on the command line in a scratch folder; on a
     failure prints the logs `shows_log` picks. Returns the exit status CTest
@@ -340,6 +359,7 @@ def run_case(cases, prefix, shows_log):
             run(cli, workdir)
         except Failure as failure:
             print(f"FAILED {name}: {failure}")
+            print_stuck_agents()
             for file in sorted(os.listdir(workdir)):
                 if shows_log(file):
                     print(f"--- {file}\n" + open(os.path.join(workdir, file), errors="replace").read()[-3000:])

@@ -28,7 +28,7 @@ class StandardErrorLines(unittest.TestCase):
             ("a\n\nb\n", ["a", "", "b"]),
         ]
         for written, lines in cases:
-            with self.subTest(written=written), tempfile.TemporaryFile("w+") as stderr:
+            with self.subTest(written=written), tempfile.NamedTemporaryFile("w+") as stderr:
                 agent = Agent.__new__(Agent)
                 agent.stderr = stderr
                 stderr.write(written)
