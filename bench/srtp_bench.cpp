@@ -13,7 +13,10 @@
 // seven rounds of each kind; 1 and 10 calls). With `library` the crypto is
 // libsrtp's own backend rather than the types the agent registers.
 //        bench_srtp side [SECONDS] [CALLS...]   both kinds at once in one
-// process, each side's threads timed on their own, fifteen windows.
+// process, each side's threads timed on their own: four rounds of five
+// windows, SRTP on the first side, then on the second, and so on.
+//        bench_srtp same [SECONDS] [CALLS...]   the same with plain RTP on
+// both sides: the spread of a ratio that should be 1.
 // scripts/profile-srtp.sh runs the two modes below under an instruction
 // counter: `frames rtp|srtp COUNT` and `transform PACKETS EVICT_KIB`.
 #include <sys/resource.h>
@@ -200,12 +203,22 @@ struct TSide {
     }
 };
 
+// What the windows of side-by-side rounds gave.
+struct TSideFigures {
+    std::vector<double> ratios, plain, secure;
+    bool valid = true;
+};
+
 // Both kinds at once in one process, each call's threads timed on their
 // own: the two share every moment of the machine's load, so each window
 // compares like with like, where windows one after the other compare two
-// different moments of a busy machine. Prints each window's ratio and
-// their median and spread; returns false when a side lost packets.
-bool RunSideBySide(int calls, double seconds, int windows) {
+// different moments of a busy machine. The side made first (and its pacer
+// half a frame ahead) may sit better with the scheduler for a whole round:
+// `srtpFirst` says which side carries SRTP, and the rounds swap it. With
+// `sameKind` both sides run plain RTP: the spread two equal sides show is
+// the noise a ratio of the two kinds stands on.
+void RunSideBySideRound(int calls, double seconds, int windows, bool srtpFirst, bool sameKind,
+                        TSideFigures& figures) {
     TSide sides[2];
     std::atomic<bool> running{true};
     std::vector<int16_t> frame(kFrameSamples);
@@ -213,7 +226,7 @@ bool RunSideBySide(int calls, double seconds, int windows) {
         frame[static_cast<std::size_t>(n)] = static_cast<int16_t>(6000 * std::sin(n * 0.09) + 2000 * std::sin(n * 1.3));
     for (int index = 0; index < 2; ++index) {
         TSide& side = sides[index];
-        side.srtp = index == 1;
+        side.srtp = !sameKind && (index == 0) == srtpFirst;
         const std::vector<pid_t> before = Tasks();
         for (int n = 0; n < calls; ++n) {
             auto [a, b] = NewCall(side.srtp);
@@ -226,10 +239,10 @@ bool RunSideBySide(int calls, double seconds, int windows) {
     // Half a frame apart: each side's packets run alone, not in the warmth
     // the other's just left in the caches.
     const auto start = std::chrono::steady_clock::now();
-    for (TSide& side : sides) {
-        side.pacer = std::thread([&side, &running, &frame, start] {
+    for (int index = 0; index < 2; ++index) {
+        TSide& side = sides[index];
+        side.pacer = std::thread([&side, &running, &frame, due = start + (index == 1 ? 10ms : 0ms)]() mutable {
             side.pacerTask = static_cast<pid_t>(gettid());
-            auto due = start + (side.srtp ? 10ms : 0ms);
             std::this_thread::sleep_until(due);
             while (running) {
                 for (TEnd& end : side.ends)
@@ -247,39 +260,55 @@ bool RunSideBySide(int calls, double seconds, int windows) {
         std::erase_if(side.tasks, [](pid_t task) {
             return !std::filesystem::exists("/proc/self/task/" + std::to_string(task));
         });
-    std::vector<double> ratios, plain, secure;
+    // Figures of the plain side first; with both plain, of the first side.
+    TSide& plainSide = sides[sameKind || !srtpFirst ? 0 : 1];
+    TSide& secureSide = sides[sameKind || !srtpFirst ? 1 : 0];
     const int64_t framesBefore = sides[0].frames;
     for (int window = 0; window < windows; ++window) {
-        const double before[2] = {sides[0].CpuSeconds(), sides[1].CpuSeconds()};
+        const double before[2] = {plainSide.CpuSeconds(), secureSide.CpuSeconds()};
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
-        const double rtp = (sides[0].CpuSeconds() - before[0]) / seconds / (2.0 * calls) * 100;
-        const double srtp = (sides[1].CpuSeconds() - before[1]) / seconds / (2.0 * calls) * 100;
-        plain.push_back(rtp);
-        secure.push_back(srtp);
-        ratios.push_back(rtp > 0 ? srtp / rtp : 0);
-        std::fprintf(stderr, "  %d calls side by side: rtp %.3f srtp %.3f ratio %.3f\n", calls, rtp, srtp, ratios.back());
+        const double rtp = (plainSide.CpuSeconds() - before[0]) / seconds / (2.0 * calls) * 100;
+        const double srtp = (secureSide.CpuSeconds() - before[1]) / seconds / (2.0 * calls) * 100;
+        figures.plain.push_back(rtp);
+        figures.secure.push_back(srtp);
+        figures.ratios.push_back(rtp > 0 ? srtp / rtp : 0);
+        std::fprintf(stderr, "  %d calls side by side (%s on the first side): rtp %.3f %s %.3f ratio %.3f\n", calls,
+                     !sameKind && srtpFirst ? "srtp" : "rtp", rtp, sameKind ? "rtp" : "srtp", srtp,
+                     figures.ratios.back());
     }
     const int64_t sent = sides[0].frames - framesBefore;
     running = false;
-    bool valid = true;
     for (TSide& side : sides) {
         side.pacer.join();
         for (TEnd& end : side.ends) {
             if (end.path->Quality().received < (sent * 9) / 10 || end.call->Srtp().Dropped() != 0)
-                valid = false;
+                figures.valid = false;
             end.call->SetMediaActive(false);
         }
     }
+}
+
+// Rounds of side-by-side windows, SRTP on one side then on the other; prints
+// the median of every window's ratio and its spread; false when a side lost
+// packets.
+bool RunSideBySide(int calls, double seconds, int rounds, int windowsPerRound, bool sameKind) {
+    TSideFigures figures;
+    for (int round = 0; round < rounds; ++round)
+        RunSideBySideRound(calls, seconds, windowsPerRound, round % 2 == 1, sameKind, figures);
     const auto median = [](std::vector<double> values) {
         std::sort(values.begin(), values.end());
         return values[values.size() / 2];
     };
+    std::vector<double> ratios = figures.ratios;
     std::sort(ratios.begin(), ratios.end());
-    std::printf("%5d  %12.3f  %13.3f  %8.3f  [%.3f .. %.3f] (%d windows of %.0f s, %zu + %zu threads timed)%s\n", calls,
-                median(plain), median(secure), median(ratios), ratios.front(), ratios.back(), windows, seconds,
-                sides[0].tasks.size() + 1, sides[1].tasks.size() + 1, valid ? "" : "  INVALID: packets lost");
+    // The middle half of the windows: how far one window's ratio may stray.
+    const double lowQuartile = ratios[ratios.size() / 4];
+    const double highQuartile = ratios[(3 * ratios.size()) / 4];
+    std::printf("%5d  %12.3f  %13.3f  %8.3f  [%.3f .. %.3f] (%d rounds of %d windows of %.0f s)%s\n", calls,
+                median(figures.plain), median(figures.secure), median(figures.ratios), lowQuartile, highQuartile,
+                rounds, windowsPerRound, seconds, figures.valid ? "" : "  INVALID: packets lost");
     std::fflush(stdout);
-    return valid;
+    return figures.valid;
 }
 
 // One call of the kind for exactly `frames` frames each way, ended once every
@@ -351,18 +380,21 @@ int main(int argc, char** argv) {
         std::printf("%.2f us\n", TransformMicroseconds(true, std::atoi(argv[2]), std::size_t(std::atoi(argv[3])) << 10));
         return 0;
     }
-    // Both kinds at once, each call's threads timed on their own.
-    if (argc >= 2 && std::string(argv[1]) == "side") {
+    // Both kinds at once, each call's threads timed on their own; `same`
+    // runs plain RTP on both sides, for the noise floor.
+    if (argc >= 2 && (std::string(argv[1]) == "side" || std::string(argv[1]) == "same")) {
+        const bool sameKind = std::string(argv[1]) == "same";
         const double seconds = argc > 2 ? std::atof(argv[2]) : 4.0;
         std::vector<int> counts;
         for (int index = 3; index < argc; ++index)
             counts.push_back(std::atoi(argv[index]));
         if (counts.empty())
             counts = {1, 10};
-        std::printf("calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp: median of windows [min .. max]\n");
+        std::printf(sameKind ? "calls  rtp %%cpu/end   rtp %%cpu/end  second/first: median of windows [quartiles]\n"
+                             : "calls  rtp %%cpu/end  srtp %%cpu/end  srtp/rtp: median of windows [quartiles]\n");
         bool valid = true;
         for (const int calls : counts)
-            valid = RunSideBySide(calls, seconds, 15) && valid;
+            valid = RunSideBySide(calls, seconds, 4, 5, sameKind) && valid;
         return valid ? 0 : 1;
     }
     int first = 1;
