@@ -29,34 +29,28 @@ bool TMediaSockets::SendControl(const std::string& host, uint16_t port, const vo
 
 void TMediaSockets::DiscardWaiting() {
     // Bounded: a flood cannot hold the start of media for ever.
-    constexpr int kMaxDiscarded = 4096;
+    constexpr int kMaxPasses = 64;
+    const THandler ignore = [](const std::string&, uint16_t, const uint8_t*, std::size_t) {};
     for (const int fd : Fds()) {
-        std::string address;
-        for (int discarded = 0; discarded < kMaxDiscarded; ++discarded) {
-            std::size_t length = 0;
-            uint16_t port = 0;
-            try {
-                if (!UdpReceiveFrom(fd, Buffer_.data(), Buffer_.size(), length, port, address))
-                    break;
-            } catch (const std::exception&) {
+        for (int pass = 0; pass < kMaxPasses; ++pass)
+            if (Drain(fd, ignore) < kMaxPerDrain)
                 break;
-            }
-        }
     }
 }
 
-void TMediaSockets::Drain(int fd, const THandler& handler) {
+int TMediaSockets::Drain(int fd, const THandler& handler) {
     if (fd < 0)
-        return;
+        return 0;
     std::string address;
-    for (int taken = 0; taken < kMaxPerDrain; ++taken) {
+    int taken = 0;
+    for (; taken < kMaxPerDrain; ++taken) {
         std::size_t length = 0;
         uint16_t port = 0;
         try {
             if (!UdpReceiveFrom(fd, Buffer_.data(), Buffer_.size(), length, port, address))
-                return;  // nothing waits (or only a stale refusal did)
+                break;  // nothing waits (or only a stale refusal did)
         } catch (const std::exception&) {
-            return;  // a socket error: the loop comes back when it clears
+            break;  // a socket error: the loop comes back when it clears
         }
         if (length == 0)
             continue;
@@ -66,6 +60,7 @@ void TMediaSockets::Drain(int fd, const THandler& handler) {
             // One datagram that cannot be handled never stops the others.
         }
     }
+    return taken;
 }
 
 }  // namespace media

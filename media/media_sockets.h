@@ -44,7 +44,8 @@ public:
     void DiscardWaiting();
 
 private:
-    void Drain(int fd, const THandler& handler);
+    // How many datagrams it took: kMaxPerDrain when more may wait.
+    int Drain(int fd, const THandler& handler);
 
     TUniqueFd Rtp_;
     TUniqueFd Control_;

@@ -67,7 +67,11 @@ TEST_F(EngineRtpPort, SdpNamesThePortTheCallListensOnWhileAnotherProgramHoldsOne
         EXPECT_EQ(call->GetLocalRtpPort(), Second);
         // Bound from the moment the SDP names it, answer or not.
         EXPECT_LT(BindUdp(Second).Get(), 0);
+        const std::array<uint8_t, 172> packet{0x80, 0x00, 0x00, 0x01};
         if (!incoming) {
+            // Sent before the answer: older than the media that starts, so
+            // dropped rather than played late.
+            Peer.Send("127.0.0.1", static_cast<uint16_t>(Second), packet.data(), packet.size());
             Server.Send(Respond(sdp, "200 OK", "callee1",
                                 "Contact: <sip:5550100@127.0.0.1:" + std::to_string(Server.Port()) + ">\r\n",
                                 SdpBody(Peer.LocalPort(), "0")),
@@ -77,9 +81,9 @@ TEST_F(EngineRtpPort, SdpNamesThePortTheCallListensOnWhileAnotherProgramHoldsOne
         }
 
         const auto& media = dynamic_cast<const TCall&>(*call);
-        const std::array<uint8_t, 172> packet{0x80, 0x00, 0x00, 0x01};
         Peer.Send("127.0.0.1", static_cast<uint16_t>(Second), packet.data(), packet.size());
         EXPECT_TRUE(WaitUntil([&] { return media.GetMediaReceived() >= 1; }));
+        EXPECT_EQ(media.GetMediaReceived(), 1u);
 
         Engine->HangUp(call);
         const std::string bye = Server.NextOf("BYE");
