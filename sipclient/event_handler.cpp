@@ -33,14 +33,16 @@ void TSipClientEventTarget::Detach() {
 
 void TSipClientEventTarget::Finish(ISipMicrophonePtr microphone, ISipSpeakerPtr speaker) {
     std::lock_guard guard(Lock_);
-    if (Client_) {
-        PostLocked([microphone = std::move(microphone), speaker = std::move(speaker)](TSipClient&) {});
-        return;
-    }
     if (microphone)
         ParkedMicrophones_.push_back(std::move(microphone));
     if (speaker)
         ParkedSpeakers_.push_back(std::move(speaker));
+    // The posted functor holds no device: once the component has run it,
+    // the last reference to the functor may go on this very thread, under
+    // the call's lock. The component owns this target, and its queued
+    // events go with it.
+    if (Client_)
+        PostLocked([this](TSipClient&) { ReleaseParked(); });
 }
 
 void TSipClientEventTarget::ReleaseParked() {

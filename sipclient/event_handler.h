@@ -29,10 +29,11 @@ public:
 
     // Audio devices given back by a call are finished on the component's
     // thread, never where they are given back (under the call's lock, with
-    // a capture thread that may be waiting for it). Once detached there is
-    // no component thread to post to: they are kept until ReleaseParked,
-    // which the component calls when its engine is off and no call lock is
-    // held, or until the target itself goes.
+    // a capture thread that may be waiting for it): they are kept here until
+    // ReleaseParked, which a queued event runs on the component's thread.
+    // Once detached there is no component thread to post to: the component
+    // calls it when its engine is off and no call lock is held, or they go
+    // with the target itself.
     void Finish(ISipMicrophonePtr microphone, ISipSpeakerPtr speaker);
     void ReleaseParked();
 
@@ -46,7 +47,7 @@ private:
     std::mutex Lock_;
     TSipClient* Client_;           // guarded by Lock_; null once detached
     TAudioDeviceFactory Devices_;  // guarded by Lock_
-    // Guarded by Lock_; devices given back after Detach.
+    // Guarded by Lock_; devices given back and not yet finished.
     std::vector<ISipMicrophonePtr> ParkedMicrophones_;
     std::vector<ISipSpeakerPtr> ParkedSpeakers_;
 };

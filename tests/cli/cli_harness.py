@@ -154,6 +154,9 @@ class Agent:
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
+                # Shown now: the case's clean-up kills every program before
+                # the failure reaches run_case.
+                print_stuck_agents()
                 raise Failure(f"{self.name}: no '{prefix}' within {timeout}s; saw {self.seen}")
             try:
                 line = self.events.get(timeout=left)
@@ -359,7 +362,6 @@ def run_case(cases, prefix, shows_log):
             run(cli, workdir)
         except Failure as failure:
             print(f"FAILED {name}: {failure}")
-            print_stuck_agents()
             for file in sorted(os.listdir(workdir)):
                 if shows_log(file):
                     print(f"--- {file}\n" + open(os.path.join(workdir, file), errors="replace").read()[-3000:])
