@@ -10,8 +10,8 @@
 // SRTP, dropped none.
 //
 // Usage: bench_srtp [library] [SECONDS] [CALLS...]   (default 4 s a window,
-// seven rounds of each kind; 1 and 10 calls). With `library` the crypto is
-// libsrtp's own backend rather than the types the agent registers.
+// seven rounds of each kind; 1 and 10 calls). With `library` libsrtp runs
+// the RTP packets on its own crypto backend, rather than the agent's path.
 //        bench_srtp side [SECONDS] [CALLS...]   both kinds at once in one
 // process, each side's threads timed on their own: four rounds of five
 // windows, SRTP on the first side, then on the second, and so on.
@@ -404,7 +404,7 @@ int main(int argc, char** argv) {
         ++first;
     }
     if (library)
-        std::printf("SRTP crypto: libsrtp's own\n");
+        std::printf("SRTP: libsrtp on its own crypto\n");
     else
         std::printf("SRTP crypto: the agent's, AES on %s, SHA-1 on %s\n",
                     media::TAes128::ProcessorHasAes() ? "the processor's instructions" : "OpenSSL",

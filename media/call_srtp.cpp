@@ -72,7 +72,7 @@ TCallSrtp::TOutgoing TCallSrtp::ProtectRtp(std::span<const uint8_t> packet, TSrt
     std::memcpy(buffer.data(), packet.data(), packet.size());
     const auto length = Outbound_.session->ProtectRtp(buffer.data(), packet.size(), buffer.size());
     if (!length)
-        return {{}, true};  // libsrtp saw this number already: it is spent
+        return {{}, true};  // this number went out already: it is spent
     return {std::span<const uint8_t>(buffer.data(), *length), true};
 }
 

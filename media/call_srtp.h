@@ -7,7 +7,7 @@
 // Threading: the send side runs on the capture thread (RTP) and the control
 // thread (RTCP), the receive side on the two socket threads, keying on the
 // signalling thread. Each direction has one lock, the only one a packet
-// takes: it guards that direction's session (libsrtp's context) and, with
+// takes: it guards that direction's session (its streams' state) and, with
 // the other direction's, the mode. The counters are atomics any thread may
 // read.
 #pragma once

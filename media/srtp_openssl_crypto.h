@@ -1,7 +1,8 @@
 // AES-128 in counter mode (SRTP's AES-CM, also its key derivation) and
 // HMAC-SHA1 for libsrtp, in place of its own backend. libsrtp keeps the
-// protocol (key derivation, replay window, packet layout); only the two
-// primitives it asks for per packet run here: the AES and SHA-1 blocks on
+// protocol of what it runs (key derivation, SRTCP, and RTP where the agent's
+// own path is not used); only the two primitives it asks for per packet
+// run here: the AES and SHA-1 blocks on
 // the processor's instructions where it has them and on OpenSSL otherwise
 // (media/aes128.h, media/sha1.h). Each context is set up once per
 // session key and reused for every packet without allocating: the

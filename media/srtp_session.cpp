@@ -1,6 +1,7 @@
 #include "media/srtp_session.h"
 
 #include "media/srtp_openssl_crypto.h"
+#include "media/srtp_rtp_transform.h"
 
 #include <array>
 #include <atomic>
@@ -60,14 +61,16 @@ static_assert(kSrtpMaxGrowth >= SRTP_MAX_TRAILER_LEN + 4, "room for libsrtp's tr
 }  // namespace
 
 struct TSrtpSession::TContext {
-    srtp_t session = nullptr;
+    srtp_t session = nullptr;     // SRTCP, and RTP when libsrtp runs it
+    std::optional<TSrtpRtpTransform> rtp;  // RTP when the agent runs it
     ~TContext() {
         if (session)
             srtp_dealloc(session);
     }
 };
 
-TSrtpSession::TSrtpSession(TSrtpSuite suite, std::span<const uint8_t> keySalt, TDirection direction)
+TSrtpSession::TSrtpSession(TSrtpSuite suite, std::span<const uint8_t> keySalt, TDirection direction,
+                           TSrtpRtpCode rtpCode)
     : Direction_(direction), Context_(std::make_unique<TContext>()) {
     if (keySalt.size() != kSrtpKeySaltBytes)
         throw std::runtime_error("SRTP key and salt must be " + std::to_string(kSrtpKeySaltBytes) + " bytes");
@@ -96,6 +99,8 @@ TSrtpSession::TSrtpSession(TSrtpSuite suite, std::span<const uint8_t> keySalt, T
         Context_->session = nullptr;
         throw std::runtime_error("SRTP session refused (" + std::to_string(status) + ")");
     }
+    if (rtpCode == TSrtpRtpCode::Agent && ChosenCrypto == TSrtpCrypto::OpenSsl)
+        Context_->rtp.emplace(suite, keySalt);
 }
 
 TSrtpSession::~TSrtpSession() = default;
@@ -103,6 +108,8 @@ TSrtpSession::~TSrtpSession() = default;
 std::optional<std::size_t> TSrtpSession::ProtectRtp(uint8_t* packet, std::size_t length, std::size_t capacity) {
     if (Direction_ != TDirection::Outbound || capacity < length + kSrtpMaxGrowth || !FitsInt(length))
         return std::nullopt;
+    if (Context_->rtp)
+        return Context_->rtp->Protect(packet, length, capacity);
     int size = static_cast<int>(length);
     if (srtp_protect(Context_->session, packet, &size) != srtp_err_status_ok)
         return std::nullopt;
@@ -122,6 +129,8 @@ TSrtpSession::TUnprotected TSrtpSession::UnprotectRtp(uint8_t* packet, std::size
     // Shorter than a header and the shortest tag: nothing libsrtp should see.
     if (Direction_ != TDirection::Inbound || length < 12 + 4 || !FitsInt(length))
         return {0, TSrtpRefusal::Malformed};
+    if (Context_->rtp)
+        return Context_->rtp->Unprotect(packet, length);
     int size = static_cast<int>(length);
     const TSrtpRefusal refusal = RefusalOf(srtp_unprotect(Context_->session, packet, &size));
     return {refusal == TSrtpRefusal::None ? static_cast<std::size_t>(size) : 0, refusal};

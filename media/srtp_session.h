@@ -1,6 +1,9 @@
-// One direction of a call's SRTP (RFC 3711) through libsrtp: the outbound
-// transform that encrypts and signs each RTP or RTCP packet before it leaves,
-// or the inbound one that checks and decrypts each packet that arrives.
+// One direction of a call's SRTP (RFC 3711): the outbound transform that
+// encrypts and signs each RTP or RTCP packet before it leaves, or the
+// inbound one that checks and decrypts each packet that arrives. libsrtp
+// derives the keys and runs SRTCP; the RTP packets, fifty a second each
+// way, run through the agent's own lean path (media/srtp_rtp_transform.h),
+// held to libsrtp's output by the tests.
 //
 // Threading: one caller at a time; libsrtp's context is not safe to share
 // unguarded. RTP and RTCP of one direction run on different threads
@@ -35,10 +38,15 @@ enum class TSrtpRefusal { None, Authentication, Replay, Malformed };
 
 // Which code computes AES-CM and HMAC-SHA1 under libsrtp: OpenSSL through
 // our own types (media/srtp_openssl_crypto.h), or libsrtp's own backend,
-// kept so a benchmark can set the two side by side. Only a choice made
-// before the first session takes effect.
+// kept so a benchmark can set the two side by side; with the latter
+// libsrtp runs the RTP packets too, as it did before the agent's own path.
+// Only a choice made before the first session takes effect.
 enum class TSrtpCrypto { OpenSsl, Library };
 void ChooseSrtpCrypto(TSrtpCrypto crypto);
+
+// Who protects and checks the RTP packets: the agent's own path, or libsrtp
+// (the reference the tests compare the agent's path with).
+enum class TSrtpRtpCode { Agent, Libsrtp };
 
 class TSrtpSession {
 public:
@@ -46,7 +54,8 @@ public:
 
     // Throws std::runtime_error when the key has the wrong length or libsrtp
     // refuses the policy.
-    TSrtpSession(TSrtpSuite suite, std::span<const uint8_t> keySalt, TDirection direction);
+    TSrtpSession(TSrtpSuite suite, std::span<const uint8_t> keySalt, TDirection direction,
+                 TSrtpRtpCode rtpCode = TSrtpRtpCode::Agent);
     ~TSrtpSession();
     TSrtpSession(const TSrtpSession&) = delete;
     TSrtpSession& operator=(const TSrtpSession&) = delete;
