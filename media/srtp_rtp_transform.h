@@ -4,9 +4,10 @@
 // the stream per SSRC (its index and replay window) kept here. libsrtp
 // stays the reference for the wire format: the tests hold this code to it
 // packet for packet, and it keeps SRTCP. A call's packets come 20 ms apart
-// and find the caches cold; libsrtp's general path (any cipher, key
-// indexes, header encryption, key-limit events) touched several times the
-// code and data this needs, and cost a call more than the encryption.
+// and find the caches cold; through libsrtp's general path (any cipher,
+// key indexes, header encryption, key-limit events) one protect and one
+// unprotect touched twice the cache lines, code and data, that they touch
+// here, and cost a call more than the encryption itself.
 //
 // Threading: one caller at a time (the call's lock for the direction).
 #pragma once
