@@ -20,6 +20,7 @@
 #include "media/codec_opus.h"
 #include "media/codec_gsm.h"
 #include "media/codec_speex.h"
+#include "media/dtmf_detector.h"
 #include "media/gsm_bits.h"
 #include "media/keypad_tones.h"
 #include "media/speex_library.h"
@@ -261,6 +262,29 @@ BENCHMARK(BM_Encode<TOpusCodec>)->Name("Opus/Encode/codec");
 BENCHMARK(BM_Encode<TBareOpus>)->Name("Opus/Encode/bare-libopus");
 BENCHMARK(BM_Decode<TOpusCodec>)->Name("Opus/Decode/codec");
 BENCHMARK(BM_Decode<TBareOpus>)->Name("Opus/Decode/bare-libopus");
+// The keypad detector every received frame passes, on frames loud enough
+// to be analysed, beside the eight filters run one after the other through
+// TonePower (what the detector did before its filters ran side by side).
+void BM_KeypadDetect(benchmark::State& state) {
+    int64_t n = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(media::TKeypadToneDetector::Detect(FrameAt(n++)));
+}
+BENCHMARK(BM_KeypadDetect)->Name("Detector/keypad/bank");
+
+void BM_KeypadFiltersOneByOne(benchmark::State& state) {
+    using media::TKeypadToneDetector;
+    int64_t n = 0;
+    for (auto _ : state) {
+        const int16_t* frame = FrameAt(n++);
+        double sum = TKeypadToneDetector::FramePower(frame, kFrame);
+        for (std::size_t index = 0; index < 4; ++index)
+            sum += TKeypadToneDetector::TonePower(frame, kFrame, TKeypadToneDetector::kRowHz[index]) +
+                   TKeypadToneDetector::TonePower(frame, kFrame, TKeypadToneDetector::kColumnHz[index]);
+        benchmark::DoNotOptimize(sum);
+    }
+}
+BENCHMARK(BM_KeypadFiltersOneByOne)->Name("Detector/keypad/filters-one-by-one");
 
 // 60 s of 44.1 kHz stereo 16-bit, converted to 8 kHz mono on load.
 void BM_WavLoad60sStereo44k(benchmark::State& state) {
