@@ -58,6 +58,14 @@ TCallSrtp::TMode TCallSrtp::Mode() const {
 }
 
 TCallSrtp::TOutgoing TCallSrtp::ProtectRtp(std::span<const uint8_t> packet, TSrtpBuffer& buffer) {
+    return Protect(packet, buffer, false);
+}
+
+std::span<const uint8_t> TCallSrtp::ProtectRtcp(std::span<const uint8_t> packet, TSrtpBuffer& buffer) {
+    return Protect(packet, buffer, true).datagram;
+}
+
+TCallSrtp::TOutgoing TCallSrtp::Protect(std::span<const uint8_t> packet, TSrtpBuffer& buffer, bool control) {
     std::lock_guard<std::mutex> guard(Outbound_.lock);
     switch (Mode_) {
     case TMode::Plain:
@@ -70,27 +78,11 @@ TCallSrtp::TOutgoing TCallSrtp::ProtectRtp(std::span<const uint8_t> packet, TSrt
     if (packet.size() + kSrtpMaxGrowth > buffer.size())
         return {};
     std::memcpy(buffer.data(), packet.data(), packet.size());
-    const auto length = Outbound_.session->ProtectRtp(buffer.data(), packet.size(), buffer.size());
+    const auto length = control ? Outbound_.session->ProtectRtcp(buffer.data(), packet.size(), buffer.size())
+                                : Outbound_.session->ProtectRtp(buffer.data(), packet.size(), buffer.size());
     if (!length)
         return {{}, true};  // this number went out already: it is spent
     return {std::span<const uint8_t>(buffer.data(), *length), true};
-}
-
-std::span<const uint8_t> TCallSrtp::ProtectRtcp(std::span<const uint8_t> packet, TSrtpBuffer& buffer) {
-    std::lock_guard<std::mutex> guard(Outbound_.lock);
-    switch (Mode_) {
-    case TMode::Plain:
-        return packet;
-    case TMode::Waiting:
-        return {};
-    case TMode::Keyed:
-        break;
-    }
-    if (packet.size() + kSrtpMaxGrowth > buffer.size())
-        return {};
-    std::memcpy(buffer.data(), packet.data(), packet.size());
-    const auto length = Outbound_.session->ProtectRtcp(buffer.data(), packet.size(), buffer.size());
-    return length ? std::span<const uint8_t>(buffer.data(), *length) : std::span<const uint8_t>();
 }
 
 TCallSrtp::TReceived TCallSrtp::UnprotectRtp(std::span<const uint8_t> datagram, TSrtpBuffer& buffer) {

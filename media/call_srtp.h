@@ -86,6 +86,7 @@ private:
         TSessionPtr session;
     };
 
+    TOutgoing Protect(std::span<const uint8_t> packet, TSrtpBuffer& buffer, bool control);
     TReceived Unprotect(std::span<const uint8_t> datagram, TSrtpBuffer& buffer, bool control);
     void Count(TSrtpRefusal refusal);
 
