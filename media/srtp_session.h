@@ -1,9 +1,9 @@
 // One direction of a call's SRTP (RFC 3711): the outbound transform that
 // encrypts and signs each RTP or RTCP packet before it leaves, or the
 // inbound one that checks and decrypts each packet that arrives. libsrtp
-// derives the keys and runs SRTCP; the RTP packets, fifty a second each
-// way, run through the agent's own lean path (media/srtp_rtp_transform.h),
-// held to libsrtp's output by the tests.
+// runs SRTCP, its keys and its packets; the RTP packets, fifty a second
+// each way, run through the agent's own lean path, keys derived there too
+// (media/srtp_rtp_transform.h), held to libsrtp's output by the tests.
 //
 // Threading: one caller at a time; libsrtp's context is not safe to share
 // unguarded. RTP and RTCP of one direction run on different threads
