@@ -246,8 +246,10 @@ void TSipEngine::EndCall(ISipCallPtr call) {
         }
     }
     call->Dialog().Terminate();
-    Calls_.Remove(call);
+    // The port first: once the list no longer shows the call, nothing of
+    // it is held.
     GiveBackRtpPort(*call);
+    Calls_.Remove(call);
     {
         std::lock_guard<std::mutex> notes(CallNotesLock_);
         EndedSince_.erase(call.get());
