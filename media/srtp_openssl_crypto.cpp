@@ -1,5 +1,6 @@
 #include "media/srtp_openssl_crypto.h"
 #include "media/aes128.h"
+#include "media/hmac_sha1.h"
 #include "media/sha1.h"
 
 #include <array>
@@ -155,12 +156,11 @@ const srtp_cipher_type_t kAesCounterType = {
 constexpr int kShaBlockBytes = 64;
 constexpr int kShaDigestBytes = static_cast<int>(TSha1::kDigestBytes);
 
-// The inner and outer hashes with the padded key already absorbed (RFC
-// 2104): a packet starts from a copy of `inner`.
-struct THmacSha1 {
+// The keyed hashes, once libsrtp has given the key, and the message being
+// signed.
+struct THmacState {
     srtp_auth_t auth{};
-    TSha1 inner;
-    TSha1 outer;
+    std::optional<THmacSha1> keyed;
     TSha1 running;
 };
 
@@ -169,7 +169,7 @@ extern const srtp_auth_type_t kHmacSha1Type;
 srtp_err_status_t HmacAlloc(srtp_auth_pointer_t* auth, int keyLength, int tagLength) {
     if (keyLength < 0 || keyLength > kShaBlockBytes || tagLength < 0 || tagLength > kShaDigestBytes)
         return srtp_err_status_bad_param;
-    auto state = std::make_unique<THmacSha1>();
+    auto state = std::make_unique<THmacState>();
     state->auth.type = &kHmacSha1Type;
     state->auth.state = state.get();
     state->auth.out_len = tagLength;
@@ -180,55 +180,39 @@ srtp_err_status_t HmacAlloc(srtp_auth_pointer_t* auth, int keyLength, int tagLen
 }
 
 srtp_err_status_t HmacDealloc(srtp_auth_pointer_t auth) {
-    std::unique_ptr<THmacSha1> state(static_cast<THmacSha1*>(auth->state));
-    OPENSSL_cleanse(&state->inner, sizeof state->inner);
-    OPENSSL_cleanse(&state->outer, sizeof state->outer);
+    std::unique_ptr<THmacState> state(static_cast<THmacState*>(auth->state));
     OPENSSL_cleanse(&state->running, sizeof state->running);
     return srtp_err_status_ok;
 }
 
 srtp_err_status_t HmacInit(void* raw, const uint8_t* key, int keyLength) {
-    auto& state = *static_cast<THmacSha1*>(raw);
+    auto& state = *static_cast<THmacState*>(raw);
     if (keyLength < 0 || keyLength > kShaBlockBytes) return srtp_err_status_bad_param;
-    std::array<uint8_t, kShaBlockBytes> innerPad, outerPad;
-    innerPad.fill(0x36);
-    outerPad.fill(0x5c);
-    for (int i = 0; i < keyLength; ++i) {
-        innerPad[static_cast<std::size_t>(i)] ^= key[i];
-        outerPad[static_cast<std::size_t>(i)] ^= key[i];
-    }
-    state.inner = TSha1();
-    state.inner.Update(innerPad.data(), innerPad.size());
-    state.outer = TSha1();
-    state.outer.Update(outerPad.data(), outerPad.size());
-    OPENSSL_cleanse(innerPad.data(), innerPad.size());
-    OPENSSL_cleanse(outerPad.data(), outerPad.size());
-    state.running = state.inner;  // libsrtp may compute without a start first
+    state.keyed.emplace(std::span<const uint8_t>(key, static_cast<std::size_t>(keyLength)));
+    state.running = state.keyed->Begin();  // libsrtp may compute without a start first
     return srtp_err_status_ok;
 }
 
 srtp_err_status_t HmacStart(void* raw) {
-    auto& state = *static_cast<THmacSha1*>(raw);
-    state.running = state.inner;
+    auto& state = *static_cast<THmacState*>(raw);
+    if (!state.keyed) return srtp_err_status_auth_fail;
+    state.running = state.keyed->Begin();
     return srtp_err_status_ok;
 }
 
 srtp_err_status_t HmacUpdate(void* raw, const uint8_t* data, int length) {
-    auto& state = *static_cast<THmacSha1*>(raw);
+    auto& state = *static_cast<THmacState*>(raw);
     if (length < 0) return srtp_err_status_auth_fail;
     state.running.Update(data, static_cast<std::size_t>(length));
     return srtp_err_status_ok;
 }
 
 srtp_err_status_t HmacCompute(void* raw, const uint8_t* data, int length, int tagLength, uint8_t* tag) {
-    auto& state = *static_cast<THmacSha1*>(raw);
-    if (tagLength < 0 || tagLength > kShaDigestBytes) return srtp_err_status_bad_param;
+    auto& state = *static_cast<THmacState*>(raw);
+    if (tagLength < 0 || tagLength > kShaDigestBytes || !state.keyed) return srtp_err_status_bad_param;
     if (const srtp_err_status_t status = HmacUpdate(raw, data, length); status != srtp_err_status_ok)
         return status;
-    std::array<uint8_t, kShaDigestBytes> digest = state.running.Final();
-    TSha1 outer = state.outer;
-    outer.Update(digest.data(), digest.size());
-    digest = outer.Final();
+    const THmacSha1::TDigest digest = state.keyed->Finish(state.running);
     std::memcpy(tag, digest.data(), static_cast<std::size_t>(tagLength));
     return srtp_err_status_ok;
 }

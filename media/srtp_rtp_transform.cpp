@@ -52,23 +52,11 @@ TSrtpRtpTransform::TSrtpRtpTransform(TSrtpSuite suite, std::span<const uint8_t> 
     const TSrtpSessionKeys keys = DeriveRtpSessionKeys(masterKeySalt.first<kSrtpKeySaltBytes>());
     Aes_.emplace(keys.cipherKey);
     Salt_ = keys.cipherSalt;
-    std::array<uint8_t, TSha1::kBlockBytes> innerPad, outerPad;
-    innerPad.fill(0x36);
-    outerPad.fill(0x5c);
-    for (std::size_t i = 0; i < keys.authKey.size(); ++i) {
-        innerPad[i] ^= keys.authKey[i];
-        outerPad[i] ^= keys.authKey[i];
-    }
-    Inner_.Update(innerPad.data(), innerPad.size());
-    Outer_.Update(outerPad.data(), outerPad.size());
-    OPENSSL_cleanse(innerPad.data(), innerPad.size());
-    OPENSSL_cleanse(outerPad.data(), outerPad.size());
+    Hmac_.emplace(keys.authKey);
 }
 
 TSrtpRtpTransform::~TSrtpRtpTransform() {
     OPENSSL_cleanse(Salt_.data(), Salt_.size());
-    OPENSSL_cleanse(&Inner_, sizeof Inner_);
-    OPENSSL_cleanse(&Outer_, sizeof Outer_);
 }
 
 TSrtpRtpTransform::TStream* TSrtpRtpTransform::Find(uint32_t ssrc) {
@@ -153,13 +141,10 @@ TSrtpRtpTransform::TTag TSrtpRtpTransform::Sign(const uint8_t* packet, std::size
     const uint32_t rollover = static_cast<uint32_t>(index >> 16);
     const uint8_t rolloverBytes[4] = {static_cast<uint8_t>(rollover >> 24), static_cast<uint8_t>(rollover >> 16),
                                       static_cast<uint8_t>(rollover >> 8), static_cast<uint8_t>(rollover)};
-    TSha1 inner = Inner_;
+    TSha1 inner = Hmac_->Begin();
     inner.Update(packet, length);
     inner.Update(rolloverBytes, sizeof rolloverBytes);
-    const TTag digest = inner.Final();
-    TSha1 outer = Outer_;
-    outer.Update(digest.data(), digest.size());
-    return outer.Final();
+    return Hmac_->Finish(inner);
 }
 
 }  // namespace media

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "media/aes128.h"
+#include "media/hmac_sha1.h"
 #include "media/sha1.h"
 #include "media/srtp_replay_window.h"
 #include "media/srtp_session.h"
@@ -49,7 +50,7 @@ private:
         uint32_t ssrc = 0;
         TSrtpReplayWindow window;
     };
-    using TTag = std::array<uint8_t, TSha1::kDigestBytes>;
+    using TTag = THmacSha1::TDigest;
 
     TStream* Find(uint32_t ssrc);
     // Adds the AES-CM keystream of the packet's SSRC and index to `data`.
@@ -60,9 +61,7 @@ private:
     const std::size_t TagBytes_;
     std::optional<TAes128> Aes_;
     std::array<uint8_t, 14> Salt_{};
-    // The HMAC's hashes with the padded key absorbed (RFC 2104): a packet
-    // starts from copies.
-    TSha1 Inner_, Outer_;
+    std::optional<THmacSha1> Hmac_;
     // Streams by SSRC. A receiver adds one only
     // for a packet that passed its tag, so only the keys' holder adds any.
     std::vector<TStream> Streams_;
