@@ -438,8 +438,10 @@ void TSipEngine::TakeRtpPort(ISipCall& call) {
 }
 
 void TSipEngine::GiveBackRtpPort(ISipCall& call) {
-    call.ReleaseLocalRtpPort();
-    Ports_.ReleaseRtpPort(call.GetLocalRtpPort());
+    // Only the call that held the port gives it back: a call ended twice
+    // must not free a port the pool has since lent to another.
+    if (call.ReleaseLocalRtpPort())
+        Ports_.ReleaseRtpPort(call.GetLocalRtpPort());
 }
 
 bool TSipEngine::IsEstablished(ISipCall& call) { return call.Dialog().Established(); }

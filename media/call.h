@@ -169,7 +169,7 @@ public:
     int GetLocalRtpPort() override { return LocalRtpPort_; }
     void SetLocalRtpPort(int value) override;
     void TakeLocalRtpPort(int port) override;
-    void ReleaseLocalRtpPort() override;
+    bool ReleaseLocalRtpPort() override;
     int GetRemoteRtpPort() override { return RemoteRtpPort_; }
     void SetRemoteRtpPort(int value) override { RemoteRtpPort_ = value; }
     std::string GetRemoteRtpHost() override { return ReadText(RemoteRtpHost_); }

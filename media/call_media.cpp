@@ -161,12 +161,13 @@ void TCall::TakeLocalRtpPort(int port) {
     PortTaken_ = true;
 }
 
-void TCall::ReleaseLocalRtpPort() {
+bool TCall::ReleaseLocalRtpPort() {
     if (!PortTaken_.exchange(false))
-        return;
+        return false;
     if (MediaActive_)
         StopMedia(true);
     StopSocket();
+    return true;
 }
 
 void TCall::StopSocket() {

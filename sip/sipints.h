@@ -511,7 +511,8 @@ public:
     // from the moment it leaves; raises "bind failed" when another program
     // holds it. The port stays bound, media running or not, until released.
     virtual void TakeLocalRtpPort(int port) = 0;
-    virtual void ReleaseLocalRtpPort() = 0;
+    // False when the call held no port (never took one, or gave it back).
+    virtual bool ReleaseLocalRtpPort() = 0;
     virtual int GetRemoteRtpPort() = 0;
     virtual void SetRemoteRtpPort(int value) = 0;
     virtual std::string GetRemoteRtpHost() = 0;

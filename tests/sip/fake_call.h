@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sip/message.h"
@@ -35,6 +36,7 @@ public:
     std::string AuthStatus, Realm, Nonce, Opaque, Qop, AuthorizationLine, ReferTarget, Target;
     TDigestUse DigestUse;
     int SdpVersion = 0, SdpSessionId = 0, LocalRtpPort = 0;
+    bool PortTaken = false;
     IAudioCodecPtr Codec;
     std::vector<int> NegotiatedPayloadTypes;
     TTelephoneEventTypes TelephoneEventTypes;
@@ -76,8 +78,11 @@ public:
     void SetSdpSessionId(int v) override { SdpSessionId = v; }
     int GetLocalRtpPort() override { return LocalRtpPort; }
     void SetLocalRtpPort(int v) override { LocalRtpPort = v; }
-    void TakeLocalRtpPort(int v) override { LocalRtpPort = v; }
-    void ReleaseLocalRtpPort() override {}
+    void TakeLocalRtpPort(int v) override {
+        LocalRtpPort = v;
+        PortTaken = true;
+    }
+    bool ReleaseLocalRtpPort() override { return std::exchange(PortTaken, false); }
     IAudioCodecPtr GetCodec() override { return Codec; }
     void SetCodec(IAudioCodecPtr v) override { Codec = v; }
     std::vector<int> GetNegotiatedPayloadTypes() override { return NegotiatedPayloadTypes; }
