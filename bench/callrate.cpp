@@ -14,21 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "call_state_wait.h"
 #include "engine/engine.h"
 
 namespace {
 
 using TClock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-
-bool WaitForState(const ISipCallPtr& call, TCallState wanted, std::chrono::milliseconds timeout) {
-    const auto deadline = TClock::now() + timeout;
-    while (call->GetState() != wanted) {
-        if (TClock::now() >= deadline) return false;
-        std::this_thread::sleep_for(200us);
-    }
-    return true;
-}
 
 struct TCounts {
     std::atomic<int> placed{0};

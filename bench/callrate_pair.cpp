@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "call_state_wait.h"
 #include "engine/engine.h"
 
 namespace {
@@ -85,15 +86,6 @@ private:
     std::deque<ISipCallPtr> Waiting_;
     std::jthread Thread_;  // last: its loop uses the members above
 };
-
-bool WaitForState(const ISipCallPtr& call, TCallState wanted, std::chrono::milliseconds timeout) {
-    const auto deadline = TClock::now() + timeout;
-    while (call->GetState() != wanted) {
-        if (TClock::now() >= deadline) return false;
-        std::this_thread::sleep_for(200us);
-    }
-    return true;
-}
 
 struct TRun {
     int answered = 0;

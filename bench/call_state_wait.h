@@ -1,0 +1,18 @@
+// The call-rate programs' wait for a call to reach a state. They poll: a
+// bench has no host to hear the engine's events, and 200 us is far below a
+// call's set-up time.
+#pragma once
+
+#include <chrono>
+#include <thread>
+
+#include "engine/engine.h"
+
+inline bool WaitForState(const ISipCallPtr& call, TCallState wanted, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (call->GetState() != wanted) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+}
