@@ -40,8 +40,26 @@ void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const TRtpPacket& packet)
     // same timestamp after its end is a new one too.
     const bool sameTime = HasEvent_ && packet.timestamp == EventTimestamp_;
     const bool continues = sameTime && (!EventEnded_ || event->end);
-    if (!continues && event->event <= 15)
-        call.ReportDtmf(std::string(1, TKeypadToneDetector::kResultTable[event->event]));
+    // An event with a later timestamp than the last is a new key press on
+    // the sender's own clock, delivered however soon after that one it
+    // arrives (a fast dialer's digits, or two that the network or a busy
+    // receiver bunched together) as long as the in-band detector reported
+    // nothing in between. The dead time judges the rest: an event restarted
+    // on its own timestamp may be a reordered packet of the one that ended,
+    // an older timestamp a late packet of an earlier event, and a key the
+    // tone in the audio already gave must not come twice.
+    const bool later = HasEvent_ && static_cast<int32_t>(packet.timestamp - EventTimestamp_) > 0;
+    if (!continues && event->event <= 15) {
+        const char digit = TKeypadToneDetector::kResultTable[event->event];
+        if (later && call.GetLastDtmfTime() == EventReportTick_) {
+            EventReportTick_ = call.Tick();
+            call.SetLastDtmfTime(EventReportTick_);
+            call.DeliverDtmf(digit);
+        } else {
+            call.ReportDtmf(std::string(1, digit));
+            EventReportTick_ = call.GetLastDtmfTime();
+        }
+    }
     EventEnded_ = (continues && EventEnded_) || event->end;
     HasEvent_ = true;
     EventTimestamp_ = packet.timestamp;

@@ -129,6 +129,7 @@ private:
     bool HasEvent_ = false;  // the last telephone event: its timestamp, whether it ended
     uint32_t EventTimestamp_ = 0;
     bool EventEnded_ = false;
+    uint32_t EventReportTick_ = 0;  // when the last event was reported, delivered or not
     TJitterBuffer JitterBuffer_;
     TRtpClockScaler Clock_;
     TLostPredecessor Predecessor_;

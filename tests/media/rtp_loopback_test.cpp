@@ -171,7 +171,7 @@ TEST_F(RtpLoopbackTest, WavAudioArrivesSampleAlignedAndPromptly) {
 TEST_F(RtpLoopbackTest, Rfc2833DigitsAreReportedOnTheOtherSide) {
     Start();
     A.call->QueueDtmf("19#*0");
-    ASSERT_TRUE(B.sink->WaitDigits(5));
+    ASSERT_TRUE(B.sink->WaitDigits(5)) << "heard: " << B.sink->GetDigits();
     EXPECT_EQ(B.sink->GetDigits(), "19#*0");
     EXPECT_EQ(B.call->GetDtmfReceived(), "19#*0");
     EXPECT_EQ(A.sink->GetDigits(), "");

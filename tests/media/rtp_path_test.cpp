@@ -545,6 +545,33 @@ TEST_F(RtpPathTest, InBandToneWithin250MsOfTheLastIsSwallowed) {
     EXPECT_EQ(Sink->GetDigits(), "57");
 }
 
+// A fast dialer's events, or events a busy receiver takes in one go, come
+// closer than the dead time: each has a later timestamp of its own and is
+// a key press. What only looks new (a packet of an ended event reordered
+// behind its end, a late packet of an earlier event) or repeats a key the
+// tone in the audio gave is still held to the dead time.
+TEST_F(RtpPathTest, EventsBunchedTogetherAreEachAKeyPress) {
+    uint16_t sequence = 1;
+    const auto event = [&](int key, bool end, uint32_t time) {
+        Receive(Rtp(101, sequence++, {static_cast<uint8_t>(key), static_cast<uint8_t>(end ? 0x8A : 0x0A), 0, 160}, 0x80,
+                    time));
+    };
+    for (uint32_t key = 1; key <= 4; ++key) {  // 80 ms apart on the sender's clock, all at once here
+        event(static_cast<int>(key), false, key * 640);
+        event(static_cast<int>(key), true, key * 640);
+    }
+    EXPECT_EQ(Sink->GetDigits(), "1234");
+    event(4, false, 4 * 640);  // reordered behind its own end
+    event(3, true, 3 * 640);   // late, of the one before
+    EXPECT_EQ(Sink->GetDigits(), "1234");
+
+    *Tick += 1000;
+    ReceiveAudio(ToneOf('5'));  // the key in band, then its event
+    event(5, false, 10 * 640);
+    EXPECT_EQ(Sink->GetDigits(), "12345");
+    EXPECT_EQ(Call->GetDtmfReceived(), "12345");
+}
+
 TEST_F(RtpPathTest, InBandDigitsAfterGsmAreFound) {
     Call->SetCodec(media::CodecRegistry().Create(3));
     const IAudioCodecPtr encoder = media::CodecRegistry().Create(3);
