@@ -40,18 +40,24 @@ void TRtpMediaPath::ReceiveTelephoneEvent(TCall& call, const TRtpPacket& packet)
     // same timestamp after its end is a new one too.
     const bool sameTime = HasEvent_ && packet.timestamp == EventTimestamp_;
     const bool continues = sameTime && (!EventEnded_ || event->end);
-    // An event with a later timestamp than the last is a new key press on
-    // the sender's own clock, delivered however soon after that one it
-    // arrives (a fast dialer's digits, or two that the network or a busy
-    // receiver bunched together) as long as the in-band detector reported
-    // nothing in between. The dead time judges the rest: an event restarted
-    // on its own timestamp may be a reordered packet of the one that ended,
-    // an older timestamp a late packet of an earlier event, and a key the
-    // tone in the audio already gave must not come twice.
-    const bool later = HasEvent_ && static_cast<int32_t>(packet.timestamp - EventTimestamp_) > 0;
+    // An event with a later timestamp than the last, after that one ended or
+    // for another key, is a new key press on the sender's own clock,
+    // delivered however soon after the last it arrives (a fast dialer's
+    // digits, or two that the network or a busy receiver bunched together)
+    // as long as the in-band detector reported nothing in between. The dead
+    // time judges the rest: an event restarted on its own timestamp may be a
+    // reordered packet of the one that ended, the same key under a new
+    // timestamp a sender that stamps each packet anew, and a key the tone in
+    // the audio already gave must not come twice.
+    const int32_t sinceLast = HasEvent_ ? static_cast<int32_t>(packet.timestamp - EventTimestamp_) : 0;
+    if (sinceLast < 0 && sinceLast > -kStaleEventSpan)
+        return;  // a late packet of an earlier event: the one under way stands
+    const bool later = sinceLast > 0;
+    const bool newPress = later && (EventEnded_ || event->event != EventCode_);
+    EventCode_ = event->event;
     if (!continues && event->event <= 15) {
         const char digit = TKeypadToneDetector::kResultTable[event->event];
-        if (later && call.GetLastDtmfTime() == EventReportTick_) {
+        if (newPress && call.GetLastDtmfTime() == EventReportTick_) {
             EventReportTick_ = call.Tick();
             call.SetLastDtmfTime(EventReportTick_);
             call.DeliverDtmf(digit);

@@ -126,9 +126,14 @@ private:
 
     // Receive side (one datagram at a time, under the call's drain lock).
     TRtpStreamTracker Stream_;
+    // A packet this far behind the last event's timestamp (one event's
+    // longest duration) belongs to an earlier event; further back, it is a
+    // restarted stream's.
+    static constexpr int32_t kStaleEventSpan = 65536;
     bool HasEvent_ = false;  // the last telephone event: its timestamp, whether it ended
     uint32_t EventTimestamp_ = 0;
     bool EventEnded_ = false;
+    int EventCode_ = -1;
     uint32_t EventReportTick_ = 0;  // when the last event was reported, delivered or not
     TJitterBuffer JitterBuffer_;
     TRtpClockScaler Clock_;

@@ -548,8 +548,9 @@ TEST_F(RtpPathTest, InBandToneWithin250MsOfTheLastIsSwallowed) {
 // A fast dialer's events, or events a busy receiver takes in one go, come
 // closer than the dead time: each has a later timestamp of its own and is
 // a key press. What only looks new (a packet of an ended event reordered
-// behind its end, a late packet of an earlier event) or repeats a key the
-// tone in the audio gave is still held to the dead time.
+// behind its end, a late packet of an earlier event, the same key stamped
+// anew packet by packet) or repeats a key the tone in the audio gave is
+// still held to the dead time.
 TEST_F(RtpPathTest, EventsBunchedTogetherAreEachAKeyPress) {
     uint16_t sequence = 1;
     const auto event = [&](int key, bool end, uint32_t time) {
@@ -563,13 +564,16 @@ TEST_F(RtpPathTest, EventsBunchedTogetherAreEachAKeyPress) {
     EXPECT_EQ(Sink->GetDigits(), "1234");
     event(4, false, 4 * 640);  // reordered behind its own end
     event(3, true, 3 * 640);   // late, of the one before
-    EXPECT_EQ(Sink->GetDigits(), "1234");
+    event(4, true, 4 * 640);   // the end again: still the same press
+    for (uint32_t packet = 0; packet < 9; ++packet)  // a sender that stamps each packet anew
+        event(7, false, 6 * 640 + packet * 160);
+    EXPECT_EQ(Sink->GetDigits(), "12347");
 
     *Tick += 1000;
     ReceiveAudio(ToneOf('5'));  // the key in band, then its event
     event(5, false, 10 * 640);
-    EXPECT_EQ(Sink->GetDigits(), "12345");
-    EXPECT_EQ(Call->GetDtmfReceived(), "12345");
+    EXPECT_EQ(Sink->GetDigits(), "123475");
+    EXPECT_EQ(Call->GetDtmfReceived(), "123475");
 }
 
 TEST_F(RtpPathTest, InBandDigitsAfterGsmAreFound) {
