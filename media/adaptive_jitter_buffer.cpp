@@ -118,14 +118,8 @@ int TAdaptiveJitterBuffer::GrowthWanted(double nowMs) const {
     // A frame that the next packet completes comes ExtraMs_ after the
     // transit its packet's start gives.
     const double lateBy = WindowMax(nowMs - kGrowWindowMs) + ExtraMs_ - Offset_;
-    if (lateBy <= 0) {
-        // In time by its transit, yet the card's period took its place an
-        // instant before it came: on a pulling card the margin and the
-        // look-ahead leave a frame that comes right on its transit racing
-        // the period, and a busy receiver loses that race frame after frame
-        // unless the schedule moves.
-        return LateAtMs_ > LastAdjustMs_ ? 1 : 0;
-    }
+    if (lateBy <= 0)
+        return 0;
     const int frames = static_cast<int>(std::ceil(lateBy / kFrameMs));
     // An outlier beyond the cap or the step is let go rather than followed.
     if (frames * kFrameMs > kMaxGrowthMs || Offset_ + frames * kFrameMs - WindowMin() > kMaxDelayMs)
@@ -272,7 +266,6 @@ void TAdaptiveJitterBuffer::Put(const uint8_t* data, int length, uint32_t timest
             // Its head came after its time (a frame concealed, or played
             // with a part missing).
             ++Counters_.late;
-            LateAtMs_ = nowMs;
             if (last < Next_)
                 return;
         }

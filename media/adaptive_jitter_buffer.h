@@ -199,7 +199,6 @@ private:
     int64_t RealBefore_ = 0;        // frames before this were played for real or are past
     double Offset_ = 0;             // local time of frame 0's due time
     double LastAdjustMs_ = -1e18;
-    double LateAtMs_ = -1e18;  // when a frame last came after its time
     double LastRealMs_ = 0;
     double LastWaitMs_ = 0;
     double LastArrivalMs_ = 0;
